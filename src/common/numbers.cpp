@@ -1,0 +1,83 @@
+#include "common/numbers.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace chizuvec {
+namespace {
+
+constexpr std::uint64_t kMaxU32 = 0xFFFFFFFFull;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// White space as isspace() sees it in the C locale.
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Reads a run of digits from `pos`; any value above 4294967295 comes back as 4294967296.
+std::uint64_t read_digits(std::string_view text, std::size_t& pos) {
+    std::uint64_t value = 0;
+    while (pos < text.size() && is_digit(text[pos])) {
+        value = value * 10 + static_cast<std::uint64_t>(text[pos] - '0');
+        if (value > kMaxU32) value = kMaxU32 + 1;  // stays above the limit without overflowing
+        ++pos;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::uint32_t parse_id_number(std::string_view text) {
+    std::size_t pos = 0;
+    while (pos < text.size() && !is_digit(text[pos])) ++pos;
+    const std::uint64_t value = read_digits(text, pos);
+    return value > kMaxU32 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
+}
+
+double parse_decimal(std::string_view text) {
+    std::size_t pos = 0;
+    while (pos < text.size() && is_space(text[pos])) ++pos;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    // Only a digit, or a "." followed by a digit, starts a number.
+    const std::size_t start = pos;
+    if (start >= text.size()) return 0.0;
+    if (!is_digit(text[start]) &&
+        !(text[start] == '.' && start + 1 < text.size() && is_digit(text[start + 1]))) {
+        return 0.0;
+    }
+    double value = 0.0;
+    const char* first = text.data() + start;
+    const char* last = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
+    if (ec == std::errc::result_out_of_range) {
+        // from_chars leaves the value alone; strtod gives an infinity or zero. Tell them apart by
+        // the exponent's sign.
+        const std::string_view rest(first, static_cast<std::size_t>(ptr - first));
+        const auto e = rest.find_first_of("eE");
+        const bool tiny = e != std::string_view::npos && e + 1 < rest.size() && rest[e + 1] == '-';
+        value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    } else if (ec != std::errc()) {
+        return 0.0;
+    }
+    return negative ? -value : value;
+}
+
+std::uint32_t parse_unsigned(std::string_view text) {
+    std::size_t pos = 0;
+    while (pos < text.size() && is_space(text[pos])) ++pos;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    const std::uint64_t value = read_digits(text, pos);
+    if (value > kMaxU32) return 0xFFFFFFFFu;  // out of range, whatever the sign
+    const auto low = static_cast<std::uint32_t>(value);
+    return negative ? 0u - low : low;
+}
+
+}  // namespace chizuvec

@@ -1,0 +1,15 @@
+// The one place where text for the console is re-encoded.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+namespace chizuvec {
+
+// Writes `text`, in the ANSI code page `ansi_code_page`, to `out`; re-encoded to UTF-8 when the
+// console code page is 65001. No newline is added.
+void console_print(std::string_view text, std::uint32_t console_code_page, std::uint32_t ansi_code_page,
+                   std::FILE* out = stdout);
+
+}  // namespace chizuvec

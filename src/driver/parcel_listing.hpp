@@ -1,0 +1,18 @@
+// The listing printed when the program is given only an input file: a two-line header and one line
+// per parcel with its area.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+#include "mapxml/map_dataset.hpp"
+
+namespace chizuvec {
+
+// `input_path` is in the ANSI code page; `map_name` and `coord_system` are UTF-8 as read.
+void print_parcel_listing(const MapDataset& dataset, std::uint32_t console_code_page, std::uint32_t ansi_code_page,
+                          std::string_view input_path, std::string_view map_name, std::string_view coord_system,
+                          std::FILE* out = stdout);
+
+}  // namespace chizuvec

@@ -1,0 +1,82 @@
+// The in-memory store of one map file. The reader fills the five element arrays in document order;
+// polygon assembly adds the outlines, the measures add area, centroid and highlight, and the SVG
+// writer adds each point's drawing coordinates. Counts are the array sizes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace chizuvec {
+
+struct MapPoint {
+    std::uint32_t id_no = 0;
+    double x = 0.0;  // zmn:X, the northing in metres: larger x is drawn higher
+    double y = 0.0;  // zmn:Y, the easting in metres: larger y is drawn further right
+    std::int32_t svg_x = 0;
+    std::int32_t svg_y = 0;
+};
+
+// A curve is kept as a straight segment from its first to its last point reference.
+struct MapCurve {
+    std::uint32_t id_no = 0;
+    std::uint32_t start_point_no = 0;
+    std::uint32_t end_point_no = 0;
+};
+
+// The outline of a surface is ring_curves[first_ref .. last_ref] (inclusive); first_ref > last_ref
+// is an empty run.
+struct MapSurface {
+    std::uint32_t id_no = 0;
+    std::uint32_t first_ref = 1;
+    std::uint32_t last_ref = 0;
+};
+
+struct Parcel {
+    std::uint32_t id_no = 0;
+    std::uint32_t shape_no = 0;
+    char address[128] = {};  // 大字名 + 丁目名 + 小字名 + 予備名, UTF-8
+    char chiban[32] = {};    // 地番, UTF-8
+    char map_no[16] = {};    // 地図番号 of the sheet that lists the parcel
+    // Position in vertex_index_list of the outline's last entry; n - 1 wraps for an empty outline
+    // at the start. Only meaningful when has_outline is set.
+    std::uint32_t last_vertex = 0;
+    bool has_outline = false;   // polygon assembly reached this parcel and wrote its range
+    bool has_centroid = false;  // the outline gathered at least one point
+    double area = 0.0;
+    double centroid_x = 0.0;
+    double centroid_y = 0.0;
+    std::int32_t hilite = 0;
+};
+
+struct MapDataset {
+    std::vector<MapPoint> points;
+    std::vector<MapCurve> curves;
+    std::vector<MapSurface> surfaces;
+    std::vector<std::uint32_t> ring_curves;  // curve numbers of every ring, end to end
+    std::vector<Parcel> parcels;
+    std::vector<std::uint32_t> vertex_index_list;  // positions in points, the outlines end to end
+
+    std::uint32_t max_ring_curves = 0;
+    std::uint32_t max_point_no = 0;
+    std::uint32_t max_curve_no = 0;
+    std::uint32_t max_surface_no = 0;
+    std::uint32_t max_parcel_no = 0;  // counts parcels that were not kept
+
+    std::uint32_t point_count() const { return static_cast<std::uint32_t>(points.size()); }
+    std::uint32_t curve_count() const { return static_cast<std::uint32_t>(curves.size()); }
+    std::uint32_t surface_count() const { return static_cast<std::uint32_t>(surfaces.size()); }
+    std::uint32_t ring_curve_count() const { return static_cast<std::uint32_t>(ring_curves.size()); }
+    std::uint32_t parcel_count() const { return static_cast<std::uint32_t>(parcels.size()); }
+};
+
+// Texts from the head of the map file, UTF-8.
+struct MapHeader {
+    char map_name[256] = {};           // 地図名
+    char municipality_name[64] = {};   // 市区町村名
+    char coord_system[64] = {};        // 座標系
+};
+
+// Releases every array of the dataset.
+inline void release_dataset(MapDataset& dataset) { dataset = MapDataset{}; }
+
+}  // namespace chizuvec

@@ -1,0 +1,65 @@
+// Everything the program needs from the operating system, in the program's own terms. One file per
+// platform implements it (platform_posix.cpp now); nothing outside this folder asks which platform
+// it runs on.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace chizuvec::platform {
+
+// Code page numbers as Windows names them.
+inline constexpr std::uint32_t kCodePageShiftJis = 932;
+inline constexpr std::uint32_t kCodePageEucJp = 20932;
+inline constexpr std::uint32_t kCodePageUtf8 = 65001;
+
+// The code page of file names, arguments and console texts. On POSIX: the locale's codeset after
+// setlocale(LC_ALL, ""), an ASCII locale counting as UTF-8.
+std::uint32_t ansi_code_page();
+// The console's code page; on POSIX the same as the ANSI code page.
+std::uint32_t console_code_page();
+
+// Converts `text` between two code pages (through UTF-16 on Windows, iconv on POSIX). Characters
+// the target lacks become its replacement character ("?"); invalid input bytes are replaced too.
+// Returns the converted text; text is returned unchanged when both code pages are the same.
+std::string convert_code_page(std::string_view text, std::uint32_t from_code_page, std::uint32_t to_code_page);
+
+// Directory of the running executable, without a trailing separator.
+std::string executable_directory();
+// The path separator to put between a directory and a file name.
+char path_separator();
+// Does a file or directory of this name exist?
+bool path_exists(const std::string& path);
+// Is this an existing directory?
+bool is_directory(const std::string& path);
+// Removes a file; true when it is gone.
+bool remove_file(const std::string& path);
+// Sets the access and modification times of a file (seconds since 1970-01-01 UTC).
+bool set_file_time(const std::string& path, std::int64_t unix_seconds);
+// Size of a file in bytes, or -1 when it cannot be opened.
+std::int64_t file_size(const std::string& path);
+
+// Milliseconds from a monotonic clock (wraps as a 32-bit count does).
+std::uint32_t tick_count();
+// Seconds from a monotonic clock, for elapsed times.
+double monotonic_seconds();
+
+// Waits for a key press when standard input is a terminal, so an error stays on the screen;
+// returns at once otherwise, so scripts never hang.
+void pause_for_key();
+
+// Hands a finished file to the desktop's viewer, detached; the result is not examined.
+void open_with_desktop(const std::string& path);
+
+// Measurement of one line of text for the source line of the drawing.
+struct TextExtent {
+    long advance = 0;              // advance width in pixels
+    long ascent_plus_descent = 0;  // typographic ascent + descent in pixels; 0 when unknown
+};
+// Measures `text` (UTF-8) in the font that best matches `face` (UTF-8) at a character cell height
+// of `pixel_size` pixels. Returns false when no font at all could be loaded.
+bool measure_text(std::string_view text, std::string_view face, std::uint32_t pixel_size, TextExtent& extent);
+
+}  // namespace chizuvec::platform

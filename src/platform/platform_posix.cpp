@@ -1,0 +1,194 @@
+// POSIX stand-ins for the Windows calls: the locale's codeset for the code pages, iconv for the
+// conversions, /proc/self/exe for the executable's place, a monotonic clock for ticks, and
+// xdg-open for handing a file to the desktop.
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.hpp"
+
+namespace chizuvec::platform {
+namespace {
+
+std::uint32_t locale_code_page() {
+    static const std::uint32_t code_page = [] {
+        std::setlocale(LC_ALL, "");
+        std::string codeset = nl_langinfo(CODESET);
+        for (auto& c : codeset) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+        if (codeset == "SHIFT_JIS" || codeset == "SJIS" || codeset == "CP932" || codeset == "WINDOWS-31J" ||
+            codeset == "SHIFT-JIS") {
+            return kCodePageShiftJis;
+        }
+        if (codeset == "EUC-JP" || codeset == "EUCJP") return kCodePageEucJp;
+        // UTF-8, and the plain ASCII of the C/POSIX locale, which UTF-8 contains.
+        return kCodePageUtf8;
+    }();
+    return code_page;
+}
+
+const char* iconv_name(std::uint32_t code_page) {
+    switch (code_page) {
+        case kCodePageShiftJis: return "CP932";
+        case kCodePageEucJp: return "EUC-JP";
+        default: return "UTF-8";
+    }
+}
+
+}  // namespace
+
+std::uint32_t ansi_code_page() { return locale_code_page(); }
+std::uint32_t console_code_page() { return locale_code_page(); }
+
+std::string convert_code_page(std::string_view text, std::uint32_t from_code_page, std::uint32_t to_code_page) {
+    if (from_code_page == to_code_page || text.empty()) return std::string(text);
+    iconv_t cd = iconv_open(iconv_name(to_code_page), iconv_name(from_code_page));
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
+    std::string out;
+    out.reserve(text.size() * 2 + 8);
+    char* in = const_cast<char*>(text.data());
+    std::size_t in_left = text.size();
+    char buffer[1024];
+    while (in_left > 0) {
+        char* dst = buffer;
+        std::size_t dst_left = sizeof buffer;
+        const std::size_t r = iconv(cd, &in, &in_left, &dst, &dst_left);
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (r != static_cast<std::size_t>(-1)) continue;
+        if (errno == E2BIG) continue;
+        // An invalid or unconvertible sequence: one replacement character, then go on.
+        out.push_back('?');
+        if (errno == EINVAL) break;  // incomplete sequence at the end
+        // Skip the rest of a UTF-8 character as one unit, other encodings a byte at a time.
+        std::size_t skip = 1;
+        if (from_code_page == kCodePageUtf8) {
+            while (skip < in_left && (static_cast<unsigned char>(in[skip]) & 0xC0) == 0x80) ++skip;
+        }
+        in += skip;
+        in_left -= skip;
+    }
+    char* dst = buffer;
+    std::size_t dst_left = sizeof buffer;
+    iconv(cd, nullptr, nullptr, &dst, &dst_left);
+    out.append(buffer, static_cast<std::size_t>(dst - buffer));
+    iconv_close(cd);
+    return out;
+}
+
+std::string executable_directory() {
+    std::string path(4096, '\0');
+    for (;;) {
+        const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+        if (n < 0) return ".";
+        if (static_cast<std::size_t>(n) < path.size()) {
+            path.resize(static_cast<std::size_t>(n));
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+char path_separator() { return '/'; }
+
+bool path_exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool is_directory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+bool set_file_time(const std::string& path, std::int64_t unix_seconds) {
+    struct timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(unix_seconds);
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+std::int64_t file_size(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+std::uint32_t tick_count() {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    return static_cast<std::uint32_t>(ms.count());
+}
+
+double monotonic_seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void pause_for_key() {
+    if (!::isatty(STDIN_FILENO)) return;
+    std::fputs("Press any key to continue . . . ", stdout);
+    std::fflush(stdout);
+    termios saved {};
+    const bool raw = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (raw) {
+        termios t = saved;
+        t.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
+    }
+    char c = 0;
+    while (::read(STDIN_FILENO, &c, 1) < 0 && errno == EINTR) {
+    }
+    if (raw) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+}
+
+void open_with_desktop(const std::string& path) {
+#ifdef __APPLE__
+    const char* opener = "open";
+#else
+    const char* opener = "xdg-open";
+#endif
+    std::fflush(nullptr);
+    // Fork twice so the viewer is adopted by init: no zombie, and no wait for it here.
+    const pid_t child = ::fork();
+    if (child < 0) return;
+    if (child == 0) {
+        if (::fork() == 0) {
+            ::setsid();
+            const int devnull = ::open("/dev/null", O_RDWR);
+            if (devnull >= 0) {
+                ::dup2(devnull, STDIN_FILENO);
+                ::dup2(devnull, STDOUT_FILENO);
+                ::dup2(devnull, STDERR_FILENO);
+            }
+            ::execlp(opener, opener, path.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace chizuvec::platform

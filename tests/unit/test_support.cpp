@@ -1,0 +1,45 @@
+#include "test_support.hpp"
+
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace chizuvec::test {
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    const auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+        path = base / ("chizuvec-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        if (std::filesystem::create_directory(path)) break;
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+std::string TempDir::write(const std::string& name, std::string_view bytes) const {
+    const auto full = path / name;
+    std::ofstream out(full, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return full.string();
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string shared_data(const std::string& name) {
+    const std::filesystem::path p = std::filesystem::path(CHIZUVEC_SHARED_DATA) / name;
+    return std::filesystem::exists(p) ? p.string() : std::string();
+}
+
+}  // namespace chizuvec::test
