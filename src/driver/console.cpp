@@ -1,1 +1,17 @@
-// placeholder: being written
+#include "driver/console.hpp"
+
+#include "platform/platform.hpp"
+
+namespace chizuvec {
+
+void console_print(std::string_view text, std::uint32_t console_code_page, std::uint32_t ansi_code_page,
+                   std::FILE* out) {
+    if (console_code_page == platform::kCodePageUtf8) {
+        const std::string utf8 = platform::convert_code_page(text, ansi_code_page, platform::kCodePageUtf8);
+        std::fwrite(utf8.data(), 1, utf8.size(), out);
+    } else {
+        std::fwrite(text.data(), 1, text.size(), out);
+    }
+}
+
+}  // namespace chizuvec

@@ -1,0 +1,41 @@
+// Runs the built program the way a user does: a copy of the executable and its own Chizuvec.ini in a
+// fresh directory, standard input from /dev/null, standard output and error captured apart.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "test_support.hpp"
+
+namespace chizuvec::test {
+
+struct RunResult {
+    int exit_code = -1;
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// The settings file shipped with the project.
+std::string default_ini();
+
+// A directory holding a copy of the program and, unless `ini` is null, a Chizuvec.ini with that
+// content. Runs start in this directory.
+struct ProgramDir {
+    TempDir dir;
+    std::string exe;
+    explicit ProgramDir(const char* ini);
+    explicit ProgramDir(const std::string& ini) : ProgramDir(ini.c_str()) {}
+    ProgramDir() : ProgramDir(default_ini()) {}
+
+    // Runs the program with `args`, in `cwd` (the program's directory when empty), with extra
+    // environment settings such as "LC_ALL=C" or "PATH=...".
+    RunResult run(const std::vector<std::string>& args, const std::string& cwd = "",
+                  const std::vector<std::string>& env = {}) const;
+    std::string file(const std::string& name) const { return dir.file(name); }
+    std::string write(const std::string& name, const std::string& bytes) const { return dir.write(name, bytes); }
+};
+
+// The bundled sample map.
+std::string sample_map_path();
+
+}  // namespace chizuvec::test
