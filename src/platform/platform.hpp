@@ -30,6 +30,13 @@ std::string convert_code_page(std::string_view text, std::uint32_t from_code_pag
 std::string executable_directory();
 // The path separator to put between a directory and a file name.
 char path_separator();
+// The last component of a path (the text after the last separator).
+std::string_view path_file_name(std::string_view path);
+// The extension of a path: from the last "." of its last component, the dot included; empty when
+// that component has no ".".
+std::string_view path_extension(std::string_view path);
+// The directory part of a path without its trailing separator; empty when there is none.
+std::string_view path_directory(std::string_view path);
 // Does a file or directory of this name exist?
 bool path_exists(const std::string& path);
 // Is this an existing directory?

@@ -105,6 +105,23 @@ std::string executable_directory() {
 
 char path_separator() { return '/'; }
 
+std::string_view path_file_name(std::string_view path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view path_extension(std::string_view path) {
+    const std::string_view name = path_file_name(path);
+    const auto dot = name.rfind('.');
+    return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+}
+
+std::string_view path_directory(std::string_view path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string_view::npos) return {};
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
 bool path_exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
