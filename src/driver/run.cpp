@@ -1,1 +1,187 @@
-// placeholder: being written
+// One run: arguments, settings, reading, assembly, measures, then the listing or the drawing. The
+// driver alone turns result codes into messages, the pause and exit codes.
+#include "driver/run.hpp"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/fixed_text.hpp"
+#include "config/render_settings.hpp"
+#include "driver/console.hpp"
+#include "driver/parcel_listing.hpp"
+#include "driver/parcel_measures.hpp"
+#include "geometry/polygon_assembly.hpp"
+#include "mapxml/map_dataset.hpp"
+#include "mapxml/map_xml_reader.hpp"
+#include "platform/platform.hpp"
+#include "render/svg_writer.hpp"
+
+namespace chizuvec {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1;
+
+// printf into a std::string of any length: messages are never cut.
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, fmt, args);
+    va_end(args);
+    std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+    if (n > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, again);
+    va_end(again);
+    return text;
+}
+
+void print_error(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+
+// An error exit: the message, the pause, exit code 1.
+int fail(const std::string& message) {
+    print_error(message);
+    std::fflush(stderr);
+    platform::pause_for_key();
+    return kExitError;
+}
+
+bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Input name: without an extension, ".xml" when such a file exists, else ".zip".
+std::string resolve_input_name(std::string name) {
+    if (!platform::path_extension(name).empty()) return name;
+    name += ".xml";
+    if (!platform::path_exists(name)) name.replace(name.size() - 4, 4, ".zip");
+    return name;
+}
+
+std::string resolve_output_name(std::string name) {
+    if (platform::path_extension(name).empty()) name += ".svg";
+    return name;
+}
+
+std::string statistics_line(const std::string& input_name, const MapDataset& d) {
+    return format("%s: P=%u(max=%u) C=%u(%u) C-F=%u F=%u(%u) H=%u(%u)\n", input_name.c_str(), d.point_count(),
+                  d.max_point_no, d.curve_count(), d.max_curve_no, d.ring_curve_count(), d.surface_count(),
+                  d.max_surface_no, d.parcel_count(), d.max_parcel_no);
+}
+
+int run(int argc, char** argv) {
+    const std::uint32_t console_code_page = platform::console_code_page();
+    const std::uint32_t ansi_code_page = platform::ansi_code_page();
+    const int arg_count = argc - 1;
+
+    if (arg_count == 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("Usage:\n%s\n", kUsageGrammar);
+        return kExitOk;
+    }
+    if (arg_count == 1 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("Chizuvec %s\n", CHIZUVEC_VERSION);
+        return kExitOk;
+    }
+    if (arg_count < 1) {
+        return fail(format("Not enough input parameters\nUsage:\n%s\n\n", kUsageGrammar));
+    }
+    const bool drawing = arg_count >= 2;
+
+    const std::string config_path =
+        platform::executable_directory() + platform::path_separator() + "Chizuvec.ini";
+    RenderSettings settings{};
+    if (read_render_settings(config_path, settings) != kSettingsRead) {
+        return fail(format("Configuration file \"%s\" not found\n", config_path.c_str()));
+    }
+    if (drawing) {
+        // Settings that cannot give a drawing are refused before the input is read.
+        const std::string_view bad_key = find_invalid_layout_setting(settings);
+        if (!bad_key.empty()) {
+            return fail(format("** Error: Invalid setting %.*s in \"%s\"\n", static_cast<int>(bad_key.size()),
+                               bad_key.data(), config_path.c_str()));
+        }
+    }
+    const double start = platform::monotonic_seconds();
+
+    // Arguments arrive in the locale's codeset, which is the ANSI code page here.
+    const std::string input_name = resolve_input_name(argv[1]);
+    MapDataset dataset;
+    MapHeader header;
+    const int read_result = read_map_xml(input_name, dataset, header);
+    if (read_result == kReadNotFound) return fail("** Error: Input file not found\n");
+    if (read_result != kReadOk) return fail(format("** Error: code=%d\n", read_result));
+
+    dataset.vertex_index_list.reserve(dataset.ring_curve_count());
+
+    // "all" in any letter case and "0" select every parcel, as does an absent argument.
+    std::string map_no;
+    if (arg_count >= 3 && !equals_ignoring_ascii_case(argv[3], "all") && std::strcmp(argv[3], "0") != 0) {
+        map_no = argv[3];
+    }
+
+    BoundingBox bounds;
+    const std::uint32_t entry_count = assemble_outlines(dataset, map_no, bounds);
+    measure_parcels(dataset, map_no);
+    print_error(statistics_line(input_name, dataset));
+
+    if (!drawing) {
+        print_parcel_listing(dataset, console_code_page, ansi_code_page, input_name, field_view(header.map_name),
+                             field_view(header.coord_system));
+        return kExitOk;
+    }
+
+    std::vector<std::string> keys;
+    for (int i = 4; i < argc; ++i) {
+        keys.push_back(platform::convert_code_page(argv[i], ansi_code_page, platform::kCodePageUtf8));
+    }
+    select_highlights(dataset, keys);
+
+    if (entry_count == 0) {
+        print_error("**Warning: No polygons to draw\n");
+        return kExitOk;
+    }
+
+    const std::string output_name = resolve_output_name(argv[2]);
+    const int write_result = write_svg(output_name, input_name, map_no, header, bounds, settings, dataset);
+    const double end = platform::monotonic_seconds();
+    if (write_result == kWriteUnsupportedType) {
+        return fail(format("** Error: Unsupported output file type \"%s\"\n", output_name.c_str()));
+    }
+    if (write_result != kWriteOk) {
+        return fail(format("** Error: Cannot write output file \"%s\"\n", output_name.c_str()));
+    }
+    const std::int64_t size = platform::file_size(output_name);
+    const std::string message = format("Output file \"%s\" created successfully. (%lld bytes) (%fs)\n",
+                                       output_name.c_str(), static_cast<long long>(size < 0 ? 0 : size), end - start);
+    console_print(message, console_code_page, ansi_code_page);
+    std::fflush(stdout);
+    if (settings.shell_open_svg == 1) platform::open_with_desktop(output_name);
+    return kExitOk;
+}
+
+}  // namespace
+
+int run_program(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // The reader reports its own allocation failures; this catches the later stages.
+        return fail("** Error: code=2\n");
+    }
+}
+
+}  // namespace chizuvec
