@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need from Debian's packages. Runs apt only when something
+# is missing, so repeated runs cost nothing.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config          # toolchain
+    clang                                     # the sanitizer build
+    libzip-dev                                # reading .zip map files
+    libfreetype-dev libfontconfig-dev         # measuring the source line
+    libgtest-dev googletest                   # unit and end-to-end tests
+    libbenchmark-dev                          # micro-benchmarks
+    fonts-ipaexfont-gothic                    # a Japanese font for measuring and rendering
+    librsvg2-bin libxml2-utils                # the tests render and validate drawings
+    chromium                                  # the tests open the .htm page in a browser
+    zip unzip time hyperfine                  # benchmarks
+)
+if [ "${1:-}" = "--build-only" ]; then
+    packages=(build-essential cmake pkg-config libzip-dev libfreetype-dev libfontconfig-dev fonts-ipaexfont-gothic)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -q
+    $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
