@@ -1,1 +1,227 @@
-// placeholder: being written
+// The run as a user meets it: arguments, the settings file, input names, messages, streams and
+// exit codes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "cli_support.hpp"
+
+namespace chizuvec::test {
+namespace {
+
+const std::string kUsage =
+    "Not enough input parameters\nUsage:\nChizuvec.exe Input_filename.xml Output_filename.svg ['all' or "
+    "Map_number [Highlighted_lot_number-1 [Highlighted_lot_number-2 [....]]]]\n\n";
+
+// The sample's counts: 26 points, 52 curves, 13 surfaces, 13 parcels of which one lies outside
+// the district and is not kept.
+const std::string kSampleCounts = ": P=26(max=26) C=52(52) C-F=52 F=13(13) H=12(13)\n";
+
+std::string first_line(const std::string& text) { return text.substr(0, text.find('\n') + 1); }
+
+TEST(CliDriver, NoArgumentsGivesUsageEvenWithoutSettings) {
+    for (const char* ini : {static_cast<const char*>(nullptr), "svg_dpi=96\n"}) {
+        ProgramDir program(ini);
+        const RunResult r = program.run({});
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_EQ(r.err, kUsage);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(CliDriver, HelpAndVersionGoToStandardOutput) {
+    ProgramDir program(nullptr);
+    for (const char* flag : {"--help", "-h"}) {
+        const RunResult r = program.run({flag});
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_NE(r.out.find("Chizuvec.exe Input_filename.xml Output_filename.svg"), std::string::npos);
+        EXPECT_EQ(r.err, "");
+    }
+    const RunResult v = program.run({"--version"});
+    EXPECT_EQ(v.exit_code, 0);
+    EXPECT_TRUE(std::regex_match(v.out, std::regex("Chizuvec [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << v.out;
+}
+
+TEST(CliDriver, MissingSettingsFileNamesItsFullPath) {
+    ProgramDir program(nullptr);
+    program.write("map.xml", read_file(sample_map_path()));
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"map.xml"}, {"map.xml", "out.svg"}}) {
+        const RunResult r = program.run(args);
+        EXPECT_EQ(r.exit_code, 1);
+        const std::string dir = std::filesystem::canonical(program.dir.path).string();
+        EXPECT_EQ(r.err, "Configuration file \"" + dir + "/Chizuvec.ini\" not found\n");
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(program.file("out.svg")));
+}
+
+TEST(CliDriver, MissingInputIsReportedOnStandardError) {
+    ProgramDir program;
+    for (const char* name : {"nothing.xml", "nothing", "nothing.zip", "nothing.txt"}) {
+        const RunResult r = program.run({name});
+        EXPECT_EQ(r.exit_code, 1) << name;
+        EXPECT_EQ(r.err, "** Error: Input file not found\n") << name;
+        EXPECT_EQ(r.out, "") << name;
+    }
+}
+
+TEST(CliDriver, InputDirectoryIsNotReadable) {
+    ProgramDir program;
+    std::filesystem::create_directory(program.file("folder.xml"));
+    const RunResult r = program.run({"folder.xml"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "** Error: Input file not found\n");
+}
+
+TEST(CliDriver, StatisticsLineShowsTheResolvedInputName) {
+    ProgramDir program;
+    const std::string map = read_file(sample_map_path());
+    program.write("map.xml", map);
+    program.write("other.XML", map);
+    program.write("plain.txt", map);
+
+    struct Case {
+        std::string arg, shown;
+    };
+    for (const Case& c : {Case{"map", "map.xml"}, Case{"map.xml", "map.xml"}, Case{"other.XML", "other.XML"},
+                          Case{"plain.txt", "plain.txt"}}) {
+        const RunResult r = program.run({c.arg});
+        EXPECT_EQ(r.exit_code, 0) << c.arg << r.err;
+        EXPECT_EQ(first_line(r.err), c.shown + kSampleCounts) << c.arg;
+    }
+    // Without the .xml the name tried is the .zip.
+    const RunResult r = program.run({"other"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "** Error: Input file not found\n");
+}
+
+TEST(CliDriver, AnyTextFileReadsAsAnEmptyMap) {
+    ProgramDir program;
+    program.write("notes.txt", "hello\r\nworld\r\n");
+    const RunResult listing = program.run({"notes.txt"});
+    EXPECT_EQ(listing.exit_code, 0);
+    EXPECT_EQ(first_line(listing.err), "notes.txt: P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n");
+
+    const RunResult drawing = program.run({"notes.txt", "out.svg"});
+    EXPECT_EQ(drawing.exit_code, 0);
+    EXPECT_EQ(drawing.err,
+              "notes.txt: P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n**Warning: No polygons to draw\n");
+    EXPECT_EQ(drawing.out, "");
+    EXPECT_FALSE(std::filesystem::exists(program.file("out.svg")));
+}
+
+TEST(CliDriver, MapNumberThatSelectsNothingDrawsNothing) {
+    ProgramDir program;
+    program.write("map.xml", read_file(sample_map_path()));
+    for (const char* map_no : {"Z99", "a01", "A0", "00", "A01-with-a-very-long-name"}) {
+        const RunResult r = program.run({"map.xml", "out.svg", map_no});
+        EXPECT_EQ(r.exit_code, 0) << map_no;
+        EXPECT_EQ(r.err, "map.xml" + kSampleCounts + "**Warning: No polygons to draw\n") << map_no;
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(std::filesystem::exists(program.file("out.svg")));
+    }
+}
+
+TEST(CliDriver, AllZeroAndEmptyMapNumbersDrawEveryParcel) {
+    ProgramDir program;
+    program.write("map.xml", read_file(sample_map_path()));
+    std::string reference;
+    for (const char* map_no : {"", "all", "ALL", "All", "0"}) {
+        const std::vector<std::string> args =
+            *map_no == '\0' ? std::vector<std::string>{"map.xml", "out"} : std::vector<std::string>{"map.xml", "out", map_no};
+        const RunResult r = program.run(args);
+        ASSERT_EQ(r.exit_code, 0) << map_no << r.err;
+        const std::string svg = read_file(program.file("out.svg"));
+        EXPECT_EQ(std::count(svg.begin(), svg.end(), '\n') > 0, true);
+        if (reference.empty()) reference = svg;
+        EXPECT_EQ(svg, reference) << "map number " << map_no;
+    }
+}
+
+TEST(CliDriver, SuccessLineReportsTheFileOnStandardOutput) {
+    ProgramDir program;
+    program.write("map.xml", read_file(sample_map_path()));
+    const RunResult r = program.run({"map.xml", "drawing"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "map.xml" + kSampleCounts);
+    const auto size = std::filesystem::file_size(program.file("drawing.svg"));
+    EXPECT_TRUE(std::regex_match(
+        r.out, std::regex("Output file \"drawing\\.svg\" created successfully\\. \\(" + std::to_string(size) +
+                          " bytes\\) \\([0-9]+\\.[0-9]{6}s\\)\n")))
+        << r.out;
+}
+
+TEST(CliDriver, InvalidLayoutSettingsAreRefusedBeforeReading) {
+    struct Case {
+        std::string setting, key;
+    };
+    for (const Case& c : {Case{"svg_dpi=0", "svg_dpi"}, Case{"svg_viewbox_length=0", "svg_viewbox_length"},
+                          Case{"svg_viewbox_marginy=1000", "svg_viewbox_marginy"}}) {
+        ProgramDir program(default_ini() + c.setting + "\n");
+        program.write("map.xml", read_file(sample_map_path()));
+        const std::string dir = std::filesystem::canonical(program.dir.path).string();
+        const RunResult r = program.run({"missing.xml", "out.svg"});
+        EXPECT_EQ(r.exit_code, 1) << c.setting;
+        EXPECT_EQ(r.err, "** Error: Invalid setting " + c.key + " in \"" + dir + "/Chizuvec.ini\"\n");
+        // The listing draws nothing and so does not need them.
+        const RunResult listing = program.run({"map.xml"});
+        EXPECT_EQ(listing.exit_code, 0) << c.setting;
+    }
+}
+
+TEST(CliDriver, UnsupportedAndUnwritableOutputsFail) {
+    ProgramDir program;
+    program.write("map.xml", read_file(sample_map_path()));
+    const RunResult png = program.run({"map.xml", "out.png"});
+    EXPECT_EQ(png.exit_code, 1);
+    EXPECT_EQ(png.err, "map.xml" + kSampleCounts + "** Error: Unsupported output file type \"out.png\"\n");
+    EXPECT_EQ(png.out, "");
+    EXPECT_FALSE(std::filesystem::exists(program.file("out.png")));
+
+    const RunResult folder = program.run({"map.xml", "no/such/folder/out.svg"});
+    EXPECT_EQ(folder.exit_code, 1);
+    EXPECT_EQ(folder.err, "map.xml" + kSampleCounts + "** Error: Cannot write output file \"no/such/folder/out.svg\"\n");
+    EXPECT_EQ(folder.out, "");
+}
+
+// Counts of a real map file made independently of the reader: the start tags of each kind, the
+// largest id numbers, and the parcels outside the district, which are not kept.
+std::string expected_statistics(const std::string& text) {
+    auto count = [&](const std::string& tag) {
+        std::size_t n = 0;
+        for (auto pos = text.find(tag); pos != std::string::npos; pos = text.find(tag, pos + 1)) ++n;
+        return n;
+    };
+    auto max_id = [&](const std::string& prefix) {
+        unsigned long best = 0;
+        std::regex re(prefix + "\"[A-Z]*([0-9]+)\"");
+        for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it) {
+            best = std::max(best, std::stoul((*it)[1]));
+        }
+        return best;
+    };
+    const std::size_t parcels = count("<筆 id=\"") - count("<地番>地区外");
+    return "P=" + std::to_string(count("<zmn:GM_Point id=\"")) + "(max=" +
+           std::to_string(max_id("<zmn:GM_Point id=")) + ") C=" + std::to_string(count("<zmn:GM_Curve id=\"")) + "(" +
+           std::to_string(max_id("<zmn:GM_Curve id=")) + ") C-F=" +
+           std::to_string(count("<zmn:GM_CompositeCurve.generator idref=\"")) +
+           " F=" + std::to_string(count("<zmn:GM_Surface id=\"")) + "(" + std::to_string(max_id("<zmn:GM_Surface id=")) +
+           ") H=" + std::to_string(parcels) + "(" + std::to_string(max_id("<筆 id=")) + ")\n";
+}
+
+TEST(CliDriver, StatisticsOfTheRealMapFiles) {
+    for (const char* name : {"12103-0400-76.xml", "46505-3411-1.xml"}) {
+        const std::string path = shared_data(name);
+        if (path.empty()) GTEST_SKIP() << "no shared map data";
+        ProgramDir program;
+        const RunResult r = program.run({path});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(first_line(r.err), path + ": " + expected_statistics(read_file(path)));
+    }
+}
+
+}  // namespace
+}  // namespace chizuvec::test
