@@ -1,1 +1,137 @@
-// placeholder: being written
+#include "driver/parcel_listing.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "common/fixed_text.hpp"
+#include "driver/console.hpp"
+#include "platform/platform.hpp"
+
+namespace chizuvec {
+namespace {
+
+// Fixed texts of the header, in UTF-8; they go to the console in the ANSI code page.
+constexpr std::string_view kMapNameLabel = " 地図名：";
+constexpr std::string_view kOpenParen = "（";
+constexpr std::string_view kColumnTitles = "）\n   No 筆ID 形状ID 地図番号  大字名・丁目名  地番      ";
+constexpr std::string_view kArbitraryCoordSystem = "任意座標系";
+constexpr std::string_view kAreaUnknownUnit = "面積(単位不明)\n";
+constexpr std::string_view kAreaTitle = "　　　　　面積\n";
+
+constexpr std::size_t kAddressWidth = 16;
+constexpr std::size_t kChibanWidth = 16;
+constexpr std::size_t kMapNoWidth = 10;
+
+struct WideRange {
+    char32_t first;
+    char32_t last;
+};
+
+// East Asian Wide and Fullwidth characters: two columns on a terminal.
+constexpr WideRange kWideRanges[] = {
+    {0x1100, 0x115F},   {0x2329, 0x232A},   {0x2E80, 0x303E},   {0x3040, 0xA4CF}, {0xAC00, 0xD7A3},
+    {0xF900, 0xFAFF},   {0xFE10, 0xFE19},   {0xFE30, 0xFE6F},   {0xFF00, 0xFF60}, {0xFFE0, 0xFFE6},
+    {0x1F300, 0x1F64F}, {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
+};
+
+bool is_wide(char32_t c) {
+    for (const WideRange& range : kWideRanges) {
+        if (c < range.first) return false;
+        if (c <= range.last) return true;
+    }
+    return false;
+}
+
+// Columns that UTF-8 text takes on a terminal. A byte that does not start a well-formed sequence
+// counts as one column of its own.
+std::size_t utf8_display_width(std::string_view text) {
+    std::size_t width = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        char32_t c = lead;
+        bool whole = length > 1 && i + length <= text.size();
+        if (whole) {
+            c = lead & (0x7F >> length);
+            for (std::size_t k = 1; k < length && whole; ++k) {
+                const auto tail = static_cast<unsigned char>(text[i + k]);
+                whole = (tail & 0xC0) == 0x80;
+                c = (c << 6) | (tail & 0x3F);
+            }
+        }
+        if (whole) {
+            width += is_wide(c) ? 2 : 1;
+            i += length;
+        } else {
+            width += 1;
+            i += 1;
+        }
+    }
+    return width;
+}
+
+// Appends `text` left-aligned in a column of at least `width`: display columns when the ANSI code
+// page is UTF-8, bytes otherwise (in Shift_JIS a wide character is two bytes, so bytes line up).
+void append_padded(std::string& line, std::string_view text, std::size_t width, bool utf8) {
+    line.append(text);
+    const std::size_t used = utf8 ? utf8_display_width(text) : text.size();
+    if (used < width) line.append(width - used, ' ');
+}
+
+void append_format(std::string& line, const char* format, ...) {
+    char buffer[512];
+    std::va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (length <= 0) return;
+    if (static_cast<std::size_t>(length) < sizeof buffer) {
+        line.append(buffer, static_cast<std::size_t>(length));
+        return;
+    }
+    // Only a huge area gets here; the line is never cut.
+    std::string longer(static_cast<std::size_t>(length) + 1, '\0');
+    va_start(args, format);
+    std::vsnprintf(longer.data(), longer.size(), format, args);
+    va_end(args);
+    line.append(longer.data(), static_cast<std::size_t>(length));
+}
+
+int as_int(std::uint32_t value) { return static_cast<int>(static_cast<std::int32_t>(value)); }
+
+}  // namespace
+
+void print_parcel_listing(const MapDataset& dataset, std::uint32_t console_code_page, std::uint32_t ansi_code_page,
+                          std::string_view input_path, std::string_view map_name, std::string_view coord_system,
+                          std::FILE* out) {
+    const bool utf8 = ansi_code_page == platform::kCodePageUtf8;
+    const auto to_ansi = [&](std::string_view text) {
+        return platform::convert_code_page(text, platform::kCodePageUtf8, ansi_code_page);
+    };
+
+    std::string line(input_path);
+    line += to_ansi(kMapNameLabel);
+    line += to_ansi(map_name);
+    line += to_ansi(kOpenParen);
+    line += to_ansi(coord_system);
+    line += to_ansi(kColumnTitles);
+    line += to_ansi(coord_system == kArbitraryCoordSystem ? kAreaUnknownUnit : kAreaTitle);
+    console_print(line, console_code_page, ansi_code_page, out);
+
+    std::uint32_t number = 0;
+    for (const Parcel& parcel : dataset.parcels) {
+        ++number;
+        line.clear();
+        append_format(line, "%5d%5d%7d ", as_int(number), as_int(parcel.id_no), as_int(parcel.shape_no));
+        // The map number keeps its stored bytes.
+        append_padded(line, field_view(parcel.map_no), kMapNoWidth, utf8);
+        append_padded(line, to_ansi(field_view(parcel.address)), kAddressWidth, utf8);
+        append_padded(line, to_ansi(field_view(parcel.chiban)), kChibanWidth, utf8);
+        append_format(line, "%8.1f\n", parcel.area);
+        console_print(line, console_code_page, ansi_code_page, out);
+    }
+}
+
+}  // namespace chizuvec
