@@ -1,1 +1,398 @@
-// placeholder: being written
+#include "mapxml/map_xml_reader.hpp"
+
+#include <cstdio>
+#include <new>
+#include <stdexcept>
+#include <string_view>
+
+#include "common/fixed_text.hpp"
+#include "common/id_index.hpp"
+#include "common/numbers.hpp"
+#include "mapxml/line_reader.hpp"
+#include "mapxml/zip_input.hpp"
+#include "platform/platform.hpp"
+
+namespace chizuvec {
+namespace {
+
+// Head.
+constexpr std::string_view kMapNameOpen = "<地図名>";
+constexpr std::string_view kMapNameClose = "</地図名>";
+constexpr std::string_view kMunicipalityOpen = "<市区町村名>";
+constexpr std::string_view kMunicipalityClose = "</市区町村名>";
+constexpr std::string_view kCoordSystemOpen = "<座標系>";
+constexpr std::string_view kCoordSystemClose = "</座標系>";
+
+// Sections.
+constexpr std::string_view kSpatialOpen = "<空間属性>";
+constexpr std::string_view kSpatialClose = "</空間属性>";
+constexpr std::string_view kThematicOpen = "<主題属性>";
+constexpr std::string_view kThematicClose = "</主題属性>";
+constexpr std::string_view kSheetOpen = "<図郭>";
+constexpr std::string_view kSheetClose = "</図郭>";
+
+// Spatial elements.
+constexpr std::string_view kCurveOpen = "<zmn:GM_Curve id=\"";
+constexpr std::string_view kCurveClose = "</zmn:GM_Curve>";
+constexpr std::string_view kIndirectOpen = "<zmn:GM_Position.indirect>";
+constexpr std::string_view kIndirectClose = "</zmn:GM_Position.indirect>";
+constexpr std::string_view kPointRef = "<zmn:GM_PointRef.point idref=\"";
+constexpr std::string_view kPointOpen = "<zmn:GM_Point id=\"";
+constexpr std::string_view kPointClose = "</zmn:GM_Point>";
+constexpr std::string_view kXOpen = "<zmn:X>";
+constexpr std::string_view kXClose = "</zmn:X>";
+constexpr std::string_view kYOpen = "<zmn:Y>";
+constexpr std::string_view kYClose = "</zmn:Y>";
+constexpr std::string_view kSurfaceOpen = "<zmn:GM_Surface id=\"";
+constexpr std::string_view kSurfaceClose = "</zmn:GM_Surface>";
+constexpr std::string_view kRingOpen = "<zmn:GM_Ring>";
+constexpr std::string_view kRingClose = "</zmn:GM_Ring>";
+constexpr std::string_view kGeneratorRef = "<zmn:GM_CompositeCurve.generator idref=\"";
+
+// Parcels.
+constexpr std::string_view kParcelOpen = "<筆 id=\"";
+constexpr std::string_view kParcelClose = "</筆>";
+constexpr std::string_view kUndeterminedOpen = "<筆界未定構成筆>";
+constexpr std::string_view kUndeterminedClose = "</筆界未定構成筆>";
+constexpr std::string_view kOazaOpen = "<大字名>";
+constexpr std::string_view kChomeOpen = "<丁目名>";
+constexpr std::string_view kKoazaOpen = "<小字名>";
+constexpr std::string_view kYobiOpen = "<予備名>";
+constexpr std::string_view kChibanOpen = "<地番>";
+constexpr std::string_view kShapeRef = "<形状 idref=\"";
+constexpr std::string_view kOutsideDistrict = "地区外";
+
+// Map sheets.
+constexpr std::string_view kMapNoOpen = "<地図番号>";
+constexpr std::string_view kMapNoClose = "</地図番号>";
+constexpr std::string_view kParcelRef = "<筆参照 idref=\"H";
+constexpr std::string_view kParcelRefClose = "\"/>";
+
+constexpr std::string_view kZipExtension = ".zip";
+
+struct ReadState {
+    LineReader& lines;
+    MapDataset& dataset;
+    IdIndex parcel_index;     // kept parcels by number, the first kept one wins
+    char current_map_no[16] = {};  // carried over from one map sheet to the next
+    double pending_x = 0.0;   // the x of the point record being written
+};
+
+bool contains(std::string_view line, std::string_view literal) { return line.find(literal) != std::string_view::npos; }
+
+// The rest of the line after the first occurrence of `literal`, or false when it is absent.
+bool text_after(std::string_view line, std::string_view literal, std::string_view& rest) {
+    const std::size_t pos = line.find(literal);
+    if (pos == std::string_view::npos) return false;
+    rest = line.substr(pos + literal.size());
+    return true;
+}
+
+// Value up to a terminator on the same line; false when the terminator is absent.
+bool value_until(std::string_view rest, std::string_view terminator, std::string_view& value) {
+    const std::size_t pos = rest.find(terminator);
+    if (pos == std::string_view::npos) return false;
+    value = rest.substr(0, pos);
+    return true;
+}
+
+// Identifier number of an id attribute: the text up to the closing quote must be on the line.
+bool id_attribute(std::string_view rest, std::uint32_t& id_no) {
+    std::string_view value;
+    if (!value_until(rest, "\"", value)) return false;
+    id_no = parse_id_number(value);
+    return true;
+}
+
+// Coordinate value, cut at its end tag where the line has it.
+double coordinate(std::string_view rest, std::string_view close_tag) {
+    std::string_view value;
+    if (value_until(rest, close_tag, value)) return parse_decimal(value);
+    return parse_decimal(rest);
+}
+
+void raise(std::uint32_t& maximum, std::uint32_t value) {
+    if (value > maximum) maximum = value;
+}
+
+// A head element: the text up to its end tag, or an empty field when the end tag is not on the line.
+template <std::size_t N>
+void read_head_value(char (&field)[N], std::string_view rest, std::string_view close_tag) {
+    std::string_view value;
+    if (!value_until(rest, close_tag, value)) value = {};
+    copy_text(field, value);
+}
+
+// Reads the head up to and including the 座標系 line. False when the input ends first.
+bool read_head(LineReader& lines, MapHeader& header) {
+    std::string_view line;
+    std::string_view rest;
+    while (read_line(lines, line)) {
+        if (text_after(line, kMapNameOpen, rest)) {
+            read_head_value(header.map_name, rest, kMapNameClose);
+        } else if (text_after(line, kMunicipalityOpen, rest)) {
+            read_head_value(header.municipality_name, rest, kMunicipalityClose);
+        } else if (text_after(line, kCoordSystemOpen, rest)) {
+            read_head_value(header.coord_system, rest, kCoordSystemClose);
+            return true;
+        }
+    }
+    return false;
+}
+
+void read_curve(ReadState& state, std::uint32_t id_no) {
+    raise(state.dataset.max_curve_no, id_no);
+    state.dataset.curves.push_back(MapCurve{id_no, 0, 0});
+    MapCurve& curve = state.dataset.curves.back();
+    std::string_view line;
+    std::string_view rest;
+    while (read_line(state.lines, line)) {
+        if (contains(line, kCurveClose)) return;
+        if (!contains(line, kIndirectOpen)) continue;
+        // Point references count only inside an indirect position block.
+        while (read_line(state.lines, line)) {
+            if (contains(line, kIndirectClose)) break;
+            if (!text_after(line, kPointRef, rest)) continue;
+            const std::uint32_t point_no = parse_id_number(rest);
+            if (curve.start_point_no == 0) {
+                curve.start_point_no = point_no;
+            } else {
+                curve.end_point_no = point_no;
+            }
+        }
+    }
+}
+
+// A point is stored by its Y line, with the x last read: an X on the Y line itself does not count,
+// and a point without a Y line leaves its x for the next point.
+void read_point(ReadState& state, std::uint32_t id_no) {
+    raise(state.dataset.max_point_no, id_no);
+    std::string_view line;
+    std::string_view rest;
+    while (read_line(state.lines, line)) {
+        if (contains(line, kPointClose)) return;
+        if (text_after(line, kXOpen, rest)) {
+            state.pending_x = coordinate(rest, kXClose);
+        } else if (text_after(line, kYOpen, rest)) {
+            state.dataset.points.push_back(MapPoint{id_no, state.pending_x, coordinate(rest, kYClose), 0, 0});
+        }
+    }
+}
+
+// Reads one ring's curve references; the surface keeps the run of its last ring.
+void read_ring(ReadState& state, std::size_t surface_index) {
+    MapDataset& dataset = state.dataset;
+    std::uint32_t ring_refs = 0;
+    std::string_view line;
+    std::string_view rest;
+    while (read_line(state.lines, line)) {
+        if (contains(line, kRingClose)) break;
+        if (!text_after(line, kGeneratorRef, rest)) continue;
+        const std::uint32_t position = dataset.ring_curve_count();
+        dataset.ring_curves.push_back(parse_id_number(rest));
+        MapSurface& surface = dataset.surfaces[surface_index];
+        if (ring_refs == 0) surface.first_ref = position;
+        surface.last_ref = position;
+        ++ring_refs;
+    }
+    raise(dataset.max_ring_curves, ring_refs);
+}
+
+void read_surface(ReadState& state, std::uint32_t id_no) {
+    raise(state.dataset.max_surface_no, id_no);
+    MapSurface surface;
+    surface.id_no = id_no;
+    state.dataset.surfaces.push_back(surface);
+    const std::size_t surface_index = state.dataset.surfaces.size() - 1;
+    std::string_view line;
+    while (read_line(state.lines, line)) {
+        if (contains(line, kSurfaceClose)) return;
+        if (contains(line, kRingOpen)) read_ring(state, surface_index);
+    }
+}
+
+void read_spatial_section(ReadState& state) {
+    std::string_view line;
+    std::string_view rest;
+    std::uint32_t id_no = 0;
+    while (read_line(state.lines, line)) {
+        if (text_after(line, kCurveOpen, rest)) {
+            if (id_attribute(rest, id_no)) read_curve(state, id_no);
+        } else if (text_after(line, kPointOpen, rest)) {
+            if (id_attribute(rest, id_no)) read_point(state, id_no);
+        } else if (text_after(line, kSurfaceOpen, rest)) {
+            if (id_attribute(rest, id_no)) read_surface(state, id_no);
+        } else if (contains(line, kSpatialClose)) {
+            return;
+        }
+    }
+}
+
+// Name and lot number values run up to the next "<" of the line; false without one.
+bool name_value(std::string_view rest, std::string_view& value) { return value_until(rest, "<", value); }
+
+void read_parcel(ReadState& state, std::uint32_t id_no) {
+    MapDataset& dataset = state.dataset;
+    raise(dataset.max_parcel_no, id_no);
+    if (id_no == 0) return;  // its lines go back to the section and are skipped there
+    Parcel parcel;
+    parcel.id_no = id_no;
+    std::string_view line;
+    std::string_view rest;
+    std::string_view value;
+    while (read_line(state.lines, line)) {
+        if (contains(line, kParcelClose)) break;
+        if (contains(line, kUndeterminedOpen)) {
+            // The names inside belong to the parcels of an undetermined boundary, not to this one.
+            while (read_line(state.lines, line) && !contains(line, kUndeterminedClose)) {
+            }
+        } else if (text_after(line, kOazaOpen, rest)) {
+            if (name_value(rest, value)) copy_text(parcel.address, value);
+        } else if (text_after(line, kChomeOpen, rest) || text_after(line, kKoazaOpen, rest) ||
+                   text_after(line, kYobiOpen, rest)) {
+            if (name_value(rest, value)) append_text(parcel.address, value);
+        } else if (text_after(line, kChibanOpen, rest)) {
+            if (name_value(rest, value)) copy_text(parcel.chiban, value);
+        } else if (text_after(line, kShapeRef, rest)) {
+            parcel.shape_no = parse_id_number(rest);
+        }
+    }
+    if (field_view(parcel.chiban).starts_with(kOutsideDistrict)) return;
+    const auto position = dataset.parcel_count();
+    dataset.parcels.push_back(parcel);
+    state.parcel_index.insert_first(id_no, position);
+}
+
+void read_thematic_section(ReadState& state) {
+    std::string_view line;
+    std::string_view rest;
+    std::uint32_t id_no = 0;
+    while (read_line(state.lines, line)) {
+        if (text_after(line, kParcelOpen, rest)) {
+            if (id_attribute(rest, id_no)) read_parcel(state, id_no);
+        } else if (contains(line, kThematicClose)) {
+            return;
+        }
+    }
+}
+
+// A map sheet gives its map number to the parcels it lists. A number or reference whose end is not
+// on its line ends the sheet.
+void read_map_sheet(ReadState& state) {
+    std::string_view line;
+    std::string_view rest;
+    std::string_view value;
+    while (read_line(state.lines, line)) {
+        if (text_after(line, kMapNoOpen, rest)) {
+            if (!value_until(rest, kMapNoClose, value)) return;
+            copy_text(state.current_map_no, value);
+        } else if (text_after(line, kParcelRef, rest)) {
+            if (!value_until(rest, kParcelRefClose, value)) return;
+            const std::uint32_t position = state.parcel_index.find(parse_id_number(value));
+            if (position != kNoRecord) {
+                copy_text(state.dataset.parcels[position].map_no, field_view(state.current_map_no));
+            }
+        } else if (contains(line, kSheetClose)) {
+            return;
+        }
+    }
+}
+
+void read_sections(ReadState& state) {
+    std::string_view line;
+    while (read_line(state.lines, line)) {
+        if (contains(line, kSpatialOpen)) {
+            read_spatial_section(state);
+        } else if (contains(line, kThematicOpen)) {
+            read_thematic_section(state);
+        } else if (contains(line, kSheetOpen)) {
+            read_map_sheet(state);
+        }
+    }
+}
+
+// Reads an opened text file into the dataset and the header.
+int read_text_file(const std::string& text_path, MapDataset& dataset, MapHeader& header) {
+    try {
+        LineReader lines;
+        if (platform::is_directory(text_path) || !open_line_reader(lines, text_path)) return kReadNotFound;
+        dataset.points.reserve(1000);
+        dataset.curves.reserve(5000);
+        dataset.surfaces.reserve(500);
+        dataset.ring_curves.reserve(5000);
+        dataset.parcels.reserve(500);
+        if (read_head(lines, header)) {
+            ReadState state{lines, dataset, {}, {}, 0.0};
+            read_sections(state);
+        }
+        return kReadOk;
+    } catch (const std::bad_alloc&) {
+        release_dataset(dataset);
+        return kReadNoMemory;
+    } catch (const std::length_error&) {
+        release_dataset(dataset);
+        return kReadNoMemory;
+    }
+}
+
+std::size_t final_component_start(const std::string& path) {
+    const char separator = platform::path_separator();
+    const std::size_t pos = separator == '/' ? path.rfind('/') : path.find_last_of(std::string{'/', separator});
+    return pos == std::string::npos ? 0 : pos + 1;
+}
+
+// Extension of the final path component, from its last "." on; empty when it has none.
+std::string_view path_extension(const std::string& path) {
+    const std::string_view name = std::string_view(path).substr(final_component_start(path));
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string_view::npos ? std::string_view{} : name.substr(dot);
+}
+
+bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+int read_zip_input(const std::string& input_path, MapDataset& dataset, MapHeader& header) {
+    std::string entry_name;
+    std::string temp_path;
+    try {
+        const std::string_view name = std::string_view(input_path).substr(final_component_start(input_path));
+        entry_name = name.substr(0, name.size() - path_extension(input_path).size());
+        entry_name += ".xml";
+        char temp_name[32];
+        std::snprintf(temp_name, sizeof temp_name, "_tmp%06u.xml",
+                      static_cast<unsigned>(platform::tick_count() % 1000000u));
+        temp_path = temp_name;
+    } catch (const std::bad_alloc&) {
+        return kReadNoMemory;  // nothing has been extracted yet
+    }
+    // temp_path goes in as the wanted file name and comes back as the full path written, or empty
+    // when the archive holds no such entry.
+    const int code = extract_zip_entry(input_path, entry_name, temp_path);
+    if (code != 0) {
+        std::fprintf(stderr, "** Error: ZIP error code %d\n", code);
+        return kReadZipFailed;
+    }
+    if (temp_path.empty()) return kReadNotFound;
+    // The temporary file goes whatever the outcome, so no failed run leaves one behind.
+    const int result = read_text_file(temp_path, dataset, header);
+    platform::remove_file(temp_path);
+    return result;
+}
+
+}  // namespace
+
+int read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header) {
+    if (!platform::path_exists(input_path)) return kReadNotFound;
+    if (equals_ignoring_ascii_case(path_extension(input_path), kZipExtension)) {
+        return read_zip_input(input_path, dataset, header);
+    }
+    return read_text_file(input_path, dataset, header);
+}
+
+}  // namespace chizuvec
