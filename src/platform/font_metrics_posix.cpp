@@ -1,1 +1,111 @@
-// placeholder: being written
+// Text measurement for the source line: fontconfig picks the font file that best matches the face
+// (its best match stands in when the face is not installed), FreeType sums the advance widths.
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <string>
+
+#include "platform/platform.hpp"
+
+namespace chizuvec::platform {
+namespace {
+
+// Decodes one UTF-8 character at `pos` and advances past it; a malformed byte reads as U+FFFD.
+char32_t next_code_point(std::string_view text, std::size_t& pos) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(pos);
+    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 && lead < 0xF8 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || pos + length > text.size()) {
+        ++pos;
+        return U'\uFFFD';
+    }
+    char32_t cp = length == 1 ? lead : lead & (0x3F >> (length - 1));
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(pos + i) & 0xC0) != 0x80) {
+            ++pos;
+            return U'\uFFFD';
+        }
+        cp = (cp << 6) | (byte(pos + i) & 0x3F);
+    }
+    pos += length;
+    return cp;
+}
+
+// The font file and face index fontconfig chooses for a family name.
+bool find_font_file(std::string_view face, std::string& file, int& index) {
+    static const bool initialised = FcInit() == FcTrue;
+    if (!initialised) return false;
+    FcPattern* pattern = FcPatternCreate();
+    if (pattern == nullptr) return false;
+    // The family goes in as one value, so names with "-" or ":" are not read as pattern syntax.
+    const std::string family(face);
+    if (!family.empty()) FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPatternDestroy(pattern);
+    if (match == nullptr) return false;
+    FcChar8* path = nullptr;
+    const bool found = FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path != nullptr;
+    if (found) file = reinterpret_cast<const char*>(path);
+    if (FcPatternGetInteger(match, FC_INDEX, 0, &index) != FcResultMatch) index = 0;
+    FcPatternDestroy(match);
+    return found;
+}
+
+long round_26_6(FT_Pos value) { return static_cast<long>((value + 32) >> 6); }
+
+// Typographic ascent plus descent in 26.6 pixels at the face's current size.
+FT_Pos ascent_plus_descent(FT_Face face) {
+    if (!FT_IS_SCALABLE(face)) return face->size->metrics.ascender - face->size->metrics.descender;
+    FT_Long units = face->ascender - face->descender;
+    const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+    if (os2 != nullptr && os2->version != 0xFFFF && os2->sTypoAscender - os2->sTypoDescender > 0) {
+        units = os2->sTypoAscender - os2->sTypoDescender;
+    }
+    return FT_MulFix(units, face->size->metrics.y_scale);
+}
+
+FT_Pos sum_advances(FT_Face face, std::string_view text) {
+    FT_Pos total = 0;
+    FT_UInt previous = 0;
+    const bool kerning = FT_HAS_KERNING(face);
+    for (std::size_t pos = 0; pos < text.size();) {
+        const FT_UInt glyph = FT_Get_Char_Index(face, next_code_point(text, pos));
+        if (kerning && previous != 0 && glyph != 0) {
+            FT_Vector delta{};
+            if (FT_Get_Kerning(face, previous, glyph, FT_KERNING_DEFAULT, &delta) == 0) total += delta.x;
+        }
+        if (FT_Load_Glyph(face, glyph, FT_LOAD_DEFAULT) == 0) total += face->glyph->advance.x;
+        previous = glyph;
+    }
+    return total;
+}
+
+}  // namespace
+
+bool measure_text(std::string_view text, std::string_view face, std::uint32_t pixel_size, TextExtent& extent) {
+    extent = TextExtent{};
+    std::string file;
+    int index = 0;
+    if (!find_font_file(face, file, index)) return false;
+    FT_Library library = nullptr;
+    if (FT_Init_FreeType(&library) != 0) return false;
+    FT_Face ft_face = nullptr;
+    bool loaded = FT_New_Face(library, file.c_str(), index, &ft_face) == 0;
+    if (loaded && pixel_size > 0) {
+        // A bitmap-only face may not offer the size; it then measures as nothing.
+        if (FT_Set_Pixel_Sizes(ft_face, 0, pixel_size) == 0) {
+            extent.advance = round_26_6(sum_advances(ft_face, text));
+            extent.ascent_plus_descent = round_26_6(ascent_plus_descent(ft_face));
+        }
+    }
+    if (ft_face != nullptr) FT_Done_Face(ft_face);
+    FT_Done_FreeType(library);
+    return loaded;
+}
+
+}  // namespace chizuvec::platform
