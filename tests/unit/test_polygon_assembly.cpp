@@ -1,1 +1,292 @@
-// placeholder: being written
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dataset_builder.hpp"
+#include "geometry/polygon_assembly.hpp"
+
+namespace chizuvec {
+namespace {
+
+using test::add_curve;
+using test::add_parcel;
+using test::add_point;
+using test::add_ring;
+using test::add_surface;
+using test::CapturedFile;
+
+constexpr double kMax = 1.7976931348623157e308;
+constexpr std::uint32_t kUntouched = 777;
+
+using Entries = std::vector<std::uint32_t>;
+
+// Points numbered 100 + k and stored in reverse, so a point's array position never equals its
+// number: entries must hold positions.
+void add_points_reversed(MapDataset& ds, int count) {
+    for (int k = count - 1; k >= 0; --k) add_point(ds, static_cast<std::uint32_t>(100 + k), 10.0 * k, -5.0 * k);
+}
+std::uint32_t position_of(const MapDataset& ds, std::uint32_t point_no) {
+    for (std::uint32_t i = 0; i < ds.point_count(); ++i)
+        if (ds.points[i].id_no == point_no) return i;
+    return 0xFFFFFFFFu;
+}
+
+void expect_initial_bounds(const BoundingBox& b) {
+    EXPECT_EQ(b.min_x, kMax);
+    EXPECT_EQ(b.max_x, -kMax);
+    EXPECT_EQ(b.min_y, kMax);
+    EXPECT_EQ(b.max_y, -kMax);
+}
+
+// Three parcels over two sheets: surface 1 a triangle, surface 2 a square, surface 3 a triangle.
+MapDataset three_parcels() {
+    MapDataset ds;
+    add_points_reversed(ds, 10);
+    add_ring(ds, 1, 1, {100, 101, 102});
+    add_ring(ds, 2, 11, {103, 104, 105, 106});
+    add_ring(ds, 3, 21, {107, 108, 109});
+    add_parcel(ds, 1, 1, "12").last_vertex = kUntouched;
+    add_parcel(ds, 2, 2, "12A").last_vertex = kUntouched;
+    add_parcel(ds, 3, 3, "12").last_vertex = kUntouched;
+    ds.vertex_index_list.reserve(ds.ring_curve_count());
+    return ds;
+}
+
+TEST(PolygonAssembly, NoParcelsReturnsZeroWithInitialBoundsAndNoMessage) {
+    MapDataset ds;
+    add_points_reversed(ds, 3);
+    add_ring(ds, 1, 1, {100, 101, 102});
+    BoundingBox b;
+    CapturedFile messages;
+    EXPECT_EQ(assemble_outlines(ds, "", b, messages.file), 0u);
+    expect_initial_bounds(b);
+    EXPECT_EQ(messages.text(), "");
+    EXPECT_TRUE(ds.vertex_index_list.empty());
+}
+
+TEST(PolygonAssembly, EmptyMapNumberOutlinesEveryParcelEndToEnd) {
+    MapDataset ds = three_parcels();
+    ds.vertex_index_list = {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};  // stale entries from elsewhere
+    BoundingBox b;
+    CapturedFile messages;
+    ASSERT_EQ(assemble_outlines(ds, "", b, messages.file), 10u);
+    EXPECT_EQ(messages.text(), "");
+    Entries expected;
+    for (std::uint32_t no = 100; no < 110; ++no) expected.push_back(position_of(ds, no));
+    EXPECT_EQ(ds.vertex_index_list, expected);
+    EXPECT_EQ(ds.parcels[0].last_vertex, 2u);
+    EXPECT_EQ(ds.parcels[1].last_vertex, 6u);
+    EXPECT_EQ(ds.parcels[2].last_vertex, 9u);
+    for (const Parcel& p : ds.parcels) EXPECT_TRUE(p.has_outline);
+    EXPECT_EQ(b.min_x, 0.0);
+    EXPECT_EQ(b.max_x, 90.0);
+    EXPECT_EQ(b.min_y, -45.0);
+    EXPECT_EQ(b.max_y, 0.0);
+}
+
+TEST(PolygonAssembly, MapNumberSelectsByExactBytes) {
+    struct Case {
+        const char* map_no;
+        std::uint32_t result;
+        std::vector<bool> outlined;
+    };
+    const Case cases[] = {
+        {"12", 6, {true, false, true}},
+        {"12A", 4, {false, true, false}},
+        {"012", 0, {false, false, false}},
+        {"1", 0, {false, false, false}},
+        {"12a", 0, {false, false, false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.map_no);
+        MapDataset ds = three_parcels();
+        BoundingBox b;
+        CapturedFile messages;
+        EXPECT_EQ(assemble_outlines(ds, c.map_no, b, messages.file), c.result);
+        EXPECT_EQ(messages.text(), "");
+        for (std::size_t j = 0; j < 3; ++j) {
+            EXPECT_EQ(ds.parcels[j].has_outline, c.outlined[j]) << j;
+            if (!c.outlined[j]) {
+                EXPECT_EQ(ds.parcels[j].last_vertex, kUntouched) << j;
+            }
+        }
+        if (c.result == 0) expect_initial_bounds(b);
+    }
+}
+
+TEST(PolygonAssembly, SecondSelectedOutlineFollowsTheFirstAcrossUnselectedParcels) {
+    MapDataset ds = three_parcels();
+    BoundingBox b;
+    ASSERT_EQ(assemble_outlines(ds, "12", b), 6u);
+    EXPECT_EQ(ds.parcels[0].last_vertex, 2u);
+    EXPECT_EQ(ds.parcels[2].last_vertex, 5u);
+    EXPECT_EQ(ds.vertex_index_list,
+              (Entries{position_of(ds, 100), position_of(ds, 101), position_of(ds, 102), position_of(ds, 107),
+                       position_of(ds, 108), position_of(ds, 109)}));
+    // Only the selected vertices count for the bounds.
+    EXPECT_EQ(b.min_x, 0.0);
+    EXPECT_EQ(b.max_x, 90.0);
+    EXPECT_EQ(b.min_y, -45.0);
+    EXPECT_EQ(b.max_y, 0.0);
+}
+
+TEST(PolygonAssembly, BrokenContinuityIsReportedAndEveryCurveStillGivesOneVertex) {
+    MapDataset ds;
+    for (std::uint32_t no = 10; no <= 15; ++no) add_point(ds, no, no, no);
+    add_curve(ds, 1, 10, 11);
+    add_curve(ds, 2, 12, 13);
+    add_curve(ds, 3, 13, 14);  // continues
+    add_curve(ds, 4, 14, 10);  // reversed direction of the next one
+    add_curve(ds, 5, 11, 14);  // ends where the previous one ended: not repaired
+    add_surface(ds, 7, {1, 2, 3, 4, 5});
+    add_parcel(ds, 1, 7);
+    BoundingBox b;
+    CapturedFile messages;
+    ASSERT_EQ(assemble_outlines(ds, "", b, messages.file), 5u);
+    EXPECT_EQ(messages.text(), "Illegal polygon 10 11 12 13\nIllegal polygon 14 10 11 14\n");
+    EXPECT_EQ(ds.vertex_index_list, (Entries{0, 2, 3, 4, 1}));
+    EXPECT_EQ(ds.parcels[0].last_vertex, 4u);
+}
+
+TEST(PolygonAssembly, OpenRingGivesNoMessageAndNoRepeatedVertex) {
+    MapDataset ds;
+    for (std::uint32_t no = 1; no <= 5; ++no) add_point(ds, no, no, no);
+    add_curve(ds, 1, 1, 2);
+    add_curve(ds, 2, 2, 3);
+    add_curve(ds, 3, 3, 4);
+    add_curve(ds, 4, 4, 5);  // does not come back to point 1
+    add_surface(ds, 1, {1, 2, 3, 4});
+    add_parcel(ds, 1, 1);
+    BoundingBox b;
+    CapturedFile messages;
+    EXPECT_EQ(assemble_outlines(ds, "", b, messages.file), 4u);
+    EXPECT_EQ(messages.text(), "");
+    EXPECT_EQ(ds.vertex_index_list, (Entries{0, 1, 2, 3}));
+}
+
+TEST(PolygonAssembly, StoppingErrorsKeepWhatWasWrittenBefore) {
+    struct Case {
+        const char* name;
+        std::uint32_t bad_shape;   // shape of the failing parcel
+        const char* message;
+    };
+    // The failing parcel sits at position 2, behind an outlined parcel and an unselected one.
+    const Case cases[] = {
+        {"missing surface", 99, "** Error idref=F99 not found in H5\n"},
+        {"number shown as %d", 4294967295u, "** Error idref=F-1 not found in H5\n"},
+        {"missing curve", 2, "** Error n_curv i=2\n"},
+        {"missing point", 3, "** Error npos\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MapDataset ds;
+        for (std::uint32_t no = 1; no <= 4; ++no) add_point(ds, no, no * 2.0, no * 3.0);
+        add_ring(ds, 1, 1, {1, 2, 3});
+        add_curve(ds, 10, 4, 1);
+        add_curve(ds, 30, 66, 1);
+        add_surface(ds, 2, {10, 55});  // curve 55 does not exist
+        add_surface(ds, 3, {30});      // point 66 does not exist
+        add_parcel(ds, 1, 1, "A");
+        add_parcel(ds, 2, 99, "B");  // unselected: its missing surface is never looked up
+        add_parcel(ds, 5, c.bad_shape, "A");
+        add_parcel(ds, 6, 1, "A");
+        BoundingBox b;
+        CapturedFile messages;
+        EXPECT_EQ(assemble_outlines(ds, "A", b, messages.file), 0u);
+        EXPECT_EQ(messages.text(), c.message);
+        ASSERT_GE(ds.vertex_index_list.size(), 3u);
+        EXPECT_EQ((Entries(ds.vertex_index_list.begin(), ds.vertex_index_list.begin() + 3)), (Entries{0, 1, 2}));
+        EXPECT_TRUE(ds.parcels[0].has_outline);
+        EXPECT_EQ(ds.parcels[0].last_vertex, 2u);
+        EXPECT_FALSE(ds.parcels[2].has_outline);
+        EXPECT_FALSE(ds.parcels[3].has_outline);
+        // Bounds as widened so far (the failing parcel's first vertex, point 4, may be in).
+        EXPECT_EQ(b.min_x, 2.0);
+        EXPECT_EQ(b.min_y, 3.0);
+    }
+}
+
+TEST(PolygonAssembly, EmptyOutlinesEndOneBeforeTheirStart) {
+    MapDataset ds;
+    for (std::uint32_t no = 1; no <= 3; ++no) add_point(ds, no, no, no);
+    add_surface(ds, 1, {});
+    add_ring(ds, 2, 1, {1, 2, 3});
+    add_parcel(ds, 1, 1);
+    add_parcel(ds, 2, 2);
+    add_parcel(ds, 3, 1);
+    BoundingBox b;
+    CapturedFile messages;
+    EXPECT_EQ(assemble_outlines(ds, "", b, messages.file), 3u);
+    EXPECT_EQ(messages.text(), "");
+    EXPECT_EQ(ds.parcels[0].last_vertex, 0xFFFFFFFFu);
+    EXPECT_EQ(ds.parcels[1].last_vertex, 2u);
+    EXPECT_EQ(ds.parcels[2].last_vertex, 2u);
+    for (const Parcel& p : ds.parcels) EXPECT_TRUE(p.has_outline);
+
+    // Only empty outlines: nothing to draw, bounds untouched.
+    MapDataset empty;
+    add_surface(empty, 1, {});
+    add_parcel(empty, 1, 1);
+    EXPECT_EQ(assemble_outlines(empty, "", b, messages.file), 0u);
+    EXPECT_TRUE(empty.parcels[0].has_outline);
+    expect_initial_bounds(b);
+}
+
+TEST(PolygonAssembly, ParcelsSharingASurfaceAllGetTheWholeOutline) {
+    MapDataset ds;
+    add_points_reversed(ds, 4);
+    add_ring(ds, 1, 1, {100, 101, 102, 103});
+    for (std::uint32_t id = 1; id <= 3; ++id) add_parcel(ds, id, 1);
+    ds.vertex_index_list.reserve(ds.ring_curve_count());  // room for one outline only
+    BoundingBox b;
+    ASSERT_EQ(assemble_outlines(ds, "", b), 12u);
+    ASSERT_EQ(ds.vertex_index_list.size(), 12u);
+    const Entries one{3, 2, 1, 0};
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(ds.parcels[k].last_vertex, 4 * k + 3);
+        EXPECT_EQ((Entries(ds.vertex_index_list.begin() + static_cast<long>(4 * k),
+                           ds.vertex_index_list.begin() + static_cast<long>(4 * k + 4))),
+                  one);
+    }
+}
+
+TEST(PolygonAssembly, SingleTriangleInDecreasingXSetsMaxFromItsFirstVertex) {
+    MapDataset ds;
+    add_point(ds, 1, 30.0, 5.0);
+    add_point(ds, 2, 20.0, 7.0);
+    add_point(ds, 3, 10.0, 6.0);
+    add_ring(ds, 1, 1, {1, 2, 3});
+    add_parcel(ds, 1, 1);
+    BoundingBox b;
+    ASSERT_EQ(assemble_outlines(ds, "", b), 3u);
+    EXPECT_EQ(b.max_x, 30.0);
+    EXPECT_EQ(b.min_x, 10.0);
+    EXPECT_EQ(b.min_y, 5.0);
+    EXPECT_EQ(b.max_y, 7.0);
+}
+
+TEST(PolygonAssembly, DuplicateNumbersResolveToTheFirstRecord) {
+    MapDataset ds;
+    add_point(ds, 1, 0.0, 0.0);
+    add_point(ds, 2, 1.0, 0.0);
+    add_point(ds, 1, 50.0, 50.0);  // a second point 1 is never used
+    add_point(ds, 3, 1.0, 1.0);
+    add_curve(ds, 8, 1, 2);
+    add_curve(ds, 9, 2, 3);
+    add_curve(ds, 8, 3, 1);  // a second curve 8 is never used
+    add_curve(ds, 7, 3, 1);
+    add_surface(ds, 4, {8, 9, 7});
+    add_surface(ds, 4, {7});  // a second surface 4 is never used
+    add_parcel(ds, 1, 4);
+    BoundingBox b;
+    CapturedFile messages;
+    ASSERT_EQ(assemble_outlines(ds, "", b, messages.file), 3u);
+    EXPECT_EQ(messages.text(), "");
+    EXPECT_EQ(ds.vertex_index_list, (Entries{0, 1, 3}));
+    EXPECT_EQ(b.max_x, 1.0);
+}
+
+}  // namespace
+}  // namespace chizuvec
