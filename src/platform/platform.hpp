@@ -3,6 +3,7 @@
 // it runs on.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -47,6 +48,17 @@ bool remove_file(const std::string& path);
 bool set_file_time(const std::string& path, std::int64_t unix_seconds);
 // Size of a file in bytes, or -1 when it cannot be opened.
 std::int64_t file_size(const std::string& path);
+
+// Creates a file that must not exist yet and opens it for writing bytes unchanged; an existing file
+// is never opened or replaced. Returns a handle (>= 0), kFileExists when the name is taken, or
+// kFileFailed for any other failure.
+inline constexpr int kFileExists = -1;
+inline constexpr int kFileFailed = -2;
+int create_new_file(const std::string& path);
+// Writes all `size` bytes to a handle from create_new_file; false on any failure.
+bool write_file(int handle, const void* data, std::size_t size);
+// Closes a handle from create_new_file; false when the data may not have reached the file.
+bool close_file(int handle);
 
 // Milliseconds from a monotonic clock (wraps as a 32-bit count does).
 std::uint32_t tick_count();

@@ -148,6 +148,31 @@ std::int64_t file_size(const std::string& path) {
     return static_cast<std::int64_t>(st.st_size);
 }
 
+int create_new_file(const std::string& path) {
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) return fd;
+    return errno == EEXIST ? kFileExists : kFileFailed;
+}
+
+bool write_file(int handle, const void* data, std::size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(handle, p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool close_file(int handle) { return ::close(handle) == 0; }
+
 std::uint32_t tick_count() {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
