@@ -1,1 +1,198 @@
-// placeholder: being written
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dataset_builder.hpp"
+#include "driver/parcel_measures.hpp"
+#include "geometry/polygon_assembly.hpp"
+
+namespace chizuvec {
+namespace {
+
+using test::add_parcel;
+using test::add_point;
+using test::add_ring;
+using test::add_surface;
+using test::CapturedFile;
+
+constexpr double kUnwritten = -555.0;
+
+// Outlines as the program builds them, then the measures.
+void assemble_and_measure(MapDataset& ds, std::string_view map_no) {
+    for (Parcel& p : ds.parcels) p.area = p.centroid_x = p.centroid_y = kUnwritten;
+    BoundingBox b;
+    CapturedFile messages;
+    assemble_outlines(ds, map_no, b, messages.file);
+    measure_parcels(ds, map_no);
+}
+
+// A square of side 10 with its corner at (1000, 2000), points 1-4 counter-clockwise in (x, y).
+void add_square_points(MapDataset& ds) {
+    add_point(ds, 1, 1000.0, 2000.0);
+    add_point(ds, 2, 1010.0, 2000.0);
+    add_point(ds, 3, 1010.0, 2010.0);
+    add_point(ds, 4, 1000.0, 2010.0);
+}
+
+TEST(ParcelMeasures, SquareOfSideTenInEitherDirection) {
+    MapDataset ds;
+    add_square_points(ds);
+    add_ring(ds, 1, 1, {1, 2, 3, 4});
+    add_ring(ds, 2, 11, {4, 3, 2, 1});
+    add_parcel(ds, 1, 1);
+    add_parcel(ds, 2, 2);
+    assemble_and_measure(ds, "");
+    for (const Parcel& p : ds.parcels) {
+        SCOPED_TRACE(p.id_no);
+        EXPECT_NEAR(p.area, 100.0, 1e-6);
+        EXPECT_TRUE(p.has_centroid);
+        EXPECT_NEAR(p.centroid_x, 1005.0, 1e-6);
+        EXPECT_NEAR(p.centroid_y, 2005.0, 1e-6);
+    }
+}
+
+TEST(ParcelMeasures, OutlinesWithoutAreaTakeTheMeanOfTheirPoints) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint32_t> points;
+        bool has_centroid;
+        double cx, cy;
+    };
+    const Case cases[] = {
+        {"no point", {}, false, 0.0, 0.0},
+        {"one point", {2}, true, 1010.0, 2000.0},
+        {"two points", {1, 3}, true, 1005.0, 2005.0},
+        {"collinear", {1, 5, 3}, true, 1005.0, 2005.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MapDataset ds;
+        add_square_points(ds);
+        add_point(ds, 5, 1005.0, 2005.0);
+        // Curve k of the ring starts at the k-th listed point.
+        std::vector<std::uint32_t> curve_nos;
+        for (std::size_t k = 0; k < c.points.size(); ++k) {
+            test::add_curve(ds, static_cast<std::uint32_t>(k + 1), c.points[k], c.points[(k + 1) % c.points.size()]);
+            curve_nos.push_back(static_cast<std::uint32_t>(k + 1));
+        }
+        MapSurface s;
+        s.id_no = 1;
+        if (!curve_nos.empty()) {
+            s.first_ref = 0;
+            s.last_ref = static_cast<std::uint32_t>(curve_nos.size() - 1);
+        }
+        ds.ring_curves = curve_nos;
+        ds.surfaces.push_back(s);
+        add_parcel(ds, 1, 1);
+        assemble_and_measure(ds, "");
+        const Parcel& p = ds.parcels[0];
+        EXPECT_EQ(p.area, 0.0);
+        EXPECT_EQ(p.has_centroid, c.has_centroid);
+        EXPECT_FALSE(std::isnan(p.centroid_x));
+        EXPECT_FALSE(std::isnan(p.centroid_y));
+        if (c.has_centroid) {
+            EXPECT_NEAR(p.centroid_x, c.cx, 1e-9);
+            EXPECT_NEAR(p.centroid_y, c.cy, 1e-9);
+        }
+    }
+}
+
+TEST(ParcelMeasures, EmptyOutlinesLeaveTheCursorForTheNextParcel) {
+    MapDataset ds;
+    add_square_points(ds);
+    add_point(ds, 6, 0.0, 0.0);
+    add_point(ds, 7, 6.0, 0.0);
+    add_point(ds, 8, 0.0, 4.0);
+    add_surface(ds, 9, {});
+    add_ring(ds, 1, 1, {1, 2, 3, 4});
+    add_ring(ds, 2, 11, {6, 7, 8});
+    add_parcel(ds, 1, 9);  // empty before any entry
+    add_parcel(ds, 2, 1);
+    add_parcel(ds, 3, 9);  // empty after a measured parcel
+    add_parcel(ds, 4, 2);
+    assemble_and_measure(ds, "");
+    EXPECT_EQ(ds.parcels[0].area, 0.0);
+    EXPECT_FALSE(ds.parcels[0].has_centroid);
+    EXPECT_NEAR(ds.parcels[1].area, 100.0, 1e-6);
+    EXPECT_EQ(ds.parcels[2].area, 0.0);
+    EXPECT_FALSE(ds.parcels[2].has_centroid);
+    EXPECT_NEAR(ds.parcels[3].area, 12.0, 1e-9);
+    EXPECT_NEAR(ds.parcels[3].centroid_x, 2.0, 1e-9);
+    EXPECT_NEAR(ds.parcels[3].centroid_y, 4.0 / 3.0, 1e-9);
+}
+
+TEST(ParcelMeasures, SelectedParcelsAreMeasuredAcrossUnselectedOnes) {
+    MapDataset ds;
+    add_square_points(ds);
+    add_point(ds, 6, 0.0, 0.0);
+    add_point(ds, 7, 6.0, 0.0);
+    add_point(ds, 8, 0.0, 4.0);
+    add_ring(ds, 1, 1, {1, 2, 3, 4});
+    add_ring(ds, 2, 11, {6, 7, 8});
+    add_parcel(ds, 1, 2, "B");
+    add_parcel(ds, 2, 1, "A");
+    add_parcel(ds, 3, 1, "B");
+    add_parcel(ds, 4, 2, "A");
+    assemble_and_measure(ds, "A");
+    EXPECT_EQ(ds.parcels[0].area, kUnwritten);
+    EXPECT_EQ(ds.parcels[2].area, kUnwritten);
+    EXPECT_EQ(ds.parcels[2].centroid_x, kUnwritten);
+    EXPECT_NEAR(ds.parcels[1].area, 100.0, 1e-6);
+    EXPECT_NEAR(ds.parcels[1].centroid_x, 1005.0, 1e-6);
+    EXPECT_NEAR(ds.parcels[3].area, 12.0, 1e-9);
+    EXPECT_NEAR(ds.parcels[3].centroid_y, 4.0 / 3.0, 1e-9);
+}
+
+TEST(ParcelMeasures, ParcelsAfterAnAssemblyErrorStayUnmeasured) {
+    MapDataset ds;
+    add_square_points(ds);
+    add_ring(ds, 1, 1, {1, 2, 3, 4});
+    add_parcel(ds, 1, 1);
+    add_parcel(ds, 2, 42);  // no such surface: assembly stops here
+    add_parcel(ds, 3, 1);
+    assemble_and_measure(ds, "");
+    EXPECT_NEAR(ds.parcels[0].area, 100.0, 1e-6);
+    EXPECT_TRUE(ds.parcels[0].has_centroid);
+    for (std::size_t j = 1; j < 3; ++j) {
+        EXPECT_EQ(ds.parcels[j].area, 0.0) << j;
+        EXPECT_FALSE(ds.parcels[j].has_centroid) << j;
+        EXPECT_EQ(ds.parcels[j].centroid_x, 0.0) << j;
+    }
+}
+
+TEST(SelectHighlights, MarksParcelsByLotNumberOrAddressAndLotNumber) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> keys;
+        std::vector<std::int32_t> hilite;
+    };
+    const Case cases[] = {
+        {"no key clears every flag", {}, {0, 0, 0, 0, 0}},
+        {"lot number alone", {"5-2"}, {1, 0, 1, 0, 0}},
+        {"address and lot number", {"大字X5-2"}, {1, 0, 0, 0, 0}},
+        {"joined with a space is no match", {"大字X 5-2"}, {0, 0, 0, 0, 0}},
+        {"address alone is no match", {"大字X"}, {0, 0, 0, 0, 0}},
+        {"case matters", {"大字x5-2"}, {0, 0, 0, 0, 0}},
+        {"several keys, a later one never clears", {"12", "大字Y5-2", "nothing"}, {0, 1, 1, 1, 0}},
+        {"the longest address and lot number", {std::string(158, 'Z')}, {0, 0, 0, 0, 1}},
+        {"one byte more", {std::string(159, 'Z')}, {0, 0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MapDataset ds;
+        add_parcel(ds, 1, 1, "A1", "5-2", "大字X");
+        add_parcel(ds, 2, 2, "A1", "12", "大字X");
+        add_parcel(ds, 3, 3, "B7", "5-2", "大字Y");  // outside the selected sheet still counts
+        add_parcel(ds, 4, 4, "", "12", "");
+        add_parcel(ds, 5, 5, "", std::string(31, 'Z'), std::string(127, 'Z'));
+        for (Parcel& p : ds.parcels) p.hilite = 1;
+        select_highlights(ds, c.keys);
+        for (std::size_t j = 0; j < c.hilite.size(); ++j) EXPECT_EQ(ds.parcels[j].hilite, c.hilite[j]) << j;
+    }
+}
+
+}  // namespace
+}  // namespace chizuvec
