@@ -1,5 +1,6 @@
 #include "common/numbers.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -23,6 +24,53 @@ std::uint64_t read_digits(std::string_view text, std::size_t& pos) {
         ++pos;
     }
     return value;
+}
+
+// Decimal exponent of the first significant digit of a number in from_chars' general format; a
+// value out of a double's range is too large when it is positive. The exponent is capped so that
+// absurd exponents cannot overflow.
+bool is_too_large(std::string_view number) {
+    constexpr std::int64_t kCap = 1000000000;
+    std::size_t pos = 0;
+    std::int64_t magnitude = 0;
+    bool significant = false;
+    while (pos < number.size() && is_digit(number[pos])) {
+        if (significant || number[pos] != '0') {
+            if (significant) ++magnitude;
+            significant = true;
+        }
+        ++pos;
+    }
+    if (pos < number.size() && number[pos] == '.') {
+        ++pos;
+        std::int64_t zeros = 0;
+        while (pos < number.size() && is_digit(number[pos])) {
+            if (!significant) {
+                if (number[pos] == '0') {
+                    ++zeros;
+                } else {
+                    significant = true;
+                    magnitude = -(zeros + 1);
+                }
+            }
+            ++pos;
+        }
+    }
+    if (pos < number.size() && (number[pos] == 'e' || number[pos] == 'E')) {
+        ++pos;
+        bool negative = false;
+        if (pos < number.size() && (number[pos] == '+' || number[pos] == '-')) {
+            negative = number[pos] == '-';
+            ++pos;
+        }
+        std::int64_t exponent = 0;
+        while (pos < number.size() && is_digit(number[pos])) {
+            exponent = std::min<std::int64_t>(kCap, exponent * 10 + (number[pos] - '0'));
+            ++pos;
+        }
+        magnitude += negative ? -exponent : exponent;
+    }
+    return significant && magnitude > 0;
 }
 
 }  // namespace
@@ -54,12 +102,10 @@ double parse_decimal(std::string_view text) {
     const char* last = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
-        // from_chars leaves the value alone; strtod gives an infinity or zero. Tell them apart by
-        // the exponent's sign.
-        const std::string_view rest(first, static_cast<std::size_t>(ptr - first));
-        const auto e = rest.find_first_of("eE");
-        const bool tiny = e != std::string_view::npos && e + 1 < rest.size() && rest[e + 1] == '-';
-        value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+        // from_chars leaves the value alone; strtod gives an infinity or zero. The exponent's sign
+        // alone cannot tell them apart: "1e-5" behind 400 digits is huge, "0.000...1" is tiny.
+        const std::string_view number(first, static_cast<std::size_t>(ptr - first));
+        value = is_too_large(number) ? std::numeric_limits<double>::infinity() : 0.0;
     } else if (ec != std::errc()) {
         return 0.0;
     }

@@ -1,1 +1,96 @@
-// placeholder: being written
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "common/numbers.hpp"
+
+namespace chizuvec {
+namespace {
+
+constexpr std::uint32_t kMax = 4294967295u;
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+template <typename T>
+struct NumberCase {
+    std::string_view text;
+    T expected;
+};
+
+TEST(IdNumber, FirstDigitRunCappedAtTheLargestNumber) {
+    const NumberCase<std::uint32_t> cases[] = {
+        {"P00012", 12},
+        {"12", 12},
+        {"x12y", 12},
+        {"a1b2", 1},
+        {"fud-7", 7},
+        {"000", 0},
+        {"", 0},
+        {"no digits", 0},
+        {"4294967295", kMax},
+        {"4294967296", kMax},
+        {"H123456789012345678901234567890", kMax},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parse_id_number(c.text), c.expected) << c.text;
+}
+
+TEST(Decimal, ReadsTheLeadingNumberLikeStrtodInTheCLocale) {
+    const std::string huge_mantissa = "1" + std::string(400, '0') + "e-5";
+    const std::string tiny_fraction = "0." + std::string(400, '0') + "1";
+    const NumberCase<double> cases[] = {
+        {"  -12.5e2", -1250.0},
+        {"\t\n7", 7.0},
+        {"+3", 3.0},
+        {".5", 0.5},
+        {"-.5", -0.5},
+        {"5.", 5.0},
+        {"1e", 1.0},
+        {"1e+", 1.0},
+        {"1.5E+2", 150.0},
+        {"12.5abc", 12.5},
+        {"1,5", 1.0},
+        {"", 0.0},
+        {"-", 0.0},
+        {".", 0.0},
+        {"+-3", 0.0},
+        {"nan", 0.0},
+        {"inf", 0.0},
+        {"-infinity", 0.0},
+        {"0x1A", 0.0},
+        {"1e400", kInf},
+        {"-1e400", -kInf},
+        {"1e-400", 0.0},
+        {huge_mantissa, kInf},
+        {tiny_fraction, 0.0},
+        {"0.0001e999999999999999", kInf},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parse_decimal(c.text), c.expected) << c.text;
+    // A denormal is still a number, not an underflow to zero.
+    EXPECT_GT(parse_decimal("1e-310"), 0.0);
+}
+
+TEST(Unsigned, SignDigitsAndSaturation) {
+    const NumberCase<std::uint32_t> cases[] = {
+        {"-1", kMax},
+        {"-5", 4294967291u},
+        {"-0", 0},
+        {"+7", 7},
+        {"99999999999", kMax},
+        {"4294967295", kMax},
+        {"-4294967295", 1},
+        {"-4294967296", kMax},
+        {" 42abc", 42},
+        {"\t9", 9},
+        {"", 0},
+        {"-", 0},
+        {"- 5", 0},
+        {"x5", 0},
+        {"1.9", 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parse_unsigned(c.text), c.expected) << c.text;
+}
+
+}  // namespace
+}  // namespace chizuvec
