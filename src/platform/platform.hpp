@@ -16,8 +16,8 @@ inline constexpr std::uint32_t kCodePageShiftJis = 932;
 inline constexpr std::uint32_t kCodePageEucJp = 20932;
 inline constexpr std::uint32_t kCodePageUtf8 = 65001;
 
-// The code page of file names, arguments and console texts. On POSIX: the locale's codeset after
-// setlocale(LC_ALL, ""), an ASCII locale counting as UTF-8.
+// The code page of file names, arguments and console texts. On POSIX: the codeset of the
+// environment's LC_CTYPE (the process locale is left as it was), an ASCII locale counting as UTF-8.
 std::uint32_t ansi_code_page();
 // The console's code page; on POSIX the same as the ANSI code page.
 std::uint32_t console_code_page();

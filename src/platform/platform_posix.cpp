@@ -24,8 +24,13 @@ namespace {
 
 std::uint32_t locale_code_page() {
     static const std::uint32_t code_page = [] {
-        std::setlocale(LC_ALL, "");
+        // Only the character type is borrowed from the environment, and only for this look-up:
+        // a user locale left in force would put "," into every printed number.
+        const char* current = std::setlocale(LC_CTYPE, nullptr);
+        const std::string saved = current != nullptr ? current : "C";
+        std::setlocale(LC_CTYPE, "");
         std::string codeset = nl_langinfo(CODESET);
+        std::setlocale(LC_CTYPE, saved.c_str());
         for (auto& c : codeset) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
         if (codeset == "SHIFT_JIS" || codeset == "SJIS" || codeset == "CP932" || codeset == "WINDOWS-31J" ||
             codeset == "SHIFT-JIS") {

@@ -1,1 +1,192 @@
-// placeholder: being written
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "platform/platform.hpp"
+#include "test_support.hpp"
+
+namespace chizuvec {
+namespace {
+
+using namespace platform;
+
+constexpr std::string_view kChibanUtf8 = "\xE5\x9C\xB0\xE7\x95\xAA";  // 地番
+constexpr std::string_view kChibanCp932 = "\x92\x6E\x94\xD4";
+constexpr std::string_view kChibanEucJp = "\xC3\xCF\xC8\xD6";
+
+// Asking for the code page must not leave the user's locale in force: printed numbers would then
+// use the locale's decimal separator. First in the file, before the answer is cached.
+TEST(Platform, CodePageLookupKeepsTheCLocaleForNumbers) {
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+    EXPECT_EQ(ansi_code_page(), kCodePageUtf8);
+    EXPECT_EQ(console_code_page(), ansi_code_page());
+    EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f", 1.5);
+    EXPECT_STREQ(text, "1.5");
+    ::unsetenv("LC_ALL");
+}
+
+TEST(Platform, ConvertsBetweenUtf8AndTheJapaneseCodePages) {
+    struct ConversionCase {
+        std::string_view text;
+        std::uint32_t from;
+        std::uint32_t to;
+        std::string_view expected;
+    };
+    const ConversionCase cases[] = {
+        {kChibanUtf8, kCodePageUtf8, kCodePageShiftJis, kChibanCp932},
+        {kChibanCp932, kCodePageShiftJis, kCodePageUtf8, kChibanUtf8},
+        {kChibanUtf8, kCodePageUtf8, kCodePageEucJp, kChibanEucJp},
+        {kChibanEucJp, kCodePageEucJp, kCodePageShiftJis, kChibanCp932},
+        {"abc", kCodePageUtf8, kCodePageShiftJis, "abc"},
+        {"", kCodePageUtf8, kCodePageShiftJis, ""},
+        {kChibanUtf8, kCodePageUtf8, kCodePageUtf8, kChibanUtf8},
+        // Characters CP932 lacks (a CJK extension B ideograph, a Hangul syllable) become "?".
+        {"a\xF0\xA0\xAE\xB7" "b", kCodePageUtf8, kCodePageShiftJis, "a?b"},
+        {"\xED\x95\x9C\xE5\x9C\xB0", kCodePageUtf8, kCodePageShiftJis, "?\x92\x6E"},
+        // Invalid input: a stray byte, a character cut off at the end.
+        {"a\xFF" "b", kCodePageUtf8, kCodePageShiftJis, "a?b"},
+        {"a\xE5\x9C", kCodePageUtf8, kCodePageShiftJis, "a?"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(convert_code_page(c.text, c.from, c.to), c.expected) << c.text << " " << c.from << "->" << c.to;
+    }
+}
+
+TEST(Platform, LongTextsSurviveARoundTrip) {
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += std::string(kChibanUtf8) + "12-3 ";
+    const std::string cp932 = convert_code_page(text, kCodePageUtf8, kCodePageShiftJis);
+    EXPECT_EQ(cp932.size(), 2000u * 9u);
+    EXPECT_EQ(convert_code_page(cp932, kCodePageShiftJis, kCodePageUtf8), text);
+}
+
+TEST(Platform, ExecutableDirectoryHoldsThisTestProgram) {
+    const std::string dir = executable_directory();
+    EXPECT_TRUE(is_directory(dir)) << dir;
+    EXPECT_NE(dir.back(), '/');
+    EXPECT_TRUE(path_exists(dir + path_separator() + "test_platform")) << dir;
+}
+
+TEST(Platform, PathParts) {
+    struct PathCase {
+        std::string_view path;
+        std::string_view file_name;
+        std::string_view extension;
+        std::string_view directory;
+    };
+    const PathCase cases[] = {
+        {"/data/13101-0101-1.xml", "13101-0101-1.xml", ".xml", "/data"},
+        {"map.v2.zip", "map.v2.zip", ".zip", ""},
+        {"dir.d/map", "map", "", "dir.d"},
+        {"/map", "map", "", "/"},
+        {"a/b/", "", "", "a/b"},
+        {"", "", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(path_file_name(c.path), c.file_name) << c.path;
+        EXPECT_EQ(path_extension(c.path), c.extension) << c.path;
+        EXPECT_EQ(path_directory(c.path), c.directory) << c.path;
+    }
+}
+
+TEST(Platform, FileQueriesTimesAndRemoval) {
+    test::TempDir dir;
+    const std::string file = dir.write("a.xml", "12345");
+    const std::string missing = dir.file("missing.xml");
+    const std::string folder = dir.path.string();
+
+    EXPECT_TRUE(path_exists(file));
+    EXPECT_FALSE(is_directory(file));
+    EXPECT_EQ(file_size(file), 5);
+    EXPECT_TRUE(path_exists(folder));
+    EXPECT_TRUE(is_directory(folder));
+    EXPECT_EQ(file_size(folder), -1);
+    EXPECT_FALSE(path_exists(missing));
+    EXPECT_FALSE(is_directory(missing));
+    EXPECT_EQ(file_size(missing), -1);
+
+    ASSERT_TRUE(set_file_time(file, 1000000000));
+    const auto first = std::filesystem::last_write_time(file);
+    ASSERT_TRUE(set_file_time(file, 1000000000 + 3600));
+    const auto second = std::filesystem::last_write_time(file);
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(second - first).count(), 3600);
+    EXPECT_FALSE(set_file_time(missing, 1000000000));
+
+    EXPECT_TRUE(remove_file(file));
+    EXPECT_FALSE(path_exists(file));
+    EXPECT_TRUE(remove_file(file)) << "a file that is already gone counts as removed";
+}
+
+TEST(Platform, NewFileIsCreatedOnlyOnce) {
+    test::TempDir dir;
+    const std::string path = dir.file("_tmp000001.xml");
+    const int handle = create_new_file(path);
+    ASSERT_GE(handle, 0);
+    EXPECT_TRUE(write_file(handle, "<xml/>", 6));
+    EXPECT_TRUE(close_file(handle));
+    EXPECT_EQ(create_new_file(path), kFileExists);
+    EXPECT_EQ(test::read_file(path), "<xml/>");
+    EXPECT_EQ(create_new_file(dir.file("no-such-dir/x.xml")), kFileFailed);
+}
+
+TEST(Platform, ClocksNeverGoBackwards) {
+    const double start_seconds = monotonic_seconds();
+    const std::uint32_t start_ticks = tick_count();
+    double last_seconds = start_seconds;
+    std::uint32_t last_ticks = start_ticks;
+    for (int i = 0; i < 10000; ++i) {
+        const double now = monotonic_seconds();
+        const std::uint32_t ticks = tick_count();
+        ASSERT_GE(now, last_seconds);
+        ASSERT_LT(ticks - last_ticks, 0x80000000u) << "tick count went backwards";
+        last_seconds = now;
+        last_ticks = ticks;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_GE(monotonic_seconds() - start_seconds, 0.025);
+    EXPECT_GE(tick_count() - start_ticks, 25u);
+}
+
+// With a pipe that stays open as standard input, a pause that waited for a key would block; it must
+// return at once instead.
+TEST(Platform, PauseReturnsAtOnceWhenInputIsNotATerminal) {
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    const int saved_stdin = ::dup(STDIN_FILENO);
+    ASSERT_GE(saved_stdin, 0);
+    ASSERT_GE(::dup2(pipe_ends[0], STDIN_FILENO), 0);
+
+    std::atomic<bool> returned{false};
+    std::thread pauser([&] {
+        pause_for_key();
+        returned = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!returned && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const bool returned_in_time = returned;
+    // Release a pause that did wait, so the test ends either way.
+    if (!returned_in_time) (void)::write(pipe_ends[1], "\n", 1);
+    pauser.join();
+
+    ::dup2(saved_stdin, STDIN_FILENO);
+    ::close(saved_stdin);
+    ::close(pipe_ends[0]);
+    ::close(pipe_ends[1]);
+    EXPECT_TRUE(returned_in_time);
+}
+
+}  // namespace
+}  // namespace chizuvec
