@@ -186,13 +186,17 @@ SvgLayout compute_layout(const BoundingBox& bounds, const RenderSettings& settin
     const std::int32_t fixed_side =
         static_cast<std::int32_t>(std::min<std::uint32_t>(length, std::numeric_limits<std::int32_t>::max()));
     SvgLayout layout;
+    if (width_fixed && usable_extent(extent_y)) {
+        layout.scale = drawable_length(length, settings.svg_viewbox_marginx) / extent_y;
+    } else if (!width_fixed && usable_extent(extent_x)) {
+        layout.scale = drawable_length(length, settings.svg_viewbox_marginy) / extent_x;
+    }
+    if (!std::isfinite(layout.scale)) layout.scale = 1.0;  // a vanishing extent can overflow the division
     if (width_fixed) {
         layout.viewbox_width = fixed_side;
-        if (usable_extent(extent_y)) layout.scale = drawable_length(length, settings.svg_viewbox_marginx) / extent_y;
         layout.viewbox_height = side_with_margins(extent_x, layout.scale, settings.svg_viewbox_marginy);
     } else {
         layout.viewbox_height = fixed_side;
-        if (usable_extent(extent_x)) layout.scale = drawable_length(length, settings.svg_viewbox_marginy) / extent_x;
         layout.viewbox_width = side_with_margins(extent_y, layout.scale, settings.svg_viewbox_marginx);
     }
     layout.page_width = points_of(layout.viewbox_width, settings.svg_dpi);

@@ -1,1 +1,379 @@
-// placeholder: being written
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+
+#include "common/fixed_text.hpp"
+#include "render/svg_text.hpp"
+#include "render/svg_writer.hpp"
+#include "test_support.hpp"
+
+namespace chizuvec {
+namespace {
+
+RenderSettings layout_settings(std::uint32_t option, std::uint32_t length, std::uint32_t mx, std::uint32_t my,
+                               std::uint32_t dpi = 72) {
+    RenderSettings s;
+    s.svg_viewbox_side_option = option;
+    s.svg_viewbox_length = length;
+    s.svg_viewbox_marginx = mx;
+    s.svg_viewbox_marginy = my;
+    s.svg_dpi = dpi;
+    return s;
+}
+
+BoundingBox box(double extent_x, double extent_y) { return BoundingBox{1000.0, 1000.0 + extent_x, -50.0, -50.0 + extent_y}; }
+
+TEST(SvgLayout, SidesScalesAndPageSizes) {
+    struct Case {
+        const char* what;
+        std::uint32_t option, length, mx, my, dpi;
+        double extent_x, extent_y;
+        double scale;
+        std::int32_t width, height;
+        std::uint32_t page_width, page_height;
+    };
+    const Case cases[] = {
+        {"worked example", 3, 2000, 40, 40, 96, 240, 480, 4.0, 2000, 1040, 1500, 780},
+        {"option 0 fixes the height", 0, 1000, 50, 50, 72, 100, 200, 9.0, 1900, 1000, 1900, 1000},
+        {"option 1 fixes the width", 1, 1000, 50, 50, 72, 100, 200, 4.5, 1000, 550, 1000, 550},
+        {"option 2 fixes the height", 2, 1000, 50, 50, 72, 100, 200, 9.0, 1900, 1000, 1900, 1000},
+        {"option 3 on a wide map: width", 3, 1000, 50, 50, 72, 100, 200, 4.5, 1000, 550, 1000, 550},
+        {"option 3 on a tall map: height", 3, 1000, 50, 50, 72, 200, 100, 4.5, 550, 1000, 550, 1000},
+        {"option 4 on a wide map: height", 4, 1000, 50, 50, 72, 100, 200, 9.0, 1900, 1000, 1900, 1000},
+        {"option 4 on a tall map: width", 4, 1000, 50, 50, 72, 200, 100, 9.0, 1000, 1900, 1000, 1900},
+        {"option 5 fixes the height", 5, 1000, 50, 50, 72, 100, 200, 9.0, 1900, 1000, 1900, 1000},
+        {"option 3 on a square map: width", 3, 1000, 50, 20, 72, 100, 100, 9.0, 1000, 940, 1000, 940},
+        {"option 4 on a square map: width", 4, 1000, 50, 20, 72, 100, 100, 9.0, 1000, 940, 1000, 940},
+        {"margins differ per side", 1, 1000, 100, 7, 72, 100, 200, 4.0, 1000, 414, 1000, 414},
+        {"truncated, not rounded", 1, 1000, 0, 0, 72, 2, 3, 1000.0 / 3.0, 1000, 666, 1000, 666},
+        {"dpi 96 drops remainders", 1, 1001, 0, 0, 96, 10, 1001, 1.0, 1001, 10, 750, 7},
+        {"dpi 144 halves", 1, 1001, 0, 0, 144, 10, 1001, 1.0, 1001, 10, 500, 5},
+        {"no extent on the fixed side: the other side", 2, 1000, 50, 50, 72, 0, 200, 4.5, 1000, 100, 1000, 100},
+        {"no extent at all: scale 1", 2, 1000, 50, 60, 72, 0, 0, 1.0, 100, 1000, 100, 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const SvgLayout layout = compute_layout(box(c.extent_x, c.extent_y), layout_settings(c.option, c.length, c.mx, c.my, c.dpi));
+        EXPECT_DOUBLE_EQ(layout.scale, c.scale);
+        EXPECT_EQ(layout.viewbox_width, c.width);
+        EXPECT_EQ(layout.viewbox_height, c.height);
+        EXPECT_EQ(layout.page_width, c.page_width);
+        EXPECT_EQ(layout.page_height, c.page_height);
+    }
+}
+
+TEST(SvgLayout, UnboundedExtentsStayFinite) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const BoundingBox boxes[] = {
+        {0.0, 100.0, 0.0, inf},
+        {-inf, inf, 0.0, 10.0},
+        {0.0, std::nan(""), 0.0, std::nan("")},
+        {0.0, 1e-300, 0.0, 1e300},
+        {0.0, 1e-320, 0.0, 1e-320},
+    };
+    for (const BoundingBox& b : boxes) {
+        for (std::uint32_t option = 0; option <= 4; ++option) {
+            const SvgLayout layout = compute_layout(b, layout_settings(option, 1000, 10, 10));
+            EXPECT_TRUE(std::isfinite(layout.scale));
+            EXPECT_GE(layout.viewbox_width, 0);
+            EXPECT_GE(layout.viewbox_height, 0);
+        }
+    }
+}
+
+TEST(SvgLayout, DrawingCoordinatesTruncateTowardZeroAndSaturate) {
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(drawing_coordinate(2.99, 1.0, 10), 12);
+    EXPECT_EQ(drawing_coordinate(-2.99, 1.0, 10), 8);
+    EXPECT_EQ(drawing_coordinate(std::nan(""), 4.0, 10), 10);
+    EXPECT_EQ(drawing_coordinate(inf, 4.0, 10), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(drawing_coordinate(-inf, 4.0, 10), std::numeric_limits<std::int32_t>::min() + 10);
+    EXPECT_EQ(drawing_coordinate(3e9, 1.0, 4000000000u), std::numeric_limits<std::int32_t>::max());
+}
+
+TEST(SvgLayout, InvalidSettingsAreNamed) {
+    struct Case {
+        std::uint32_t option, length, mx, my, dpi;
+        std::string_view key;
+    };
+    const Case cases[] = {
+        {3, 2000, 40, 40, 0, "svg_dpi"},
+        {3, 0, 0, 0, 96, "svg_viewbox_length"},
+        {3, 2000, 40, 40, 96, ""},
+        {1, 80, 40, 1000, 96, "svg_viewbox_marginx"},
+        {1, 81, 40, 1000, 96, ""},
+        {2, 80, 1000, 40, 96, "svg_viewbox_marginy"},
+        {0, 81, 1000, 40, 96, ""},
+        {7, 100, 0, 50, 96, "svg_viewbox_marginy"},
+        {3, 100, 10, 50, 96, "svg_viewbox_marginy"},
+        {4, 100, 50, 10, 96, "svg_viewbox_marginx"},
+        {4, 100, 49, 49, 96, ""},
+        {2, 4000000000u, 0, 2100000000u, 96, "svg_viewbox_marginy"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "option " << c.option << " L " << c.length << " mx " << c.mx << " my " << c.my);
+        EXPECT_EQ(find_invalid_layout_setting(layout_settings(c.option, c.length, c.mx, c.my, c.dpi)), c.key);
+    }
+}
+
+TEST(PolygonClass, HighlightThenPrefixesInOrder) {
+    RenderSettings s;
+    copy_text(s.svg_chiban_sp1, "1");
+    copy_text(s.svg_chiban_sp2, "12");
+    copy_text(s.svg_chiban_sp3, "別図");
+    struct Case {
+        const char* chiban;
+        std::int32_t hilite;
+        std::string_view cls;
+    };
+    const Case cases[] = {
+        {"1", 0, "p1"},    {"12", 0, "p1"},  {"1-5", 0, "p1"}, {"2", 0, "p0"},    {"", 0, "p0"},
+        {"別図3", 0, "p3"}, {"別", 0, "p0"},  {"1", 1, "ph"},   {"別図3", 2, "ph"}, {"21", 0, "p0"},
+    };
+    for (const Case& c : cases) {
+        Parcel p;
+        copy_text(p.chiban, c.chiban);
+        p.hilite = c.hilite;
+        EXPECT_EQ(polygon_class(p, s), c.cls) << c.chiban << " hilite " << c.hilite;
+    }
+    // An empty first prefix takes every parcel that is not highlighted.
+    copy_text(s.svg_chiban_sp1, "");
+    for (const char* chiban : {"2", "12", "別図3", ""}) {
+        Parcel p;
+        copy_text(p.chiban, chiban);
+        EXPECT_EQ(polygon_class(p, s), "p1") << chiban;
+    }
+}
+
+// Two squares and a triangle on a 200 m by 100 m map, drawn at 1 unit per metre.
+struct SmallMap {
+    MapDataset dataset;
+    MapHeader header;
+    BoundingBox bounds{1000.0, 1100.0, 0.0, 200.0};
+    RenderSettings settings;
+
+    SmallMap() {
+        const double xy[][2] = {{1100, 0}, {1100, 100}, {1100, 200}, {1000, 0}, {1000, 100}, {1000, 200}, {5000, -900}};
+        for (const auto& p : xy) dataset.points.push_back(MapPoint{0, p[0], p[1], 0, 0});
+        dataset.vertex_index_list = {0, 1, 4, 3, 1, 2, 5, 4, 0, 2, 5};
+        add("1", 3, 10000.0, 1050.0, 50.0, 0);
+        add("道2", 7, 10000.0, 1050.0, 150.0, 0);
+        add("3", 7, 0.0, 0.0, 0.0, 0).has_centroid = false;  // empty outline
+        add("4", 10, 5000.0, 1066.6666666666667, 133.33333333333334, 1);
+
+        copy_text(header.municipality_name, "町");
+        copy_text(header.map_name, "図");
+        copy_text(header.coord_system, "公共座標9系");
+
+        settings = layout_settings(1, 240, 20, 10);
+        settings.svg_boundary_line_width = 1;
+        copy_text(settings.svg_boundary_line_color, "#000");
+        copy_text(settings.svg_fill_color_viewbox, "#eee");
+        copy_text(settings.svg_chiban_sp1, "別図");
+        copy_text(settings.svg_chiban_sp2, "道");
+        copy_text(settings.svg_chiban_sp3, "水");
+        copy_text(settings.svg_fill_color_common, "#c0");
+        copy_text(settings.svg_fill_color_sp1, "#c1");
+        copy_text(settings.svg_fill_color_sp2, "#c2");
+        copy_text(settings.svg_fill_color_sp3, "#c3");
+        copy_text(settings.svg_fill_color_hilite, "#ch");
+        settings.svg_area_gt_c1 = 6000;
+        settings.svg_area_gt_c2 = 5000;
+        copy_text(settings.svg_font_c, "F");
+        settings.svg_font_size_c1 = 16;
+        settings.svg_font_size_c2 = 10;
+        copy_text(settings.svg_font_title, "T");
+        settings.svg_font_size_title = 24;
+        copy_text(settings.svg_font_source, "S");
+        settings.svg_font_size_source = 14;
+    }
+
+    Parcel& add(const char* chiban, std::uint32_t last_vertex, double area, double cx, double cy, std::int32_t hilite) {
+        Parcel p;
+        copy_text(p.chiban, chiban);
+        p.last_vertex = last_vertex;
+        p.has_outline = true;
+        p.has_centroid = true;
+        p.area = area;
+        p.centroid_x = cx;
+        p.centroid_y = cy;
+        p.hilite = hilite;
+        dataset.parcels.push_back(p);
+        return dataset.parcels.back();
+    }
+};
+
+constexpr std::string_view kSmallMapSvg =
+    "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"240pt\" height=\"120pt\" viewBox=\"0,0,240,120\">\r\n"
+    "<rect width=\"240\" height=\"120\" fill=\"#eee\" stroke=\"none\"/>\r\n"
+    "<style><![CDATA[polygon.p0 {fill:#c0;stroke:#000;stroke-width:1;}]]></style>\r\n"
+    "<style><![CDATA[polygon.p1 {fill:#c1;stroke:#000;stroke-width:1;}]]></style>\r\n"
+    "<style><![CDATA[polygon.p2 {fill:#c2;stroke:#000;stroke-width:1;}]]></style>\r\n"
+    "<style><![CDATA[polygon.p3 {fill:#c3;stroke:#000;stroke-width:1;}]]></style>\r\n"
+    "<style><![CDATA[polygon.ph {fill:#ch;stroke:#000;stroke-width:1;}]]></style>\r\n"
+    "<polygon class=\"p0\" points=\"20,10 120,10 120,110 20,110\"/>\r\n"
+    "<polygon class=\"p2\" points=\"120,10 220,10 220,110 120,110\"/>\r\n"
+    "<polygon class=\"ph\" points=\"20,10 220,10 220,110\"/>\r\n"
+    "<style><![CDATA[text.c1 {text-anchor:middle;font-family:\"F\",sans-serif;font-style:normal;font-size:16px;}]]>"
+    "</style>\r\n"
+    "<style><![CDATA[text.c2 {text-anchor:middle;font-family:\"F\",sans-serif;font-style:normal;font-size:10px;}]]>"
+    "</style>\r\n"
+    "<text class=\"c1\" x=\"70\" y=\"60\">1</text>\r\n"
+    "<text class=\"c2\" x=\"153\" y=\"43\">4</text>\r\n"
+    "<text x=\"20\" y=\"24\" text-anchor=\"start\" font-family=\"T,sans-serif\" font-size=\"24\">"
+    "【町】　〔図〕　&quot;a&amp;b.xml&quot;　＜公共座標9系＞</text>\r\n"
+    "<text x=\"220\" y=\"117\" text-anchor=\"end\" font-family=\"S,sans-serif\" font-size=\"14\"></text>\r\n"
+    "<path d=\"M20,106v+10h100v-10\" stroke=\"#000000\" stroke-width=\"4\" fill=\"none\"/>\r\n"
+    "<text x=\"70\" y=\"106\" text-anchor=\"middle\" font-family=\"Arial,sans-serif\" font-size=\"10\">100 m</text>\r\n"
+    "</svg>\r\n";
+
+bool xml_well_formed(const std::string& path) {
+    if (std::system("command -v xmllint >/dev/null 2>&1") != 0) return true;  // nothing to check with
+    return std::system(("xmllint --noout '" + path + "' 2>/dev/null").c_str()) == 0;
+}
+
+TEST(WriteSvg, WholeSvgDocument) {
+    test::TempDir dir;
+    SmallMap map;
+    const std::string out = dir.file("map.svg");
+    ASSERT_EQ(write_svg(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    EXPECT_EQ(test::read_file(out), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + std::string(kSmallMapSvg));
+    EXPECT_TRUE(xml_well_formed(out));
+    // Points of undrawn parcels get coordinates as well.
+    EXPECT_EQ(map.dataset.points[6].svg_x, -880);
+    EXPECT_EQ(map.dataset.points[6].svg_y, -3890);
+}
+
+TEST(WriteSvg, WholeHtmlPage) {
+    test::TempDir dir;
+    SmallMap map;
+    const std::string out = dir.file("map.htm");
+    ASSERT_EQ(write_svg(out, "a&b.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    EXPECT_EQ(test::read_file(out),
+              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+              "<html xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n"
+              "<!-- <meta content=\"text/html; charset=utf-8\" http-equiv=\"Content-Type\" /> -->\r\n"
+              "<title>図</title>\r\n</head>\r\n<body>\r\n" +
+                  std::string(kSmallMapSvg) + "</body>\r\n</html>\r\n");
+    EXPECT_TRUE(xml_well_formed(out));
+}
+
+TEST(WriteSvg, MapNumberSelectsParcelsAndStartsAtEntryZero) {
+    test::TempDir dir;
+    SmallMap map;
+    copy_text(map.dataset.parcels[0].map_no, "7");
+    copy_text(map.dataset.parcels[1].map_no, "12");
+    copy_text(map.dataset.parcels[2].map_no, "7");
+    copy_text(map.dataset.parcels[3].map_no, "12");
+    // Assembly for map 12 lays out only the second and fourth outlines.
+    map.dataset.vertex_index_list = {1, 2, 5, 4, 0, 2, 5};
+    map.dataset.parcels[1].last_vertex = 3;
+    map.dataset.parcels[3].last_vertex = 6;
+    const std::string out = dir.file("map.svg");
+    ASSERT_EQ(write_svg(out, "a.xml", "12", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    const std::string doc = test::read_file(out);
+    EXPECT_NE(doc.find("<polygon class=\"p2\" points=\"120,10 220,10 220,110 120,110\"/>\r\n"
+                       "<polygon class=\"ph\" points=\"20,10 220,10 220,110\"/>\r\n<style>"),
+              std::string::npos);
+    EXPECT_EQ(doc.find("class=\"p0\" points"), std::string::npos);
+    EXPECT_EQ(doc.find("class=\"c1\" x"), std::string::npos);
+    EXPECT_NE(doc.find("&quot;a.xml&quot;　（12）　＜"), std::string::npos);
+}
+
+TEST(WriteSvg, NonFiniteCoordinatesNeverReachTheDocument) {
+    test::TempDir dir;
+    SmallMap map;
+    const double inf = std::numeric_limits<double>::infinity();
+    map.dataset.points[0].x = inf;
+    map.dataset.points[1].y = -inf;
+    map.dataset.parcels[3].centroid_x = std::nan("");
+    map.dataset.parcels[3].area = std::nan("");
+    const std::string out = dir.file("map.svg");
+    ASSERT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    const std::string doc = test::read_file(out);
+    EXPECT_EQ(doc.find("nan"), std::string::npos);
+    EXPECT_EQ(doc.find("inf"), std::string::npos);
+    // The highlighted parcel keeps its label; a NaN position lands on the margin.
+    EXPECT_NE(doc.find("<text class=\"c2\" x=\"153\" y=\"10\">4</text>"), std::string::npos);
+    EXPECT_TRUE(xml_well_formed(out));
+}
+
+TEST(WriteSvg, ExtensionChoosesTheDocumentOrRefuses) {
+    test::TempDir dir;
+    struct Case {
+        const char* name;
+        int result;
+        bool html;
+    };
+    const Case cases[] = {
+        {"a.svg", kWriteOk, false},  {"b.SVG", kWriteOk, false}, {"c.htm", kWriteOk, true},
+        {"d.HTML", kWriteOk, true},  {"e.htmx", kWriteOk, true}, {"f.x.Svg", kWriteOk, false},
+        {"g.svgz", kWriteUnsupportedType, false}, {"h.png", kWriteUnsupportedType, false},
+        {"i", kWriteUnsupportedType, false},      {"j.ht", kWriteUnsupportedType, false},
+        {"k.svg.png", kWriteUnsupportedType, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SmallMap map;
+        const std::string out = dir.file(c.name);
+        EXPECT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset), c.result);
+        if (c.result != kWriteOk) {
+            EXPECT_FALSE(std::filesystem::exists(out));
+            continue;
+        }
+        EXPECT_EQ(test::read_file(out).find("<html xmlns") != std::string::npos, c.html);
+    }
+    // The extension belongs to the last path component only.
+    std::filesystem::create_directory(dir.path / "dir.svg");
+    SmallMap map;
+    EXPECT_EQ(write_svg(dir.file("dir.svg/plain"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset),
+              kWriteUnsupportedType);
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "dir.svg" / "plain"));
+}
+
+TEST(WriteSvg, FailuresReportMinusTwo) {
+    test::TempDir dir;
+    SmallMap map;
+    EXPECT_EQ(write_svg(dir.file("missing/map.svg"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset),
+              kWriteFailed);
+    if (std::filesystem::exists("/dev/full")) {
+        // A full device behind a drawing name: the failure is reported and the device left alone.
+        const std::string full = dir.file("full.svg");
+        std::filesystem::create_symlink("/dev/full", full);
+        EXPECT_EQ(write_svg(full, "a.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteFailed);
+        EXPECT_TRUE(std::filesystem::is_symlink(full));
+        EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+    }
+}
+
+TEST(WriteSvg, IncompleteFileIsRemoved) {
+    // A file size limit makes the writes fail part way, as a full disk does; done in a child so the
+    // limit stays there.
+    test::TempDir dir;
+    const std::string out = dir.file("map.svg");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        SmallMap map;
+        const int result = write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset);
+        ::_exit(result == kWriteFailed ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+}  // namespace
+}  // namespace chizuvec
