@@ -1,1 +1,104 @@
-// placeholder: being written
+#include "mapxml/line_reader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.hpp"
+
+namespace chizuvec {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines read_all(const std::string& bytes, std::size_t chunk_size) {
+    test::TempDir dir;
+    LineReader reader;
+    EXPECT_TRUE(open_line_reader(reader, dir.write("in.xml", bytes), chunk_size));
+    Lines lines;
+    std::string_view line;
+    while (read_line(reader, line)) lines.emplace_back(line);
+    // End of input stays the end.
+    EXPECT_FALSE(read_line(reader, line));
+    return lines;
+}
+
+struct LineCase {
+    const char* what;
+    std::string input;
+    Lines expected;
+};
+
+std::string repeat(char c, std::size_t n) { return std::string(n, c); }
+
+std::vector<LineCase> line_cases() {
+    using namespace std::string_literals;
+    const std::string a1023 = repeat('a', 1023);
+    return {
+        {"LF and CR LF alike", "one\r\ntwo\nthree", {"one", "two", "three"}},
+        {"lone CR is text", "a\rb\r\nc\r\r\n", {"a\rb", "c\r"}},
+        {"CR at the end of input stays", "ab\r", {"ab\r"}},
+        {"empty lines are skipped", "\n\r\n\nx\n\n\r\n", {"x"}},
+        {"line of exactly 1023 bytes", a1023 + "\nz\n", {a1023, "z"}},
+        {"line of 1023 bytes with CR LF", a1023 + "\r\nz", {a1023, "z"}},
+        {"line of 1024 bytes", a1023 + "b\n", {a1023, "b"}},
+        {"long line in pieces", repeat('c', 2500) + "\n", {repeat('c', 1023), repeat('c', 1023), repeat('c', 454)}},
+        {"a piece boundary cuts a comment opening",
+         repeat('d', 1021) + "<!-- x -->\n",
+         {repeat('d', 1021) + "<!", "-- x -->"}},
+        {"text ends at a NUL", "ab\0cd\n\0skipped\nef"s, {"ab", "ef"}},
+        {"whole-line comments vanish", "<!-- one -->\n  \n<!-- two\nthree -->\nx", {"  ", "x"}},
+        {"comment inside a line", "a<!-- c -->b\n", {"ab"}},
+        {"multi-line comment joins before and after", "a<!-- x\nmid\ny -->b\nz\n", {"ab", "z"}},
+        {"comment opening with > closes itself", "<!-->x\n", {"x"}},
+        {"only the first comment of a line goes", "a<!--1-->b<!--2-->c\n", {"ab<!--2-->c"}},
+        {"comment closing on a later line leaves the rest", "p<!--\n\n-->\nq\n", {"p", "q"}},
+        {"closing after a NUL in a comment line is not seen", "a<!--\nx\0-->\n-->b\n"s, {"ab"}},
+        {"unclosed comment ends the input", "a\n<!-- open\nmore\n", {"a"}},
+    };
+}
+
+// Every case must read the same whatever the buffer size, so CR LF pairs and pieces that straddle
+// a refill are covered by the tiny sizes.
+TEST(LineReader, LinesAsTextModeFgetsGivesThem) {
+    for (const std::size_t chunk_size : {std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{1024},
+                                         kDefaultChunkSize}) {
+        for (const auto& c : line_cases()) {
+            EXPECT_EQ(read_all(c.input, chunk_size), c.expected) << c.what << ", chunk " << chunk_size;
+        }
+    }
+}
+
+TEST(LineReader, JoinedCommentLineIsCutToOneLine) {
+    const std::string before = repeat('b', 1000);
+    const std::string after = repeat('e', 1000);
+    const Lines lines = read_all(before + "<!--\n-->" + after + "\nnext\n", 64);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], before + repeat('e', kMaxLineBytes - before.size()));
+    EXPECT_EQ(lines[1], "next");
+}
+
+TEST(LineReader, CrLfSplitAtEveryChunkBoundary) {
+    // Lines of varying length so that the CR of some CR LF falls last in a refill for each size.
+    std::string input;
+    Lines expected;
+    for (int i = 1; i <= 40; ++i) {
+        expected.push_back(repeat(static_cast<char>('a' + i % 26), static_cast<std::size_t>(i)));
+        input += expected.back() + "\r\n";
+    }
+    for (std::size_t chunk_size = 2; chunk_size < 50; ++chunk_size) {
+        EXPECT_EQ(read_all(input, chunk_size), expected) << "chunk " << chunk_size;
+    }
+}
+
+TEST(LineReader, MissingFileDoesNotOpen) {
+    test::TempDir dir;
+    LineReader reader;
+    EXPECT_FALSE(open_line_reader(reader, dir.file("absent.xml")));
+    std::string_view line;
+    EXPECT_FALSE(read_line(reader, line));
+}
+
+}  // namespace
+}  // namespace chizuvec

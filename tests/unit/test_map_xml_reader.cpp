@@ -1,1 +1,322 @@
-// placeholder: being written
+#include "mapxml/map_xml_reader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "common/fixed_text.hpp"
+#include "test_support.hpp"
+
+namespace chizuvec {
+namespace {
+
+struct Loaded {
+    int result = -1;
+    MapDataset dataset;
+    MapHeader header;
+};
+
+Loaded load(const std::string& text) {
+    test::TempDir dir;
+    Loaded loaded;
+    loaded.result = read_map_xml(dir.write("map.xml", text), loaded.dataset, loaded.header);
+    return loaded;
+}
+
+const std::string kHead = "<地図名>名</地図名>\n<座標系>公共座標9系</座標系>\n";
+
+std::string point(int id, const std::string& x, const std::string& y) {
+    return "<zmn:GM_Point id=\"P" + std::to_string(id) + "\">\n<zmn:X>" + x + "</zmn:X>\n<zmn:Y>" + y +
+           "</zmn:Y>\n</zmn:GM_Point>\n";
+}
+
+std::string parcel(int id, const std::string& chiban, const std::string& extra = "") {
+    return "<筆 id=\"H" + std::to_string(id) + "\">\n<地番>" + chiban + "</地番>\n" + extra + "</筆>\n";
+}
+
+std::string thematic(const std::string& body) { return "<主題属性>\n" + body + "</主題属性>\n"; }
+std::string spatial(const std::string& body) { return "<空間属性>\n" + body + "</空間属性>\n"; }
+
+std::string chiban(const Parcel& p) { return std::string(field_view(p.chiban)); }
+std::string address(const Parcel& p) { return std::string(field_view(p.address)); }
+std::string map_no(const Parcel& p) { return std::string(field_view(p.map_no)); }
+
+TEST(MapXmlReader, HeadRules) {
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* map_name;
+        const char* municipality;
+        const char* coord_system;
+        std::uint32_t points;
+    };
+    const std::string pt = spatial(point(1, "1", "2"));
+    const Case cases[] = {
+        {"all three", "<地図名>A</地図名>\n<市区町村名>B</市区町村名>\n<座標系>C</座標系>\n" + pt, "A", "B", "C", 1},
+        {"coordinate system without end tag still ends the head", "<座標系>\nC</座標系>\n" + pt, "", "", "", 1},
+        {"map name without end tag is empty", "<地図名>A\n<座標系>C</座標系>\n", "", "", "C", 0},
+        {"sections before the head are skipped", pt + "<座標系>C</座標系>\n", "", "", "C", 0},
+        {"names after the head are not read", "<座標系>C</座標系>\n<地図名>A</地図名>\n" + pt, "", "", "C", 1},
+        {"no coordinate system: nothing read", "<地図名>A</地図名>\n" + pt, "A", "", "", 0},
+    };
+    for (const auto& c : cases) {
+        const Loaded m = load(c.text);
+        EXPECT_EQ(m.result, kReadOk) << c.what;
+        EXPECT_STREQ(m.header.map_name, c.map_name) << c.what;
+        EXPECT_STREQ(m.header.municipality_name, c.municipality) << c.what;
+        EXPECT_STREQ(m.header.coord_system, c.coord_system) << c.what;
+        EXPECT_EQ(m.dataset.point_count(), c.points) << c.what;
+    }
+}
+
+TEST(MapXmlReader, InputThatCannotBeReadIsNotFound) {
+    test::TempDir dir;
+    MapDataset dataset;
+    MapHeader header;
+    EXPECT_EQ(read_map_xml(dir.file("absent.xml"), dataset, header), kReadNotFound);
+    EXPECT_EQ(read_map_xml(dir.file("absent.ZIP"), dataset, header), kReadNotFound);
+    EXPECT_EQ(read_map_xml(dir.path.string(), dataset, header), kReadNotFound);
+}
+
+TEST(MapXmlReader, CurveKeepsFirstAndLastIndirectReference) {
+    const std::string curve =
+        "<zmn:GM_Curve id=\"C7\">\n"
+        "<zmn:GM_PointRef.point idref=\"P9\"/>\n"  // outside a block: ignored
+        "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P1\"/>\n"
+        "<zmn:GM_PointRef.point idref=\"P2\"/>\n</zmn:GM_Position.indirect>\n"
+        "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P3\"/>\n</zmn:GM_Position.indirect>\n"
+        "</zmn:GM_Curve>\n"
+        "<zmn:GM_Curve id=\"C8\">\n<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P4\"/>\n"
+        "</zmn:GM_Position.indirect>\n</zmn:GM_Curve>\n";
+    const Loaded m = load(kHead + spatial(curve));
+    ASSERT_EQ(m.dataset.curve_count(), 2u);
+    EXPECT_EQ(m.dataset.curves[0].id_no, 7u);
+    EXPECT_EQ(m.dataset.curves[0].start_point_no, 1u);
+    EXPECT_EQ(m.dataset.curves[0].end_point_no, 3u);
+    EXPECT_EQ(m.dataset.curves[1].start_point_no, 4u);
+    EXPECT_EQ(m.dataset.curves[1].end_point_no, 0u);
+    EXPECT_EQ(m.dataset.max_curve_no, 8u);
+}
+
+TEST(MapXmlReader, SurfaceKeepsRunOfItsLastRing) {
+    auto ring = [](std::initializer_list<int> curves) {
+        std::string s = "<zmn:GM_Ring>\n";
+        for (int c : curves) s += "<zmn:GM_CompositeCurve.generator idref=\"C" + std::to_string(c) + "\"/>\n";
+        return s + "</zmn:GM_Ring>\n";
+    };
+    const std::string surfaces = "<zmn:GM_Surface id=\"F2\">\n" + ring({1, 2, 3, 4}) + ring({5, 6, 7}) +
+                                 "</zmn:GM_Surface>\n<zmn:GM_Surface id=\"F3\">\n</zmn:GM_Surface>\n";
+    const Loaded m = load(kHead + spatial(surfaces));
+    ASSERT_EQ(m.dataset.surface_count(), 2u);
+    EXPECT_EQ(m.dataset.ring_curves, (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(m.dataset.surfaces[0].first_ref, 4u);
+    EXPECT_EQ(m.dataset.surfaces[0].last_ref, 6u);
+    EXPECT_GT(m.dataset.surfaces[1].first_ref, m.dataset.surfaces[1].last_ref);  // no ring: empty run
+    EXPECT_EQ(m.dataset.max_ring_curves, 4u);
+    EXPECT_EQ(m.dataset.max_surface_no, 3u);
+}
+
+TEST(MapXmlReader, PointIsStoredByItsYLine) {
+    const std::string points =
+        point(1, " 1.5", "-2.25e1") +
+        "<zmn:GM_Point id=\"P2\">\n<zmn:X>5</zmn:X><zmn:Y>6</zmn:Y>\n</zmn:GM_Point>\n"  // one line: never stored
+        "<zmn:GM_Point id=\"P3\">\n<zmn:Y>7</zmn:Y>\n<zmn:Y>8</zmn:Y>\n</zmn:GM_Point>\n"  // x carried, Y twice
+        "<zmn:GM_Point id=\"P4\">\n<zmn:X>9.5 rest\n<zmn:Y>10</zmn:Y>\n</zmn:GM_Point>\n";
+    const Loaded m = load(kHead + spatial(points));
+    struct Expected {
+        std::uint32_t id_no;
+        double x, y;
+    };
+    const Expected expected[] = {{1, 1.5, -22.5}, {3, 5, 7}, {3, 5, 8}, {4, 9.5, 10}};
+    ASSERT_EQ(m.dataset.point_count(), std::size(expected));
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        EXPECT_EQ(m.dataset.points[i].id_no, expected[i].id_no) << i;
+        EXPECT_DOUBLE_EQ(m.dataset.points[i].x, expected[i].x) << i;
+        EXPECT_DOUBLE_EQ(m.dataset.points[i].y, expected[i].y) << i;
+    }
+    EXPECT_EQ(m.dataset.max_point_no, 4u);
+}
+
+TEST(MapXmlReader, ParcelsKeptAndDropped) {
+    const std::string parcels =
+        parcel(5, "地区外-1") +                      // dropped, but counts for the maximum
+        parcel(0, "0番", "<大字名>X</大字名>\n") +    // number 0: not stored
+        "<筆 id=\"Hxx\">\n<地番>none</地番>\n</筆>\n" +  // no digit: not stored
+        parcel(2, "2番",
+               "<大字名>大</大字名>\n<丁目名>丁</丁目名>\n<小字名>小</小字名>\n<予備名>予</予備名>\n"
+               "<形状 idref=\"F000000012\"/>\n") +
+        parcel(3, "3番",
+               "<大字名>旧</大字名>\n<丁目名>丁</丁目名>\n<大字名>新</大字名>\n<地番>no end tag\n"
+               "<筆界未定構成筆>\n<地番>99</地番>\n<大字名>内</大字名>\n</筆界未定構成筆>\n") +
+        parcel(4, "地区外");
+    const Loaded m = load(kHead + thematic(parcels));
+    ASSERT_EQ(m.dataset.parcel_count(), 2u);
+    const Parcel& p2 = m.dataset.parcels[0];
+    EXPECT_EQ(p2.id_no, 2u);
+    EXPECT_EQ(chiban(p2), "2番");
+    EXPECT_EQ(address(p2), "大丁小予");
+    EXPECT_EQ(p2.shape_no, 12u);
+    const Parcel& p3 = m.dataset.parcels[1];
+    EXPECT_EQ(p3.id_no, 3u);
+    EXPECT_EQ(chiban(p3), "3番");
+    EXPECT_EQ(address(p3), "新");
+    EXPECT_EQ(p3.shape_no, 0u);
+    EXPECT_EQ(m.dataset.max_parcel_no, 5u);
+}
+
+TEST(MapXmlReader, LongTextsAreCutAtACharacterBoundary) {
+    std::string long_chiban;
+    for (int i = 0; i < 11; ++i) long_chiban += "番";  // 33 bytes for a 31-byte field
+    std::string long_oaza;
+    for (int i = 0; i < 43; ++i) long_oaza += "字";  // 129 bytes for a 127-byte field
+    const Loaded m =
+        load(kHead + thematic(parcel(1, long_chiban, "<大字名>" + long_oaza + "</大字名>\n<丁目名>丁</丁目名>\n")));
+    ASSERT_EQ(m.dataset.parcel_count(), 1u);
+    EXPECT_EQ(chiban(m.dataset.parcels[0]), long_chiban.substr(0, 30));
+    EXPECT_EQ(address(m.dataset.parcels[0]), long_oaza.substr(0, 126));
+}
+
+TEST(MapXmlReader, MapSheetsGiveTheirNumbers) {
+    const std::string early_sheet = "<図郭>\n<地図番号>E</地図番号>\n<筆参照 idref=\"H4\"/>\n</図郭>\n";
+    const std::string parcels = parcel(1, "1") + parcel(9, "地区外") + parcel(2, "2") + parcel(3, "3") +
+                                parcel(4, "4") + parcel(1, "1 again") + parcel(5, "5") + parcel(6, "6");
+    const std::string sheets =
+        "<図郭>\n<地図番号>M1</地図番号>\n<筆参照 idref=\"H1\"/>\n"
+        "<筆参照 idref=\"H9\"/>\n<筆参照 idref=\"H77\"/>\n</図郭>\n"  // 9 was dropped: its slot is parcel 2's
+        "<図郭>\n<筆参照 idref=\"H3\"/>\n</図郭>\n"  // no number of its own: carries M1
+        "<図郭>\n<地図番号>M3</地図番号>\n<筆参照 idref=\"H4\" />\n<筆参照 idref=\"H5\"/>\n</図郭>\n"
+        "<図郭>\n<地図番号>M4\n<筆参照 idref=\"H6\"/>\n</図郭>\n";
+    const Loaded m = load(kHead + early_sheet + thematic(parcels) + sheets);
+    ASSERT_EQ(m.dataset.parcel_count(), 7u);
+    const std::vector<std::string> expected = {"M1", "", "M1", "", "", "", ""};
+    std::vector<std::string> got;
+    for (const auto& p : m.dataset.parcels) got.push_back(map_no(p));
+    EXPECT_EQ(got, expected);  // parcels 1, 2, 3, 4, 1 again, 5, 6
+}
+
+TEST(MapXmlReader, SectionsRepeatInAnyOrder) {
+    const std::string text = kHead + thematic(parcel(1, "1")) + "<図郭>\n<地図番号>A</地図番号>\n<筆参照 idref=\"H1\"/>\n</図郭>\n" +
+                             spatial(point(1, "1", "1")) + thematic(parcel(2, "2")) + spatial(point(2, "2", "2"));
+    const Loaded m = load(text);
+    ASSERT_EQ(m.dataset.parcel_count(), 2u);
+    EXPECT_EQ(map_no(m.dataset.parcels[0]), "A");
+    ASSERT_EQ(m.dataset.point_count(), 2u);
+    EXPECT_EQ(m.dataset.points[1].id_no, 2u);
+}
+
+TEST(MapXmlReader, ArraysGrowAndKeepDocumentOrder) {
+    std::string body;
+    for (int i = 1; i <= 1500; ++i) body += point(i, std::to_string(i), "0");
+    for (int i = 1; i <= 5200; ++i) body += "<zmn:GM_Curve id=\"C" + std::to_string(i) + "\">\n</zmn:GM_Curve>\n";
+    for (int i = 1; i <= 700; ++i) {
+        body += "<zmn:GM_Surface id=\"F" + std::to_string(i) + "\">\n<zmn:GM_Ring>\n";
+        for (int k = 0; k < 8; ++k) body += "<zmn:GM_CompositeCurve.generator idref=\"C" + std::to_string(i) + "\"/>\n";
+        body += "</zmn:GM_Ring>\n</zmn:GM_Surface>\n";
+    }
+    std::string parcels;
+    for (int i = 1; i <= 650; ++i) parcels += parcel(i, std::to_string(i));
+    const Loaded m = load(kHead + spatial(body) + thematic(parcels));
+    ASSERT_EQ(m.result, kReadOk);
+    ASSERT_EQ(m.dataset.point_count(), 1500u);
+    ASSERT_EQ(m.dataset.curve_count(), 5200u);
+    ASSERT_EQ(m.dataset.surface_count(), 700u);
+    ASSERT_EQ(m.dataset.ring_curve_count(), 5600u);
+    ASSERT_EQ(m.dataset.parcel_count(), 650u);
+    for (std::uint32_t i = 0; i < 1500; ++i) ASSERT_EQ(m.dataset.points[i].x, i + 1.0);
+    for (std::uint32_t i = 0; i < 5200; ++i) ASSERT_EQ(m.dataset.curves[i].id_no, i + 1);
+    for (std::uint32_t i = 0; i < 700; ++i) {
+        ASSERT_EQ(m.dataset.surfaces[i].first_ref, 8 * i);
+        ASSERT_EQ(m.dataset.ring_curves[8 * i + 7], i + 1);
+    }
+    for (std::uint32_t i = 0; i < 650; ++i) ASSERT_EQ(m.dataset.parcels[i].id_no, i + 1);
+}
+
+// Every prefix of a small complete map file is read without harm, and never yields more than the
+// whole file does.
+TEST(MapXmlReader, EveryPrefixOfAFileIsRead) {
+    const std::string full =
+        "<?xml version=\"1.0\"?>\r\n<地図>\r\n<地図名>T</地図名>\r\n<!-- a\r\ncomment -->\r\n" + kHead +
+        spatial(point(1, "1", "2") + point(2, "3", "4") +
+                "<zmn:GM_Curve id=\"C1\">\n<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P1\"/>\n"
+                "<zmn:GM_PointRef.point idref=\"P2\"/>\n</zmn:GM_Position.indirect>\n</zmn:GM_Curve>\n"
+                "<zmn:GM_Surface id=\"F1\">\n<zmn:GM_Ring>\n<zmn:GM_CompositeCurve.generator idref=\"C1\"/>\n"
+                "</zmn:GM_Ring>\n</zmn:GM_Surface>\n") +
+        thematic(parcel(1, "1", "<大字名>字</大字名>\n<形状 idref=\"F1\"/>\n<筆界未定構成筆>\n</筆界未定構成筆>\n")) +
+        "<図郭>\n<地図番号>A</地図番号>\n<筆参照 idref=\"H1\"/>\n</図郭>\n</地図>\n";
+    const Loaded whole = load(full);
+    ASSERT_EQ(whole.dataset.parcel_count(), 1u);
+    ASSERT_EQ(map_no(whole.dataset.parcels[0]), "A");
+    test::TempDir dir;
+    for (std::size_t n = 0; n <= full.size(); ++n) {
+        MapDataset dataset;
+        MapHeader header;
+        ASSERT_EQ(read_map_xml(dir.write("prefix.xml", full.substr(0, n)), dataset, header), kReadOk) << n;
+        ASSERT_LE(dataset.point_count(), whole.dataset.point_count()) << n;
+        ASSERT_LE(dataset.curve_count(), whole.dataset.curve_count()) << n;
+        ASSERT_LE(dataset.surface_count(), whole.dataset.surface_count()) << n;
+        ASSERT_LE(dataset.parcel_count(), whole.dataset.parcel_count()) << n;
+    }
+}
+
+// Counts of the real files made the simple way: whole file in memory, literal occurrences, and the
+// largest digit run after each id literal.
+struct SimpleCount {
+    std::uint32_t occurrences = 0;
+    std::uint32_t max_no = 0;
+};
+
+SimpleCount count_ids(const std::string& text, const std::string& literal) {
+    SimpleCount count;
+    for (std::size_t pos = text.find(literal); pos != std::string::npos; pos = text.find(literal, pos + 1)) {
+        ++count.occurrences;
+        std::size_t i = pos + literal.size();
+        while (i < text.size() && (text[i] < '0' || text[i] > '9')) ++i;
+        std::uint32_t value = 0;
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
+        count.max_no = std::max(count.max_no, value);
+    }
+    return count;
+}
+
+class RealMapFile : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RealMapFile, StatisticsMatchASimpleCount) {
+    const std::string path = test::shared_data(GetParam());
+    if (path.empty()) GTEST_SKIP() << "shared map data not present";
+    const std::string text = test::read_file(path);
+    MapDataset dataset;
+    MapHeader header;
+    ASSERT_EQ(read_map_xml(path, dataset, header), kReadOk);
+
+    const SimpleCount points = count_ids(text, "<zmn:GM_Point id=\"");
+    const SimpleCount curves = count_ids(text, "<zmn:GM_Curve id=\"");
+    const SimpleCount surfaces = count_ids(text, "<zmn:GM_Surface id=\"");
+    const SimpleCount parcels = count_ids(text, "<筆 id=\"");
+    const SimpleCount outside = count_ids(text, "<地番>地区外");
+    const SimpleCount refs = count_ids(text, "<zmn:GM_CompositeCurve.generator idref=\"");
+    EXPECT_EQ(dataset.point_count(), points.occurrences);
+    EXPECT_EQ(dataset.max_point_no, points.max_no);
+    EXPECT_EQ(dataset.curve_count(), curves.occurrences);
+    EXPECT_EQ(dataset.max_curve_no, curves.max_no);
+    EXPECT_EQ(dataset.surface_count(), surfaces.occurrences);
+    EXPECT_EQ(dataset.max_surface_no, surfaces.max_no);
+    EXPECT_EQ(dataset.ring_curve_count(), refs.occurrences);
+    EXPECT_EQ(dataset.parcel_count(), parcels.occurrences - outside.occurrences);
+    EXPECT_EQ(dataset.max_parcel_no, parcels.max_no);
+
+    const std::size_t cs = text.find("<座標系>") + std::string("<座標系>").size();
+    EXPECT_EQ(std::string(header.coord_system), text.substr(cs, text.find("</座標系>") - cs));
+    // Every kept parcel that a map sheet lists has a map number.
+    for (const auto& p : dataset.parcels) {
+        const bool listed = text.find("<筆参照 idref=\"H" + std::string(9 - std::to_string(p.id_no).size(), '0') +
+                                      std::to_string(p.id_no) + "\"/>") != std::string::npos;
+        EXPECT_EQ(listed, map_no(p) != "") << p.id_no;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(SharedData, RealMapFile, ::testing::Values("12103-0400-76.xml", "46505-3411-1.xml"));
+
+}  // namespace
+}  // namespace chizuvec
