@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -314,6 +315,41 @@ TEST_P(RealMapFile, StatisticsMatchASimpleCount) {
                                       std::to_string(p.id_no) + "\"/>") != std::string::npos;
         EXPECT_EQ(listed, map_no(p) != "") << p.id_no;
     }
+}
+
+// The archive is read through a temporary file beside it, which is gone afterwards.
+TEST(MapXmlReader, ArchiveReadsLikeItsEntryAndLeavesNoTemporaryFile) {
+    const std::string xml_path = test::shared_data("46505-3411-1.xml");
+    const std::string zip_path = test::shared_data("46505-3411-1.zip");
+    if (xml_path.empty() || zip_path.empty()) GTEST_SKIP() << "shared map data not present";
+    MapDataset plain;
+    MapHeader plain_header;
+    ASSERT_EQ(read_map_xml(xml_path, plain, plain_header), kReadOk);
+
+    test::TempDir dir;
+    const std::string bytes = test::read_file(zip_path);
+    const std::string upper = dir.write("46505-3411-1.ZIP", bytes);
+    const std::string renamed = dir.write("renamed.zip", bytes);
+    MapDataset dataset;
+    MapHeader header;
+    ASSERT_EQ(read_map_xml(upper, dataset, header), kReadOk);
+    EXPECT_EQ(dataset.point_count(), plain.point_count());
+    EXPECT_EQ(dataset.ring_curves, plain.ring_curves);
+    ASSERT_EQ(dataset.parcel_count(), plain.parcel_count());
+    for (std::size_t i = 0; i < plain.parcels.size(); ++i) {
+        EXPECT_EQ(chiban(dataset.parcels[i]), chiban(plain.parcels[i]));
+        EXPECT_EQ(map_no(dataset.parcels[i]), map_no(plain.parcels[i]));
+    }
+    EXPECT_STREQ(header.coord_system, plain_header.coord_system);
+
+    MapDataset missing;
+    MapHeader missing_header;
+    EXPECT_EQ(read_map_xml(renamed, missing, missing_header), kReadNotFound);  // no renamed.xml inside
+
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"46505-3411-1.ZIP", "renamed.zip"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedData, RealMapFile, ::testing::Values("12103-0400-76.xml", "46505-3411-1.xml"));
