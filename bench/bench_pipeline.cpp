@@ -1,0 +1,179 @@
+// The stages of one run on generated maps: reading (plain and zipped), assembly with the measures,
+// and the drawing. Each stage is timed on its own; the input of a stage is prepared outside the loop.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "config/render_settings.hpp"
+#include "driver/parcel_measures.hpp"
+#include "gen_map_core.hpp"
+#include "geometry/polygon_assembly.hpp"
+#include "mapxml/map_xml_reader.hpp"
+#include "render/svg_writer.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace chizuvec;
+
+struct GeneratedMap {
+    std::string path;
+    std::uintmax_t xml_bytes = 0;
+    genmap::GenMapSummary summary;
+};
+
+// Maps made once per size and kind for the whole process, in a directory removed at exit.
+class MapFiles {
+public:
+    MapFiles() = default;
+    MapFiles(const MapFiles&) = delete;
+    MapFiles& operator=(const MapFiles&) = delete;
+    ~MapFiles() {
+        std::error_code ignored;
+        if (!dir_.empty()) fs::remove_all(dir_, ignored);
+    }
+
+    // nullptr when the map cannot be written.
+    const GeneratedMap* get(std::uint32_t parcels, bool zip) {
+        const auto key = std::make_pair(parcels, zip);
+        const auto found = maps_.find(key);
+        if (found != maps_.end()) return &found->second;
+        GeneratedMap map;
+        map.path = scratch("map" + std::to_string(parcels) + (zip ? ".zip" : ".xml"));
+        genmap::GenMapOptions options;
+        options.parcels = parcels;
+        const int result = zip ? genmap::generate_map_zip(map.path, options, map.summary)
+                               : genmap::generate_map_file(map.path, options, map.summary);
+        if (result != genmap::kGenOk) return nullptr;
+        if (!zip) map.xml_bytes = fs::file_size(map.path);
+        return &maps_.emplace(key, std::move(map)).first->second;
+    }
+
+    std::string scratch(const std::string& name) {
+        if (dir_.empty()) {
+            const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+            dir_ = fs::temp_directory_path() / ("chizuvec_bench_" + std::to_string(stamp));
+            fs::create_directories(dir_);
+        }
+        return (dir_ / name).string();
+    }
+
+private:
+    fs::path dir_;
+    std::map<std::pair<std::uint32_t, bool>, GeneratedMap> maps_;
+};
+
+MapFiles& map_files() {
+    static MapFiles files;
+    return files;
+}
+
+// A map read, assembled and measured, ready for the stage under test. False with the state skipped
+// when any step fails or assembly has something to report (a generated map must chain cleanly).
+bool prepare(benchmark::State& state, std::uint32_t parcels, bool one_sheet, MapDataset& dataset, MapHeader& header,
+             BoundingBox& bounds, std::string& map_no) {
+    const GeneratedMap* map = map_files().get(parcels, false);
+    if (map == nullptr) {
+        state.SkipWithError("cannot generate the map");
+        return false;
+    }
+    if (read_map_xml(map->path, dataset, header) != kReadOk) {
+        state.SkipWithError("read_map_xml failed");
+        return false;
+    }
+    map_no = one_sheet ? map->summary.first_map_no : std::string();
+    std::FILE* messages = std::tmpfile();
+    const std::uint32_t entries = assemble_outlines(dataset, map_no, bounds, messages != nullptr ? messages : stderr);
+    const bool quiet = messages == nullptr || std::ftell(messages) == 0;
+    if (messages != nullptr) std::fclose(messages);
+    if (entries == 0 || !quiet) {
+        state.SkipWithError("assembly failed or warned on a generated map");
+        return false;
+    }
+    measure_parcels(dataset, map_no);
+    return true;
+}
+
+void BM_ReadMapXml(benchmark::State& state) {
+    const auto parcels = static_cast<std::uint32_t>(state.range(0));
+    const bool zip = state.range(1) != 0;
+    const GeneratedMap* map = map_files().get(parcels, zip);
+    const GeneratedMap* plain = map_files().get(parcels, false);
+    if (map == nullptr || plain == nullptr) {
+        state.SkipWithError("cannot generate the map");
+        return;
+    }
+    for (auto _ : state) {
+        MapDataset dataset;
+        MapHeader header;
+        if (read_map_xml(map->path, dataset, header) != kReadOk || dataset.parcel_count() == 0) {
+            state.SkipWithError("read_map_xml failed");
+            break;
+        }
+        benchmark::DoNotOptimize(dataset.points.data());
+    }
+    // Bytes of XML, also for the archive, so the two rates compare.
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(plain->xml_bytes));
+    state.counters["parcels"] = parcels;
+}
+BENCHMARK(BM_ReadMapXml)
+    ->ArgsProduct({{1000, 10000}, {0, 1}})
+    ->ArgNames({"parcels", "zip"})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_AssembleAndMeasure(benchmark::State& state) {
+    MapDataset dataset;
+    MapHeader header;
+    BoundingBox bounds;
+    std::string map_no;
+    if (!prepare(state, static_cast<std::uint32_t>(state.range(0)), state.range(1) != 0, dataset, header, bounds,
+                 map_no)) {
+        return;
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(assemble_outlines(dataset, map_no, bounds));
+        measure_parcels(dataset, map_no);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * dataset.parcel_count());
+}
+BENCHMARK(BM_AssembleAndMeasure)
+    ->ArgsProduct({{10000, 100000}, {0, 1}})
+    ->ArgNames({"parcels", "one_sheet"})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_WriteSvg(benchmark::State& state) {
+    RenderSettings settings{};
+    if (read_render_settings(std::string(CHIZUVEC_SOURCE_DIR) + "/Chizuvec.ini", settings) != kSettingsRead) {
+        state.SkipWithError("cannot read Chizuvec.ini");
+        return;
+    }
+    MapDataset dataset;
+    MapHeader header;
+    BoundingBox bounds;
+    std::string map_no;
+    const auto parcels = static_cast<std::uint32_t>(state.range(0));
+    if (!prepare(state, parcels, state.range(1) != 0, dataset, header, bounds, map_no)) return;
+    const std::string output = map_files().scratch("out.svg");
+    const std::string input = map_files().get(parcels, false)->path;
+    for (auto _ : state) {
+        if (write_svg(output, input, map_no, header, bounds, settings, dataset) != kWriteOk) {
+            state.SkipWithError("write_svg failed");
+            break;
+        }
+    }
+    std::error_code ignored;
+    const std::uintmax_t size = fs::file_size(output, ignored);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(size));
+}
+BENCHMARK(BM_WriteSvg)
+    ->ArgsProduct({{1000, 10000}, {0, 1}})
+    ->ArgNames({"parcels", "one_sheet"})
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
