@@ -1,7 +1,7 @@
 // Reader of Chizuvec.ini: flat key=value lines, sections and ";" comments allowed, keys in any
 // letter case, no defaults. Unknown keys and malformed lines are skipped without a word.
-#include <fstream>
 #include <exception>
+#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -91,9 +91,7 @@ constexpr SettingKey kKeys[] = {
 };
 
 // The line up to its first carriage return, so CR LF files read like LF files.
-std::string_view cut_at_carriage_return(std::string_view line) {
-    return line.substr(0, line.find('\r'));
-}
+std::string_view cut_at_carriage_return(std::string_view line) { return line.substr(0, line.find('\r')); }
 
 // The line up to the first ";" outside double quotes. An unclosed quote protects the rest.
 std::string_view cut_comment(std::string_view line) {

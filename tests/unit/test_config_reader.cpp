@@ -28,6 +28,7 @@ std::string number_text(T value) {
     return out.str();
 }
 
+// clang-format off
 #define NUMBER_FIELD(name) \
     FieldProbe { #name, [](const RenderSettings& s) { return number_text(s.name); } }
 #define TEXT_FIELD(name) \
@@ -52,6 +53,7 @@ const std::vector<FieldProbe>& all_fields() {
     };
     return fields;
 }
+// clang-format on
 
 const FieldProbe& field(const std::string& key) {
     for (const auto& probe : all_fields()) {
@@ -85,8 +87,8 @@ TEST(ConfigReader, FileThatCannotBeOpenedGivesOneAndLeavesSettingsCleared) {
 
 TEST(ConfigReader, CommentsSectionsAndBlankLinesLeaveEverythingCleared) {
     int result = -1;
-    const RenderSettings settings = read_bytes(
-        "; svg_dpi=96\n[svg_dpi=96]\n\n\r\n[drawing]\n;svg_font_c=x\nnot a setting\n   \n", &result);
+    const RenderSettings settings =
+        read_bytes("; svg_dpi=96\n[svg_dpi=96]\n\n\r\n[drawing]\n;svg_font_c=x\nnot a setting\n   \n", &result);
     EXPECT_EQ(result, kSettingsRead);
     for (const auto& probe : all_fields()) EXPECT_TRUE(is_cleared(probe, settings)) << probe.key;
 }

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <atomic>
@@ -52,10 +51,10 @@ TEST(Platform, ConvertsBetweenUtf8AndTheJapaneseCodePages) {
         {"", kCodePageUtf8, kCodePageShiftJis, ""},
         {kChibanUtf8, kCodePageUtf8, kCodePageUtf8, kChibanUtf8},
         // Characters CP932 lacks (a CJK extension B ideograph, a Hangul syllable) become "?".
-        {"a\xF0\xA0\xAE\xB7" "b", kCodePageUtf8, kCodePageShiftJis, "a?b"},
+        {"a\xF0\xA0\xAE\xB7z", kCodePageUtf8, kCodePageShiftJis, "a?z"},
         {"\xED\x95\x9C\xE5\x9C\xB0", kCodePageUtf8, kCodePageShiftJis, "?\x92\x6E"},
         // Invalid input: a stray byte, a character cut off at the end.
-        {"a\xFF" "b", kCodePageUtf8, kCodePageShiftJis, "a?b"},
+        {"a\xFFz", kCodePageUtf8, kCodePageShiftJis, "a?z"},
         {"a\xE5\x9C", kCodePageUtf8, kCodePageShiftJis, "a?"},
     };
     for (const auto& c : cases) {
