@@ -197,6 +197,30 @@ TEST(MapXmlReader, MapSheetsGiveTheirNumbers) {
     EXPECT_EQ(got, expected);  // parcels 1, 2, 3, 4, 1 again, 5, 6
 }
 
+// Curves and surfaces are recorded at their start tag, so input that ends inside one still counts it.
+TEST(MapXmlReader, InputEndingInsideAnElement) {
+    const Loaded curve = load(kHead + "<空間属性>\n<zmn:GM_Curve id=\"C4\">\n<zmn:GM_Position.indirect>\n"
+                                      "<zmn:GM_PointRef.point idref=\"P2\"/>\n");
+    ASSERT_EQ(curve.dataset.curve_count(), 1u);
+    EXPECT_EQ(curve.dataset.curves[0].start_point_no, 2u);
+
+    const Loaded surface = load(kHead + "<空間属性>\n<zmn:GM_Surface id=\"F4\">\n<zmn:GM_Ring>\n"
+                                        "<zmn:GM_CompositeCurve.generator idref=\"C1\"/>\n"
+                                        "<zmn:GM_CompositeCurve.generator idref=\"C2\"/>\n");
+    ASSERT_EQ(surface.dataset.surface_count(), 1u);
+    EXPECT_EQ(surface.dataset.surfaces[0].first_ref, 0u);
+    EXPECT_EQ(surface.dataset.surfaces[0].last_ref, 1u);
+    EXPECT_EQ(surface.dataset.max_ring_curves, 2u);
+
+    const Loaded parcel_cut = load(kHead + "<主題属性>\n<筆 id=\"H3\">\n<地番>3</地番>\n");
+    ASSERT_EQ(parcel_cut.dataset.parcel_count(), 1u);
+    EXPECT_EQ(chiban(parcel_cut.dataset.parcels[0]), "3");
+
+    const Loaded point_cut = load(kHead + "<空間属性>\n<zmn:GM_Point id=\"P8\">\n<zmn:X>1</zmn:X>\n");
+    EXPECT_EQ(point_cut.dataset.point_count(), 0u);
+    EXPECT_EQ(point_cut.dataset.max_point_no, 8u);
+}
+
 TEST(MapXmlReader, SectionsRepeatInAnyOrder) {
     const std::string text = kHead + thematic(parcel(1, "1")) + "<図郭>\n<地図番号>A</地図番号>\n<筆参照 idref=\"H1\"/>\n</図郭>\n" +
                              spatial(point(1, "1", "1")) + thematic(parcel(2, "2")) + spatial(point(2, "2", "2"));
