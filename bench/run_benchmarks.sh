@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Times the program on generated maps against `wc -l` of the same file, the floor of any line-by-line
+# reader. Builds a Release build in build-bench, generates maps of 10,000 and 100,000 parcels (plain
+# and zipped) in a temporary directory, and prints for each mode the median of RUNS runs, its ratio to
+# `wc -l`, the 100k/10k ratio and the peak memory of the program.
+#
+#   bash bench/run_benchmarks.sh
+#
+# Environment: RUNS (runs per median, at least 5; default 5), SIZES (default "10000 100000"),
+# SEED (generator seed, default 1). Uses hyperfine when installed, else its own loop; the peak memory
+# comes from /usr/bin/time -v (Debian package "time").
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="$ROOT/build-bench"
+RUNS="${RUNS:-5}"
+if ((RUNS < 5)); then RUNS=5; fi
+read -r -a SIZES <<<"${SIZES:-10000 100000}"
+SEED="${SEED:-1}"
+
+echo "== Release build in $BUILD"
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCHIZUVEC_TOOLS=ON >/dev/null
+cmake --build "$BUILD" --target Chizuvec chizuvec_genmap -j2 >/dev/null
+PROGRAM="$BUILD/Chizuvec"
+GENMAP="$BUILD/chizuvec_genmap"
+if [[ ! -f "$BUILD/Chizuvec.ini" ]]; then
+    echo "missing $BUILD/Chizuvec.ini beside the program" >&2
+    exit 1
+fi
+
+WORK="$(mktemp -d "${TMPDIR:-/tmp}/chizuvec_bench.XXXXXX")"
+trap 'rm -rf "$WORK"' EXIT
+
+HAVE_HYPERFINE=0
+if command -v hyperfine >/dev/null 2>&1; then HAVE_HYPERFINE=1; fi
+HAVE_TIME=0
+if [[ -x /usr/bin/time ]] && /usr/bin/time -v true >/dev/null 2>&1; then HAVE_TIME=1; fi
+echo "== timing with $([[ $HAVE_HYPERFINE == 1 ]] && echo hyperfine || echo "the script's own loop"), median of $RUNS runs after one warm-up run"
+[[ $HAVE_TIME == 1 ]] || echo "   (no /usr/bin/time -v: peak memory not measured; apt-get install -y time)"
+
+# Median wall time in seconds of one command; its output is discarded and it must exit with 0.
+median_seconds() {
+    if [[ $HAVE_HYPERFINE == 1 ]]; then
+        local command
+        command="$(printf '%q ' "$@")"
+        if ! hyperfine -N --runs "$RUNS" --warmup 1 --style none --export-csv "$WORK/hyperfine.csv" "$command" \
+            >/dev/null 2>"$WORK/hyperfine.err"; then
+            cat "$WORK/hyperfine.err" >&2
+            exit 1
+        fi
+        awk -F, 'NR == 1 { for (i = 1; i <= NF; ++i) if ($i == "median") column = i }
+                 NR == 2 { printf "%.4f\n", $column }' "$WORK/hyperfine.csv"
+    else
+        "$@" >/dev/null 2>&1 </dev/null
+        local i start end
+        for ((i = 0; i < RUNS; ++i)); do
+            start=$(date +%s%N)
+            "$@" >/dev/null 2>&1 </dev/null
+            end=$(date +%s%N)
+            echo $((end - start))
+        done | sort -n | awk '{ t[NR] = $1 }
+            END { m = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2; printf "%.4f\n", m / 1e9 }'
+    fi
+}
+
+# Peak resident memory in MiB of one run. The program's own messages are checked on the way: a
+# warning or an error on a generated map means the benchmark measures the wrong thing.
+peak_mib() {
+    if [[ $HAVE_TIME == 0 ]]; then
+        echo "n/a"
+        return
+    fi
+    /usr/bin/time -v "$@" >/dev/null 2>"$WORK/time.txt" </dev/null
+    if grep -q -e '\*\*Warning' -e '\*\* Error' "$WORK/time.txt"; then
+        echo "the program complained during: $*" >&2
+        grep -e '\*\*Warning' -e '\*\* Error' "$WORK/time.txt" | head -3 >&2
+        exit 1
+    fi
+    awk -F: '/Maximum resident set size/ { printf "%.1f\n", $2 / 1024 }' "$WORK/time.txt"
+}
+
+declare -A MEDIAN PEAK
+MODES=("wc -l" "listing" "draw all" "draw sheet" "zip listing" "zip draw all" "zip draw sheet" "unzip -p")
+
+for n in "${SIZES[@]}"; do
+    xml="$WORK/map$n.xml"
+    zip="$WORK/map$n.zip"
+    start=$(date +%s%N)
+    summary="$("$GENMAP" --parcels "$n" --seed "$SEED" -o "$xml")"
+    mid=$(date +%s%N)
+    "$GENMAP" --parcels "$n" --seed "$SEED" --zip -o "$zip" >/dev/null
+    end=$(date +%s%N)
+    map_no="$(sed -n 's/^first_map_no=//p' <<<"$summary")"
+    lines=$(wc -l <"$xml")
+    printf '== %s parcels: %s lines, %.1f MB xml, %.1f MB zip; generated in %.2f s (zip %.2f s); sheet %s\n' \
+        "$n" "$lines" "$(($(stat -c %s "$xml") / 1000))e-3" "$(($(stat -c %s "$zip") / 1000))e-3" \
+        "$(((mid - start) / 1000000))e-3" "$(((end - mid) / 1000000))e-3" "$map_no"
+
+    svg="$WORK/out.svg"
+    for mode in "${MODES[@]}"; do
+        case "$mode" in
+            "wc -l") cmd=(wc -l "$xml") ;;
+            "listing") cmd=("$PROGRAM" "$xml") ;;
+            "draw all") cmd=("$PROGRAM" "$xml" "$svg") ;;
+            "draw sheet") cmd=("$PROGRAM" "$xml" "$svg" "$map_no") ;;
+            "zip listing") cmd=("$PROGRAM" "$zip") ;;
+            "zip draw all") cmd=("$PROGRAM" "$zip" "$svg") ;;
+            "zip draw sheet") cmd=("$PROGRAM" "$zip" "$svg" "$map_no") ;;
+            "unzip -p") cmd=(unzip -p "$zip") ;;
+        esac
+        MEDIAN["$n|$mode"]="$(median_seconds "${cmd[@]}")"
+        if [[ "${cmd[0]}" == "$PROGRAM" ]]; then PEAK["$n|$mode"]="$(peak_mib "${cmd[@]}")"; else PEAK["$n|$mode"]="-"; fi
+        printf '   %-15s %9.4f s\n' "$mode" "${MEDIAN["$n|$mode"]}"
+    done
+done
+
+echo
+echo "== Results (median of $RUNS runs; ratio to wc -l of the same map's XML; peak RSS of the program)"
+printf '%-9s %-15s %10s %10s %12s\n' parcels mode "median s" "x wc -l" "peak MiB"
+for n in "${SIZES[@]}"; do
+    base="${MEDIAN["$n|wc -l"]}"
+    for mode in "${MODES[@]}"; do
+        printf '%-9s %-15s %10.4f %10s %12s\n' "$n" "$mode" "${MEDIAN["$n|$mode"]}" \
+            "$(awk -v t="${MEDIAN["$n|$mode"]}" -v b="$base" 'BEGIN { if (b > 0) printf "%.1f", t / b; else print "-" }')" \
+            "${PEAK["$n|$mode"]}"
+    done
+done
+
+if ((${#SIZES[@]} >= 2)); then
+    small="${SIZES[0]}"
+    large="${SIZES[${#SIZES[@]} - 1]}"
+    echo
+    echo "== Scaling: time at $large parcels / time at $small parcels (linear work gives about $((large / small)))"
+    for mode in "${MODES[@]}"; do
+        printf '%-15s %8s\n' "$mode" \
+            "$(awk -v a="${MEDIAN["$large|$mode"]}" -v b="${MEDIAN["$small|$mode"]}" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
+    done
+fi
