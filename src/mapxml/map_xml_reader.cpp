@@ -73,9 +73,9 @@ constexpr std::string_view kZipExtension = ".zip";
 struct ReadState {
     LineReader& lines;
     MapDataset& dataset;
-    IdIndex parcel_index;     // kept parcels by number, the first kept one wins
+    IdIndex parcel_index;          // kept parcels by number, the first kept one wins
     char current_map_no[16] = {};  // carried over from one map sheet to the next
-    double pending_x = 0.0;   // the x of the point record being written
+    double pending_x = 0.0;        // the x of the point record being written
 };
 
 bool contains(std::string_view line, std::string_view literal) { return line.find(literal) != std::string_view::npos; }

@@ -1,10 +1,9 @@
-#include "mapxml/line_reader.hpp"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "mapxml/line_reader.hpp"
 #include "test_support.hpp"
 
 namespace chizuvec {
@@ -62,8 +61,8 @@ std::vector<LineCase> line_cases() {
 // Every case must read the same whatever the buffer size, so CR LF pairs and pieces that straddle
 // a refill are covered by the tiny sizes.
 TEST(LineReader, LinesAsTextModeFgetsGivesThem) {
-    for (const std::size_t chunk_size : {std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{1024},
-                                         kDefaultChunkSize}) {
+    for (const std::size_t chunk_size :
+         {std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{1024}, kDefaultChunkSize}) {
         for (const auto& c : line_cases()) {
             EXPECT_EQ(read_all(c.input, chunk_size), c.expected) << c.what << ", chunk " << chunk_size;
         }

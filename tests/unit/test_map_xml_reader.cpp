@@ -1,5 +1,3 @@
-#include "mapxml/map_xml_reader.hpp"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "common/fixed_text.hpp"
+#include "mapxml/map_xml_reader.hpp"
 #include "test_support.hpp"
 
 namespace chizuvec {
@@ -122,7 +121,7 @@ TEST(MapXmlReader, SurfaceKeepsRunOfItsLastRing) {
 TEST(MapXmlReader, PointIsStoredByItsYLine) {
     const std::string points =
         point(1, " 1.5", "-2.25e1") +
-        "<zmn:GM_Point id=\"P2\">\n<zmn:X>5</zmn:X><zmn:Y>6</zmn:Y>\n</zmn:GM_Point>\n"  // one line: never stored
+        "<zmn:GM_Point id=\"P2\">\n<zmn:X>5</zmn:X><zmn:Y>6</zmn:Y>\n</zmn:GM_Point>\n"    // one line: never stored
         "<zmn:GM_Point id=\"P3\">\n<zmn:Y>7</zmn:Y>\n<zmn:Y>8</zmn:Y>\n</zmn:GM_Point>\n"  // x carried, Y twice
         "<zmn:GM_Point id=\"P4\">\n<zmn:X>9.5 rest\n<zmn:Y>10</zmn:Y>\n</zmn:GM_Point>\n";
     const Loaded m = load(kHead + spatial(points));
@@ -142,8 +141,8 @@ TEST(MapXmlReader, PointIsStoredByItsYLine) {
 
 TEST(MapXmlReader, ParcelsKeptAndDropped) {
     const std::string parcels =
-        parcel(5, "地区外-1") +                      // dropped, but counts for the maximum
-        parcel(0, "0番", "<大字名>X</大字名>\n") +    // number 0: not stored
+        parcel(5, "地区外-1") +                          // dropped, but counts for the maximum
+        parcel(0, "0番", "<大字名>X</大字名>\n") +       // number 0: not stored
         "<筆 id=\"Hxx\">\n<地番>none</地番>\n</筆>\n" +  // no digit: not stored
         parcel(2, "2番",
                "<大字名>大</大字名>\n<丁目名>丁</丁目名>\n<小字名>小</小字名>\n<予備名>予</予備名>\n"
@@ -186,7 +185,7 @@ TEST(MapXmlReader, MapSheetsGiveTheirNumbers) {
     const std::string sheets =
         "<図郭>\n<地図番号>M1</地図番号>\n<筆参照 idref=\"H1\"/>\n"
         "<筆参照 idref=\"H9\"/>\n<筆参照 idref=\"H77\"/>\n</図郭>\n"  // 9 was dropped: its slot is parcel 2's
-        "<図郭>\n<筆参照 idref=\"H3\"/>\n</図郭>\n"  // no number of its own: carries M1
+        "<図郭>\n<筆参照 idref=\"H3\"/>\n</図郭>\n"                   // no number of its own: carries M1
         "<図郭>\n<地図番号>M3</地図番号>\n<筆参照 idref=\"H4\" />\n<筆参照 idref=\"H5\"/>\n</図郭>\n"
         "<図郭>\n<地図番号>M4\n<筆参照 idref=\"H6\"/>\n</図郭>\n";
     const Loaded m = load(kHead + early_sheet + thematic(parcels) + sheets);
@@ -199,14 +198,16 @@ TEST(MapXmlReader, MapSheetsGiveTheirNumbers) {
 
 // Curves and surfaces are recorded at their start tag, so input that ends inside one still counts it.
 TEST(MapXmlReader, InputEndingInsideAnElement) {
-    const Loaded curve = load(kHead + "<空間属性>\n<zmn:GM_Curve id=\"C4\">\n<zmn:GM_Position.indirect>\n"
-                                      "<zmn:GM_PointRef.point idref=\"P2\"/>\n");
+    const Loaded curve = load(kHead +
+                              "<空間属性>\n<zmn:GM_Curve id=\"C4\">\n<zmn:GM_Position.indirect>\n"
+                              "<zmn:GM_PointRef.point idref=\"P2\"/>\n");
     ASSERT_EQ(curve.dataset.curve_count(), 1u);
     EXPECT_EQ(curve.dataset.curves[0].start_point_no, 2u);
 
-    const Loaded surface = load(kHead + "<空間属性>\n<zmn:GM_Surface id=\"F4\">\n<zmn:GM_Ring>\n"
-                                        "<zmn:GM_CompositeCurve.generator idref=\"C1\"/>\n"
-                                        "<zmn:GM_CompositeCurve.generator idref=\"C2\"/>\n");
+    const Loaded surface = load(kHead +
+                                "<空間属性>\n<zmn:GM_Surface id=\"F4\">\n<zmn:GM_Ring>\n"
+                                "<zmn:GM_CompositeCurve.generator idref=\"C1\"/>\n"
+                                "<zmn:GM_CompositeCurve.generator idref=\"C2\"/>\n");
     ASSERT_EQ(surface.dataset.surface_count(), 1u);
     EXPECT_EQ(surface.dataset.surfaces[0].first_ref, 0u);
     EXPECT_EQ(surface.dataset.surfaces[0].last_ref, 1u);
@@ -222,7 +223,8 @@ TEST(MapXmlReader, InputEndingInsideAnElement) {
 }
 
 TEST(MapXmlReader, SectionsRepeatInAnyOrder) {
-    const std::string text = kHead + thematic(parcel(1, "1")) + "<図郭>\n<地図番号>A</地図番号>\n<筆参照 idref=\"H1\"/>\n</図郭>\n" +
+    const std::string text = kHead + thematic(parcel(1, "1")) +
+                             "<図郭>\n<地図番号>A</地図番号>\n<筆参照 idref=\"H1\"/>\n</図郭>\n" +
                              spatial(point(1, "1", "1")) + thematic(parcel(2, "2")) + spatial(point(2, "2", "2"));
     const Loaded m = load(text);
     ASSERT_EQ(m.dataset.parcel_count(), 2u);
@@ -299,7 +301,8 @@ SimpleCount count_ids(const std::string& text, const std::string& literal) {
         std::size_t i = pos + literal.size();
         while (i < text.size() && (text[i] < '0' || text[i] > '9')) ++i;
         std::uint32_t value = 0;
-        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+            value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
         count.max_no = std::max(count.max_no, value);
     }
     return count;
@@ -371,7 +374,8 @@ TEST(MapXmlReader, ArchiveReadsLikeItsEntryAndLeavesNoTemporaryFile) {
     EXPECT_EQ(read_map_xml(renamed, missing, missing_header), kReadNotFound);  // no renamed.xml inside
 
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"46505-3411-1.ZIP", "renamed.zip"}));
 }
