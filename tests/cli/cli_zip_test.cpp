@@ -1,8 +1,7 @@
 // Zipped map files end to end: an archive must read exactly like the map file it holds, and no run,
 // successful or not, may leave its temporary file beside the archive.
-#include <zip.h>
-
 #include <gtest/gtest.h>
+#include <zip.h>
 
 #include <filesystem>
 #include <string>

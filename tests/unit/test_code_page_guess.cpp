@@ -23,8 +23,8 @@ TEST(CodePageGuess, KnownStrings) {
         {"only Shift_JIS survives the second byte", "\x82\xA0", 932},
         {"ESC $ switches to JIS X 0208", "ab\x1B$B", 50222},
         {"ESC ( switches back to ASCII", "\x1B(B", 50222},
-        {"UTF-16 LE byte order mark", "\xFF\xFE" "a", 1200},
-        {"UTF-16 BE byte order mark", "\xFE\xFF" "a", 1201},
+        {"UTF-16 LE byte order mark", "\xFF\xFE\x61", 1200},
+        {"UTF-16 BE byte order mark", "\xFE\xFF\x61", 1201},
         {"Shift_JIS and EUC-JP tie at 1.0", "\xE1\xC0", 932},
         {"two half-width katakana in Shift_JIS lose to EUC-JP", "\xA4\xA2", 20932},
         {"Shift_JIS name of a map file", "\x92\x6E\x90\x7D.xml", 932},
@@ -48,7 +48,7 @@ TEST(CodePageGuess, EscapeBytes) {
         {"ESC before FF FE", "\x1B\xFF\xFE", 932},
         // Only one byte is skipped: the second ESC is fed, and ( after it is ordinary text.
         {"ESC ESC (", "\x1B\x1B(", 65001},
-        {"ESC A is plain", "\x1B" "A", 65001},
+        {"ESC A is plain", "\x1B\x41", 65001},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(guess_code_page(c.bytes.c_str()), c.expected) << c.what;

@@ -1,9 +1,8 @@
 // Archives are built here with libzip, so no binary test data is kept in the project.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -158,7 +157,7 @@ TEST(ZipInput, FindsTheFirstEntryWithTheWholeNameInAnyLetterCase) {
 
 TEST(ZipInput, ComparesUtf8NamesInTheFileNameCodePageAndOtherNamesAsStored) {
     const std::string utf8_name = "\xE5\x9C\xB0\xE5\x9B\xB3.xml";  // 地図.xml
-    const std::string sjis_name = "\x92\x6E\x90\x7D.xml";            // 地図.xml in Shift_JIS
+    const std::string sjis_name = "\x92\x6E\x90\x7D.xml";          // 地図.xml in Shift_JIS
     const std::string utf8_in_ansi =
         platform::convert_code_page(utf8_name, platform::kCodePageUtf8, platform::ansi_code_page());
     struct Case {
