@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/fixed_text.hpp"
 #include "mapxml/map_dataset.hpp"
@@ -27,7 +28,7 @@ inline void add_curve(MapDataset& ds, std::uint32_t id_no, std::uint32_t start, 
 
 // A surface whose outline is the given curve numbers, appended to ring_curves; no curves is an
 // empty run.
-inline void add_surface(MapDataset& ds, std::uint32_t id_no, std::initializer_list<std::uint32_t> curve_nos) {
+inline void add_surface(MapDataset& ds, std::uint32_t id_no, const std::vector<std::uint32_t>& curve_nos) {
     MapSurface s;
     s.id_no = id_no;
     if (curve_nos.size() != 0) {

@@ -78,14 +78,7 @@ TEST(ParcelMeasures, OutlinesWithoutAreaTakeTheMeanOfTheirPoints) {
             test::add_curve(ds, static_cast<std::uint32_t>(k + 1), c.points[k], c.points[(k + 1) % c.points.size()]);
             curve_nos.push_back(static_cast<std::uint32_t>(k + 1));
         }
-        MapSurface s;
-        s.id_no = 1;
-        if (!curve_nos.empty()) {
-            s.first_ref = 0;
-            s.last_ref = static_cast<std::uint32_t>(curve_nos.size() - 1);
-        }
-        ds.ring_curves = curve_nos;
-        ds.surfaces.push_back(s);
+        add_surface(ds, 1, curve_nos);
         add_parcel(ds, 1, 1);
         assemble_and_measure(ds, "");
         const Parcel& p = ds.parcels[0];

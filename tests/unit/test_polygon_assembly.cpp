@@ -138,32 +138,20 @@ TEST(PolygonAssembly, BrokenContinuityIsReportedAndEveryCurveStillGivesOneVertex
     add_curve(ds, 1, 10, 11);
     add_curve(ds, 2, 12, 13);
     add_curve(ds, 3, 13, 14);  // continues
-    add_curve(ds, 4, 14, 10);  // reversed direction of the next one
-    add_curve(ds, 5, 11, 14);  // ends where the previous one ended: not repaired
+    add_curve(ds, 4, 14, 10);
+    add_curve(ds, 5, 11, 14);  // ends where the previous one ended: not reversed
+    add_curve(ds, 6, 11, 15);
     add_surface(ds, 7, {1, 2, 3, 4, 5});
+    add_surface(ds, 8, {1, 6});  // an open ring: its end is never checked against its start
     add_parcel(ds, 1, 7);
+    add_parcel(ds, 2, 8);
     BoundingBox b;
     CapturedFile messages;
-    ASSERT_EQ(assemble_outlines(ds, "", b, messages.file), 5u);
+    ASSERT_EQ(assemble_outlines(ds, "", b, messages.file), 7u);
     EXPECT_EQ(messages.text(), "Illegal polygon 10 11 12 13\nIllegal polygon 14 10 11 14\n");
-    EXPECT_EQ(ds.vertex_index_list, (Entries{0, 2, 3, 4, 1}));
+    EXPECT_EQ(ds.vertex_index_list, (Entries{0, 2, 3, 4, 1, 0, 1}));
     EXPECT_EQ(ds.parcels[0].last_vertex, 4u);
-}
-
-TEST(PolygonAssembly, OpenRingGivesNoMessageAndNoRepeatedVertex) {
-    MapDataset ds;
-    for (std::uint32_t no = 1; no <= 5; ++no) add_point(ds, no, no, no);
-    add_curve(ds, 1, 1, 2);
-    add_curve(ds, 2, 2, 3);
-    add_curve(ds, 3, 3, 4);
-    add_curve(ds, 4, 4, 5);  // does not come back to point 1
-    add_surface(ds, 1, {1, 2, 3, 4});
-    add_parcel(ds, 1, 1);
-    BoundingBox b;
-    CapturedFile messages;
-    EXPECT_EQ(assemble_outlines(ds, "", b, messages.file), 4u);
-    EXPECT_EQ(messages.text(), "");
-    EXPECT_EQ(ds.vertex_index_list, (Entries{0, 1, 2, 3}));
+    EXPECT_EQ(ds.parcels[1].last_vertex, 6u);
 }
 
 TEST(PolygonAssembly, StoppingErrorsKeepWhatWasWrittenBefore) {
