@@ -1,1 +1,303 @@
-// placeholder: being written
+// The drawing as a user meets it: well-formed documents from the sample and the real map files,
+// the picture a renderer and a browser make of it, the success line, and the viewer.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli_support.hpp"
+
+namespace chizuvec::test {
+namespace {
+
+bool have_tool(const std::string& name) { return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0; }
+
+bool xml_well_formed(const std::string& path) {
+    return std::system(("xmllint --noout '" + path + "' 2>/dev/null").c_str()) == 0;
+}
+
+// The value of a key in the settings text.
+std::string setting(const std::string& ini, const std::string& key) {
+    const std::regex line("(^|\n)" + key + "=([^\r\n;]*)");
+    std::smatch m;
+    return std::regex_search(ini, m, line) ? m[2].str() : std::string();
+}
+
+// ---- A small PNG reader: 8-bit RGB or RGBA, not interlaced -----------------------------------------
+
+struct Image {
+    std::uint32_t width = 0, height = 0, channels = 0;
+    std::vector<unsigned char> pixels;  // rows without filter bytes
+    std::uint32_t rgb(std::uint32_t x, std::uint32_t y) const {
+        const unsigned char* p = &pixels[(std::size_t{y} * width + x) * channels];
+        return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+    }
+};
+
+std::uint32_t be32(const std::string& s, std::size_t at) {
+    return (std::uint32_t{static_cast<unsigned char>(s[at])} << 24) |
+           (std::uint32_t{static_cast<unsigned char>(s[at + 1])} << 16) |
+           (std::uint32_t{static_cast<unsigned char>(s[at + 2])} << 8) | static_cast<unsigned char>(s[at + 3]);
+}
+
+int paeth(int a, int b, int c) {
+    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+bool read_png(const std::string& path, Image& image) {
+    const std::string png = read_file(path);
+    if (png.size() < 8 || png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return false;
+    std::string idat;
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const std::uint32_t length = be32(png, at);
+        const std::string type = png.substr(at + 4, 4);
+        if (at + 12 + length > png.size()) return false;
+        if (type == "IHDR") {
+            image.width = be32(png, at + 8);
+            image.height = be32(png, at + 12);
+            const int depth = png[at + 16], colour = png[at + 17], interlace = png[at + 20];
+            if (depth != 8 || interlace != 0 || (colour != 2 && colour != 6)) return false;
+            image.channels = colour == 6 ? 4 : 3;
+        } else if (type == "IDAT") {
+            idat.append(png, at + 8, length);
+        }
+        at += 12 + length;
+    }
+    const std::size_t stride = std::size_t{image.width} * image.channels;
+    std::vector<unsigned char> raw((stride + 1) * image.height);
+    uLongf raw_size = static_cast<uLongf>(raw.size());
+    if (image.channels == 0 || uncompress(raw.data(), &raw_size, reinterpret_cast<const Bytef*>(idat.data()),
+                                          static_cast<uLong>(idat.size())) != Z_OK) {
+        return false;
+    }
+    image.pixels.assign(stride * image.height, 0);
+    for (std::size_t y = 0; y < image.height; ++y) {
+        const unsigned char filter = raw[y * (stride + 1)];
+        const unsigned char* in = &raw[y * (stride + 1) + 1];
+        unsigned char* row = &image.pixels[y * stride];
+        const unsigned char* up = y > 0 ? row - stride : nullptr;
+        for (std::size_t i = 0; i < stride; ++i) {
+            const int a = i >= image.channels ? row[i - image.channels] : 0;
+            const int b = up != nullptr ? up[i] : 0;
+            const int c = up != nullptr && i >= image.channels ? up[i - image.channels] : 0;
+            int predictor = 0;
+            switch (filter) {
+                case 0: break;
+                case 1: predictor = a; break;
+                case 2: predictor = b; break;
+                case 3: predictor = (a + b) / 2; break;
+                case 4: predictor = paeth(a, b, c); break;
+                default: return false;
+            }
+            row[i] = static_cast<unsigned char>(in[i] + predictor);
+        }
+    }
+    return true;
+}
+
+// ---- Reading the drawing back -----------------------------------------------------------------------
+
+struct Drawing {
+    double page_width = 0, page_height = 0;  // points
+    double viewbox_width = 0, viewbox_height = 0;
+};
+
+bool read_drawing(const std::string& doc, Drawing& d) {
+    std::smatch m;
+    if (!std::regex_search(doc, m, std::regex("<svg [^>]*width=\"(\\d+)pt\" height=\"(\\d+)pt\" viewBox=\"0,0,(\\d+),(\\d+)\""))) {
+        return false;
+    }
+    d = {std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4])};
+    return true;
+}
+
+struct Spot {
+    double x = 0, y = 0;  // drawing units
+};
+
+// A point inside the first polygon of a class, a fifth of the way in from its corner: inside the
+// rectangular parcels of the sample, and clear of the label at the centroid.
+bool spot_in_polygon(const std::string& doc, const std::string& cls, Spot& spot) {
+    std::smatch m;
+    if (!std::regex_search(doc, m, std::regex("<polygon class=\"" + cls + "\" points=\"([^\"]*)\""))) return false;
+    double min_x = 1e18, max_x = -1e18, min_y = 1e18, max_y = -1e18;
+    const std::string points = m[1];
+    const std::regex pair("(-?\\d+),(-?\\d+)");
+    for (auto it = std::sregex_iterator(points.begin(), points.end(), pair); it != std::sregex_iterator(); ++it) {
+        const double x = std::stod((*it)[1]), y = std::stod((*it)[2]);
+        min_x = std::min(min_x, x), max_x = std::max(max_x, x), min_y = std::min(min_y, y), max_y = std::max(max_y, y);
+    }
+    spot = {min_x + (max_x - min_x) / 5, min_y + (max_y - min_y) / 5};
+    return max_x > min_x && max_y > min_y;
+}
+
+std::uint32_t colour(const std::string& hex) { return static_cast<std::uint32_t>(std::stoul(hex.substr(1), nullptr, 16)); }
+
+std::string hex(std::uint32_t rgb) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%06X", rgb);
+    return text;
+}
+
+// The three colours the sample drawing must show, and where.
+struct Expectation {
+    std::string what;
+    Spot spot;
+    std::uint32_t rgb;
+};
+
+std::vector<Expectation> sample_expectations(const std::string& doc, const std::string& ini, const Drawing& d) {
+    std::vector<Expectation> list;
+    Spot common, hilite;
+    EXPECT_TRUE(spot_in_polygon(doc, "p0", common));
+    EXPECT_TRUE(spot_in_polygon(doc, "ph", hilite));
+    // The middle of the right margin holds nothing but the background.
+    const double mx = std::stod(setting(ini, "svg_viewbox_marginx"));
+    list.push_back({"background", {d.viewbox_width - mx / 2, d.viewbox_height / 2}, colour(setting(ini, "svg_fill_color_viewbox"))});
+    list.push_back({"common parcel", common, colour(setting(ini, "svg_fill_color_common"))});
+    list.push_back({"highlighted parcel", hilite, colour(setting(ini, "svg_fill_color_hilite"))});
+    return list;
+}
+
+// Draws the sample with 101-3 highlighted into `name` and returns the document.
+std::string draw_sample(const ProgramDir& program, const std::string& name) {
+    program.write("sample.xml", read_file(sample_map_path()));
+    const RunResult r = program.run({"sample.xml", name, "all", "101-3"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    return read_file(program.file(name));
+}
+
+TEST(CliDrawing, SampleAndRealMapsGiveWellFormedDrawings) {
+    if (!have_tool("xmllint")) GTEST_SKIP() << "xmllint is not installed";
+    ProgramDir program;
+    std::vector<std::pair<std::string, std::string>> inputs = {{"sample.xml", sample_map_path()}};
+    for (const char* name : {"12103-0400-76.xml", "12103-0400-76.zip", "46505-3411-1.xml", "46505-3411-1.zip"}) {
+        const std::string path = shared_data(name);
+        if (!path.empty()) inputs.emplace_back(name, path);
+    }
+    for (const auto& [name, path] : inputs) {
+        // A copy beside the program: an archive is unpacked next to itself.
+        program.write(name, read_file(path));
+        for (const char* extension : {".svg", ".htm"}) {
+            SCOPED_TRACE(name + extension);
+            const std::string output = name + extension;
+            const RunResult r = program.run({name, output});
+            ASSERT_EQ(r.exit_code, 0) << r.err;
+            ASSERT_TRUE(std::filesystem::exists(program.file(output))) << r.err;
+            EXPECT_TRUE(xml_well_formed(program.file(output)));
+            const std::string doc = read_file(program.file(output));
+            EXPECT_EQ(doc.find("nan"), std::string::npos);
+            EXPECT_EQ(doc.find("inf"), std::string::npos);
+            EXPECT_NE(doc.find("<polygon class="), std::string::npos);
+        }
+    }
+}
+
+TEST(CliDrawing, SuccessLineGivesTheFileSize) {
+    ProgramDir program;
+    for (const char* name : {"out.svg", "out.html"}) {
+        program.write("sample.xml", read_file(sample_map_path()));
+        const RunResult r = program.run({"sample.xml", name});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(r.out, m, std::regex("Output file \"(.*)\" created successfully\\. \\((\\d+) bytes\\) "
+                                                          "\\(\\d+\\.\\d{6}s\\)\n")))
+            << r.out;
+        EXPECT_EQ(m[1].str(), name);
+        EXPECT_EQ(std::stoull(m[2].str()), std::filesystem::file_size(program.file(name)));
+    }
+}
+
+TEST(CliDrawing, RendererShowsBackgroundAndParcelFills) {
+    if (!have_tool("rsvg-convert")) GTEST_SKIP() << "rsvg-convert is not installed";
+    ProgramDir program;
+    const std::string doc = draw_sample(program, "sample.svg");
+    Drawing d;
+    ASSERT_TRUE(read_drawing(doc, d));
+    const std::string png = program.file("sample.png");
+    ASSERT_EQ(std::system(("rsvg-convert -f png -w 1000 -o '" + png + "' '" + program.file("sample.svg") + "'").c_str()), 0);
+    Image image;
+    ASSERT_TRUE(read_png(png, image));
+    ASSERT_EQ(image.width, 1000u);
+    for (const Expectation& e : sample_expectations(doc, default_ini(), d)) {
+        const auto x = static_cast<std::uint32_t>(e.spot.x * image.width / d.viewbox_width);
+        const auto y = static_cast<std::uint32_t>(e.spot.y * image.height / d.viewbox_height);
+        ASSERT_LT(x, image.width);
+        ASSERT_LT(y, image.height);
+        EXPECT_EQ(hex(image.rgb(x, y)), hex(e.rgb)) << e.what << " at " << x << "," << y;
+    }
+}
+
+TEST(CliDrawing, BrowserShowsTheHtmlPage) {
+    const std::string chromium = "/usr/bin/chromium";
+    if (!std::filesystem::exists(chromium)) GTEST_SKIP() << "chromium is not installed";
+    ProgramDir program;
+    const std::string doc = draw_sample(program, "sample.htm");
+    Drawing d;
+    ASSERT_TRUE(read_drawing(doc, d));
+    // A CSS pixel is 3/4 of a point; the body keeps its default 8-pixel margin.
+    const double css_scale = d.page_width * 4.0 / 3.0 / d.viewbox_width;
+    const int window_width = static_cast<int>(d.page_width * 4.0 / 3.0) + 32;
+    const int window_height = static_cast<int>(d.page_height * 4.0 / 3.0) + 32;
+    const std::string png = program.file("page.png");
+    const std::string command = "timeout 120 " + chromium +
+                                " --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking"
+                                " --disable-component-update --disable-sync --hide-scrollbars --force-device-scale-factor=1"
+                                " --user-data-dir='" + program.file("profile") + "' --screenshot='" + png +
+                                "' --window-size=" + std::to_string(window_width) + "," + std::to_string(window_height) +
+                                " 'file://" + program.file("sample.htm") + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    Image image;
+    ASSERT_TRUE(read_png(png, image));
+    for (const Expectation& e : sample_expectations(doc, default_ini(), d)) {
+        const auto x = static_cast<std::uint32_t>(8 + e.spot.x * css_scale);
+        const auto y = static_cast<std::uint32_t>(8 + e.spot.y * css_scale);
+        ASSERT_LT(x, image.width);
+        ASSERT_LT(y, image.height);
+        EXPECT_EQ(hex(image.rgb(x, y)), hex(e.rgb)) << e.what << " at " << x << "," << y;
+    }
+}
+
+TEST(CliDrawing, ViewerOpensTheDrawingOnlyWhenAsked) {
+    for (const bool open : {true, false}) {
+        SCOPED_TRACE(open ? "yes" : "no");
+        std::string ini = default_ini();
+        const std::string key = "shell_open_svg=no";
+        ASSERT_NE(ini.find(key), std::string::npos);
+        ini.replace(ini.find(key), key.size(), open ? "shell_open_svg=yes" : key);
+        ProgramDir program(ini);
+        // A stand-in viewer first on the search path records what it was given.
+        std::filesystem::create_directory(program.file("bin"));
+        const std::string record = program.file("opened.txt");
+        const std::string viewer =
+            program.write("bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + ".part' && mv '" + record +
+                                              ".part' '" + record + "'\n");
+        std::filesystem::permissions(viewer, std::filesystem::perms::owner_all);
+        program.write("sample.xml", read_file(sample_map_path()));
+        const char* path = std::getenv("PATH");
+        const RunResult r = program.run({"sample.xml", "drawing.svg"}, "",
+                                        {"PATH=" + program.file("bin") + ":" + (path != nullptr ? path : "/usr/bin:/bin")});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(open ? 10 : 1);
+        while (!std::filesystem::exists(record) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (open) {
+            ASSERT_TRUE(std::filesystem::exists(record));
+            EXPECT_EQ(read_file(record), "drawing.svg");
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(record));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace chizuvec::test
