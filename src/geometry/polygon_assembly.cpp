@@ -47,8 +47,8 @@ bool append_outline(MapDataset& dataset, const Indexes& indexes, const MapSurfac
         const std::uint32_t end = curve.end_point_no;
         // Reported, never repaired: the outline follows the stored order of the curves.
         if (r != surface.first_ref && start != prev_end) {
-            std::fprintf(messages, "Illegal polygon %d %d %d %d\n", as_int(prev_start), as_int(prev_end),
-                         as_int(start), as_int(end));
+            std::fprintf(messages, "Illegal polygon %d %d %d %d\n", as_int(prev_start), as_int(prev_end), as_int(start),
+                         as_int(end));
         }
         prev_start = start;
         prev_end = end;
@@ -92,8 +92,8 @@ std::uint32_t assemble_outlines(MapDataset& dataset, std::string_view map_no, Bo
                              as_int(parcel.id_no));
                 return 0;
             }
-            if (!append_outline(dataset, indexes, dataset.surfaces[surface_at], static_cast<std::uint32_t>(j),
-                                bounds, messages)) {
+            if (!append_outline(dataset, indexes, dataset.surfaces[surface_at], static_cast<std::uint32_t>(j), bounds,
+                                messages)) {
                 return 0;
             }
             // n - 1, wrapping to UINT32_MAX for an empty outline before any entry.

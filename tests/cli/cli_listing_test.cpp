@@ -61,7 +61,8 @@ std::map<unsigned long, double> expected_areas(const std::string& xml) {
 
     std::map<unsigned long, Xy> points;
     for (std::string_view b : blocks(xml, "zmn:GM_Point")) {
-        points.emplace(number(first_match(b, id_re)), Xy{std::stod(first_match(b, x_re)), std::stod(first_match(b, y_re))});
+        points.emplace(number(first_match(b, id_re)),
+                       Xy{std::stod(first_match(b, x_re)), std::stod(first_match(b, y_re))});
     }
     // A curve's vertex is its first control point, by reference or given directly.
     std::map<unsigned long, Xy> curve_starts;

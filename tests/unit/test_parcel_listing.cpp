@@ -37,11 +37,11 @@ MapDataset crafted() {
 }
 
 TEST(ParcelListing, Utf8PadsByDisplayWidth) {
-    const std::string expected =
-        "in/map.xml 地図名：地図A（公共座標9系）\n" + kColumnTitles + "　　　　　面積\n" +
-        "    1   12     34 A1        大字X           5-2                123.5\n"
-        "    2    7      8           大字Ｙ１丁目    １２３４５６７８９     0.0\n"
-        "    3-294967296      9 Ａ1       " + std::string(16, ' ') + "1-1              98765.4\n";
+    const std::string expected = "in/map.xml 地図名：地図A（公共座標9系）\n" + kColumnTitles + "　　　　　面積\n" +
+                                 "    1   12     34 A1        大字X           5-2                123.5\n"
+                                 "    2    7      8           大字Ｙ１丁目    １２３４５６７８９     0.0\n"
+                                 "    3-294967296      9 Ａ1       " +
+                                 std::string(16, ' ') + "1-1              98765.4\n";
     EXPECT_EQ(listing(crafted(), kUtf8, "in/map.xml", "地図A", "公共座標9系"), expected);
 }
 
@@ -49,11 +49,12 @@ TEST(ParcelListing, ShiftJisPadsByBytesAndKeepsMapNumberBytes) {
     // The input path is already in the ANSI code page; the map number keeps its stored UTF-8 bytes
     // (four of them), so it is padded by six spaces.
     const std::string path = sjis("地図/map.xml");
-    const std::string expected =
-        path + sjis(" 地図名：地図A（公共座標9系）\n" + kColumnTitles + "　　　　　面積\n") +
-        sjis("    1   12     34 A1        大字X           5-2                123.5\n") +
-        sjis("    2    7      8           大字Ｙ１丁目    １２３４５６７８９     0.0\n") +
-        "    3-294967296      9 \xEF\xBC\xA1" "1      " + std::string(16, ' ') + "1-1              98765.4\n";
+    const std::string expected = path + sjis(" 地図名：地図A（公共座標9系）\n" + kColumnTitles + "　　　　　面積\n") +
+                                 sjis("    1   12     34 A1        大字X           5-2                123.5\n") +
+                                 sjis("    2    7      8           大字Ｙ１丁目    １２３４５６７８９     0.0\n") +
+                                 "    3-294967296      9 \xEF\xBC\xA1"
+                                 "1      " +
+                                 std::string(16, ' ') + "1-1              98765.4\n";
     const std::string text = listing(crafted(), kSjis, path, "地図A", "公共座標9系");
     EXPECT_EQ(text, expected);
     // The column title 地番 as Shift_JIS bytes.

@@ -93,11 +93,8 @@ TEST(PolygonAssembly, MapNumberSelectsByExactBytes) {
         std::vector<bool> outlined;
     };
     const Case cases[] = {
-        {"12", 6, {true, false, true}},
-        {"12A", 4, {false, true, false}},
-        {"012", 0, {false, false, false}},
-        {"1", 0, {false, false, false}},
-        {"12a", 0, {false, false, false}},
+        {"12", 6, {true, false, true}},  {"12A", 4, {false, true, false}},  {"012", 0, {false, false, false}},
+        {"1", 0, {false, false, false}}, {"12a", 0, {false, false, false}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.map_no);
@@ -122,9 +119,8 @@ TEST(PolygonAssembly, SecondSelectedOutlineFollowsTheFirstAcrossUnselectedParcel
     ASSERT_EQ(assemble_outlines(ds, "12", b), 6u);
     EXPECT_EQ(ds.parcels[0].last_vertex, 2u);
     EXPECT_EQ(ds.parcels[2].last_vertex, 5u);
-    EXPECT_EQ(ds.vertex_index_list,
-              (Entries{position_of(ds, 100), position_of(ds, 101), position_of(ds, 102), position_of(ds, 107),
-                       position_of(ds, 108), position_of(ds, 109)}));
+    EXPECT_EQ(ds.vertex_index_list, (Entries{position_of(ds, 100), position_of(ds, 101), position_of(ds, 102),
+                                             position_of(ds, 107), position_of(ds, 108), position_of(ds, 109)}));
     // Only the selected vertices count for the bounds.
     EXPECT_EQ(b.min_x, 0.0);
     EXPECT_EQ(b.max_x, 90.0);
@@ -157,7 +153,7 @@ TEST(PolygonAssembly, BrokenContinuityIsReportedAndEveryCurveStillGivesOneVertex
 TEST(PolygonAssembly, StoppingErrorsKeepWhatWasWrittenBefore) {
     struct Case {
         const char* name;
-        std::uint32_t bad_shape;   // shape of the failing parcel
+        std::uint32_t bad_shape;  // shape of the failing parcel
         const char* message;
     };
     // The failing parcel sits at position 2, behind an outlined parcel and an unselected one.
