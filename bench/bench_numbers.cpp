@@ -39,8 +39,8 @@ void BM_ParseDecimal(benchmark::State& state) {
         benchmark::DoNotOptimize(sum);
     }
     for (const std::string& text : texts) bytes += text.size();
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * texts.size()));
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(texts.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
 }
 BENCHMARK(BM_ParseDecimal);
 
@@ -57,7 +57,7 @@ void BM_ParseIdNumber(benchmark::State& state) {
         for (const std::string& text : texts) sum += chizuvec::parse_id_number(text);
         benchmark::DoNotOptimize(sum);
     }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * texts.size()));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(texts.size()));
 }
 BENCHMARK(BM_ParseIdNumber);
 
@@ -94,7 +94,7 @@ void BM_IdIndexFind(benchmark::State& state) {
         for (const std::uint32_t id_no : queries) sum += index.find(id_no);
         benchmark::DoNotOptimize(sum);
     }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * queries.size()));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(queries.size()));
 }
 BENCHMARK(BM_IdIndexFind)->ArgsProduct({{1000, 100000, 1000000}, {0, 1}})->ArgNames({"records", "scattered"});
 
