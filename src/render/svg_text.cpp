@@ -19,7 +19,7 @@ constexpr double kScaleBarMetres = 100.0;
 
 std::int32_t clamp_to_int32(std::int64_t value) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
-                                                               std::numeric_limits<std::int32_t>::max()));
+                                                              std::numeric_limits<std::int32_t>::max()));
 }
 
 // One label style rule; the two classes differ only in name and size.
@@ -90,10 +90,14 @@ int special_kind(std::string_view chiban, const RenderSettings& settings) {
 std::string_view polygon_class(const Parcel& parcel, const RenderSettings& settings) {
     if (parcel.hilite != 0) return "ph";
     switch (special_kind(field_view(parcel.chiban), settings)) {
-        case 1: return "p1";
-        case 2: return "p2";
-        case 3: return "p3";
-        default: return "p0";
+        case 1:
+            return "p1";
+        case 2:
+            return "p2";
+        case 3:
+            return "p3";
+        default:
+            return "p0";
     }
 }
 
@@ -146,12 +150,24 @@ void replace_char(char* buffer, std::size_t size, char byte, std::string_view re
 void append_xml_escaped(std::string& out, std::string_view text) {
     for (const char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            default: out += c; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                out += c;
+                break;
         }
     }
 }

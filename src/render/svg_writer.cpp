@@ -241,8 +241,7 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings) {
 }
 
 int write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
-              const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
-              MapDataset& dataset) {
+              const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings, MapDataset& dataset) {
     const DocumentKind kind = document_kind(output_path);
     if (kind == DocumentKind::kUnsupported) return kWriteUnsupportedType;
 

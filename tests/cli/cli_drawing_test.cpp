@@ -17,7 +17,9 @@
 namespace chizuvec::test {
 namespace {
 
-bool have_tool(const std::string& name) { return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0; }
+bool have_tool(const std::string& name) {
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 bool xml_well_formed(const std::string& path) {
     return std::system(("xmllint --noout '" + path + "' 2>/dev/null").c_str()) == 0;
@@ -90,12 +92,22 @@ bool read_png(const std::string& path, Image& image) {
             const int c = up != nullptr && i >= image.channels ? up[i - image.channels] : 0;
             int predictor = 0;
             switch (filter) {
-                case 0: break;
-                case 1: predictor = a; break;
-                case 2: predictor = b; break;
-                case 3: predictor = (a + b) / 2; break;
-                case 4: predictor = paeth(a, b, c); break;
-                default: return false;
+                case 0:
+                    break;
+                case 1:
+                    predictor = a;
+                    break;
+                case 2:
+                    predictor = b;
+                    break;
+                case 3:
+                    predictor = (a + b) / 2;
+                    break;
+                case 4:
+                    predictor = paeth(a, b, c);
+                    break;
+                default:
+                    return false;
             }
             row[i] = static_cast<unsigned char>(in[i] + predictor);
         }
@@ -112,7 +124,8 @@ struct Drawing {
 
 bool read_drawing(const std::string& doc, Drawing& d) {
     std::smatch m;
-    if (!std::regex_search(doc, m, std::regex("<svg [^>]*width=\"(\\d+)pt\" height=\"(\\d+)pt\" viewBox=\"0,0,(\\d+),(\\d+)\""))) {
+    if (!std::regex_search(
+            doc, m, std::regex("<svg [^>]*width=\"(\\d+)pt\" height=\"(\\d+)pt\" viewBox=\"0,0,(\\d+),(\\d+)\""))) {
         return false;
     }
     d = {std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4])};
@@ -139,7 +152,9 @@ bool spot_in_polygon(const std::string& doc, const std::string& cls, Spot& spot)
     return max_x > min_x && max_y > min_y;
 }
 
-std::uint32_t colour(const std::string& hex) { return static_cast<std::uint32_t>(std::stoul(hex.substr(1), nullptr, 16)); }
+std::uint32_t colour(const std::string& hex) {
+    return static_cast<std::uint32_t>(std::stoul(hex.substr(1), nullptr, 16));
+}
 
 std::string hex(std::uint32_t rgb) {
     char text[8];
@@ -161,7 +176,9 @@ std::vector<Expectation> sample_expectations(const std::string& doc, const std::
     EXPECT_TRUE(spot_in_polygon(doc, "ph", hilite));
     // The middle of the right margin holds nothing but the background.
     const double mx = std::stod(setting(ini, "svg_viewbox_marginx"));
-    list.push_back({"background", {d.viewbox_width - mx / 2, d.viewbox_height / 2}, colour(setting(ini, "svg_fill_color_viewbox"))});
+    list.push_back({"background",
+                    {d.viewbox_width - mx / 2, d.viewbox_height / 2},
+                    colour(setting(ini, "svg_fill_color_viewbox"))});
     list.push_back({"common parcel", common, colour(setting(ini, "svg_fill_color_common"))});
     list.push_back({"highlighted parcel", hilite, colour(setting(ini, "svg_fill_color_hilite"))});
     return list;
@@ -208,8 +225,9 @@ TEST(CliDrawing, SuccessLineGivesTheFileSize) {
         const RunResult r = program.run({"sample.xml", name});
         ASSERT_EQ(r.exit_code, 0) << r.err;
         std::smatch m;
-        ASSERT_TRUE(std::regex_match(r.out, m, std::regex("Output file \"(.*)\" created successfully\\. \\((\\d+) bytes\\) "
-                                                          "\\(\\d+\\.\\d{6}s\\)\n")))
+        ASSERT_TRUE(std::regex_match(r.out, m,
+                                     std::regex("Output file \"(.*)\" created successfully\\. \\((\\d+) bytes\\) "
+                                                "\\(\\d+\\.\\d{6}s\\)\n")))
             << r.out;
         EXPECT_EQ(m[1].str(), name);
         EXPECT_EQ(std::stoull(m[2].str()), std::filesystem::file_size(program.file(name)));
@@ -223,7 +241,8 @@ TEST(CliDrawing, RendererShowsBackgroundAndParcelFills) {
     Drawing d;
     ASSERT_TRUE(read_drawing(doc, d));
     const std::string png = program.file("sample.png");
-    ASSERT_EQ(std::system(("rsvg-convert -f png -w 1000 -o '" + png + "' '" + program.file("sample.svg") + "'").c_str()), 0);
+    ASSERT_EQ(
+        std::system(("rsvg-convert -f png -w 1000 -o '" + png + "' '" + program.file("sample.svg") + "'").c_str()), 0);
     Image image;
     ASSERT_TRUE(read_png(png, image));
     ASSERT_EQ(image.width, 1000u);
@@ -248,12 +267,13 @@ TEST(CliDrawing, BrowserShowsTheHtmlPage) {
     const int window_width = static_cast<int>(d.page_width * 4.0 / 3.0) + 32;
     const int window_height = static_cast<int>(d.page_height * 4.0 / 3.0) + 32;
     const std::string png = program.file("page.png");
-    const std::string command = "timeout 120 " + chromium +
-                                " --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking"
-                                " --disable-component-update --disable-sync --hide-scrollbars --force-device-scale-factor=1"
-                                " --user-data-dir='" + program.file("profile") + "' --screenshot='" + png +
-                                "' --window-size=" + std::to_string(window_width) + "," + std::to_string(window_height) +
-                                " 'file://" + program.file("sample.htm") + "' >/dev/null 2>&1";
+    const std::string command =
+        "timeout 120 " + chromium +
+        " --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking"
+        " --disable-component-update --disable-sync --hide-scrollbars --force-device-scale-factor=1"
+        " --user-data-dir='" +
+        program.file("profile") + "' --screenshot='" + png + "' --window-size=" + std::to_string(window_width) + "," +
+        std::to_string(window_height) + " 'file://" + program.file("sample.htm") + "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     Image image;
     ASSERT_TRUE(read_png(png, image));
@@ -283,8 +303,9 @@ TEST(CliDrawing, ViewerOpensTheDrawingOnlyWhenAsked) {
         std::filesystem::permissions(viewer, std::filesystem::perms::owner_all);
         program.write("sample.xml", read_file(sample_map_path()));
         const char* path = std::getenv("PATH");
-        const RunResult r = program.run({"sample.xml", "drawing.svg"}, "",
-                                        {"PATH=" + program.file("bin") + ":" + (path != nullptr ? path : "/usr/bin:/bin")});
+        const RunResult r =
+            program.run({"sample.xml", "drawing.svg"}, "",
+                        {"PATH=" + program.file("bin") + ":" + (path != nullptr ? path : "/usr/bin:/bin")});
         ASSERT_EQ(r.exit_code, 0) << r.err;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(open ? 10 : 1);
         while (!std::filesystem::exists(record) && std::chrono::steady_clock::now() < deadline) {

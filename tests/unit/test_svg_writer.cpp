@@ -28,7 +28,9 @@ RenderSettings layout_settings(std::uint32_t option, std::uint32_t length, std::
     return s;
 }
 
-BoundingBox box(double extent_x, double extent_y) { return BoundingBox{1000.0, 1000.0 + extent_x, -50.0, -50.0 + extent_y}; }
+BoundingBox box(double extent_x, double extent_y) {
+    return BoundingBox{1000.0, 1000.0 + extent_x, -50.0, -50.0 + extent_y};
+}
 
 TEST(SvgLayout, SidesScalesAndPageSizes) {
     struct Case {
@@ -60,7 +62,8 @@ TEST(SvgLayout, SidesScalesAndPageSizes) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const SvgLayout layout = compute_layout(box(c.extent_x, c.extent_y), layout_settings(c.option, c.length, c.mx, c.my, c.dpi));
+        const SvgLayout layout =
+            compute_layout(box(c.extent_x, c.extent_y), layout_settings(c.option, c.length, c.mx, c.my, c.dpi));
         EXPECT_DOUBLE_EQ(layout.scale, c.scale);
         EXPECT_EQ(layout.viewbox_width, c.width);
         EXPECT_EQ(layout.viewbox_height, c.height);
@@ -72,11 +75,8 @@ TEST(SvgLayout, SidesScalesAndPageSizes) {
 TEST(SvgLayout, UnboundedExtentsStayFinite) {
     const double inf = std::numeric_limits<double>::infinity();
     const BoundingBox boxes[] = {
-        {0.0, 100.0, 0.0, inf},
-        {-inf, inf, 0.0, 10.0},
-        {0.0, std::nan(""), 0.0, std::nan("")},
-        {0.0, 1e-300, 0.0, 1e300},
-        {0.0, 1e-320, 0.0, 1e-320},
+        {0.0, 100.0, 0.0, inf},    {-inf, inf, 0.0, 10.0},     {0.0, std::nan(""), 0.0, std::nan("")},
+        {0.0, 1e-300, 0.0, 1e300}, {0.0, 1e-320, 0.0, 1e-320},
     };
     for (const BoundingBox& b : boxes) {
         for (std::uint32_t option = 0; option <= 4; ++option) {
@@ -118,7 +118,8 @@ TEST(SvgLayout, InvalidSettingsAreNamed) {
         {2, 4000000000u, 0, 2100000000u, 96, "svg_viewbox_marginy"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "option " << c.option << " L " << c.length << " mx " << c.mx << " my " << c.my);
+        SCOPED_TRACE(testing::Message() << "option " << c.option << " L " << c.length << " mx " << c.mx << " my "
+                                        << c.my);
         EXPECT_EQ(find_invalid_layout_setting(layout_settings(c.option, c.length, c.mx, c.my, c.dpi)), c.key);
     }
 }
@@ -134,8 +135,8 @@ TEST(PolygonClass, HighlightThenPrefixesInOrder) {
         std::string_view cls;
     };
     const Case cases[] = {
-        {"1", 0, "p1"},    {"12", 0, "p1"},  {"1-5", 0, "p1"}, {"2", 0, "p0"},    {"", 0, "p0"},
-        {"別図3", 0, "p3"}, {"別", 0, "p0"},  {"1", 1, "ph"},   {"別図3", 2, "ph"}, {"21", 0, "p0"},
+        {"1", 0, "p1"},     {"12", 0, "p1"}, {"1-5", 0, "p1"}, {"2", 0, "p0"},     {"", 0, "p0"},
+        {"別図3", 0, "p3"}, {"別", 0, "p0"}, {"1", 1, "ph"},   {"別図3", 2, "ph"}, {"21", 0, "p0"},
     };
     for (const Case& c : cases) {
         Parcel p;
@@ -265,6 +266,26 @@ TEST(WriteSvg, WholeHtmlPage) {
     EXPECT_TRUE(xml_well_formed(out));
 }
 
+TEST(WriteSvg, EmptyAndUnassembledOutlinesDrawNothing) {
+    test::TempDir dir;
+    SmallMap map;
+    // An empty outline before any other wraps last_vertex; a parcel assembly never reached has none.
+    Parcel empty_first;
+    copy_text(empty_first.chiban, "1");
+    empty_first.last_vertex = 0xFFFFFFFFu;
+    empty_first.has_outline = true;
+    empty_first.area = 1e9;
+    Parcel unassembled = empty_first;
+    unassembled.has_outline = false;
+    unassembled.has_centroid = true;
+    unassembled.last_vertex = 2;
+    map.dataset.parcels.insert(map.dataset.parcels.begin(), empty_first);
+    map.dataset.parcels.insert(map.dataset.parcels.begin() + 2, unassembled);
+    const std::string out = dir.file("map.svg");
+    ASSERT_EQ(write_svg(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    EXPECT_EQ(test::read_file(out), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + std::string(kSmallMapSvg));
+}
+
 TEST(WriteSvg, MapNumberSelectsParcelsAndStartsAtEntryZero) {
     test::TempDir dir;
     SmallMap map;
@@ -313,10 +334,16 @@ TEST(WriteSvg, ExtensionChoosesTheDocumentOrRefuses) {
         bool html;
     };
     const Case cases[] = {
-        {"a.svg", kWriteOk, false},  {"b.SVG", kWriteOk, false}, {"c.htm", kWriteOk, true},
-        {"d.HTML", kWriteOk, true},  {"e.htmx", kWriteOk, true}, {"f.x.Svg", kWriteOk, false},
-        {"g.svgz", kWriteUnsupportedType, false}, {"h.png", kWriteUnsupportedType, false},
-        {"i", kWriteUnsupportedType, false},      {"j.ht", kWriteUnsupportedType, false},
+        {"a.svg", kWriteOk, false},
+        {"b.SVG", kWriteOk, false},
+        {"c.htm", kWriteOk, true},
+        {"d.HTML", kWriteOk, true},
+        {"e.htmx", kWriteOk, true},
+        {"f.x.Svg", kWriteOk, false},
+        {"g.svgz", kWriteUnsupportedType, false},
+        {"h.png", kWriteUnsupportedType, false},
+        {"i", kWriteUnsupportedType, false},
+        {"j.ht", kWriteUnsupportedType, false},
         {"k.svg.png", kWriteUnsupportedType, false},
     };
     for (const Case& c : cases) {
