@@ -495,10 +495,11 @@ void write_parcel(LineWriter& w, const Plan& plan, std::uint32_t parcel) {
     // Lot numbers "123-4", now and then a bare "123" or a "別図-5" (a parcel drawn on a separate sheet).
     w.tabs(3).text("<地番>");
     if ((hash >> 8) % 200 == 0) {
-        w.text("別図-").number(cell + 1);
+        w.text("別図-").number(parcel + 1);
     } else {
         w.number(1ull + block * 25ull + cell / 2);
-        if ((hash >> 16) % 10 != 0) w.text("-").number(cell % 2 + 1);
+        // The first of a pair may keep the bare number; its sibling is always "-2", so no lot repeats.
+        if (cell % 2 != 0 || (hash >> 16) % 10 != 0) w.text("-").number(cell % 2 + 1);
     }
     w.text("</地番>").end();
     w.tabs(3).text(R"(<形状 idref=")").id('F', parcel + 1).text(R"("/>)").end();
