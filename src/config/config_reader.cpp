@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/ascii.hpp"
 #include "common/fixed_text.hpp"
 #include "common/numbers.hpp"
 #include "config/render_settings.hpp"
@@ -40,19 +41,9 @@ void store_side_option(RenderSettings& settings, std::string_view value) {
     settings.svg_viewbox_side_option = option >= 1 && option <= 4 ? option : 3;
 }
 
-bool equals_ignoring_case(std::string_view text, std::string_view lower) {
-    if (text.size() != lower.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        const char folded = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        if (folded != lower[i]) return false;
-    }
-    return true;
-}
-
 // "yes" in any letter case opens the drawing; every other value, "1" and "true" included, does not.
 void store_flag(RenderSettings& settings, std::string_view value) {
-    settings.shell_open_svg = equals_ignoring_case(value, "yes") ? 1 : 0;
+    settings.shell_open_svg = equals_ignoring_ascii_case(value, "yes") ? 1 : 0;
 }
 
 struct SettingKey {
@@ -123,7 +114,7 @@ void apply_line(std::string_view line, RenderSettings& settings) {
     const std::string_view key = line.substr(0, equals);
     const std::string_view value = line.substr(equals + 1);
     for (const SettingKey& entry : kKeys) {
-        if (equals_ignoring_case(key, entry.name)) {
+        if (equals_ignoring_ascii_case(key, entry.name)) {
             entry.store(settings, value);
             return;
         }

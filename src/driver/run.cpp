@@ -1,5 +1,6 @@
 // One run: arguments, settings, reading, assembly, measures, then the listing or the drawing. The
 // driver alone turns result codes into messages, the pause and exit codes.
+#include "common/ascii.hpp"
 #include "driver/run.hpp"
 
 #include <cstdarg>
@@ -51,17 +52,6 @@ int fail(const std::string& message) {
     std::fflush(stderr);
     platform::pause_for_key();
     return kExitError;
-}
-
-bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
 }
 
 // Input name: without an extension, ".xml" when such a file exists, else ".zip".

@@ -1,3 +1,4 @@
+#include "common/ascii.hpp"
 #include "mapxml/map_xml_reader.hpp"
 
 #include <cstdio>
@@ -335,34 +336,12 @@ int read_text_file(const std::string& text_path, MapDataset& dataset, MapHeader&
     }
 }
 
-std::size_t final_component_start(const std::string& path) {
-    const char separator = platform::path_separator();
-    const std::size_t pos = separator == '/' ? path.rfind('/') : path.find_last_of(std::string{'/', separator});
-    return pos == std::string::npos ? 0 : pos + 1;
-}
-
-// Extension of the final path component, from its last "." on; empty when it has none.
-std::string_view path_extension(const std::string& path) {
-    const std::string_view name = std::string_view(path).substr(final_component_start(path));
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string_view::npos ? std::string_view{} : name.substr(dot);
-}
-
-bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 int read_zip_input(const std::string& input_path, MapDataset& dataset, MapHeader& header) {
     std::string entry_name;
     std::string temp_path;
     try {
-        const std::string_view name = std::string_view(input_path).substr(final_component_start(input_path));
-        entry_name = name.substr(0, name.size() - path_extension(input_path).size());
+        const std::string_view name = platform::path_file_name(input_path);
+        entry_name = name.substr(0, name.size() - platform::path_extension(input_path).size());
         entry_name += ".xml";
         char temp_name[32];
         std::snprintf(temp_name, sizeof temp_name, "_tmp%06u.xml",
@@ -389,7 +368,7 @@ int read_zip_input(const std::string& input_path, MapDataset& dataset, MapHeader
 
 int read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header) {
     if (!platform::path_exists(input_path)) return kReadNotFound;
-    if (equals_ignoring_ascii_case(path_extension(input_path), kZipExtension)) {
+    if (equals_ignoring_ascii_case(platform::path_extension(input_path), kZipExtension)) {
         return read_zip_input(input_path, dataset, header);
     }
     return read_text_file(input_path, dataset, header);

@@ -1,6 +1,7 @@
 // Copies the map XML entry of a .zip input into a new file beside the archive. The entry is
 // streamed through a fixed buffer, so memory does not grow with its size, and the output file is
 // created exclusively and removed again unless the whole entry reached it.
+#include "common/ascii.hpp"
 #include "mapxml/zip_input.hpp"
 
 #include <zip.h>
@@ -47,16 +48,6 @@ struct OutputFile {
 
 // libzip reports some failures without setting a code; the caller must still see a failure.
 int failure_code(int code, int fallback) { return code != ZIP_ER_OK ? code : fallback; }
-
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-    }
-    return true;
-}
 
 // Entry names flagged or guessed as UTF-8 are compared in the code page of file names; any other
 // name is compared exactly as stored, since nothing says which code page wrote it.

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "common/fixed_text.hpp"
+#include "platform/platform.hpp"
 
 namespace chizuvec {
 namespace {
@@ -201,14 +202,6 @@ ScaleBar compute_scale_bar(const SvgLayout& layout, const RenderSettings& settin
     return bar;
 }
 
-std::string_view last_path_component(std::string_view path) {
-    const char separator = platform::path_separator();
-    std::size_t cut = path.find_last_of('/');
-    const std::size_t native = path.find_last_of(separator);
-    if (native != std::string_view::npos && (cut == std::string_view::npos || native > cut)) cut = native;
-    return cut == std::string_view::npos ? path : path.substr(cut + 1);
-}
-
 // ---- Elements ---------------------------------------------------------------------------------------
 
 void write_label_styles(SvgOutput& out, const RenderSettings& settings) {
@@ -237,7 +230,7 @@ void write_labels(SvgOutput& out, const MapDataset& dataset, std::string_view ma
 void write_title(SvgOutput& out, std::string_view input_path, std::string_view map_no, const MapHeader& header,
                  const RenderSettings& settings) {
     std::string file_name;
-    append_xml_escaped(file_name, last_path_component(input_path));
+    append_xml_escaped(file_name, platform::path_file_name(input_path));
     put(out, "<text x=\"");
     put_int(out, settings.svg_viewbox_marginx);
     put(out, "\" y=\"");

@@ -101,7 +101,4 @@ void write_source_line(SvgOutput& out, std::string_view escaped_source, const Sv
 void write_scale_bar(SvgOutput& out, const ScaleBar& bar, const SvgLayout& layout, std::string_view coord_system,
                      const RenderSettings& settings);
 
-// The last component of a path (after the last separator).
-std::string_view last_path_component(std::string_view path);
-
 }  // namespace chizuvec

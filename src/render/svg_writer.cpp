@@ -1,5 +1,6 @@
 // The drawing document: its kind, the page layout, the drawing coordinates of the points, the
 // skeleton and the parcel polygons. The text-bearing elements come from svg_text.cpp.
+#include "common/ascii.hpp"
 #include "render/svg_writer.hpp"
 
 #include <algorithm>
@@ -29,23 +30,11 @@ constexpr std::string_view kPolygonClasses[] = {"p0", "p1", "p2", "p3", "ph"};
 
 enum class DocumentKind { kUnsupported, kSvg, kHtm };
 
-bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
-// The extension runs from the last "." of the last path component.
 DocumentKind document_kind(std::string_view path) {
-    const std::string_view name = last_path_component(path);
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos) return DocumentKind::kUnsupported;
-    const std::string_view extension = name.substr(dot);
-    if (equal_ignoring_ascii_case(extension, ".svg")) return DocumentKind::kSvg;
-    if (extension.size() >= 4 && equal_ignoring_ascii_case(extension.substr(0, 4), ".htm")) return DocumentKind::kHtm;
+    const std::string_view extension = platform::path_extension(path);
+    if (extension.empty()) return DocumentKind::kUnsupported;
+    if (equals_ignoring_ascii_case(extension, ".svg")) return DocumentKind::kSvg;
+    if (extension.size() >= 4 && equals_ignoring_ascii_case(extension.substr(0, 4), ".htm")) return DocumentKind::kHtm;
     return DocumentKind::kUnsupported;
 }
 
@@ -87,7 +76,7 @@ void write_head(SvgOutput& out, DocumentKind kind, const MapHeader& header, cons
     put(out, kLineEnd);
 
     const std::string_view background = field_view(settings.svg_fill_color_viewbox);
-    if (!background.empty() && !equal_ignoring_ascii_case(background, "none")) {
+    if (!background.empty() && !equals_ignoring_ascii_case(background, "none")) {
         put(out, "<rect width=\"");
         put_int(out, layout.viewbox_width);
         put(out, "\" height=\"");
