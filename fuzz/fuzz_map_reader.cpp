@@ -1,0 +1,50 @@
+// The map reader on any bytes as a map file: result 0, and a dataset whose counts, maxima, ring runs
+// and texts hold together.
+#include <cstdlib>
+#include <cstring>
+
+#include "fuzz_support.hpp"
+#include "mapxml/map_xml_reader.hpp"
+
+namespace {
+
+template <std::size_t N>
+void check_terminated(const char (&field)[N]) {
+    if (std::memchr(field, '\0', N) == nullptr) std::abort();
+}
+
+void check(bool condition) {
+    if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace chizuvec;
+    const std::string path = fuzz::write_scratch_file("map.xml", data, size);
+    MapDataset dataset;
+    MapHeader header;
+    check(read_map_xml(path, dataset, header) == kReadOk);
+    check_terminated(header.map_name);
+    check_terminated(header.municipality_name);
+    check_terminated(header.coord_system);
+    for (const MapPoint& p : dataset.points) check(p.id_no <= dataset.max_point_no);
+    for (const MapCurve& c : dataset.curves) check(c.id_no <= dataset.max_curve_no);
+    for (const MapSurface& s : dataset.surfaces) {
+        check(s.id_no <= dataset.max_surface_no);
+        // A run is empty or lies within the ring references and is no longer than the longest ring.
+        if (s.first_ref <= s.last_ref) {
+            check(s.last_ref < dataset.ring_curve_count());
+            check(s.last_ref - s.first_ref < dataset.max_ring_curves);
+        }
+    }
+    for (const Parcel& p : dataset.parcels) {
+        check(p.id_no != 0 && p.id_no <= dataset.max_parcel_no);
+        check_terminated(p.address);
+        check_terminated(p.chiban);
+        check_terminated(p.map_no);
+    }
+    // Nothing but the map file itself lies in the folder.
+    check(fuzz::folder_listing(fuzz::scratch_dir()) == "map.xml");
+    return 0;
+}

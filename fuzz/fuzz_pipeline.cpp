@@ -1,0 +1,85 @@
+// The whole drawing run on any bytes as a map file: read, assemble, measure, highlight, write the
+// document. The document must be written, be well-formed XML whenever the texts taken from the map
+// are proper XML text, and hold no "nan" or "inf" unless the map file does.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/fixed_text.hpp"
+#include "config/render_settings.hpp"
+#include "driver/parcel_measures.hpp"
+#include "fuzz_support.hpp"
+#include "geometry/polygon_assembly.hpp"
+#include "mapxml/map_xml_reader.hpp"
+#include "render/svg_writer.hpp"
+
+namespace {
+
+using namespace chizuvec;
+
+RenderSettings shipped_settings() {
+    RenderSettings settings{};
+    if (read_render_settings(std::string(CHIZUVEC_SOURCE_DIR) + "/Chizuvec.ini", settings) != kSettingsRead) {
+        std::fprintf(stderr, "cannot read the shipped Chizuvec.ini\n");
+        std::abort();
+    }
+    // Measuring the source line loads a font on every call; the layout is fuzzed without it.
+    copy_text(settings.svg_text_source, "");
+    return settings;
+}
+
+bool texts_are_xml(const MapDataset& dataset, const MapHeader& header) {
+    if (!fuzz::is_xml_text(field_view(header.map_name)) || !fuzz::is_xml_text(field_view(header.municipality_name)) ||
+        !fuzz::is_xml_text(field_view(header.coord_system))) {
+        return false;
+    }
+    for (const Parcel& p : dataset.parcels) {
+        if (!fuzz::is_xml_text(field_view(p.chiban)) || !fuzz::is_xml_text(field_view(p.map_no))) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const RenderSettings base = shipped_settings();
+    const std::string input = fuzz::write_scratch_file("map.xml", data, size);
+    MapDataset dataset;
+    MapHeader header;
+    if (read_map_xml(input, dataset, header) != kReadOk) std::abort();
+
+    // The input's size picks the fixed side, the document kind and whether one sheet is drawn, so
+    // every choice meets every map.
+    RenderSettings settings = base;
+    settings.svg_viewbox_side_option = static_cast<std::uint32_t>(1 + size % 4);
+    const bool html = (size / 4) % 2 == 1;
+    std::string map_no;
+    if ((size / 8) % 2 == 1 && !dataset.parcels.empty()) map_no = field_view(dataset.parcels.front().map_no);
+
+    dataset.vertex_index_list.reserve(dataset.ring_curve_count());
+    BoundingBox bounds;
+    static std::FILE* const quiet = std::fopen("/dev/null", "w");
+    const std::uint32_t entries = assemble_outlines(dataset, map_no, bounds, quiet);
+    measure_parcels(dataset, map_no);
+    std::vector<std::string> keys;
+    if (!dataset.parcels.empty()) keys.emplace_back(field_view(dataset.parcels.back().chiban));
+    select_highlights(dataset, keys);
+    if (entries == 0) return 0;  // the program draws nothing then
+
+    const std::string output = fuzz::scratch_dir() + (html ? "/out.htm" : "/out.svg");
+    if (write_svg(output, input, map_no, header, bounds, settings, dataset) != kWriteOk) std::abort();
+    const std::string document = fuzz::read_whole_file(output);
+    std::remove(output.c_str());
+    std::string why;
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    if (texts_are_xml(dataset, header) && !fuzz::is_well_formed_xml(document, why)) {
+        std::fprintf(stderr, "document not well-formed: %s\n", why.c_str());
+        std::abort();
+    }
+    if (!fuzz::has_nan_or_inf(text) && fuzz::has_nan_or_inf(document)) {
+        std::fprintf(stderr, "\"nan\" or \"inf\" in the document\n");
+        std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang, AddressSanitizer and UndefinedBehaviorSanitizer, then runs each
+# for a while and reports executions and findings per target.
+#
+#   fuzz/run_fuzzers.sh [--smoke] [SECONDS_PER_TARGET]     (default 300 s; --smoke: 30 s)
+#
+# A normal run keeps a growing corpus per target in $BUILD/fuzz-corpus (seeded from fuzz/corpus,
+# samples/ and a few small generated maps). --smoke, for CI, starts from the committed seeds only and
+# keeps nothing. Crashes land in $BUILD/fuzz-artifacts/<target>/; the script fails when any target
+# found one. BUILD defaults to build-fuzz.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+smoke=0
+if [ "${1:-}" = "--smoke" ]; then
+    smoke=1
+    shift
+fi
+seconds=${1:-$([ $smoke = 1 ] && echo 30 || echo 300)}
+build=${BUILD:-build-fuzz}
+jobs=${JOBS:-$(nproc)}
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCHIZUVEC_FUZZ=ON \
+    -DCHIZUVEC_SANITIZE=ON -DCHIZUVEC_TESTS=OFF -DCHIZUVEC_TOOLS=ON >/dev/null
+cmake --build "$build" -j"$jobs" --target fuzz_settings fuzz_map_reader fuzz_code_page fuzz_zip fuzz_pipeline \
+    chizuvec_genmap >/dev/null
+
+# target  seed folder  dictionary
+targets=(
+    "fuzz_settings settings fuzz/settings.dict"
+    "fuzz_map_reader map fuzz/map_xml.dict"
+    "fuzz_pipeline map fuzz/map_xml.dict"
+    "fuzz_zip zip -"
+    "fuzz_code_page code_page -"
+)
+
+work=$(mktemp -d "$root/$build/fuzz-run.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/tmp" "$work/generated"
+if [ $smoke = 0 ]; then
+    # Small generated maps, plain and zipped, widen the seeds of a long run.
+    for n in 1 4; do
+        "$build/chizuvec_genmap" --parcels $n --seed $n -o "$work/generated/gen$n.xml" >/dev/null
+        "$build/chizuvec_genmap" --parcels $n --seed $n --zip -o "$work/generated/X.zip" >/dev/null
+        mv "$work/generated/X.zip" "$work/generated/gen$n.zip"
+    done
+fi
+
+failed=0
+printf '%-16s %12s %10s %s\n' target executions findings corpus
+for entry in "${targets[@]}"; do
+    read -r target seeds dict <<<"$entry"
+    artifacts="$root/$build/fuzz-artifacts/$target"
+    mkdir -p "$artifacts"
+    if [ $smoke = 1 ]; then
+        corpus="$work/corpus-$target"
+        mkdir -p "$corpus"
+        inputs=("$corpus" "fuzz/corpus/$seeds")
+    else
+        corpus="$root/$build/fuzz-corpus/$target"
+        mkdir -p "$corpus"
+        cp -n fuzz/corpus/"$seeds"/* "$corpus"/
+        case $seeds in
+            map) cp -n samples/*.xml "$work"/generated/*.xml "$corpus"/ ;;
+            zip) cp -n "$work"/generated/*.zip "$corpus"/ ;;
+        esac
+        inputs=("$corpus")
+    fi
+    options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -artifact_prefix="$artifacts/"
+             -print_final_stats=1)
+    [ "$dict" != "-" ] && options+=(-dict="$dict")
+    log="$work/$target.log"
+    status=0
+    TMPDIR="$work/tmp" "$build/fuzz/$target" "${options[@]}" "${inputs[@]}" >"$log" 2>&1 || status=$?
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+    findings=$(find "$artifacts" -type f | wc -l)
+    printf '%-16s %12s %10s %s\n' "$target" "${runs:-?}" "$findings" "$(find "$corpus" -type f | wc -l) files"
+    if [ $status -ne 0 ] || [ "$findings" -gt 0 ]; then
+        failed=1
+        echo "---- $target failed (exit $status); the end of its log:"
+        tail -n 40 "$log"
+    fi
+done
+exit $failed
