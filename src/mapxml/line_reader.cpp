@@ -9,91 +9,106 @@ namespace {
 constexpr std::string_view kCommentOpen = "<!--";
 constexpr std::string_view kCommentClose = "-->";
 
-// Turns each CR LF of chunk[0, total) into LF in place and returns the new length. A CR at the very
-// end is held back until the next read shows whether an LF follows it.
-std::size_t translate_crlf(LineReader& reader, std::size_t total) {
-    char* data = reader.chunk.data();
-    std::size_t read_pos = 0;
-    std::size_t write_pos = 0;
-    while (read_pos < total) {
-        const void* cr = std::memchr(data + read_pos, '\r', total - read_pos);
-        const std::size_t stop = cr != nullptr ? static_cast<std::size_t>(static_cast<const char*>(cr) - data) : total;
-        if (write_pos != read_pos) std::memmove(data + write_pos, data + read_pos, stop - read_pos);
-        write_pos += stop - read_pos;
-        read_pos = stop;
-        if (read_pos == total) break;
-        if (read_pos + 1 == total) {
-            reader.pending_cr = true;
-        } else if (data[read_pos + 1] != '\n') {
-            data[write_pos++] = '\r';  // a lone CR is text
-        }
-        ++read_pos;
-    }
-    return write_pos;
+// What one piece can span in the file: its 1023 bytes, then the CR and the LF that may end it.
+constexpr std::size_t kWindow = kMaxLineBytes + 2;
+
+std::size_t offset_in(const LineReader& reader, const char* at) {
+    return static_cast<std::size_t>(at - reader.chunk.data());
 }
 
-// Replaces the (fully consumed) chunk with the next bytes of the file. False at end of input.
+// Moves the unread tail (shorter than kWindow) to the front and appends the next bytes of the file.
+// False when the file has nothing more.
 bool refill(LineReader& reader) {
-    reader.begin = 0;
-    reader.end = 0;
-    while (!reader.at_eof) {
-        std::size_t total = 0;
-        if (reader.pending_cr) {
-            reader.chunk[0] = '\r';
-            total = 1;
-            reader.pending_cr = false;
-        }
-        const std::size_t got = std::fread(reader.chunk.data() + total, 1, reader.chunk.size() - total, reader.file);
-        if (got == 0) {
-            // A read error ends the input as it would end fgets.
-            reader.at_eof = true;
-            reader.end = total;
-            return total > 0;
-        }
-        reader.end = translate_crlf(reader, total + got);
-        if (reader.end > 0) return true;
+    if (reader.at_eof) return false;
+    const std::size_t tail = reader.end - reader.begin;
+    if (reader.begin > 0) {
+        if (tail > 0) std::memmove(reader.chunk.data(), reader.chunk.data() + reader.begin, tail);
+        reader.begin = 0;
+        reader.end = tail;
     }
-    return false;
+    reader.nul_known = false;
+    reader.comment_known = false;
+    const std::size_t got = std::fread(reader.chunk.data() + reader.end, 1, reader.read_size, reader.file);
+    if (got == 0) {
+        // A read error ends the input as it would end fgets.
+        reader.at_eof = true;
+        return false;
+    }
+    reader.end += got;
+    return true;
 }
 
-// The next piece as fgets into a 1024-byte buffer gives it: up to and including the next LF, at
-// most 1023 bytes. The piece is a view into the chunk when it lies there whole, else it is
-// gathered in `scratch`.
-bool next_piece(LineReader& reader, char* scratch, std::string_view& piece) {
-    std::size_t used = 0;
+// The next piece as fgets into a 1024-byte buffer gives it from the file read in text mode: up to
+// the next LF, at most 1023 bytes, without the LF. Text mode drops only a CR directly before an LF,
+// so the piece's bytes are the file's bytes and the piece is a view into the chunk.
+bool next_piece(LineReader& reader, std::string_view& piece) {
     for (;;) {
-        if (reader.begin == reader.end && !refill(reader)) {
-            if (used == 0) return false;
-            piece = std::string_view(scratch, used);
-            return true;
-        }
-        const std::size_t room = kMaxLineBytes - used;
-        const std::size_t window = std::min(room, reader.end - reader.begin);
+        const std::size_t available = reader.end - reader.begin;
         const char* start = reader.chunk.data() + reader.begin;
-        const void* lf = std::memchr(start, '\n', window);
-        const std::size_t take =
-            lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1 : window;
-        const bool complete = lf != nullptr || take == room;
-        reader.begin += take;
-        if (used == 0 && complete) {
-            piece = std::string_view(start, take);
+        const void* lf = std::memchr(start, '\n', std::min(available, kWindow));
+        if (lf != nullptr) {
+            std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
+            std::size_t consumed = length + 1;
+            if (length > 0 && start[length - 1] == '\r') --length;
+            if (length > kMaxLineBytes) {
+                // The rest of the line, down to its LF, comes as the next piece.
+                length = kMaxLineBytes;
+                consumed = kMaxLineBytes;
+            }
+            piece = std::string_view(start, length);
+            reader.begin += consumed;
             return true;
         }
-        std::memcpy(scratch + used, start, take);
-        used += take;
-        if (complete) {
-            piece = std::string_view(scratch, used);
+        if (available >= kWindow || (reader.at_eof && available > 0)) {
+            // A long line, or the last line without LF (whose final CR, if any, stays text).
+            const std::size_t length = std::min(available, kMaxLineBytes);
+            piece = std::string_view(start, length);
+            reader.begin += length;
             return true;
         }
+        if (!refill(reader) && reader.end == reader.begin) return false;
     }
 }
 
-// The text of a piece as C string functions see it: up to the first NUL, without the newline.
-std::string_view piece_text(std::string_view piece) {
-    const void* nul = std::memchr(piece.data(), '\0', piece.size());
-    if (nul != nullptr) return piece.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - piece.data()));
-    if (!piece.empty() && piece.back() == '\n') piece.remove_suffix(1);
+// The text of a piece as C string functions see it: up to its first NUL.
+std::string_view cut_at_nul(LineReader& reader, std::string_view piece) {
+    const std::size_t from = offset_in(reader, piece.data());
+    if (!reader.nul_known || reader.next_nul < from) {
+        const void* nul = std::memchr(piece.data(), '\0', reader.end - from);
+        reader.next_nul = nul != nullptr ? offset_in(reader, static_cast<const char*>(nul)) : reader.end;
+        reader.nul_known = true;
+    }
+    if (reader.next_nul < from + piece.size()) return piece.substr(0, reader.next_nul - from);
     return piece;
+}
+
+// First "<!--" in [first, last), or last. It is found by its '!', which map files hardly use
+// elsewhere, where a search for '<' would stop at every tag.
+const char* find_comment_open_between(const char* first, const char* last) {
+    const char* from = first;
+    while (last - from >= static_cast<std::ptrdiff_t>(kCommentOpen.size())) {
+        // The '!' of an opening at or after `from` lies in [from + 1, last - 2).
+        const auto span = static_cast<std::size_t>(last - 2 - (from + 1));
+        const void* found = std::memchr(from + 1, '!', span);
+        if (found == nullptr) break;
+        const char* bang = static_cast<const char*>(found);
+        if (std::string_view(bang - 1, kCommentOpen.size()) == kCommentOpen) return bang - 1;
+        from = bang;
+    }
+    return last;
+}
+
+// Position of the first "<!--" within `text` (a line in the chunk), or npos. The first one at or
+// after the line's start in the whole chunk answers for every line up to it.
+std::size_t find_comment_open(LineReader& reader, std::string_view text) {
+    const std::size_t from = offset_in(reader, text.data());
+    if (!reader.comment_known || reader.next_comment < from) {
+        const char* last = reader.chunk.data() + reader.end;
+        reader.next_comment = offset_in(reader, find_comment_open_between(text.data(), last));
+        reader.comment_known = true;
+    }
+    if (reader.next_comment + kCommentOpen.size() <= from + text.size()) return reader.next_comment - from;
+    return std::string_view::npos;
 }
 
 // Appends as much of `text` as the joined line has room for; the joined line never exceeds one
@@ -110,11 +125,13 @@ LineReader::~LineReader() { close_line_reader(*this); }
 
 bool open_line_reader(LineReader& reader, const std::string& path, std::size_t chunk_size) {
     close_line_reader(reader);
-    reader.chunk.assign(std::max<std::size_t>(chunk_size, 2), '\0');
+    reader.read_size = std::max<std::size_t>(chunk_size, 1);
+    reader.chunk.resize(reader.read_size + kWindow);
     reader.begin = 0;
     reader.end = 0;
-    reader.pending_cr = false;
     reader.at_eof = false;
+    reader.nul_known = false;
+    reader.comment_known = false;
     reader.file = std::fopen(path.c_str(), "rb");
     return reader.file != nullptr;
 }
@@ -128,22 +145,22 @@ bool read_line(LineReader& reader, std::string_view& line) {
     if (reader.file == nullptr) return false;
     for (;;) {
         std::string_view piece;
-        if (!next_piece(reader, reader.piece_buffer, piece)) return false;
-        std::string_view text = piece_text(piece);
+        if (!next_piece(reader, piece)) return false;
+        std::string_view text = cut_at_nul(reader, piece);
         if (text.empty()) continue;
-        const std::size_t open = text.find(kCommentOpen);
+        const std::size_t open = find_comment_open(reader, text);
         if (open == std::string_view::npos) {
             line = text;
             return true;
         }
-        // The text before the comment is saved first: reading on may refill the chunk it lies in.
+        // The text before the comment is saved first: reading on may move the chunk it lies in.
         std::size_t length = 0;
         append_joined(reader, length, text.substr(0, open));
         // Searching from the opening itself makes "<!-->" a whole comment.
         std::size_t close = text.find(kCommentClose, open);
         while (close == std::string_view::npos) {
-            if (!next_piece(reader, reader.comment_buffer, piece)) return false;
-            text = piece_text(piece);
+            if (!next_piece(reader, piece)) return false;
+            text = cut_at_nul(reader, piece);
             close = text.find(kCommentClose);
         }
         // Only the first comment goes; a later "<!--" in the joined text stays as text.

@@ -17,14 +17,20 @@ inline constexpr std::size_t kDefaultChunkSize = std::size_t{1} << 20;
 
 struct LineReader {
     std::FILE* file = nullptr;
-    std::vector<char> chunk;  // bytes read from the file, CR LF already turned into LF
-    std::size_t begin = 0;    // first unread byte of chunk
-    std::size_t end = 0;      // end of the valid bytes of chunk
-    bool pending_cr = false;  // the last byte read was a CR whose successor is still unread
+    // Raw bytes of the file, CR LF untranslated: a line's text is the same bytes without the CR
+    // before its LF, so lines are served in place. The unread tail moves to the front before a refill.
+    std::vector<char> chunk;
+    std::size_t read_size = 0;  // bytes asked of the file per refill
+    std::size_t begin = 0;      // first unread byte of chunk
+    std::size_t end = 0;        // end of the valid bytes of chunk
     bool at_eof = false;
-    char piece_buffer[kMaxLineBytes + 1] = {};    // a piece that spans two refills of chunk
-    char comment_buffer[kMaxLineBytes + 1] = {};  // a comment line that spans two refills
-    char joined_buffer[kMaxLineBytes + 1] = {};   // text before a comment joined to text after it
+    // The first NUL and the first "<!--" at or after `begin`, found once per refill rather than once
+    // per line (both are rare); `end` when there is none. Valid while the flags are set.
+    std::size_t next_nul = 0;
+    std::size_t next_comment = 0;
+    bool nul_known = false;
+    bool comment_known = false;
+    char joined_buffer[kMaxLineBytes + 1] = {};  // text before a comment joined to text after it
 
     LineReader() = default;
     LineReader(const LineReader&) = delete;
@@ -32,8 +38,8 @@ struct LineReader {
     ~LineReader();
 };
 
-// Opens `path` for binary reading with a buffer of `chunk_size` bytes (at least 2). Returns false
-// when the file cannot be opened. Allocating the buffer may throw std::bad_alloc.
+// Opens `path` for binary reading, refilling `chunk_size` bytes (at least 1) at a time. Returns
+// false when the file cannot be opened. Allocating the buffer may throw std::bad_alloc.
 bool open_line_reader(LineReader& reader, const std::string& path, std::size_t chunk_size = kDefaultChunkSize);
 
 void close_line_reader(LineReader& reader);

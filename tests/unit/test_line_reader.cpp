@@ -55,6 +55,12 @@ std::vector<LineCase> line_cases() {
         {"comment closing on a later line leaves the rest", "p<!--\n\n-->\nq\n", {"p", "q"}},
         {"closing after a NUL in a comment line is not seen", "a<!--\nx\0-->\n-->b\n"s, {"ab"}},
         {"unclosed comment ends the input", "a\n<!-- open\nmore\n", {"a"}},
+        // NULs and comment openings are looked up ahead of the line being read; each line must
+        // still see only its own.
+        {"bangs that open no comment", "x!<!y<!-z!<!--c-->w\n!\n<!\n--\n", {"x!<!y<!-z!w", "!", "<!", "--"}},
+        {"comment after a NUL is not seen", "a\0<!--\nb\n"s, {"a", "b"}},
+        {"NUL and comment on later lines", "a\0b\nc<!--d-->e\nf\0\ng\n"s, {"a", "ce", "f", "g"}},
+        {"comment opening split by CR LF", "a<!-\r\n-b<!--\r\n-->\r\n", {"a<!-", "-b"}},
     };
 }
 
