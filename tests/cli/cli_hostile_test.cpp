@@ -1,0 +1,419 @@
+// Inputs from outside at their worst: broken, binary, huge or contradictory map files, archives and
+// settings files, outputs that cannot be written, and runs side by side. Every run must end with a
+// clear message or a sane result, its defined exit code, and no file left behind.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli_support.hpp"
+
+namespace chizuvec::test {
+namespace {
+
+const std::string kSampleCounts = ": P=26(max=26) C=52(52) C-F=52 F=13(13) H=12(13)\n";
+
+std::set<std::string> files_in(const std::filesystem::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
+bool contains_nan_or_inf(std::string text) {
+    for (char& c : text) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return text.find("nan") != std::string::npos || text.find("inf") != std::string::npos;
+}
+
+bool have_xmllint() { return std::system("xmllint --version >/dev/null 2>&1") == 0; }
+
+std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+// Replaces the `n`th (from 0) occurrence of `from`.
+std::string replace_nth(std::string text, const std::string& from, const std::string& to, int n) {
+    auto at = text.find(from);
+    for (int i = 0; i < n && at != std::string::npos; ++i) at = text.find(from, at + 1);
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+// Archive with the given entries: {name, data, compress}; a name ending in "/" is a directory.
+bool write_archive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries,
+                   bool deflate = false, const char* password = nullptr) {
+    int error = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (archive == nullptr) return false;
+    bool ok = true;
+    for (const auto& [name, data] : entries) {
+        zip_int64_t index = -1;
+        if (!name.empty() && name.back() == '/') {
+            index = zip_dir_add(archive, name.substr(0, name.size() - 1).c_str(), 0);
+        } else {
+            zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
+            index = source == nullptr ? -1 : zip_file_add(archive, name.c_str(), source, 0);
+            if (index < 0 && source != nullptr) zip_source_free(source);
+        }
+        if (index < 0) {
+            ok = false;
+            break;
+        }
+        const auto i = static_cast<zip_uint64_t>(index);
+        ok = zip_set_file_compression(archive, i, deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 9) == 0;
+        if (ok && password != nullptr) ok = zip_file_set_encryption(archive, i, ZIP_EM_AES_256, password) == 0;
+        if (!ok) break;
+    }
+    if (!ok || zip_close(archive) != 0) {
+        ADD_FAILURE() << "writing " << path << ": " << zip_strerror(archive);
+        zip_discard(archive);
+        return false;
+    }
+    return true;
+}
+
+// A file-size limit for the runs made while it lives, standing in for a full disk: writes beyond it
+// fail with EFBIG (the signal that would otherwise end the process is ignored, in the child too).
+struct FileSizeLimit {
+    rlimit saved{};
+    void (*saved_handler)(int) = nullptr;
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        saved_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{bytes, saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, saved_handler);
+    }
+};
+
+// A map file run through the drawing: exit code 0, the statistics line, and a drawing (when
+// there is one) that is well-formed and free of "nan" and "inf"; nothing but the drawing is left.
+void expect_sane_drawing_run(const std::string& what, const std::string& map, const std::string& counts = "",
+                             const std::vector<std::string>& extra_args = {}) {
+    SCOPED_TRACE(what);
+    ProgramDir program;
+    program.write("map.xml", map);
+    std::vector<std::string> args = {"map.xml", "out.svg"};
+    args.insert(args.end(), extra_args.begin(), extra_args.end());
+    const RunResult r = program.run(args);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    // Assembly may report broken outlines before the statistics line.
+    EXPECT_TRUE(r.err.rfind("map.xml: P=", 0) == 0 || r.err.find("\nmap.xml: P=") != std::string::npos) << r.err;
+    if (!counts.empty()) {
+        EXPECT_NE(r.err.find("map.xml" + counts), std::string::npos) << r.err;
+    }
+    std::set<std::string> expected = {"Chizuvec", "Chizuvec.ini", "map.xml"};
+    if (std::filesystem::exists(program.file("out.svg"))) {
+        expected.insert("out.svg");
+        EXPECT_NE(r.out.find("created successfully"), std::string::npos);
+        EXPECT_FALSE(contains_nan_or_inf(read_file(program.file("out.svg"))));
+        if (have_xmllint()) {
+            EXPECT_EQ(std::system(("xmllint --noout '" + program.file("out.svg") + "'").c_str()), 0);
+        }
+    } else {
+        EXPECT_NE(r.err.find("**Warning: No polygons to draw\n"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(files_in(program.dir.path), expected);
+}
+
+TEST(CliHostile, BrokenMapFilesGiveASaneRun) {
+    const std::string sample = read_file(sample_map_path());
+    ASSERT_FALSE(sample.empty());
+
+    // Cut at many points; the last cut falls inside a three-byte character of a lot number.
+    for (int k = 1; k <= 12; ++k) {
+        const std::size_t cut = sample.size() * static_cast<std::size_t>(k) / 13;
+        expect_sane_drawing_run("cut at " + std::to_string(cut), sample.substr(0, cut));
+    }
+    const std::size_t lot = sample.rfind("<地番>") + std::string("<地番>").size();
+    expect_sane_drawing_run("cut inside a character", sample.substr(0, lot + 1));
+
+    std::mt19937 random(20240611);
+    std::string garbage(1 << 16, '\0');
+    for (char& c : garbage) c = static_cast<char>(random());
+    expect_sane_drawing_run("binary garbage", garbage, ": P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n");
+    expect_sane_drawing_run("binary garbage after the head", sample.substr(0, sample.find("<空間属性>")) + garbage);
+
+    // A NUL ends what the reader sees of a line; the values before it still count.
+    expect_sane_drawing_run("NUL bytes inside lines",
+                            replace_all(replace_all(sample, "</zmn:Y>", std::string("\0</zmn:Y>", 9)), "<地番>",
+                                        std::string("<地番>\0", 10)),
+                            ": P=26(max=26) C=52(52) C-F=52 F=13(13) H=13(13)\n");
+
+    const std::string head = sample.substr(0, sample.find("<空間属性>"));
+    expect_sane_drawing_run("a comment that never closes", head + "<!-- open\n" + sample.substr(head.size()),
+                            ": P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n");
+    expect_sane_drawing_run("id numbers beyond 4294967295",
+                            replace_nth(replace_nth(sample, "id=\"P", "id=\"P99999999999999999999", 0),
+                                        "<形状 idref=\"F", "<形状 idref=\"F4294967296", 0),
+                            ": P=26(max=4294967295)");
+
+    // Coordinates huge, not numbers, infinite or missing.
+    std::string odd = sample;
+    std::size_t at = 0;
+    for (const char* v : {"1e308", "nan", "inf", "", "-1e308", "1e999", "-inf", "NaN(0x1)", "0x1p3", "+-1"}) {
+        at = odd.find("<zmn:X>", at) + std::string("<zmn:X>").size();
+        odd.replace(at, odd.find('<', at) - at, v);
+    }
+    expect_sane_drawing_run("coordinates huge, nan, inf or missing", odd);
+    expect_sane_drawing_run("every coordinate huge", replace_all(replace_all(sample, "<zmn:X>", "<zmn:X>9e307"),
+                                                                 "<zmn:Y>", "<zmn:Y>-9e307"));
+
+    expect_sane_drawing_run("references to missing surfaces, curves and points",
+                            replace_nth(replace_nth(replace_nth(sample, "<形状 idref=\"F", "<形状 idref=\"F9", 0),
+                                                    "generator idref=\"C", "generator idref=\"C9", 5),
+                                        "point idref=\"P", "point idref=\"P9", 9));
+    const auto parcels_end = sample.find("</主題属性>");
+    ASSERT_NE(parcels_end, std::string::npos);
+    expect_sane_drawing_run(
+        "a parcel sharing its surface with another",
+        sample.substr(0, parcels_end) + "<筆 id=\"H000099\">\n<地番>99</地番>\n<形状 idref=\"F000001\"/>\n</筆>\n" +
+            sample.substr(parcels_end),
+        ": P=26(max=26) C=52(52) C-F=52 F=13(13) H=13(99)\n");
+    expect_sane_drawing_run("a map sheet referring to nothing",
+                            sample + "<図郭>\n<地図番号>Z9</地図番号>\n<筆参照 idref=\"H999\"/>\n</図郭>\n", "", {"Z9"});
+}
+
+TEST(CliHostile, HugeLinesAndRingCountsStayFast) {
+    const std::string sample = read_file(sample_map_path());
+    const std::string head = sample.substr(0, sample.find("<空間属性>"));
+
+    // Thousands of rings on one surface: only the last counts, but every one is read.
+    std::string rings = "<空間属性>\n<zmn:GM_Surface id=\"F1\">\n";
+    for (int i = 0; i < 20000; ++i) {
+        rings += "<zmn:GM_Ring>\n<zmn:GM_CompositeCurve.generator idref=\"C" + std::to_string(i % 50 + 1) +
+                 "\"/>\n<zmn:GM_CompositeCurve.generator idref=\"C" + std::to_string(i % 50 + 2) +
+                 "\"/>\n</zmn:GM_Ring>\n";
+    }
+    rings += "</zmn:GM_Surface>\n</空間属性>\n";
+    auto start = std::chrono::steady_clock::now();
+    expect_sane_drawing_run("20000 rings on one surface", sample.substr(0, sample.find("</地図>")) + rings,
+                            ": P=26(max=26) C=52(52) C-F=40052 F=14(13) H=12(13)\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+
+    // One line of 100 MB inside the head, written in pieces: the map after it reads as usual.
+    ProgramDir program;
+    {
+        std::ofstream out(program.file("map.xml"), std::ios::binary);
+        out << head.substr(0, head.size() / 2);
+        const std::string piece(1 << 20, 'a');
+        for (int i = 0; i < 100; ++i) out << piece;
+        out << "\n" << sample.substr(head.size() / 2);
+    }
+    start = std::chrono::steady_clock::now();
+    const RunResult r = program.run({"map.xml"});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "map.xml" + kSampleCounts);
+}
+
+TEST(CliHostile, ArchivesThatCannotBeReadFailCleanly) {
+    const std::string sample = read_file(sample_map_path());
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> entries;  // none: an empty file
+        const char* password;
+        std::string expected_err;
+    };
+    const std::vector<Case> cases = {
+        {"empty file", {}, nullptr, "** Error: ZIP error code 19\n** Error: code=3\n"},
+        {"an archive without entries", {{"", ""}}, nullptr, "** Error: Input file not found\n"},
+        {"a directory named like the entry", {{"map.xml/", ""}}, nullptr, "** Error: Input file not found\n"},
+        {"encrypted entry", {{"map.xml", sample}}, "secret", "** Error: ZIP error code 26\n** Error: code=3\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.password != nullptr && zip_encryption_method_supported(ZIP_EM_AES_256, 1) == 0) continue;
+        ProgramDir program;
+        if (c.entries.empty()) {
+            program.write("map.zip", "");
+        } else if (c.entries.front().first.empty()) {
+            // libzip writes no file for an archive without entries; this is its 22-byte end record.
+            program.write("map.zip", std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+        } else {
+            ASSERT_TRUE(write_archive(program.file("map.zip"), c.entries, true, c.password));
+        }
+        const RunResult r = program.run({"map.zip", "out.svg"});
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_EQ(r.err, c.expected_err);
+        EXPECT_EQ(files_in(program.dir.path), (std::set<std::string>{"Chizuvec", "Chizuvec.ini", "map.zip"}));
+    }
+}
+
+// An entry that inflates a thousandfold is streamed to disk: memory stays flat whatever its size,
+// and a disk that fills up (here a file-size limit) ends the run with a write error and no file.
+TEST(CliHostile, ZipBombStreamsAndStopsWhenTheDiskIsFull) {
+    constexpr std::size_t kEntryBytes = std::size_t{96} << 20;
+    ProgramDir program;
+    ASSERT_TRUE(write_archive(program.file("map.zip"), {{"map.xml", std::string(kEntryBytes, '\0')}}, true));
+    ASSERT_LT(std::filesystem::file_size(program.file("map.zip")), kEntryBytes / 500);
+
+    const RunResult r = program.run({"map.zip"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "map.zip: P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n");
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LT(static_cast<std::size_t>(usage.ru_maxrss) * 1024, kEntryBytes * 3 / 4);
+
+    {
+        const FileSizeLimit limit(std::size_t{8} << 20);
+        const RunResult full = program.run({"map.zip"});
+        EXPECT_EQ(full.exit_code, 1);
+        EXPECT_EQ(full.err, "** Error: ZIP error code 6\n** Error: code=3\n");
+    }
+    EXPECT_EQ(files_in(program.dir.path), (std::set<std::string>{"Chizuvec", "Chizuvec.ini", "map.zip"}));
+}
+
+TEST(CliHostile, SettingsFilesOfAnyShape) {
+    const std::string ini = default_ini();
+    const std::string sample = read_file(sample_map_path());
+    ProgramDir reference;
+    reference.write("map.xml", sample);
+    ASSERT_EQ(reference.run({"map.xml", "out.svg"}).exit_code, 0);
+    const std::string expected_drawing = read_file(reference.file("out.svg"));
+
+    std::mt19937 random(7);
+    std::string binary(1 << 16, '\0');
+    for (char& c : binary) c = static_cast<char>(random());
+    // Every key first with a value that would show, then the shipped file: the last value wins.
+    std::string repeated;
+    for (std::string line; const char c : ini) {
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (eq != std::string::npos && line[0] != ';') repeated += line.substr(0, eq + 1) + "77\n";
+        line.clear();
+    }
+    repeated += ini;
+    const std::string huge = std::string(30 << 20, ';') + "\n" + ini + "svg_text_source=" +
+                             std::string(5 << 20, 'x') + "\n" + "svg_text_source=" + "\n";
+    struct Case {
+        const char* what;
+        std::string settings;
+        bool draws_like_shipped;
+    };
+    const std::vector<Case> cases = {
+        {"binary", binary, false},
+        {"every key repeated", repeated, true},
+        {"huge", huge, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProgramDir program(c.settings);
+        program.write("map.xml", sample);
+        const RunResult listing = program.run({"map.xml"});
+        EXPECT_EQ(listing.exit_code, 0) << listing.err;
+        const RunResult drawing = program.run({"map.xml", "out.svg"});
+        if (c.draws_like_shipped) {
+            EXPECT_EQ(drawing.exit_code, 0) << drawing.err;
+            EXPECT_TRUE(read_file(program.file("out.svg")) == expected_drawing);
+        } else if (drawing.exit_code == 0) {
+            EXPECT_FALSE(contains_nan_or_inf(read_file(program.file("out.svg"))));
+        } else {
+            EXPECT_EQ(drawing.exit_code, 1);
+            EXPECT_NE(drawing.err.find("** Error: Invalid setting "), std::string::npos) << drawing.err;
+            EXPECT_FALSE(std::filesystem::exists(program.file("out.svg")));
+        }
+    }
+}
+
+TEST(CliHostile, InputsAndOutputsThatAreNotPlainFiles) {
+    const std::string sample = read_file(sample_map_path());
+    ProgramDir program;
+    program.write("map.xml", sample);
+    std::filesystem::create_directory(program.file("folder.svg"));
+    std::filesystem::create_symlink("/dev/full", program.file("full.svg"));
+
+    struct Case {
+        const char* what;
+        std::string output;
+    };
+    for (const Case& c : {Case{"a directory", "folder.svg"}, Case{"a full disk", "full.svg"}}) {
+        SCOPED_TRACE(c.what);
+        const RunResult r = program.run({"map.xml", c.output});
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_EQ(r.err, "map.xml" + kSampleCounts + "** Error: Cannot write output file \"" + c.output + "\"\n");
+        EXPECT_EQ(r.out, "");
+    }
+    // Nothing was replaced or removed: the folder, the link and the device are all still there.
+    EXPECT_TRUE(std::filesystem::is_directory(program.file("folder.svg")));
+    EXPECT_TRUE(std::filesystem::is_symlink(program.file("full.svg")));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    {
+        // A disk that fills up half way through the drawing: no partial drawing stays.
+        const FileSizeLimit limit(1024);
+        const RunResult r = program.run({"map.xml", "cut.svg"});
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_NE(r.err.find("** Error: Cannot write output file \"cut.svg\"\n"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(program.file("cut.svg")));
+
+    // An input that exists but cannot be opened for reading: a socket (root reads any mode).
+    const std::string socket_path = program.file("socket.xml");
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+    std::copy(socket_path.begin(), socket_path.end(), address.sun_path);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const RunResult r = program.run({"socket.xml"});
+    ::close(fd);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "** Error: Input file not found\n");
+}
+
+// Several runs on one archive in one folder at the same moment: each reads its own temporary file
+// (they are made in the same millisecond, so their names clash) and none is left.
+TEST(CliHostile, RunsSideBySideOnOneArchive) {
+    const std::string sample = read_file(sample_map_path());
+    TempDir shared;
+    const std::string archive = shared.file("map.zip");
+    ASSERT_TRUE(write_archive(archive, {{"map.xml", sample}}, true));
+    const std::string archive_bytes = read_file(archive);
+    ProgramDir reference;
+    reference.write("map.xml", sample);
+    const RunResult expected = reference.run({"map.xml"});
+    ASSERT_EQ(expected.exit_code, 0);
+
+    constexpr int kRuns = 6;
+    std::vector<std::unique_ptr<ProgramDir>> programs;
+    for (int i = 0; i < kRuns; ++i) programs.push_back(std::make_unique<ProgramDir>());
+    for (int round = 0; round < 3; ++round) {
+        std::vector<RunResult> results(kRuns);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < kRuns; ++i) {
+            threads.emplace_back([&, i] { results[static_cast<std::size_t>(i)] = programs[static_cast<std::size_t>(i)]->run({"map.zip"}, shared.path.string()); });
+        }
+        for (auto& t : threads) t.join();
+        for (const RunResult& r : results) {
+            EXPECT_EQ(r.exit_code, 0) << r.err;
+            EXPECT_EQ(r.err, "map.zip" + kSampleCounts);
+            EXPECT_TRUE(replace_all(r.out, "map.zip", "map.xml") == expected.out);
+        }
+        EXPECT_EQ(files_in(shared.path), std::set<std::string>{"map.zip"});
+    }
+    EXPECT_TRUE(read_file(archive) == archive_bytes);
+}
+
+}  // namespace
+}  // namespace chizuvec::test
