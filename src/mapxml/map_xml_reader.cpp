@@ -2,6 +2,7 @@
 #include "mapxml/map_xml_reader.hpp"
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -79,13 +80,58 @@ struct ReadState {
     double pending_x = 0.0;        // the x of the point record being written
 };
 
-bool contains(std::string_view line, std::string_view literal) { return line.find(literal) != std::string_view::npos; }
+// A line with the positions of its first '<' bytes. Every tag literal begins with '<', so it can
+// only occur at one of them: a test compares a few bytes at each instead of searching the line, and
+// still finds the literal anywhere in the line.
+struct TaggedLine {
+    static constexpr std::uint32_t kKept = 6;
+    std::string_view text;
+    std::uint32_t count = 0;  // positions kept
+    bool more = false;        // the line has a further '<' after the kept ones
+    std::uint32_t at[kKept] = {};
+};
+
+bool next_line(LineReader& lines, TaggedLine& line) {
+    if (!read_line(lines, line.text)) return false;
+    const char* const first = line.text.data();
+    const char* const last = first + line.text.size();
+    const char* from = first;
+    line.count = 0;
+    line.more = false;
+    while (const void* found = std::memchr(from, '<', static_cast<std::size_t>(last - from))) {
+        if (line.count == TaggedLine::kKept) {
+            line.more = true;
+            break;
+        }
+        const char* lt = static_cast<const char*>(found);
+        line.at[line.count++] = static_cast<std::uint32_t>(lt - first);
+        from = lt + 1;
+    }
+    return true;
+}
+
+// Position of the first occurrence of `literal` (which begins with '<'), as a search of the whole
+// line would give it.
+std::size_t find_tag(const TaggedLine& line, std::string_view literal) {
+    const std::size_t size = line.text.size();
+    for (std::uint32_t i = 0; i < line.count; ++i) {
+        const std::size_t pos = line.at[i];
+        if (literal.size() > size - pos) return std::string_view::npos;  // later ones fit even less
+        if (std::memcmp(line.text.data() + pos + 1, literal.data() + 1, literal.size() - 1) == 0) return pos;
+    }
+    if (line.more) return line.text.find(literal, line.at[TaggedLine::kKept - 1] + 1);
+    return std::string_view::npos;
+}
+
+bool contains(const TaggedLine& line, std::string_view literal) {
+    return find_tag(line, literal) != std::string_view::npos;
+}
 
 // The rest of the line after the first occurrence of `literal`, or false when it is absent.
-bool text_after(std::string_view line, std::string_view literal, std::string_view& rest) {
-    const std::size_t pos = line.find(literal);
+bool text_after(const TaggedLine& line, std::string_view literal, std::string_view& rest) {
+    const std::size_t pos = find_tag(line, literal);
     if (pos == std::string_view::npos) return false;
-    rest = line.substr(pos + literal.size());
+    rest = line.text.substr(pos + literal.size());
     return true;
 }
 
@@ -126,9 +172,9 @@ void read_head_value(char (&field)[N], std::string_view rest, std::string_view c
 
 // Reads the head up to and including the 座標系 line. False when the input ends first.
 bool read_head(LineReader& lines, MapHeader& header) {
-    std::string_view line;
+    TaggedLine line;
     std::string_view rest;
-    while (read_line(lines, line)) {
+    while (next_line(lines, line)) {
         if (text_after(line, kMapNameOpen, rest)) {
             read_head_value(header.map_name, rest, kMapNameClose);
         } else if (text_after(line, kMunicipalityOpen, rest)) {
@@ -145,13 +191,13 @@ void read_curve(ReadState& state, std::uint32_t id_no) {
     raise(state.dataset.max_curve_no, id_no);
     state.dataset.curves.push_back(MapCurve{id_no, 0, 0});
     MapCurve& curve = state.dataset.curves.back();
-    std::string_view line;
+    TaggedLine line;
     std::string_view rest;
-    while (read_line(state.lines, line)) {
+    while (next_line(state.lines, line)) {
         if (contains(line, kCurveClose)) return;
         if (!contains(line, kIndirectOpen)) continue;
         // Point references count only inside an indirect position block.
-        while (read_line(state.lines, line)) {
+        while (next_line(state.lines, line)) {
             if (contains(line, kIndirectClose)) break;
             if (!text_after(line, kPointRef, rest)) continue;
             const std::uint32_t point_no = parse_id_number(rest);
@@ -168,9 +214,9 @@ void read_curve(ReadState& state, std::uint32_t id_no) {
 // and a point without a Y line leaves its x for the next point.
 void read_point(ReadState& state, std::uint32_t id_no) {
     raise(state.dataset.max_point_no, id_no);
-    std::string_view line;
+    TaggedLine line;
     std::string_view rest;
-    while (read_line(state.lines, line)) {
+    while (next_line(state.lines, line)) {
         if (contains(line, kPointClose)) return;
         if (text_after(line, kXOpen, rest)) {
             state.pending_x = coordinate(rest, kXClose);
@@ -184,9 +230,9 @@ void read_point(ReadState& state, std::uint32_t id_no) {
 void read_ring(ReadState& state, std::size_t surface_index) {
     MapDataset& dataset = state.dataset;
     std::uint32_t ring_refs = 0;
-    std::string_view line;
+    TaggedLine line;
     std::string_view rest;
-    while (read_line(state.lines, line)) {
+    while (next_line(state.lines, line)) {
         if (contains(line, kRingClose)) break;
         if (!text_after(line, kGeneratorRef, rest)) continue;
         const std::uint32_t position = dataset.ring_curve_count();
@@ -205,18 +251,18 @@ void read_surface(ReadState& state, std::uint32_t id_no) {
     surface.id_no = id_no;
     state.dataset.surfaces.push_back(surface);
     const std::size_t surface_index = state.dataset.surfaces.size() - 1;
-    std::string_view line;
-    while (read_line(state.lines, line)) {
+    TaggedLine line;
+    while (next_line(state.lines, line)) {
         if (contains(line, kSurfaceClose)) return;
         if (contains(line, kRingOpen)) read_ring(state, surface_index);
     }
 }
 
 void read_spatial_section(ReadState& state) {
-    std::string_view line;
+    TaggedLine line;
     std::string_view rest;
     std::uint32_t id_no = 0;
-    while (read_line(state.lines, line)) {
+    while (next_line(state.lines, line)) {
         if (text_after(line, kCurveOpen, rest)) {
             if (id_attribute(rest, id_no)) read_curve(state, id_no);
         } else if (text_after(line, kPointOpen, rest)) {
@@ -238,14 +284,14 @@ void read_parcel(ReadState& state, std::uint32_t id_no) {
     if (id_no == 0) return;  // its lines go back to the section and are skipped there
     Parcel parcel;
     parcel.id_no = id_no;
-    std::string_view line;
+    TaggedLine line;
     std::string_view rest;
     std::string_view value;
-    while (read_line(state.lines, line)) {
+    while (next_line(state.lines, line)) {
         if (contains(line, kParcelClose)) break;
         if (contains(line, kUndeterminedOpen)) {
             // The names inside belong to the parcels of an undetermined boundary, not to this one.
-            while (read_line(state.lines, line) && !contains(line, kUndeterminedClose)) {
+            while (next_line(state.lines, line) && !contains(line, kUndeterminedClose)) {
             }
         } else if (text_after(line, kOazaOpen, rest)) {
             if (name_value(rest, value)) copy_text(parcel.address, value);
@@ -265,10 +311,10 @@ void read_parcel(ReadState& state, std::uint32_t id_no) {
 }
 
 void read_thematic_section(ReadState& state) {
-    std::string_view line;
+    TaggedLine line;
     std::string_view rest;
     std::uint32_t id_no = 0;
-    while (read_line(state.lines, line)) {
+    while (next_line(state.lines, line)) {
         if (text_after(line, kParcelOpen, rest)) {
             if (id_attribute(rest, id_no)) read_parcel(state, id_no);
         } else if (contains(line, kThematicClose)) {
@@ -280,10 +326,10 @@ void read_thematic_section(ReadState& state) {
 // A map sheet gives its map number to the parcels it lists. A number or reference whose end is not
 // on its line ends the sheet.
 void read_map_sheet(ReadState& state) {
-    std::string_view line;
+    TaggedLine line;
     std::string_view rest;
     std::string_view value;
-    while (read_line(state.lines, line)) {
+    while (next_line(state.lines, line)) {
         if (text_after(line, kMapNoOpen, rest)) {
             if (!value_until(rest, kMapNoClose, value)) return;
             copy_text(state.current_map_no, value);
@@ -300,8 +346,8 @@ void read_map_sheet(ReadState& state) {
 }
 
 void read_sections(ReadState& state) {
-    std::string_view line;
-    while (read_line(state.lines, line)) {
+    TaggedLine line;
+    while (next_line(state.lines, line)) {
         if (contains(line, kSpatialOpen)) {
             read_spatial_section(state);
         } else if (contains(line, kThematicOpen)) {
