@@ -148,6 +148,13 @@ void replace_char(char* buffer, std::size_t size, char byte, std::string_view re
     }
 }
 
+// Map texts are XML text already, but a field cut at its size can end inside a reference ("&am").
+std::string_view map_text(std::string_view field) {
+    const std::size_t amp = field.rfind('&');
+    if (amp != std::string_view::npos && field.find(';', amp) == std::string_view::npos) return field.substr(0, amp);
+    return field;
+}
+
 void append_xml_escaped(std::string& out, std::string_view text) {
     for (const char c : text) {
         switch (c) {
@@ -221,7 +228,7 @@ void write_labels(SvgOutput& out, const MapDataset& dataset, std::string_view ma
         put(out, "\" y=\"");
         put_int(out, drawing_coordinate(bounds.max_x - parcel.centroid_x, layout.scale, settings.svg_viewbox_marginy));
         put(out, "\">");
-        put(out, field_view(parcel.chiban));
+        put(out, map_text(field_view(parcel.chiban)));
         put(out, "</text>");
         put(out, kLineEnd);
     }
@@ -240,9 +247,9 @@ void write_title(SvgOutput& out, std::string_view input_path, std::string_view m
     put(out, ",sans-serif\" font-size=\"");
     put_int(out, settings.svg_font_size_title);
     put(out, "\">【");
-    put(out, field_view(header.municipality_name));
+    put(out, map_text(field_view(header.municipality_name)));
     put(out, "】　〔");
-    put(out, field_view(header.map_name));
+    put(out, map_text(field_view(header.map_name)));
     put(out, "〕　&quot;");
     put(out, file_name);
     put(out, "&quot;");
@@ -252,7 +259,7 @@ void write_title(SvgOutput& out, std::string_view input_path, std::string_view m
         put(out, "）");
     }
     put(out, "　＜");
-    put(out, field_view(header.coord_system));
+    put(out, map_text(field_view(header.coord_system)));
     put(out, "＞</text>");
     put(out, kLineEnd);
 }

@@ -74,6 +74,10 @@ int label_class(const Parcel& parcel, double scale, const RenderSettings& settin
 // rest of the text, so the result never ends in a partial entity. The result is zero-terminated.
 void replace_char(char* buffer, std::size_t size, char byte, std::string_view replacement);
 
+// A text of the map file as it goes into the document: without a reference cut off at the end of
+// its field ("&am"), which would leave the document malformed.
+std::string_view map_text(std::string_view field);
+
 // Appends `text` with & < > " ' written as entities; nothing is ever cut.
 void append_xml_escaped(std::string& out, std::string_view text);
 

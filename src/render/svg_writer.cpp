@@ -61,7 +61,7 @@ void write_head(SvgOutput& out, DocumentKind kind, const MapHeader& header, cons
     put(out, kXmlDeclaration);
     if (kind == DocumentKind::kHtm) {
         put(out, kHtmlHead);
-        put(out, field_view(header.map_name));
+        put(out, map_text(field_view(header.map_name)));
         put(out, kHtmlHeadEnd);
     }
     put(out, kSvgOpen);
