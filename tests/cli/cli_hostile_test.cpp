@@ -188,6 +188,11 @@ TEST(CliHostile, BrokenMapFilesGiveASaneRun) {
         sample.substr(0, parcels_end) + "<筆 id=\"H000099\">\n<地番>99</地番>\n<形状 idref=\"F000001\"/>\n</筆>\n" +
             sample.substr(parcels_end),
         ": P=26(max=26) C=52(52) C-F=52 F=13(13) H=13(99)\n");
+    // Texts cut at their field's size inside a reference must not leave "&am" in the drawing.
+    const std::string long_texts =
+        replace_all(replace_nth(sample, "<地図名>", "<地図名>" + std::string(251, 'a') + "&amp;", 0), "<地番>",
+                    "<地番>" + std::string(28, 'b') + "&amp;");
+    expect_sane_drawing_run("texts cut inside a reference", long_texts);
     expect_sane_drawing_run("a map sheet referring to nothing",
                             sample + "<図郭>\n<地図番号>Z9</地図番号>\n<筆参照 idref=\"H999\"/>\n</図郭>\n", "", {"Z9"});
 }
