@@ -216,7 +216,8 @@ TEST(ConfigReader, LongTextsAreCutToTheirFieldAtACharacterBoundary) {
 // A long line is one line: no piece of it may be read as a setting of its own.
 TEST(ConfigReader, LongLinesAreReadWhole) {
     for (const std::size_t filler : {1022u, 1023u, 2045u, 100000u}) {
-        const std::string file = ";" + std::string(filler, 'x') + "svg_dpi=7\nsvg_font_size_c1=12";
+        std::string file(1, ';');
+        file.append(filler, 'x').append("svg_dpi=7\nsvg_font_size_c1=12");
         const RenderSettings settings = read_bytes(file);
         EXPECT_EQ(settings.svg_dpi, 0u) << filler;
         EXPECT_EQ(settings.svg_font_size_c1, 12u) << filler;
