@@ -174,8 +174,8 @@ TEST(CliHostile, BrokenMapFilesGiveASaneRun) {
         odd.replace(at, odd.find('<', at) - at, v);
     }
     expect_sane_drawing_run("coordinates huge, nan, inf or missing", odd);
-    expect_sane_drawing_run("every coordinate huge", replace_all(replace_all(sample, "<zmn:X>", "<zmn:X>9e307"),
-                                                                 "<zmn:Y>", "<zmn:Y>-9e307"));
+    expect_sane_drawing_run("every coordinate huge",
+                            replace_all(replace_all(sample, "<zmn:X>", "<zmn:X>9e307"), "<zmn:Y>", "<zmn:Y>-9e307"));
 
     expect_sane_drawing_run("references to missing surfaces, curves and points",
                             replace_nth(replace_nth(replace_nth(sample, "<形状 idref=\"F", "<形状 idref=\"F9", 0),
@@ -183,18 +183,19 @@ TEST(CliHostile, BrokenMapFilesGiveASaneRun) {
                                         "point idref=\"P", "point idref=\"P9", 9));
     const auto parcels_end = sample.find("</主題属性>");
     ASSERT_NE(parcels_end, std::string::npos);
-    expect_sane_drawing_run(
-        "a parcel sharing its surface with another",
-        sample.substr(0, parcels_end) + "<筆 id=\"H000099\">\n<地番>99</地番>\n<形状 idref=\"F000001\"/>\n</筆>\n" +
-            sample.substr(parcels_end),
-        ": P=26(max=26) C=52(52) C-F=52 F=13(13) H=13(99)\n");
+    expect_sane_drawing_run("a parcel sharing its surface with another",
+                            sample.substr(0, parcels_end) +
+                                "<筆 id=\"H000099\">\n<地番>99</地番>\n<形状 idref=\"F000001\"/>\n</筆>\n" +
+                                sample.substr(parcels_end),
+                            ": P=26(max=26) C=52(52) C-F=52 F=13(13) H=13(99)\n");
     // Texts cut at their field's size inside a reference must not leave "&am" in the drawing.
     const std::string long_texts =
         replace_all(replace_nth(sample, "<地図名>", "<地図名>" + std::string(251, 'a') + "&amp;", 0), "<地番>",
                     "<地番>" + std::string(28, 'b') + "&amp;");
     expect_sane_drawing_run("texts cut inside a reference", long_texts);
     expect_sane_drawing_run("a map sheet referring to nothing",
-                            sample + "<図郭>\n<地図番号>Z9</地図番号>\n<筆参照 idref=\"H999\"/>\n</図郭>\n", "", {"Z9"});
+                            sample + "<図郭>\n<地図番号>Z9</地図番号>\n<筆参照 idref=\"H999\"/>\n</図郭>\n", "",
+                            {"Z9"});
 }
 
 TEST(CliHostile, HugeLinesAndRingCountsStayFast) {
@@ -325,8 +326,8 @@ TEST(CliHostile, SettingsFilesOfAnyShape) {
         line.clear();
     }
     repeated += ini;
-    const std::string huge = std::string(30 << 20, ';') + "\n" + ini + "svg_text_source=" +
-                             std::string(5 << 20, 'x') + "\n" + "svg_text_source=" + "\n";
+    const std::string huge = std::string(30 << 20, ';') + "\n" + ini + "svg_text_source=" + std::string(5 << 20, 'x') +
+                             "\n" + "svg_text_source=" + "\n";
     struct Case {
         const char* what;
         std::string settings;
@@ -422,7 +423,10 @@ TEST(CliHostile, RunsSideBySideOnOneArchive) {
         std::vector<RunResult> results(kRuns);
         std::vector<std::thread> threads;
         for (int i = 0; i < kRuns; ++i) {
-            threads.emplace_back([&, i] { results[static_cast<std::size_t>(i)] = programs[static_cast<std::size_t>(i)]->run({"map.zip"}, shared.path.string()); });
+            threads.emplace_back([&, i] {
+                results[static_cast<std::size_t>(i)] =
+                    programs[static_cast<std::size_t>(i)]->run({"map.zip"}, shared.path.string());
+            });
         }
         for (auto& t : threads) t.join();
         for (const RunResult& r : results) {
