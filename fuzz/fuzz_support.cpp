@@ -293,7 +293,19 @@ std::string folder_listing(const std::string& path) {
     return joined;
 }
 
-bool is_xml_text(std::string_view text) { return valid_chars(text) && char_data(text, false, '\0'); }
+bool is_xml_text(std::string_view text) {
+    // A field cut at its size may end inside a reference; the text before it must be whole.
+    const std::size_t amp = text.rfind('&');
+    if (amp != std::string_view::npos && text.find(';', amp) == std::string_view::npos) {
+        const std::string_view tail = text.substr(amp + 1);
+        if (!std::all_of(tail.begin(), tail.end(),
+                         [](char c) { return c == '#' || is_name_char(static_cast<unsigned char>(c)); })) {
+            return false;
+        }
+        text = text.substr(0, amp);
+    }
+    return valid_chars(text) && char_data(text, false, '\0');
+}
 
 bool is_well_formed_xml(std::string_view document, std::string& why) {
     if (!valid_chars(document)) {

@@ -23,7 +23,8 @@ std::string read_whole_file(const std::string& path);
 std::string folder_listing(const std::string& path);
 
 // Is `text` allowed as character data of an XML element as this program copies map texts: valid
-// UTF-8, only characters XML allows, no "<", no "]]>", and every "&" begins a complete reference?
+// UTF-8, only characters XML allows, no "<", no "]]>", and every "&" begins a complete reference,
+// except that the text may end inside one where its field cut it?
 bool is_xml_text(std::string_view text);
 
 // Is `document` a well-formed XML document (declaration, comments, CDATA, elements, attributes,
