@@ -13,7 +13,7 @@ constexpr std::string_view kCommentClose = "-->";
 constexpr std::size_t kWindow = kMaxLineBytes + 2;
 
 std::size_t offset_in(const LineReader& reader, const char* at) {
-    return static_cast<std::size_t>(at - reader.chunk.data());
+    return static_cast<std::size_t>(at - reader.chunk.get());
 }
 
 // Moves the unread tail (shorter than kWindow) to the front and appends the next bytes of the file.
@@ -22,13 +22,13 @@ bool refill(LineReader& reader) {
     if (reader.at_eof) return false;
     const std::size_t tail = reader.end - reader.begin;
     if (reader.begin > 0) {
-        if (tail > 0) std::memmove(reader.chunk.data(), reader.chunk.data() + reader.begin, tail);
+        if (tail > 0) std::memmove(reader.chunk.get(), reader.chunk.get() + reader.begin, tail);
         reader.begin = 0;
         reader.end = tail;
     }
     reader.nul_known = false;
     reader.comment_known = false;
-    const std::size_t got = std::fread(reader.chunk.data() + reader.end, 1, reader.read_size, reader.file);
+    const std::size_t got = std::fread(reader.chunk.get() + reader.end, 1, reader.read_size, reader.file);
     if (got == 0) {
         // A read error ends the input as it would end fgets.
         reader.at_eof = true;
@@ -44,7 +44,7 @@ bool refill(LineReader& reader) {
 bool next_piece(LineReader& reader, std::string_view& piece) {
     for (;;) {
         const std::size_t available = reader.end - reader.begin;
-        const char* start = reader.chunk.data() + reader.begin;
+        const char* start = reader.chunk.get() + reader.begin;
         const void* lf = std::memchr(start, '\n', std::min(available, kWindow));
         if (lf != nullptr) {
             std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
@@ -103,7 +103,7 @@ const char* find_comment_open_between(const char* first, const char* last) {
 std::size_t find_comment_open(LineReader& reader, std::string_view text) {
     const std::size_t from = offset_in(reader, text.data());
     if (!reader.comment_known || reader.next_comment < from) {
-        const char* last = reader.chunk.data() + reader.end;
+        const char* last = reader.chunk.get() + reader.end;
         reader.next_comment = offset_in(reader, find_comment_open_between(text.data(), last));
         reader.comment_known = true;
     }
@@ -126,7 +126,8 @@ LineReader::~LineReader() { close_line_reader(*this); }
 bool open_line_reader(LineReader& reader, const std::string& path, std::size_t chunk_size) {
     close_line_reader(reader);
     reader.read_size = std::max<std::size_t>(chunk_size, 1);
-    reader.chunk.resize(reader.read_size + kWindow);
+    // Not zeroed: only the bytes read are ever looked at.
+    reader.chunk = std::make_unique_for_overwrite<char[]>(reader.read_size + kWindow);
     reader.begin = 0;
     reader.end = 0;
     reader.at_eof = false;
@@ -143,6 +144,23 @@ void close_line_reader(LineReader& reader) {
 
 bool read_line(LineReader& reader, std::string_view& line) {
     if (reader.file == nullptr) return false;
+    // The common line: whole in the chunk, not empty, and neither a NUL nor a comment opening
+    // before its end as far as the last look-ahead saw. Anything else takes the full path below.
+    const char* const start = reader.chunk.get() + reader.begin;
+    const void* lf = std::memchr(start, '\n', std::min(reader.end - reader.begin, kWindow));
+    if (lf != nullptr) {
+        std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
+        const std::size_t consumed = length + 1;
+        if (length > 0 && start[length - 1] == '\r') --length;
+        const std::size_t stop = reader.begin + length;
+        if (length > 0 && length <= kMaxLineBytes && reader.nul_known && reader.next_nul >= stop &&
+            reader.comment_known && reader.next_comment >= reader.begin &&
+            reader.next_comment + kCommentOpen.size() > stop) {
+            line = std::string_view(start, length);
+            reader.begin += consumed;
+            return true;
+        }
+    }
     for (;;) {
         std::string_view piece;
         if (!next_piece(reader, piece)) return false;

@@ -5,21 +5,22 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace chizuvec {
 
 // A line is at most this many bytes; a longer one comes back in pieces of this size.
 inline constexpr std::size_t kMaxLineBytes = 1023;
-inline constexpr std::size_t kDefaultChunkSize = std::size_t{1} << 20;
+// Large enough to make reads few, small enough that its pages stay few and warm in the cache.
+inline constexpr std::size_t kDefaultChunkSize = std::size_t{256} << 10;
 
 struct LineReader {
     std::FILE* file = nullptr;
     // Raw bytes of the file, CR LF untranslated: a line's text is the same bytes without the CR
     // before its LF, so lines are served in place. The unread tail moves to the front before a refill.
-    std::vector<char> chunk;
+    std::unique_ptr<char[]> chunk;  // read_size bytes and room for the tail kept from before
     std::size_t read_size = 0;  // bytes asked of the file per refill
     std::size_t begin = 0;      // first unread byte of chunk
     std::size_t end = 0;        // end of the valid bytes of chunk

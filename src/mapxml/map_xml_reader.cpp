@@ -1,11 +1,13 @@
 #include "common/ascii.hpp"
 #include "mapxml/map_xml_reader.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string_view>
+#include <vector>
 
 #include "common/fixed_text.hpp"
 #include "common/id_index.hpp"
@@ -91,21 +93,47 @@ struct TaggedLine {
     std::uint32_t at[kKept] = {};
 };
 
+void keep_tag_start(TaggedLine& line, std::uint32_t pos) {
+    if (line.count < TaggedLine::kKept) {
+        line.at[line.count++] = pos;
+    } else {
+        line.more = true;
+    }
+}
+
+std::uint64_t word8_at(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+std::uint32_t word4_at(const char* p) {
+    std::uint32_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
 bool next_line(LineReader& lines, TaggedLine& line) {
     if (!read_line(lines, line.text)) return false;
-    const char* const first = line.text.data();
-    const char* const last = first + line.text.size();
-    const char* from = first;
     line.count = 0;
     line.more = false;
-    while (const void* found = std::memchr(from, '<', static_cast<std::size_t>(last - from))) {
-        if (line.count == TaggedLine::kKept) {
-            line.more = true;
-            break;
+    const char* const first = line.text.data();
+    const std::size_t size = line.text.size();
+    // Eight bytes at a time: a byte equal to '<' becomes zero in `x` and the borrow trick flags the
+    // word; its bytes are then looked at one by one.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+    constexpr std::uint64_t kAllLt = kOnes * static_cast<unsigned char>('<');
+    std::size_t pos = 0;
+    for (; pos + 8 <= size; pos += 8) {
+        const std::uint64_t x = word8_at(first + pos) ^ kAllLt;
+        if (((x - kOnes) & ~x & kHighs) == 0) continue;
+        for (std::size_t k = pos; k < pos + 8; ++k) {
+            if (first[k] == '<') keep_tag_start(line, static_cast<std::uint32_t>(k));
         }
-        const char* lt = static_cast<const char*>(found);
-        line.at[line.count++] = static_cast<std::uint32_t>(lt - first);
-        from = lt + 1;
+    }
+    for (; pos < size && !line.more; ++pos) {
+        if (first[pos] == '<') keep_tag_start(line, static_cast<std::uint32_t>(pos));
     }
     return true;
 }
@@ -114,10 +142,20 @@ bool next_line(LineReader& lines, TaggedLine& line) {
 // line would give it.
 std::size_t find_tag(const TaggedLine& line, std::string_view literal) {
     const std::size_t size = line.text.size();
+    const std::size_t n = literal.size();
+    const char* const text = line.text.data();
     for (std::uint32_t i = 0; i < line.count; ++i) {
         const std::size_t pos = line.at[i];
-        if (literal.size() > size - pos) return std::string_view::npos;  // later ones fit even less
-        if (std::memcmp(line.text.data() + pos + 1, literal.data() + 1, literal.size() - 1) == 0) return pos;
+        if (n > size - pos) return std::string_view::npos;  // later ones fit even less
+        if (n < 4) {
+            if (std::memcmp(text + pos, literal.data(), n) == 0) return pos;
+            continue;
+        }
+        // Its first and last four bytes reject almost every position; they are the whole of a
+        // literal of up to eight bytes.
+        if (word4_at(text + pos) != word4_at(literal.data())) continue;
+        if (word4_at(text + pos + n - 4) != word4_at(literal.data() + n - 4)) continue;
+        if (n <= 8 || std::memcmp(text + pos + 4, literal.data() + 4, n - 8) == 0) return pos;
     }
     if (line.more) return line.text.find(literal, line.at[TaggedLine::kKept - 1] + 1);
     return std::string_view::npos;
@@ -158,6 +196,33 @@ double coordinate(std::string_view rest, std::string_view close_tag) {
     return parse_decimal(rest);
 }
 
+// Capacity for `count` elements, announced to the system as one large array.
+template <typename T>
+void reserve_array(std::vector<T>& array, std::size_t count) {
+    array.reserve(count);
+    platform::advise_large_array(array.data(), array.capacity() * sizeof(T));
+}
+
+// Arrays grow in large steps of their own rather than by push_back's, so each new block gets the
+// large-array hint too.
+template <typename T>
+void append(std::vector<T>& array, const T& value) {
+    if (array.size() == array.capacity()) reserve_array(array, array.capacity() * 2 + 1024);
+    array.push_back(value);
+}
+
+// First capacities from the file size, by bytes per element well below those of real and generated
+// map files, so that arrays seldom grow: growing copies an array and holds two of them for a while.
+// Reserving beyond what is filled costs address space, not memory.
+void reserve_for_file(MapDataset& dataset, std::int64_t file_bytes) {
+    const auto bytes = static_cast<std::size_t>(file_bytes > 0 ? file_bytes : 0);
+    reserve_array(dataset.points, 1000 + bytes / 512);
+    reserve_array(dataset.curves, 5000 + bytes / 256);
+    reserve_array(dataset.surfaces, 500 + bytes / 2048);
+    reserve_array(dataset.ring_curves, 5000 + bytes / 512);
+    reserve_array(dataset.parcels, 500 + bytes / 2048);
+}
+
 void raise(std::uint32_t& maximum, std::uint32_t value) {
     if (value > maximum) maximum = value;
 }
@@ -189,7 +254,7 @@ bool read_head(LineReader& lines, MapHeader& header) {
 
 void read_curve(ReadState& state, std::uint32_t id_no) {
     raise(state.dataset.max_curve_no, id_no);
-    state.dataset.curves.push_back(MapCurve{id_no, 0, 0});
+    append(state.dataset.curves, MapCurve{id_no, 0, 0});
     MapCurve& curve = state.dataset.curves.back();
     TaggedLine line;
     std::string_view rest;
@@ -221,7 +286,7 @@ void read_point(ReadState& state, std::uint32_t id_no) {
         if (text_after(line, kXOpen, rest)) {
             state.pending_x = coordinate(rest, kXClose);
         } else if (text_after(line, kYOpen, rest)) {
-            state.dataset.points.push_back(MapPoint{id_no, state.pending_x, coordinate(rest, kYClose), 0, 0});
+            append(state.dataset.points, MapPoint{id_no, state.pending_x, coordinate(rest, kYClose), 0, 0});
         }
     }
 }
@@ -236,7 +301,7 @@ void read_ring(ReadState& state, std::size_t surface_index) {
         if (contains(line, kRingClose)) break;
         if (!text_after(line, kGeneratorRef, rest)) continue;
         const std::uint32_t position = dataset.ring_curve_count();
-        dataset.ring_curves.push_back(parse_id_number(rest));
+        append(dataset.ring_curves, parse_id_number(rest));
         MapSurface& surface = dataset.surfaces[surface_index];
         if (ring_refs == 0) surface.first_ref = position;
         surface.last_ref = position;
@@ -249,7 +314,7 @@ void read_surface(ReadState& state, std::uint32_t id_no) {
     raise(state.dataset.max_surface_no, id_no);
     MapSurface surface;
     surface.id_no = id_no;
-    state.dataset.surfaces.push_back(surface);
+    append(state.dataset.surfaces, surface);
     const std::size_t surface_index = state.dataset.surfaces.size() - 1;
     TaggedLine line;
     while (next_line(state.lines, line)) {
@@ -306,7 +371,7 @@ void read_parcel(ReadState& state, std::uint32_t id_no) {
     }
     if (field_view(parcel.chiban).starts_with(kOutsideDistrict)) return;
     const auto position = dataset.parcel_count();
-    dataset.parcels.push_back(parcel);
+    append(dataset.parcels, parcel);
     state.parcel_index.insert_first(id_no, position);
 }
 
@@ -363,11 +428,7 @@ int read_text_file(const std::string& text_path, MapDataset& dataset, MapHeader&
     try {
         LineReader lines;
         if (platform::is_directory(text_path) || !open_line_reader(lines, text_path)) return kReadNotFound;
-        dataset.points.reserve(1000);
-        dataset.curves.reserve(5000);
-        dataset.surfaces.reserve(500);
-        dataset.ring_curves.reserve(5000);
-        dataset.parcels.reserve(500);
+        reserve_for_file(dataset, platform::file_size(text_path));
         if (read_head(lines, header)) {
             ReadState state{lines, dataset, {}, {}, 0.0};
             read_sections(state);

@@ -49,6 +49,10 @@ bool set_file_time(const std::string& path, std::int64_t unix_seconds);
 // Size of a file in bytes, or -1 when it cannot be opened.
 std::int64_t file_size(const std::string& path);
 
+// Hint that a large array will be filled: where the system offers huge pages, its memory is then
+// mapped in 2 MiB steps rather than one 4 KiB page fault at a time. Does nothing elsewhere.
+void advise_large_array(void* data, std::size_t bytes);
+
 // Creates a file that must not exist yet and opens it for writing bytes unchanged; an existing file
 // is never opened or replaced. Returns a handle (>= 0), kFileExists when the name is taken, or
 // kFileFailed for any other failure.

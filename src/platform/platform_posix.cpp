@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -151,6 +153,21 @@ std::int64_t file_size(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
     return static_cast<std::int64_t>(st.st_size);
+}
+
+void advise_large_array(void* data, std::size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+    // A smaller array cannot hold an aligned huge page; the hint would only split its mapping.
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    if (data == nullptr || bytes < kHugePage) return;
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto first = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
+    const auto last = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
 }
 
 int create_new_file(const std::string& path) {

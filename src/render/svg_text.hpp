@@ -20,7 +20,7 @@ namespace chizuvec {
 
 // ---- Output ---------------------------------------------------------------------------------------
 
-inline constexpr std::size_t kOutputBufferSize = std::size_t{1} << 20;
+inline constexpr std::size_t kOutputBufferSize = std::size_t{256} << 10;  // few writes, few pages
 
 // One pass of the document through a large buffer. The bytes go to `file` when it is set, else they
 // are appended to `sink`. After the first failed write nothing more is written and `failed` stays.
