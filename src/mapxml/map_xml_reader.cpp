@@ -138,38 +138,43 @@ bool next_line(LineReader& lines, TaggedLine& line) {
     return true;
 }
 
-// Position of the first occurrence of `literal` (which begins with '<'), as a search of the whole
-// line would give it.
-std::size_t find_tag(const TaggedLine& line, std::string_view literal) {
+// The first occurrence of a literal beyond the kept '<' positions of a line; rare.
+std::size_t find_after_kept(const TaggedLine& line, std::string_view literal) {
+    if (!line.more) return std::string_view::npos;
+    return line.text.find(literal, line.at[TaggedLine::kKept - 1] + 1);
+}
+
+// Position of the first occurrence of kLiteral (a tag, so it begins with '<'), as a search of the
+// whole line would give it. One function per literal, so that its length and words are constants.
+template <const std::string_view& kLiteral>
+std::size_t find_tag(const TaggedLine& line) {
+    constexpr std::size_t n = kLiteral.size();
+    static_assert(n >= 4 && kLiteral[0] == '<');
     const std::size_t size = line.text.size();
-    const std::size_t n = literal.size();
     const char* const text = line.text.data();
     for (std::uint32_t i = 0; i < line.count; ++i) {
         const std::size_t pos = line.at[i];
         if (n > size - pos) return std::string_view::npos;  // later ones fit even less
-        if (n < 4) {
-            if (std::memcmp(text + pos, literal.data(), n) == 0) return pos;
-            continue;
-        }
-        // Its first and last four bytes reject almost every position; they are the whole of a
+        // The first and last four bytes reject almost every position; they are the whole of a
         // literal of up to eight bytes.
-        if (word4_at(text + pos) != word4_at(literal.data())) continue;
-        if (word4_at(text + pos + n - 4) != word4_at(literal.data() + n - 4)) continue;
-        if (n <= 8 || std::memcmp(text + pos + 4, literal.data() + 4, n - 8) == 0) return pos;
+        if (word4_at(text + pos) != word4_at(kLiteral.data())) continue;
+        if (word4_at(text + pos + n - 4) != word4_at(kLiteral.data() + n - 4)) continue;
+        if (n <= 8 || std::memcmp(text + pos + 4, kLiteral.data() + 4, n - 8) == 0) return pos;
     }
-    if (line.more) return line.text.find(literal, line.at[TaggedLine::kKept - 1] + 1);
-    return std::string_view::npos;
+    return find_after_kept(line, kLiteral);
 }
 
-bool contains(const TaggedLine& line, std::string_view literal) {
-    return find_tag(line, literal) != std::string_view::npos;
+template <const std::string_view& kLiteral>
+bool contains(const TaggedLine& line) {
+    return find_tag<kLiteral>(line) != std::string_view::npos;
 }
 
-// The rest of the line after the first occurrence of `literal`, or false when it is absent.
-bool text_after(const TaggedLine& line, std::string_view literal, std::string_view& rest) {
-    const std::size_t pos = find_tag(line, literal);
+// The rest of the line after the first occurrence of kLiteral, or false when it is absent.
+template <const std::string_view& kLiteral>
+bool text_after(const TaggedLine& line, std::string_view& rest) {
+    const std::size_t pos = find_tag<kLiteral>(line);
     if (pos == std::string_view::npos) return false;
-    rest = line.text.substr(pos + literal.size());
+    rest = line.text.substr(pos + kLiteral.size());
     return true;
 }
 
@@ -240,11 +245,11 @@ bool read_head(LineReader& lines, MapHeader& header) {
     TaggedLine line;
     std::string_view rest;
     while (next_line(lines, line)) {
-        if (text_after(line, kMapNameOpen, rest)) {
+        if (text_after<kMapNameOpen>(line, rest)) {
             read_head_value(header.map_name, rest, kMapNameClose);
-        } else if (text_after(line, kMunicipalityOpen, rest)) {
+        } else if (text_after<kMunicipalityOpen>(line, rest)) {
             read_head_value(header.municipality_name, rest, kMunicipalityClose);
-        } else if (text_after(line, kCoordSystemOpen, rest)) {
+        } else if (text_after<kCoordSystemOpen>(line, rest)) {
             read_head_value(header.coord_system, rest, kCoordSystemClose);
             return true;
         }
@@ -259,12 +264,12 @@ void read_curve(ReadState& state, std::uint32_t id_no) {
     TaggedLine line;
     std::string_view rest;
     while (next_line(state.lines, line)) {
-        if (contains(line, kCurveClose)) return;
-        if (!contains(line, kIndirectOpen)) continue;
+        if (contains<kCurveClose>(line)) return;
+        if (!contains<kIndirectOpen>(line)) continue;
         // Point references count only inside an indirect position block.
         while (next_line(state.lines, line)) {
-            if (contains(line, kIndirectClose)) break;
-            if (!text_after(line, kPointRef, rest)) continue;
+            if (contains<kIndirectClose>(line)) break;
+            if (!text_after<kPointRef>(line, rest)) continue;
             const std::uint32_t point_no = parse_id_number(rest);
             if (curve.start_point_no == 0) {
                 curve.start_point_no = point_no;
@@ -282,10 +287,10 @@ void read_point(ReadState& state, std::uint32_t id_no) {
     TaggedLine line;
     std::string_view rest;
     while (next_line(state.lines, line)) {
-        if (contains(line, kPointClose)) return;
-        if (text_after(line, kXOpen, rest)) {
+        if (contains<kPointClose>(line)) return;
+        if (text_after<kXOpen>(line, rest)) {
             state.pending_x = coordinate(rest, kXClose);
-        } else if (text_after(line, kYOpen, rest)) {
+        } else if (text_after<kYOpen>(line, rest)) {
             append(state.dataset.points, MapPoint{id_no, state.pending_x, coordinate(rest, kYClose), 0, 0});
         }
     }
@@ -298,8 +303,8 @@ void read_ring(ReadState& state, std::size_t surface_index) {
     TaggedLine line;
     std::string_view rest;
     while (next_line(state.lines, line)) {
-        if (contains(line, kRingClose)) break;
-        if (!text_after(line, kGeneratorRef, rest)) continue;
+        if (contains<kRingClose>(line)) break;
+        if (!text_after<kGeneratorRef>(line, rest)) continue;
         const std::uint32_t position = dataset.ring_curve_count();
         append(dataset.ring_curves, parse_id_number(rest));
         MapSurface& surface = dataset.surfaces[surface_index];
@@ -318,8 +323,8 @@ void read_surface(ReadState& state, std::uint32_t id_no) {
     const std::size_t surface_index = state.dataset.surfaces.size() - 1;
     TaggedLine line;
     while (next_line(state.lines, line)) {
-        if (contains(line, kSurfaceClose)) return;
-        if (contains(line, kRingOpen)) read_ring(state, surface_index);
+        if (contains<kSurfaceClose>(line)) return;
+        if (contains<kRingOpen>(line)) read_ring(state, surface_index);
     }
 }
 
@@ -328,13 +333,13 @@ void read_spatial_section(ReadState& state) {
     std::string_view rest;
     std::uint32_t id_no = 0;
     while (next_line(state.lines, line)) {
-        if (text_after(line, kCurveOpen, rest)) {
+        if (text_after<kCurveOpen>(line, rest)) {
             if (id_attribute(rest, id_no)) read_curve(state, id_no);
-        } else if (text_after(line, kPointOpen, rest)) {
+        } else if (text_after<kPointOpen>(line, rest)) {
             if (id_attribute(rest, id_no)) read_point(state, id_no);
-        } else if (text_after(line, kSurfaceOpen, rest)) {
+        } else if (text_after<kSurfaceOpen>(line, rest)) {
             if (id_attribute(rest, id_no)) read_surface(state, id_no);
-        } else if (contains(line, kSpatialClose)) {
+        } else if (contains<kSpatialClose>(line)) {
             return;
         }
     }
@@ -353,19 +358,19 @@ void read_parcel(ReadState& state, std::uint32_t id_no) {
     std::string_view rest;
     std::string_view value;
     while (next_line(state.lines, line)) {
-        if (contains(line, kParcelClose)) break;
-        if (contains(line, kUndeterminedOpen)) {
+        if (contains<kParcelClose>(line)) break;
+        if (contains<kUndeterminedOpen>(line)) {
             // The names inside belong to the parcels of an undetermined boundary, not to this one.
-            while (next_line(state.lines, line) && !contains(line, kUndeterminedClose)) {
+            while (next_line(state.lines, line) && !contains<kUndeterminedClose>(line)) {
             }
-        } else if (text_after(line, kOazaOpen, rest)) {
+        } else if (text_after<kOazaOpen>(line, rest)) {
             if (name_value(rest, value)) copy_text(parcel.address, value);
-        } else if (text_after(line, kChomeOpen, rest) || text_after(line, kKoazaOpen, rest) ||
-                   text_after(line, kYobiOpen, rest)) {
+        } else if (text_after<kChomeOpen>(line, rest) || text_after<kKoazaOpen>(line, rest) ||
+                   text_after<kYobiOpen>(line, rest)) {
             if (name_value(rest, value)) append_text(parcel.address, value);
-        } else if (text_after(line, kChibanOpen, rest)) {
+        } else if (text_after<kChibanOpen>(line, rest)) {
             if (name_value(rest, value)) copy_text(parcel.chiban, value);
-        } else if (text_after(line, kShapeRef, rest)) {
+        } else if (text_after<kShapeRef>(line, rest)) {
             parcel.shape_no = parse_id_number(rest);
         }
     }
@@ -380,9 +385,9 @@ void read_thematic_section(ReadState& state) {
     std::string_view rest;
     std::uint32_t id_no = 0;
     while (next_line(state.lines, line)) {
-        if (text_after(line, kParcelOpen, rest)) {
+        if (text_after<kParcelOpen>(line, rest)) {
             if (id_attribute(rest, id_no)) read_parcel(state, id_no);
-        } else if (contains(line, kThematicClose)) {
+        } else if (contains<kThematicClose>(line)) {
             return;
         }
     }
@@ -395,16 +400,16 @@ void read_map_sheet(ReadState& state) {
     std::string_view rest;
     std::string_view value;
     while (next_line(state.lines, line)) {
-        if (text_after(line, kMapNoOpen, rest)) {
+        if (text_after<kMapNoOpen>(line, rest)) {
             if (!value_until(rest, kMapNoClose, value)) return;
             copy_text(state.current_map_no, value);
-        } else if (text_after(line, kParcelRef, rest)) {
+        } else if (text_after<kParcelRef>(line, rest)) {
             if (!value_until(rest, kParcelRefClose, value)) return;
             const std::uint32_t position = state.parcel_index.find(parse_id_number(value));
             if (position != kNoRecord) {
                 copy_text(state.dataset.parcels[position].map_no, field_view(state.current_map_no));
             }
-        } else if (contains(line, kSheetClose)) {
+        } else if (contains<kSheetClose>(line)) {
             return;
         }
     }
@@ -413,11 +418,11 @@ void read_map_sheet(ReadState& state) {
 void read_sections(ReadState& state) {
     TaggedLine line;
     while (next_line(state.lines, line)) {
-        if (contains(line, kSpatialOpen)) {
+        if (contains<kSpatialOpen>(line)) {
             read_spatial_section(state);
-        } else if (contains(line, kThematicOpen)) {
+        } else if (contains<kThematicOpen>(line)) {
             read_thematic_section(state);
-        } else if (contains(line, kSheetOpen)) {
+        } else if (contains<kSheetOpen>(line)) {
             read_map_sheet(state);
         }
     }
