@@ -1,6 +1,8 @@
 #include "mapxml/line_reader.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace chizuvec {
@@ -119,6 +121,83 @@ void append_joined(LineReader& reader, std::size_t& length, std::string_view tex
     length += take;
 }
 
+// Eight bytes at a time: a byte equal to `c` becomes zero after the exclusive or, and the borrow
+// trick sets the high bit of every such byte (and maybe of some bytes after one, so each flagged
+// byte is checked).
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+
+std::uint64_t flag_bytes(std::uint64_t word, unsigned char c) {
+    const std::uint64_t x = word ^ (kOnes * c);
+    return (x - kOnes) & ~x & kHighs;
+}
+
+std::uint64_t word_at(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+void keep_tag(LineTags& tags, std::size_t pos) {
+    if (tags.count < LineTags::kKept) {
+        tags.at[tags.count++] = static_cast<std::uint32_t>(pos);
+    } else {
+        tags.more = true;
+    }
+}
+
+// Looks at the flagged bytes of the word at `pos` in address order: keeps each '<' and returns the
+// position of the first LF, or npos.
+std::size_t take_flagged(const char* text, std::size_t pos, std::uint64_t flags, LineTags& tags) {
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; flags != 0; flags &= flags - 1) {
+            const std::size_t at = pos + static_cast<std::size_t>(std::countr_zero(flags)) / 8;
+            if (text[at] == '\n') return at;
+            if (text[at] == '<') keep_tag(tags, at);
+        }
+    } else {
+        for (std::size_t at = pos; at < pos + 8; ++at) {
+            if (text[at] == '\n') return at;
+            if (text[at] == '<') keep_tag(tags, at);
+        }
+    }
+    return std::string_view::npos;
+}
+
+// Finds the first LF in text[0, size) and keeps the '<' positions before it; npos without an LF.
+std::size_t scan_line(const char* text, std::size_t size, LineTags& tags) {
+    tags.count = 0;
+    tags.more = false;
+    std::size_t pos = 0;
+    for (; pos + 8 <= size; pos += 8) {
+        const std::uint64_t word = word_at(text + pos);
+        const std::uint64_t flags = flag_bytes(word, '\n') | flag_bytes(word, '<');
+        if (flags == 0) continue;
+        const std::size_t lf = take_flagged(text, pos, flags, tags);
+        if (lf != std::string_view::npos) return lf;
+    }
+    for (; pos < size; ++pos) {
+        if (text[pos] == '\n') return pos;
+        if (text[pos] == '<') keep_tag(tags, pos);
+    }
+    return std::string_view::npos;
+}
+
+// The '<' positions of a line read by the full path.
+void scan_tags(std::string_view line, LineTags& tags) {
+    tags.count = 0;
+    tags.more = false;
+    const char* const text = line.data();
+    std::size_t pos = 0;
+    for (; pos + 8 <= line.size(); pos += 8) {
+        const std::uint64_t flags = flag_bytes(word_at(text + pos), '<');
+        if (flags != 0) take_flagged(text, pos, flags, tags);
+    }
+    for (; pos < line.size(); ++pos) {
+        if (text[pos] == '<') keep_tag(tags, pos);
+    }
+}
+
 }  // namespace
 
 LineReader::~LineReader() { close_line_reader(*this); }
@@ -144,23 +223,6 @@ void close_line_reader(LineReader& reader) {
 
 bool read_line(LineReader& reader, std::string_view& line) {
     if (reader.file == nullptr) return false;
-    // The common line: whole in the chunk, not empty, and neither a NUL nor a comment opening
-    // before its end as far as the last look-ahead saw. Anything else takes the full path below.
-    const char* const start = reader.chunk.get() + reader.begin;
-    const void* lf = std::memchr(start, '\n', std::min(reader.end - reader.begin, kWindow));
-    if (lf != nullptr) {
-        std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
-        const std::size_t consumed = length + 1;
-        if (length > 0 && start[length - 1] == '\r') --length;
-        const std::size_t stop = reader.begin + length;
-        if (length > 0 && length <= kMaxLineBytes && reader.nul_known && reader.next_nul >= stop &&
-            reader.comment_known && reader.next_comment >= reader.begin &&
-            reader.next_comment + kCommentOpen.size() > stop) {
-            line = std::string_view(start, length);
-            reader.begin += consumed;
-            return true;
-        }
-    }
     for (;;) {
         std::string_view piece;
         if (!next_piece(reader, piece)) return false;
@@ -187,6 +249,33 @@ bool read_line(LineReader& reader, std::string_view& line) {
         line = std::string_view(reader.joined_buffer, length);
         return true;
     }
+}
+
+}  // namespace chizuvec
+
+namespace chizuvec {
+
+bool read_line(LineReader& reader, std::string_view& line, LineTags& tags) {
+    if (reader.file == nullptr) return false;
+    // The common line: whole in the chunk, not empty, and neither a NUL nor a comment opening
+    // before its end as far as the last look-ahead saw. Anything else takes the full path.
+    const char* const start = reader.chunk.get() + reader.begin;
+    const std::size_t lf = scan_line(start, std::min(reader.end - reader.begin, kWindow), tags);
+    if (lf != std::string_view::npos) {
+        std::size_t length = lf;
+        if (length > 0 && start[length - 1] == '\r') --length;
+        const std::size_t stop = reader.begin + length;
+        if (length > 0 && length <= kMaxLineBytes && reader.nul_known && reader.next_nul >= stop &&
+            reader.comment_known && reader.next_comment >= reader.begin &&
+            reader.next_comment + kCommentOpen.size() > stop) {
+            line = std::string_view(start, length);
+            reader.begin += lf + 1;
+            return true;
+        }
+    }
+    if (!read_line(reader, line)) return false;
+    scan_tags(line, tags);
+    return true;
 }
 
 }  // namespace chizuvec

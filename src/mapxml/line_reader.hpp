@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -49,5 +50,17 @@ void close_line_reader(LineReader& reader);
 // false at end of input, also when the input ends inside a comment. `line` stays valid until the
 // next call.
 bool read_line(LineReader& reader, std::string_view& line);
+
+// Positions of the first '<' bytes of a line. Every tag begins with '<', so a tag can only occur at
+// one of them: a test of the line compares a few bytes at each instead of searching the line.
+struct LineTags {
+    static constexpr std::uint32_t kKept = 6;
+    std::uint32_t count = 0;  // positions kept in `at`, in increasing order
+    bool more = false;        // the line has a further '<' after the kept ones
+    std::uint32_t at[kKept] = {};
+};
+
+// As read_line, and gives the line's '<' positions too; the common line is scanned only once.
+bool read_line(LineReader& reader, std::string_view& line, LineTags& tags);
 
 }  // namespace chizuvec

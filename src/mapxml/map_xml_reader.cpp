@@ -82,30 +82,13 @@ struct ReadState {
     double pending_x = 0.0;        // the x of the point record being written
 };
 
-// A line with the positions of its first '<' bytes. Every tag literal begins with '<', so it can
-// only occur at one of them: a test compares a few bytes at each instead of searching the line, and
-// still finds the literal anywhere in the line.
+// A line and the positions of its '<' bytes, which the tag tests look at.
 struct TaggedLine {
-    static constexpr std::uint32_t kKept = 6;
     std::string_view text;
-    std::uint32_t count = 0;  // positions kept
-    bool more = false;        // the line has a further '<' after the kept ones
-    std::uint32_t at[kKept] = {};
+    LineTags tags;
 };
 
-void keep_tag_start(TaggedLine& line, std::uint32_t pos) {
-    if (line.count < TaggedLine::kKept) {
-        line.at[line.count++] = pos;
-    } else {
-        line.more = true;
-    }
-}
-
-std::uint64_t word8_at(const char* p) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return word;
-}
+bool next_line(LineReader& lines, TaggedLine& line) { return read_line(lines, line.text, line.tags); }
 
 std::uint32_t word4_at(const char* p) {
     std::uint32_t word;
@@ -113,35 +96,9 @@ std::uint32_t word4_at(const char* p) {
     return word;
 }
 
-bool next_line(LineReader& lines, TaggedLine& line) {
-    if (!read_line(lines, line.text)) return false;
-    line.count = 0;
-    line.more = false;
-    const char* const first = line.text.data();
-    const std::size_t size = line.text.size();
-    // Eight bytes at a time: a byte equal to '<' becomes zero in `x` and the borrow trick flags the
-    // word; its bytes are then looked at one by one.
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
-    constexpr std::uint64_t kAllLt = kOnes * static_cast<unsigned char>('<');
-    std::size_t pos = 0;
-    for (; pos + 8 <= size; pos += 8) {
-        const std::uint64_t x = word8_at(first + pos) ^ kAllLt;
-        if (((x - kOnes) & ~x & kHighs) == 0) continue;
-        for (std::size_t k = pos; k < pos + 8; ++k) {
-            if (first[k] == '<') keep_tag_start(line, static_cast<std::uint32_t>(k));
-        }
-    }
-    for (; pos < size && !line.more; ++pos) {
-        if (first[pos] == '<') keep_tag_start(line, static_cast<std::uint32_t>(pos));
-    }
-    return true;
-}
-
 // The first occurrence of a literal beyond the kept '<' positions of a line; rare.
 std::size_t find_after_kept(const TaggedLine& line, std::string_view literal) {
-    if (!line.more) return std::string_view::npos;
-    return line.text.find(literal, line.at[TaggedLine::kKept - 1] + 1);
+    return line.text.find(literal, line.tags.at[LineTags::kKept - 1] + 1);
 }
 
 // Position of the first occurrence of kLiteral (a tag, so it begins with '<'), as a search of the
@@ -152,8 +109,8 @@ std::size_t find_tag(const TaggedLine& line) {
     static_assert(n >= 4 && kLiteral[0] == '<');
     const std::size_t size = line.text.size();
     const char* const text = line.text.data();
-    for (std::uint32_t i = 0; i < line.count; ++i) {
-        const std::size_t pos = line.at[i];
+    for (std::uint32_t i = 0; i < line.tags.count; ++i) {
+        const std::size_t pos = line.tags.at[i];
         if (n > size - pos) return std::string_view::npos;  // later ones fit even less
         // The first and last four bytes reject almost every position; they are the whole of a
         // literal of up to eight bytes.
@@ -161,7 +118,7 @@ std::size_t find_tag(const TaggedLine& line) {
         if (word4_at(text + pos + n - 4) != word4_at(kLiteral.data() + n - 4)) continue;
         if (n <= 8 || std::memcmp(text + pos + 4, kLiteral.data() + 4, n - 8) == 0) return pos;
     }
-    return find_after_kept(line, kLiteral);
+    return line.tags.more ? find_after_kept(line, kLiteral) : std::string_view::npos;
 }
 
 template <const std::string_view& kLiteral>

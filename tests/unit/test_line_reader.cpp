@@ -75,6 +75,49 @@ TEST(LineReader, LinesAsTextModeFgetsGivesThem) {
     }
 }
 
+// The '<' positions a line must report: the first kKept of them, and whether there are more.
+LineTags naive_tags(std::string_view line) {
+    LineTags tags;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != '<') continue;
+        if (tags.count == LineTags::kKept) {
+            tags.more = true;
+            break;
+        }
+        tags.at[tags.count++] = static_cast<std::uint32_t>(i);
+    }
+    return tags;
+}
+
+// Lines and their '<' positions come out the same whether a line takes the scanning path or the
+// full one (comments, NULs, long lines, lines cut by a refill).
+TEST(LineReader, TagPositionsMatchTheLinesRead) {
+    using namespace std::string_literals;
+    std::string input = "\t<a>1</a>\r\n<<<<<<<<x\n<b c=\"<\">\n"s;
+    input += "x<!-- <c> -->y<d>\r\n" + repeat('<', 3) + "\0<e>\n"s + repeat('e', 1020) + "<f><g>\n";
+    for (int i = 0; i < 60; ++i) input += repeat('\t', static_cast<std::size_t>(i % 9)) + "<h i=\"" + std::to_string(i) + "\"/>\r\n";
+    input += "<last>";
+    for (const std::size_t chunk_size : {std::size_t{1}, std::size_t{5}, std::size_t{64}, kDefaultChunkSize}) {
+        const Lines expected = read_all(input, chunk_size);
+        test::TempDir dir;
+        LineReader reader;
+        ASSERT_TRUE(open_line_reader(reader, dir.write("in.xml", input), chunk_size));
+        std::string_view line;
+        LineTags tags;
+        std::size_t n = 0;
+        while (read_line(reader, line, tags)) {
+            ASSERT_LT(n, expected.size());
+            EXPECT_EQ(line, expected[n]) << "line " << n << ", chunk " << chunk_size;
+            const LineTags want = naive_tags(line);
+            EXPECT_EQ(tags.count, want.count) << "line " << n << ", chunk " << chunk_size;
+            EXPECT_EQ(tags.more, want.more) << "line " << n << ", chunk " << chunk_size;
+            for (std::uint32_t k = 0; k < want.count && k < tags.count; ++k) EXPECT_EQ(tags.at[k], want.at[k]);
+            ++n;
+        }
+        EXPECT_EQ(n, expected.size()) << "chunk " << chunk_size;
+    }
+}
+
 TEST(LineReader, JoinedCommentLineIsCutToOneLine) {
     const std::string before = repeat('b', 1000);
     const std::string after = repeat('e', 1000);
