@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -13,6 +15,7 @@
 #include "driver/parcel_measures.hpp"
 #include "gen_map_core.hpp"
 #include "geometry/polygon_assembly.hpp"
+#include "mapxml/line_reader.hpp"
 #include "mapxml/map_xml_reader.hpp"
 #include "render/svg_writer.hpp"
 
@@ -99,6 +102,68 @@ bool prepare(benchmark::State& state, std::uint32_t parcels, bool one_sheet, Map
     return true;
 }
 
+// The floor of any line reader: what `wc -l` does, counting LF bytes in large reads.
+void BM_CountNewlines(benchmark::State& state) {
+    const GeneratedMap* map = map_files().get(static_cast<std::uint32_t>(state.range(0)), false);
+    if (map == nullptr) {
+        state.SkipWithError("cannot generate the map");
+        return;
+    }
+    constexpr std::size_t kBufferSize = std::size_t{256} << 10;
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    for (auto _ : state) {
+        std::FILE* file = std::fopen(map->path.c_str(), "rb");
+        if (file == nullptr) {
+            state.SkipWithError("cannot open the map");
+            break;
+        }
+        std::int64_t lines = 0;
+        while (const std::size_t got = std::fread(buffer.get(), 1, kBufferSize, file)) {
+            for (const char* p = buffer.get(); (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(
+                                                   buffer.get() + got - p)))) != nullptr;
+                 ++p) {
+                ++lines;
+            }
+        }
+        std::fclose(file);
+        benchmark::DoNotOptimize(lines);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(map->xml_bytes));
+}
+BENCHMARK(BM_CountNewlines)->Arg(10000)->ArgName("parcels")->Unit(benchmark::kMillisecond);
+
+// The line reader alone: every line of the map, without (tags 0) or with (tags 1) the positions of
+// its '<' bytes that the tag tests use.
+void BM_ReadLines(benchmark::State& state) {
+    const GeneratedMap* map = map_files().get(static_cast<std::uint32_t>(state.range(0)), false);
+    if (map == nullptr) {
+        state.SkipWithError("cannot generate the map");
+        return;
+    }
+    const bool with_tags = state.range(1) != 0;
+    for (auto _ : state) {
+        LineReader reader;
+        if (!open_line_reader(reader, map->path)) {
+            state.SkipWithError("cannot open the map");
+            break;
+        }
+        std::string_view line;
+        LineTags tags;
+        std::int64_t tag_count = 0;
+        if (with_tags) {
+            while (read_line(reader, line, tags)) tag_count += tags.count;
+        } else {
+            while (read_line(reader, line)) ++tag_count;
+        }
+        benchmark::DoNotOptimize(tag_count);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(map->xml_bytes));
+}
+BENCHMARK(BM_ReadLines)
+    ->ArgsProduct({{10000}, {0, 1}})
+    ->ArgNames({"parcels", "tags"})
+    ->Unit(benchmark::kMillisecond);
+
 void BM_ReadMapXml(benchmark::State& state) {
     const auto parcels = static_cast<std::uint32_t>(state.range(0));
     const bool zip = state.range(1) != 0;
@@ -146,6 +211,35 @@ BENCHMARK(BM_AssembleAndMeasure)
     ->ArgsProduct({{10000, 100000}, {0, 1}})
     ->ArgNames({"parcels", "one_sheet"})
     ->Unit(benchmark::kMillisecond);
+
+// Everything a listing needs, from the file to the areas: the part of a run that grows with the map.
+void BM_ReadAssembleMeasure(benchmark::State& state) {
+    const auto parcels = static_cast<std::uint32_t>(state.range(0));
+    const GeneratedMap* map = map_files().get(parcels, false);
+    if (map == nullptr) {
+        state.SkipWithError("cannot generate the map");
+        return;
+    }
+    for (auto _ : state) {
+        MapDataset dataset;
+        MapHeader header;
+        BoundingBox bounds;
+        if (read_map_xml(map->path, dataset, header) != kReadOk) {
+            state.SkipWithError("read_map_xml failed");
+            break;
+        }
+        dataset.vertex_index_list.reserve(dataset.ring_curve_count());
+        if (assemble_outlines(dataset, {}, bounds) == 0) {
+            state.SkipWithError("assembly failed");
+            break;
+        }
+        measure_parcels(dataset, {});
+        benchmark::DoNotOptimize(dataset.parcels.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(map->xml_bytes));
+    state.counters["parcels"] = parcels;
+}
+BENCHMARK(BM_ReadAssembleMeasure)->Arg(10000)->Arg(100000)->ArgName("parcels")->Unit(benchmark::kMillisecond);
 
 void BM_WriteSvg(benchmark::State& state) {
     RenderSettings settings{};
