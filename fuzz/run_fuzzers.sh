@@ -48,7 +48,7 @@ if [ $smoke = 0 ]; then
 fi
 
 failed=0
-printf '%-16s %12s %10s %s\n' target executions findings corpus
+printf '%-16s %12s %8s %8s %10s %s\n' target executions coverage features findings corpus
 for entry in "${targets[@]}"; do
     read -r target seeds dict <<<"$entry"
     artifacts="$root/$build/fuzz-artifacts/$target"
@@ -75,7 +75,11 @@ for entry in "${targets[@]}"; do
     TMPDIR="$work/tmp" "$build/fuzz/$target" "${options[@]}" "${inputs[@]}" >"$log" 2>&1 || status=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     findings=$(find "$artifacts" -type f | wc -l)
-    printf '%-16s %12s %10s %s\n' "$target" "${runs:-?}" "$findings" "$(find "$corpus" -type f | wc -l) files"
+    # The last status line holds the edges covered (cov) and the features seen (ft).
+    cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
+    ft=$(grep -o 'ft: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
+    printf '%-16s %12s %8s %8s %10s %s\n' "$target" "${runs:-?}" "${cov:-?}" "${ft:-?}" "$findings" \
+        "$(find "$corpus" -type f | wc -l) files"
     if [ $status -ne 0 ] || [ "$findings" -gt 0 ]; then
         failed=1
         echo "---- $target failed (exit $status); the end of its log:"
