@@ -5,9 +5,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -32,7 +32,7 @@ struct GeneratedMap {
 
 // Maps made once per size and kind for the whole process, in a directory removed at exit.
 class MapFiles {
-public:
+  public:
     MapFiles() = default;
     MapFiles(const MapFiles&) = delete;
     MapFiles& operator=(const MapFiles&) = delete;
@@ -66,7 +66,7 @@ public:
         return (dir_ / name).string();
     }
 
-private:
+  private:
     fs::path dir_;
     std::map<std::pair<std::uint32_t, bool>, GeneratedMap> maps_;
 };
@@ -119,8 +119,9 @@ void BM_CountNewlines(benchmark::State& state) {
         }
         std::int64_t lines = 0;
         while (const std::size_t got = std::fread(buffer.get(), 1, kBufferSize, file)) {
-            for (const char* p = buffer.get(); (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(
-                                                   buffer.get() + got - p)))) != nullptr;
+            for (const char* p = buffer.get();
+                 (p = static_cast<const char*>(
+                      std::memchr(p, '\n', static_cast<std::size_t>(buffer.get() + got - p)))) != nullptr;
                  ++p) {
                 ++lines;
             }
@@ -159,10 +160,7 @@ void BM_ReadLines(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(map->xml_bytes));
 }
-BENCHMARK(BM_ReadLines)
-    ->ArgsProduct({{10000}, {0, 1}})
-    ->ArgNames({"parcels", "tags"})
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadLines)->ArgsProduct({{10000}, {0, 1}})->ArgNames({"parcels", "tags"})->Unit(benchmark::kMillisecond);
 
 void BM_ReadMapXml(benchmark::State& state) {
     const auto parcels = static_cast<std::uint32_t>(state.range(0));

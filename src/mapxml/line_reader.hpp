@@ -22,9 +22,9 @@ struct LineReader {
     // Raw bytes of the file, CR LF untranslated: a line's text is the same bytes without the CR
     // before its LF, so lines are served in place. The unread tail moves to the front before a refill.
     std::unique_ptr<char[]> chunk;  // read_size bytes and room for the tail kept from before
-    std::size_t read_size = 0;  // bytes asked of the file per refill
-    std::size_t begin = 0;      // first unread byte of chunk
-    std::size_t end = 0;        // end of the valid bytes of chunk
+    std::size_t read_size = 0;      // bytes asked of the file per refill
+    std::size_t begin = 0;          // first unread byte of chunk
+    std::size_t end = 0;            // end of the valid bytes of chunk
     bool at_eof = false;
     // The first NUL and the first "<!--" at or after `begin`, found once per refill rather than once
     // per line (both are rare); `end` when there is none. Valid while the flags are set.

@@ -1,4 +1,3 @@
-#include "common/ascii.hpp"
 #include "mapxml/map_xml_reader.hpp"
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/ascii.hpp"
 #include "common/fixed_text.hpp"
 #include "common/id_index.hpp"
 #include "common/numbers.hpp"

@@ -95,7 +95,8 @@ TEST(LineReader, TagPositionsMatchTheLinesRead) {
     using namespace std::string_literals;
     std::string input = "\t<a>1</a>\r\n<<<<<<<<x\n<b c=\"<\">\n"s;
     input += "x<!-- <c> -->y<d>\r\n" + repeat('<', 3) + "\0<e>\n"s + repeat('e', 1020) + "<f><g>\n";
-    for (int i = 0; i < 60; ++i) input += repeat('\t', static_cast<std::size_t>(i % 9)) + "<h i=\"" + std::to_string(i) + "\"/>\r\n";
+    for (int i = 0; i < 60; ++i)
+        input += repeat('\t', static_cast<std::size_t>(i % 9)) + "<h i=\"" + std::to_string(i) + "\"/>\r\n";
     input += "<last>";
     for (const std::size_t chunk_size : {std::size_t{1}, std::size_t{5}, std::size_t{64}, kDefaultChunkSize}) {
         const Lines expected = read_all(input, chunk_size);
