@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config          # toolchain
-    clang                                     # the sanitizer build
+    clang libclang-rt-14-dev                  # the sanitizer build and the fuzzers
     libzip-dev                                # reading .zip map files
     libfreetype-dev libfontconfig-dev         # measuring the source line
     libgtest-dev googletest                   # unit and end-to-end tests
