@@ -29,8 +29,14 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 
+#if defined(__GNUC__)
+#define CHIZUVEC_PRINTF_LIKE __attribute__((format(printf, 1, 2)))
+#else
+#define CHIZUVEC_PRINTF_LIKE
+#endif
+
 // printf into a std::string of any length: messages are never cut.
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) CHIZUVEC_PRINTF_LIKE;
 std::string format(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
