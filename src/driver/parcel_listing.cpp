@@ -1,10 +1,10 @@
 #include "driver/parcel_listing.hpp"
 
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 
 #include "common/fixed_text.hpp"
+#include "common/text_format.hpp"
 #include "driver/console.hpp"
 #include "platform/platform.hpp"
 
@@ -80,27 +80,6 @@ void append_padded(std::string& line, std::string_view text, std::size_t width, 
     if (used < width) line.append(width - used, ' ');
 }
 
-void append_format(std::string& line, const char* format, ...) {
-    char buffer[512];
-    std::va_list args;
-    va_start(args, format);
-    const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    if (length <= 0) return;
-    if (static_cast<std::size_t>(length) < sizeof buffer) {
-        line.append(buffer, static_cast<std::size_t>(length));
-        return;
-    }
-    // Only a huge area gets here; the line is never cut.
-    std::string longer(static_cast<std::size_t>(length) + 1, '\0');
-    va_start(args, format);
-    std::vsnprintf(longer.data(), longer.size(), format, args);
-    va_end(args);
-    line.append(longer.data(), static_cast<std::size_t>(length));
-}
-
-int as_int(std::uint32_t value) { return static_cast<int>(static_cast<std::int32_t>(value)); }
-
 }  // namespace
 
 void print_parcel_listing(const MapDataset& dataset, std::uint32_t console_code_page, std::uint32_t ansi_code_page,
@@ -124,7 +103,7 @@ void print_parcel_listing(const MapDataset& dataset, std::uint32_t console_code_
     for (const Parcel& parcel : dataset.parcels) {
         ++number;
         line.clear();
-        append_format(line, "%5d%5d%7d ", as_int(number), as_int(parcel.id_no), as_int(parcel.shape_no));
+        append_format(line, "%5d%5d%7d ", as_printf_int(number), as_printf_int(parcel.id_no), as_printf_int(parcel.shape_no));
         // The map number keeps its stored bytes.
         append_padded(line, field_view(parcel.map_no), kMapNoWidth, utf8);
         append_padded(line, to_ansi(field_view(parcel.address)), kAddressWidth, utf8);

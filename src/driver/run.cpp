@@ -3,7 +3,6 @@
 #include "common/ascii.hpp"
 #include "driver/run.hpp"
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "common/fixed_text.hpp"
+#include "common/text_format.hpp"
 #include "config/render_settings.hpp"
 #include "driver/console.hpp"
 #include "driver/parcel_listing.hpp"
@@ -28,27 +28,6 @@ namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
-
-#if defined(__GNUC__)
-#define CHIZUVEC_PRINTF_LIKE __attribute__((format(printf, 1, 2)))
-#else
-#define CHIZUVEC_PRINTF_LIKE
-#endif
-
-// printf into a std::string of any length: messages are never cut.
-std::string format(const char* fmt, ...) CHIZUVEC_PRINTF_LIKE;
-std::string format(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    va_list again;
-    va_copy(again, args);
-    const int n = std::vsnprintf(nullptr, 0, fmt, args);
-    va_end(args);
-    std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-    if (n > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, again);
-    va_end(again);
-    return text;
-}
 
 void print_error(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
 
@@ -74,7 +53,7 @@ std::string resolve_output_name(std::string name) {
 }
 
 std::string statistics_line(const std::string& input_name, const MapDataset& d) {
-    return format("%s: P=%u(max=%u) C=%u(%u) C-F=%u F=%u(%u) H=%u(%u)\n", input_name.c_str(), d.point_count(),
+    return format_text("%s: P=%u(max=%u) C=%u(%u) C-F=%u F=%u(%u) H=%u(%u)\n", input_name.c_str(), d.point_count(),
                   d.max_point_no, d.curve_count(), d.max_curve_no, d.ring_curve_count(), d.surface_count(),
                   d.max_surface_no, d.parcel_count(), d.max_parcel_no);
 }
@@ -93,7 +72,7 @@ int run(int argc, char** argv) {
         return kExitOk;
     }
     if (arg_count < 1) {
-        return fail(format("Not enough input parameters\nUsage:\n%s\n\n", kUsageGrammar));
+        return fail(format_text("Not enough input parameters\nUsage:\n%s\n\n", kUsageGrammar));
     }
     const bool drawing = arg_count >= 2;
 
@@ -101,13 +80,13 @@ int run(int argc, char** argv) {
         platform::executable_directory() + platform::path_separator() + "Chizuvec.ini";
     RenderSettings settings{};
     if (read_render_settings(config_path, settings) != kSettingsRead) {
-        return fail(format("Configuration file \"%s\" not found\n", config_path.c_str()));
+        return fail(format_text("Configuration file \"%s\" not found\n", config_path.c_str()));
     }
     if (drawing) {
         // Settings that cannot give a drawing are refused before the input is read.
         const std::string_view bad_key = find_invalid_layout_setting(settings);
         if (!bad_key.empty()) {
-            return fail(format("** Error: Invalid setting %.*s in \"%s\"\n", static_cast<int>(bad_key.size()),
+            return fail(format_text("** Error: Invalid setting %.*s in \"%s\"\n", static_cast<int>(bad_key.size()),
                                bad_key.data(), config_path.c_str()));
         }
     }
@@ -119,7 +98,7 @@ int run(int argc, char** argv) {
     MapHeader header;
     const int read_result = read_map_xml(input_name, dataset, header);
     if (read_result == kReadNotFound) return fail("** Error: Input file not found\n");
-    if (read_result != kReadOk) return fail(format("** Error: code=%d\n", read_result));
+    if (read_result != kReadOk) return fail(format_text("** Error: code=%d\n", read_result));
 
     dataset.vertex_index_list.reserve(dataset.ring_curve_count());
 
@@ -155,13 +134,13 @@ int run(int argc, char** argv) {
     const int write_result = write_svg(output_name, input_name, map_no, header, bounds, settings, dataset);
     const double end = platform::monotonic_seconds();
     if (write_result == kWriteUnsupportedType) {
-        return fail(format("** Error: Unsupported output file type \"%s\"\n", output_name.c_str()));
+        return fail(format_text("** Error: Unsupported output file type \"%s\"\n", output_name.c_str()));
     }
     if (write_result != kWriteOk) {
-        return fail(format("** Error: Cannot write output file \"%s\"\n", output_name.c_str()));
+        return fail(format_text("** Error: Cannot write output file \"%s\"\n", output_name.c_str()));
     }
     const std::int64_t size = platform::file_size(output_name);
-    const std::string message = format("Output file \"%s\" created successfully. (%lld bytes) (%fs)\n",
+    const std::string message = format_text("Output file \"%s\" created successfully. (%lld bytes) (%fs)\n",
                                        output_name.c_str(), static_cast<long long>(size < 0 ? 0 : size), end - start);
     console_print(message, console_code_page, ansi_code_page);
     std::fflush(stdout);

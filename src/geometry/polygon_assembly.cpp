@@ -4,14 +4,12 @@
 #include <new>
 
 #include "common/id_index.hpp"
+#include "common/text_format.hpp"
 
 namespace chizuvec {
 namespace {
 
 constexpr double kLargestDouble = 1.7976931348623157e308;
-
-// The messages print identifier numbers with %d, so they show the numbers' bit patterns as int.
-int as_int(std::uint32_t value) { return static_cast<int>(static_cast<std::int32_t>(value)); }
 
 void widen(BoundingBox& bounds, const MapPoint& point) {
     // Separate tests: the very first point sets minimum and maximum alike.
@@ -39,7 +37,7 @@ bool append_outline(MapDataset& dataset, const Indexes& indexes, const MapSurfac
                                            ? indexes.curves.find(dataset.ring_curves[static_cast<std::size_t>(r)])
                                            : kNoRecord;
         if (curve_at == kNoRecord) {
-            std::fprintf(messages, "** Error n_curv i=%d\n", as_int(parcel_position));
+            std::fprintf(messages, "** Error n_curv i=%d\n", as_printf_int(parcel_position));
             return false;
         }
         const MapCurve& curve = dataset.curves[curve_at];
@@ -47,8 +45,8 @@ bool append_outline(MapDataset& dataset, const Indexes& indexes, const MapSurfac
         const std::uint32_t end = curve.end_point_no;
         // Reported, never repaired: the outline follows the stored order of the curves.
         if (r != surface.first_ref && start != prev_end) {
-            std::fprintf(messages, "Illegal polygon %d %d %d %d\n", as_int(prev_start), as_int(prev_end), as_int(start),
-                         as_int(end));
+            std::fprintf(messages, "Illegal polygon %d %d %d %d\n", as_printf_int(prev_start), as_printf_int(prev_end), as_printf_int(start),
+                         as_printf_int(end));
         }
         prev_start = start;
         prev_end = end;
@@ -88,8 +86,8 @@ std::uint32_t assemble_outlines(MapDataset& dataset, std::string_view map_no, Bo
             if (!parcel_selected(parcel, map_no)) continue;
             const std::uint32_t surface_at = indexes.surfaces.find(parcel.shape_no);
             if (surface_at == kNoRecord) {
-                std::fprintf(messages, "** Error idref=F%d not found in H%d\n", as_int(parcel.shape_no),
-                             as_int(parcel.id_no));
+                std::fprintf(messages, "** Error idref=F%d not found in H%d\n", as_printf_int(parcel.shape_no),
+                             as_printf_int(parcel.id_no));
                 return 0;
             }
             if (!append_outline(dataset, indexes, dataset.surfaces[surface_at], static_cast<std::uint32_t>(j), bounds,

@@ -1,0 +1,24 @@
+// printf into a std::string of any length: messages and listing lines are never cut.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#if defined(__GNUC__)
+#define CHIZUVEC_PRINTF_LIKE(format_index, first_arg) __attribute__((format(printf, format_index, first_arg)))
+#else
+#define CHIZUVEC_PRINTF_LIKE(format_index, first_arg)
+#endif
+
+namespace chizuvec {
+
+// Appends the formatted text to `text`.
+void append_format(std::string& text, const char* format, ...) CHIZUVEC_PRINTF_LIKE(2, 3);
+
+// The formatted text.
+std::string format_text(const char* format, ...) CHIZUVEC_PRINTF_LIKE(1, 2);
+
+// An identifier number as the program's "%d" formats show it: its bit pattern read as int.
+inline int as_printf_int(std::uint32_t value) { return static_cast<int>(static_cast<std::int32_t>(value)); }
+
+}  // namespace chizuvec
