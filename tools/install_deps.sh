@@ -8,6 +8,7 @@ packages=(
     clang libclang-rt-14-dev                  # the sanitizer build and the fuzzers
     libzip-dev                                # reading .zip map files
     libfreetype-dev libfontconfig-dev         # measuring the source line
+    libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev  # their static archives, linked in
     libgtest-dev googletest                   # unit and end-to-end tests
     libbenchmark-dev                          # micro-benchmarks
     fonts-ipaexfont-gothic                    # a Japanese font for measuring and rendering
@@ -16,7 +17,8 @@ packages=(
     zip unzip time hyperfine                  # benchmarks
 )
 if [ "${1:-}" = "--build-only" ]; then
-    packages=(build-essential cmake pkg-config libzip-dev libfreetype-dev libfontconfig-dev fonts-ipaexfont-gothic)
+    packages=(build-essential cmake pkg-config libzip-dev libfreetype-dev libfontconfig-dev
+              libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev fonts-ipaexfont-gothic)
 fi
 
 missing=()
