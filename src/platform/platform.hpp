@@ -76,6 +76,15 @@ void pause_for_key();
 // Hands a finished file to the desktop's viewer, detached; the result is not examined.
 void open_with_desktop(const std::string& path);
 
+// Shared libraries loaded at run time, for a dependency that only some runs need, so the others
+// do not pay for mapping it at start-up. A library stays loaded until the process ends.
+// Opens a library by file name (resolving all its symbols now); nullptr on failure.
+void* load_library(const char* name);
+// The address of an exported function of a library from load_library; nullptr when it has none.
+void* library_symbol(void* library, const char* name);
+// Why the last load_library or library_symbol failed, as the system tells it.
+std::string library_error();
+
 // Measurement of one line of text for the source line of the drawing.
 struct TextExtent {
     long advance = 0;              // advance width in pixels

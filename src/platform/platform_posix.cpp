@@ -1,6 +1,7 @@
 // POSIX stand-ins for the Windows calls: the locale's codeset for the code pages, iconv for the
 // conversions, /proc/self/exe for the executable's place, a monotonic clock for ticks, and
 // xdg-open for handing a file to the desktop.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
@@ -253,6 +254,18 @@ void open_with_desktop(const std::string& path) {
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+}
+
+void* load_library(const char* name) {
+    // Local, so the library's symbols cannot stand in for anything the program itself links.
+    return ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+}
+
+void* library_symbol(void* library, const char* name) { return library != nullptr ? ::dlsym(library, name) : nullptr; }
+
+std::string library_error() {
+    const char* text = ::dlerror();
+    return text != nullptr ? std::string(text) : std::string("unknown error");
 }
 
 }  // namespace chizuvec::platform
