@@ -18,11 +18,11 @@ ZipLibrary load_zip_library(const char* file_name) {
             zip.error = platform::library_error();
             return zip;
         }
-#define CHIZUVEC_ZIP_LOOKUP(name)                                                      \
+#define CHIZUVEC_ZIP_LOOKUP(name)                                                       \
     if (void* address = platform::library_symbol(library, #name); address != nullptr) { \
-        zip.name = reinterpret_cast<decltype(zip.name)>(address);                      \
-    } else if (zip.error.empty()) {                                                    \
-        zip.error = "no function " #name;                                              \
+        zip.name = reinterpret_cast<decltype(zip.name)>(address);                       \
+    } else if (zip.error.empty()) {                                                     \
+        zip.error = "no function " #name;                                               \
     }
         CHIZUVEC_ZIP_FUNCTIONS(CHIZUVEC_ZIP_LOOKUP)
 #undef CHIZUVEC_ZIP_LOOKUP

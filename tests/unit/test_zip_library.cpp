@@ -1,0 +1,115 @@
+// The libzip table: complete when libzip is there, and when it is not (or is not libzip), an
+// archive read fails with one message and leaves nothing behind.
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "mapxml/zip_library.hpp"
+#include "test_support.hpp"
+
+namespace chizuvec {
+namespace {
+
+// The number of table entries that are set.
+int functions_present(const ZipLibrary& zip) {
+    int present = 0;
+#define CHIZUVEC_COUNT_PRESENT(name) present += zip.name != nullptr ? 1 : 0;
+    CHIZUVEC_ZIP_FUNCTIONS(CHIZUVEC_COUNT_PRESENT)
+#undef CHIZUVEC_COUNT_PRESENT
+    return present;
+}
+
+constexpr int kFunctionCount = 0
+#define CHIZUVEC_COUNT_ALL(name) +1
+    CHIZUVEC_ZIP_FUNCTIONS(CHIZUVEC_COUNT_ALL)
+#undef CHIZUVEC_COUNT_ALL
+    ;
+
+std::set<std::string> files_in(const std::filesystem::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
+// A stored archive holding X.xml, written with the linked libzip.
+bool write_small_archive(const std::string& path, const std::string& data) {
+    int error = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (archive == nullptr) return false;
+    zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
+    if (source == nullptr || zip_file_add(archive, "X.xml", source, 0) < 0) {
+        if (source != nullptr) zip_source_free(source);
+        zip_discard(archive);
+        return false;
+    }
+    if (zip_close(archive) != 0) {
+        zip_discard(archive);
+        return false;
+    }
+    return true;
+}
+
+TEST(ZipLibrary, TableOfTheProcessHasEveryFunction) {
+    const ZipLibrary& zip = zip_library();
+    ASSERT_TRUE(zip.usable()) << zip.file_name << ": " << zip.error;
+    EXPECT_EQ(functions_present(zip), kFunctionCount);
+    // Made once: later calls give the same table.
+    EXPECT_EQ(&zip_library(), &zip);
+#ifdef CHIZUVEC_LIBZIP_SONAME
+    // Loading by the SONAME finds the same library a second time.
+    const ZipLibrary again = load_zip_library(CHIZUVEC_LIBZIP_SONAME);
+    ASSERT_TRUE(again.usable()) << again.error;
+    EXPECT_EQ(again.zip_open, zip.zip_open);
+    EXPECT_EQ(again.zip_fread, zip.zip_fread);
+#endif
+}
+
+TEST(ZipLibrary, LibraryMissingOrWithoutTheFunctionsIsUnusable) {
+    struct Case {
+        const char* file_name;
+        const char* reason_contains;
+    };
+    const Case cases[] = {
+        {"libchizuvec-no-such-library.so.9", "libchizuvec-no-such-library.so.9"},
+        // Loads, but is not libzip: the first function looked up is reported.
+        {"libc.so.6", "no function zip_open"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file_name);
+        const ZipLibrary zip = load_zip_library(c.file_name);
+        EXPECT_FALSE(zip.usable());
+        EXPECT_EQ(zip.file_name, c.file_name);
+        EXPECT_NE(zip.error.find(c.reason_contains), std::string::npos) << zip.error;
+        // A partial table is never handed out.
+        EXPECT_EQ(functions_present(zip), 0);
+    }
+}
+
+TEST(ZipLibrary, ExtractionWithoutTheLibraryFailsWithOneLineAndNoFile) {
+    test::TempDir dir;
+    const std::string archive = dir.file("X.zip");
+    ASSERT_TRUE(write_small_archive(archive, "<map/>"));
+
+    const ZipLibrary missing = load_zip_library("libchizuvec-no-such-library.so.9");
+    std::string output = "_tmp000001.xml";
+    testing::internal::CaptureStderr();
+    const int code = extract_zip_entry_using(missing, archive, "X.xml", output);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, kZipLibraryMissing);
+    EXPECT_NE(code, 0);
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(err.rfind("** Error: cannot load libchizuvec-no-such-library.so.9: ", 0), 0u) << err;
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+    EXPECT_EQ(files_in(dir.path), std::set<std::string>{"X.zip"});
+
+    // The same archive reads with the process's own table, so the library was the only fault.
+    output = "_tmp000001.xml";
+    ASSERT_EQ(extract_zip_entry_using(zip_library(), archive, "X.xml", output), 0);
+    EXPECT_EQ(test::read_file(output), "<map/>");
+}
+
+}  // namespace
+}  // namespace chizuvec
