@@ -33,6 +33,11 @@ void IdIndex::insert_first(std::uint32_t id_no, std::uint32_t position) {
     if (sparse.emplace(id_no, position).second) ++size;
 }
 
+void IdIndex::presize(std::uint32_t largest, std::size_t count) {
+    const std::uint64_t limit = std::max<std::uint64_t>(kMinDense, kSlotsPerRecord * (std::uint64_t{count} + 1));
+    if (largest < limit && largest >= dense.size()) dense.resize(std::size_t{largest} + 1, kNoRecord);
+}
+
 std::uint32_t IdIndex::find(std::uint32_t id_no) const {
     if (id_no < dense.size() && dense[id_no] != kNoRecord) return dense[id_no];
     if (sparse.empty()) return kNoRecord;

@@ -3,9 +3,12 @@
 // insert in array order and later inserts of the same number are ignored.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
+
+#include "common/large_array.hpp"
 
 namespace chizuvec {
 
@@ -14,22 +17,27 @@ inline constexpr std::uint32_t kNoRecord = 0xFFFFFFFFu;
 struct IdIndex {
     // Dense table for numbers that are small next to the number of records (the usual case: map
     // files number their elements from 1 up), a hash map for the rest.
-    std::vector<std::uint32_t> dense;
+    LargeArray<std::uint32_t> dense;
     std::unordered_map<std::uint32_t, std::uint32_t> sparse;
     std::uint32_t size = 0;
 
     // Records `position` for `id_no` unless the number is already known.
     void insert_first(std::uint32_t id_no, std::uint32_t position);
+    // Sizes the dense table once for `count` records numbered up to `largest`, when they fit it, so
+    // that it is neither copied nor cleared again as it fills.
+    void presize(std::uint32_t largest, std::size_t count);
     // Position of the first record with this number, or kNoRecord.
     std::uint32_t find(std::uint32_t id_no) const;
     void clear();
 };
 
 // Builds the index of a record array by its `id_no` fields.
-template <typename Record>
-IdIndex build_id_index(const std::vector<Record>& records) {
+template <typename Records>
+IdIndex build_id_index(const Records& records) {
     IdIndex index;
-    index.dense.reserve(records.size() + 1);
+    std::uint32_t largest = 0;
+    for (const auto& record : records) largest = record.id_no > largest ? record.id_no : largest;
+    index.presize(largest, records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
         index.insert_first(records[i].id_no, static_cast<std::uint32_t>(i));
     }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/large_array.hpp"
+
 namespace chizuvec {
 
 struct MapPoint {
@@ -49,12 +51,12 @@ struct Parcel {
 };
 
 struct MapDataset {
-    std::vector<MapPoint> points;
-    std::vector<MapCurve> curves;
-    std::vector<MapSurface> surfaces;
-    std::vector<std::uint32_t> ring_curves;  // curve numbers of every ring, end to end
-    std::vector<Parcel> parcels;
-    std::vector<std::uint32_t> vertex_index_list;  // positions in points, the outlines end to end
+    LargeArray<MapPoint> points;
+    LargeArray<MapCurve> curves;
+    LargeArray<MapSurface> surfaces;
+    LargeArray<std::uint32_t> ring_curves;  // curve numbers of every ring, end to end
+    LargeArray<Parcel> parcels;
+    LargeArray<std::uint32_t> vertex_index_list;  // positions in points, the outlines end to end
 
     std::uint32_t max_ring_curves = 0;
     std::uint32_t max_point_no = 0;

@@ -158,18 +158,10 @@ double coordinate(std::string_view rest, std::string_view close_tag) {
     return parse_decimal(rest);
 }
 
-// Capacity for `count` elements, announced to the system as one large array.
+// Arrays grow in steps of their own, never by single elements however small they start.
 template <typename T>
-void reserve_array(std::vector<T>& array, std::size_t count) {
-    array.reserve(count);
-    platform::advise_large_array(array.data(), array.capacity() * sizeof(T));
-}
-
-// Arrays grow in large steps of their own rather than by push_back's, so each new block gets the
-// large-array hint too.
-template <typename T>
-void append(std::vector<T>& array, const T& value) {
-    if (array.size() == array.capacity()) reserve_array(array, array.capacity() * 2 + 1024);
+void append(LargeArray<T>& array, const T& value) {
+    if (array.size() == array.capacity()) array.reserve(array.capacity() * 2 + 1024);
     array.push_back(value);
 }
 
@@ -178,11 +170,11 @@ void append(std::vector<T>& array, const T& value) {
 // Reserving beyond what is filled costs address space, not memory.
 void reserve_for_file(MapDataset& dataset, std::int64_t file_bytes) {
     const auto bytes = static_cast<std::size_t>(file_bytes > 0 ? file_bytes : 0);
-    reserve_array(dataset.points, 1000 + bytes / 512);
-    reserve_array(dataset.curves, 5000 + bytes / 256);
-    reserve_array(dataset.surfaces, 500 + bytes / 2048);
-    reserve_array(dataset.ring_curves, 5000 + bytes / 512);
-    reserve_array(dataset.parcels, 500 + bytes / 2048);
+    dataset.points.reserve(1000 + bytes / 512);
+    dataset.curves.reserve(5000 + bytes / 256);
+    dataset.surfaces.reserve(500 + bytes / 2048);
+    dataset.ring_curves.reserve(5000 + bytes / 512);
+    dataset.parcels.reserve(500 + bytes / 2048);
 }
 
 void raise(std::uint32_t& maximum, std::uint32_t value) {
@@ -393,6 +385,8 @@ int read_text_file(const std::string& text_path, MapDataset& dataset, MapHeader&
         reserve_for_file(dataset, platform::file_size(text_path));
         if (read_head(lines, header)) {
             ReadState state{lines, dataset, {}, {}, 0.0};
+            // Parcels are numbered from 1 up in every known map file: one table, never copied.
+            state.parcel_index.dense.reserve(dataset.parcels.capacity() + 1);
             read_sections(state);
         }
         return kReadOk;

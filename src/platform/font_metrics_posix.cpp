@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "common/sanitizer.hpp"
 #include "platform/platform.hpp"
 
 namespace chizuvec::platform {
@@ -110,12 +111,7 @@ bool measure_text(std::string_view text, std::string_view face, std::uint32_t pi
 
 }  // namespace chizuvec::platform
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CHIZUVEC_LEAK_CHECKED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(CHIZUVEC_LEAK_CHECKED)
+#if defined(CHIZUVEC_ADDRESS_CHECKED)
 // fontconfig keeps part of its parsed configuration unreachable for the life of the process; that
 // is its own one-time cost, not a leak of ours.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

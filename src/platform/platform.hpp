@@ -49,9 +49,11 @@ bool set_file_time(const std::string& path, std::int64_t unix_seconds);
 // Size of a file in bytes, or -1 when it cannot be opened.
 std::int64_t file_size(const std::string& path);
 
-// Hint that a large array will be filled: where the system offers huge pages, its memory is then
-// mapped in 2 MiB steps rather than one 4 KiB page fault at a time. Does nothing elsewhere.
-void advise_large_array(void* data, std::size_t bytes);
+// A block of `bytes` (at least 2 MiB) for an array that will be filled from its start: aligned to
+// 2 MiB and, where the system offers huge pages, mapped in 2 MiB steps rather than one 4 KiB page
+// fault at a time. nullptr when memory is short. Only free_large_block releases it.
+void* allocate_large_block(std::size_t bytes);
+void free_large_block(void* block, std::size_t bytes);
 
 // Creates a file that must not exist yet and opens it for writing bytes unchanged; an existing file
 // is never opened or replaced. Returns a handle (>= 0), kFileExists when the name is taken, or

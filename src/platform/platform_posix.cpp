@@ -156,19 +156,28 @@ std::int64_t file_size(const std::string& path) {
     return static_cast<std::int64_t>(st.st_size);
 }
 
-void advise_large_array(void* data, std::size_t bytes) {
-#if defined(MADV_HUGEPAGE)
-    // A smaller array cannot hold an aligned huge page; the hint would only split its mapping.
+void* allocate_large_block(std::size_t bytes) {
     constexpr std::size_t kHugePage = std::size_t{2} << 20;
-    if (data == nullptr || bytes < kHugePage) return;
-    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const auto first = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
-    const auto last = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
-    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-    (void)data;
-    (void)bytes;
+    if (bytes == 0 || bytes > static_cast<std::size_t>(-1) - 2 * kHugePage) return nullptr;
+    const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    // One huge page more than needed, so an aligned start lies inside; the ends are given back.
+    void* const mapped = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    const auto raw = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t start = (raw + kHugePage - 1) / kHugePage * kHugePage;
+    if (start > raw) ::munmap(mapped, start - raw);
+    if (raw + kHugePage > start) ::munmap(reinterpret_cast<void*>(start + length), raw + kHugePage - start);
+#if defined(MADV_HUGEPAGE)
+    // Only a hint: where huge pages are off, the block is ordinary memory.
+    ::madvise(reinterpret_cast<void*>(start), length, MADV_HUGEPAGE);
 #endif
+    return reinterpret_cast<void*>(start);
+}
+
+void free_large_block(void* block, std::size_t bytes) {
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    if (block == nullptr) return;
+    ::munmap(block, (bytes + kHugePage - 1) / kHugePage * kHugePage);
 }
 
 int create_new_file(const std::string& path) {

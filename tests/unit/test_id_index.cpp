@@ -48,13 +48,14 @@ TEST(IdIndex, MixedSmallAndHugeNumbersInAnyOrder) {
     expect_like_a_scan(records_of(numbers), {0, 5001, 999999, 1000001, 0xFFFFFFFFu});
 }
 
-// A number that went to the hash map while the table was small must keep its first position when the
-// table later grows past it and the number comes again.
+// Inserted one by one, as the reader does: a number that went to the hash map while the table was
+// small must keep its first position when the table later grows past it and the number comes again.
 TEST(IdIndex, NumberStoredSparseStaysFirstWhenTheDenseRangeGrowsPastIt) {
     std::vector<std::uint32_t> numbers = {10000};
     for (std::uint32_t n = 1; n <= 12000; ++n) numbers.push_back(n);
-    const auto records = records_of(numbers);
-    const IdIndex index = build_id_index(records);
+    IdIndex index;
+    for (std::size_t i = 0; i < numbers.size(); ++i) index.insert_first(numbers[i], static_cast<std::uint32_t>(i));
+    ASSERT_EQ(index.sparse.count(10000), 1u) << "the early number should have gone to the hash map";
     ASSERT_GT(index.dense.size(), 10000u) << "the table should have grown past the early number";
     EXPECT_EQ(index.find(10000), 0u);
     EXPECT_EQ(index.find(9999), 9999u);

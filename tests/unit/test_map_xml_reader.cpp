@@ -110,7 +110,7 @@ TEST(MapXmlReader, SurfaceKeepsRunOfItsLastRing) {
                                  "</zmn:GM_Surface>\n<zmn:GM_Surface id=\"F3\">\n</zmn:GM_Surface>\n";
     const Loaded m = load(kHead + spatial(surfaces));
     ASSERT_EQ(m.dataset.surface_count(), 2u);
-    EXPECT_EQ(m.dataset.ring_curves, (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(m.dataset.ring_curves, (LargeArray<std::uint32_t>{1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(m.dataset.surfaces[0].first_ref, 4u);
     EXPECT_EQ(m.dataset.surfaces[0].last_ref, 6u);
     EXPECT_GT(m.dataset.surfaces[1].first_ref, m.dataset.surfaces[1].last_ref);  // no ring: empty run

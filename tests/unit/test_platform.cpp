@@ -5,11 +5,14 @@
 #include <chrono>
 #include <clocale>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
 
+#include "common/large_array.hpp"
 #include "platform/platform.hpp"
 #include "test_support.hpp"
 
@@ -159,6 +162,29 @@ TEST(Platform, ClocksNeverGoBackwards) {
 
 // With a pipe that stays open as standard input, a pause that waited for a key would block; it must
 // return at once instead.
+// Large blocks start on a 2 MiB boundary and every byte of them is usable; arrays of them keep
+// their contents when they grow from ordinary memory into blocks and from block to block.
+TEST(Platform, LargeBlocksAreAlignedWritableAndHoldGrowingArrays) {
+    constexpr std::size_t kBytes = (std::size_t{5} << 20) + 123;
+    auto* block = static_cast<unsigned char*>(allocate_large_block(kBytes));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % (std::size_t{2} << 20), 0u);
+    std::memset(block, 0xA5, kBytes);
+    EXPECT_EQ(block[0], 0xA5);
+    EXPECT_EQ(block[kBytes - 1], 0xA5);
+    free_large_block(block, kBytes);
+    EXPECT_EQ(allocate_large_block(0), nullptr);
+    EXPECT_EQ(allocate_large_block(static_cast<std::size_t>(-1)), nullptr);
+
+    LargeArray<std::uint32_t> numbers;
+    for (std::uint32_t i = 0; i < 3000000; ++i) numbers.push_back(i * 7u);
+    for (std::uint32_t i = 0; i < 3000000; i += 99991) EXPECT_EQ(numbers[i], i * 7u) << i;
+    LargeArray<std::uint32_t> copy = numbers;
+    numbers.clear();
+    numbers.shrink_to_fit();
+    EXPECT_EQ(copy.back(), 2999999u * 7u);
+}
+
 TEST(Platform, PauseReturnsAtOnceWhenInputIsNotATerminal) {
     int pipe_ends[2];
     ASSERT_EQ(::pipe(pipe_ends), 0);

@@ -20,7 +20,7 @@ using test::CapturedFile;
 constexpr double kMax = 1.7976931348623157e308;
 constexpr std::uint32_t kUntouched = 777;
 
-using Entries = std::vector<std::uint32_t>;
+using Entries = LargeArray<std::uint32_t>;
 
 // Points numbered 100 + k and stored in reverse, so a point's array position never equals its
 // number: entries must hold positions.

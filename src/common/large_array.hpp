@@ -1,0 +1,59 @@
+// Storage for the arrays that grow with the map file. Large blocks come from the platform's page
+// allocator, aligned so that the system can back them with huge pages: a map file touches
+// megabytes of fresh memory, and one fault per 4 KiB page costs more than the parsing of it on a
+// virtual machine.
+#pragma once
+
+#include <cstddef>
+#include <new>
+#include <vector>
+
+#include "common/sanitizer.hpp"
+#include "platform/platform.hpp"
+
+namespace chizuvec {
+
+// Blocks smaller than one huge page gain nothing from the page allocator. Under AddressSanitizer
+// every block comes from operator new, whose bounds it checks.
+#if defined(CHIZUVEC_ADDRESS_CHECKED)
+inline constexpr std::size_t kLargeArrayBytes = static_cast<std::size_t>(-1);
+#else
+inline constexpr std::size_t kLargeArrayBytes = std::size_t{2} << 20;
+#endif
+
+template <typename T>
+struct LargeArrayAllocator {
+    using value_type = T;
+
+    LargeArrayAllocator() = default;
+    template <typename U>
+    LargeArrayAllocator(const LargeArrayAllocator<U>&) noexcept {}
+
+    T* allocate(std::size_t count) {
+        if (count > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+        const std::size_t bytes = count * sizeof(T);
+        if (bytes < kLargeArrayBytes) return static_cast<T*>(::operator new(bytes));
+        void* block = platform::allocate_large_block(bytes);
+        if (block == nullptr) throw std::bad_alloc();
+        return static_cast<T*>(block);
+    }
+
+    void deallocate(T* data, std::size_t count) noexcept {
+        const std::size_t bytes = count * sizeof(T);
+        if (bytes < kLargeArrayBytes) {
+            ::operator delete(data);
+        } else {
+            platform::free_large_block(data, bytes);
+        }
+    }
+
+    template <typename U>
+    bool operator==(const LargeArrayAllocator<U>&) const noexcept {
+        return true;
+    }
+};
+
+template <typename T>
+using LargeArray = std::vector<T, LargeArrayAllocator<T>>;
+
+}  // namespace chizuvec
