@@ -1,11 +1,18 @@
 // The built program must not ask the dynamic loader for libzip at start-up when it loads libzip on
-// demand: plain map files are the common input and should not pay for mapping it.
+// demand: plain map files are the common input and should not pay for mapping it. An archive read
+// without a usable libzip must then fail as any other extraction failure does.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <zip.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "cli_support.hpp"
+#include "mapxml/map_xml_reader.hpp"
+#include "mapxml/zip_library.hpp"
 
 namespace chizuvec::test {
 namespace {
@@ -45,6 +52,55 @@ TEST(CliLibzip, ProgramDoesNotNeedLibzipAtStartUp) {
         EXPECT_EQ(name.find("libzip"), std::string::npos) << name;
         EXPECT_NE(name, soname);
     }
+}
+
+// An archive holding `data` as its one entry, `entry_name`.
+bool write_sample_archive(const std::string& path, const std::string& entry_name, const std::string& data) {
+    int error = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (archive == nullptr) return false;
+    zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
+    if (source == nullptr || zip_file_add(archive, entry_name.c_str(), source, 0) < 0) {
+        if (source != nullptr) zip_source_free(source);
+        zip_discard(archive);
+        return false;
+    }
+    if (zip_close(archive) != 0) {
+        zip_discard(archive);
+        return false;
+    }
+    return true;
+}
+
+TEST(CliLibzip, ArchiveWithoutAUsableLibzipFailsWithItsReasonAndNoTemporaryFile) {
+    const std::string soname = CHIZUVEC_LIBZIP_SONAME;
+    if (soname.empty()) GTEST_SKIP() << "this build links libzip directly";
+    ProgramDir program;
+    const std::string map = read_file(sample_map_path());
+    ASSERT_TRUE(write_sample_archive(program.file("sample.zip"), "sample.xml", map));
+    // The control run: the archive itself is sound.
+    const RunResult good = program.run({"sample.zip"});
+    ASSERT_EQ(good.exit_code, 0) << good.err;
+
+    // A file of the library's name that is no library, found first through the search path.
+    std::filesystem::create_directory(program.file("fake"));
+    program.write("fake/" + soname, "not a shared library\n");
+    const RunResult bad = program.run({"sample.zip"}, "", {"LD_LIBRARY_PATH=" + program.file("fake")});
+    EXPECT_EQ(bad.exit_code, 1);
+    EXPECT_EQ(bad.out, "");
+    const std::string first_line = "** Error: cannot load " + soname + ": ";
+    ASSERT_EQ(bad.err.rfind(first_line, 0), 0u) << bad.err;
+    const auto first_end = bad.err.find('\n');
+    ASSERT_NE(first_end, std::string::npos);
+    EXPECT_GT(first_end, first_line.size()) << "no reason given: " << bad.err;
+    EXPECT_EQ(bad.err.substr(first_end + 1), "** Error: ZIP error code " + std::to_string(kZipLibraryMissing) +
+                                                 "\n** Error: code=" + std::to_string(kReadZipFailed) + "\n");
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(program.dir.path)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("_tmp", 0) == 0) left.push_back(name);
+    }
+    EXPECT_TRUE(left.empty());
 }
 
 }  // namespace
