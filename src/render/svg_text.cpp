@@ -60,7 +60,7 @@ bool flush_output(SvgOutput& out) {
     return !out.failed;
 }
 
-void put(SvgOutput& out, std::string_view bytes) {
+void put_spilling(SvgOutput& out, std::string_view bytes) {
     while (!bytes.empty() && !out.failed) {
         const std::size_t n = std::min(bytes.size(), out.capacity - out.used);
         std::memcpy(out.buffer.get() + out.used, bytes.data(), n);
@@ -70,13 +70,10 @@ void put(SvgOutput& out, std::string_view bytes) {
     }
 }
 
-void put_int(SvgOutput& out, std::int64_t value) {
-    constexpr std::size_t kMaxDigits = 24;
-    if (out.capacity - out.used < kMaxDigits) flush_output(out);
+void put_int_after_flush(SvgOutput& out, std::int64_t value) {
+    flush_output(out);
     if (out.failed) return;
-    char* begin = out.buffer.get() + out.used;
-    const auto result = std::to_chars(begin, begin + kMaxDigits, value);
-    out.used += static_cast<std::size_t>(result.ptr - begin);
+    put_int(out, value);
 }
 
 // ---- Parcel kinds -----------------------------------------------------------------------------------

@@ -4,9 +4,11 @@
 // writes nothing to the dataset.
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,10 +36,33 @@ struct SvgOutput {
 };
 
 SvgOutput make_output(std::FILE* file, std::string* sink, std::size_t capacity = kOutputBufferSize);
-void put(SvgOutput& out, std::string_view bytes);
-void put_int(SvgOutput& out, std::int64_t value);
 // Hands the buffered bytes on; false once any write has failed.
 bool flush_output(SvgOutput& out);
+// The buffer-filling halves of put and put_int, for when the bytes may not fit.
+void put_spilling(SvgOutput& out, std::string_view bytes);
+void put_int_after_flush(SvgOutput& out, std::int64_t value);
+
+// A drawing writes a few pieces per point; the common case (room in the buffer) is inline. Bytes
+// put after a failed write are dropped with the buffer at the next flush.
+inline void put(SvgOutput& out, std::string_view bytes) {
+    if (bytes.size() < out.capacity - out.used) {
+        if (!bytes.empty()) std::memcpy(out.buffer.get() + out.used, bytes.data(), bytes.size());
+        out.used += bytes.size();
+    } else {
+        put_spilling(out, bytes);
+    }
+}
+
+inline constexpr std::size_t kMaxIntChars = 24;
+
+inline void put_int(SvgOutput& out, std::int64_t value) {
+    if (out.capacity - out.used < kMaxIntChars) {
+        put_int_after_flush(out, value);
+        return;
+    }
+    char* const begin = out.buffer.get() + out.used;
+    out.used += static_cast<std::size_t>(std::to_chars(begin, begin + kMaxIntChars, value).ptr - begin);
+}
 
 // ---- Layout -----------------------------------------------------------------------------------------
 
