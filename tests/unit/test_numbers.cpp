@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -34,6 +36,33 @@ TEST(IdNumber, FirstDigitRunCappedAtTheLargestNumber) {
         {"H123456789012345678901234567890", kMax},
     };
     for (const auto& c : cases) EXPECT_EQ(parse_id_number(c.text), c.expected) << c.text;
+}
+
+// Digit runs of every length up to 24, at every offset, against a digit-by-digit reading: the
+// reading takes eight digits at a time where it can, and must agree at every boundary.
+TEST(IdNumber, AgreesWithADigitByDigitReadingForRunsOfAnyLength) {
+    const auto reference = [](std::string_view text) {
+        std::size_t pos = text.find_first_of("0123456789");
+        std::uint64_t value = 0;
+        for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+            value = std::min<std::uint64_t>(value * 10 + static_cast<std::uint64_t>(text[pos] - '0'), 1ull << 32);
+        }
+        return value > kMax ? kMax : static_cast<std::uint32_t>(value);
+    };
+    std::uint64_t seed = 12345;
+    const auto next = [&seed]() { return (seed = seed * 6364136223846793005ull + 1442695040888963407ull) >> 33; };
+    for (int round = 0; round < 20000; ++round) {
+        std::string text(static_cast<std::size_t>(next() % 4), 'P');
+        const std::size_t digits = next() % 25;
+        for (std::size_t i = 0; i < digits; ++i) text += static_cast<char>('0' + next() % 10);
+        if (next() % 3 == 0) text += "\"/>" + std::to_string(next());
+        if (next() % 5 == 0) text += static_cast<char>('0' + 10 + next() % 6);  // ':' to '?' after the run
+        ASSERT_EQ(parse_id_number(text), reference(text)) << text;
+    }
+    for (const std::string_view text : {"4294967295", "04294967295", "000000004294967295", "99999999", "999999999",
+                                        "4294967296", "12345678:", "1234567/8", "00000000" "00000001"}) {
+        EXPECT_EQ(parse_id_number(text), reference(text)) << text;
+    }
 }
 
 TEST(Decimal, ReadsTheLeadingNumberLikeStrtodInTheCLocale) {
