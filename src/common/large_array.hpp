@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -13,12 +14,13 @@
 
 namespace chizuvec {
 
-// Blocks smaller than one huge page gain nothing from the page allocator. Under AddressSanitizer
-// every block comes from operator new, whose bounds it checks.
+// From this size on a block is cheaper as one huge page than as the 4 KiB pages it fills, even
+// when only part of the huge page is used. Under AddressSanitizer every block comes from operator
+// new, whose bounds it checks.
 #if defined(CHIZUVEC_ADDRESS_CHECKED)
 inline constexpr std::size_t kLargeArrayBytes = static_cast<std::size_t>(-1);
 #else
-inline constexpr std::size_t kLargeArrayBytes = std::size_t{2} << 20;
+inline constexpr std::size_t kLargeArrayBytes = std::size_t{128} << 10;
 #endif
 
 template <typename T>
@@ -55,5 +57,16 @@ struct LargeArrayAllocator {
 
 template <typename T>
 using LargeArray = std::vector<T, LargeArrayAllocator<T>>;
+
+// A byte buffer from the same allocator, not zeroed: its bytes are written before they are read.
+struct LargeBufferRelease {
+    std::size_t bytes = 0;
+    void operator()(char* data) const noexcept { LargeArrayAllocator<char>().deallocate(data, bytes); }
+};
+using LargeBuffer = std::unique_ptr<char[], LargeBufferRelease>;
+
+inline LargeBuffer make_large_buffer(std::size_t bytes) {
+    return LargeBuffer(LargeArrayAllocator<char>().allocate(bytes), LargeBufferRelease{bytes});
+}
 
 }  // namespace chizuvec

@@ -230,8 +230,7 @@ LineReader::~LineReader() { close_line_reader(*this); }
 bool open_line_reader(LineReader& reader, const std::string& path, std::size_t chunk_size) {
     close_line_reader(reader);
     reader.read_size = std::max<std::size_t>(chunk_size, 1);
-    // Not zeroed: only the bytes read are ever looked at.
-    reader.chunk = std::make_unique_for_overwrite<char[]>(reader.read_size + kWindow);
+    reader.chunk = make_large_buffer(reader.read_size + kWindow);
     reader.begin = 0;
     reader.end = 0;
     reader.at_eof = false;

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/large_array.hpp"
+
 namespace chizuvec {
 
 // A line is at most this many bytes; a longer one comes back in pieces of this size.
@@ -21,7 +23,7 @@ struct LineReader {
     std::FILE* file = nullptr;
     // Raw bytes of the file, CR LF untranslated: a line's text is the same bytes without the CR
     // before its LF, so lines are served in place. The unread tail moves to the front before a refill.
-    std::unique_ptr<char[]> chunk;  // read_size bytes and room for the tail kept from before
+    LargeBuffer chunk;              // read_size bytes and room for the tail kept from before
     std::size_t read_size = 0;      // bytes asked of the file per refill
     std::size_t begin = 0;          // first unread byte of chunk
     std::size_t end = 0;            // end of the valid bytes of chunk

@@ -44,7 +44,7 @@ SvgOutput make_output(std::FILE* file, std::string* sink, std::size_t capacity) 
     out.file = file;
     out.sink = sink;
     out.capacity = std::max<std::size_t>(capacity, 64);
-    out.buffer = std::make_unique_for_overwrite<char[]>(out.capacity);  // not zeroed: written before read
+    out.buffer = make_large_buffer(out.capacity);
     return out;
 }
 

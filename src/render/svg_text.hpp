@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/large_array.hpp"
 #include "config/render_settings.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "mapxml/map_dataset.hpp"
@@ -29,7 +30,7 @@ inline constexpr std::size_t kOutputBufferSize = std::size_t{256} << 10;  // few
 struct SvgOutput {
     std::FILE* file = nullptr;
     std::string* sink = nullptr;
-    std::unique_ptr<char[]> buffer;
+    LargeBuffer buffer;
     std::size_t capacity = 0;
     std::size_t used = 0;
     bool failed = false;
