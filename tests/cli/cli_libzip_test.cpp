@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli_support.hpp"
+#include "test_archive.hpp"
 #include "mapxml/map_xml_reader.hpp"
 #include "mapxml/zip_library.hpp"
 
@@ -54,30 +55,12 @@ TEST(CliLibzip, ProgramDoesNotNeedLibzipAtStartUp) {
     }
 }
 
-// An archive holding `data` as its one entry, `entry_name`.
-bool write_sample_archive(const std::string& path, const std::string& entry_name, const std::string& data) {
-    int error = 0;
-    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (archive == nullptr) return false;
-    zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
-    if (source == nullptr || zip_file_add(archive, entry_name.c_str(), source, 0) < 0) {
-        if (source != nullptr) zip_source_free(source);
-        zip_discard(archive);
-        return false;
-    }
-    if (zip_close(archive) != 0) {
-        zip_discard(archive);
-        return false;
-    }
-    return true;
-}
-
 TEST(CliLibzip, ArchiveWithoutAUsableLibzipFailsWithItsReasonAndNoTemporaryFile) {
     const std::string soname = CHIZUVEC_LIBZIP_SONAME;
     if (soname.empty()) GTEST_SKIP() << "this build links libzip directly";
     ProgramDir program;
     const std::string map = read_file(sample_map_path());
-    ASSERT_TRUE(write_sample_archive(program.file("sample.zip"), "sample.xml", map));
+    ASSERT_TRUE(write_archive(program.file("sample.zip"), "sample.xml", map));
     // The control run: the archive itself is sound.
     const RunResult good = program.run({"sample.zip"});
     ASSERT_EQ(good.exit_code, 0) << good.err;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "mapxml/zip_library.hpp"
+#include "test_archive.hpp"
 #include "test_support.hpp"
 
 namespace chizuvec {
@@ -32,24 +33,6 @@ std::set<std::string> files_in(const std::filesystem::path& dir) {
     std::set<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
     return names;
-}
-
-// A stored archive holding X.xml, written with the linked libzip.
-bool write_small_archive(const std::string& path, const std::string& data) {
-    int error = 0;
-    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (archive == nullptr) return false;
-    zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
-    if (source == nullptr || zip_file_add(archive, "X.xml", source, 0) < 0) {
-        if (source != nullptr) zip_source_free(source);
-        zip_discard(archive);
-        return false;
-    }
-    if (zip_close(archive) != 0) {
-        zip_discard(archive);
-        return false;
-    }
-    return true;
 }
 
 TEST(ZipLibrary, TableOfTheProcessHasEveryFunction) {
@@ -91,7 +74,7 @@ TEST(ZipLibrary, LibraryMissingOrWithoutTheFunctionsIsUnusable) {
 TEST(ZipLibrary, ExtractionWithoutTheLibraryFailsWithOneLineAndNoFile) {
     test::TempDir dir;
     const std::string archive = dir.file("X.zip");
-    ASSERT_TRUE(write_small_archive(archive, "<map/>"));
+    ASSERT_TRUE(test::write_archive(archive, "X.xml", "<map/>"));
 
     const ZipLibrary missing = load_zip_library("libchizuvec-no-such-library.so.9");
     std::string output = "_tmp000001.xml";
