@@ -1,7 +1,7 @@
-// Storage for the arrays that grow with the map file. Large blocks come from the platform's page
-// allocator, aligned so that the system can back them with huge pages: a map file touches
-// megabytes of fresh memory, and one fault per 4 KiB page costs more than the parsing of it on a
-// virtual machine.
+// Storage for the arrays that grow with the map file and for the read and write buffers. Large
+// blocks come from the platform's page allocator, aligned so that the system can back them with
+// huge pages: a map file fills megabytes of fresh memory, and on a virtual machine each 4 KiB page
+// fault costs about as much as reading a few hundred lines.
 #pragma once
 
 #include <cstddef>
