@@ -165,16 +165,26 @@ void append(LargeArray<T>& array, const T& value) {
     array.push_back(value);
 }
 
+// A first capacity is only a head start: where the system refuses it (a limit on address space,
+// say) the array grows as it fills instead.
+template <typename T>
+void reserve_if_possible(LargeArray<T>& array, std::size_t count) {
+    try {
+        array.reserve(count);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 // First capacities from the file size, by bytes per element well below those of real and generated
 // map files, so that arrays seldom grow: growing copies an array and holds two of them for a while.
 // Reserving beyond what is filled costs address space, not memory.
 void reserve_for_file(MapDataset& dataset, std::int64_t file_bytes) {
     const auto bytes = static_cast<std::size_t>(file_bytes > 0 ? file_bytes : 0);
-    dataset.points.reserve(1000 + bytes / 512);
-    dataset.curves.reserve(5000 + bytes / 256);
-    dataset.surfaces.reserve(500 + bytes / 2048);
-    dataset.ring_curves.reserve(5000 + bytes / 512);
-    dataset.parcels.reserve(500 + bytes / 2048);
+    reserve_if_possible(dataset.points, 1000 + bytes / 512);
+    reserve_if_possible(dataset.curves, 5000 + bytes / 256);
+    reserve_if_possible(dataset.surfaces, 500 + bytes / 2048);
+    reserve_if_possible(dataset.ring_curves, 5000 + bytes / 512);
+    reserve_if_possible(dataset.parcels, 500 + bytes / 2048);
 }
 
 void raise(std::uint32_t& maximum, std::uint32_t value) {
@@ -386,7 +396,7 @@ int read_text_file(const std::string& text_path, MapDataset& dataset, MapHeader&
         if (read_head(lines, header)) {
             ReadState state{lines, dataset, {}, {}, 0.0};
             // Parcels are numbered from 1 up in every known map file: one table, never copied.
-            state.parcel_index.dense.reserve(dataset.parcels.capacity() + 1);
+            reserve_if_possible(state.parcel_index.dense, dataset.parcels.capacity() + 1);
             read_sections(state);
         }
         return kReadOk;

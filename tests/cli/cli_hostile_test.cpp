@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cli_support.hpp"
+#include "common/sanitizer.hpp"
 
 namespace chizuvec::test {
 namespace {
@@ -229,6 +230,28 @@ TEST(CliHostile, HugeLinesAndRingCountsStayFast) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "map.xml" + kSampleCounts);
+}
+
+// The reader sizes its arrays from the file size. A file far larger than its content (here the
+// sample followed by a 256 MB hole) under a limit on address space must still read as its content
+// does: a first capacity the system refuses is no reason to give up.
+TEST(CliHostile, AddressSpaceLimitBelowTheFileSizeStillReads) {
+#if defined(CHIZUVEC_ADDRESS_CHECKED)
+    GTEST_SKIP() << "AddressSanitizer cannot start under a limit on address space";
+#endif
+    const std::string sample = read_file(sample_map_path());
+    ProgramDir reference;
+    reference.write("big.xml", sample);
+    ASSERT_EQ(reference.run({"big.xml", "out.svg"}).exit_code, 0);
+
+    ProgramDir program;
+    program.write("big.xml", sample);
+    std::filesystem::resize_file(program.file("big.xml"), std::uintmax_t{256} << 20);
+    const std::string command = "cd '" + program.dir.path.string() +
+                                "' && ulimit -v 40000 && ./Chizuvec big.xml out.svg >out.txt 2>err.txt </dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0) << read_file(program.file("err.txt"));
+    EXPECT_EQ(read_file(program.file("err.txt")), "big.xml" + kSampleCounts);
+    EXPECT_EQ(read_file(program.file("out.svg")), read_file(reference.file("out.svg")));
 }
 
 TEST(CliHostile, ArchivesThatCannotBeReadFailCleanly) {
