@@ -54,6 +54,11 @@ const char* iconv_name(std::uint32_t code_page) {
     }
 }
 
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// `value` rounded up to a multiple of the huge page: the length of a large block as it was mapped.
+std::size_t whole_huge_pages(std::size_t value) { return (value + kHugePage - 1) / kHugePage * kHugePage; }
+
 }  // namespace
 
 std::uint32_t ansi_code_page() { return locale_code_page(); }
@@ -157,16 +162,15 @@ std::int64_t file_size(const std::string& path) {
 }
 
 void* allocate_large_block(std::size_t bytes) {
-    constexpr std::size_t kHugePage = std::size_t{2} << 20;
     if (bytes == 0 || bytes > static_cast<std::size_t>(-1) - 2 * kHugePage) return nullptr;
-    const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    const std::size_t length = whole_huge_pages(bytes);
     // One huge page more than needed, so an aligned start lies inside; the ends are given back.
     void* const mapped = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) return nullptr;
     const auto raw = reinterpret_cast<std::uintptr_t>(mapped);
-    const std::uintptr_t start = (raw + kHugePage - 1) / kHugePage * kHugePage;
+    const std::uintptr_t start = whole_huge_pages(raw);
     if (start > raw) ::munmap(mapped, start - raw);
-    if (raw + kHugePage > start) ::munmap(reinterpret_cast<void*>(start + length), raw + kHugePage - start);
+    ::munmap(reinterpret_cast<void*>(start + length), raw + kHugePage - start);
 #if defined(MADV_HUGEPAGE)
     // Only a hint: where huge pages are off, the block is ordinary memory.
     ::madvise(reinterpret_cast<void*>(start), length, MADV_HUGEPAGE);
@@ -175,9 +179,7 @@ void* allocate_large_block(std::size_t bytes) {
 }
 
 void free_large_block(void* block, std::size_t bytes) {
-    constexpr std::size_t kHugePage = std::size_t{2} << 20;
-    if (block == nullptr) return;
-    ::munmap(block, (bytes + kHugePage - 1) / kHugePage * kHugePage);
+    if (block != nullptr) ::munmap(block, whole_huge_pages(bytes));
 }
 
 int create_new_file(const std::string& path) {
