@@ -89,23 +89,8 @@ void write_labels(SvgOutput& out, const MapDataset& dataset, std::string_view ma
 
 void write_title(SvgOutput& out, std::string_view input_path, std::string_view map_no, const MapHeader& header,
                  const RenderSettings& settings) {
-    // The whole text of the title, from 【 to ＞; only its fixed characters are not from outside.
-    std::string text = "【";
-    append_map_field(text, header.municipality_name);
-    text += "】　〔";
-    append_map_field(text, header.map_name);
-    text += "〕　&quot;";
-    append_xml_escaped(text, platform::path_file_name(input_path));
-    text += "&quot;";
-    if (!map_no.empty()) {
-        text += "　（";
-        append_map_text(text, map_no, false);
-        text += "）";
-    }
-    text += "　＜";
-    append_map_field(text, header.coord_system);
-    text += "＞";
-
+    std::string file_name;
+    append_xml_escaped(file_name, platform::path_file_name(input_path));
     put(out, "<text x=\"");
     put_int(out, settings.svg_viewbox_marginx);
     put(out, "\" y=\"");
@@ -114,9 +99,24 @@ void write_title(SvgOutput& out, std::string_view input_path, std::string_view m
     put(out, field_view(settings.svg_font_title));
     put(out, ",sans-serif\" font-size=\"");
     put_int(out, settings.svg_font_size_title);
-    put(out, "\">");
-    put(out, text);
-    put(out, "</text>");
+    put(out, "\">【");
+    put_map_field(out, header.municipality_name);
+    put(out, "】　〔");
+    put_map_field(out, header.map_name);
+    put(out, "〕　&quot;");
+    put(out, file_name);
+    put(out, "&quot;");
+    if (!map_no.empty()) {
+        // The number selects sheets by their stored text, so it is written as a map text.
+        std::string number;
+        append_map_text(number, map_no, false);
+        put(out, "　（");
+        put(out, number);
+        put(out, "）");
+    }
+    put(out, "　＜");
+    put_map_field(out, header.coord_system);
+    put(out, "＞</text>");
     put(out, kLineEnd);
 }
 

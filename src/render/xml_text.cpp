@@ -1,5 +1,6 @@
 #include "render/xml_text.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "common/utf8.hpp"
