@@ -1,6 +1,6 @@
 // Writes the drawing: a bare SVG document, or an XHTML page carrying the same SVG inline. Owns the
-// output file, the page layout, the mapping of map coordinates to drawing coordinates, the document
-// skeleton and the parcel polygons; svg_text.hpp supplies the elements that carry text.
+// output file, the document skeleton, the drawing coordinates of the points and the parcel polygons;
+// the page geometry comes from svg_layout.hpp and the elements that carry text from svg_text.hpp.
 #pragma once
 
 #include <string>
@@ -22,7 +22,6 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings);
 
 // Writes the drawing of the parcels selected by `map_no`. Writes svg_x and svg_y of every point.
 int write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
-              const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
-              MapDataset& dataset);
+              const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings, MapDataset& dataset);
 
 }  // namespace chizuvec

@@ -10,7 +10,8 @@
 #include <limits>
 
 #include "common/fixed_text.hpp"
-#include "render/svg_text.hpp"
+#include "render/parcel_style.hpp"
+#include "render/svg_layout.hpp"
 #include "render/svg_writer.hpp"
 #include "test_support.hpp"
 
