@@ -21,7 +21,7 @@ using namespace chizuvec;
 
 RenderSettings shipped_settings() {
     RenderSettings settings{};
-    if (read_render_settings(std::string(CHIZUVEC_SOURCE_DIR) + "/Chizuvec.ini", settings) != kSettingsRead) {
+    if (read_render_settings(std::string(CHIZUVEC_SOURCE_DIR) + "/Chizuvec.ini", settings) != SettingsStatus::read) {
         std::fprintf(stderr, "cannot read the shipped Chizuvec.ini\n");
         std::abort();
     }
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string input = fuzz::write_scratch_file("map.xml", data, size);
     MapDataset dataset;
     MapHeader header;
-    if (read_map_xml(input, dataset, header) != kReadOk) std::abort();
+    if (read_map_xml(input, dataset, header).status != ReadStatus::ok) std::abort();
 
     // The input's size picks the fixed side, the document kind and whether one sheet is drawn, so
     // every choice meets every map.
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (entries == 0) return 0;  // the program draws nothing then
 
     const std::string output = fuzz::scratch_dir() + (html ? "/out.htm" : "/out.svg");
-    if (write_svg(output, input, map_no, header, bounds, settings, dataset) != kWriteOk) std::abort();
+    if (write_svg(output, input, map_no, header, bounds, settings, dataset).status != WriteStatus::ok) std::abort();
     const std::string document = fuzz::read_whole_file(output);
     std::remove(output.c_str());
     std::string why;

@@ -1,9 +1,10 @@
+// The drawing document: its kind, the drawing coordinates of the points, the skeleton and the parcel
+// polygons. The page geometry comes from svg_layout.cpp, the text-bearing elements from svg_text.cpp.
 #include "render/svg_writer.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <limits>
 #include <new>
 
@@ -135,13 +136,6 @@ void write_polygons(SvgOutput& out, const MapDataset& dataset, std::string_view 
     }
 }
 
-// A file this call created or emptied goes when the document is incomplete; a device or other
-// special file that was there before stays.
-bool removable_after_failure(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec));
-}
-
 }  // namespace
 
 std::string_view find_invalid_layout_setting(const RenderSettings& settings) {
@@ -166,20 +160,20 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings) {
     return {};
 }
 
-int write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
-              const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings, MapDataset& dataset) {
+WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
+                      const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
+                      MapDataset& dataset) {
     const DocumentKind kind = document_kind(output_path);
-    if (kind == DocumentKind::kUnsupported) return kWriteUnsupportedType;
+    if (kind == DocumentKind::kUnsupported) return {WriteStatus::unsupported_type, 0};
+    // Replacing the map with its own drawing would lose the map.
+    if (platform::same_file(output_path, input_path)) return {WriteStatus::output_is_input, 0};
 
     const SvgLayout layout = compute_layout(bounds, settings);
     const ScaleBar bar = compute_scale_bar(layout, settings, measure_source_text(settings));
 
-    std::error_code ec;
-    const auto before = std::filesystem::symlink_status(output_path, ec);
-    const bool special_file = std::filesystem::exists(before) && !std::filesystem::is_regular_file(before);
-
-    std::FILE* file = std::fopen(output_path.c_str(), "wb");
-    if (file == nullptr) return kWriteFailed;
+    platform::OutputFile output;
+    if (!platform::begin_output_file(output_path, output)) return {WriteStatus::failed, 0};
+    std::FILE* const file = output.stream;
     // Our own buffer is large; a second one in the stream would only copy.
     std::setvbuf(file, nullptr, _IONBF, 0);
 
@@ -204,12 +198,14 @@ int write_svg(const std::string& output_path, const std::string& input_path, std
     } catch (const std::bad_alloc&) {
         ok = false;
     }
-    ok = std::fclose(file) == 0 && ok;
+    WriteResult result;
     if (!ok) {
-        if (!special_file && removable_after_failure(output_path)) platform::remove_file(output_path);
-        return kWriteFailed;
+        platform::abandon_output_file(output);
+        result.status = WriteStatus::failed;
+    } else if (!platform::commit_output_file(output, result.size)) {
+        result.status = WriteStatus::failed;
     }
-    return kWriteOk;
+    return result;
 }
 
 }  // namespace chizuvec

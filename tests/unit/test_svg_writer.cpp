@@ -245,7 +245,8 @@ TEST(WriteSvg, WholeSvgDocument) {
     test::TempDir dir;
     SmallMap map;
     const std::string out = dir.file("map.svg");
-    ASSERT_EQ(write_svg(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    ASSERT_EQ(write_svg(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+              WriteStatus::ok);
     EXPECT_EQ(test::read_file(out), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + std::string(kSmallMapSvg));
     EXPECT_TRUE(xml_well_formed(out));
     // Points of undrawn parcels get coordinates as well.
@@ -257,7 +258,7 @@ TEST(WriteSvg, WholeHtmlPage) {
     test::TempDir dir;
     SmallMap map;
     const std::string out = dir.file("map.htm");
-    ASSERT_EQ(write_svg(out, "a&b.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    ASSERT_EQ(write_svg(out, "a&b.xml", "", map.header, map.bounds, map.settings, map.dataset).status, WriteStatus::ok);
     EXPECT_EQ(test::read_file(out),
               "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
               "<html xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n"
@@ -283,7 +284,8 @@ TEST(WriteSvg, EmptyAndUnassembledOutlinesDrawNothing) {
     map.dataset.parcels.insert(map.dataset.parcels.begin(), empty_first);
     map.dataset.parcels.insert(map.dataset.parcels.begin() + 2, unassembled);
     const std::string out = dir.file("map.svg");
-    ASSERT_EQ(write_svg(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    ASSERT_EQ(write_svg(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+              WriteStatus::ok);
     EXPECT_EQ(test::read_file(out), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + std::string(kSmallMapSvg));
 }
 
@@ -299,7 +301,7 @@ TEST(WriteSvg, MapNumberSelectsParcelsAndStartsAtEntryZero) {
     map.dataset.parcels[1].last_vertex = 3;
     map.dataset.parcels[3].last_vertex = 6;
     const std::string out = dir.file("map.svg");
-    ASSERT_EQ(write_svg(out, "a.xml", "12", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    ASSERT_EQ(write_svg(out, "a.xml", "12", map.header, map.bounds, map.settings, map.dataset).status, WriteStatus::ok);
     const std::string doc = test::read_file(out);
     EXPECT_NE(doc.find("<polygon class=\"p2\" points=\"120,10 220,10 220,110 120,110\"/>\r\n"
                        "<polygon class=\"ph\" points=\"20,10 220,10 220,110\"/>\r\n<style>"),
@@ -318,7 +320,7 @@ TEST(WriteSvg, NonFiniteCoordinatesNeverReachTheDocument) {
     map.dataset.parcels[3].centroid_x = std::nan("");
     map.dataset.parcels[3].area = std::nan("");
     const std::string out = dir.file("map.svg");
-    ASSERT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    ASSERT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status, WriteStatus::ok);
     const std::string doc = test::read_file(out);
     EXPECT_EQ(doc.find("nan"), std::string::npos);
     EXPECT_EQ(doc.find("inf"), std::string::npos);
@@ -331,28 +333,28 @@ TEST(WriteSvg, ExtensionChoosesTheDocumentOrRefuses) {
     test::TempDir dir;
     struct Case {
         const char* name;
-        int result;
+        WriteStatus result;
         bool html;
     };
     const Case cases[] = {
-        {"a.svg", kWriteOk, false},
-        {"b.SVG", kWriteOk, false},
-        {"c.htm", kWriteOk, true},
-        {"d.HTML", kWriteOk, true},
-        {"e.htmx", kWriteOk, true},
-        {"f.x.Svg", kWriteOk, false},
-        {"g.svgz", kWriteUnsupportedType, false},
-        {"h.png", kWriteUnsupportedType, false},
-        {"i", kWriteUnsupportedType, false},
-        {"j.ht", kWriteUnsupportedType, false},
-        {"k.svg.png", kWriteUnsupportedType, false},
+        {"a.svg", WriteStatus::ok, false},
+        {"b.SVG", WriteStatus::ok, false},
+        {"c.htm", WriteStatus::ok, true},
+        {"d.HTML", WriteStatus::ok, true},
+        {"e.htmx", WriteStatus::ok, true},
+        {"f.x.Svg", WriteStatus::ok, false},
+        {"g.svgz", WriteStatus::unsupported_type, false},
+        {"h.png", WriteStatus::unsupported_type, false},
+        {"i", WriteStatus::unsupported_type, false},
+        {"j.ht", WriteStatus::unsupported_type, false},
+        {"k.svg.png", WriteStatus::unsupported_type, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SmallMap map;
         const std::string out = dir.file(c.name);
-        EXPECT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset), c.result);
-        if (c.result != kWriteOk) {
+        EXPECT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status, c.result);
+        if (c.result != WriteStatus::ok) {
             EXPECT_FALSE(std::filesystem::exists(out));
             continue;
         }
@@ -361,21 +363,24 @@ TEST(WriteSvg, ExtensionChoosesTheDocumentOrRefuses) {
     // The extension belongs to the last path component only.
     std::filesystem::create_directory(dir.path / "dir.svg");
     SmallMap map;
-    EXPECT_EQ(write_svg(dir.file("dir.svg/plain"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset),
-              kWriteUnsupportedType);
+    EXPECT_EQ(
+        write_svg(dir.file("dir.svg/plain"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+        WriteStatus::unsupported_type);
     EXPECT_FALSE(std::filesystem::exists(dir.path / "dir.svg" / "plain"));
 }
 
 TEST(WriteSvg, FailuresReportMinusTwo) {
     test::TempDir dir;
     SmallMap map;
-    EXPECT_EQ(write_svg(dir.file("missing/map.svg"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset),
-              kWriteFailed);
+    EXPECT_EQ(
+        write_svg(dir.file("missing/map.svg"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+        WriteStatus::failed);
     if (std::filesystem::exists("/dev/full")) {
         // A full device behind a drawing name: the failure is reported and the device left alone.
         const std::string full = dir.file("full.svg");
         std::filesystem::create_symlink("/dev/full", full);
-        EXPECT_EQ(write_svg(full, "a.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteFailed);
+        EXPECT_EQ(write_svg(full, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+                  WriteStatus::failed);
         EXPECT_TRUE(std::filesystem::is_symlink(full));
         EXPECT_TRUE(std::filesystem::exists("/dev/full"));
     }
@@ -393,8 +398,9 @@ TEST(WriteSvg, IncompleteFileIsRemoved) {
         const rlimit limit{100, 100};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         SmallMap map;
-        const int result = write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset);
-        ::_exit(result == kWriteFailed ? 0 : 1);
+        const WriteStatus result =
+            write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status;
+        ::_exit(result == WriteStatus::failed ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
