@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -141,28 +140,35 @@ TEST(CliScale, RunsShortOfMemoryEndWithTheirErrorAndLeaveNoFile) {
 }
 
 // The map numbers of the sheets and the parcel ids each one lists, and the lot numbers of the kept
-// parcels by id, read from the map file by regular expressions.
+// parcels by id, read from the map file by plain text search.
 struct SheetOracle {
     std::vector<std::pair<std::string, std::vector<std::string>>> sheets;  // in file order
     std::map<std::string, std::string> kept;                               // parcel id -> lot number
 };
 
+// The text between `open` and the next `close` from `at` on; empty when there is none.
+std::string between(const std::string& text, const std::string& open, const std::string& close, std::size_t at = 0) {
+    const std::size_t begin = text.find(open, at);
+    if (begin == std::string::npos) return {};
+    const std::size_t end = text.find(close, begin + open.size());
+    return end == std::string::npos ? std::string() : text.substr(begin + open.size(), end - begin - open.size());
+}
+
 SheetOracle read_sheets(const std::string& xml) {
     SheetOracle oracle;
-    const std::regex parcel("<筆 id=\"(H\\d+)\">[\\s\\S]*?<地番>([^<]*)</地番>");
-    for (std::sregex_iterator it(xml.begin(), xml.end(), parcel), end; it != end; ++it) {
-        if ((*it)[2].str().rfind("地区外", 0) != 0) oracle.kept[(*it)[1]] = (*it)[2];
+    for (std::size_t at = xml.find("<筆 id=\""); at != std::string::npos; at = xml.find("<筆 id=\"", at + 1)) {
+        const std::string id = between(xml, "<筆 id=\"", "\"", at);
+        const std::string lot = between(xml, "<地番>", "</地番>", at);
+        if (lot.rfind("地区外", 0) != 0) oracle.kept[id] = lot;
     }
-    const std::regex sheet("<図郭>[\\s\\S]*?</図郭>");
-    const std::regex map_no("<地図番号>([^<]*)</地図番号>");
-    const std::regex ref("<筆参照 idref=\"(H\\d+)\"");
-    for (std::sregex_iterator it(xml.begin(), xml.end(), sheet), end; it != end; ++it) {
-        const std::string block = it->str();
-        std::smatch m;
-        if (!std::regex_search(block, m, map_no)) continue;
+    for (std::size_t at = xml.find("<図郭>"); at != std::string::npos; at = xml.find("<図郭>", at + 1)) {
+        const std::string block = between(xml, "<図郭>", "</図郭>", at);
         std::vector<std::string> ids;
-        for (std::sregex_iterator r(block.begin(), block.end(), ref); r != end; ++r) ids.push_back((*r)[1]);
-        oracle.sheets.emplace_back(m[1], ids);
+        const std::string ref = "<筆参照 idref=\"";
+        for (std::size_t r = block.find(ref); r != std::string::npos; r = block.find(ref, r + 1)) {
+            ids.push_back(between(block, ref, "\"", r));
+        }
+        oracle.sheets.emplace_back(between(block, "<地図番号>", "</地図番号>"), ids);
     }
     return oracle;
 }

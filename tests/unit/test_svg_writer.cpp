@@ -294,7 +294,8 @@ TEST(WriteSvg, MapNumberDrawsTheParcelsAssemblyOutlined) {
     SmallMap map;
     // Assembly for map 12 lays out only the second and fourth outlines.
     map.dataset.vertex_index_list = {1, 2, 5, 4, 0, 2, 5};
-    for (const std::size_t j : {std::size_t{0}, std::size_t{2}}) map.dataset.parcels[j].selected = map.dataset.parcels[j].has_outline = false;
+    for (const std::size_t j : {std::size_t{0}, std::size_t{2}})
+        map.dataset.parcels[j].selected = map.dataset.parcels[j].has_outline = false;
     map.dataset.parcels[1].first_vertex = 0;
     map.dataset.parcels[3].first_vertex = 4;
     const std::string out = dir.file("map.svg");
