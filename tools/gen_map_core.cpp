@@ -623,8 +623,8 @@ void write_map_sheets(LineWriter& w, const Plan& plan) {
         if (plan.options.overlapping_sheets) {
             // The first block of the next sheet, when there is one.
             std::uint32_t next_block = plan.block_count;
-            for_each_sheet(plan, [&](std::uint32_t other, std::uint32_t, std::uint32_t, const std::uint32_t* other_blocks,
-                                     std::uint32_t) {
+            for_each_sheet(plan, [&](std::uint32_t other, std::uint32_t, std::uint32_t,
+                                     const std::uint32_t* other_blocks, std::uint32_t) {
                 if (other == sheet + 1) next_block = other_blocks[0];
             });
             if (next_block < plan.block_count) write_block_refs(w, plan, next_block);
@@ -635,7 +635,11 @@ void write_map_sheets(LineWriter& w, const Plan& plan) {
         w.line(1, "<図郭>");
         w.line(2, "<地図番号>V9999-9</地図番号>");
         for (std::uint32_t k = 0; k < plan.options.extra_sheet_refs; ++k) {
-            w.tabs(2).text(R"(<筆参照 idref=")").id('H', parcel_id(plan, k % plan.options.parcels)).text(R"("/>)").end();
+            w.tabs(2)
+                .text(R"(<筆参照 idref=")")
+                .id('H', parcel_id(plan, k % plan.options.parcels))
+                .text(R"("/>)")
+                .end();
         }
         w.line(1, "</図郭>");
     }
