@@ -90,15 +90,12 @@ bool prepare(benchmark::State& state, std::uint32_t parcels, bool one_sheet, Map
         return false;
     }
     map_no = one_sheet ? map->summary.first_map_no : std::string();
-    std::FILE* messages = std::tmpfile();
-    const std::uint32_t entries = assemble_outlines(dataset, map_no, bounds, messages != nullptr ? messages : stderr);
-    const bool quiet = messages == nullptr || std::ftell(messages) == 0;
-    if (messages != nullptr) std::fclose(messages);
-    if (entries == 0 || !quiet) {
+    const AssemblyResult assembly = assemble_outlines(dataset, map_no, bounds);
+    if (assembly.entry_count == 0 || !assembly.messages.empty()) {
         state.SkipWithError("assembly failed or warned on a generated map");
         return false;
     }
-    measure_parcels(dataset, map_no);
+    measure_parcels(dataset);
     return true;
 }
 
@@ -194,8 +191,8 @@ void BM_AssembleAndMeasure(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        benchmark::DoNotOptimize(assemble_outlines(dataset, map_no, bounds));
-        measure_parcels(dataset, map_no);
+        benchmark::DoNotOptimize(assemble_outlines(dataset, map_no, bounds).entry_count);
+        measure_parcels(dataset);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * dataset.parcel_count());
 }
@@ -220,12 +217,11 @@ void BM_ReadAssembleMeasure(benchmark::State& state) {
             state.SkipWithError("read_map_xml failed");
             break;
         }
-        dataset.vertex_index_list.reserve(dataset.ring_curve_count());
-        if (assemble_outlines(dataset, {}, bounds) == 0) {
+        if (assemble_outlines(dataset, {}, bounds).entry_count == 0) {
             state.SkipWithError("assembly failed");
             break;
         }
-        measure_parcels(dataset, {});
+        measure_parcels(dataset);
         benchmark::DoNotOptimize(dataset.parcels.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(map->xml_bytes));

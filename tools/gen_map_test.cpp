@@ -11,6 +11,7 @@
 
 #include "common/fixed_text.hpp"
 #include "gen_map_core.hpp"
+#include "driver/assembly_report.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "mapxml/map_xml_reader.hpp"
 
@@ -62,14 +63,10 @@ std::uint32_t read_and_assemble(const std::string& path, MapDataset& dataset, st
     MapHeader header;
     EXPECT_EQ(read_map_xml(path, dataset, header).status, ReadStatus::ok);
     EXPECT_STREQ(header.coord_system, "公共座標9系");
-    std::FILE* sink = std::tmpfile();
     BoundingBox bounds;
-    const std::uint32_t entries = assemble_outlines(dataset, map_no, bounds, sink);
-    std::rewind(sink);
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, sink) != nullptr) messages += buffer;
-    std::fclose(sink);
-    return entries;
+    const AssemblyResult result = assemble_outlines(dataset, map_no, bounds);
+    messages += assembly_messages_text(result);
+    return result.entry_count;
 }
 
 TEST(GenMap, ReadsBackWithTheCountsItReportsAndAssemblesSilently) {

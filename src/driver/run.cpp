@@ -14,6 +14,7 @@
 #include "common/fixed_text.hpp"
 #include "common/text_format.hpp"
 #include "config/render_settings.hpp"
+#include "driver/assembly_report.hpp"
 #include "driver/console.hpp"
 #include "driver/highlights.hpp"
 #include "driver/parcel_listing.hpp"
@@ -41,6 +42,14 @@ int fail(const std::string& message) {
 }
 
 // Input name: without an extension, ".xml" when such a file exists, else ".zip".
+// Builds no string, since there is no memory for one.
+int fail_out_of_memory() {
+    std::fputs("** Error: out of memory\n", stderr);
+    std::fflush(stderr);
+    platform::pause_for_key();
+    return kExitError;
+}
+
 std::string resolve_input_name(std::string name) {
     if (!platform::path_extension(name).empty()) return name;
     name += ".xml";
@@ -108,8 +117,6 @@ int run(int argc, char** argv) {
         return fail("** Error: code=3\n");
     }
 
-    dataset.vertex_index_list.reserve(dataset.ring_curve_count());
-
     // "all" in any letter case and "0" select every parcel, as does an absent argument.
     std::string map_no;
     if (arg_count >= 3 && !equals_ignoring_ascii_case(argv[3], "all") && std::strcmp(argv[3], "0") != 0) {
@@ -117,8 +124,10 @@ int run(int argc, char** argv) {
     }
 
     BoundingBox bounds;
-    const std::uint32_t entry_count = assemble_outlines(dataset, map_no, bounds);
-    measure_parcels(dataset, map_no);
+    const AssemblyResult assembly = assemble_outlines(dataset, map_no, bounds);
+    print_error(assembly_messages_text(assembly));
+    if (assembly.status == AssemblyStatus::no_memory) return fail_out_of_memory();
+    measure_parcels(dataset);
     print_error(statistics_line(input_name, dataset));
 
     if (!drawing) {
@@ -133,10 +142,11 @@ int run(int argc, char** argv) {
     }
     select_highlights(dataset, keys);
 
-    if (entry_count == 0) {
+    if (assembly.entry_count == 0) {
         print_error("**Warning: No polygons to draw\n");
         return kExitOk;
     }
+    if (assembly.drawn_points > kMaxDrawnPoints) return fail(drawing_too_large_text(assembly.drawn_points));
 
     const std::string output_name = resolve_output_name(argv[2]);
     const WriteResult written = write_svg(output_name, input_name, map_no, header, bounds, settings, dataset);
@@ -165,7 +175,7 @@ int run_program(int argc, char** argv) {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
         // The reader reports its own allocation failures; this catches the later stages.
-        return fail("** Error: code=2\n");
+        return fail_out_of_memory();
     }
 }
 

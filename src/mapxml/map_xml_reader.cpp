@@ -155,35 +155,6 @@ double coordinate(std::string_view rest, std::string_view close_tag) {
     return parse_decimal(rest);
 }
 
-// Arrays grow in steps of their own, never by single elements however small they start.
-template <typename T>
-void append(LargeArray<T>& array, const T& value) {
-    if (array.size() == array.capacity()) array.reserve(array.capacity() * 2 + 1024);
-    array.push_back(value);
-}
-
-// A first capacity is only a head start: where the system refuses it (a limit on address space,
-// say) the array grows as it fills instead.
-template <typename T>
-void reserve_if_possible(LargeArray<T>& array, std::size_t count) {
-    try {
-        array.reserve(count);
-    } catch (const std::bad_alloc&) {
-    }
-}
-
-// First capacities from the file size, by bytes per element well below those of real and generated
-// map files, so that arrays seldom grow: growing copies an array and holds two of them for a while.
-// Reserving beyond what is filled costs address space, not memory.
-void reserve_for_file(MapDataset& dataset, std::int64_t file_bytes) {
-    const auto bytes = static_cast<std::size_t>(file_bytes > 0 ? file_bytes : 0);
-    reserve_if_possible(dataset.points, 1000 + bytes / 512);
-    reserve_if_possible(dataset.curves, 5000 + bytes / 256);
-    reserve_if_possible(dataset.surfaces, 500 + bytes / 2048);
-    reserve_if_possible(dataset.ring_curves, 5000 + bytes / 512);
-    reserve_if_possible(dataset.parcels, 500 + bytes / 2048);
-}
-
 void raise(std::uint32_t& maximum, std::uint32_t value) {
     if (value > maximum) maximum = value;
 }
@@ -215,7 +186,7 @@ bool read_head(LineReader& lines, MapHeader& header) {
 
 void read_curve(ReadState& state, std::uint32_t id_no) {
     raise(state.dataset.max_curve_no, id_no);
-    append(state.dataset.curves, MapCurve{id_no, 0, 0});
+    state.dataset.curves.push_back(MapCurve{id_no, 0, 0});
     MapCurve& curve = state.dataset.curves.back();
     TaggedLine line;
     std::string_view rest;
@@ -247,7 +218,7 @@ void read_point(ReadState& state, std::uint32_t id_no) {
         if (text_after<kXOpen>(line, rest)) {
             state.pending_x = coordinate(rest, kXClose);
         } else if (text_after<kYOpen>(line, rest)) {
-            append(state.dataset.points, MapPoint{id_no, state.pending_x, coordinate(rest, kYClose), 0, 0});
+            state.dataset.points.push_back(MapPoint{id_no, state.pending_x, coordinate(rest, kYClose), 0, 0});
         }
     }
 }
@@ -262,7 +233,7 @@ void read_ring(ReadState& state, std::size_t surface_index) {
         if (contains<kRingClose>(line)) break;
         if (!text_after<kGeneratorRef>(line, rest)) continue;
         const std::uint32_t position = dataset.ring_curve_count();
-        append(dataset.ring_curves, parse_id_number(rest));
+        dataset.ring_curves.push_back(parse_id_number(rest));
         MapSurface& surface = dataset.surfaces[surface_index];
         if (ring_refs == 0) surface.first_ref = position;
         surface.last_ref = position;
@@ -275,7 +246,7 @@ void read_surface(ReadState& state, std::uint32_t id_no) {
     raise(state.dataset.max_surface_no, id_no);
     MapSurface surface;
     surface.id_no = id_no;
-    append(state.dataset.surfaces, surface);
+    state.dataset.surfaces.push_back(surface);
     const std::size_t surface_index = state.dataset.surfaces.size() - 1;
     TaggedLine line;
     while (next_line(state.lines, line)) {
@@ -332,7 +303,7 @@ void read_parcel(ReadState& state, std::uint32_t id_no) {
     }
     if (field_view(parcel.chiban).starts_with(kOutsideDistrict)) return;
     const auto position = dataset.parcel_count();
-    append(dataset.parcels, parcel);
+    dataset.parcels.push_back(parcel);
     state.parcel_index.insert_first(id_no, position);
 }
 
@@ -364,6 +335,9 @@ void read_map_sheet(ReadState& state) {
             const std::uint32_t position = state.parcel_index.find(parse_id_number(value));
             if (position != kNoRecord) {
                 copy_text(state.dataset.parcels[position].map_no, field_view(state.current_map_no));
+                if (state.current_map_no[0] != '\0') {
+                    add_sheet_listing(state.dataset, position, field_view(state.current_map_no));
+                }
             }
         } else if (contains<kSheetClose>(line)) {
             return;
@@ -387,11 +361,11 @@ void read_sections(ReadState& state) {
 // Reads the open line reader into the dataset and the header. `input_bytes` sizes the first arrays.
 ReadStatus read_lines(LineReader& lines, std::int64_t input_bytes, MapDataset& dataset, MapHeader& header) {
     try {
-        reserve_for_file(dataset, input_bytes);
+        reserve_for_input(dataset, input_bytes);
         if (read_head(lines, header)) {
             ReadState state{lines, dataset, {}, {}, 0.0};
             // Parcels are numbered from 1 up in every known map file: one table, never copied.
-            reserve_if_possible(state.parcel_index.dense, dataset.parcels.capacity() + 1);
+            state.parcel_index.reserve_dense(dataset.parcels.capacity() + 1);
             read_sections(state);
         }
         return ReadStatus::ok;

@@ -70,10 +70,11 @@ void write_label_styles(SvgOutput& out, const RenderSettings& settings) {
     write_label_style(out, "c2", font, settings.svg_font_size_c2);
 }
 
-void write_labels(SvgOutput& out, const MapDataset& dataset, std::string_view map_no, const BoundingBox& bounds,
-                  const SvgLayout& layout, const RenderSettings& settings) {
+void write_labels(SvgOutput& out, const MapDataset& dataset, const BoundingBox& bounds, const SvgLayout& layout,
+                  const RenderSettings& settings) {
     for (const Parcel& parcel : dataset.parcels) {
-        if (!parcel_selected(parcel, map_no) || !parcel.has_outline || !parcel.has_centroid) continue;
+        // Assembly outlines the selected parcels only.
+        if (!parcel.has_outline || !parcel.has_centroid) continue;
         const int cls = label_class(parcel, layout.scale, settings);
         if (cls == 0) continue;
         put(out, cls == 1 ? "<text class=\"c1\" x=\"" : "<text class=\"c2\" x=\"");

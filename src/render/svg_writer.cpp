@@ -101,20 +101,12 @@ void write_polygon_styles(SvgOutput& out, const RenderSettings& settings) {
     }
 }
 
-// Walks the outlines with one running cursor, as assembly laid them out.
-void write_polygons(SvgOutput& out, const MapDataset& dataset, std::string_view map_no,
-                    const RenderSettings& settings) {
-    const auto& entries = dataset.vertex_index_list;
+// Each drawn parcel's outline, in parcel order.
+void write_polygons(SvgOutput& out, const MapDataset& dataset, const RenderSettings& settings) {
     const auto& points = dataset.points;
-    std::uint32_t cursor = 0;
     for (const Parcel& parcel : dataset.parcels) {
-        if (!parcel_selected(parcel, map_no) || !parcel.has_outline) continue;
-        // last_vertex + 1 wraps back to the cursor for an empty outline at the very start.
-        const std::uint32_t end = parcel.last_vertex + 1;
-        if (end <= cursor || end > entries.size()) continue;  // empty run: nothing drawn, cursor stays
         bool opened = false;
-        for (std::uint32_t i = cursor; i < end; ++i) {
-            const std::uint32_t index = entries[i];
+        for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
             if (index >= points.size()) continue;
             if (!opened) {
                 put(out, "<polygon class=\"");
@@ -132,7 +124,6 @@ void write_polygons(SvgOutput& out, const MapDataset& dataset, std::string_view 
             put(out, "\"/>");
             put(out, kLineEnd);
         }
-        cursor = end;
     }
 }
 
@@ -186,9 +177,9 @@ WriteResult write_svg(const std::string& output_path, const std::string& input_p
         write_head(out, kind, header, layout, settings);
         set_drawing_coordinates(dataset, bounds, layout, settings);
         write_polygon_styles(out, settings);
-        write_polygons(out, dataset, map_no, settings);
+        write_polygons(out, dataset, settings);
         write_label_styles(out, settings);
-        write_labels(out, dataset, map_no, bounds, layout, settings);
+        write_labels(out, dataset, bounds, layout, settings);
         write_title(out, input_path, map_no, header, settings);
         write_source_line(out, escaped_source, layout, settings);
         write_scale_bar(out, bar, layout, field_view(header.coord_system), settings);

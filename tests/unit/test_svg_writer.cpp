@@ -165,10 +165,10 @@ struct SmallMap {
         const double xy[][2] = {{1100, 0}, {1100, 100}, {1100, 200}, {1000, 0}, {1000, 100}, {1000, 200}, {5000, -900}};
         for (const auto& p : xy) dataset.points.push_back(MapPoint{0, p[0], p[1], 0, 0});
         dataset.vertex_index_list = {0, 1, 4, 3, 1, 2, 5, 4, 0, 2, 5};
-        add("1", 3, 10000.0, 1050.0, 50.0, 0);
-        add("道2", 7, 10000.0, 1050.0, 150.0, 0);
-        add("3", 7, 0.0, 0.0, 0.0, 0).has_centroid = false;  // empty outline
-        add("4", 10, 5000.0, 1066.6666666666667, 133.33333333333334, 1);
+        add("1", 0, 4, 10000.0, 1050.0, 50.0, 0);
+        add("道2", 4, 4, 10000.0, 1050.0, 150.0, 0);
+        add("3", 8, 0, 0.0, 0.0, 0.0, 0).has_centroid = false;  // empty outline
+        add("4", 8, 3, 5000.0, 1066.6666666666667, 133.33333333333334, 1);
 
         copy_text(header.municipality_name, "町");
         copy_text(header.map_name, "図");
@@ -197,10 +197,13 @@ struct SmallMap {
         settings.svg_font_size_source = 14;
     }
 
-    Parcel& add(const char* chiban, std::uint32_t last_vertex, double area, double cx, double cy, std::int32_t hilite) {
+    Parcel& add(const char* chiban, std::uint32_t first_vertex, std::uint32_t vertex_count, double area, double cx,
+                double cy, std::int32_t hilite) {
         Parcel p;
         copy_text(p.chiban, chiban);
-        p.last_vertex = last_vertex;
+        p.first_vertex = first_vertex;
+        p.vertex_count = vertex_count;
+        p.selected = true;
         p.has_outline = true;
         p.has_centroid = true;
         p.area = area;
@@ -271,16 +274,16 @@ TEST(WriteSvg, WholeHtmlPage) {
 TEST(WriteSvg, EmptyAndUnassembledOutlinesDrawNothing) {
     test::TempDir dir;
     SmallMap map;
-    // An empty outline before any other wraps last_vertex; a parcel assembly never reached has none.
+    // An empty outline; a parcel assembly never reached has none.
     Parcel empty_first;
     copy_text(empty_first.chiban, "1");
-    empty_first.last_vertex = 0xFFFFFFFFu;
+    empty_first.vertex_count = 0;
     empty_first.has_outline = true;
     empty_first.area = 1e9;
     Parcel unassembled = empty_first;
     unassembled.has_outline = false;
     unassembled.has_centroid = true;
-    unassembled.last_vertex = 2;
+    unassembled.vertex_count = 3;
     map.dataset.parcels.insert(map.dataset.parcels.begin(), empty_first);
     map.dataset.parcels.insert(map.dataset.parcels.begin() + 2, unassembled);
     const std::string out = dir.file("map.svg");
@@ -289,17 +292,15 @@ TEST(WriteSvg, EmptyAndUnassembledOutlinesDrawNothing) {
     EXPECT_EQ(test::read_file(out), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + std::string(kSmallMapSvg));
 }
 
-TEST(WriteSvg, MapNumberSelectsParcelsAndStartsAtEntryZero) {
+TEST(WriteSvg, MapNumberDrawsTheParcelsAssemblyOutlined) {
     test::TempDir dir;
     SmallMap map;
-    copy_text(map.dataset.parcels[0].map_no, "7");
-    copy_text(map.dataset.parcels[1].map_no, "12");
-    copy_text(map.dataset.parcels[2].map_no, "7");
-    copy_text(map.dataset.parcels[3].map_no, "12");
     // Assembly for map 12 lays out only the second and fourth outlines.
     map.dataset.vertex_index_list = {1, 2, 5, 4, 0, 2, 5};
-    map.dataset.parcels[1].last_vertex = 3;
-    map.dataset.parcels[3].last_vertex = 6;
+    for (const std::size_t j : {std::size_t{0}, std::size_t{2}})
+        map.dataset.parcels[j].selected = map.dataset.parcels[j].has_outline = false;
+    map.dataset.parcels[1].first_vertex = 0;
+    map.dataset.parcels[3].first_vertex = 4;
     const std::string out = dir.file("map.svg");
     ASSERT_EQ(write_svg(out, "a.xml", "12", map.header, map.bounds, map.settings, map.dataset).status, WriteStatus::ok);
     const std::string doc = test::read_file(out);
