@@ -23,6 +23,7 @@
 #include "mapxml/map_xml_reader.hpp"
 #include "model/map_dataset.hpp"
 #include "platform/platform.hpp"
+#include "render/svg_text.hpp"
 #include "render/svg_writer.hpp"
 
 namespace chizuvec {
@@ -100,6 +101,9 @@ int run(int argc, char** argv) {
         }
     }
     const double start = platform::monotonic_seconds();
+    // Measured before the map is read, so that whatever the map costs cannot change the measurement.
+    std::int32_t source_width = 0;
+    if (drawing) source_width = measure_source_text(settings);
 
     // Arguments arrive in the locale's codeset, which is the ANSI code page here.
     const std::string input_name = resolve_input_name(argv[1]);
@@ -149,7 +153,7 @@ int run(int argc, char** argv) {
     if (assembly.drawn_points > kMaxDrawnPoints) return fail(drawing_too_large_text(assembly.drawn_points));
 
     const std::string output_name = resolve_output_name(argv[2]);
-    const WriteResult written = write_svg(output_name, input_name, map_no, header, bounds, settings, dataset);
+    const WriteResult written = write_svg(output_name, input_name, map_no, header, bounds, settings, dataset, source_width);
     const double end = platform::monotonic_seconds();
     if (written.status == WriteStatus::unsupported_type) {
         return fail(format_text("** Error: Unsupported output file type \"%s\"\n", output_name.c_str()));

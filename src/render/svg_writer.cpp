@@ -153,14 +153,14 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings) {
 
 WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
                       const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
-                      MapDataset& dataset) {
+                      MapDataset& dataset, std::optional<std::int32_t> source_width) {
     const DocumentKind kind = document_kind(output_path);
     if (kind == DocumentKind::kUnsupported) return {WriteStatus::unsupported_type, 0};
     // Replacing the map with its own drawing would lose the map.
     if (platform::same_file(output_path, input_path)) return {WriteStatus::output_is_input, 0};
 
     const SvgLayout layout = compute_layout(bounds, settings);
-    const ScaleBar bar = compute_scale_bar(layout, settings, measure_source_text(settings));
+    const ScaleBar bar = compute_scale_bar(layout, settings, source_width ? *source_width : measure_source_text(settings));
 
     platform::OutputFile output;
     if (!platform::begin_output_file(output_path, output)) return {WriteStatus::failed, 0};

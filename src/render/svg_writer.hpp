@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,8 +32,9 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings);
 
 // Writes the drawing of the parcels selected by `map_no`. Writes svg_x and svg_y of every point.
 // The output replaces an existing file only when it is complete (platform::begin_output_file).
+// `source_width` is measure_source_text(settings), measured now when not given.
 WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
                       const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
-                      MapDataset& dataset);
+                      MapDataset& dataset, std::optional<std::int32_t> source_width = std::nullopt);
 
 }  // namespace chizuvec
