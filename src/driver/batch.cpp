@@ -206,9 +206,10 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
     progress.clear();
     const double elapsed = platform::monotonic_seconds() - start;
     if (platform::interrupt_requested()) {
-        print_err(format_text("Interrupted: drawn %zu, failed %zu, skipped %zu (no polygons), %zu files not done, "
-                              "in %.1f s\n",
-                              tally.drawn, tally.failed, tally.skipped, files.size() - reported, elapsed));
+        print_err(
+            format_text("Interrupted: drawn %zu, failed %zu, skipped %zu (no polygons), %zu files not done, "
+                        "in %.1f s\n",
+                        tally.drawn, tally.failed, tally.skipped, files.size() - reported, elapsed));
         platform::end_as_interrupted();
     }
     print_err(format_text("Drawn %zu, failed %zu, skipped %zu (no polygons) in %.1f s\n", tally.drawn, tally.failed,
@@ -216,8 +217,8 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
     return tally.failed == 0 ? 0 : 1;
 }
 
-int run_csv(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files,
-            Tally& tally, double start) {
+int run_csv(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files, Tally& tally,
+            double start) {
     const bool to_stdout = options.csv_path == "-";
     for (const MapFile& f : files) {
         if (!to_stdout && platform::same_file(options.csv_path, f.path)) {

@@ -35,9 +35,8 @@ std::vector<std::string> listed_map_numbers(const MapDataset& dataset) {
 }
 
 // Assembles and measures the parcels of `d.map_no`, then does the request's work with them.
-void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader& header,
-                       const ConvertContext& context, const ConvertRequest& request, FileOutcome& outcome,
-                       DrawOutcome& d) {
+void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
+                       const ConvertRequest& request, FileOutcome& outcome, DrawOutcome& d) {
     BoundingBox bounds;
     const AssemblyResult assembly = assemble_outlines(dataset, d.map_no, bounds);
     d.messages = assembly_messages_text(assembly);
@@ -72,8 +71,8 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
         d.error = drawing_too_large_text(assembly.drawn_points);
         return;
     }
-    const WriteResult written = write_svg(d.output_path, file.name, d.map_no, header, bounds, *context.settings,
-                                          dataset, context.source_width);
+    const WriteResult written =
+        write_svg(d.output_path, file.name, d.map_no, header, bounds, *context.settings, dataset, context.source_width);
     d.finished_at = platform::monotonic_seconds();
     d.size = written.size;
     if (written.status == WriteStatus::ok) return;

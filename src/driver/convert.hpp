@@ -42,10 +42,10 @@ struct DrawOutcome {
     DrawStatus status = DrawStatus::ok;
     std::string map_no;
     std::string output_path;
-    std::string messages;    // polygon assembly's messages, one line each
-    std::string statistics;  // the statistics line
-    std::string warning;     // "**Warning: No polygons to draw\n"
-    std::string error;       // a failed drawing's error
+    std::string messages;        // polygon assembly's messages, one line each
+    std::string statistics;      // the statistics line
+    std::string warning;         // "**Warning: No polygons to draw\n"
+    std::string error;           // a failed drawing's error
     bool out_of_memory = false;  // failed for want of memory; the error line is fixed
     std::int64_t size = 0;
     double finished_at = 0.0;  // monotonic seconds when the drawing was complete
@@ -53,7 +53,7 @@ struct DrawOutcome {
 
 struct FileOutcome {
     bool read_failed = false;
-    std::string read_error;           // the reader's error lines
+    std::string read_error;             // the reader's error lines
     std::vector<DrawOutcome> drawings;  // one for a listing, CSV or single drawing; one per sheet
     std::string listing;                // listing: the console bytes for standard output
     std::string csv;                    // csv: the file's rows

@@ -1,7 +1,7 @@
 #include "driver/csv_listing.hpp"
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -95,8 +95,10 @@ void append_csv_rows(std::string& out, const MapDataset& dataset, std::string_vi
         out += ',';
         append_field(out, coord_system);
         append_format(out, ",%.1f,", parcel.area);
-        if (parcel.has_centroid) append_format(out, "%.3f,%.3f", parcel.centroid_x, parcel.centroid_y);
-        else out += ',';
+        if (parcel.has_centroid)
+            append_format(out, "%.3f,%.3f", parcel.centroid_x, parcel.centroid_y);
+        else
+            out += ',';
         out += "\r\n";
     }
 }

@@ -16,12 +16,12 @@ std::string file_name_safe(std::string_view text);
 // The names given out in one run, compared without regard to ASCII letter case (as Windows and
 // macOS compare them). Safe to use from several threads.
 class OutputNames {
-public:
+  public:
     // `name` (a file name without extension) when it is still free, else the first free of
     // "name~2", "name~3", ... Claims the name returned.
     std::string claim(const std::string& name);
 
-private:
+  private:
     std::mutex mutex_;
     std::unordered_set<std::string> taken_;
 };

@@ -17,7 +17,8 @@ std::string progress_text(std::size_t done, std::size_t total, double elapsed) {
     append_format(text, " %zu/%zu files, %.1f s", done, total, elapsed);
     // The estimate assumes the files left take as long on average as the files done.
     if (done > 0 && done < total) {
-        append_format(text, ", about %.0f s left", elapsed / static_cast<double>(done) * static_cast<double>(total - done));
+        append_format(text, ", about %.0f s left",
+                      elapsed / static_cast<double>(done) * static_cast<double>(total - done));
     }
     return text;
 }

@@ -8,14 +8,14 @@
 namespace chizuvec {
 
 class ProgressLine {
-public:
+  public:
     ProgressLine(bool enabled, std::size_t total, double start);
     // Redraws the line for `done` files done at monotonic time `now`.
     void show(std::size_t done, double now);
     // Removes the line, so that a message or the summary starts on a clean line.
     void clear();
 
-private:
+  private:
     bool enabled_;
     std::size_t total_;
     double start_;

@@ -59,8 +59,7 @@ bool names_several_map_files(const std::string& input, const std::string& input_
 }
 
 // The single-map command: one file listed or drawn, its texts printed as they always were.
-int run_single_map(int argc, char** argv, const RenderSettings& settings, const ConvertContext& context,
-                   double start) {
+int run_single_map(int argc, char** argv, const RenderSettings& settings, const ConvertContext& context, double start) {
     const int arg_count = argc - 1;
     const bool drawing = arg_count >= 2;
     // Arguments arrive in the locale's codeset, which is the ANSI code page here.
@@ -98,9 +97,9 @@ int run_single_map(int argc, char** argv, const RenderSettings& settings, const 
     if (d.status == DrawStatus::failed) return fail(d.error);
     if (d.status == DrawStatus::no_polygons) return kExitOk;
 
-    const std::string message = format_text("Output file \"%s\" created successfully. (%lld bytes) (%fs)\n",
-                                            d.output_path.c_str(), static_cast<long long>(d.size),
-                                            d.finished_at - start);
+    const std::string message =
+        format_text("Output file \"%s\" created successfully. (%lld bytes) (%fs)\n", d.output_path.c_str(),
+                    static_cast<long long>(d.size), d.finished_at - start);
     console_print(message, context.console_code_page, context.ansi_code_page);
     std::fflush(stdout);
     if (settings.shell_open_svg == 1) platform::open_with_desktop(d.output_path);
@@ -122,8 +121,8 @@ int run(int argc, char** argv) {
         return kExitOk;
     }
     if (command.form == CommandForm::bad_options) {
-        return fail(format_text("** Error: %s\nUsage:\n%s\n%s\n", command.error.c_str(), kUsageGrammar,
-                                kBatchUsageGrammar));
+        return fail(
+            format_text("** Error: %s\nUsage:\n%s\n%s\n", command.error.c_str(), kUsageGrammar, kBatchUsageGrammar));
     }
     if (argc < 2) {
         return fail(format_text("Not enough input parameters\nUsage:\n%s\n\n", kUsageGrammar));

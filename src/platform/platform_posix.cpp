@@ -13,10 +13,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
-#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
