@@ -2,6 +2,7 @@
 // driver alone turns result codes into messages, the pause and exit codes.
 #include "driver/run.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,7 +18,9 @@
 #include "driver/assembly_report.hpp"
 #include "driver/console.hpp"
 #include "driver/highlights.hpp"
+#include "driver/lot_lookup.hpp"
 #include "driver/parcel_listing.hpp"
+#include "driver/read_report.hpp"
 #include "geometry/parcel_measures.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "mapxml/map_inputs.hpp"
@@ -100,18 +103,25 @@ int run(int argc, char** argv) {
 
     // Arguments arrive in the locale's codeset, which is the ANSI code page here.
     const std::string input_name = resolve_input_name(argv[1]);
+    std::vector<std::string> keys;
+    for (int i = 4; i < argc; ++i) {
+        keys.push_back(platform::convert_code_page(argv[i], ansi_code_page, platform::kCodePageUtf8));
+    }
+    // Municipality archives and folders: the map file holding the first named lot (lot_lookup.hpp).
+    MapFile file{input_name, {}, input_name};
+    bool several = false;
+    if (drawing) {
+        LotChoice choice =
+            choose_map_file(input_name, keys, std::vector<std::string>(argv + std::min(argc, 4), argv + argc));
+        if (!choice.error.empty()) return fail(choice.error);
+        several = choice.several;
+        if (several) file = std::move(choice.file);
+    }
     MapDataset dataset;
     MapHeader header;
-    const ReadResult read = read_map_xml(input_name, dataset, header);
-    if (read.status == ReadStatus::not_found) return fail("** Error: Input file not found\n");
-    if (read.status == ReadStatus::no_memory) return fail("** Error: code=2\n");
-    if (read.status == ReadStatus::zip_failed) {
-        if (read.zip.status == ZipStatus::library_missing) {
-            print_error(format_text("** Error: cannot load %s: %s\n", read.zip.library_file.c_str(),
-                                    read.zip.library_error.c_str()));
-        }
-        print_error(format_text("** Error: ZIP error code %d\n", read.zip.code));
-        return fail("** Error: code=3\n");
+    const ReadResult read = read_map_file(file, dataset, header);
+    if (read.status != ReadStatus::ok) {
+        return fail(several ? named_lines(file.name, read_failure_text(read)) : read_failure_text(read));
     }
 
     // "all" in any letter case and "0" select every parcel, as does an absent argument.
@@ -125,7 +135,7 @@ int run(int argc, char** argv) {
     print_error(assembly_messages_text(assembly));
     if (assembly.status == AssemblyStatus::no_memory) return fail_out_of_memory();
     measure_parcels(dataset);
-    print_error(statistics_line(input_name, dataset));
+    print_error(statistics_line(file.name, dataset));
 
     if (!drawing) {
         print_parcel_listing(dataset, console_code_page, ansi_code_page, input_name, field_view(header.map_name),
@@ -133,10 +143,6 @@ int run(int argc, char** argv) {
         return kExitOk;
     }
 
-    std::vector<std::string> keys;
-    for (int i = 4; i < argc; ++i) {
-        keys.push_back(platform::convert_code_page(argv[i], ansi_code_page, platform::kCodePageUtf8));
-    }
     select_highlights(dataset, keys);
 
     if (assembly.entry_count == 0) {
@@ -146,7 +152,8 @@ int run(int argc, char** argv) {
     if (assembly.drawn_points > kMaxDrawnPoints) return fail(drawing_too_large_text(assembly.drawn_points));
 
     const std::string output_name = resolve_output_name(argv[2]);
-    const WriteResult written = write_svg(output_name, input_name, map_no, header, bounds, settings, dataset, source_width);
+    const WriteResult written =
+        write_svg(output_name, file.name, map_no, header, bounds, settings, dataset, source_width);
     const double end = platform::monotonic_seconds();
     if (written.status == WriteStatus::unsupported_type) {
         return fail(format_text("** Error: Unsupported output file type \"%s\"\n", output_name.c_str()));
