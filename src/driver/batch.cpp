@@ -14,6 +14,7 @@
 #include "driver/csv_listing.hpp"
 #include "driver/output_names.hpp"
 #include "driver/progress.hpp"
+#include "driver/read_report.hpp"
 #include "platform/platform.hpp"
 
 namespace chizuvec {
@@ -113,7 +114,7 @@ std::vector<MapFile> list_inputs(const std::vector<std::string>& inputs, std::si
                 ReadResult read;
                 read.status = ReadStatus::zip_failed;
                 read.zip = listing.zip;
-                print_err(prefixed(input + ": ", read_error_text(read)));
+                print_err(prefixed(input + ": ", read_failure_text(read)));
                 break;
             }
         }

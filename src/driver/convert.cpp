@@ -8,6 +8,7 @@
 #include "driver/csv_listing.hpp"
 #include "driver/highlights.hpp"
 #include "driver/parcel_listing.hpp"
+#include "driver/read_report.hpp"
 #include "geometry/parcel_measures.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "platform/platform.hpp"
@@ -96,27 +97,6 @@ bool FileOutcome::failed() const {
     return false;
 }
 
-std::string read_error_text(const ReadResult& read) {
-    switch (read.status) {
-        case ReadStatus::ok:
-            return {};
-        case ReadStatus::not_found:
-            return "** Error: Input file not found\n";
-        case ReadStatus::no_memory:
-            return "** Error: code=2\n";
-        case ReadStatus::zip_failed:
-            break;
-    }
-    std::string text;
-    if (read.zip.status == ZipStatus::library_missing) {
-        text = format_text("** Error: cannot load %s: %s\n", read.zip.library_file.c_str(),
-                           read.zip.library_error.c_str());
-    }
-    append_format(text, "** Error: ZIP error code %d\n", read.zip.code);
-    text += "** Error: code=3\n";
-    return text;
-}
-
 FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context, const ConvertRequest& request) {
     FileOutcome outcome;
     DrawOutcome* current = nullptr;
@@ -126,7 +106,7 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
         const ReadResult read = read_map_file(file, dataset, header);
         if (read.status != ReadStatus::ok) {
             outcome.read_failed = true;
-            outcome.read_error = read_error_text(read);
+            outcome.read_error = read_failure_text(read);
             return outcome;
         }
         if (request.mode == ConvertMode::drawing && request.per_sheet) {

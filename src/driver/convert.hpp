@@ -62,7 +62,4 @@ struct FileOutcome {
 
 FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context, const ConvertRequest& request);
 
-// The texts of a failure the single-map run prints; read_error for the reader's.
-std::string read_error_text(const ReadResult& read);
-
 }  // namespace chizuvec

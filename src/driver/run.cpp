@@ -2,6 +2,7 @@
 // handed to the batch. The driver alone turns outcomes into messages, the pause and exit codes.
 #include "driver/run.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,8 @@
 #include "driver/batch.hpp"
 #include "driver/console.hpp"
 #include "driver/convert.hpp"
+#include "driver/lot_lookup.hpp"
+#include "driver/read_report.hpp"
 #include "mapxml/map_inputs.hpp"
 #include "platform/platform.hpp"
 #include "render/svg_text.hpp"
@@ -50,12 +53,12 @@ std::string resolve_output_name(std::string name) {
     return name;
 }
 
-// Does `input` name map files other than the one the single-map command has always read? A folder
-// without any keeps the message it has always given.
-bool names_several_map_files(const std::string& input, const std::string& input_name, InputListing& listing) {
-    if (!platform::is_directory(input_name)) return false;
-    listing = list_map_files(input);
-    return listing.status == InputStatus::ok;
+// Does `input` name map files other than the one the single-map command has always read (a folder
+// or a municipality archive)? One without any keeps the message it has always given.
+bool names_several_map_files(const std::string& input_name, InputListing& listing) {
+    listing = list_map_files(input_name);
+    if (listing.status != InputStatus::ok || listing.files.empty()) return false;
+    return platform::is_directory(input_name) || !listing.files.front().inner_entry.empty();
 }
 
 // The single-map command: one file listed or drawn, its texts printed as they always were.
@@ -66,7 +69,7 @@ int run_single_map(int argc, char** argv, const RenderSettings& settings, const 
     const std::string input_name = resolve_input_name(argv[1]);
     if (!drawing) {
         InputListing listing;
-        if (names_several_map_files(argv[1], input_name, listing)) return run_listing_of_files(listing.files, context);
+        if (names_several_map_files(input_name, listing)) return run_listing_of_files(listing.files, context);
     }
 
     ConvertRequest request;
@@ -82,8 +85,18 @@ int run_single_map(int argc, char** argv, const RenderSettings& settings, const 
                 platform::convert_code_page(argv[i], context.ansi_code_page, platform::kCodePageUtf8));
         }
     }
-    const FileOutcome outcome = convert_map_file(MapFile{input_name, {}, input_name}, context, request);
-    if (outcome.read_failed) return fail(outcome.read_error);
+    // Municipality archives and folders: the map file holding the first named lot (lot_lookup.hpp).
+    MapFile file{input_name, {}, input_name};
+    bool several = false;
+    if (drawing) {
+        LotChoice choice = choose_map_file(input_name, request.highlights,
+                                           std::vector<std::string>(argv + std::min(argc, 4), argv + argc));
+        if (!choice.error.empty()) return fail(choice.error);
+        several = choice.several;
+        if (several) file = std::move(choice.file);
+    }
+    const FileOutcome outcome = convert_map_file(file, context, request);
+    if (outcome.read_failed) return fail(several ? named_lines(file.name, outcome.read_error) : outcome.read_error);
     const DrawOutcome& d = outcome.drawings.front();
     print_error(d.messages);
     if (d.out_of_memory && d.statistics.empty()) return fail_out_of_memory();
