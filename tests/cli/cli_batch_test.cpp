@@ -186,7 +186,8 @@ TEST(CliBatch, CsvAndFolderListingAgreeWithTheListingOfEachFile) {
 TEST(CliBatch, InterruptedRunLeavesOnlyCompleteDrawings) {
     ProgramDir program;
     constexpr int kFiles = 8;
-    for (int i = 0; i < kFiles; ++i) generate(program, "in/m" + std::to_string(i) + ".xml", 20000, 10 + i);
+    for (int i = 0; i < kFiles; ++i)
+        generate(program, "in/m" + std::to_string(i) + ".xml", 20000, static_cast<std::uint64_t>(10 + i));
     fs::create_directory(program.file("out"));
     for (const int signal_number : {SIGINT, SIGTERM}) {
         fs::remove_all(program.file("out"));
