@@ -87,6 +87,12 @@ def main():
     write("zip", "other-entries-first.zip", archive([("data/X.xml", "a", zipfile.ZIP_STORED),
                                                        ("X.xml/", "", zipfile.ZIP_STORED),
                                                        ("X.xml", "<地図>\n", zipfile.ZIP_DEFLATED)]))
+    # A municipality archive: inner map-file zips (stored and deflated) and a Shift_JIS search list.
+    write("zip", "municipality.zip", archive([
+        ("X-1.zip", archive([("X-1.xml", lf, zipfile.ZIP_DEFLATED)]), zipfile.ZIP_STORED),
+        ("X-2.zip", archive([("X-2.xml", crlf, zipfile.ZIP_STORED)]), zipfile.ZIP_DEFLATED),
+        ("X-search-list.csv", "ファイル名,出力日時,地番区域,地番\r\nX-1.zip,2024/04/01,\"大字,A\",1-1\r\n"
+         .encode('shift_jis'), zipfile.ZIP_DEFLATED)]))
     ini_path = os.path.join(os.path.dirname(ROOT), "..", "Chizuvec.ini")
     with open(ini_path, 'rb') as f:
         write("settings", "shipped.ini", f.read())
