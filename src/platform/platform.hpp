@@ -1,5 +1,5 @@
 // Everything the program needs from the operating system, in the program's own terms. One file per
-// platform implements it (platform_posix.cpp now); nothing outside this folder asks which platform
+// platform implements it (platform_posix.cpp, platform_windows.cpp); nothing outside this folder asks which platform
 // it runs on.
 #pragma once
 

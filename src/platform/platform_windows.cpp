@@ -1,0 +1,283 @@
+// The Win32 calls behind the platform interface: the ANSI and console code pages, conversions
+// through UTF-16, GetModuleFileNameA for the executable's place, the performance counter for
+// elapsed times and ShellExecuteA for handing a file to the desktop. Names are ANSI, as the
+// program's arguments are.
+#include <windows.h>
+#include <conio.h>
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/platform.hpp"
+
+namespace chizuvec::platform {
+namespace {
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+// Length of a drive prefix such as "C:", which a file name never continues.
+std::size_t drive_prefix(std::string_view path) {
+    return path.size() >= 2 && path[1] == ':' &&
+                   ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))
+               ? 2
+               : 0;
+}
+
+// Position of the last separator, or npos.
+std::size_t last_separator(std::string_view path) {
+    for (std::size_t i = path.size(); i > 0; --i) {
+        if (is_separator(path[i - 1])) return i - 1;
+    }
+    return std::string_view::npos;
+}
+
+std::wstring to_utf16(std::string_view text, UINT code_page) {
+    if (text.empty() || text.size() > INT_MAX) return {};
+    const int size = static_cast<int>(text.size());
+    const int length = MultiByteToWideChar(code_page, 0, text.data(), size, nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(code_page, 0, text.data(), size, wide.data(), length);
+    return wide;
+}
+
+std::string from_utf16(const std::wstring& wide, UINT code_page) {
+    if (wide.empty() || wide.size() > INT_MAX) return {};
+    const int size = static_cast<int>(wide.size());
+    // The UTF-8 conversion takes no flags; the others map what they lack to "?" rather than to a
+    // look-alike.
+    const DWORD flags = code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int length = WideCharToMultiByte(code_page, flags, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return {};
+    std::string out(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(code_page, flags, wide.data(), size, out.data(), length, nullptr, nullptr);
+    return out;
+}
+
+constexpr std::size_t kLargeAlignment = std::size_t{2} << 20;
+
+std::size_t whole_large_steps(std::size_t value) {
+    return (value + kLargeAlignment - 1) / kLargeAlignment * kLargeAlignment;
+}
+
+}  // namespace
+
+std::uint32_t ansi_code_page() { return GetACP(); }
+
+std::uint32_t console_code_page() {
+    // No console (output to a pipe or a file) gives 0: texts then stay in the ANSI code page.
+    const UINT code_page = GetConsoleCP();
+    return code_page != 0 ? code_page : GetACP();
+}
+
+std::string convert_code_page(std::string_view text, std::uint32_t from_code_page, std::uint32_t to_code_page) {
+    if (from_code_page == to_code_page || text.empty()) return std::string(text);
+    std::wstring wide = to_utf16(text, from_code_page);
+    if (wide.empty()) return std::string(text);
+    if (to_code_page != kCodePageUtf8) {
+        // A character beyond the basic plane is one character: one "?", not one per half.
+        std::wstring narrowed;
+        narrowed.reserve(wide.size());
+        for (std::size_t i = 0; i < wide.size(); ++i) {
+            const wchar_t c = wide[i];
+            if (c >= 0xD800 && c <= 0xDFFF) {
+                if (c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) ++i;
+                narrowed.push_back(L'?');
+            } else {
+                narrowed.push_back(c);
+            }
+        }
+        wide.swap(narrowed);
+    }
+    return from_utf16(wide, to_code_page);
+}
+
+std::string executable_directory() {
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return ".";
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        if (path.size() >= 32768) return ".";
+        path.resize(path.size() * 2);
+    }
+    return std::string(path_directory(path));
+}
+
+char path_separator() { return '\\'; }
+
+std::string_view path_file_name(std::string_view path) {
+    const std::size_t slash = last_separator(path);
+    if (slash != std::string_view::npos) return path.substr(slash + 1);
+    return path.substr(drive_prefix(path));
+}
+
+std::string_view path_extension(std::string_view path) {
+    const std::string_view name = path_file_name(path);
+    const auto dot = name.rfind('.');
+    return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+}
+
+std::string_view path_directory(std::string_view path) {
+    const std::size_t slash = last_separator(path);
+    if (slash == std::string_view::npos) return path.substr(0, drive_prefix(path));
+    // A root keeps its separator: "\" and "C:\".
+    const std::size_t root = drive_prefix(path);
+    if (slash == root) return path.substr(0, root + 1);
+    return path.substr(0, slash);
+}
+
+bool path_exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool is_directory(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool remove_file(const std::string& path) {
+    if (DeleteFileA(path.c_str())) return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool set_file_time(const std::string& path, std::int64_t unix_seconds) {
+    // FILETIME counts 100-nanosecond steps from 1601-01-01.
+    constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+    const std::int64_t ticks = (unix_seconds + kSecondsFrom1601To1970) * 10000000;
+    if (ticks < 0) return false;
+    FILETIME time{};
+    time.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
+    time.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool set = SetFileTime(file, nullptr, &time, &time) != 0;
+    CloseHandle(file);
+    return set;
+}
+
+std::int64_t file_size(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+void* allocate_large_block(std::size_t bytes) {
+    if (bytes == 0 || bytes > static_cast<std::size_t>(-1) - 2 * kLargeAlignment) return nullptr;
+    const std::size_t length = whole_large_steps(bytes);
+    // VirtualAlloc aligns to 64 KiB only: reserve one step more, note an aligned start inside, give
+    // the reservation back and take the aligned part. Another thread may take the range in between,
+    // hence the retries.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        void* const reserved = VirtualAlloc(nullptr, length + kLargeAlignment, MEM_RESERVE, PAGE_NOACCESS);
+        if (reserved == nullptr) return nullptr;
+        const std::uintptr_t start = whole_large_steps(reinterpret_cast<std::uintptr_t>(reserved));
+        VirtualFree(reserved, 0, MEM_RELEASE);
+        void* const block =
+            VirtualAlloc(reinterpret_cast<void*>(start), length, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+        if (block != nullptr) return block;
+    }
+    return nullptr;
+}
+
+void free_large_block(void* block, std::size_t) {
+    if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
+}
+
+int create_new_file(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? kFileExists : kFileFailed;
+    }
+    // A C run-time descriptor carries the handle, so callers keep a plain int.
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(file);
+        DeleteFileA(path.c_str());
+        return kFileFailed;
+    }
+    return fd;
+}
+
+bool write_file(int handle, const void* data, std::size_t size) {
+    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(handle));
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(file, p, chunk, &written, nullptr) || written == 0) return false;
+        p += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool close_file(int handle) {
+    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(handle));
+    const bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file) != 0;
+    return _close(handle) == 0 && flushed;
+}
+
+std::uint32_t tick_count() { return GetTickCount(); }
+
+double monotonic_seconds() {
+    static const double frequency = [] {
+        LARGE_INTEGER f{};
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart > 0 ? static_cast<double>(f.QuadPart) : 1.0;
+    }();
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / frequency;
+}
+
+void pause_for_key() {
+    // Only a console can answer; a script's pipe or file would leave the program waiting forever.
+    DWORD mode = 0;
+    if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) return;
+    std::fputs("Press any key to continue . . . ", stdout);
+    std::fflush(stdout);
+    (void)_getch();
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+}
+
+void open_with_desktop(const std::string& path) {
+    std::fflush(nullptr);
+    ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void* load_library(const char* name) { return reinterpret_cast<void*>(LoadLibraryA(name)); }
+
+void* library_symbol(void* library, const char* name) {
+    if (library == nullptr) return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+std::string library_error() {
+    const DWORD error = GetLastError();
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+        reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = length > 0 && text != nullptr ? std::string(text, length) : "error " + std::to_string(error);
+    if (text != nullptr) LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    return message;
+}
+
+}  // namespace chizuvec::platform
