@@ -14,6 +14,7 @@
 
 #include "common/large_array.hpp"
 #include "platform/platform.hpp"
+#include "test_os.hpp"
 #include "test_support.hpp"
 
 namespace chizuvec {
@@ -28,14 +29,16 @@ constexpr std::string_view kChibanEucJp = "\xC3\xCF\xC8\xD6";
 // Asking for the code page must not leave the user's locale in force: printed numbers would then
 // use the locale's decimal separator. First in the file, before the answer is cached.
 TEST(Platform, CodePageLookupKeepsTheCLocaleForNumbers) {
-    ::setenv("LC_ALL", "C.UTF-8", 1);
-    EXPECT_EQ(ansi_code_page(), kCodePageUtf8);
+    test::set_environment("LC_ALL", "C.UTF-8");
+    if (test::code_page_follows_environment()) {
+        EXPECT_EQ(ansi_code_page(), kCodePageUtf8);
+    }
     EXPECT_EQ(console_code_page(), ansi_code_page());
     EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
     char text[16];
     std::snprintf(text, sizeof text, "%.1f", 1.5);
     EXPECT_STREQ(text, "1.5");
-    ::unsetenv("LC_ALL");
+    test::unset_environment("LC_ALL");
 }
 
 TEST(Platform, ConvertsBetweenUtf8AndTheJapaneseCodePages) {
@@ -77,7 +80,7 @@ TEST(Platform, ExecutableDirectoryHoldsThisTestProgram) {
     const std::string dir = executable_directory();
     EXPECT_TRUE(is_directory(dir)) << dir;
     EXPECT_NE(dir.back(), '/');
-    EXPECT_TRUE(path_exists(dir + path_separator() + "test_platform")) << dir;
+    EXPECT_TRUE(path_exists(dir + path_separator() + test::executable_name("test_platform"))) << dir;
 }
 
 TEST(Platform, PathParts) {
@@ -187,7 +190,7 @@ TEST(Platform, LargeBlocksAreAlignedWritableAndHoldGrowingArrays) {
 
 TEST(Platform, PauseReturnsAtOnceWhenInputIsNotATerminal) {
     int pipe_ends[2];
-    ASSERT_EQ(::pipe(pipe_ends), 0);
+    ASSERT_TRUE(test::make_pipe(pipe_ends));
     const int saved_stdin = ::dup(STDIN_FILENO);
     ASSERT_GE(saved_stdin, 0);
     ASSERT_GE(::dup2(pipe_ends[0], STDIN_FILENO), 0);

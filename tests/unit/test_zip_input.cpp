@@ -332,7 +332,7 @@ TEST(ZipInput, RealArchivesHoldTheirMapFile) {
         const std::string xml = test::shared_data(std::string(base) + ".xml");
         if (zip.empty() || xml.empty()) GTEST_SKIP() << "shared map data not present";
         test::TempDir dir;
-        const std::string archive = dir.path / (std::string(base) + ".zip");
+        const std::string archive = (dir.path / (std::string(base) + ".zip")).string();
         std::filesystem::copy_file(zip, archive);
         std::string output = "_tmp000008.xml";
         ASSERT_EQ(extract_zip_entry(archive, std::string(base) + ".xml", output), 0);

@@ -1,0 +1,39 @@
+// What the tests ask of the system where POSIX and Windows differ. The build compiles
+// test_os_posix.cpp or test_os_windows.cpp, so the tests themselves never ask which one they run on.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace chizuvec::test {
+
+// The file name of the executable a build target of this name produces.
+std::string executable_name(const std::string& target);
+
+// Sets or removes a variable of this process's environment.
+void set_environment(const std::string& name, const std::string& value);
+void unset_environment(const std::string& name);
+// Does the code page follow the locale variables of the environment (POSIX), or the system's
+// settings (Windows)?
+bool code_page_follows_environment();
+
+// A pipe as two C run-time descriptors: [0] reads, [1] writes.
+bool make_pipe(int ends[2]);
+
+// Why this system cannot limit the size of the files a process writes; empty when it can.
+std::string no_file_size_limit_reason();
+// Runs `body` in a child process whose files cannot grow beyond `bytes` (a write past the limit
+// fails, as on a full disk). Returns what `body` returned, or -1 when the child did not end normally.
+int run_with_file_size_limit(std::uint64_t bytes, const std::function<int()>& body);
+
+// Runs `exe` with `args` in `cwd` with standard input from the null device and standard output and
+// error into files; `env` holds extra "NAME=value" settings. Returns the exit code (128 + signal
+// when a signal ended it).
+int run_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path);
+// Console output as the tests compare it: Windows ends console lines in CR LF, POSIX in LF.
+std::string console_text(std::string text);
+
+}  // namespace chizuvec::test

@@ -1,0 +1,63 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "test_os.hpp"
+
+namespace chizuvec::test {
+
+std::string executable_name(const std::string& target) { return target; }
+
+void set_environment(const std::string& name, const std::string& value) { ::setenv(name.c_str(), value.c_str(), 1); }
+void unset_environment(const std::string& name) { ::unsetenv(name.c_str()); }
+bool code_page_follows_environment() { return true; }
+
+bool make_pipe(int ends[2]) { return ::pipe(ends) == 0; }
+
+std::string no_file_size_limit_reason() { return {}; }
+
+int run_with_file_size_limit(std::uint64_t bytes, const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::_exit(body());
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+int run_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(exe.c_str()));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(exe.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string console_text(std::string text) { return text; }
+
+}  // namespace chizuvec::test

@@ -1,0 +1,127 @@
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "test_os.hpp"
+
+namespace chizuvec::test {
+namespace {
+
+// One argument quoted for the C run-time's command-line parser: backslashes are literal except
+// before a quote, where they and the quote are escaped.
+void append_quoted(std::string& line, const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
+        line += arg;
+        return;
+    }
+    line += '"';
+    std::size_t backslashes = 0;
+    for (const char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') backslashes = backslashes * 2 + 1;
+        line.append(backslashes, '\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, '\\');
+    line += '"';
+}
+
+std::string_view variable_name(std::string_view entry) {
+    // Entries such as "=C:=C:\dir" start with "=": the name runs to the second "=".
+    const auto equals = entry.find('=', 1);
+    return entry.substr(0, equals == std::string_view::npos ? entry.size() : equals);
+}
+
+bool same_name(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
+                                                  b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+// This process's environment with `overrides` put in place of the variables they name.
+std::string environment_block(const std::vector<std::string>& overrides) {
+    std::string block;
+    char* current = GetEnvironmentStringsA();
+    for (const char* p = current; p != nullptr && *p != '\0'; p += std::strlen(p) + 1) {
+        const std::string_view entry(p);
+        bool replaced = false;
+        for (const auto& o : overrides) replaced = replaced || same_name(variable_name(entry), variable_name(o));
+        if (!replaced) block.append(entry).push_back('\0');
+    }
+    if (current != nullptr) FreeEnvironmentStringsA(current);
+    for (const auto& o : overrides) block.append(o).push_back('\0');
+    block.push_back('\0');
+    return block;
+}
+
+HANDLE open_inheritable(const std::string& path, bool write) {
+    SECURITY_ATTRIBUTES security{sizeof security, nullptr, TRUE};
+    return CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &security, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+std::string executable_name(const std::string& target) { return target + ".exe"; }
+
+void set_environment(const std::string& name, const std::string& value) { _putenv_s(name.c_str(), value.c_str()); }
+void unset_environment(const std::string& name) { _putenv_s(name.c_str(), ""); }
+bool code_page_follows_environment() { return false; }
+
+bool make_pipe(int ends[2]) { return _pipe(ends, 4096, _O_BINARY) == 0; }
+
+std::string no_file_size_limit_reason() { return "Windows has no per-process limit on file size"; }
+
+int run_with_file_size_limit(std::uint64_t, const std::function<int()>&) { return -1; }
+
+int run_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path) {
+    std::string line;
+    append_quoted(line, exe);
+    for (const auto& a : args) {
+        line += ' ';
+        append_quoted(line, a);
+    }
+    std::string environment = environment_block(env);
+    HANDLE in = open_inheritable("NUL", false);
+    HANDLE out = open_inheritable(out_path, true);
+    HANDLE err = open_inheritable(err_path, true);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, environment.data(),
+                                        cwd.c_str(), &startup, &process);
+    for (HANDLE h : {in, out, err}) {
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    if (!started) return 127;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+std::string console_text(std::string text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        out += text[i];
+    }
+    return out;
+}
+
+}  // namespace chizuvec::test
