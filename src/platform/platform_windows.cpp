@@ -259,7 +259,15 @@ void open_with_desktop(const std::string& path) {
     ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-void* load_library(const char* name) { return reinterpret_cast<void*>(LoadLibraryA(name)); }
+namespace {
+// The library the last load_library was asked for: the system's message does not name it.
+thread_local std::string last_library_name;
+}  // namespace
+
+void* load_library(const char* name) {
+    last_library_name = name;
+    return reinterpret_cast<void*>(LoadLibraryA(name));
+}
 
 void* library_symbol(void* library, const char* name) {
     if (library == nullptr) return nullptr;
@@ -277,7 +285,7 @@ std::string library_error() {
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
         message.pop_back();
     }
-    return message;
+    return last_library_name + ": " + message;
 }
 
 }  // namespace chizuvec::platform

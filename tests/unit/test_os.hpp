@@ -22,8 +22,18 @@ bool code_page_follows_environment();
 // A pipe as two C run-time descriptors: [0] reads, [1] writes.
 bool make_pipe(int ends[2]);
 
-// Why this system cannot limit the size of the files a process writes; empty when it can.
-std::string no_file_size_limit_reason();
+// What some tests need and not every system offers.
+enum class Need {
+    kFileSizeLimit,  // a per-process limit on the size of the files it writes
+    kHostTools,      // the host's xmllint, rsvg-convert and Chromium
+    kStandInViewer,  // a viewer of our own found by the desktop opener
+};
+// Why this system cannot give what a test needs; empty when it can.
+std::string missing(Need need);
+// Are "a.XML" and "a.xml" one file?
+bool file_names_ignore_case();
+// A library every process of this system can load, which is not libzip.
+std::string a_system_library();
 // Runs `body` in a child process whose files cannot grow beyond `bytes` (a write past the limit
 // fails, as on a full disk). Returns what `body` returned, or -1 when the child did not end normally.
 int run_with_file_size_limit(std::uint64_t bytes, const std::function<int()>& body);
@@ -33,7 +43,8 @@ int run_with_file_size_limit(std::uint64_t bytes, const std::function<int()>& bo
 // when a signal ended it).
 int run_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
                 const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path);
-// Console output as the tests compare it: Windows ends console lines in CR LF, POSIX in LF.
+// Console output as the tests compare it, in UTF-8 with LF line ends: a Windows console program
+// writes the ANSI code page and ends lines in CR LF.
 std::string console_text(std::string text);
 
 }  // namespace chizuvec::test

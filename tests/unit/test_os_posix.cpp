@@ -18,7 +18,9 @@ bool code_page_follows_environment() { return true; }
 
 bool make_pipe(int ends[2]) { return ::pipe(ends) == 0; }
 
-std::string no_file_size_limit_reason() { return {}; }
+std::string missing(Need) { return {}; }
+bool file_names_ignore_case() { return false; }
+std::string a_system_library() { return "libc.so.6"; }
 
 int run_with_file_size_limit(std::uint64_t bytes, const std::function<int()>& body) {
     const pid_t child = ::fork();

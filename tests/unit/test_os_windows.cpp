@@ -77,7 +77,16 @@ bool code_page_follows_environment() { return false; }
 
 bool make_pipe(int ends[2]) { return _pipe(ends, 4096, _O_BINARY) == 0; }
 
-std::string no_file_size_limit_reason() { return "Windows has no per-process limit on file size"; }
+std::string missing(Need need) {
+    switch (need) {
+        case Need::kFileSizeLimit: return "Windows has no per-process limit on file size";
+        case Need::kHostTools: return "host tools cannot run here; the Linux suite checks the same drawings";
+        case Need::kStandInViewer: return "the shell picks the viewer from the registry's file associations";
+    }
+    return "unknown need";
+}
+bool file_names_ignore_case() { return true; }
+std::string a_system_library() { return "kernel32.dll"; }
 
 int run_with_file_size_limit(std::uint64_t, const std::function<int()>&) { return -1; }
 
@@ -115,13 +124,21 @@ int run_process(const std::string& exe, const std::vector<std::string>& args, co
 }
 
 std::string console_text(std::string text) {
-    std::string out;
-    out.reserve(text.size());
+    std::string lf;
+    lf.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        out += text[i];
+        lf += text[i];
     }
-    return out;
+    if (lf.empty() || lf.size() > 0x7FFFFFFF) return lf;
+    const int size = static_cast<int>(lf.size());
+    const int wide_length = MultiByteToWideChar(CP_ACP, 0, lf.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, lf.data(), size, wide.data(), wide_length);
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, utf8.data(), length, nullptr, nullptr);
+    return utf8;
 }
 
 }  // namespace chizuvec::test

@@ -381,7 +381,7 @@ TEST(WriteSvg, FailuresReportMinusTwo) {
 TEST(WriteSvg, IncompleteFileIsRemoved) {
     // A file size limit makes the writes fail part way, as a full disk does; done in a child so the
     // limit stays there.
-    if (const std::string why = test::no_file_size_limit_reason(); !why.empty()) GTEST_SKIP() << why;
+    if (const std::string why = test::missing(test::Need::kFileSizeLimit); !why.empty()) GTEST_SKIP() << why;
     test::TempDir dir;
     const std::string out = dir.file("map.svg");
     EXPECT_EQ(test::run_with_file_size_limit(100, [&] {
