@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "common/id_index.hpp"
+#include "model/id_index.hpp"
 #include "common/numbers.hpp"
-#include "mapxml/map_dataset.hpp"
+#include "model/map_dataset.hpp"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "config/render_settings.hpp"
-#include "driver/parcel_measures.hpp"
+#include "geometry/parcel_measures.hpp"
 #include "gen_map_core.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "mapxml/line_reader.hpp"

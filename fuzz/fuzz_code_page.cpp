@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "mapxml/zip_input.hpp"
+#include "mapxml/code_page_guess.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // An exact-size copy, so the sanitizer sees any read past the terminator.

@@ -8,7 +8,8 @@
 
 #include "common/fixed_text.hpp"
 #include "config/render_settings.hpp"
-#include "driver/parcel_measures.hpp"
+#include "driver/highlights.hpp"
+#include "geometry/parcel_measures.hpp"
 #include "fuzz_support.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "mapxml/map_xml_reader.hpp"

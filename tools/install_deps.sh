@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config          # toolchain
     clang libclang-rt-14-dev                  # the sanitizer build and the fuzzers
+    clang-format                              # the format check
     libzip-dev                                # reading .zip map files
     libfreetype-dev libfontconfig-dev         # measuring the source line
     libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev  # their static archives, linked in

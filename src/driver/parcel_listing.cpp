@@ -15,7 +15,6 @@ namespace {
 constexpr std::string_view kMapNameLabel = " 地図名：";
 constexpr std::string_view kOpenParen = "（";
 constexpr std::string_view kColumnTitles = "）\n   No 筆ID 形状ID 地図番号  大字名・丁目名  地番      ";
-constexpr std::string_view kArbitraryCoordSystem = "任意座標系";
 constexpr std::string_view kAreaUnknownUnit = "面積(単位不明)\n";
 constexpr std::string_view kAreaTitle = "　　　　　面積\n";
 

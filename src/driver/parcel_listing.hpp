@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "mapxml/map_dataset.hpp"
+#include "model/map_dataset.hpp"
 
 namespace chizuvec {
 

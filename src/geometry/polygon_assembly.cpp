@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <new>
 
-#include "common/id_index.hpp"
+#include "model/id_index.hpp"
 #include "common/text_format.hpp"
 
 namespace chizuvec {

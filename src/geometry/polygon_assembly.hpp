@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "mapxml/map_dataset.hpp"
+#include "model/map_dataset.hpp"
 
 namespace chizuvec {
 

@@ -1,10 +1,10 @@
-// Guess of the encoding of a short byte string, such as an entry name stored in a ZIP archive.
 // Three recognisers (UTF-8, Shift_JIS, EUC-JP) read the string side by side; the first to be left
 // alone wins at once, otherwise the best score among the survivors at the end.
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 
-#include "mapxml/zip_input.hpp"
+#include "mapxml/code_page_guess.hpp"
 
 namespace chizuvec {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/large_array.hpp"
+#include "model/large_array.hpp"
 
 namespace chizuvec {
 

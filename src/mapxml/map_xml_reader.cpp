@@ -10,7 +10,7 @@
 
 #include "common/ascii.hpp"
 #include "common/fixed_text.hpp"
-#include "common/id_index.hpp"
+#include "model/id_index.hpp"
 #include "common/numbers.hpp"
 #include "mapxml/line_reader.hpp"
 #include "mapxml/zip_input.hpp"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "mapxml/map_dataset.hpp"
+#include "model/map_dataset.hpp"
 
 namespace chizuvec {
 

@@ -2,7 +2,6 @@
 // streamed through a fixed buffer, so memory does not grow with its size, and the output file is
 // created exclusively and removed again unless the whole entry reached it.
 // libzip is called only through its table (zip_library.hpp), which may load it on first use.
-#include "common/ascii.hpp"
 #include "mapxml/zip_input.hpp"
 
 #include <zip.h>
@@ -13,6 +12,8 @@
 #include <new>
 #include <string_view>
 
+#include "common/ascii.hpp"
+#include "mapxml/code_page_guess.hpp"
 #include "mapxml/zip_library.hpp"
 #include "platform/platform.hpp"
 
@@ -57,7 +58,7 @@ int failure_code(int code, int fallback) { return code != ZIP_ER_OK ? code : fal
 // Entry names flagged or guessed as UTF-8 are compared in the code page of file names; any other
 // name is compared exactly as stored, since nothing says which code page wrote it.
 bool entry_name_matches(const char* raw_name, std::string_view wanted, std::uint32_t ansi_code_page) {
-    if (ansi_code_page != platform::kCodePageUtf8 && guess_code_page(raw_name) == 65001) {
+    if (ansi_code_page != platform::kCodePageUtf8 && guess_code_page(raw_name) == static_cast<int>(platform::kCodePageUtf8)) {
         const std::string converted = platform::convert_code_page(raw_name, platform::kCodePageUtf8, ansi_code_page);
         return equals_ignoring_ascii_case(converted, wanted);
     }

@@ -1,5 +1,4 @@
-// Extraction of the map XML entry of a .zip input into a temporary file beside the archive, and the
-// guess of the encoding of the entry names stored in it.
+// Extraction of the map XML entry of a .zip input into a temporary file beside the archive.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +13,5 @@ namespace chizuvec {
 // file written, or is empty when no entry matched. Returns 0 on success (also when nothing
 // matched) and otherwise a non-zero libzip error code; no partial file is left behind.
 int extract_zip_entry(const std::string& archive_path, const std::string& entry_name, std::string& output_path);
-
-// Guesses the code page of a zero-terminated byte string: 0 (empty or plain ASCII), 50222, 1200,
-// 1201, 20932, 932, 65001, or -1 when no candidate fits.
-int guess_code_page(const char* text);
 
 }  // namespace chizuvec

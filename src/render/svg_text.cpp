@@ -14,7 +14,6 @@ namespace chizuvec {
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
-constexpr std::string_view kArbitraryCoordSystem = "任意座標系";
 constexpr std::uint32_t kMaxBarHeight = 60;
 constexpr double kScaleBarMetres = 100.0;
 

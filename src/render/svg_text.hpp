@@ -13,10 +13,10 @@
 #include <string>
 #include <string_view>
 
-#include "common/large_array.hpp"
+#include "model/large_array.hpp"
 #include "config/render_settings.hpp"
 #include "geometry/polygon_assembly.hpp"
-#include "mapxml/map_dataset.hpp"
+#include "model/map_dataset.hpp"
 #include "platform/platform.hpp"
 
 namespace chizuvec {

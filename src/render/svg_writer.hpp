@@ -8,7 +8,7 @@
 
 #include "config/render_settings.hpp"
 #include "geometry/polygon_assembly.hpp"
-#include "mapxml/map_dataset.hpp"
+#include "model/map_dataset.hpp"
 
 namespace chizuvec {
 

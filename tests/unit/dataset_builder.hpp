@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/fixed_text.hpp"
-#include "mapxml/map_dataset.hpp"
+#include "model/map_dataset.hpp"
 
 namespace chizuvec::test {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "mapxml/zip_input.hpp"
+#include "mapxml/code_page_guess.hpp"
 
 namespace chizuvec {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/id_index.hpp"
+#include "model/id_index.hpp"
 
 namespace chizuvec {
 namespace {

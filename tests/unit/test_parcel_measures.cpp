@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "dataset_builder.hpp"
-#include "driver/parcel_measures.hpp"
+#include "driver/highlights.hpp"
+#include "geometry/parcel_measures.hpp"
 #include "geometry/polygon_assembly.hpp"
 
 namespace chizuvec {

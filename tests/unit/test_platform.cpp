@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "common/large_array.hpp"
+#include "model/large_array.hpp"
 #include "platform/platform.hpp"
 #include "test_os.hpp"
 #include "test_support.hpp"

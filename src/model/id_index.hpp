@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "common/large_array.hpp"
+#include "model/large_array.hpp"
 
 namespace chizuvec {
 

@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
-#include "common/large_array.hpp"
+#include "model/large_array.hpp"
 
 namespace chizuvec {
 
@@ -70,6 +71,10 @@ struct MapDataset {
     std::uint32_t ring_curve_count() const { return static_cast<std::uint32_t>(ring_curves.size()); }
     std::uint32_t parcel_count() const { return static_cast<std::uint32_t>(parcels.size()); }
 };
+
+// The coordinate system of maps whose sheets each have their own frame: such a map has no true
+// north or scale across sheets.
+inline constexpr std::string_view kArbitraryCoordSystem = "任意座標系";
 
 // Texts from the head of the map file, UTF-8.
 struct MapHeader {

@@ -1,4 +1,4 @@
-#include "common/id_index.hpp"
+#include "model/id_index.hpp"
 
 #include <algorithm>
 
