@@ -168,7 +168,8 @@ TEST(CliDriver, InvalidLayoutSettingsAreRefusedBeforeReading) {
         const std::string dir = std::filesystem::canonical(program.dir.path).string();
         const RunResult r = program.run({"missing.xml", "out.svg"});
         EXPECT_EQ(r.exit_code, 1) << c.setting;
-        EXPECT_EQ(r.err, "** Error: Invalid setting " + c.key + " in \"" + dir + platform::path_separator() + "Chizuvec.ini\"\n");
+        EXPECT_EQ(r.err, "** Error: Invalid setting " + c.key + " in \"" + dir + platform::path_separator() +
+                             "Chizuvec.ini\"\n");
         // The listing draws nothing and so does not need them.
         const RunResult listing = program.run({"map.xml"});
         EXPECT_EQ(listing.exit_code, 0) << c.setting;

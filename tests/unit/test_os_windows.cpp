@@ -1,6 +1,6 @@
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -41,8 +41,9 @@ std::string_view variable_name(std::string_view entry) {
 }
 
 bool same_name(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
-                                                  b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+    return a.size() == b.size() &&
+           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
+                          static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
 // This process's environment with `overrides` put in place of the variables they name.
@@ -79,9 +80,12 @@ bool make_pipe(int ends[2]) { return _pipe(ends, 4096, _O_BINARY) == 0; }
 
 std::string missing(Need need) {
     switch (need) {
-        case Need::kFileSizeLimit: return "Windows has no per-process limit on file size";
-        case Need::kHostTools: return "host tools cannot run here; the Linux suite checks the same drawings";
-        case Need::kStandInViewer: return "the shell picks the viewer from the registry's file associations";
+        case Need::kFileSizeLimit:
+            return "Windows has no per-process limit on file size";
+        case Need::kHostTools:
+            return "host tools cannot run here; the Linux suite checks the same drawings";
+        case Need::kStandInViewer:
+            return "the shell picks the viewer from the registry's file associations";
     }
     return "unknown need";
 }

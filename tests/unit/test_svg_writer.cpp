@@ -384,13 +384,11 @@ TEST(WriteSvg, IncompleteFileIsRemoved) {
     if (const std::string why = test::missing(test::Need::kFileSizeLimit); !why.empty()) GTEST_SKIP() << why;
     test::TempDir dir;
     const std::string out = dir.file("map.svg");
-    EXPECT_EQ(test::run_with_file_size_limit(100, [&] {
-                  SmallMap map;
-                  return write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset) == kWriteFailed
-                             ? 0
-                             : 1;
-              }),
-              0);
+    const auto write_under_limit = [&] {
+        SmallMap map;
+        return write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset) == kWriteFailed ? 0 : 1;
+    };
+    EXPECT_EQ(test::run_with_file_size_limit(100, write_under_limit), 0);
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
