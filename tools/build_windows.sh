@@ -26,8 +26,9 @@ toolchain=$root/tools/windows/mingw64.cmake
 jobs=2
 
 # Wine without a display, without the Mono and Gecko install dialogs, quiet.
-export WINEPREFIX=$out/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+export WINEPREFIX=$out/wine
+# shellcheck source=windows/wine_session.sh
+source "$root/tools/windows/wine_session.sh"
 export DEBIAN_FRONTEND=noninteractive
 # The cross-built libraries only: the host's .pc files describe Linux libraries.
 export CHIZUVEC_WIN_PREFIX=$prefix PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig
@@ -129,22 +130,11 @@ fi
 finish
 
 # ---- Wine ---------------------------------------------------------------------------------------
-# The server and the prefix's own processes start here with every output sent to /dev/null: the
-# ones a test would start otherwise keep ctest's pipe open, and ctest then waits for them.
+# The server, the prefix's services and the desktop start here with every output sent to
+# /dev/null: the ones a test would start otherwise keep ctest's pipe open, and ctest waits for them.
 begin "wine prefix"
-wine_started=0
-stop_wine() {
-    if [ "$wine_started" = 1 ]; then wineserver -k >/dev/null 2>&1 || true; fi
-}
-trap stop_wine EXIT
-wineserver -p </dev/null >/dev/null 2>&1
-wine_started=1
-if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
-    timeout 600 wineboot --init </dev/null >/dev/null 2>&1
-else
-    timeout 300 wine wineboot </dev/null >/dev/null 2>&1
-fi
-[ -d "$WINEPREFIX/drive_c/windows/system32" ] || { echo "the Wine prefix was not created" >&2; exit 1; }
+trap stop_wine_session EXIT
+start_wine_session
 finish
 
 # ---- The program and its tests -------------------------------------------------------------------------

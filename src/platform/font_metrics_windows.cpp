@@ -21,22 +21,14 @@ std::wstring widen_utf8(std::string_view text) {
     return wide;
 }
 
-// A device context to measure in: the screen's, or a memory one where there is no screen.
+// A memory device context compatible with the screen: the same font mapping and pixels as the
+// screen's own, without asking for the desktop window (which a service or Wine without a display
+// may not have, and which Wine starts a process for).
 struct MeasuringDc {
-    HDC dc = nullptr;
-    bool screen = false;
-    MeasuringDc() {
-        dc = GetDC(nullptr);
-        screen = dc != nullptr;
-        if (dc == nullptr) dc = CreateCompatibleDC(nullptr);
-    }
+    HDC dc = CreateCompatibleDC(nullptr);
+    MeasuringDc() = default;
     ~MeasuringDc() {
-        if (dc == nullptr) return;
-        if (screen) {
-            ReleaseDC(nullptr, dc);
-        } else {
-            DeleteDC(dc);
-        }
+        if (dc != nullptr) DeleteDC(dc);
     }
     MeasuringDc(const MeasuringDc&) = delete;
     MeasuringDc& operator=(const MeasuringDc&) = delete;

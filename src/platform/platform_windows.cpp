@@ -5,7 +5,6 @@
 #include <conio.h>
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 #include <windows.h>
 
 #include <climits>

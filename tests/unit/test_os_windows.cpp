@@ -113,8 +113,10 @@ int run_process(const std::string& exe, const std::vector<std::string>& args, co
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, environment.data(),
-                                        cwd.c_str(), &startup, &process);
+    // No console, as when a script runs it with its output redirected; a console would be hosted
+    // by a process of its own that inherits the output files and may outlive the program.
+    const BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS,
+                                        environment.data(), cwd.c_str(), &startup, &process);
     for (HANDLE h : {in, out, err}) {
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     }
@@ -124,6 +126,20 @@ int run_process(const std::string& exe, const std::vector<std::string>& args, co
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    // Under Wine the child's handles may close a moment after it is reported ended; the output
+    // files are read and removed only once nobody holds them.
+    for (const std::string* path : {&out_path, &err_path}) {
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            HANDLE h =
+                CreateFileA(path->c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h != INVALID_HANDLE_VALUE) {
+                CloseHandle(h);
+                break;
+            }
+            if (GetLastError() != ERROR_SHARING_VIOLATION) break;
+            Sleep(25);
+        }
+    }
     return static_cast<int>(code);
 }
 
