@@ -4,8 +4,11 @@
 #   - drawings (.svg and .htm) byte for byte;
 #   - the listing, after turning the Windows one from CP932 with CR LF into UTF-8 with LF;
 #   - messages and exit codes (the elapsed time of the success line aside);
-#   - the scale bar's place for source lines of every length from 1 to 40 characters, Japanese and
-#     Latin, which is where GDI's measurement of the source line meets FreeType's.
+#   - the scale bar's place for source lines of every length from 1 to 40 characters, which is where
+#     GDI's measurement of the source line meets FreeType's. Japanese text must give the same
+#     drawing at every length. Latin text may not: GDI rounds each glyph's advance to whole pixels
+#     and FreeType does not, so the bar may be lifted up to 2 characters (about 8 %) apart; the
+#     drawings must then agree in everything but the scale bar.
 # The Windows drawings are also checked with xmllint here, as Wine cannot run host tools.
 # Needs build-win/build/Chizuvec.exe from tools/build_windows.sh; builds the Linux program with
 # tools/build.sh. Real map files are used from ../shared/data when they are there.
@@ -55,7 +58,12 @@ unix_text() { iconv -f CP932 -t UTF-8 "$1" | sed 's/\r$//'; }
 # The elapsed time is the one part of a message that may differ.
 no_time() { sed 's/([0-9.]*s)$/(TIME)/'; }
 
+# What of a drawing must agree when the scale bar may sit elsewhere.
+without_scale_bar() { grep -v -e 'stroke-width="4"' -e '>100 m<' "$1"; }
+
 # Runs both builds with the same arguments; the drawing, when there is one, is `output`.
+# With compare=drawing_but_bar, everything but the scale bar's two lines is compared.
+compare=bytes
 compare_run() { # label ini input output args...
     local label=$1 ini=$2 input=$3 output=$4
     shift 4
@@ -85,9 +93,12 @@ compare_run() { # label ini input output args...
         if [ ! -f "$l/$output" ] || [ ! -f "$w/$output" ]; then
             fail "$label: drawing missing (Linux: $([ -f "$l/$output" ] && echo yes || echo no))"
             ok=0
-        elif ! cmp -s "$l/$output" "$w/$output"; then
+        elif [ "$compare" = bytes ] && ! cmp -s "$l/$output" "$w/$output"; then
             fail "$label: drawings differ"
             cmp "$l/$output" "$w/$output" || true
+            ok=0
+        elif [ "$compare" != bytes ] && ! cmp -s <(without_scale_bar "$l/$output") <(without_scale_bar "$w/$output"); then
+            fail "$label: drawings differ beyond the scale bar"
             ok=0
         elif [ "$have_xmllint" = 1 ] && ! xmllint --noout "$w/$output"; then
             fail "$label: the Windows drawing is not well-formed"
@@ -111,10 +122,13 @@ inputs+=("$work/generated-3000.xml" "$work/generated-800.zip")
 for input in "${inputs[@]}"; do
     name=$(basename "$input")
     compare_run "$name listing" "$ini" "$input" "" "$name"
-    compare_run "$name svg" "$ini" "$input" out.svg "$name" out.svg
     # The first listed parcel's map sheet and lot number, for a sheet drawing with a highlight.
-    sheet=$(awk 'NR == 3 { print $4 }' "$work/l/stdout" 2>/dev/null || true)
-    lot=$(awk 'NR == 3 { print $6 }' "$work/l/stdout" 2>/dev/null || true)
+    # The map number fills a fixed column after the three counts and may hold spaces; the lot
+    # number is the last field but the area.
+    sheet=$(awk 'NR == 3 { s = substr($0, 19, 10); sub(/ +$/, "", s); print s }' "$work/l/stdout" 2>/dev/null || true)
+    lot=$(awk 'NR == 3 { print $(NF - 1) }' "$work/l/stdout" 2>/dev/null || true)
+    echo "$name: sheet ${sheet:-none}, highlighted lot ${lot:-none}"
+    compare_run "$name svg" "$ini" "$input" out.svg "$name" out.svg
     compare_run "$name htm" "$ini" "$input" out.htm "$name" out.htm all "${lot:-1}" 2
     if [ -n "$sheet" ]; then
         compare_run "$name sheet $sheet" "$ini" "$input" sheet.svg "$name" sheet.svg "$sheet" "${lot:-1}"
@@ -125,27 +139,33 @@ done
 # it no longer fits beside it, and both builds must decide that at the same length.
 japanese="出典：「登記所備付地図データ」（法務省）を加工して作成した地番参考図です。二〇二六年十二月版"
 latin="Source: Ministry of Justice, registry office maps, edited."
-lift_flip() { # the first length at which the Linux drawing lifts the bar
-    local svg=$1
-    grep -q 'M40,1750v' "$svg" && echo lifted || echo low
-}
+# The sample's bar sits at y 1846 on the bottom line and at 1750 when lifted.
+bar_lifted() { grep -q 'M40,1750v' "$1"; }
 for alphabet in japanese latin; do
     text=${!alphabet}
+    compare=bytes
+    [ "$alphabet" = latin ] && compare=drawing_but_bar
     flip_linux="" flip_windows=""
     for length in $(seq 1 40); do
         part=${text:0:$length}
         sed "s|^svg_text_source=.*|svg_text_source=$part|" "$ini" >"$work/lift.ini"
         compare_run "source line $alphabet $length" "$work/lift.ini" "$root/samples/sample.xml" out.svg sample.xml out.svg
-        if [ -z "$flip_linux" ] && [ -f "$work/l/out.svg" ] && [ "$(lift_flip "$work/l/out.svg")" = lifted ]; then
-            flip_linux=$length
-        fi
-        if [ -z "$flip_windows" ] && [ -f "$work/w/out.svg" ] && [ "$(lift_flip "$work/w/out.svg")" = lifted ]; then
-            flip_windows=$length
-        fi
+        if [ -z "$flip_linux" ] && bar_lifted "$work/l/out.svg"; then flip_linux=$length; fi
+        if [ -z "$flip_windows" ] && bar_lifted "$work/w/out.svg"; then flip_windows=$length; fi
     done
     echo "scale bar lifted from $alphabet source lines of ${flip_linux:-none} characters on Linux," \
         "${flip_windows:-none} on Windows"
+    if [ -z "$flip_linux" ] || [ -z "$flip_windows" ]; then
+        fail "$alphabet source lines: the bar was never lifted"
+    elif [ "$alphabet" = japanese ] && [ "$flip_linux" != "$flip_windows" ]; then
+        fail "japanese source lines: the bar is lifted at different lengths"
+    elif [ $((flip_linux - flip_windows)) -gt 2 ] || [ $((flip_windows - flip_linux)) -gt 2 ]; then
+        fail "$alphabet source lines: the bar is lifted more than 2 characters apart"
+    else
+        pass
+    fi
 done
+compare=bytes
 
 echo "differential: $passed passed, $failed failed"
 [ "$failed" = 0 ]
