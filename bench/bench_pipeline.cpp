@@ -12,8 +12,8 @@
 #include <utility>
 
 #include "config/render_settings.hpp"
-#include "geometry/parcel_measures.hpp"
 #include "gen_map_core.hpp"
+#include "geometry/parcel_measures.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "mapxml/line_reader.hpp"
 #include "mapxml/map_xml_reader.hpp"
@@ -85,20 +85,17 @@ bool prepare(benchmark::State& state, std::uint32_t parcels, bool one_sheet, Map
         state.SkipWithError("cannot generate the map");
         return false;
     }
-    if (read_map_xml(map->path, dataset, header) != kReadOk) {
+    if (read_map_xml(map->path, dataset, header).status != ReadStatus::ok) {
         state.SkipWithError("read_map_xml failed");
         return false;
     }
     map_no = one_sheet ? map->summary.first_map_no : std::string();
-    std::FILE* messages = std::tmpfile();
-    const std::uint32_t entries = assemble_outlines(dataset, map_no, bounds, messages != nullptr ? messages : stderr);
-    const bool quiet = messages == nullptr || std::ftell(messages) == 0;
-    if (messages != nullptr) std::fclose(messages);
-    if (entries == 0 || !quiet) {
+    const AssemblyResult assembly = assemble_outlines(dataset, map_no, bounds);
+    if (assembly.entry_count == 0 || !assembly.messages.empty()) {
         state.SkipWithError("assembly failed or warned on a generated map");
         return false;
     }
-    measure_parcels(dataset, map_no);
+    measure_parcels(dataset);
     return true;
 }
 
@@ -133,34 +130,28 @@ void BM_CountNewlines(benchmark::State& state) {
 }
 BENCHMARK(BM_CountNewlines)->Arg(10000)->ArgName("parcels")->Unit(benchmark::kMillisecond);
 
-// The line reader alone: every line of the map, without (tags 0) or with (tags 1) the positions of
-// its '<' bytes that the tag tests use.
+// The line reader alone: every line of the map with the positions of its '<' bytes that the tag
+// tests use.
 void BM_ReadLines(benchmark::State& state) {
     const GeneratedMap* map = map_files().get(static_cast<std::uint32_t>(state.range(0)), false);
     if (map == nullptr) {
         state.SkipWithError("cannot generate the map");
         return;
     }
-    const bool with_tags = state.range(1) != 0;
     for (auto _ : state) {
         LineReader reader;
-        if (!open_line_reader(reader, map->path)) {
+        if (!reader.open_file(map->path)) {
             state.SkipWithError("cannot open the map");
             break;
         }
-        std::string_view line;
-        LineTags tags;
+        Line line;
         std::int64_t tag_count = 0;
-        if (with_tags) {
-            while (read_line(reader, line, tags)) tag_count += tags.count;
-        } else {
-            while (read_line(reader, line)) ++tag_count;
-        }
+        while (reader.read_line(line)) tag_count += line.tags.count;
         benchmark::DoNotOptimize(tag_count);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(map->xml_bytes));
 }
-BENCHMARK(BM_ReadLines)->ArgsProduct({{10000}, {0, 1}})->ArgNames({"parcels", "tags"})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadLines)->ArgsProduct({{10000}, {1}})->ArgNames({"parcels", "tags"})->Unit(benchmark::kMillisecond);
 
 void BM_ReadMapXml(benchmark::State& state) {
     const auto parcels = static_cast<std::uint32_t>(state.range(0));
@@ -174,7 +165,7 @@ void BM_ReadMapXml(benchmark::State& state) {
     for (auto _ : state) {
         MapDataset dataset;
         MapHeader header;
-        if (read_map_xml(map->path, dataset, header) != kReadOk || dataset.parcel_count() == 0) {
+        if (read_map_xml(map->path, dataset, header).status != ReadStatus::ok || dataset.parcel_count() == 0) {
             state.SkipWithError("read_map_xml failed");
             break;
         }
@@ -200,8 +191,8 @@ void BM_AssembleAndMeasure(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        benchmark::DoNotOptimize(assemble_outlines(dataset, map_no, bounds));
-        measure_parcels(dataset, map_no);
+        benchmark::DoNotOptimize(assemble_outlines(dataset, map_no, bounds).entry_count);
+        measure_parcels(dataset);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * dataset.parcel_count());
 }
@@ -222,16 +213,15 @@ void BM_ReadAssembleMeasure(benchmark::State& state) {
         MapDataset dataset;
         MapHeader header;
         BoundingBox bounds;
-        if (read_map_xml(map->path, dataset, header) != kReadOk) {
+        if (read_map_xml(map->path, dataset, header).status != ReadStatus::ok) {
             state.SkipWithError("read_map_xml failed");
             break;
         }
-        dataset.vertex_index_list.reserve(dataset.ring_curve_count());
-        if (assemble_outlines(dataset, {}, bounds) == 0) {
+        if (assemble_outlines(dataset, {}, bounds).entry_count == 0) {
             state.SkipWithError("assembly failed");
             break;
         }
-        measure_parcels(dataset, {});
+        measure_parcels(dataset);
         benchmark::DoNotOptimize(dataset.parcels.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(map->xml_bytes));
@@ -241,7 +231,7 @@ BENCHMARK(BM_ReadAssembleMeasure)->Arg(10000)->Arg(100000)->ArgName("parcels")->
 
 void BM_WriteSvg(benchmark::State& state) {
     RenderSettings settings{};
-    if (read_render_settings(std::string(CHIZUVEC_SOURCE_DIR) + "/Chizuvec.ini", settings) != kSettingsRead) {
+    if (read_render_settings(std::string(CHIZUVEC_SOURCE_DIR) + "/Chizuvec.ini", settings) != SettingsStatus::read) {
         state.SkipWithError("cannot read Chizuvec.ini");
         return;
     }
@@ -254,7 +244,7 @@ void BM_WriteSvg(benchmark::State& state) {
     const std::string output = map_files().scratch("out.svg");
     const std::string input = map_files().get(parcels, false)->path;
     for (auto _ : state) {
-        if (write_svg(output, input, map_no, header, bounds, settings, dataset) != kWriteOk) {
+        if (write_svg(output, input, map_no, header, bounds, settings, dataset).status != WriteStatus::ok) {
             state.SkipWithError("write_svg failed");
             break;
         }

@@ -6,6 +6,10 @@
 #
 #   bash bench/run_benchmarks.sh
 #
+# Then two maps shaped to slow a run down: parcel ids that all fall into one bucket of an identity
+# hash (against the same map numbered 1..n), and a drawing with 50,000 highlighted lot numbers
+# (against none); each row gives the ratio, which should stay below 3 and 2.
+#
 # Environment: RUNS (runs per median, at least 5; default 5), SIZES (default "10000 100000"),
 # SEED (generator seed, default 1). Uses hyperfine when installed, else its own loop; the peak memory
 # comes from /usr/bin/time -v (Debian package "time").
@@ -61,6 +65,19 @@ median_seconds() {
         done | sort -n | awk '{ t[NR] = $1 }
             END { m = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2; printf "%.4f\n", m / 1e9 }'
     fi
+}
+
+# Median wall time by the script's own loop: for commands too long for hyperfine's one argument.
+loop_median_seconds() {
+    "$@" >/dev/null 2>&1 </dev/null
+    local i start end
+    for ((i = 0; i < RUNS; ++i)); do
+        start=$(date +%s%N)
+        "$@" >/dev/null 2>&1 </dev/null
+        end=$(date +%s%N)
+        echo $((end - start))
+    done | sort -n | awk '{ t[NR] = $1 }
+        END { m = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2; printf "%.4f\n", m / 1e9 }'
 }
 
 # Peak resident memory in MiB of one run. The program's own messages are checked on the way: a
@@ -136,3 +153,24 @@ if ((${#SIZES[@]} >= 2)); then
             "$(awk -v a="${MEDIAN["$large|$mode"]}" -v b="${MEDIAN["$small|$mode"]}" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
     done
 fi
+
+echo
+echo "== Shaped maps (median of $RUNS runs; ratio to the same work on an ordinary map; peak RSS)"
+plain="$WORK/plain40000.xml"
+colliding="$WORK/colliding40000.xml"
+"$GENMAP" --parcels 40000 --seed "$SEED" --extra-sheet-refs 60000 -o "$plain" >/dev/null
+"$GENMAP" --parcels 40000 --seed "$SEED" --extra-sheet-refs 60000 --colliding-ids -o "$colliding" >/dev/null
+t_plain="$(median_seconds "$PROGRAM" "$plain")"
+t_colliding="$(median_seconds "$PROGRAM" "$colliding")"
+hilite_map="$WORK/map10000.xml"
+[[ -f "$hilite_map" ]] || "$GENMAP" --parcels 10000 --seed "$SEED" -o "$hilite_map" >/dev/null
+mapfile -t KEYS < <(seq 1 50000 | sed 's/$/-1/')
+t_none="$(loop_median_seconds "$PROGRAM" "$hilite_map" "$WORK/out.svg" all)"
+t_keys="$(loop_median_seconds "$PROGRAM" "$hilite_map" "$WORK/out.svg" all "${KEYS[@]}")"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+printf '%-44s %10s %10s %8s %12s\n' case "median s" "ordinary s" ratio "peak MiB"
+printf '%-44s %10.4f %10.4f %8s %12s\n' "colliding ids, 40000 parcels, 100000 refs" "$t_colliding" "$t_plain" \
+    "$(ratio "$t_colliding" "$t_plain")" "$(peak_mib "$PROGRAM" "$colliding")"
+printf '%-44s %10.4f %10.4f %8s %12s\n' "50000 highlights, 10000 parcels, draw all" "$t_keys" "$t_none" \
+    "$(ratio "$t_keys" "$t_none")" "$(peak_mib "$PROGRAM" "$hilite_map" "$WORK/out.svg" all "${KEYS[@]}")"
+echo "(wanted: colliding ids within 3x, highlights within 2x)"

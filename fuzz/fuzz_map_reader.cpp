@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = fuzz::write_scratch_file("map.xml", data, size);
     MapDataset dataset;
     MapHeader header;
-    check(read_map_xml(path, dataset, header) == kReadOk);
+    check(read_map_xml(path, dataset, header).status == ReadStatus::ok);
     check_terminated(header.map_name);
     check_terminated(header.municipality_name);
     check_terminated(header.coord_system);

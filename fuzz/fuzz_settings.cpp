@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace chizuvec;
     const std::string path = fuzz::write_scratch_file("Chizuvec.ini", data, size);
     RenderSettings settings{};
-    if (read_render_settings(path, settings) != kSettingsRead) std::abort();  // the file is there
+    if (read_render_settings(path, settings) != SettingsStatus::read) std::abort();  // the file is there
     const std::uint32_t side = settings.svg_viewbox_side_option;
     if (side > 4) std::abort();
     check_terminated(settings.svg_boundary_line_color);

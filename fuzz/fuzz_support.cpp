@@ -78,7 +78,7 @@ bool reference(std::string_view s, std::size_t& at) {
     if (body.size() < 2 || body[0] != '#') return false;
     const bool hex = body[1] == 'x';
     const std::string_view digits = body.substr(hex ? 2 : 1);
-    if (digits.empty() || digits.size() > 8) return false;
+    if (digits.empty()) return false;
     std::uint32_t value = 0;
     for (const char d : digits) {
         std::uint32_t v = 0;
@@ -91,7 +91,8 @@ bool reference(std::string_view s, std::size_t& at) {
         } else {
             return false;
         }
-        value = value * (hex ? 16u : 10u) + v;
+        // XML allows any number of leading zeros; past U+10FFFF the value only needs to stay there.
+        value = std::min<std::uint32_t>(value * (hex ? 16u : 10u) + v, 0x110000);
     }
     return is_xml_char(value);
 }

@@ -1,45 +1,83 @@
-// Extraction from any bytes as an archive X.zip. Either a failure code and nothing new in the folder,
-// or success and a file holding exactly the entry; never a partial file. A file-size limit stands in
-// for a full disk, so an entry that inflates far beyond its compressed size ends as a write failure
-// instead of filling the machine's disk.
-#include <sys/resource.h>
-
-#include <csignal>
+// Any bytes as an archive X.zip, read by the map reader straight out of the archive. Nothing may
+// appear in the folder, the result must agree with what the entry stream itself reports, and a
+// complete entry must read exactly as the same bytes read from a plain map file.
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "fuzz_support.hpp"
+#include "mapxml/map_xml_reader.hpp"
 #include "mapxml/zip_input.hpp"
 
 namespace {
 
-constexpr rlim_t kFileSizeLimit = rlim_t{64} << 20;
+// An entry that inflates beyond this is not compared with a plain read (the stream itself still is).
+constexpr std::size_t kMaxCompared = std::size_t{64} << 20;
 
 void check(bool condition) {
     if (!condition) std::abort();
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Writes beyond the limit fail with EFBIG instead of killing the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{kFileSizeLimit, kFileSizeLimit};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    return 0;
+bool same_dataset(const chizuvec::MapDataset& a, const chizuvec::MapDataset& b) {
+    return a.point_count() == b.point_count() && a.curve_count() == b.curve_count() &&
+           a.surface_count() == b.surface_count() && a.ring_curve_count() == b.ring_curve_count() &&
+           a.parcel_count() == b.parcel_count() && a.max_point_no == b.max_point_no &&
+           a.max_curve_no == b.max_curve_no && a.max_surface_no == b.max_surface_no &&
+           a.max_parcel_no == b.max_parcel_no && a.ring_curves == b.ring_curves;
 }
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace chizuvec;
     const std::string archive = fuzz::write_scratch_file("X.zip", data, size);
-    std::string output = "_tmp000001.xml";
-    const int code = extract_zip_entry(archive, "X.xml", output);
-    if (code != 0 || output.empty()) {
-        check(output.empty());
-        check(fuzz::folder_listing(fuzz::scratch_dir()) == "X.zip");
-        return 0;
+
+    // What the entry stream alone gives.
+    std::string entry_bytes;
+    bool complete = false;
+    ZipEntrySource entry;
+    const ZipResult opened = entry.open(archive, "X.xml");
+    ZipResult streamed = opened;
+    if (opened.status == ZipStatus::ok) {
+        static char buffer[1 << 16];
+        for (;;) {
+            const std::int64_t n = entry.read(buffer, sizeof buffer);
+            if (n <= 0) break;
+            if (entry_bytes.size() < kMaxCompared) entry_bytes.append(buffer, static_cast<std::size_t>(n));
+        }
+        streamed = entry.result();
+        complete = streamed.status == ZipStatus::ok && entry_bytes.size() < kMaxCompared;
     }
-    check(output == fuzz::scratch_dir() + "/_tmp000001.xml");
-    check(fuzz::folder_listing(fuzz::scratch_dir()) == "X.zip/_tmp000001.xml");
-    std::remove(output.c_str());
+
+    MapDataset dataset;
+    MapHeader header;
+    const ReadResult read = read_map_xml(archive, dataset, header);
+    check(fuzz::folder_listing(fuzz::scratch_dir()) == "X.zip");
+    switch (streamed.status) {
+        case ZipStatus::no_entry:
+            check(read.status == ReadStatus::not_found);
+            break;
+        case ZipStatus::failed:
+            check(read.status == ReadStatus::zip_failed && read.zip.code == streamed.code && read.zip.code != 0);
+            check(dataset.point_count() == 0 && dataset.parcel_count() == 0);
+            break;
+        case ZipStatus::library_missing:
+            std::abort();
+        case ZipStatus::ok:
+            check(read.status == ReadStatus::ok);
+            break;
+    }
+    if (!complete) return 0;
+
+    const std::string plain = fuzz::write_scratch_file(
+        "plain.xml", reinterpret_cast<const std::uint8_t*>(entry_bytes.data()), entry_bytes.size());
+    MapDataset plain_dataset;
+    MapHeader plain_header;
+    check(read_map_xml(plain, plain_dataset, plain_header).status == ReadStatus::ok);
+    std::remove(plain.c_str());
+    check(same_dataset(dataset, plain_dataset));
+    check(std::strcmp(header.map_name, plain_header.map_name) == 0);
+    check(std::strcmp(header.coord_system, plain_header.coord_system) == 0);
     return 0;
 }

@@ -24,7 +24,7 @@ jobs=${JOBS:-$(nproc)}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCHIZUVEC_FUZZ=ON \
     -DCHIZUVEC_SANITIZE=ON -DCHIZUVEC_TESTS=OFF -DCHIZUVEC_TOOLS=ON >/dev/null
 cmake --build "$build" -j"$jobs" --target fuzz_settings fuzz_map_reader fuzz_code_page fuzz_zip fuzz_pipeline \
-    chizuvec_genmap >/dev/null
+    fuzz_xml_text chizuvec_genmap >/dev/null
 
 # target  seed folder  dictionary
 targets=(
@@ -33,6 +33,7 @@ targets=(
     "fuzz_pipeline map fuzz/map_xml.dict"
     "fuzz_zip zip -"
     "fuzz_code_page code_page -"
+    "fuzz_xml_text xml_text fuzz/xml_text.dict"
 )
 
 work=$(mktemp -d "$root/$build/fuzz-run.XXXXXX")

@@ -1,5 +1,6 @@
 // chizuvec_genmap: writes a synthetic map file of any size for tests and benchmarks.
-//   chizuvec_genmap --parcels N [--seed S] [--zip] -o OUT
+//   chizuvec_genmap --parcels N [--seed S] [--zip] [--colliding-ids] [--extra-sheet-refs R]
+//                   [--overlapping-sheets] [--shared-surface CURVES] -o OUT
 // On success it prints what the file holds as key=value lines on standard output, so that scripts can
 // pick a map number that exists.
 #include <charconv>
@@ -13,7 +14,9 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: chizuvec_genmap --parcels N [--seed S] [--zip] -o OUT\n";
+constexpr const char* kUsage =
+    "usage: chizuvec_genmap --parcels N [--seed S] [--zip] [--colliding-ids] [--extra-sheet-refs R]\n"
+    "                       [--overlapping-sheets] [--shared-surface CURVES] -o OUT\n";
 
 // The whole argument must be a decimal number that fits the type.
 template <typename T>
@@ -48,6 +51,16 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--zip") {
             zip = true;
+        } else if (arg == "--colliding-ids") {
+            options.colliding_ids = true;
+        } else if (arg == "--overlapping-sheets") {
+            options.overlapping_sheets = true;
+        } else if ((arg == "--extra-sheet-refs" || arg == "--shared-surface") && has_value) {
+            std::uint32_t& value = arg == "--shared-surface" ? options.shared_surface_curves : options.extra_sheet_refs;
+            if (!parse_whole(argv[++i], value)) {
+                std::fprintf(stderr, "chizuvec_genmap: %s needs a number up to 4294967295\n", argv[i - 1]);
+                return 2;
+            }
         } else if ((arg == "-o" || arg == "--output") && has_value) {
             out_path = argv[++i];
         } else {
@@ -66,7 +79,8 @@ int main(int argc, char** argv) {
     }
 
     GenMapSummary summary;
-    const int result = zip ? generate_map_zip(out_path, options, summary) : generate_map_file(out_path, options, summary);
+    const int result =
+        zip ? generate_map_zip(out_path, options, summary) : generate_map_file(out_path, options, summary);
     if (result != kGenOk) {
         std::fprintf(stderr, "chizuvec_genmap: cannot write %s%s\n", out_path.c_str(),
                      result == kGenZipFailed ? " (zip)" : "");
@@ -78,5 +92,6 @@ int main(int argc, char** argv) {
                 summary.parcels, summary.outside_parcels, summary.points, summary.curves, summary.surfaces,
                 summary.ring_curves, summary.map_sheets);
     std::printf("first_map_no=%s\n", summary.first_map_no.c_str());
+    std::printf("parcel_id_step=%u\n", summary.parcel_id_step);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <iterator>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace chizuvec::genmap {
@@ -168,7 +169,20 @@ struct Plan {
     std::uint32_t block_cols = 0;
     std::uint32_t block_rows = 0;
     std::vector<BlockBase> bases;
+    std::uint32_t id_step = 1;
 };
+
+std::uint32_t parcel_id(const Plan& plan, std::uint32_t parcel) { return (parcel + 1) * plan.id_step; }
+std::uint32_t shape_of(const Plan& plan, std::uint32_t parcel) {
+    return plan.options.shared_surface_curves != 0 ? 1 : parcel + 1;
+}
+
+// The bucket count a std::unordered_map ends with after `count` inserts one by one.
+std::uint32_t final_bucket_count(std::uint32_t count) {
+    std::unordered_map<std::uint32_t, std::uint32_t> map;
+    for (std::uint32_t k = 0; k < count; ++k) map.emplace(k, k);
+    return static_cast<std::uint32_t>(map.bucket_count());
+}
 
 // The ring of cell (row, col), anticlockwise on the map from its south-west corner. Each entry is the
 // start of one curve; the last curve runs back to the first entry.
@@ -303,10 +317,19 @@ Plan make_plan(const GenMapOptions& options, GenMapSummary& summary) {
     for (std::uint32_t parcel = 0; parcel < options.parcels; ++parcel) {
         if (is_outside_parcel(parcel_hash(options.seed, parcel))) ++summary.outside_parcels;
     }
+    if (options.colliding_ids && options.parcels != 0) {
+        plan.id_step = final_bucket_count(options.parcels - summary.outside_parcels);
+    }
+    summary.parcel_id_step = plan.id_step;
+    if (options.shared_surface_curves != 0) {
+        summary.points = summary.curves = summary.ring_curves = options.shared_surface_curves;
+        summary.surfaces = 1;
+    }
     for_each_sheet(plan, [&](std::uint32_t sheet, std::uint32_t, std::uint32_t, const std::uint32_t*, std::uint32_t) {
         if (sheet == 0) summary.first_map_no = map_number(sheet);
         ++summary.map_sheets;
     });
+    if (options.extra_sheet_refs != 0 && options.parcels != 0) ++summary.map_sheets;
     return plan;
 }
 
@@ -448,6 +471,22 @@ void write_spatial_section(LineWriter& w, const Plan& plan) {
     w.line(1, "</空間属性>");
 }
 
+// The spatial section of a map whose parcels all have one shape: a ring of many curves round a
+// circle of 100 m.
+void write_shared_spatial_section(LineWriter& w, const Plan& plan) {
+    const std::uint32_t n = plan.options.shared_surface_curves;
+    const auto vertex = [&](std::uint32_t k) {
+        const double angle = 2.0 * 3.14159265358979323846 * static_cast<double>(k % n) / static_cast<double>(n);
+        return Vertex{kOriginX + std::llround(100000.0 * std::cos(angle)),
+                      kOriginY + std::llround(100000.0 * std::sin(angle)), k % n + 1};
+    };
+    w.line(1, "<空間属性>");
+    for (std::uint32_t k = 0; k < n; ++k) write_point(w, vertex(k));
+    for (std::uint32_t k = 0; k < n; ++k) write_indirect_curve(w, k + 1, vertex(k), vertex(k + 1));
+    write_surface(w, 1, 1, n);
+    w.line(1, "</空間属性>");
+}
+
 // ---- 主題属性 ----
 
 struct Oaza {
@@ -467,7 +506,7 @@ void write_parcel(LineWriter& w, const Plan& plan, std::uint32_t parcel) {
     const std::uint64_t hash = parcel_hash(plan.options.seed, parcel);
     const std::uint32_t block = parcel / kParcelsPerBlock;
     const std::uint32_t cell = parcel % kParcelsPerBlock;
-    w.tabs(2).text(R"(<筆 id=")").id('H', parcel + 1).text(R"(">)").end();
+    w.tabs(2).text(R"(<筆 id=")").id('H', parcel_id(plan, parcel)).text(R"(">)").end();
 
     if (is_outside_parcel(hash)) {
         // Parcels outside the district carry no names, only the codes and a placeholder lot number.
@@ -476,7 +515,7 @@ void write_parcel(LineWriter& w, const Plan& plan, std::uint32_t parcel) {
         w.line(3, "<小字コード>0000</小字コード>");
         w.line(3, "<予備コード>00</予備コード>");
         w.tabs(3).text("<地番>地区外-").number(40000 + parcel).text("</地番>").end();
-        w.tabs(3).text(R"(<形状 idref=")").id('F', parcel + 1).text(R"("/>)").end();
+        w.tabs(3).text(R"(<形状 idref=")").id('F', shape_of(plan, parcel)).text(R"("/>)").end();
         w.line(3, "<座標値種別>図上測量</座標値種別>");
         w.line(2, "</筆>");
         return;
@@ -502,7 +541,7 @@ void write_parcel(LineWriter& w, const Plan& plan, std::uint32_t parcel) {
         if (cell % 2 != 0 || (hash >> 16) % 10 != 0) w.text("-").number(cell % 2 + 1);
     }
     w.text("</地番>").end();
-    w.tabs(3).text(R"(<形状 idref=")").id('F', parcel + 1).text(R"("/>)").end();
+    w.tabs(3).text(R"(<形状 idref=")").id('F', shape_of(plan, parcel)).text(R"("/>)").end();
     w.line(3, (hash >> 24) % 4 == 0 ? "<精度区分>甲二</精度区分>" : "<精度区分>甲一</精度区分>");
     w.line(3, "<座標値種別>測量成果</座標値種別>");
     w.line(2, "</筆>");
@@ -552,6 +591,14 @@ void write_date(LineWriter& w, std::string_view tag, int year, int month, int da
     w.tabs(2).text("</").text(tag).text(">").end();
 }
 
+void write_block_refs(LineWriter& w, const Plan& plan, std::uint32_t block) {
+    const std::uint32_t first = block * kParcelsPerBlock;
+    const std::uint32_t end = std::min(first + kParcelsPerBlock, plan.options.parcels);
+    for (std::uint32_t parcel = first; parcel < end; ++parcel) {
+        w.tabs(2).text(R"(<筆参照 idref=")").id('H', parcel_id(plan, parcel)).text(R"("/>)").end();
+    }
+}
+
 void write_map_sheets(LineWriter& w, const Plan& plan) {
     for_each_sheet(plan, [&](std::uint32_t sheet, std::uint32_t srow, std::uint32_t scol, const std::uint32_t* blocks,
                              std::uint32_t count) {
@@ -572,15 +619,30 @@ void write_map_sheets(LineWriter& w, const Plan& plan) {
         w.line(2, "<地図材質>電磁的記録媒体</地図材質>");
         write_date(w, "地図作成年月日", 2021, 1, 15);
         write_date(w, "備付地図年月日", 2021, 3, 12);
-        for (std::uint32_t k = 0; k < count; ++k) {
-            const std::uint32_t first = blocks[k] * kParcelsPerBlock;
-            const std::uint32_t end = std::min(first + kParcelsPerBlock, plan.options.parcels);
-            for (std::uint32_t parcel = first; parcel < end; ++parcel) {
-                w.tabs(2).text(R"(<筆参照 idref=")").id('H', parcel + 1).text(R"("/>)").end();
-            }
+        for (std::uint32_t k = 0; k < count; ++k) write_block_refs(w, plan, blocks[k]);
+        if (plan.options.overlapping_sheets) {
+            // The first block of the next sheet, when there is one.
+            std::uint32_t next_block = plan.block_count;
+            for_each_sheet(plan, [&](std::uint32_t other, std::uint32_t, std::uint32_t,
+                                     const std::uint32_t* other_blocks, std::uint32_t) {
+                if (other == sheet + 1) next_block = other_blocks[0];
+            });
+            if (next_block < plan.block_count) write_block_refs(w, plan, next_block);
         }
         w.line(1, "</図郭>");
     });
+    if (plan.options.extra_sheet_refs != 0 && plan.options.parcels != 0) {
+        w.line(1, "<図郭>");
+        w.line(2, "<地図番号>V9999-9</地図番号>");
+        for (std::uint32_t k = 0; k < plan.options.extra_sheet_refs; ++k) {
+            w.tabs(2)
+                .text(R"(<筆参照 idref=")")
+                .id('H', parcel_id(plan, k % plan.options.parcels))
+                .text(R"("/>)")
+                .end();
+        }
+        w.line(1, "</図郭>");
+    }
 }
 
 }  // namespace
@@ -589,7 +651,11 @@ int write_generated_map(std::FILE* out, const GenMapOptions& options, GenMapSumm
     const Plan plan = make_plan(options, summary);
     LineWriter w(out);
     write_head(w, plan);
-    write_spatial_section(w, plan);
+    if (options.shared_surface_curves != 0) {
+        write_shared_spatial_section(w, plan);
+    } else {
+        write_spatial_section(w, plan);
+    }
     write_thematic_section(w, plan);
     write_map_sheets(w, plan);
     w.line(0, "</地図>");

@@ -18,6 +18,17 @@ inline constexpr int kGenZipFailed = 2;    // the archive could not be created o
 struct GenMapOptions {
     std::uint32_t parcels = 0;  // 筆 elements to write, 地区外 ones included
     std::uint64_t seed = 1;
+    // Parcel ids as multiples of the bucket count that a std::unordered_map of the kept parcels ends
+    // with: one bucket for all of them under an identity hash.
+    bool colliding_ids = false;
+    // A last sheet of its own map number with this many more parcel references, cycling over the
+    // parcels.
+    std::uint32_t extra_sheet_refs = 0;
+    // Each sheet also lists the parcels of the first block of the next sheet, as sheets list the
+    // parcels on their common edge.
+    bool overlapping_sheets = false;
+    // Instead of the grid: one surface, a ring of this many curves, that is the shape of every parcel.
+    std::uint32_t shared_surface_curves = 0;
 };
 
 // What a generated file holds, known before the first byte is written.
@@ -30,6 +41,7 @@ struct GenMapSummary {
     std::uint32_t ring_curves = 0;      // curve references of all rings
     std::uint32_t map_sheets = 0;
     std::string first_map_no;           // 地図番号 of the first sheet, empty without parcels
+    std::uint32_t parcel_id_step = 1;   // parcel k (from 0) has the id number (k + 1) * step
 };
 
 // Writes the whole map XML to `out` (opened in binary mode). Returns kGenOk or kGenWriteFailed.

@@ -11,6 +11,7 @@
 
 #include "common/fixed_text.hpp"
 #include "gen_map_core.hpp"
+#include "driver/assembly_report.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "mapxml/map_xml_reader.hpp"
 
@@ -60,16 +61,12 @@ std::string generate(const TempDir& dir, std::uint32_t parcels, std::uint64_t se
 std::uint32_t read_and_assemble(const std::string& path, MapDataset& dataset, std::string_view map_no,
                                 std::string& messages) {
     MapHeader header;
-    EXPECT_EQ(read_map_xml(path, dataset, header), kReadOk);
+    EXPECT_EQ(read_map_xml(path, dataset, header).status, ReadStatus::ok);
     EXPECT_STREQ(header.coord_system, "公共座標9系");
-    std::FILE* sink = std::tmpfile();
     BoundingBox bounds;
-    const std::uint32_t entries = assemble_outlines(dataset, map_no, bounds, sink);
-    std::rewind(sink);
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, sink) != nullptr) messages += buffer;
-    std::fclose(sink);
-    return entries;
+    const AssemblyResult result = assemble_outlines(dataset, map_no, bounds);
+    messages += assembly_messages_text(result);
+    return result.entry_count;
 }
 
 TEST(GenMap, ReadsBackWithTheCountsItReportsAndAssemblesSilently) {
@@ -194,9 +191,9 @@ TEST(GenMap, ZipHoldsTheSameMapUnderTheArchivesBaseName) {
     MapDataset plain;
     MapDataset zipped;
     MapHeader header;
-    ASSERT_EQ(read_map_xml(dir.file("plain.xml"), plain, header), kReadOk);
+    ASSERT_EQ(read_map_xml(dir.file("plain.xml"), plain, header).status, ReadStatus::ok);
     MapHeader zip_header;
-    ASSERT_EQ(read_map_xml(dir.file("town.zip"), zipped, zip_header), kReadOk);
+    ASSERT_EQ(read_map_xml(dir.file("town.zip"), zipped, zip_header).status, ReadStatus::ok);
     EXPECT_EQ(zipped.point_count(), plain.point_count());
     EXPECT_EQ(zipped.ring_curve_count(), plain.ring_curve_count());
     EXPECT_EQ(zipped.parcel_count(), plain.parcel_count());

@@ -7,21 +7,20 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/utf8.hpp"
+
 namespace chizuvec {
 
-// Length of the longest prefix of `text` that fits `room` bytes and does not end inside a UTF-8
-// sequence. Bytes that are not valid UTF-8 are treated as characters of their own.
+// Length of the longest prefix of `text` that fits `room` bytes and does not end inside a
+// well-formed UTF-8 character. Ill-formed bytes count as characters of their own.
 inline std::size_t utf8_fit(std::string_view text, std::size_t room) {
     if (text.size() <= room) return text.size();
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const auto is_tail = [&](std::size_t i) { return (byte(i) & 0xC0) == 0x80; };
     // text[room] is the first byte dropped; when it continues a character, that character goes too.
     std::size_t lead = room;
-    while (lead > 0 && room - lead < 3 && is_tail(lead)) --lead;
-    if (lead == room || is_tail(lead)) return room;
-    const unsigned char b = byte(lead);
-    const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-    return lead + length > room ? lead : room;
+    while (lead > 0 && room - lead < 3 && is_utf8_continuation(static_cast<unsigned char>(text[lead]))) --lead;
+    if (lead == room) return room;
+    const Utf8Char c = decode_utf8(text, lead);
+    return c.well_formed && lead + c.length > room ? lead : room;
 }
 
 // Length of the zero-terminated text held in a field.

@@ -123,11 +123,11 @@ void apply_line(std::string_view line, RenderSettings& settings) {
 
 }  // namespace
 
-int read_render_settings(const std::string& path, RenderSettings& settings) {
+SettingsStatus read_render_settings(const std::string& path, RenderSettings& settings) {
     // A directory opens as a stream on some systems but has nothing to read.
-    if (platform::is_directory(path)) return kSettingsNotFound;
+    if (platform::is_directory(path)) return SettingsStatus::not_found;
     std::ifstream in(path, std::ios::binary);
-    if (!in) return kSettingsNotFound;
+    if (!in) return SettingsStatus::not_found;
     try {
         std::string line;
         bool first = true;
@@ -141,9 +141,9 @@ int read_render_settings(const std::string& path, RenderSettings& settings) {
         }
     } catch (const std::exception&) {
         // A line too long to hold: the file cannot be read as settings.
-        return kSettingsNotFound;
+        return SettingsStatus::not_found;
     }
-    return in.bad() ? kSettingsNotFound : kSettingsRead;
+    return in.bad() ? SettingsStatus::not_found : SettingsStatus::read;
 }
 
 }  // namespace chizuvec

@@ -37,10 +37,12 @@ struct RenderSettings {
     char svg_text_source[256] = {};
 };
 
-inline constexpr int kSettingsRead = 0;
-inline constexpr int kSettingsNotFound = 1;  // the file cannot be opened
+enum class SettingsStatus {
+    read,
+    not_found,  // the file cannot be opened or read
+};
 
 // Reads the key=value file at `path` into `settings`, which the caller has cleared.
-int read_render_settings(const std::string& path, RenderSettings& settings);
+SettingsStatus read_render_settings(const std::string& path, RenderSettings& settings);
 
 }  // namespace chizuvec

@@ -1,6 +1,9 @@
 #include "driver/highlights.hpp"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <string_view>
 
 #include "common/fixed_text.hpp"
 
@@ -14,17 +17,24 @@ constexpr std::size_t kLongestKey = 255;
 
 void select_highlights(MapDataset& dataset, const std::vector<std::string>& keys) {
     for (Parcel& parcel : dataset.parcels) parcel.hilite = 0;
-    for (const std::string& key_text : keys) {
-        const std::string_view key(key_text);
-        if (key.size() > kLongestKey) continue;
-        for (Parcel& parcel : dataset.parcels) {
-            const std::string_view chiban = field_view(parcel.chiban);
-            const std::string_view address = field_view(parcel.address);
-            // The address and the lot number joined with nothing between them.
-            const bool named = key == chiban || (key.size() == address.size() + chiban.size() &&
-                                                 key.starts_with(address) && key.ends_with(chiban));
-            if (named) parcel.hilite = 1;
-        }
+    // The keys sorted once, so each parcel looks its two names up instead of comparing every key.
+    std::vector<std::string_view> sorted;
+    sorted.reserve(keys.size());
+    for (const std::string& key : keys) {
+        if (key.size() <= kLongestKey) sorted.emplace_back(key);
+    }
+    if (sorted.empty()) return;
+    std::sort(sorted.begin(), sorted.end());
+    const auto named = [&](std::string_view name) { return std::binary_search(sorted.begin(), sorted.end(), name); };
+
+    // The address and the lot number joined with nothing between them; both fields together fit.
+    char joined[sizeof(Parcel::address) + sizeof(Parcel::chiban)];
+    for (Parcel& parcel : dataset.parcels) {
+        const std::string_view chiban = field_view(parcel.chiban);
+        const std::string_view address = field_view(parcel.address);
+        std::memcpy(joined, address.data(), address.size());
+        std::memcpy(joined + address.size(), chiban.data(), chiban.size());
+        if (named(chiban) || named(std::string_view(joined, address.size() + chiban.size()))) parcel.hilite = 1;
     }
 }
 

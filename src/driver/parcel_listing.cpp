@@ -5,6 +5,7 @@
 
 #include "common/fixed_text.hpp"
 #include "common/text_format.hpp"
+#include "common/utf8.hpp"
 #include "driver/console.hpp"
 #include "platform/platform.hpp"
 
@@ -42,33 +43,32 @@ bool is_wide(char32_t c) {
     return false;
 }
 
-// Columns that UTF-8 text takes on a terminal. A byte that does not start a well-formed sequence
+// Columns that UTF-8 text takes on a terminal. A byte that does not start a well-formed character
 // counts as one column of its own.
 std::size_t utf8_display_width(std::string_view text) {
     std::size_t width = 0;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        char32_t c = lead;
-        bool whole = length > 1 && i + length <= text.size();
-        if (whole) {
-            c = lead & (0x7F >> length);
-            for (std::size_t k = 1; k < length && whole; ++k) {
-                const auto tail = static_cast<unsigned char>(text[i + k]);
-                whole = (tail & 0xC0) == 0x80;
-                c = (c << 6) | (tail & 0x3F);
-            }
-        }
-        if (whole) {
-            width += is_wide(c) ? 2 : 1;
-            i += length;
+    for (std::size_t i = 0; i < text.size();) {
+        const Utf8Char c = decode_utf8(text, i);
+        if (c.well_formed) {
+            width += is_wide(c.code_point) ? 2 : 1;
+            i += c.length;
         } else {
             width += 1;
             i += 1;
         }
     }
     return width;
+}
+
+// Map texts and file names may hold control bytes (an ESC would steer the terminal); they are shown
+// as "?". Such bytes never occur inside a character of UTF-8 or of the double-byte code pages.
+std::string printable(std::string_view text) {
+    std::string shown(text);
+    for (char& c : shown) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && b != '\t') || b == 0x7F) c = '?';
+    }
+    return shown;
 }
 
 // Appends `text` left-aligned in a column of at least `width`: display columns when the ANSI code
@@ -88,12 +88,13 @@ void print_parcel_listing(const MapDataset& dataset, std::uint32_t console_code_
     const auto to_ansi = [&](std::string_view text) {
         return platform::convert_code_page(text, platform::kCodePageUtf8, ansi_code_page);
     };
+    const auto value_in_ansi = [&](std::string_view text) { return to_ansi(printable(text)); };
 
-    std::string line(input_path);
+    std::string line = printable(input_path);
     line += to_ansi(kMapNameLabel);
-    line += to_ansi(map_name);
+    line += value_in_ansi(map_name);
     line += to_ansi(kOpenParen);
-    line += to_ansi(coord_system);
+    line += value_in_ansi(coord_system);
     line += to_ansi(kColumnTitles);
     line += to_ansi(coord_system == kArbitraryCoordSystem ? kAreaUnknownUnit : kAreaTitle);
     console_print(line, console_code_page, ansi_code_page, out);
@@ -102,11 +103,12 @@ void print_parcel_listing(const MapDataset& dataset, std::uint32_t console_code_
     for (const Parcel& parcel : dataset.parcels) {
         ++number;
         line.clear();
-        append_format(line, "%5d%5d%7d ", as_printf_int(number), as_printf_int(parcel.id_no), as_printf_int(parcel.shape_no));
+        append_format(line, "%5d%5d%7d ", as_printf_int(number), as_printf_int(parcel.id_no),
+                      as_printf_int(parcel.shape_no));
         // The map number keeps its stored bytes.
-        append_padded(line, field_view(parcel.map_no), kMapNoWidth, utf8);
-        append_padded(line, to_ansi(field_view(parcel.address)), kAddressWidth, utf8);
-        append_padded(line, to_ansi(field_view(parcel.chiban)), kChibanWidth, utf8);
+        append_padded(line, printable(field_view(parcel.map_no)), kMapNoWidth, utf8);
+        append_padded(line, value_in_ansi(field_view(parcel.address)), kAddressWidth, utf8);
+        append_padded(line, value_in_ansi(field_view(parcel.chiban)), kChibanWidth, utf8);
         append_format(line, "%8.1f\n", parcel.area);
         console_print(line, console_code_page, ansi_code_page, out);
     }

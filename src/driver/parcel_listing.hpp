@@ -10,7 +10,8 @@
 
 namespace chizuvec {
 
-// `input_path` is in the ANSI code page; `map_name` and `coord_system` are UTF-8 as read.
+// `input_path` is in the ANSI code page; `map_name` and `coord_system` are UTF-8 as read. Control
+// bytes other than tab in any of the values are printed as "?".
 void print_parcel_listing(const MapDataset& dataset, std::uint32_t console_code_page, std::uint32_t ansi_code_page,
                           std::string_view input_path, std::string_view map_name, std::string_view coord_system,
                           std::FILE* out = stdout);

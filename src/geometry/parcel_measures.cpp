@@ -2,30 +2,32 @@
 
 #include <cmath>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "geometry/polygon_assembly.hpp"
+#include "model/id_index.hpp"
 
 namespace chizuvec {
 namespace {
 
 bool finite(double a, double b) { return std::isfinite(a) && std::isfinite(b); }
 
-// Area and centroid of the outline vertex_index_list[first, end): the shoelace sums, taken in outline
-// order with the ring closed from the last point back to the first.
-void measure_outline(const MapDataset& dataset, std::size_t first, std::size_t end, Parcel& parcel) {
+// Area and centroid of a non-empty outline: the shoelace sums, taken in outline order with the ring
+// closed from the last point back to the first.
+void measure_outline(const MapDataset& dataset, std::span<const std::uint32_t> outline, Parcel& parcel) {
     parcel.area = 0.0;
     parcel.centroid_x = 0.0;
     parcel.centroid_y = 0.0;
     parcel.has_centroid = false;
-    if (first >= end) return;
 
     const auto& points = dataset.points;
-    const auto& list = dataset.vertex_index_list;
+    const std::size_t end = outline.size();
     double s = 0.0, sx = 0.0, sy = 0.0;
     double sum_x = 0.0, sum_y = 0.0;
-    for (std::size_t k = first; k < end; ++k) {
-        const MapPoint& p = points[list[k]];
-        const MapPoint& q = points[list[k + 1 < end ? k + 1 : first]];
+    for (std::size_t k = 0; k < end; ++k) {
+        const MapPoint& p = points[outline[k]];
+        const MapPoint& q = points[outline[k + 1 < end ? k + 1 : 0]];
         const double c = p.x * q.y - p.y * q.x;
         s += c;
         sx += (p.x + q.x) * c;
@@ -40,7 +42,7 @@ void measure_outline(const MapDataset& dataset, std::size_t first, std::size_t e
     double cy = s != 0.0 ? sy / three_s : 0.0;
     // No area (fewer than three points, or all on one line): the label goes to the points' mean.
     if (s == 0.0 || !finite(cx, cy)) {
-        const auto n = static_cast<double>(end - first);
+        const auto n = static_cast<double>(end);
         cx = sum_x / n;
         cy = sum_y / n;
     }
@@ -52,27 +54,33 @@ void measure_outline(const MapDataset& dataset, std::size_t first, std::size_t e
 
 }  // namespace
 
-void measure_parcels(MapDataset& dataset, std::string_view map_no) {
-    const std::size_t written = dataset.vertex_index_list.size();
-    // The first entry of the parcel being measured: assembly wrote the selected outlines end to end.
-    std::uint64_t cursor = 0;
-    for (Parcel& parcel : dataset.parcels) {
-        if (!parcel_selected(parcel, map_no)) continue;
-        if (!parcel.has_outline) {
-            // Assembly stopped before this parcel: it has no outline to measure.
+void measure_parcels(MapDataset& dataset) {
+    // For each outline, by its first entry, the parcel that measured it: a shared outline is
+    // measured once and its figures copied.
+    std::vector<std::uint32_t> measured_by(dataset.vertex_index_list.size(), kNoRecord);
+    for (std::size_t j = 0; j < dataset.parcels.size(); ++j) {
+        Parcel& parcel = dataset.parcels[j];
+        if (!parcel.selected) continue;
+        const std::span<const std::uint32_t> outline = parcel_outline(dataset, parcel);
+        if (outline.empty()) {
+            // Assembly stopped before this parcel, or its outline is empty: nothing to measure.
             parcel.area = 0.0;
             parcel.centroid_x = 0.0;
             parcel.centroid_y = 0.0;
             parcel.has_centroid = false;
             continue;
         }
-        // One past the last entry; last_vertex wraps to UINT32_MAX for an empty outline at the start.
-        std::uint64_t end = static_cast<std::uint32_t>(parcel.last_vertex + 1u);
-        if (end < cursor) end = cursor;
-        if (end > written) end = written;
-        const std::uint64_t first = cursor < end ? cursor : end;
-        measure_outline(dataset, static_cast<std::size_t>(first), static_cast<std::size_t>(end), parcel);
-        cursor = end > cursor ? end : cursor;
+        std::uint32_t& first_measure = measured_by[parcel.first_vertex];
+        if (first_measure != kNoRecord) {
+            const Parcel& measured = dataset.parcels[first_measure];
+            parcel.area = measured.area;
+            parcel.centroid_x = measured.centroid_x;
+            parcel.centroid_y = measured.centroid_y;
+            parcel.has_centroid = measured.has_centroid;
+            continue;
+        }
+        measure_outline(dataset, outline, parcel);
+        first_measure = static_cast<std::uint32_t>(j);
     }
 }
 

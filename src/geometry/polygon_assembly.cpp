@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <new>
 
+#include "common/fixed_text.hpp"
 #include "model/id_index.hpp"
-#include "common/text_format.hpp"
 
 namespace chizuvec {
 namespace {
@@ -26,9 +26,14 @@ struct Indexes {
     IdIndex points;
 };
 
-// Appends the outline of one surface. Returns false after printing the error that stops assembly.
-bool append_outline(MapDataset& dataset, const Indexes& indexes, const MapSurface& surface,
-                    std::uint32_t parcel_position, BoundingBox& bounds, std::FILE* messages) {
+AssemblyMessage message(AssemblyMessage::Kind kind, std::uint32_t a = 0, std::uint32_t b = 0, std::uint32_t c = 0,
+                        std::uint32_t d = 0) {
+    return AssemblyMessage{kind, {a, b, c, d}};
+}
+
+// Appends the outline of one surface. Returns the status that stops assembly, or ok.
+AssemblyStatus append_outline(MapDataset& dataset, const Indexes& indexes, const MapSurface& surface,
+                              std::uint32_t parcel_position, BoundingBox& bounds, AssemblyResult& result) {
     std::uint32_t prev_start = 0;
     std::uint32_t prev_end = 0;
     // first_ref > last_ref is an empty run; 64-bit positions so last_ref = UINT32_MAX cannot loop forever.
@@ -37,73 +42,112 @@ bool append_outline(MapDataset& dataset, const Indexes& indexes, const MapSurfac
                                            ? indexes.curves.find(dataset.ring_curves[static_cast<std::size_t>(r)])
                                            : kNoRecord;
         if (curve_at == kNoRecord) {
-            std::fprintf(messages, "** Error n_curv i=%d\n", as_printf_int(parcel_position));
-            return false;
+            result.messages.push_back(message(AssemblyMessage::Kind::curve_not_found, parcel_position));
+            return AssemblyStatus::curve_not_found;
         }
         const MapCurve& curve = dataset.curves[curve_at];
         const std::uint32_t start = curve.start_point_no;
         const std::uint32_t end = curve.end_point_no;
         // Reported, never repaired: the outline follows the stored order of the curves.
         if (r != surface.first_ref && start != prev_end) {
-            std::fprintf(messages, "Illegal polygon %d %d %d %d\n", as_printf_int(prev_start), as_printf_int(prev_end), as_printf_int(start),
-                         as_printf_int(end));
+            result.messages.push_back(
+                message(AssemblyMessage::Kind::illegal_polygon, prev_start, prev_end, start, end));
         }
         prev_start = start;
         prev_end = end;
 
         const std::uint32_t point_at = indexes.points.find(start);
         if (point_at == kNoRecord) {
-            std::fprintf(messages, "** Error npos\n");
-            return false;
+            result.messages.push_back(message(AssemblyMessage::Kind::point_not_found));
+            return AssemblyStatus::point_not_found;
         }
         dataset.vertex_index_list.push_back(point_at);
         widen(bounds, dataset.points[point_at]);
     }
-    return true;
+    return AssemblyStatus::ok;
+}
+
+AssemblyStatus assemble_selected(MapDataset& dataset, BoundingBox& bounds, AssemblyResult& result) {
+    Indexes indexes;
+    indexes.surfaces = build_id_index(dataset.surfaces);
+    indexes.curves = build_id_index(dataset.curves);
+    indexes.points = build_id_index(dataset.points);
+    // Each surface is outlined once, so the list never needs more than one entry per ring reference.
+    dataset.vertex_index_list.reserve(dataset.ring_curves.size());
+    // For each surface, the parcel whose outline run it has, once built.
+    std::vector<std::uint32_t> built_by(dataset.surfaces.size(), kNoRecord);
+
+    for (std::size_t j = 0; j < dataset.parcels.size(); ++j) {
+        Parcel& parcel = dataset.parcels[j];
+        if (!parcel.selected) continue;
+        const std::uint32_t surface_at = indexes.surfaces.find(parcel.shape_no);
+        if (surface_at == kNoRecord) {
+            result.messages.push_back(message(AssemblyMessage::Kind::surface_not_found, parcel.shape_no, parcel.id_no));
+            return AssemblyStatus::surface_not_found;
+        }
+        if (built_by[surface_at] != kNoRecord) {
+            // A shared surface: its messages were given at its first parcel.
+            const Parcel& first = dataset.parcels[built_by[surface_at]];
+            parcel.first_vertex = first.first_vertex;
+            parcel.vertex_count = first.vertex_count;
+        } else {
+            const auto first_vertex = static_cast<std::uint32_t>(dataset.vertex_index_list.size());
+            const AssemblyStatus status = append_outline(dataset, indexes, dataset.surfaces[surface_at],
+                                                         static_cast<std::uint32_t>(j), bounds, result);
+            if (status != AssemblyStatus::ok) return status;
+            parcel.first_vertex = first_vertex;
+            parcel.vertex_count = static_cast<std::uint32_t>(dataset.vertex_index_list.size()) - first_vertex;
+            built_by[surface_at] = static_cast<std::uint32_t>(j);
+        }
+        parcel.has_outline = true;
+        result.drawn_points += parcel.vertex_count;
+    }
+    return AssemblyStatus::ok;
 }
 
 }  // namespace
 
-std::uint32_t assemble_outlines(MapDataset& dataset, std::string_view map_no, BoundingBox& bounds,
-                                std::FILE* messages) {
+void select_parcels(MapDataset& dataset, std::string_view map_no) {
+    for (Parcel& parcel : dataset.parcels) {
+        parcel.selected = map_no.empty() || map_no == field_view(parcel.map_no);
+    }
+    if (map_no.empty()) return;
+    std::vector<bool> sheet_matches(dataset.sheet_map_nos.size());
+    for (std::size_t k = 0; k < sheet_matches.size(); ++k) {
+        sheet_matches[k] = field_view(dataset.sheet_map_nos[k].text) == map_no;
+    }
+    for (const SheetListing& listing : dataset.sheet_listings) {
+        if (listing.map_no < sheet_matches.size() && sheet_matches[listing.map_no] &&
+            listing.parcel < dataset.parcels.size()) {
+            dataset.parcels[listing.parcel].selected = true;
+        }
+    }
+}
+
+AssemblyResult assemble_outlines(MapDataset& dataset, std::string_view map_no, BoundingBox& bounds) {
     bounds.min_x = kLargestDouble;
     bounds.max_x = -kLargestDouble;
     bounds.min_y = kLargestDouble;
     bounds.max_y = -kLargestDouble;
+    AssemblyResult result;
     // Parcels that assembly never reaches (unselected, or after a stopping error) keep no range.
     for (Parcel& parcel : dataset.parcels) parcel.has_outline = false;
     dataset.vertex_index_list.clear();
-    if (dataset.parcels.empty()) return 0;
+    if (dataset.parcels.empty()) return result;
 
     try {
-        Indexes indexes;
-        indexes.surfaces = build_id_index(dataset.surfaces);
-        indexes.curves = build_id_index(dataset.curves);
-        indexes.points = build_id_index(dataset.points);
-
-        for (std::size_t j = 0; j < dataset.parcels.size(); ++j) {
-            Parcel& parcel = dataset.parcels[j];
-            if (!parcel_selected(parcel, map_no)) continue;
-            const std::uint32_t surface_at = indexes.surfaces.find(parcel.shape_no);
-            if (surface_at == kNoRecord) {
-                std::fprintf(messages, "** Error idref=F%d not found in H%d\n", as_printf_int(parcel.shape_no),
-                             as_printf_int(parcel.id_no));
-                return 0;
-            }
-            if (!append_outline(dataset, indexes, dataset.surfaces[surface_at], static_cast<std::uint32_t>(j), bounds,
-                                messages)) {
-                return 0;
-            }
-            // n - 1, wrapping to UINT32_MAX for an empty outline before any entry.
-            parcel.last_vertex = static_cast<std::uint32_t>(dataset.vertex_index_list.size()) - 1u;
-            parcel.has_outline = true;
-        }
+        select_parcels(dataset, map_no);
+        result.status = assemble_selected(dataset, bounds, result);
     } catch (const std::bad_alloc&) {
         // The parcel being assembled has no range yet, so readers skip it and everything after it.
-        std::fprintf(messages, "** Error: out of memory\n");
-        return 0;
+        result.status = AssemblyStatus::no_memory;
     }
-    return static_cast<std::uint32_t>(dataset.vertex_index_list.size());
+    if (result.status == AssemblyStatus::ok) {
+        result.entry_count = static_cast<std::uint32_t>(dataset.vertex_index_list.size());
+    } else {
+        result.drawn_points = 0;
+    }
+    return result;
 }
 
 }  // namespace chizuvec

@@ -1,12 +1,13 @@
 // Turns the shape of every selected parcel into its outline: a run of point positions in the
-// dataset's vertex_index_list. Selection is by map number; an empty map number selects every
-// parcel. The outlines lie end to end in parcel order, and each parcel records the end of its run
-// (last_vertex); readers walk the parcels with the same selection test and one running position.
+// dataset's vertex_index_list. Selection is by map number: a parcel is in map number M when any
+// sheet numbered M lists it; an empty map number selects every parcel. Each surface's outline is
+// built once, at its first selected parcel, and the parcels that share the surface share its run.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "model/map_dataset.hpp"
 
@@ -19,15 +20,50 @@ struct BoundingBox {
     double max_y = 0.0;
 };
 
-// The selection test shared by assembly, measures and the writer.
-inline bool parcel_selected(const Parcel& parcel, std::string_view map_no) {
-    return map_no.empty() || map_no == std::string_view(parcel.map_no);
-}
+enum class AssemblyStatus {
+    ok,
+    surface_not_found,  // a selected parcel's shape names no surface: assembly stopped
+    curve_not_found,    // a ring names no curve: assembly stopped
+    point_not_found,    // a curve's start names no point: assembly stopped
+    no_memory,          // assembly stopped; its messages so far are kept
+};
 
-// Builds the outlines of the parcels selected by `map_no` and fills `bounds`. Returns the number of
-// vertex_index_list entries written; 0 when nothing was selected or assembly stopped on an error.
-// Messages go to `messages` (standard error in the program).
-std::uint32_t assemble_outlines(MapDataset& dataset, std::string_view map_no, BoundingBox& bounds,
-                                std::FILE* messages = stderr);
+// One message of assembly, in the order met. The numbers are those the message shows.
+struct AssemblyMessage {
+    enum class Kind {
+        illegal_polygon,    // the previous curve's start and end, this curve's start and end
+        surface_not_found,  // the parcel's shape number and its id number
+        curve_not_found,    // the parcel's position among all parcels
+        point_not_found,    // no numbers
+    };
+    Kind kind = Kind::illegal_polygon;
+    std::uint32_t numbers[4] = {};
+};
+
+struct AssemblyResult {
+    AssemblyStatus status = AssemblyStatus::ok;
+    // vertex_index_list entries written; 0 when nothing was selected or assembly stopped.
+    std::uint32_t entry_count = 0;
+    // Outline points a drawing of the selection holds, each parcel counting its shared outline.
+    std::uint64_t drawn_points = 0;
+    std::vector<AssemblyMessage> messages;
+};
+
+// Sets `selected` on every parcel: all of them for an empty map number, else those that any sheet
+// numbered `map_no` lists (or whose map_no is it).
+void select_parcels(MapDataset& dataset, std::string_view map_no);
+
+// Selects the parcels of `map_no`, builds their outlines and fills `bounds`.
+AssemblyResult assemble_outlines(MapDataset& dataset, std::string_view map_no, BoundingBox& bounds);
+
+// The outline of a parcel as positions in `points`; empty for a parcel without one.
+inline std::span<const std::uint32_t> parcel_outline(const MapDataset& dataset, const Parcel& parcel) {
+    if (!parcel.has_outline) return {};
+    const std::size_t first = parcel.first_vertex;
+    const std::size_t size = dataset.vertex_index_list.size();
+    if (first >= size) return {};
+    const std::size_t count = parcel.vertex_count < size - first ? parcel.vertex_count : size - first;
+    return std::span<const std::uint32_t>(dataset.vertex_index_list.data() + first, count);
+}
 
 }  // namespace chizuvec

@@ -1,10 +1,10 @@
 // Three recognisers (UTF-8, Shift_JIS, EUC-JP) read the string side by side; the first to be left
 // alone wins at once, otherwise the best score among the survivors at the end.
+#include "mapxml/code_page_guess.hpp"
+
 #include <cstddef>
 #include <cstring>
 #include <initializer_list>
-
-#include "mapxml/code_page_guess.hpp"
 
 namespace chizuvec {
 namespace {
@@ -31,7 +31,9 @@ constexpr Step kReject{-1, 0.0};
 bool in_range(unsigned char c, unsigned lo, unsigned hi) { return c >= lo && c <= hi; }
 
 // UTF-8: the state counts the continuation bytes still owed; lead bytes up to FD are accepted as
-// the old six-byte form allowed them.
+// the old six-byte form allowed them. Unlike common/utf8.hpp this only recognises: it must judge one
+// byte at a time in step with the other two, and its looser answers (overlong forms and surrogates
+// pass too) are the guesses archive names have always been read by.
 Step utf8_step(int state, unsigned char c) {
     if (state == 0) {
         if (c <= 0x7F) return {0, 1.0};

@@ -18,76 +18,6 @@ constexpr std::string_view kCommentClose = "-->";
 // What one piece can span in the file: its 1023 bytes, then the CR and the LF that may end it.
 constexpr std::size_t kWindow = kMaxLineBytes + 2;
 
-std::size_t offset_in(const LineReader& reader, const char* at) {
-    return static_cast<std::size_t>(at - reader.chunk.get());
-}
-
-// Moves the unread tail (shorter than kWindow) to the front and appends the next bytes of the file.
-// False when the file has nothing more.
-bool refill(LineReader& reader) {
-    if (reader.at_eof) return false;
-    const std::size_t tail = reader.end - reader.begin;
-    if (reader.begin > 0) {
-        if (tail > 0) std::memmove(reader.chunk.get(), reader.chunk.get() + reader.begin, tail);
-        reader.begin = 0;
-        reader.end = tail;
-    }
-    reader.nul_known = false;
-    reader.comment_known = false;
-    const std::size_t got = std::fread(reader.chunk.get() + reader.end, 1, reader.read_size, reader.file);
-    if (got == 0) {
-        // A read error ends the input as it would end fgets.
-        reader.at_eof = true;
-        return false;
-    }
-    reader.end += got;
-    return true;
-}
-
-// The next piece as fgets into a 1024-byte buffer gives it from the file read in text mode: up to
-// the next LF, at most 1023 bytes, without the LF. Text mode drops only a CR directly before an LF,
-// so the piece's bytes are the file's bytes and the piece is a view into the chunk.
-bool next_piece(LineReader& reader, std::string_view& piece) {
-    for (;;) {
-        const std::size_t available = reader.end - reader.begin;
-        const char* start = reader.chunk.get() + reader.begin;
-        const void* lf = std::memchr(start, '\n', std::min(available, kWindow));
-        if (lf != nullptr) {
-            std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
-            std::size_t consumed = length + 1;
-            if (length > 0 && start[length - 1] == '\r') --length;
-            if (length > kMaxLineBytes) {
-                // The rest of the line, down to its LF, comes as the next piece.
-                length = kMaxLineBytes;
-                consumed = kMaxLineBytes;
-            }
-            piece = std::string_view(start, length);
-            reader.begin += consumed;
-            return true;
-        }
-        if (available >= kWindow || (reader.at_eof && available > 0)) {
-            // A long line, or the last line without LF (whose final CR, if any, stays text).
-            const std::size_t length = std::min(available, kMaxLineBytes);
-            piece = std::string_view(start, length);
-            reader.begin += length;
-            return true;
-        }
-        if (!refill(reader) && reader.end == reader.begin) return false;
-    }
-}
-
-// The text of a piece as C string functions see it: up to its first NUL.
-std::string_view cut_at_nul(LineReader& reader, std::string_view piece) {
-    const std::size_t from = offset_in(reader, piece.data());
-    if (!reader.nul_known || reader.next_nul < from) {
-        const void* nul = std::memchr(piece.data(), '\0', reader.end - from);
-        reader.next_nul = nul != nullptr ? offset_in(reader, static_cast<const char*>(nul)) : reader.end;
-        reader.nul_known = true;
-    }
-    if (reader.next_nul < from + piece.size()) return piece.substr(0, reader.next_nul - from);
-    return piece;
-}
-
 // First "<!--" in [first, last), or last. It is found by its '!', which map files hardly use
 // elsewhere, where a search for '<' would stop at every tag.
 const char* find_comment_open_between(const char* first, const char* last) {
@@ -102,27 +32,6 @@ const char* find_comment_open_between(const char* first, const char* last) {
         from = bang;
     }
     return last;
-}
-
-// Position of the first "<!--" within `text` (a line in the chunk), or npos. The first one at or
-// after the line's start in the whole chunk answers for every line up to it.
-std::size_t find_comment_open(LineReader& reader, std::string_view text) {
-    const std::size_t from = offset_in(reader, text.data());
-    if (!reader.comment_known || reader.next_comment < from) {
-        const char* last = reader.chunk.get() + reader.end;
-        reader.next_comment = offset_in(reader, find_comment_open_between(text.data(), last));
-        reader.comment_known = true;
-    }
-    if (reader.next_comment + kCommentOpen.size() <= from + text.size()) return reader.next_comment - from;
-    return std::string_view::npos;
-}
-
-// Appends as much of `text` as the joined line has room for; the joined line never exceeds one
-// line's size.
-void append_joined(LineReader& reader, std::size_t& length, std::string_view text) {
-    const std::size_t take = std::min(text.size(), kMaxLineBytes - length);
-    if (take > 0) std::memcpy(reader.joined_buffer + length, text.data(), take);
-    length += take;
 }
 
 // Eight bytes at a time: a byte equal to `c` becomes zero after the exclusive or, and the borrow
@@ -225,80 +134,179 @@ void scan_tags(std::string_view line, LineTags& tags) {
 
 }  // namespace
 
-LineReader::~LineReader() { close_line_reader(*this); }
+LineReader::LineReader(std::size_t chunk_size)
+    : chunk_(make_large_buffer(std::max<std::size_t>(chunk_size, 1) + kWindow)),
+      read_size_(std::max<std::size_t>(chunk_size, 1)) {}
 
-bool open_line_reader(LineReader& reader, const std::string& path, std::size_t chunk_size) {
-    close_line_reader(reader);
-    reader.read_size = std::max<std::size_t>(chunk_size, 1);
-    reader.chunk = make_large_buffer(reader.read_size + kWindow);
-    reader.begin = 0;
-    reader.end = 0;
-    reader.at_eof = false;
-    reader.nul_known = false;
-    reader.comment_known = false;
-    reader.file = std::fopen(path.c_str(), "rb");
-    return reader.file != nullptr;
+LineReader::~LineReader() { close(); }
+
+void LineReader::close() {
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+    source_ = nullptr;
+    open_ = false;
+    begin_ = 0;
+    end_ = 0;
+    at_eof_ = false;
+    nul_known_ = false;
+    comment_known_ = false;
 }
 
-void close_line_reader(LineReader& reader) {
-    if (reader.file != nullptr) std::fclose(reader.file);
-    reader.file = nullptr;
+bool LineReader::open_file(const std::string& path) {
+    close();
+    file_ = std::fopen(path.c_str(), "rb");
+    open_ = file_ != nullptr;
+    return open_;
 }
 
-bool read_line(LineReader& reader, std::string_view& line) {
-    if (reader.file == nullptr) return false;
+void LineReader::open_source(ByteSource& source) {
+    close();
+    source_ = &source;
+    open_ = true;
+}
+
+// Moves the unread tail (shorter than kWindow) to the front and appends the next bytes of the input.
+// False when the input has nothing more.
+bool LineReader::refill() {
+    if (at_eof_) return false;
+    const std::size_t tail = end_ - begin_;
+    if (begin_ > 0) {
+        if (tail > 0) std::memmove(chunk_.get(), chunk_.get() + begin_, tail);
+        begin_ = 0;
+        end_ = tail;
+    }
+    nul_known_ = false;
+    comment_known_ = false;
+    // Straight into the chunk: a plain file is never copied twice.
+    std::int64_t got = 0;
+    if (file_ != nullptr) {
+        got = static_cast<std::int64_t>(std::fread(chunk_.get() + end_, 1, read_size_, file_));
+    } else if (source_ != nullptr) {
+        got = source_->read(chunk_.get() + end_, read_size_);
+    }
+    if (got <= 0) {
+        // A read error ends the input as it would end fgets.
+        at_eof_ = true;
+        return false;
+    }
+    end_ += static_cast<std::size_t>(got);
+    return true;
+}
+
+// The next piece as fgets into a 1024-byte buffer gives it from the file read in text mode: up to
+// the next LF, at most 1023 bytes, without the LF. Text mode drops only a CR directly before an LF,
+// so the piece's bytes are the file's bytes and the piece is a view into the chunk.
+bool LineReader::next_piece(std::string_view& piece) {
+    for (;;) {
+        const std::size_t available = end_ - begin_;
+        const char* start = chunk_.get() + begin_;
+        const void* lf = std::memchr(start, '\n', std::min(available, kWindow));
+        if (lf != nullptr) {
+            std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
+            std::size_t consumed = length + 1;
+            if (length > 0 && start[length - 1] == '\r') --length;
+            if (length > kMaxLineBytes) {
+                // The rest of the line, down to its LF, comes as the next piece.
+                length = kMaxLineBytes;
+                consumed = kMaxLineBytes;
+            }
+            piece = std::string_view(start, length);
+            begin_ += consumed;
+            return true;
+        }
+        if (available >= kWindow || (at_eof_ && available > 0)) {
+            // A long line, or the last line without LF (whose final CR, if any, stays text).
+            const std::size_t length = std::min(available, kMaxLineBytes);
+            piece = std::string_view(start, length);
+            begin_ += length;
+            return true;
+        }
+        if (!refill() && end_ == begin_) return false;
+    }
+}
+
+// The text of a piece as C string functions see it: up to its first NUL.
+std::string_view LineReader::cut_at_nul(std::string_view piece) {
+    const std::size_t from = static_cast<std::size_t>(piece.data() - chunk_.get());
+    if (!nul_known_ || next_nul_ < from) {
+        const void* nul = std::memchr(piece.data(), '\0', end_ - from);
+        next_nul_ = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - chunk_.get()) : end_;
+        nul_known_ = true;
+    }
+    if (next_nul_ < from + piece.size()) return piece.substr(0, next_nul_ - from);
+    return piece;
+}
+
+// Position of the first "<!--" within `text` (a line in the chunk), or npos. The first one at or
+// after the line's start in the whole chunk answers for every line up to it.
+std::size_t LineReader::find_comment_open(std::string_view text) {
+    const std::size_t from = static_cast<std::size_t>(text.data() - chunk_.get());
+    if (!comment_known_ || next_comment_ < from) {
+        const char* last = chunk_.get() + end_;
+        next_comment_ = static_cast<std::size_t>(find_comment_open_between(text.data(), last) - chunk_.get());
+        comment_known_ = true;
+    }
+    if (next_comment_ + kCommentOpen.size() <= from + text.size()) return next_comment_ - from;
+    return std::string_view::npos;
+}
+
+// Appends as much of `text` as the joined line has room for; the joined line never exceeds one
+// line's size.
+void LineReader::append_joined(std::size_t& length, std::string_view text) {
+    const std::size_t take = std::min(text.size(), kMaxLineBytes - length);
+    if (take > 0) std::memcpy(joined_buffer_ + length, text.data(), take);
+    length += take;
+}
+
+// Any line, piece by piece: NULs, comments, long lines and lines cut by a refill.
+bool LineReader::read_full_line(std::string_view& line) {
     for (;;) {
         std::string_view piece;
-        if (!next_piece(reader, piece)) return false;
-        std::string_view text = cut_at_nul(reader, piece);
+        if (!next_piece(piece)) return false;
+        std::string_view text = cut_at_nul(piece);
         if (text.empty()) continue;
-        const std::size_t open = find_comment_open(reader, text);
+        const std::size_t open = find_comment_open(text);
         if (open == std::string_view::npos) {
             line = text;
             return true;
         }
         // The text before the comment is saved first: reading on may move the chunk it lies in.
         std::size_t length = 0;
-        append_joined(reader, length, text.substr(0, open));
+        append_joined(length, text.substr(0, open));
         // Searching from the opening itself makes "<!-->" a whole comment.
         std::size_t close = text.find(kCommentClose, open);
         while (close == std::string_view::npos) {
-            if (!next_piece(reader, piece)) return false;
-            text = cut_at_nul(reader, piece);
+            if (!next_piece(piece)) return false;
+            text = cut_at_nul(piece);
             close = text.find(kCommentClose);
         }
         // Only the first comment goes; a later "<!--" in the joined text stays as text.
-        append_joined(reader, length, text.substr(close + kCommentClose.size()));
+        append_joined(length, text.substr(close + kCommentClose.size()));
         if (length == 0) continue;
-        line = std::string_view(reader.joined_buffer, length);
+        line = std::string_view(joined_buffer_, length);
         return true;
     }
 }
 
-}  // namespace chizuvec
-
-namespace chizuvec {
-
-bool read_line(LineReader& reader, std::string_view& line, LineTags& tags) {
-    if (reader.file == nullptr) return false;
+bool LineReader::read_line(Line& line) {
+    if (!open_) return false;
     // The common line: whole in the chunk, not empty, and neither a NUL nor a comment opening
     // before its end as far as the last look-ahead saw. Anything else takes the full path.
-    const char* const start = reader.chunk.get() + reader.begin;
-    const std::size_t lf = scan_line(start, std::min(reader.end - reader.begin, kWindow), tags);
+    const char* const start = chunk_.get() + begin_;
+    const std::size_t lf = scan_line(start, std::min(end_ - begin_, kWindow), line.tags);
     if (lf != std::string_view::npos) {
         std::size_t length = lf;
         if (length > 0 && start[length - 1] == '\r') --length;
-        const std::size_t stop = reader.begin + length;
-        if (length > 0 && length <= kMaxLineBytes && reader.nul_known && reader.next_nul >= stop &&
-            reader.comment_known && reader.next_comment >= reader.begin &&
-            reader.next_comment + kCommentOpen.size() > stop) {
-            line = std::string_view(start, length);
-            reader.begin += lf + 1;
+        const std::size_t stop = begin_ + length;
+        if (length > 0 && length <= kMaxLineBytes && nul_known_ && next_nul_ >= stop && comment_known_ &&
+            next_comment_ >= begin_ && next_comment_ + kCommentOpen.size() > stop) {
+            line.text = std::string_view(start, length);
+            begin_ += lf + 1;
             return true;
         }
     }
-    if (!read_line(reader, line)) return false;
-    scan_tags(line, tags);
+    if (!read_full_line(line.text)) return false;
+    scan_tags(line.text, line.tags);
     return true;
 }
 

@@ -1,12 +1,12 @@
-// Line source of the map XML reader: streams a file through one large buffer and hands out its lines
+// Line source of the map XML reader: streams bytes through one large buffer and hands out its lines
 // as the reader sees them (CR LF read as LF, pieces of at most 1023 bytes, no empty lines, the first
-// XML comment of a line removed). Reads only the file it is given; writes nothing.
+// XML comment of a line removed). The bytes come from a plain file or from any other ByteSource (an
+// archive entry), so the same scanning serves both. Reads only what it is given; writes nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -19,39 +19,14 @@ inline constexpr std::size_t kMaxLineBytes = 1023;
 // Large enough to make reads few, small enough that its pages stay few and warm in the cache.
 inline constexpr std::size_t kDefaultChunkSize = std::size_t{256} << 10;
 
-struct LineReader {
-    std::FILE* file = nullptr;
-    // Raw bytes of the file, CR LF untranslated: a line's text is the same bytes without the CR
-    // before its LF, so lines are served in place. The unread tail moves to the front before a refill.
-    LargeBuffer chunk;              // read_size bytes and room for the tail kept from before
-    std::size_t read_size = 0;      // bytes asked of the file per refill
-    std::size_t begin = 0;          // first unread byte of chunk
-    std::size_t end = 0;            // end of the valid bytes of chunk
-    bool at_eof = false;
-    // The first NUL and the first "<!--" at or after `begin`, found once per refill rather than once
-    // per line (both are rare); `end` when there is none. Valid while the flags are set.
-    std::size_t next_nul = 0;
-    std::size_t next_comment = 0;
-    bool nul_known = false;
-    bool comment_known = false;
-    char joined_buffer[kMaxLineBytes + 1] = {};  // text before a comment joined to text after it
-
-    LineReader() = default;
-    LineReader(const LineReader&) = delete;
-    LineReader& operator=(const LineReader&) = delete;
-    ~LineReader();
+// Where the line reader's bytes come from.
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    // Reads up to `size` bytes into `buffer`: the count read, 0 at the end, or -1 on a failure
+    // (which ends the input; the source keeps what went wrong for its owner).
+    virtual std::int64_t read(char* buffer, std::size_t size) = 0;
 };
-
-// Opens `path` for binary reading, refilling `chunk_size` bytes (at least 1) at a time. Returns
-// false when the file cannot be opened. Allocating the buffer may throw std::bad_alloc.
-bool open_line_reader(LineReader& reader, const std::string& path, std::size_t chunk_size = kDefaultChunkSize);
-
-void close_line_reader(LineReader& reader);
-
-// Next line of the file, without its newline and ending at its first NUL byte; never empty. Returns
-// false at end of input, also when the input ends inside a comment. `line` stays valid until the
-// next call.
-bool read_line(LineReader& reader, std::string_view& line);
 
 // Positions of the first '<' bytes of a line. Every tag begins with '<', so a tag can only occur at
 // one of them: a test of the line compares a few bytes at each instead of searching the line.
@@ -62,7 +37,56 @@ struct LineTags {
     std::uint32_t at[kKept] = {};
 };
 
-// As read_line, and gives the line's '<' positions too; the common line is scanned only once.
-bool read_line(LineReader& reader, std::string_view& line, LineTags& tags);
+// A line without its newline, ending at its first NUL byte and never empty, with its '<' positions.
+// `text` stays valid until the next read.
+struct Line {
+    std::string_view text;
+    LineTags tags;
+};
+
+class LineReader {
+  public:
+    // Refills `chunk_size` bytes (at least 1) at a time. Allocating the buffer may throw
+    // std::bad_alloc.
+    explicit LineReader(std::size_t chunk_size = kDefaultChunkSize);
+    ~LineReader();
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    // Reads the file at `path` (binary). False when it cannot be opened.
+    bool open_file(const std::string& path);
+    // Reads `source`, which must outlive the reading.
+    void open_source(ByteSource& source);
+
+    // The next line; false at end of input, also when the input ends inside a comment.
+    bool read_line(Line& line);
+
+  private:
+    bool refill();
+    bool next_piece(std::string_view& piece);
+    std::string_view cut_at_nul(std::string_view piece);
+    std::size_t find_comment_open(std::string_view text);
+    void append_joined(std::size_t& length, std::string_view text);
+    bool read_full_line(std::string_view& line);
+    void close();
+
+    std::FILE* file_ = nullptr;     // the plain file read directly, when there is one
+    ByteSource* source_ = nullptr;  // otherwise the source
+    // Raw bytes of the input, CR LF untranslated: a line's text is the same bytes without the CR
+    // before its LF, so lines are served in place. The unread tail moves to the front before a refill.
+    LargeBuffer chunk_;          // read_size_ bytes and room for the tail kept from before
+    std::size_t read_size_ = 0;  // bytes asked of the input per refill
+    std::size_t begin_ = 0;      // first unread byte of chunk_
+    std::size_t end_ = 0;        // end of the valid bytes of chunk_
+    bool open_ = false;
+    bool at_eof_ = false;
+    // The first NUL and the first "<!--" at or after `begin_`, found once per refill rather than once
+    // per line (both are rare); `end_` when there is none. Valid while the flags are set.
+    std::size_t next_nul_ = 0;
+    std::size_t next_comment_ = 0;
+    bool nul_known_ = false;
+    bool comment_known_ = false;
+    char joined_buffer_[kMaxLineBytes + 1] = {};  // text before a comment joined to text after it
+};
 
 }  // namespace chizuvec

@@ -1,7 +1,7 @@
 #include "mapxml/map_xml_reader.hpp"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -10,10 +10,10 @@
 
 #include "common/ascii.hpp"
 #include "common/fixed_text.hpp"
-#include "model/id_index.hpp"
 #include "common/numbers.hpp"
 #include "mapxml/line_reader.hpp"
 #include "mapxml/zip_input.hpp"
+#include "model/id_index.hpp"
 #include "platform/platform.hpp"
 
 namespace chizuvec {
@@ -83,12 +83,9 @@ struct ReadState {
 };
 
 // A line and the positions of its '<' bytes, which the tag tests look at.
-struct TaggedLine {
-    std::string_view text;
-    LineTags tags;
-};
+using TaggedLine = Line;
 
-bool next_line(LineReader& lines, TaggedLine& line) { return read_line(lines, line.text, line.tags); }
+bool next_line(LineReader& lines, TaggedLine& line) { return lines.read_line(line); }
 
 std::uint32_t word4_at(const char* p) {
     std::uint32_t word;
@@ -158,35 +155,6 @@ double coordinate(std::string_view rest, std::string_view close_tag) {
     return parse_decimal(rest);
 }
 
-// Arrays grow in steps of their own, never by single elements however small they start.
-template <typename T>
-void append(LargeArray<T>& array, const T& value) {
-    if (array.size() == array.capacity()) array.reserve(array.capacity() * 2 + 1024);
-    array.push_back(value);
-}
-
-// A first capacity is only a head start: where the system refuses it (a limit on address space,
-// say) the array grows as it fills instead.
-template <typename T>
-void reserve_if_possible(LargeArray<T>& array, std::size_t count) {
-    try {
-        array.reserve(count);
-    } catch (const std::bad_alloc&) {
-    }
-}
-
-// First capacities from the file size, by bytes per element well below those of real and generated
-// map files, so that arrays seldom grow: growing copies an array and holds two of them for a while.
-// Reserving beyond what is filled costs address space, not memory.
-void reserve_for_file(MapDataset& dataset, std::int64_t file_bytes) {
-    const auto bytes = static_cast<std::size_t>(file_bytes > 0 ? file_bytes : 0);
-    reserve_if_possible(dataset.points, 1000 + bytes / 512);
-    reserve_if_possible(dataset.curves, 5000 + bytes / 256);
-    reserve_if_possible(dataset.surfaces, 500 + bytes / 2048);
-    reserve_if_possible(dataset.ring_curves, 5000 + bytes / 512);
-    reserve_if_possible(dataset.parcels, 500 + bytes / 2048);
-}
-
 void raise(std::uint32_t& maximum, std::uint32_t value) {
     if (value > maximum) maximum = value;
 }
@@ -218,7 +186,7 @@ bool read_head(LineReader& lines, MapHeader& header) {
 
 void read_curve(ReadState& state, std::uint32_t id_no) {
     raise(state.dataset.max_curve_no, id_no);
-    append(state.dataset.curves, MapCurve{id_no, 0, 0});
+    state.dataset.curves.push_back(MapCurve{id_no, 0, 0});
     MapCurve& curve = state.dataset.curves.back();
     TaggedLine line;
     std::string_view rest;
@@ -250,7 +218,7 @@ void read_point(ReadState& state, std::uint32_t id_no) {
         if (text_after<kXOpen>(line, rest)) {
             state.pending_x = coordinate(rest, kXClose);
         } else if (text_after<kYOpen>(line, rest)) {
-            append(state.dataset.points, MapPoint{id_no, state.pending_x, coordinate(rest, kYClose), 0, 0});
+            state.dataset.points.push_back(MapPoint{id_no, state.pending_x, coordinate(rest, kYClose), 0, 0});
         }
     }
 }
@@ -265,7 +233,7 @@ void read_ring(ReadState& state, std::size_t surface_index) {
         if (contains<kRingClose>(line)) break;
         if (!text_after<kGeneratorRef>(line, rest)) continue;
         const std::uint32_t position = dataset.ring_curve_count();
-        append(dataset.ring_curves, parse_id_number(rest));
+        dataset.ring_curves.push_back(parse_id_number(rest));
         MapSurface& surface = dataset.surfaces[surface_index];
         if (ring_refs == 0) surface.first_ref = position;
         surface.last_ref = position;
@@ -278,7 +246,7 @@ void read_surface(ReadState& state, std::uint32_t id_no) {
     raise(state.dataset.max_surface_no, id_no);
     MapSurface surface;
     surface.id_no = id_no;
-    append(state.dataset.surfaces, surface);
+    state.dataset.surfaces.push_back(surface);
     const std::size_t surface_index = state.dataset.surfaces.size() - 1;
     TaggedLine line;
     while (next_line(state.lines, line)) {
@@ -335,7 +303,7 @@ void read_parcel(ReadState& state, std::uint32_t id_no) {
     }
     if (field_view(parcel.chiban).starts_with(kOutsideDistrict)) return;
     const auto position = dataset.parcel_count();
-    append(dataset.parcels, parcel);
+    dataset.parcels.push_back(parcel);
     state.parcel_index.insert_first(id_no, position);
 }
 
@@ -367,6 +335,9 @@ void read_map_sheet(ReadState& state) {
             const std::uint32_t position = state.parcel_index.find(parse_id_number(value));
             if (position != kNoRecord) {
                 copy_text(state.dataset.parcels[position].map_no, field_view(state.current_map_no));
+                if (state.current_map_no[0] != '\0') {
+                    add_sheet_listing(state.dataset, position, field_view(state.current_map_no));
+                }
             }
         } else if (contains<kSheetClose>(line)) {
             return;
@@ -387,60 +358,66 @@ void read_sections(ReadState& state) {
     }
 }
 
-// Reads an opened text file into the dataset and the header.
-int read_text_file(const std::string& text_path, MapDataset& dataset, MapHeader& header) {
+// Reads the open line reader into the dataset and the header. `input_bytes` sizes the first arrays.
+ReadStatus read_lines(LineReader& lines, std::int64_t input_bytes, MapDataset& dataset, MapHeader& header) {
     try {
-        LineReader lines;
-        if (platform::is_directory(text_path) || !open_line_reader(lines, text_path)) return kReadNotFound;
-        reserve_for_file(dataset, platform::file_size(text_path));
+        reserve_for_input(dataset, input_bytes);
         if (read_head(lines, header)) {
             ReadState state{lines, dataset, {}, {}, 0.0};
             // Parcels are numbered from 1 up in every known map file: one table, never copied.
-            reserve_if_possible(state.parcel_index.dense, dataset.parcels.capacity() + 1);
+            state.parcel_index.reserve_dense(dataset.parcels.capacity() + 1);
             read_sections(state);
         }
-        return kReadOk;
+        return ReadStatus::ok;
     } catch (const std::bad_alloc&) {
-        release_dataset(dataset);
-        return kReadNoMemory;
     } catch (const std::length_error&) {
-        release_dataset(dataset);
-        return kReadNoMemory;
+    }
+    release_dataset(dataset);
+    return ReadStatus::no_memory;
+}
+
+ReadResult read_text_file(const std::string& text_path, MapDataset& dataset, MapHeader& header) {
+    try {
+        LineReader lines;
+        if (platform::is_directory(text_path) || !lines.open_file(text_path)) return {ReadStatus::not_found, {}};
+        return {read_lines(lines, platform::file_size(text_path), dataset, header), {}};
+    } catch (const std::bad_alloc&) {
+        return {ReadStatus::no_memory, {}};
     }
 }
 
-int read_zip_input(const std::string& input_path, MapDataset& dataset, MapHeader& header) {
-    std::string entry_name;
-    std::string temp_path;
+// The entry named after the archive (sample.zip holds sample.xml), streamed out of the archive.
+ReadResult read_zip_input(const std::string& input_path, MapDataset& dataset, MapHeader& header) {
     try {
         const std::string_view name = platform::path_file_name(input_path);
-        entry_name = name.substr(0, name.size() - platform::path_extension(input_path).size());
+        std::string entry_name(name.substr(0, name.size() - platform::path_extension(input_path).size()));
         entry_name += ".xml";
-        char temp_name[32];
-        std::snprintf(temp_name, sizeof temp_name, "_tmp%06u.xml",
-                      static_cast<unsigned>(platform::tick_count() % 1000000u));
-        temp_path = temp_name;
+        ZipEntrySource entry;
+        const ZipResult opened = entry.open(input_path, entry_name);
+        if (opened.status == ZipStatus::no_entry) return {ReadStatus::not_found, {}};
+        if (opened.status != ZipStatus::ok) return {ReadStatus::zip_failed, opened};
+        LineReader lines;
+        lines.open_source(entry);
+        const auto size = entry.size();
+        const ReadStatus status =
+            read_lines(lines, size > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(size), dataset, header);
+        if (status != ReadStatus::ok) return {status, {}};
+        // A damaged entry is found at its end, after its lines were read: nothing of it may be used.
+        if (entry.result().status != ZipStatus::ok) {
+            release_dataset(dataset);
+            return {ReadStatus::zip_failed, entry.result()};
+        }
+        return {ReadStatus::ok, {}};
     } catch (const std::bad_alloc&) {
-        return kReadNoMemory;  // nothing has been extracted yet
+        release_dataset(dataset);
+        return {ReadStatus::no_memory, {}};
     }
-    // temp_path goes in as the wanted file name and comes back as the full path written, or empty
-    // when the archive holds no such entry.
-    const int code = extract_zip_entry(input_path, entry_name, temp_path);
-    if (code != 0) {
-        std::fprintf(stderr, "** Error: ZIP error code %d\n", code);
-        return kReadZipFailed;
-    }
-    if (temp_path.empty()) return kReadNotFound;
-    // The temporary file goes whatever the outcome, so no failed run leaves one behind.
-    const int result = read_text_file(temp_path, dataset, header);
-    platform::remove_file(temp_path);
-    return result;
 }
 
 }  // namespace
 
-int read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header) {
-    if (!platform::path_exists(input_path)) return kReadNotFound;
+ReadResult read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header) {
+    if (!platform::path_exists(input_path)) return {ReadStatus::not_found, {}};
     if (equals_ignoring_ascii_case(platform::path_extension(input_path), kZipExtension)) {
         return read_zip_input(input_path, dataset, header);
     }

@@ -5,17 +5,25 @@
 
 #include <string>
 
+#include "mapxml/zip_input.hpp"
 #include "model/map_dataset.hpp"
 
 namespace chizuvec {
 
-inline constexpr int kReadOk = 0;
-inline constexpr int kReadNotFound = 1;     // the input does not exist or cannot be opened
-inline constexpr int kReadNoMemory = 2;     // an array of the dataset could not grow
-inline constexpr int kReadZipFailed = 3;    // extraction failed; "** Error: ZIP error code %d\n" is printed
+enum class ReadStatus {
+    ok,
+    not_found,   // the input does not exist or cannot be opened
+    no_memory,   // an array of the dataset could not grow
+    zip_failed,  // the archive could not be read; `zip` tells why
+};
+
+struct ReadResult {
+    ReadStatus status = ReadStatus::ok;
+    ZipResult zip;  // zip_failed: libzip's code, or why libzip could not be loaded
+};
 
 // Reads `input_path` into `dataset` (which must be empty) and `header` (passed empty; a field is
 // changed only when its element is met).
-int read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header);
+ReadResult read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header);
 
 }  // namespace chizuvec

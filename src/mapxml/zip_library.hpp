@@ -37,7 +37,7 @@ struct ZipLibrary {
     bool usable() const { return error.empty(); }
 };
 
-// Returned by extraction when the table is unusable: an internal failure, not the archive's.
+// The error code of an archive read when the table is unusable: an internal failure, not the archive's.
 inline constexpr int kZipLibraryMissing = ZIP_ER_INTERNAL;
 
 // Loads libzip from the shared library `file_name` and looks up every function. The table is
@@ -47,11 +47,5 @@ ZipLibrary load_zip_library(const char* file_name);
 // The table of this process, made on first use: the linked functions, or those of the library
 // loaded by its file name when the build loads libzip on demand.
 const ZipLibrary& zip_library();
-
-// extract_zip_entry (zip_input.hpp) through the given table. An unusable table prints one line
-// "** Error: cannot load <file>: <reason>" on standard error and returns kZipLibraryMissing,
-// leaving `output_path` empty and no file behind.
-int extract_zip_entry_using(const ZipLibrary& zip, const std::string& archive_path, const std::string& entry_name,
-                            std::string& output_path);
 
 }  // namespace chizuvec

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "model/large_array.hpp"
@@ -16,9 +15,16 @@ inline constexpr std::uint32_t kNoRecord = 0xFFFFFFFFu;
 
 struct IdIndex {
     // Dense table for numbers that are small next to the number of records (the usual case: map
-    // files number their elements from 1 up), a hash map for the rest.
+    // files number their elements from 1 up), a hash table for the rest.
     LargeArray<std::uint32_t> dense;
-    std::unordered_map<std::uint32_t, std::uint32_t> sparse;
+    struct Slot {
+        std::uint32_t id_no = 0;
+        std::uint32_t position = kNoRecord;  // kNoRecord: the slot is free
+    };
+    // Open addressing with a hash keyed by a seed chosen per run, so that no file can choose numbers
+    // that collide; a power of two of slots, at most half of them used.
+    std::vector<Slot> sparse;
+    std::uint32_t sparse_size = 0;
     std::uint32_t size = 0;
 
     // Records `position` for `id_no` unless the number is already known.
@@ -26,6 +32,8 @@ struct IdIndex {
     // Sizes the dense table once for `count` records numbered up to `largest`, when they fit it, so
     // that it is neither copied nor cleared again as it fills.
     void presize(std::uint32_t largest, std::size_t count);
+    // Room in the dense table for records numbered below `count`, when the system grants it.
+    void reserve_dense(std::size_t count);
     // Position of the first record with this number, or kNoRecord.
     std::uint32_t find(std::uint32_t id_no) const;
     void clear();

@@ -39,16 +39,29 @@ struct Parcel {
     std::uint32_t shape_no = 0;
     char address[128] = {};  // 大字名 + 丁目名 + 小字名 + 予備名, UTF-8
     char chiban[32] = {};    // 地番, UTF-8
-    char map_no[16] = {};    // 地図番号 of the sheet that lists the parcel
-    // Position in vertex_index_list of the outline's last entry; n - 1 wraps for an empty outline
-    // at the start. Only meaningful when has_outline is set.
-    std::uint32_t last_vertex = 0;
-    bool has_outline = false;   // polygon assembly reached this parcel and wrote its range
+    char map_no[16] = {};    // 地図番号 of the last sheet that lists the parcel
+    // The outline: vertex_index_list[first_vertex, first_vertex + vertex_count). Parcels that share a
+    // surface share one range. Only meaningful when has_outline is set.
+    std::uint32_t first_vertex = 0;
+    std::uint32_t vertex_count = 0;
+    bool selected = false;      // in the drawing's map number, set by polygon assembly
+    bool has_outline = false;   // polygon assembly reached this parcel and set its range
     bool has_centroid = false;  // the outline gathered at least one point
     double area = 0.0;
     double centroid_x = 0.0;
     double centroid_y = 0.0;
     std::int32_t hilite = 0;
+};
+
+// A map sheet's listing of one parcel: the parcel's position and the sheet's map number, as an index
+// into MapDataset::sheet_map_nos.
+struct SheetListing {
+    std::uint32_t parcel = 0;
+    std::uint32_t map_no = 0;
+};
+
+struct MapNumber {
+    char text[16] = {};
 };
 
 struct MapDataset {
@@ -58,6 +71,9 @@ struct MapDataset {
     LargeArray<std::uint32_t> ring_curves;  // curve numbers of every ring, end to end
     LargeArray<Parcel> parcels;
     LargeArray<std::uint32_t> vertex_index_list;  // positions in points, the outlines end to end
+    // Every sheet that lists a parcel, so that a parcel on the edge of sheets is in each of them.
+    std::vector<SheetListing> sheet_listings;
+    std::vector<MapNumber> sheet_map_nos;  // one per run of listings under the same map number
 
     std::uint32_t max_ring_curves = 0;
     std::uint32_t max_point_no = 0;
@@ -78,10 +94,16 @@ inline constexpr std::string_view kArbitraryCoordSystem = "任意座標系";
 
 // Texts from the head of the map file, UTF-8.
 struct MapHeader {
-    char map_name[256] = {};           // 地図名
-    char municipality_name[64] = {};   // 市区町村名
-    char coord_system[64] = {};        // 座標系
+    char map_name[256] = {};          // 地図名
+    char municipality_name[64] = {};  // 市区町村名
+    char coord_system[64] = {};       // 座標系
 };
+
+// Records that a sheet numbered `map_no` lists the parcel at `parcel_position`.
+void add_sheet_listing(MapDataset& dataset, std::uint32_t parcel_position, std::string_view map_no);
+
+// First capacities of the element arrays for a map file of `file_bytes`, so that they seldom grow.
+void reserve_for_input(MapDataset& dataset, std::int64_t file_bytes);
 
 // Releases every array of the dataset.
 inline void release_dataset(MapDataset& dataset) { dataset = MapDataset{}; }

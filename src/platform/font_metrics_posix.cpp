@@ -8,31 +8,11 @@
 #include <string>
 
 #include "common/sanitizer.hpp"
+#include "common/utf8.hpp"
 #include "platform/platform.hpp"
 
 namespace chizuvec::platform {
 namespace {
-
-// Decodes one UTF-8 character at `pos` and advances past it; a malformed byte reads as U+FFFD.
-char32_t next_code_point(std::string_view text, std::size_t& pos) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(pos);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 && lead < 0xF8 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || pos + length > text.size()) {
-        ++pos;
-        return U'\uFFFD';
-    }
-    char32_t cp = length == 1 ? lead : lead & (0x3F >> (length - 1));
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(pos + i) & 0xC0) != 0x80) {
-            ++pos;
-            return U'\uFFFD';
-        }
-        cp = (cp << 6) | (byte(pos + i) & 0x3F);
-    }
-    pos += length;
-    return cp;
-}
 
 // The font file and face index fontconfig chooses for a family name.
 bool find_font_file(std::string_view face, std::string& file, int& index) {
@@ -75,7 +55,10 @@ FT_Pos sum_advances(FT_Face face, std::string_view text) {
     FT_UInt previous = 0;
     const bool kerning = FT_HAS_KERNING(face);
     for (std::size_t pos = 0; pos < text.size();) {
-        const FT_UInt glyph = FT_Get_Char_Index(face, next_code_point(text, pos));
+        // An ill-formed sequence measures as the U+FFFD it is drawn as.
+        const Utf8Char c = decode_utf8(text, pos);
+        pos += c.length;
+        const FT_UInt glyph = FT_Get_Char_Index(face, c.code_point);
         if (kerning && previous != 0 && glyph != 0) {
             FT_Vector delta{};
             if (FT_Get_Kerning(face, previous, glyph, FT_KERNING_DEFAULT, &delta) == 0) total += delta.x;

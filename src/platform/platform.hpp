@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -42,10 +43,6 @@ std::string_view path_directory(std::string_view path);
 bool path_exists(const std::string& path);
 // Is this an existing directory?
 bool is_directory(const std::string& path);
-// Removes a file; true when it is gone.
-bool remove_file(const std::string& path);
-// Sets the access and modification times of a file (seconds since 1970-01-01 UTC).
-bool set_file_time(const std::string& path, std::int64_t unix_seconds);
 // Size of a file in bytes, or -1 when it cannot be opened.
 std::int64_t file_size(const std::string& path);
 
@@ -55,19 +52,33 @@ std::int64_t file_size(const std::string& path);
 void* allocate_large_block(std::size_t bytes);
 void free_large_block(void* block, std::size_t bytes);
 
-// Creates a file that must not exist yet and opens it for writing bytes unchanged; an existing file
-// is never opened or replaced. Returns a handle (>= 0), kFileExists when the name is taken, or
-// kFileFailed for any other failure.
-inline constexpr int kFileExists = -1;
-inline constexpr int kFileFailed = -2;
-int create_new_file(const std::string& path);
-// Writes all `size` bytes to a handle from create_new_file; false on any failure.
-bool write_file(int handle, const void* data, std::size_t size);
-// Closes a handle from create_new_file; false when the data may not have reached the file.
-bool close_file(int handle);
+// A drawing's output file while it is written. A regular file (or none yet) is written as a new
+// temporary file in the folder of the file it will replace, and only commit_output_file puts it in
+// place, so a failed or interrupted write leaves the previous file exactly as it was; a symbolic
+// link is followed, so its target is replaced and the link stays; other names of a hard-linked file
+// keep the old content. Anything else that exists under the name (a device, a pipe) is written
+// directly, as it cannot be replaced. The new file takes the permission bits of the file it
+// replaces, or those of a freshly created file (0666 less the umask) when there was none.
+struct OutputFile {
+    std::FILE* stream = nullptr;  // where the bytes go; null when nothing is open
+    std::string target_path;      // the file that the output becomes, links followed
+    std::string temp_path;        // the temporary file; empty when writing directly
+};
+// Opens the output `path` for writing (see OutputFile). From here until commit or abandon, an
+// interrupt, terminate or hang-up signal removes the temporary file before the process ends as the
+// signal would end it, and a file-size limit makes a write fail instead of ending the process.
+// False when nothing could be opened; then nothing was created.
+bool begin_output_file(const std::string& path, OutputFile& out);
+// Closes the output and puts the temporary file in place of the target. `size` becomes the size
+// of the file written (0 for a device or pipe). False when closing or replacing failed: the
+// temporary file is then removed and the previous file is untouched.
+bool commit_output_file(OutputFile& out, std::int64_t& size);
+// Closes the output and removes the temporary file; the previous file stays as it was. Does
+// nothing when nothing is open.
+void abandon_output_file(OutputFile& out);
+// Do both names lead to the same existing file (through any link or other name)?
+bool same_file(const std::string& a, const std::string& b);
 
-// Milliseconds from a monotonic clock (wraps as a 32-bit count does).
-std::uint32_t tick_count();
 // Seconds from a monotonic clock, for elapsed times.
 double monotonic_seconds();
 

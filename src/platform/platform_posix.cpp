@@ -15,9 +15,11 @@
 #include <cerrno>
 #include <chrono>
 #include <clocale>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "platform/platform.hpp"
@@ -48,9 +50,12 @@ std::uint32_t locale_code_page() {
 
 const char* iconv_name(std::uint32_t code_page) {
     switch (code_page) {
-        case kCodePageShiftJis: return "CP932";
-        case kCodePageEucJp: return "EUC-JP";
-        default: return "UTF-8";
+        case kCodePageShiftJis:
+            return "CP932";
+        case kCodePageEucJp:
+            return "EUC-JP";
+        default:
+            return "UTF-8";
     }
 }
 
@@ -145,16 +150,6 @@ bool is_directory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
-
-bool set_file_time(const std::string& path, std::int64_t unix_seconds) {
-    struct timespec times[2];
-    times[0].tv_sec = static_cast<time_t>(unix_seconds);
-    times[0].tv_nsec = 0;
-    times[1] = times[0];
-    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
-}
-
 std::int64_t file_size(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
@@ -165,7 +160,8 @@ void* allocate_large_block(std::size_t bytes) {
     if (bytes == 0 || bytes > static_cast<std::size_t>(-1) - 2 * kHugePage) return nullptr;
     const std::size_t length = whole_huge_pages(bytes);
     // One huge page more than needed, so an aligned start lies inside; the ends are given back.
-    void* const mapped = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* const mapped =
+        ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) return nullptr;
     const auto raw = reinterpret_cast<std::uintptr_t>(mapped);
     const std::uintptr_t start = whole_huge_pages(raw);
@@ -182,35 +178,190 @@ void free_large_block(void* block, std::size_t bytes) {
     if (block != nullptr) ::munmap(block, whole_huge_pages(bytes));
 }
 
-int create_new_file(const std::string& path) {
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd >= 0) return fd;
-    return errno == EEXIST ? kFileExists : kFileFailed;
+namespace {
+
+// The one temporary output file a signal must remove, as a fixed buffer: the handler may only make
+// async-signal-safe calls, so it cannot touch a std::string.
+char g_temp_path[4096];
+volatile std::sig_atomic_t g_temp_registered = 0;
+
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction g_saved_actions[3];
+struct sigaction g_saved_xfsz;
+bool g_handlers_installed = false;
+
+extern "C" void remove_temp_and_reraise(int signal_number) {
+    if (g_temp_registered != 0) ::unlink(g_temp_path);
+    // Then end as the signal would have ended the process.
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(signal_number, &fallback, nullptr);
+    ::raise(signal_number);
 }
 
-bool write_file(int handle, const void* data, std::size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(handle, p, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
+sigset_t cleanup_signal_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int s : kCleanupSignals) sigaddset(&set, s);
+    return set;
+}
+
+void install_output_handlers() {
+    if (g_handlers_installed) return;
+    struct sigaction action {};
+    action.sa_handler = remove_temp_and_reraise;
+    action.sa_mask = cleanup_signal_set();  // one removal at a time
+    for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
+        ::sigaction(kCleanupSignals[i], nullptr, &g_saved_actions[i]);
+        // A signal the caller chose to ignore (nohup) stays ignored.
+        if (g_saved_actions[i].sa_handler != SIG_IGN) ::sigaction(kCleanupSignals[i], &action, nullptr);
+    }
+    // A file-size limit then makes the write fail with EFBIG like a full disk.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGXFSZ, &ignore, &g_saved_xfsz);
+    g_handlers_installed = true;
+}
+
+void restore_output_handlers() {
+    if (!g_handlers_installed) return;
+    for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
+        ::sigaction(kCleanupSignals[i], &g_saved_actions[i], nullptr);
+    }
+    ::sigaction(SIGXFSZ, &g_saved_xfsz, nullptr);
+    g_handlers_installed = false;
+}
+
+// Runs `body` with the cleanup signals held back, so the registration and the file it names change
+// together.
+template <typename Body>
+void with_signals_blocked(Body body) {
+    const sigset_t set = cleanup_signal_set();
+    sigset_t saved;
+    ::sigprocmask(SIG_BLOCK, &set, &saved);
+    body();
+    ::sigprocmask(SIG_SETMASK, &saved, nullptr);
+}
+
+// Follows symbolic links to the file they finally name, which need not exist yet (a dangling link
+// still says where the file goes). Gives up after as many links as the system itself follows.
+std::string follow_links(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= target.size()) return path;
+        target.resize(static_cast<std::size_t>(n));
+        if (target.front() == '/') {
+            path = target;
+        } else {
+            const std::string_view directory = path_directory(path);
+            path = directory.empty() ? target : std::string(directory) + (directory == "/" ? "" : "/") + target;
         }
-        p += n;
-        size -= static_cast<std::size_t>(n);
+    }
+    return path;
+}
+
+mode_t creation_mode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+}
+
+bool open_directly(const std::string& path, OutputFile& out) {
+    out.stream = std::fopen(path.c_str(), "wb");
+    return out.stream != nullptr;
+}
+
+void unregister_temp() {
+    g_temp_registered = 0;
+    g_temp_path[0] = '\0';
+}
+
+}  // namespace
+
+bool begin_output_file(const std::string& path, OutputFile& out) {
+    out = OutputFile{};
+    out.target_path = follow_links(path);
+    struct stat st {};
+    const bool exists = ::stat(out.target_path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) return open_directly(out.target_path, out);
+
+    const std::string_view directory = path_directory(out.target_path);
+    std::string temp = std::string(directory) + (directory.empty() || directory == "/" ? "" : "/") + "." +
+                       std::string(path_file_name(out.target_path)) + ".XXXXXX";
+    if (temp.size() >= sizeof g_temp_path) return false;
+    install_output_handlers();
+    int fd = -1;
+    int create_error = 0;
+    with_signals_blocked([&] {
+        fd = ::mkostemp(temp.data(), O_CLOEXEC);
+        create_error = errno;
+        if (fd < 0) return;
+        std::memcpy(g_temp_path, temp.c_str(), temp.size() + 1);
+        g_temp_registered = 1;
+    });
+    if (fd < 0) {
+        restore_output_handlers();
+        // A writable file in a folder we may not add to is still written, in place, as before.
+        if ((create_error == EACCES || create_error == EPERM) && exists) return open_directly(out.target_path, out);
+        return false;
+    }
+    out.temp_path = temp;
+    const mode_t mode = exists ? static_cast<mode_t>(st.st_mode & 0777) : creation_mode();
+    out.stream = ::fchmod(fd, mode) == 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (out.stream == nullptr) {
+        ::close(fd);
+        abandon_output_file(out);
+        return false;
     }
     return true;
 }
 
-bool close_file(int handle) { return ::close(handle) == 0; }
+bool commit_output_file(OutputFile& out, std::int64_t& size) {
+    size = 0;
+    if (out.stream == nullptr) return false;
+    bool ok = std::fflush(out.stream) == 0;
+    struct stat st {};
+    if (ok && ::fstat(::fileno(out.stream), &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
+    ok = std::fclose(out.stream) == 0 && ok;
+    out.stream = nullptr;
+    if (out.temp_path.empty()) return ok;
+    if (ok) {
+        with_signals_blocked([&] {
+            ok = ::rename(out.temp_path.c_str(), out.target_path.c_str()) == 0;
+            if (ok) unregister_temp();
+        });
+    }
+    if (!ok) {
+        abandon_output_file(out);
+        return false;
+    }
+    out.temp_path.clear();
+    restore_output_handlers();
+    return true;
+}
 
-std::uint32_t tick_count() {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
-    return static_cast<std::uint32_t>(ms.count());
+void abandon_output_file(OutputFile& out) {
+    if (out.stream != nullptr) std::fclose(out.stream);
+    out.stream = nullptr;
+    if (out.temp_path.empty()) return;
+    with_signals_blocked([&] {
+        ::unlink(out.temp_path.c_str());
+        unregister_temp();
+    });
+    out.temp_path.clear();
+    restore_output_handlers();
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 double monotonic_seconds() {
@@ -221,7 +372,7 @@ void pause_for_key() {
     if (!::isatty(STDIN_FILENO)) return;
     std::fputs("Press any key to continue . . . ", stdout);
     std::fflush(stdout);
-    termios saved {};
+    termios saved{};
     const bool raw = ::tcgetattr(STDIN_FILENO, &saved) == 0;
     if (raw) {
         termios t = saved;

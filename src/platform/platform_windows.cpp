@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/platform.hpp"
@@ -141,29 +142,6 @@ bool is_directory(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool remove_file(const std::string& path) {
-    if (DeleteFileA(path.c_str())) return true;
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-bool set_file_time(const std::string& path, std::int64_t unix_seconds) {
-    // FILETIME counts 100-nanosecond steps from 1601-01-01.
-    constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
-    const std::int64_t ticks = (unix_seconds + kSecondsFrom1601To1970) * 10000000;
-    if (ticks < 0) return false;
-    FILETIME time{};
-    time.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
-    time.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
-    HANDLE file =
-        CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool set = SetFileTime(file, nullptr, &time, &time) != 0;
-    CloseHandle(file);
-    return set;
-}
-
 std::int64_t file_size(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
@@ -193,44 +171,197 @@ void free_large_block(void* block, std::size_t) {
     if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
 }
 
-int create_new_file(const std::string& path) {
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? kFileExists : kFileFailed;
-    }
-    // A C run-time descriptor carries the handle, so callers keep a plain int.
-    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_WRONLY | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(file);
-        DeleteFileA(path.c_str());
-        return kFileFailed;
-    }
-    return fd;
+namespace {
+
+// The one temporary output file that Ctrl+C, Ctrl+Break or closing the console must remove. The
+// handler runs on a thread of its own; the lock keeps the registration and the file in step.
+CRITICAL_SECTION g_temp_lock;
+char g_temp_path[MAX_PATH * 4];
+bool g_temp_registered = false;
+bool g_handler_installed = false;
+
+BOOL WINAPI remove_temp_on_break(DWORD) {
+    // The lock is kept: the process ends when this returns, and no rename may follow the removal.
+    EnterCriticalSection(&g_temp_lock);
+    if (g_temp_registered) DeleteFileA(g_temp_path);
+    return FALSE;  // then the default handler ends the process
 }
 
-bool write_file(int handle, const void* data, std::size_t size) {
-    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(handle));
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-        DWORD written = 0;
-        if (!WriteFile(file, p, chunk, &written, nullptr) || written == 0) return false;
-        p += written;
-        size -= written;
+void install_break_handler() {
+    if (g_handler_installed) return;
+    InitializeCriticalSection(&g_temp_lock);
+    SetConsoleCtrlHandler(remove_temp_on_break, TRUE);
+    g_handler_installed = true;
+}
+
+void register_temp(const std::string& path) {
+    EnterCriticalSection(&g_temp_lock);
+    std::memcpy(g_temp_path, path.c_str(), path.size() + 1);
+    g_temp_registered = true;
+    LeaveCriticalSection(&g_temp_lock);
+}
+
+void unregister_temp() {
+    EnterCriticalSection(&g_temp_lock);
+    g_temp_registered = false;
+    g_temp_path[0] = '\0';
+    LeaveCriticalSection(&g_temp_lock);
+}
+
+// The file a symbolic link or junction finally names; other names are kept as they are.
+std::string follow_links(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return path;
+    HANDLE file =
+        CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return path;
+    char final_path[MAX_PATH * 4];
+    const DWORD n = GetFinalPathNameByHandleA(file, final_path, sizeof final_path, FILE_NAME_NORMALIZED);
+    CloseHandle(file);
+    if (n == 0 || n >= sizeof final_path) return path;
+    std::string resolved(final_path, n);
+    // "\\?\C:\dir\file" names the same file as "C:\dir\file".
+    if (resolved.rfind("\\\\?\\", 0) == 0 && resolved.size() > 6 && resolved[5] == ':') resolved.erase(0, 4);
+    return resolved;
+}
+
+// Is there something under the name, and is it a file on a disk (not a folder or a device)?
+void probe(const std::string& path, bool& exists, bool& regular) {
+    HANDLE file =
+        CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    exists = file != INVALID_HANDLE_VALUE;
+    regular = false;
+    if (!exists) {
+        const DWORD error = GetLastError();
+        // Present but not to be opened now (in use, no access): a file all the same.
+        exists = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_INVALID_NAME;
+        regular = exists;
+        return;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    regular = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+              (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    CloseHandle(file);
+}
+
+bool open_directly(const std::string& path, OutputFile& out) {
+    out.stream = std::fopen(path.c_str(), "wb");
+    return out.stream != nullptr;
+}
+
+}  // namespace
+
+bool begin_output_file(const std::string& path, OutputFile& out) {
+    out = OutputFile{};
+    out.target_path = follow_links(path);
+    bool exists = false;
+    bool regular = false;
+    probe(out.target_path, exists, regular);
+    if (exists && !regular) return open_directly(out.target_path, out);
+
+    const std::string_view directory = path_directory(out.target_path);
+    const std::string stem = std::string(directory) +
+                             (directory.empty() || is_separator(directory.back()) ? "" : "\\") + "." +
+                             std::string(path_file_name(out.target_path)) + ".";
+    if (stem.size() + 8 >= sizeof g_temp_path) return false;
+    install_break_handler();
+    // A name nobody has: CREATE_NEW refuses one that exists, so a clash only means another try.
+    static unsigned counter = 0;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::string temp;
+    DWORD create_error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 100 && create_error == ERROR_FILE_EXISTS; ++attempt) {
+        char suffix[16];
+        std::snprintf(
+            suffix, sizeof suffix, "%06X",
+            static_cast<unsigned>((GetCurrentProcessId() * 7919u + GetTickCount() + counter++ * 104729u) & 0xFFFFFFu));
+        temp = stem + suffix;
+        // Others may delete it: the break handler removes it while this handle is still open.
+        file = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        create_error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        if (create_error == ERROR_ALREADY_EXISTS) create_error = ERROR_FILE_EXISTS;
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        // A writable file in a folder we may not add to is still written, in place, as before.
+        if (create_error == ERROR_ACCESS_DENIED && exists) return open_directly(out.target_path, out);
+        return false;
+    }
+    register_temp(temp);
+    out.temp_path = temp;
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_WRONLY | _O_BINARY);
+    if (fd < 0) CloseHandle(file);
+    out.stream = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+    if (out.stream == nullptr) {
+        if (fd >= 0) _close(fd);
+        abandon_output_file(out);
+        return false;
     }
     return true;
 }
 
-bool close_file(int handle) {
-    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(handle));
-    const bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file) != 0;
-    return _close(handle) == 0 && flushed;
+bool commit_output_file(OutputFile& out, std::int64_t& size) {
+    size = 0;
+    if (out.stream == nullptr) return false;
+    bool ok = std::fflush(out.stream) == 0;
+    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out.stream)));
+    LARGE_INTEGER length{};
+    if (ok && GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &length)) size = length.QuadPart;
+    // The bytes reach the disk before the name moves to them.
+    if (ok && !out.temp_path.empty()) ok = FlushFileBuffers(file) != 0;
+    ok = std::fclose(out.stream) == 0 && ok;
+    out.stream = nullptr;
+    if (out.temp_path.empty()) return ok;
+    if (ok) {
+        EnterCriticalSection(&g_temp_lock);
+        // ReplaceFile keeps the replaced file's attributes and permissions; a new name just moves.
+        ok = path_exists(out.target_path) && ReplaceFileA(out.target_path.c_str(), out.temp_path.c_str(), nullptr,
+                                                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+        if (!ok) {
+            ok = MoveFileExA(out.temp_path.c_str(), out.target_path.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        }
+        if (ok) {
+            g_temp_registered = false;
+            g_temp_path[0] = '\0';
+        }
+        LeaveCriticalSection(&g_temp_lock);
+    }
+    if (!ok) {
+        abandon_output_file(out);
+        return false;
+    }
+    out.temp_path.clear();
+    return true;
 }
 
-std::uint32_t tick_count() { return GetTickCount(); }
+void abandon_output_file(OutputFile& out) {
+    if (out.stream != nullptr) std::fclose(out.stream);
+    out.stream = nullptr;
+    if (out.temp_path.empty()) return;
+    DeleteFileA(out.temp_path.c_str());
+    unregister_temp();
+    out.temp_path.clear();
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    // One volume and one file index: the same file, whatever names or links lead to it.
+    const auto identify = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+        HANDLE file =
+            CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const bool known = GetFileInformationByHandle(file, &info) != 0;
+        CloseHandle(file);
+        return known;
+    };
+    BY_HANDLE_FILE_INFORMATION ia{};
+    BY_HANDLE_FILE_INFORMATION ib{};
+    return identify(a, ia) && identify(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
 
 double monotonic_seconds() {
     static const double frequency = [] {

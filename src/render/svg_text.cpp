@@ -1,19 +1,16 @@
-// The buffered document output, the parcel kinds and the text-bearing elements of the drawing.
 #include "render/svg_text.hpp"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <cstring>
 #include <limits>
+#include <string>
 
 #include "common/fixed_text.hpp"
-#include "platform/platform.hpp"
+#include "render/parcel_style.hpp"
+#include "render/xml_text.hpp"
 
 namespace chizuvec {
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::uint32_t kMaxBarHeight = 60;
 constexpr double kScaleBarMetres = 100.0;
 
@@ -35,146 +32,6 @@ void write_label_style(SvgOutput& out, std::string_view name, std::string_view f
 }
 
 }  // namespace
-
-// ---- Output ---------------------------------------------------------------------------------------
-
-SvgOutput make_output(std::FILE* file, std::string* sink, std::size_t capacity) {
-    SvgOutput out;
-    out.file = file;
-    out.sink = sink;
-    out.capacity = std::max<std::size_t>(capacity, 64);
-    out.buffer = make_large_buffer(out.capacity);
-    return out;
-}
-
-bool flush_output(SvgOutput& out) {
-    if (out.used > 0 && !out.failed) {
-        if (out.file != nullptr) {
-            out.failed = std::fwrite(out.buffer.get(), 1, out.used, out.file) != out.used;
-        } else if (out.sink != nullptr) {
-            out.sink->append(out.buffer.get(), out.used);
-        }
-    }
-    out.used = 0;
-    return !out.failed;
-}
-
-void put_spilling(SvgOutput& out, std::string_view bytes) {
-    while (!bytes.empty() && !out.failed) {
-        const std::size_t n = std::min(bytes.size(), out.capacity - out.used);
-        std::memcpy(out.buffer.get() + out.used, bytes.data(), n);
-        out.used += n;
-        bytes.remove_prefix(n);
-        if (out.used == out.capacity) flush_output(out);
-    }
-}
-
-void put_int_after_flush(SvgOutput& out, std::int64_t value) {
-    flush_output(out);
-    if (out.failed) return;
-    put_int(out, value);
-}
-
-// ---- Parcel kinds -----------------------------------------------------------------------------------
-
-int special_kind(std::string_view chiban, const RenderSettings& settings) {
-    if (chiban.starts_with(field_view(settings.svg_chiban_sp1))) return 1;
-    if (chiban.starts_with(field_view(settings.svg_chiban_sp2))) return 2;
-    if (chiban.starts_with(field_view(settings.svg_chiban_sp3))) return 3;
-    return 0;
-}
-
-std::string_view polygon_class(const Parcel& parcel, const RenderSettings& settings) {
-    if (parcel.hilite != 0) return "ph";
-    switch (special_kind(field_view(parcel.chiban), settings)) {
-        case 1:
-            return "p1";
-        case 2:
-            return "p2";
-        case 3:
-            return "p3";
-        default:
-            return "p0";
-    }
-}
-
-int label_class(const Parcel& parcel, double scale, const RenderSettings& settings) {
-    // Special parcels (roads, waterways, separate sheets) stay unlabelled unless asked for.
-    if (parcel.hilite == 0 && special_kind(field_view(parcel.chiban), settings) != 0) return 0;
-    const double drawn_area = parcel.area * (scale * scale);
-    if (drawn_area > settings.svg_area_gt_c1) return 1;
-    if (drawn_area > settings.svg_area_gt_c2 || parcel.hilite != 0) return 2;
-    return 0;
-}
-
-// ---- Texts ------------------------------------------------------------------------------------------
-
-void replace_char(char* buffer, std::size_t size, char byte, std::string_view replacement) {
-    if (buffer == nullptr || size == 0) return;
-    std::size_t len = ::strnlen(buffer, size);
-    if (len == size) buffer[--len] = '\0';
-    if (replacement.empty()) return;
-    const std::size_t last = size - 1;  // where the terminator must stay at the latest
-    std::size_t pos = 0;
-    while (pos < len) {
-        const void* hit = std::memchr(buffer + pos, byte, len - pos);
-        if (hit == nullptr) break;
-        const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - buffer);
-        const std::size_t end = at + replacement.size();
-        if (end > last) {
-            // The entity would not fit whole: it goes, and the text after it with it.
-            buffer[at] = '\0';
-            len = at;
-            break;
-        }
-        std::string_view tail(buffer + at + 1, len - at - 1);
-        std::size_t kept = utf8_fit(tail, last - end);
-        if (kept < tail.size()) {
-            // Cutting: never leave half an entity inserted earlier.
-            const std::size_t amp = tail.substr(0, kept).rfind('&');
-            if (amp != std::string_view::npos && tail.substr(amp, kept - amp).find(';') == std::string_view::npos) {
-                kept = amp;
-            }
-        }
-        std::memmove(buffer + end, buffer + at + 1, kept);
-        std::memcpy(buffer + at, replacement.data(), replacement.size());
-        len = end + kept;
-        buffer[len] = '\0';
-        pos = end;
-    }
-}
-
-// Map texts are XML text already, but a field cut at its size can end inside a reference ("&am").
-std::string_view map_text(std::string_view field) {
-    const std::size_t amp = field.rfind('&');
-    if (amp != std::string_view::npos && field.find(';', amp) == std::string_view::npos) return field.substr(0, amp);
-    return field;
-}
-
-void append_xml_escaped(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&apos;";
-                break;
-            default:
-                out += c;
-                break;
-        }
-    }
-}
 
 std::int32_t source_width_from_extent(const platform::TextExtent& extent, std::uint32_t font_size) {
     const std::int64_t advance = extent.advance;
@@ -213,10 +70,11 @@ void write_label_styles(SvgOutput& out, const RenderSettings& settings) {
     write_label_style(out, "c2", font, settings.svg_font_size_c2);
 }
 
-void write_labels(SvgOutput& out, const MapDataset& dataset, std::string_view map_no, const BoundingBox& bounds,
-                  const SvgLayout& layout, const RenderSettings& settings) {
+void write_labels(SvgOutput& out, const MapDataset& dataset, const BoundingBox& bounds, const SvgLayout& layout,
+                  const RenderSettings& settings) {
     for (const Parcel& parcel : dataset.parcels) {
-        if (!parcel_selected(parcel, map_no) || !parcel.has_outline || !parcel.has_centroid) continue;
+        // Assembly outlines the selected parcels only.
+        if (!parcel.has_outline || !parcel.has_centroid) continue;
         const int cls = label_class(parcel, layout.scale, settings);
         if (cls == 0) continue;
         put(out, cls == 1 ? "<text class=\"c1\" x=\"" : "<text class=\"c2\" x=\"");
@@ -224,7 +82,7 @@ void write_labels(SvgOutput& out, const MapDataset& dataset, std::string_view ma
         put(out, "\" y=\"");
         put_int(out, drawing_coordinate(bounds.max_x - parcel.centroid_x, layout.scale, settings.svg_viewbox_marginy));
         put(out, "\">");
-        put(out, map_text(field_view(parcel.chiban)));
+        put_map_field(out, parcel.chiban);
         put(out, "</text>");
         put(out, kLineEnd);
     }
@@ -243,19 +101,22 @@ void write_title(SvgOutput& out, std::string_view input_path, std::string_view m
     put(out, ",sans-serif\" font-size=\"");
     put_int(out, settings.svg_font_size_title);
     put(out, "\">【");
-    put(out, map_text(field_view(header.municipality_name)));
+    put_map_field(out, header.municipality_name);
     put(out, "】　〔");
-    put(out, map_text(field_view(header.map_name)));
+    put_map_field(out, header.map_name);
     put(out, "〕　&quot;");
     put(out, file_name);
     put(out, "&quot;");
     if (!map_no.empty()) {
+        // The number selects sheets by their stored text, so it is written as a map text.
+        std::string number;
+        append_map_text(number, map_no, false);
         put(out, "　（");
-        put(out, map_no);
+        put(out, number);
         put(out, "）");
     }
     put(out, "　＜");
-    put(out, map_text(field_view(header.coord_system)));
+    put_map_field(out, header.coord_system);
     put(out, "＞</text>");
     put(out, kLineEnd);
 }

@@ -1,23 +1,25 @@
-// The drawing document: its kind, the page layout, the drawing coordinates of the points, the
-// skeleton and the parcel polygons. The text-bearing elements come from svg_text.cpp.
-#include "common/ascii.hpp"
+// The drawing document: its kind, the drawing coordinates of the points, the skeleton and the parcel
+// polygons. The page geometry comes from svg_layout.cpp, the text-bearing elements from svg_text.cpp.
 #include "render/svg_writer.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <limits>
 #include <new>
 
+#include "common/ascii.hpp"
 #include "common/fixed_text.hpp"
 #include "platform/platform.hpp"
+#include "render/parcel_style.hpp"
+#include "render/svg_layout.hpp"
+#include "render/svg_output.hpp"
 #include "render/svg_text.hpp"
+#include "render/xml_text.hpp"
 
 namespace chizuvec {
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n";
 constexpr std::string_view kHtmlHead =
     "<html xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n"
@@ -38,30 +40,12 @@ DocumentKind document_kind(std::string_view path) {
     return DocumentKind::kUnsupported;
 }
 
-bool usable_extent(double extent) { return std::isfinite(extent) && extent > 0.0; }
-
-// The fixed side less both its margins; 0 when the margins leave no room.
-double drawable_length(std::uint32_t length, std::uint32_t margin) {
-    const std::uint64_t margins = 2 * std::uint64_t{margin};
-    return length > margins ? static_cast<double>(std::uint64_t{length} - margins) : 0.0;
-}
-
-std::int32_t side_with_margins(double extent, double scale, std::uint32_t margin) {
-    const std::int64_t side = std::int64_t{drawing_coordinate(extent, scale, 0)} + 2 * std::int64_t{margin};
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(side, 0, std::numeric_limits<std::int32_t>::max()));
-}
-
-std::uint32_t points_of(std::int32_t units, std::uint32_t dpi) {
-    const std::uint64_t page = static_cast<std::uint64_t>(std::max(units, 0)) * 72 / (dpi == 0 ? 72 : dpi);
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(page, std::numeric_limits<std::uint32_t>::max()));
-}
-
 void write_head(SvgOutput& out, DocumentKind kind, const MapHeader& header, const SvgLayout& layout,
                 const RenderSettings& settings) {
     put(out, kXmlDeclaration);
     if (kind == DocumentKind::kHtm) {
         put(out, kHtmlHead);
-        put(out, map_text(field_view(header.map_name)));
+        put_map_field(out, header.map_name);
         put(out, kHtmlHeadEnd);
     }
     put(out, kSvgOpen);
@@ -117,20 +101,12 @@ void write_polygon_styles(SvgOutput& out, const RenderSettings& settings) {
     }
 }
 
-// Walks the outlines with one running cursor, as assembly laid them out.
-void write_polygons(SvgOutput& out, const MapDataset& dataset, std::string_view map_no,
-                    const RenderSettings& settings) {
-    const auto& entries = dataset.vertex_index_list;
+// Each drawn parcel's outline, in parcel order.
+void write_polygons(SvgOutput& out, const MapDataset& dataset, const RenderSettings& settings) {
     const auto& points = dataset.points;
-    std::uint32_t cursor = 0;
     for (const Parcel& parcel : dataset.parcels) {
-        if (!parcel_selected(parcel, map_no) || !parcel.has_outline) continue;
-        // last_vertex + 1 wraps back to the cursor for an empty outline at the very start.
-        const std::uint32_t end = parcel.last_vertex + 1;
-        if (end <= cursor || end > entries.size()) continue;  // empty run: nothing drawn, cursor stays
         bool opened = false;
-        for (std::uint32_t i = cursor; i < end; ++i) {
-            const std::uint32_t index = entries[i];
+        for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
             if (index >= points.size()) continue;
             if (!opened) {
                 put(out, "<polygon class=\"");
@@ -148,64 +124,10 @@ void write_polygons(SvgOutput& out, const MapDataset& dataset, std::string_view 
             put(out, "\"/>");
             put(out, kLineEnd);
         }
-        cursor = end;
     }
-}
-
-// A file this call created or emptied goes when the document is incomplete; a device or other
-// special file that was there before stays.
-bool removable_after_failure(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec));
 }
 
 }  // namespace
-
-SvgLayout compute_layout(const BoundingBox& bounds, const RenderSettings& settings) {
-    const double extent_x = bounds.max_x - bounds.min_x;  // north-south, drawn vertically
-    const double extent_y = bounds.max_y - bounds.min_y;  // east-west, drawn horizontally
-    const std::uint32_t option = settings.svg_viewbox_side_option;
-    bool width_fixed = option == 1 || (option == 3 && extent_y >= extent_x) || (option == 4 && extent_x >= extent_y);
-    // A map without extent along the fixed side (all on one line) is scaled by its other side.
-    const double fixed_extent = width_fixed ? extent_y : extent_x;
-    const double other_extent = width_fixed ? extent_x : extent_y;
-    if (!usable_extent(fixed_extent) && usable_extent(other_extent)) width_fixed = !width_fixed;
-
-    const std::uint32_t length = settings.svg_viewbox_length;
-    const std::int32_t fixed_side =
-        static_cast<std::int32_t>(std::min<std::uint32_t>(length, std::numeric_limits<std::int32_t>::max()));
-    SvgLayout layout;
-    if (width_fixed && usable_extent(extent_y)) {
-        layout.scale = drawable_length(length, settings.svg_viewbox_marginx) / extent_y;
-    } else if (!width_fixed && usable_extent(extent_x)) {
-        layout.scale = drawable_length(length, settings.svg_viewbox_marginy) / extent_x;
-    }
-    if (!std::isfinite(layout.scale)) layout.scale = 1.0;  // a vanishing extent can overflow the division
-    if (width_fixed) {
-        layout.viewbox_width = fixed_side;
-        layout.viewbox_height = side_with_margins(extent_x, layout.scale, settings.svg_viewbox_marginy);
-    } else {
-        layout.viewbox_height = fixed_side;
-        layout.viewbox_width = side_with_margins(extent_y, layout.scale, settings.svg_viewbox_marginx);
-    }
-    layout.page_width = points_of(layout.viewbox_width, settings.svg_dpi);
-    layout.page_height = points_of(layout.viewbox_height, settings.svg_dpi);
-    return layout;
-}
-
-std::int32_t drawing_coordinate(double metres, double scale, std::uint32_t margin) {
-    const double units = metres * scale;
-    std::int64_t whole = 0;
-    if (units >= 2147483647.0) {
-        whole = std::numeric_limits<std::int32_t>::max();
-    } else if (units <= -2147483648.0) {
-        whole = std::numeric_limits<std::int32_t>::min();
-    } else if (!std::isnan(units)) {
-        whole = static_cast<std::int64_t>(units);  // truncation toward zero
-    }
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(whole + margin, std::numeric_limits<std::int32_t>::min(),
-                                                              std::numeric_limits<std::int32_t>::max()));
-}
 
 std::string_view find_invalid_layout_setting(const RenderSettings& settings) {
     if (settings.svg_dpi == 0) return "svg_dpi";
@@ -229,20 +151,20 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings) {
     return {};
 }
 
-int write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
-              const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings, MapDataset& dataset) {
+WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
+                      const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
+                      MapDataset& dataset, std::optional<std::int32_t> source_width) {
     const DocumentKind kind = document_kind(output_path);
-    if (kind == DocumentKind::kUnsupported) return kWriteUnsupportedType;
+    if (kind == DocumentKind::kUnsupported) return {WriteStatus::unsupported_type, 0};
+    // Replacing the map with its own drawing would lose the map.
+    if (platform::same_file(output_path, input_path)) return {WriteStatus::output_is_input, 0};
 
     const SvgLayout layout = compute_layout(bounds, settings);
-    const ScaleBar bar = compute_scale_bar(layout, settings, measure_source_text(settings));
+    const ScaleBar bar = compute_scale_bar(layout, settings, source_width ? *source_width : measure_source_text(settings));
 
-    std::error_code ec;
-    const auto before = std::filesystem::symlink_status(output_path, ec);
-    const bool special_file = std::filesystem::exists(before) && !std::filesystem::is_regular_file(before);
-
-    std::FILE* file = std::fopen(output_path.c_str(), "wb");
-    if (file == nullptr) return kWriteFailed;
+    platform::OutputFile output;
+    if (!platform::begin_output_file(output_path, output)) return {WriteStatus::failed, 0};
+    std::FILE* const file = output.stream;
     // Our own buffer is large; a second one in the stream would only copy.
     std::setvbuf(file, nullptr, _IONBF, 0);
 
@@ -255,9 +177,9 @@ int write_svg(const std::string& output_path, const std::string& input_path, std
         write_head(out, kind, header, layout, settings);
         set_drawing_coordinates(dataset, bounds, layout, settings);
         write_polygon_styles(out, settings);
-        write_polygons(out, dataset, map_no, settings);
+        write_polygons(out, dataset, settings);
         write_label_styles(out, settings);
-        write_labels(out, dataset, map_no, bounds, layout, settings);
+        write_labels(out, dataset, bounds, layout, settings);
         write_title(out, input_path, map_no, header, settings);
         write_source_line(out, escaped_source, layout, settings);
         write_scale_bar(out, bar, layout, field_view(header.coord_system), settings);
@@ -267,12 +189,14 @@ int write_svg(const std::string& output_path, const std::string& input_path, std
     } catch (const std::bad_alloc&) {
         ok = false;
     }
-    ok = std::fclose(file) == 0 && ok;
+    WriteResult result;
     if (!ok) {
-        if (!special_file && removable_after_failure(output_path)) platform::remove_file(output_path);
-        return kWriteFailed;
+        platform::abandon_output_file(output);
+        result.status = WriteStatus::failed;
+    } else if (!platform::commit_output_file(output, result.size)) {
+        result.status = WriteStatus::failed;
     }
-    return kWriteOk;
+    return result;
 }
 
 }  // namespace chizuvec

@@ -1,8 +1,10 @@
 // Writes the drawing: a bare SVG document, or an XHTML page carrying the same SVG inline. Owns the
-// output file, the page layout, the mapping of map coordinates to drawing coordinates, the document
-// skeleton and the parcel polygons; svg_text.hpp supplies the elements that carry text.
+// output file, the document skeleton, the drawing coordinates of the points and the parcel polygons;
+// the page geometry comes from svg_layout.hpp and the elements that carry text from svg_text.hpp.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,17 +14,27 @@
 
 namespace chizuvec {
 
-inline constexpr int kWriteOk = 0;
-inline constexpr int kWriteUnsupportedType = -1;  // extension neither .svg nor .htm*; nothing touched
-inline constexpr int kWriteFailed = -2;           // cannot open, write or close; no file left behind
+enum class WriteStatus {
+    ok,
+    unsupported_type,  // extension neither .svg nor .htm*; nothing touched
+    output_is_input,   // the output names the input file itself; nothing touched
+    failed,            // cannot open, write or close; the previous output stays as it was
+};
+
+struct WriteResult {
+    WriteStatus status = WriteStatus::ok;
+    std::int64_t size = 0;  // ok: bytes in the file written (0 for a device or pipe)
+};
 
 // The key of the first layout setting that makes a drawing impossible (svg_dpi 0, length 0, a fixed
 // side not longer than twice its margin), or the empty view when the settings can draw.
 std::string_view find_invalid_layout_setting(const RenderSettings& settings);
 
 // Writes the drawing of the parcels selected by `map_no`. Writes svg_x and svg_y of every point.
-int write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
-              const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
-              MapDataset& dataset);
+// The output replaces an existing file only when it is complete (platform::begin_output_file).
+// `source_width` is measure_source_text(settings), measured now when not given.
+WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
+                      const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
+                      MapDataset& dataset, std::optional<std::int32_t> source_width = std::nullopt);
 
 }  // namespace chizuvec

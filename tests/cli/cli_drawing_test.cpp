@@ -22,10 +22,6 @@ bool have_tool(const std::string& name) {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-bool xml_well_formed(const std::string& path) {
-    return std::system(("xmllint --noout '" + path + "' 2>/dev/null").c_str()) == 0;
-}
-
 // The value of a key in the settings text.
 std::string setting(const std::string& ini, const std::string& key) {
     const std::regex line("(^|\n)" + key + "=([^\r\n;]*)");

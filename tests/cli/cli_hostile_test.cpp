@@ -290,7 +290,7 @@ TEST(CliHostile, ArchivesThatCannotBeReadFailCleanly) {
 
 // An entry that inflates a thousandfold is streamed to disk: memory stays flat whatever its size,
 // and a disk that fills up (here a file-size limit) ends the run with a write error and no file.
-TEST(CliHostile, ZipBombStreamsAndStopsWhenTheDiskIsFull) {
+TEST(CliHostile, ZipBombStreamsAndNeedsNoDisk) {
     constexpr std::size_t kEntryBytes = std::size_t{96} << 20;
     ProgramDir program;
     {
@@ -319,10 +319,11 @@ TEST(CliHostile, ZipBombStreamsAndStopsWhenTheDiskIsFull) {
     EXPECT_LT(static_cast<std::size_t>(usage.ru_maxrss) * 1024, baseline + kEntryBytes / 4);
 
     {
+        // Nothing is written while reading, so a full disk does not matter.
         const FileSizeLimit limit(std::size_t{8} << 20);
         const RunResult full = program.run({"map.zip"});
-        EXPECT_EQ(full.exit_code, 1);
-        EXPECT_EQ(full.err, "** Error: ZIP error code 6\n** Error: code=3\n");
+        EXPECT_EQ(full.exit_code, 0) << full.err;
+        EXPECT_EQ(full.err, "map.zip: P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n");
     }
     EXPECT_EQ(files_in(program.dir.path), (std::set<std::string>{"Chizuvec", "Chizuvec.ini", "map.zip"}));
 }

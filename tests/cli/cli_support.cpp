@@ -11,6 +11,10 @@ std::string default_ini() { return read_file(std::string(CHIZUVEC_SOURCE_DIR) + 
 
 std::string sample_map_path() { return std::string(CHIZUVEC_SOURCE_DIR) + "/samples/sample.xml"; }
 
+bool xml_well_formed(const std::string& path) {
+    return std::system(("xmllint --noout '" + path + "' 2>/dev/null").c_str()) == 0;
+}
+
 ProgramDir::ProgramDir(const char* ini) {
     exe = dir.file(executable_name("Chizuvec"));
     std::filesystem::copy_file(CHIZUVEC_BINARY, exe);

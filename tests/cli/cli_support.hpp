@@ -38,4 +38,7 @@ struct ProgramDir {
 // The bundled sample map.
 std::string sample_map_path();
 
+// Does xmllint accept the file as a well-formed XML document?
+bool xml_well_formed(const std::string& path);
+
 }  // namespace chizuvec::test

@@ -68,10 +68,10 @@ bool is_cleared(const FieldProbe& probe, const RenderSettings& settings) {
 }
 
 // Writes `bytes` as a settings file and reads it into a cleared record.
-RenderSettings read_bytes(std::string_view bytes, int* result = nullptr) {
+RenderSettings read_bytes(std::string_view bytes, SettingsStatus* result = nullptr) {
     test::TempDir dir;
     RenderSettings settings;
-    const int code = read_render_settings(dir.write("Chizuvec.ini", bytes), settings);
+    const SettingsStatus code = read_render_settings(dir.write("Chizuvec.ini", bytes), settings);
     if (result != nullptr) *result = code;
     return settings;
 }
@@ -80,16 +80,16 @@ TEST(ConfigReader, FileThatCannotBeOpenedGivesOneAndLeavesSettingsCleared) {
     test::TempDir dir;
     for (const std::string& path : {dir.file("missing.ini"), dir.path.string()}) {
         RenderSettings settings;
-        EXPECT_EQ(read_render_settings(path, settings), kSettingsNotFound) << path;
+        EXPECT_EQ(read_render_settings(path, settings), SettingsStatus::not_found) << path;
         for (const auto& probe : all_fields()) EXPECT_TRUE(is_cleared(probe, settings)) << probe.key;
     }
 }
 
 TEST(ConfigReader, CommentsSectionsAndBlankLinesLeaveEverythingCleared) {
-    int result = -1;
+    SettingsStatus result = SettingsStatus::not_found;
     const RenderSettings settings =
         read_bytes("; svg_dpi=96\n[svg_dpi=96]\n\n\r\n[drawing]\n;svg_font_c=x\nnot a setting\n   \n", &result);
-    EXPECT_EQ(result, kSettingsRead);
+    EXPECT_EQ(result, SettingsStatus::read);
     for (const auto& probe : all_fields()) EXPECT_TRUE(is_cleared(probe, settings)) << probe.key;
 }
 
@@ -117,9 +117,9 @@ struct LineCase {
 
 void expect_cases(const std::vector<LineCase>& cases) {
     for (const auto& c : cases) {
-        int result = -1;
+        SettingsStatus result = SettingsStatus::not_found;
         const RenderSettings settings = read_bytes(c.file, &result);
-        EXPECT_EQ(result, kSettingsRead) << c.file;
+        EXPECT_EQ(result, SettingsStatus::read) << c.file;
         EXPECT_EQ(field(c.key).show(settings), c.expected) << "file: " << c.file;
     }
 }
@@ -227,7 +227,7 @@ TEST(ConfigReader, LongLinesAreReadWhole) {
 TEST(ConfigReader, ShippedFileSetsEveryKey) {
     const std::string path = std::string(CHIZUVEC_SOURCE_DIR) + "/Chizuvec.ini";
     RenderSettings settings;
-    ASSERT_EQ(read_render_settings(path, settings), kSettingsRead);
+    ASSERT_EQ(read_render_settings(path, settings), SettingsStatus::read);
     for (const auto& probe : all_fields()) {
         if (probe.key == "shell_open_svg") {
             EXPECT_EQ(probe.show(settings), "0");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,15 +12,40 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
+// Bytes handed out a few at a time, as an archive entry's stream may give them.
+struct ShortReads final : ByteSource {
+    std::string bytes;
+    std::size_t at = 0;
+    std::size_t most = 0;
+    std::int64_t read(char* buffer, std::size_t size) override {
+        const std::size_t n = std::min({size, most, bytes.size() - at});
+        bytes.copy(buffer, n, at);
+        at += n;
+        return static_cast<std::int64_t>(n);
+    }
+};
+
+Lines read_from(LineReader& reader) {
+    Lines lines;
+    Line line;
+    while (reader.read_line(line)) lines.emplace_back(line.text);
+    // End of input stays the end.
+    EXPECT_FALSE(reader.read_line(line));
+    return lines;
+}
+
 Lines read_all(const std::string& bytes, std::size_t chunk_size) {
     test::TempDir dir;
-    LineReader reader;
-    EXPECT_TRUE(open_line_reader(reader, dir.write("in.xml", bytes), chunk_size));
-    Lines lines;
-    std::string_view line;
-    while (read_line(reader, line)) lines.emplace_back(line);
-    // End of input stays the end.
-    EXPECT_FALSE(read_line(reader, line));
+    LineReader reader(chunk_size);
+    EXPECT_TRUE(reader.open_file(dir.write("in.xml", bytes)));
+    const Lines lines = read_from(reader);
+    // A source that gives fewer bytes than asked reads the same.
+    ShortReads source;
+    source.bytes = bytes;
+    source.most = 3;
+    LineReader from_source(chunk_size);
+    from_source.open_source(source);
+    EXPECT_EQ(read_from(from_source), lines);
     return lines;
 }
 
@@ -101,12 +127,13 @@ TEST(LineReader, TagPositionsMatchTheLinesRead) {
     for (const std::size_t chunk_size : {std::size_t{1}, std::size_t{5}, std::size_t{64}, kDefaultChunkSize}) {
         const Lines expected = read_all(input, chunk_size);
         test::TempDir dir;
-        LineReader reader;
-        ASSERT_TRUE(open_line_reader(reader, dir.write("in.xml", input), chunk_size));
-        std::string_view line;
-        LineTags tags;
+        LineReader reader(chunk_size);
+        ASSERT_TRUE(reader.open_file(dir.write("in.xml", input)));
+        Line read;
         std::size_t n = 0;
-        while (read_line(reader, line, tags)) {
+        while (reader.read_line(read)) {
+            const std::string_view line = read.text;
+            const LineTags& tags = read.tags;
             ASSERT_LT(n, expected.size());
             EXPECT_EQ(line, expected[n]) << "line " << n << ", chunk " << chunk_size;
             const LineTags want = naive_tags(line);
@@ -144,9 +171,9 @@ TEST(LineReader, CrLfSplitAtEveryChunkBoundary) {
 TEST(LineReader, MissingFileDoesNotOpen) {
     test::TempDir dir;
     LineReader reader;
-    EXPECT_FALSE(open_line_reader(reader, dir.file("absent.xml")));
-    std::string_view line;
-    EXPECT_FALSE(read_line(reader, line));
+    EXPECT_FALSE(reader.open_file(dir.file("absent.xml")));
+    Line line;
+    EXPECT_FALSE(reader.read_line(line));
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ namespace chizuvec {
 namespace {
 
 struct Loaded {
-    int result = -1;
+    ReadStatus result = ReadStatus::no_memory;
     MapDataset dataset;
     MapHeader header;
 };
@@ -21,7 +21,7 @@ struct Loaded {
 Loaded load(const std::string& text) {
     test::TempDir dir;
     Loaded loaded;
-    loaded.result = read_map_xml(dir.write("map.xml", text), loaded.dataset, loaded.header);
+    loaded.result = read_map_xml(dir.write("map.xml", text), loaded.dataset, loaded.header).status;
     return loaded;
 }
 
@@ -63,7 +63,7 @@ TEST(MapXmlReader, HeadRules) {
     };
     for (const auto& c : cases) {
         const Loaded m = load(c.text);
-        EXPECT_EQ(m.result, kReadOk) << c.what;
+        EXPECT_EQ(m.result, ReadStatus::ok) << c.what;
         EXPECT_STREQ(m.header.map_name, c.map_name) << c.what;
         EXPECT_STREQ(m.header.municipality_name, c.municipality) << c.what;
         EXPECT_STREQ(m.header.coord_system, c.coord_system) << c.what;
@@ -75,9 +75,9 @@ TEST(MapXmlReader, InputThatCannotBeReadIsNotFound) {
     test::TempDir dir;
     MapDataset dataset;
     MapHeader header;
-    EXPECT_EQ(read_map_xml(dir.file("absent.xml"), dataset, header), kReadNotFound);
-    EXPECT_EQ(read_map_xml(dir.file("absent.ZIP"), dataset, header), kReadNotFound);
-    EXPECT_EQ(read_map_xml(dir.path.string(), dataset, header), kReadNotFound);
+    EXPECT_EQ(read_map_xml(dir.file("absent.xml"), dataset, header).status, ReadStatus::not_found);
+    EXPECT_EQ(read_map_xml(dir.file("absent.ZIP"), dataset, header).status, ReadStatus::not_found);
+    EXPECT_EQ(read_map_xml(dir.path.string(), dataset, header).status, ReadStatus::not_found);
 }
 
 TEST(MapXmlReader, CurveKeepsFirstAndLastIndirectReference) {
@@ -245,7 +245,7 @@ TEST(MapXmlReader, ArraysGrowAndKeepDocumentOrder) {
     std::string parcels;
     for (int i = 1; i <= 650; ++i) parcels += parcel(i, std::to_string(i));
     const Loaded m = load(kHead + spatial(body) + thematic(parcels));
-    ASSERT_EQ(m.result, kReadOk);
+    ASSERT_EQ(m.result, ReadStatus::ok);
     ASSERT_EQ(m.dataset.point_count(), 1500u);
     ASSERT_EQ(m.dataset.curve_count(), 5200u);
     ASSERT_EQ(m.dataset.surface_count(), 700u);
@@ -279,7 +279,8 @@ TEST(MapXmlReader, EveryPrefixOfAFileIsRead) {
     for (std::size_t n = 0; n <= full.size(); ++n) {
         MapDataset dataset;
         MapHeader header;
-        ASSERT_EQ(read_map_xml(dir.write("prefix.xml", full.substr(0, n)), dataset, header), kReadOk) << n;
+        ASSERT_EQ(read_map_xml(dir.write("prefix.xml", full.substr(0, n)), dataset, header).status, ReadStatus::ok)
+            << n;
         ASSERT_LE(dataset.point_count(), whole.dataset.point_count()) << n;
         ASSERT_LE(dataset.curve_count(), whole.dataset.curve_count()) << n;
         ASSERT_LE(dataset.surface_count(), whole.dataset.surface_count()) << n;
@@ -316,7 +317,7 @@ TEST_P(RealMapFile, StatisticsMatchASimpleCount) {
     const std::string text = test::read_file(path);
     MapDataset dataset;
     MapHeader header;
-    ASSERT_EQ(read_map_xml(path, dataset, header), kReadOk);
+    ASSERT_EQ(read_map_xml(path, dataset, header).status, ReadStatus::ok);
 
     const SimpleCount points = count_ids(text, "<zmn:GM_Point id=\"");
     const SimpleCount curves = count_ids(text, "<zmn:GM_Curve id=\"");
@@ -344,14 +345,14 @@ TEST_P(RealMapFile, StatisticsMatchASimpleCount) {
     }
 }
 
-// The archive is read through a temporary file beside it, which is gone afterwards.
+// The archive is read in place: nothing is written beside it.
 TEST(MapXmlReader, ArchiveReadsLikeItsEntryAndLeavesNoTemporaryFile) {
     const std::string xml_path = test::shared_data("46505-3411-1.xml");
     const std::string zip_path = test::shared_data("46505-3411-1.zip");
     if (xml_path.empty() || zip_path.empty()) GTEST_SKIP() << "shared map data not present";
     MapDataset plain;
     MapHeader plain_header;
-    ASSERT_EQ(read_map_xml(xml_path, plain, plain_header), kReadOk);
+    ASSERT_EQ(read_map_xml(xml_path, plain, plain_header).status, ReadStatus::ok);
 
     test::TempDir dir;
     const std::string bytes = test::read_file(zip_path);
@@ -359,7 +360,7 @@ TEST(MapXmlReader, ArchiveReadsLikeItsEntryAndLeavesNoTemporaryFile) {
     const std::string renamed = dir.write("renamed.zip", bytes);
     MapDataset dataset;
     MapHeader header;
-    ASSERT_EQ(read_map_xml(upper, dataset, header), kReadOk);
+    ASSERT_EQ(read_map_xml(upper, dataset, header).status, ReadStatus::ok);
     EXPECT_EQ(dataset.point_count(), plain.point_count());
     EXPECT_EQ(dataset.ring_curves, plain.ring_curves);
     ASSERT_EQ(dataset.parcel_count(), plain.parcel_count());
@@ -371,7 +372,7 @@ TEST(MapXmlReader, ArchiveReadsLikeItsEntryAndLeavesNoTemporaryFile) {
 
     MapDataset missing;
     MapHeader missing_header;
-    EXPECT_EQ(read_map_xml(renamed, missing, missing_header), kReadNotFound);  // no renamed.xml inside
+    EXPECT_EQ(read_map_xml(renamed, missing, missing_header).status, ReadStatus::not_found);  // no renamed.xml inside
 
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path))

@@ -24,9 +24,10 @@ bool make_pipe(int ends[2]);
 
 // What some tests need and not every system offers.
 enum class Need {
-    kFileSizeLimit,  // a per-process limit on the size of the files it writes
-    kHostTools,      // the host's xmllint, rsvg-convert and Chromium
-    kStandInViewer,  // a viewer of our own found by the desktop opener
+    kFileSizeLimit,      // a per-process limit on the size of the files it writes
+    kAddressSpaceLimit,  // a per-process limit on its address space
+    kHostTools,          // the host's xmllint, rsvg-convert and Chromium
+    kStandInViewer,      // a viewer of our own found by the desktop opener
 };
 // Why this system cannot give what a test needs; empty when it can.
 std::string missing(Need need);
@@ -37,12 +38,18 @@ std::string a_system_library();
 // Runs `body` in a child process whose files cannot grow beyond `bytes` (a write past the limit
 // fails, as on a full disk). Returns what `body` returned, or -1 when the child did not end normally.
 int run_with_file_size_limit(std::uint64_t bytes, const std::function<int()>& body);
+// Runs `body` in a child process whose address space may grow by at most `bytes` beyond what it
+// has at the start. Returns what `body` returned, 2 when the limit could not be set, or -1 when
+// the child did not end normally.
+int run_with_address_space_headroom(std::uint64_t bytes, const std::function<int()>& body);
 
 // Runs `exe` with `args` in `cwd` with standard input from the null device and standard output and
 // error into files; `env` holds extra "NAME=value" settings. Returns the exit code (128 + signal
 // when a signal ended it).
 int run_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
                 const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path);
+// The exit code of a command from std::system's result (128 when a signal ended it).
+int exit_code_of_system(int status);
 // Console output as the tests compare it, in UTF-8 with LF line ends: a Windows console program
 // writes the ANSI code page and ends lines in CR LF.
 std::string console_text(std::string text);

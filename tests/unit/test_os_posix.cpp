@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 #include "test_os.hpp"
@@ -36,6 +37,25 @@ int run_with_file_size_limit(std::uint64_t bytes, const std::function<int()>& bo
     return WEXITSTATUS(status);
 }
 
+int run_with_address_space_headroom(std::uint64_t bytes, const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        long pages = 0;
+        if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+            std::fclose(statm);
+        }
+        const auto limit = static_cast<rlim_t>(pages * ::sysconf(_SC_PAGESIZE)) + static_cast<rlim_t>(bytes);
+        const rlimit as_limit{limit, limit};
+        if (pages == 0 || ::setrlimit(RLIMIT_AS, &as_limit) != 0) ::_exit(2);
+        ::_exit(body());
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
 int run_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
                 const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path) {
     const pid_t pid = ::fork();
@@ -59,6 +79,8 @@ int run_process(const std::string& exe, const std::vector<std::string>& args, co
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+
+int exit_code_of_system(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128; }
 
 std::string console_text(std::string text) { return text; }
 

@@ -82,6 +82,8 @@ std::string missing(Need need) {
     switch (need) {
         case Need::kFileSizeLimit:
             return "Windows has no per-process limit on file size";
+        case Need::kAddressSpaceLimit:
+            return "Windows has no per-process limit on address space";
         case Need::kHostTools:
             return "host tools cannot run here; the Linux suite checks the same drawings";
         case Need::kStandInViewer:
@@ -93,6 +95,7 @@ bool file_names_ignore_case() { return true; }
 std::string a_system_library() { return "kernel32.dll"; }
 
 int run_with_file_size_limit(std::uint64_t, const std::function<int()>&) { return -1; }
+int run_with_address_space_headroom(std::uint64_t, const std::function<int()>&) { return -1; }
 
 int run_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
                 const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path) {
@@ -142,6 +145,8 @@ int run_process(const std::string& exe, const std::vector<std::string>& args, co
     }
     return static_cast<int>(code);
 }
+
+int exit_code_of_system(int status) { return status; }
 
 std::string console_text(std::string text) {
     std::string lf;

@@ -4,14 +4,15 @@
 #include <atomic>
 #include <chrono>
 #include <clocale>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
 
+#include "common/sanitizer.hpp"
 #include "model/large_array.hpp"
 #include "platform/platform.hpp"
 #include "test_os.hpp"
@@ -105,7 +106,7 @@ TEST(Platform, PathParts) {
     }
 }
 
-TEST(Platform, FileQueriesTimesAndRemoval) {
+TEST(Platform, FileQueries) {
     test::TempDir dir;
     const std::string file = dir.write("a.xml", "12345");
     const std::string missing = dir.file("missing.xml");
@@ -120,47 +121,18 @@ TEST(Platform, FileQueriesTimesAndRemoval) {
     EXPECT_FALSE(path_exists(missing));
     EXPECT_FALSE(is_directory(missing));
     EXPECT_EQ(file_size(missing), -1);
-
-    ASSERT_TRUE(set_file_time(file, 1000000000));
-    const auto first = std::filesystem::last_write_time(file);
-    ASSERT_TRUE(set_file_time(file, 1000000000 + 3600));
-    const auto second = std::filesystem::last_write_time(file);
-    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(second - first).count(), 3600);
-    EXPECT_FALSE(set_file_time(missing, 1000000000));
-
-    EXPECT_TRUE(remove_file(file));
-    EXPECT_FALSE(path_exists(file));
-    EXPECT_TRUE(remove_file(file)) << "a file that is already gone counts as removed";
-}
-
-TEST(Platform, NewFileIsCreatedOnlyOnce) {
-    test::TempDir dir;
-    const std::string path = dir.file("_tmp000001.xml");
-    const int handle = create_new_file(path);
-    ASSERT_GE(handle, 0);
-    EXPECT_TRUE(write_file(handle, "<xml/>", 6));
-    EXPECT_TRUE(close_file(handle));
-    EXPECT_EQ(create_new_file(path), kFileExists);
-    EXPECT_EQ(test::read_file(path), "<xml/>");
-    EXPECT_EQ(create_new_file(dir.file("no-such-dir/x.xml")), kFileFailed);
 }
 
 TEST(Platform, ClocksNeverGoBackwards) {
     const double start_seconds = monotonic_seconds();
-    const std::uint32_t start_ticks = tick_count();
     double last_seconds = start_seconds;
-    std::uint32_t last_ticks = start_ticks;
     for (int i = 0; i < 10000; ++i) {
         const double now = monotonic_seconds();
-        const std::uint32_t ticks = tick_count();
         ASSERT_GE(now, last_seconds);
-        ASSERT_LT(ticks - last_ticks, 0x80000000u) << "tick count went backwards";
         last_seconds = now;
-        last_ticks = ticks;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_GE(monotonic_seconds() - start_seconds, 0.025);
-    EXPECT_GE(tick_count() - start_ticks, 25u);
 }
 
 // With a pipe that stays open as standard input, a pause that waited for a key would block; it must
@@ -186,6 +158,26 @@ TEST(Platform, LargeBlocksAreAlignedWritableAndHoldGrowingArrays) {
     numbers.clear();
     numbers.shrink_to_fit();
     EXPECT_EQ(copy.back(), 2999999u * 7u);
+
+#if !defined(CHIZUVEC_ADDRESS_CHECKED)
+    // Where the system has no aligned mapping to give (here a limit on address space that leaves room
+    // for the 1 MiB asked but not for the huge pages around it), the block comes from operator new
+    // and goes back there.
+    const auto grow = [] {
+        try {
+            for (int round = 0; round < 4; ++round) {
+                LargeArray<char> bytes(std::size_t{1} << 20, 'x');
+                if (bytes.back() != 'x') return 3;
+            }
+        } catch (const std::bad_alloc&) {
+            return 4;
+        }
+        return 0;
+    };
+    if (test::missing(test::Need::kAddressSpaceLimit).empty()) {
+        EXPECT_EQ(test::run_with_address_space_headroom(std::uint64_t{3} << 20, grow), 0);
+    }
+#endif
 }
 
 TEST(Platform, PauseReturnsAtOnceWhenInputIsNotATerminal) {

@@ -1,12 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <random>
 #include <vector>
 
 #include "common/fixed_text.hpp"
 #include "platform/platform.hpp"
+#include "render/parcel_style.hpp"
+#include "render/svg_output.hpp"
 #include "render/svg_text.hpp"
+#include "render/xml_text.hpp"
+#include "test_os.hpp"
+#include "test_support.hpp"
 
 namespace chizuvec {
 namespace {
@@ -152,83 +160,148 @@ TEST(SourceLine, PositionAndEscapedText) {
               "font-size=\"30\">x&amp;y&lt;z&gt;</text>\r\n");
 }
 
-TEST(Escaping, UnlimitedEscapeNeverCuts) {
-    struct Case {
-        std::string_view in, out;
-    };
-    const Case cases[] = {
-        {"", ""},
-        {"x&y<z>", "x&amp;y&lt;z&gt;"},
-        {"&amp;", "&amp;amp;"},
-        {"\"'", "&quot;&apos;"},
-        {"出典：法務省", "出典：法務省"},
-    };
-    for (const Case& c : cases) {
-        std::string out;
-        append_xml_escaped(out, c.in);
-        EXPECT_EQ(out, c.out);
-    }
+constexpr std::string_view kFffd = "\xEF\xBF\xBD";  // U+FFFD
+
+std::string cat(std::initializer_list<std::string_view> parts) {
+    std::string s;
+    for (const std::string_view p : parts) s += p;
+    return s;
+}
+
+std::string map_text(std::string_view in, bool may_end_cut = false) {
     std::string out;
-    append_xml_escaped(out, std::string(255, '&'));
-    EXPECT_EQ(out.size(), 255u * 5);
+    append_map_text(out, in, may_end_cut);
+    return out;
 }
 
-// replace_char on a buffer of `size` bytes framed by guard bytes that must survive.
-std::string replaced(std::string_view text, std::size_t size, char byte, std::string_view replacement) {
-    std::vector<char> memory(size + 8, '#');
-    char* buffer = memory.data() + 4;
-    std::memcpy(buffer, text.data(), std::min(text.size() + 1, size));
-    replace_char(buffer, size, byte, replacement);
-    for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(memory[i], '#');
-        EXPECT_EQ(memory[size + 4 + i], '#');
-    }
-    EXPECT_NE(std::memchr(buffer, '\0', size), nullptr);
-    return std::string(buffer);
+std::string escaped(std::string_view in) {
+    std::string out;
+    append_xml_escaped(out, in);
+    return out;
 }
 
-TEST(Escaping, ReplaceCharStaysInsideItsBuffer) {
+// Each text as a map text (references kept) and as plain text (every special character escaped).
+TEST(SafeText, MapTextsAndPlainTexts) {
     struct Case {
         const char* what;
-        std::string_view text;
-        std::size_t size;
-        char byte;
-        std::string_view replacement;
-        std::string_view expected;
+        std::string in, map, plain;
     };
     const Case cases[] = {
-        {"every occurrence", "a&b&c", 256, '&', "&amp;", "a&amp;b&amp;c"},
-        {"inserted text is not searched again", "&&", 256, '&', "&amp;", "&amp;&amp;"},
-        {"empty replacement does nothing", "a&b", 256, '&', "", "a&b"},
-        {"a one-byte replacement", "a<b", 256, '<', "(", "a(b"},
-        {"exact fit", "a&b", 8, '&', "&amp;", "a&amp;b"},
-        {"tail cut at the end", "a&bcdefgh", 10, '&', "&amp;", "a&amp;bcd"},
-        {"entity that would pass the end is dropped", "abcdef&", 10, '&', "&amp;", "abcdef"},
-        {"entity ending on the last text byte stays", "abcd&", 10, '&', "&amp;", "abcd&amp;"},
-        {"no half character in the tail", "a&bあい", 10, '&', "&amp;", "a&amp;b"},
-        {"no half entity in the tail", "<x&amp;", 10, '<', "&lt;", "&lt;x"},
-        {"unterminated text is terminated", "abcdefghij", 4, '&', "&amp;", "abc"},
+        {"empty", "", "", ""},
+        {"Japanese", "千葉市稲毛区𠮷", "千葉市稲毛区𠮷", "千葉市稲毛区𠮷"},
+        {"markup", "X</text><script>s()</script>", "X&lt;/text&gt;&lt;script&gt;s()&lt;/script&gt;",
+         "X&lt;/text&gt;&lt;script&gt;s()&lt;/script&gt;"},
+        {"quotes", "\"'", "\"'", "&quot;&apos;"},
+        {"predefined entities", "&amp;&lt;&gt;&quot;&apos;", "&amp;&lt;&gt;&quot;&apos;",
+         "&amp;amp;&amp;lt;&amp;gt;&amp;quot;&amp;apos;"},
+        {"character references", "&#65;&#x41;&#x10FFFF;&#0009;&#xd;", "&#65;&#x41;&#x10FFFF;&#0009;&#xd;",
+         "&amp;#65;&amp;#x41;&amp;#x10FFFF;&amp;#0009;&amp;#xd;"},
+        {"no character 0", "&#0;", "&amp;#0;", "&amp;#0;"},
+        {"no surrogate", "&#xD800;", "&amp;#xD800;", "&amp;#xD800;"},
+        {"beyond Unicode", "&#x110000;&#99999999999999999999;", "&amp;#x110000;&amp;#99999999999999999999;",
+         "&amp;#x110000;&amp;#99999999999999999999;"},
+        {"no U+FFFE", "&#65534;", "&amp;#65534;", "&amp;#65534;"},
+        {"capital X", "&#X41;", "&amp;#X41;", "&amp;#X41;"},
+        {"empty numbers", "&#;&#x;", "&amp;#;&amp;#x;", "&amp;#;&amp;#x;"},
+        {"undeclared entity", "1&nbsp;2", "1&amp;nbsp;2", "1&amp;nbsp;2"},
+        {"lone ampersands", "a & b&", "a &amp; b&amp;", "a &amp; b&amp;"},
+        {"unterminated reference", "&amp", "&amp;amp", "&amp;amp"},
+        {"tab and line ends stay", "a\tb\nc\rd", "a\tb\nc\rd", "a\tb\nc\rd"},
+        {"other controls go", "\x1B[31m\x01\x08\x0B\x0C\x1F|", "[31m|", "[31m|"},
+        {"DEL and C1 controls stay", "\x7F\xC2\x85", "\x7F\xC2\x85", "\x7F\xC2\x85"},
+        {"U+FFFE and U+FFFF go, U+FFFD stays", "a\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD", cat({"a", kFffd}),
+         cat({"a", kFffd})},
+        {"lone continuation",
+         "a\x80"
+         "b",
+         cat({"a", kFffd, "b"}), cat({"a", kFffd, "b"})},
+        {"truncated sequence",
+         "\xE5\x88"
+         "x\xE5\x88",
+         cat({kFffd, "x", kFffd}), cat({kFffd, "x", kFffd})},
+        {"overlong", "\xC0\xAF\xE0\x80\xAF", cat({kFffd, kFffd, kFffd, kFffd, kFffd}),
+         cat({kFffd, kFffd, kFffd, kFffd, kFffd})},
+        {"surrogate", "\xED\xA0\x80", cat({kFffd, kFffd, kFffd}), cat({kFffd, kFffd, kFffd})},
+        {"beyond U+10FFFF and bad leads", "\xF4\x90\x80\x80\xF5\xFF", cat({kFffd, kFffd, kFffd, kFffd, kFffd, kFffd}),
+         cat({kFffd, kFffd, kFffd, kFffd, kFffd, kFffd})},
+        {"Shift_JIS", "\x92\x6E\x94\xD4", cat({kFffd, "n", kFffd, kFffd}), cat({kFffd, "n", kFffd, kFffd})},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(replaced(c.text, c.size, c.byte, c.replacement), c.expected) << c.what;
+        EXPECT_EQ(map_text(c.in), c.map) << c.what;
+        EXPECT_EQ(escaped(c.in), c.plain) << c.what;
+        // The result is safe text already: it passes through unchanged.
+        EXPECT_EQ(map_text(c.map), c.map) << c.what;
     }
+    EXPECT_EQ(escaped(std::string(255, '&')).size(), 255u * 5);
 }
 
-TEST(Escaping, FiveReplacementsInOrderOnTheSourceField) {
-    char field[256] = {};
-    copy_text(field, "x&y<z> \"q\" 'a' &amp;");
-    replace_char(field, sizeof field, '&', "&amp;");
-    replace_char(field, sizeof field, '<', "&lt;");
-    replace_char(field, sizeof field, '>', "&gt;");
-    replace_char(field, sizeof field, '"', "&quot;");
-    replace_char(field, sizeof field, '\'', "&apos;");
-    EXPECT_STREQ(field, "x&amp;y&lt;z&gt; &quot;q&quot; &apos;a&apos; &amp;amp;");
-    // A full field of ampersands: only whole entities remain.
-    std::memset(field, '&', 255);
-    field[255] = '\0';
-    replace_char(field, sizeof field, '&', "&amp;");
-    EXPECT_EQ(std::strlen(field), 255u);
-    EXPECT_EQ(std::string_view(field).substr(250), "&amp;");
+// A reference that a full field's end cut off is left out; anything else is escaped as ever.
+TEST(SafeText, ReferenceCutAtTheFieldEnd) {
+    struct Case {
+        std::string in;
+        bool may_end_cut;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"ab&am", true, "ab"},        {"ab&", true, "ab"},
+        {"ab&#12", true, "ab"},       {"ab&#x1F", true, "ab"},
+        {"ab&#", true, "ab"},         {"ab&amp;", true, "ab&amp;"},
+        {"ab&x", true, "ab&amp;x"},   {"ab&#xZ", true, "ab&amp;#xZ"},
+        {"&am x", true, "&amp;am x"}, {"ab&am", false, "ab&amp;am"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(map_text(c.in, c.may_end_cut), c.out) << c.in;
+    char full[8], shorter[8];
+    copy_text(full, "abcd&am");
+    copy_text(shorter, "abc&am");
+    std::string out;
+    append_map_field(out, full);
+    append_map_field(out, shorter);
+    EXPECT_EQ(out, "abcdabc&amp;am");
+}
+
+// Random mixes of the troublesome pieces, all in one document that xmllint must accept.
+TEST(SafeText, RandomTextsAreWellFormed) {
+    if (const std::string why = test::missing(test::Need::kHostTools); !why.empty()) GTEST_SKIP() << why;
+    if (std::system("command -v xmllint >/dev/null 2>&1") != 0) GTEST_SKIP() << "xmllint is not installed";
+    const std::string_view pieces[] = {"&",
+                                       ";",
+                                       "#",
+                                       "x",
+                                       "amp",
+                                       "lt",
+                                       "1",
+                                       "F",
+                                       "<",
+                                       ">",
+                                       "\"",
+                                       "'",
+                                       "]]",
+                                       "\x1B",
+                                       "\t",
+                                       "\r\n",
+                                       "\x80",
+                                       "\xC3",
+                                       "\xE5",
+                                       "\x88",
+                                       "\xED\xA0\x80",
+                                       "\xEF\xBF\xBE",
+                                       "\xF0\x9F",
+                                       "字",
+                                       "\xFF",
+                                       std::string_view("\0", 1)};
+    std::mt19937 random(12);
+    std::string document = "<d>";
+    for (int n = 0; n < 3000; ++n) {
+        std::string text;
+        for (auto k = random() % 12; k > 0; --k) text += pieces[random() % std::size(pieces)];
+        const std::string map = map_text(text, n % 2 == 0);
+        EXPECT_EQ(map_text(map), map) << text;
+        document += "<m>" + map + "</m><p a=\"" + escaped(text) + "\">" + escaped(text) + "</p>\n";
+    }
+    document += "</d>";
+    test::TempDir dir;
+    const std::string path = dir.write("random.xml", document);
+    EXPECT_EQ(std::system(("xmllint --noout '" + path + "'").c_str()), 0);
 }
 
 TEST(SourceWidth, ScaledToTheFontSizeAndTruncated) {

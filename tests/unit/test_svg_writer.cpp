@@ -7,7 +7,8 @@
 #include <limits>
 
 #include "common/fixed_text.hpp"
-#include "render/svg_text.hpp"
+#include "render/parcel_style.hpp"
+#include "render/svg_layout.hpp"
 #include "render/svg_writer.hpp"
 #include "test_os.hpp"
 #include "test_support.hpp"
@@ -162,10 +163,10 @@ struct SmallMap {
         const double xy[][2] = {{1100, 0}, {1100, 100}, {1100, 200}, {1000, 0}, {1000, 100}, {1000, 200}, {5000, -900}};
         for (const auto& p : xy) dataset.points.push_back(MapPoint{0, p[0], p[1], 0, 0});
         dataset.vertex_index_list = {0, 1, 4, 3, 1, 2, 5, 4, 0, 2, 5};
-        add("1", 3, 10000.0, 1050.0, 50.0, 0);
-        add("道2", 7, 10000.0, 1050.0, 150.0, 0);
-        add("3", 7, 0.0, 0.0, 0.0, 0).has_centroid = false;  // empty outline
-        add("4", 10, 5000.0, 1066.6666666666667, 133.33333333333334, 1);
+        add("1", 0, 4, 10000.0, 1050.0, 50.0, 0);
+        add("道2", 4, 4, 10000.0, 1050.0, 150.0, 0);
+        add("3", 8, 0, 0.0, 0.0, 0.0, 0).has_centroid = false;  // empty outline
+        add("4", 8, 3, 5000.0, 1066.6666666666667, 133.33333333333334, 1);
 
         copy_text(header.municipality_name, "町");
         copy_text(header.map_name, "図");
@@ -194,10 +195,13 @@ struct SmallMap {
         settings.svg_font_size_source = 14;
     }
 
-    Parcel& add(const char* chiban, std::uint32_t last_vertex, double area, double cx, double cy, std::int32_t hilite) {
+    Parcel& add(const char* chiban, std::uint32_t first_vertex, std::uint32_t vertex_count, double area, double cx,
+                double cy, std::int32_t hilite) {
         Parcel p;
         copy_text(p.chiban, chiban);
-        p.last_vertex = last_vertex;
+        p.first_vertex = first_vertex;
+        p.vertex_count = vertex_count;
+        p.selected = true;
         p.has_outline = true;
         p.has_centroid = true;
         p.area = area;
@@ -242,7 +246,8 @@ TEST(WriteSvg, WholeSvgDocument) {
     test::TempDir dir;
     SmallMap map;
     const std::string out = dir.file("map.svg");
-    ASSERT_EQ(write_svg(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    ASSERT_EQ(write_svg(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+              WriteStatus::ok);
     EXPECT_EQ(test::read_file(out), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + std::string(kSmallMapSvg));
     EXPECT_TRUE(xml_well_formed(out));
     // Points of undrawn parcels get coordinates as well.
@@ -254,7 +259,7 @@ TEST(WriteSvg, WholeHtmlPage) {
     test::TempDir dir;
     SmallMap map;
     const std::string out = dir.file("map.htm");
-    ASSERT_EQ(write_svg(out, "a&b.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    ASSERT_EQ(write_svg(out, "a&b.xml", "", map.header, map.bounds, map.settings, map.dataset).status, WriteStatus::ok);
     EXPECT_EQ(test::read_file(out),
               "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
               "<html xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n"
@@ -267,36 +272,35 @@ TEST(WriteSvg, WholeHtmlPage) {
 TEST(WriteSvg, EmptyAndUnassembledOutlinesDrawNothing) {
     test::TempDir dir;
     SmallMap map;
-    // An empty outline before any other wraps last_vertex; a parcel assembly never reached has none.
+    // An empty outline; a parcel assembly never reached has none.
     Parcel empty_first;
     copy_text(empty_first.chiban, "1");
-    empty_first.last_vertex = 0xFFFFFFFFu;
+    empty_first.vertex_count = 0;
     empty_first.has_outline = true;
     empty_first.area = 1e9;
     Parcel unassembled = empty_first;
     unassembled.has_outline = false;
     unassembled.has_centroid = true;
-    unassembled.last_vertex = 2;
+    unassembled.vertex_count = 3;
     map.dataset.parcels.insert(map.dataset.parcels.begin(), empty_first);
     map.dataset.parcels.insert(map.dataset.parcels.begin() + 2, unassembled);
     const std::string out = dir.file("map.svg");
-    ASSERT_EQ(write_svg(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    ASSERT_EQ(write_svg(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+              WriteStatus::ok);
     EXPECT_EQ(test::read_file(out), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + std::string(kSmallMapSvg));
 }
 
-TEST(WriteSvg, MapNumberSelectsParcelsAndStartsAtEntryZero) {
+TEST(WriteSvg, MapNumberDrawsTheParcelsAssemblyOutlined) {
     test::TempDir dir;
     SmallMap map;
-    copy_text(map.dataset.parcels[0].map_no, "7");
-    copy_text(map.dataset.parcels[1].map_no, "12");
-    copy_text(map.dataset.parcels[2].map_no, "7");
-    copy_text(map.dataset.parcels[3].map_no, "12");
     // Assembly for map 12 lays out only the second and fourth outlines.
     map.dataset.vertex_index_list = {1, 2, 5, 4, 0, 2, 5};
-    map.dataset.parcels[1].last_vertex = 3;
-    map.dataset.parcels[3].last_vertex = 6;
+    for (const std::size_t j : {std::size_t{0}, std::size_t{2}})
+        map.dataset.parcels[j].selected = map.dataset.parcels[j].has_outline = false;
+    map.dataset.parcels[1].first_vertex = 0;
+    map.dataset.parcels[3].first_vertex = 4;
     const std::string out = dir.file("map.svg");
-    ASSERT_EQ(write_svg(out, "a.xml", "12", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    ASSERT_EQ(write_svg(out, "a.xml", "12", map.header, map.bounds, map.settings, map.dataset).status, WriteStatus::ok);
     const std::string doc = test::read_file(out);
     EXPECT_NE(doc.find("<polygon class=\"p2\" points=\"120,10 220,10 220,110 120,110\"/>\r\n"
                        "<polygon class=\"ph\" points=\"20,10 220,10 220,110\"/>\r\n<style>"),
@@ -315,7 +319,7 @@ TEST(WriteSvg, NonFiniteCoordinatesNeverReachTheDocument) {
     map.dataset.parcels[3].centroid_x = std::nan("");
     map.dataset.parcels[3].area = std::nan("");
     const std::string out = dir.file("map.svg");
-    ASSERT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteOk);
+    ASSERT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status, WriteStatus::ok);
     const std::string doc = test::read_file(out);
     EXPECT_EQ(doc.find("nan"), std::string::npos);
     EXPECT_EQ(doc.find("inf"), std::string::npos);
@@ -328,28 +332,28 @@ TEST(WriteSvg, ExtensionChoosesTheDocumentOrRefuses) {
     test::TempDir dir;
     struct Case {
         const char* name;
-        int result;
+        WriteStatus result;
         bool html;
     };
     const Case cases[] = {
-        {"a.svg", kWriteOk, false},
-        {"b.SVG", kWriteOk, false},
-        {"c.htm", kWriteOk, true},
-        {"d.HTML", kWriteOk, true},
-        {"e.htmx", kWriteOk, true},
-        {"f.x.Svg", kWriteOk, false},
-        {"g.svgz", kWriteUnsupportedType, false},
-        {"h.png", kWriteUnsupportedType, false},
-        {"i", kWriteUnsupportedType, false},
-        {"j.ht", kWriteUnsupportedType, false},
-        {"k.svg.png", kWriteUnsupportedType, false},
+        {"a.svg", WriteStatus::ok, false},
+        {"b.SVG", WriteStatus::ok, false},
+        {"c.htm", WriteStatus::ok, true},
+        {"d.HTML", WriteStatus::ok, true},
+        {"e.htmx", WriteStatus::ok, true},
+        {"f.x.Svg", WriteStatus::ok, false},
+        {"g.svgz", WriteStatus::unsupported_type, false},
+        {"h.png", WriteStatus::unsupported_type, false},
+        {"i", WriteStatus::unsupported_type, false},
+        {"j.ht", WriteStatus::unsupported_type, false},
+        {"k.svg.png", WriteStatus::unsupported_type, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SmallMap map;
         const std::string out = dir.file(c.name);
-        EXPECT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset), c.result);
-        if (c.result != kWriteOk) {
+        EXPECT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status, c.result);
+        if (c.result != WriteStatus::ok) {
             EXPECT_FALSE(std::filesystem::exists(out));
             continue;
         }
@@ -358,21 +362,24 @@ TEST(WriteSvg, ExtensionChoosesTheDocumentOrRefuses) {
     // The extension belongs to the last path component only.
     std::filesystem::create_directory(dir.path / "dir.svg");
     SmallMap map;
-    EXPECT_EQ(write_svg(dir.file("dir.svg/plain"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset),
-              kWriteUnsupportedType);
+    EXPECT_EQ(
+        write_svg(dir.file("dir.svg/plain"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+        WriteStatus::unsupported_type);
     EXPECT_FALSE(std::filesystem::exists(dir.path / "dir.svg" / "plain"));
 }
 
 TEST(WriteSvg, FailuresReportMinusTwo) {
     test::TempDir dir;
     SmallMap map;
-    EXPECT_EQ(write_svg(dir.file("missing/map.svg"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset),
-              kWriteFailed);
+    EXPECT_EQ(
+        write_svg(dir.file("missing/map.svg"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+        WriteStatus::failed);
     if (std::filesystem::exists("/dev/full")) {
         // A full device behind a drawing name: the failure is reported and the device left alone.
         const std::string full = dir.file("full.svg");
         std::filesystem::create_symlink("/dev/full", full);
-        EXPECT_EQ(write_svg(full, "a.xml", "", map.header, map.bounds, map.settings, map.dataset), kWriteFailed);
+        EXPECT_EQ(write_svg(full, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+                  WriteStatus::failed);
         EXPECT_TRUE(std::filesystem::is_symlink(full));
         EXPECT_TRUE(std::filesystem::exists("/dev/full"));
     }
@@ -386,7 +393,9 @@ TEST(WriteSvg, IncompleteFileIsRemoved) {
     const std::string out = dir.file("map.svg");
     const auto write_under_limit = [&] {
         SmallMap map;
-        return write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset) == kWriteFailed ? 0 : 1;
+        const WriteStatus result =
+            write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status;
+        return result == WriteStatus::failed ? 0 : 1;
     };
     EXPECT_EQ(test::run_with_file_size_limit(100, write_under_limit), 0);
     EXPECT_FALSE(std::filesystem::exists(out));

@@ -1,0 +1,31 @@
+#include "model/map_dataset.hpp"
+
+#include <cstddef>
+
+#include "common/fixed_text.hpp"
+
+namespace chizuvec {
+
+void add_sheet_listing(MapDataset& dataset, std::uint32_t parcel_position, std::string_view map_no) {
+    // Sheets list their parcels in runs, so a map number is stored once per run, not per parcel.
+    if (dataset.sheet_map_nos.empty() || field_view(dataset.sheet_map_nos.back().text) != map_no) {
+        MapNumber number;
+        copy_text(number.text, map_no);
+        dataset.sheet_map_nos.push_back(number);
+    }
+    const auto index = static_cast<std::uint32_t>(dataset.sheet_map_nos.size() - 1);
+    dataset.sheet_listings.push_back(SheetListing{parcel_position, index});
+}
+
+// Bytes per element well below those of real and generated map files: growing copies an array and
+// holds two of them for a while. Reserving beyond what is filled costs address space, not memory.
+void reserve_for_input(MapDataset& dataset, std::int64_t file_bytes) {
+    const auto bytes = static_cast<std::size_t>(file_bytes > 0 ? file_bytes : 0);
+    reserve_if_possible(dataset.points, 1000 + bytes / 512);
+    reserve_if_possible(dataset.curves, 5000 + bytes / 256);
+    reserve_if_possible(dataset.surfaces, 500 + bytes / 2048);
+    reserve_if_possible(dataset.ring_curves, 5000 + bytes / 512);
+    reserve_if_possible(dataset.parcels, 500 + bytes / 2048);
+}
+
+}  // namespace chizuvec
