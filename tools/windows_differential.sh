@@ -3,7 +3,8 @@
 # same inputs and compares what they give:
 #   - drawings (.svg and .htm) byte for byte;
 #   - the listing, after turning the Windows one from CP932 with CR LF into UTF-8 with LF;
-#   - messages and exit codes (the elapsed time of the success line aside);
+#   - messages and exit codes (the elapsed time of the success line aside), and the files left in
+#     the folder (a drawing replacing an older one, a drawing refused because it is the input);
 #   - the scale bar's place for source lines of every length from 1 to 40 characters, which is where
 #     GDI's measurement of the source line meets FreeType's. Japanese text must give the same
 #     drawing at every length. Latin text may not: GDI rounds each glyph's advance to whole pixels
@@ -64,6 +65,7 @@ without_scale_bar() { grep -v -e 'stroke-width="4"' -e '>100 m<' "$1"; }
 # Runs both builds with the same arguments; the drawing, when there is one, is `output`.
 # With compare=drawing_but_bar, everything but the scale bar's two lines is compared.
 compare=bytes
+setup="" # a command run in both folders before the programs
 compare_run() { # label ini input output args...
     local label=$1 ini=$2 input=$3 output=$4
     shift 4
@@ -71,6 +73,10 @@ compare_run() { # label ini input output args...
     rm -rf "$l" "$w"
     prepare "$l" "$linux_exe" "$ini" "$input"
     prepare "$w" "$win_exe" "$ini" "$input"
+    if [ -n "$setup" ]; then
+        (cd "$l" && eval "$setup")
+        (cd "$w" && eval "$setup")
+    fi
     local lrc=0 wrc=0
     (cd "$l" && LC_ALL=C.UTF-8 ./Chizuvec "$@" >stdout 2>stderr </dev/null) || lrc=$?
     (cd "$w" && LC_ALL=ja_JP.UTF-8 timeout 120 wine ./Chizuvec.exe "$@" >stdout 2>stderr </dev/null) || wrc=$?
@@ -105,6 +111,13 @@ compare_run() { # label ini input output args...
             ok=0
         fi
     fi
+    # Nothing is left behind on one side that the other does not have (a temporary file, say).
+    if ! diff <(cd "$l" && ls -A | grep -vx -e Chizuvec -e stdout -e stderr) \
+        <(cd "$w" && ls -A | grep -vx -e Chizuvec.exe -e stdout -e stderr) >"$work/diff.txt"; then
+        fail "$label: the folders hold different files"
+        cat "$work/diff.txt"
+        ok=0
+    fi
     if [ "$ok" = 1 ]; then pass; fi
     return 0
 }
@@ -134,6 +147,14 @@ for input in "${inputs[@]}"; do
         compare_run "$name sheet $sheet" "$ini" "$input" sheet.svg "$name" sheet.svg "$sheet" "${lot:-1}"
     fi
 done
+
+# A drawing replaces an older one; one that would overwrite its input is refused.
+sample=$root/samples/sample.xml
+setup="printf 'old drawing\n' >out.svg"
+compare_run "sample over an existing drawing" "$ini" "$sample" out.svg sample.xml out.svg
+setup="ln sample.xml same.svg"
+compare_run "sample onto itself through a hard link" "$ini" "$sample" same.svg sample.xml same.svg
+setup=""
 
 # The source line at every length from 1 to 40 characters: the scale bar is lifted above it once
 # it no longer fits beside it, and both builds must decide that at the same length.
