@@ -20,6 +20,7 @@
 #include "driver/parcel_listing.hpp"
 #include "geometry/parcel_measures.hpp"
 #include "geometry/polygon_assembly.hpp"
+#include "mapxml/map_inputs.hpp"
 #include "mapxml/map_xml_reader.hpp"
 #include "model/map_dataset.hpp"
 #include "platform/platform.hpp"
@@ -42,20 +43,12 @@ int fail(const std::string& message) {
     return kExitError;
 }
 
-// Input name: without an extension, ".xml" when such a file exists, else ".zip".
 // Builds no string, since there is no memory for one.
 int fail_out_of_memory() {
     std::fputs("** Error: out of memory\n", stderr);
     std::fflush(stderr);
     platform::pause_for_key();
     return kExitError;
-}
-
-std::string resolve_input_name(std::string name) {
-    if (!platform::path_extension(name).empty()) return name;
-    name += ".xml";
-    if (!platform::path_exists(name)) name.replace(name.size() - 4, 4, ".zip");
-    return name;
 }
 
 std::string resolve_output_name(std::string name) {

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace chizuvec::platform {
 
@@ -43,6 +44,9 @@ std::string_view path_directory(std::string_view path);
 bool path_exists(const std::string& path);
 // Is this an existing directory?
 bool is_directory(const std::string& path);
+// The names of the entries of a directory (no "." or ".."), in no particular order; empty when it
+// cannot be read.
+std::vector<std::string> list_directory(const std::string& path);
 // Size of a file in bytes, or -1 when it cannot be opened.
 std::int64_t file_size(const std::string& path);
 

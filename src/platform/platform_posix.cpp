@@ -1,6 +1,7 @@
 // POSIX stand-ins for the Windows calls: the locale's codeset for the code pages, iconv for the
 // conversions, /proc/self/exe for the executable's place, a monotonic clock for ticks, and
 // xdg-open for handing a file to the desktop.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -148,6 +149,18 @@ bool path_exists(const std::string& path) {
 bool is_directory(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> list_directory(const std::string& path) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    ::closedir(dir);
+    return names;
 }
 
 std::int64_t file_size(const std::string& path) {

@@ -18,10 +18,6 @@ const std::string kUsage =
     "Not enough input parameters\nUsage:\nChizuvec.exe Input_filename.xml Output_filename.svg ['all' or "
     "Map_number [Highlighted_lot_number-1 [Highlighted_lot_number-2 [....]]]]\n\n";
 
-// The sample's counts: 26 points, 52 curves, 13 surfaces, 13 parcels of which one lies outside
-// the district and is not kept.
-const std::string kSampleCounts = ": P=26(max=26) C=52(52) C-F=52 F=13(13) H=12(13)\n";
-
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n') + 1); }
 
 TEST(CliDriver, NoArgumentsGivesUsageEvenWithoutSettings) {

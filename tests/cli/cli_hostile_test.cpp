@@ -25,7 +25,6 @@
 namespace chizuvec::test {
 namespace {
 
-const std::string kSampleCounts = ": P=26(max=26) C=52(52) C-F=52 F=13(13) H=12(13)\n";
 
 std::set<std::string> files_in(const std::filesystem::path& dir) {
     std::set<std::string> names;

@@ -35,8 +35,10 @@ struct ProgramDir {
     std::string write(const std::string& name, const std::string& bytes) const { return dir.write(name, bytes); }
 };
 
-// The bundled sample map.
+// The bundled sample map, and its statistics line after the input name: 26 points, 52 curves, 13
+// surfaces, 13 parcels of which one lies outside the district and is not kept.
 std::string sample_map_path();
+inline const std::string kSampleCounts = ": P=26(max=26) C=52(52) C-F=52 F=13(13) H=12(13)\n";
 
 // Does xmllint accept the file as a well-formed XML document?
 bool xml_well_formed(const std::string& path);

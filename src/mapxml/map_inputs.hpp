@@ -1,0 +1,52 @@
+// The map files one input names: a plain .xml, a .zip holding one map file, a municipality archive
+// (a .zip whose entries are zips of map files, with or without a search list), or a folder of such
+// files. Listing an input reads no map; each map file is read on its own, so that many can be read
+// side by side.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mapxml/map_xml_reader.hpp"
+#include "mapxml/zip_input.hpp"
+#include "model/map_dataset.hpp"
+
+namespace chizuvec {
+
+struct MapFile {
+    std::string path;         // the file on disk: the .xml, the .zip, or the municipality archive
+    std::string inner_entry;  // the inner zip's entry in a municipality archive; empty otherwise
+    // The name in messages: the input as given for a file of its own (as the statistics line has
+    // always shown it), the inner map file's name ("14103-0200-7.xml") inside a municipality archive.
+    std::string name;
+};
+
+// The base name without folder and extension: what a drawing of this map file is named after.
+std::string map_file_stem(const MapFile& file);
+
+enum class InputStatus {
+    ok,
+    not_found,    // no such file or folder
+    no_map_file,  // the input holds no map file
+    zip_failed,   // the archive could not be listed; `zip` tells why
+};
+
+struct InputListing {
+    InputStatus status = InputStatus::ok;
+    std::vector<MapFile> files;  // in archive order, or by name within a folder
+    ZipResult zip;
+};
+
+// `name` as the single-map command has always resolved it: without an extension, ".xml" when such a
+// file exists, else the folder of that name, else ".zip".
+std::string resolve_input_name(std::string name);
+
+// Lists the map files of `input`. A name without extension is resolved as the single-map command
+// always has: ".xml" when such a file exists, else ".zip".
+InputListing list_map_files(const std::string& input);
+
+// Reads one listed map file into `dataset` (which must be empty) and `header`.
+ReadResult read_map_file(const MapFile& file, MapDataset& dataset, MapHeader& header);
+
+}  // namespace chizuvec
