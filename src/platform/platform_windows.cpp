@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/platform.hpp"
 
@@ -140,6 +141,21 @@ bool path_exists(const std::string& path) { return GetFileAttributesA(path.c_str
 bool is_directory(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::vector<std::string> list_directory(const std::string& path) {
+    std::vector<std::string> names;
+    const std::string pattern =
+        path + (path.empty() || is_separator(path.back()) || path.back() == ':' ? "" : "\\") + "*";
+    WIN32_FIND_DATAA entry{};
+    HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string_view name = entry.cFileName;
+        if (name != "." && name != "..") names.emplace_back(name);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return names;
 }
 
 std::int64_t file_size(const std::string& path) {
