@@ -10,6 +10,12 @@
 # hash (against the same map numbered 1..n), and a drawing with 50,000 highlighted lot numbers
 # (against none); each row gives the ratio, which should stay below 3 and 2.
 #
+# Then a municipality archive of MUNI_FILES (150) map files of 400 to 2,000 parcels (about 1 GB of
+# XML): drawing all of it with --out-dir against a shell loop running the single-map command on each
+# unpacked inner zip (wanted: 5x faster), against `unzip -p` of every inner zip (the decompression
+# floor; wanted: within 1.5x), and the peak memory of --jobs 2 (wanted: under 100 MB). BATCH_ONLY=1
+# runs this part alone.
+#
 # Environment: RUNS (runs per median, at least 5; default 5), SIZES (default "10000 100000"),
 # SEED (generator seed, default 1). Uses hyperfine when installed, else its own loop; the peak memory
 # comes from /usr/bin/time -v (Debian package "time").
@@ -24,9 +30,10 @@ SEED="${SEED:-1}"
 
 echo "== Release build in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCHIZUVEC_TOOLS=ON >/dev/null
-cmake --build "$BUILD" --target Chizuvec chizuvec_genmap -j2 >/dev/null
+cmake --build "$BUILD" --target Chizuvec chizuvec_genmap chizuvec_genmuni -j2 >/dev/null
 PROGRAM="$BUILD/Chizuvec"
 GENMAP="$BUILD/chizuvec_genmap"
+GENMUNI="$BUILD/chizuvec_genmuni"
 if [[ ! -f "$BUILD/Chizuvec.ini" ]]; then
     echo "missing $BUILD/Chizuvec.ini beside the program" >&2
     exit 1
@@ -96,6 +103,8 @@ peak_mib() {
     awk -F: '/Maximum resident set size/ { printf "%.1f\n", $2 / 1024 }' "$WORK/time.txt"
 }
 
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+if [[ "${BATCH_ONLY:-0}" != 1 ]]; then
 declare -A MEDIAN PEAK
 MODES=("wc -l" "listing" "draw all" "draw sheet" "zip listing" "zip draw all" "zip draw sheet" "unzip -p")
 
@@ -167,10 +176,44 @@ hilite_map="$WORK/map10000.xml"
 mapfile -t KEYS < <(seq 1 50000 | sed 's/$/-1/')
 t_none="$(loop_median_seconds "$PROGRAM" "$hilite_map" "$WORK/out.svg" all)"
 t_keys="$(loop_median_seconds "$PROGRAM" "$hilite_map" "$WORK/out.svg" all "${KEYS[@]}")"
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 printf '%-44s %10s %10s %8s %12s\n' case "median s" "ordinary s" ratio "peak MiB"
 printf '%-44s %10.4f %10.4f %8s %12s\n' "colliding ids, 40000 parcels, 100000 refs" "$t_colliding" "$t_plain" \
     "$(ratio "$t_colliding" "$t_plain")" "$(peak_mib "$PROGRAM" "$colliding")"
 printf '%-44s %10.4f %10.4f %8s %12s\n' "50000 highlights, 10000 parcels, draw all" "$t_keys" "$t_none" \
     "$(ratio "$t_keys" "$t_none")" "$(peak_mib "$PROGRAM" "$hilite_map" "$WORK/out.svg" all "${KEYS[@]}")"
 echo "(wanted: colliding ids within 3x, highlights within 2x)"
+fi
+
+echo
+MUNI_FILES="${MUNI_FILES:-150}"
+muni="$WORK/muni.zip"
+parts="$WORK/muni_parts"
+"$GENMUNI" --files "$MUNI_FILES" --min-parcels 400 --max-parcels 2000 --seed "$SEED" --unpacked "$parts" -o "$muni" >"$WORK/muni.txt"
+xml_mb=$(awk -F= '/^xml_bytes=/ { printf "%.0f", $2 / 1e6 }' "$WORK/muni.txt")
+echo "== Municipality archive: $MUNI_FILES map files, $xml_mb MB of XML, $(($(stat -c %s "$muni") / 1000000)) MB zipped"
+batch_draw() { rm -rf "$WORK/batch_out"; "$PROGRAM" --out-dir "$WORK/batch_out" "$@" "$muni"; }
+loop_draw() {
+    mkdir -p "$WORK/loop_out"
+    local f
+    for f in "$parts"/*.zip; do "$PROGRAM" "$f" "$WORK/loop_out/$(basename "$f" .zip).svg" || return 1; done
+}
+unzip_all() {
+    local f
+    for f in "$parts"/*.zip; do unzip -p "$f" >/dev/null || return 1; done
+}
+# Slow rows: three runs each.
+RUNS_SAVED=$RUNS
+RUNS=3
+t_batch="$(loop_median_seconds batch_draw)"
+t_batch1="$(loop_median_seconds batch_draw --jobs 1)"
+t_loop="$(loop_median_seconds loop_draw)"
+t_unzip="$(loop_median_seconds unzip_all)"
+RUNS=$RUNS_SAVED
+peak2="$(peak_mib "$PROGRAM" --out-dir "$WORK/batch_out" --jobs 2 "$muni")"
+printf '%-52s %10s %8s\n' case "median s" ratio
+printf '%-52s %10.3f %8s\n' "--out-dir, all cores ($(nproc))" "$t_batch" "1.00"
+printf '%-52s %10.3f %8s\n' "--out-dir --jobs 1" "$t_batch1" "$(ratio "$t_batch1" "$t_batch")"
+printf '%-52s %10.3f %8s\n' "shell loop of the single-map command" "$t_loop" "$(ratio "$t_loop" "$t_batch")"
+printf '%-52s %10.3f %8s\n' "unzip -p of every inner zip" "$t_unzip" "$(ratio "$t_unzip" "$t_batch")"
+echo "(wanted: the loop at least 5x the batch; the batch at most 1.5x unzip -p, i.e. ratio >= 0.67)"
+echo "peak RSS of --out-dir --jobs 2 on the whole archive: $peak2 MiB (wanted: under 100)"

@@ -1,13 +1,17 @@
-// Any bytes as an archive X.zip, read by the map reader straight out of the archive. Nothing may
+// Any bytes as an archive X.zip, read by the map reader straight out of the archive, and as a
+// municipality archive and a search list. Nothing may
 // appear in the folder, the result must agree with what the entry stream itself reports, and a
 // complete entry must read exactly as the same bytes read from a plain map file.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "fuzz_support.hpp"
+#include "mapxml/map_inputs.hpp"
 #include "mapxml/map_xml_reader.hpp"
+#include "mapxml/search_list.hpp"
 #include "mapxml/zip_input.hpp"
 
 namespace {
@@ -63,11 +67,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             check(dataset.point_count() == 0 && dataset.parcel_count() == 0);
             break;
         case ZipStatus::library_missing:
+        case ZipStatus::too_large:
             std::abort();
         case ZipStatus::ok:
             check(read.status == ReadStatus::ok);
             break;
     }
+
+    // The same bytes as a municipality archive (its inner map files read in place) and as a search list.
+    const InputListing listing = list_map_files(archive);
+    for (std::size_t i = 0; i < listing.files.size() && i < 4; ++i) {
+        MapDataset inner;
+        MapHeader inner_header;
+        if (read_map_file(listing.files[i], inner, inner_header).status != ReadStatus::ok) {
+            check(inner.point_count() == 0 && inner.parcel_count() == 0);
+        }
+    }
+    check(fuzz::folder_listing(fuzz::scratch_dir()) == "X.zip");
+    SearchList list;
+    list.parse(std::string_view(reinterpret_cast<const char*>(data), size));
+    check(list.rows() <= size && list.files_of("1").size() <= list.rows());
+
     if (!complete) return 0;
 
     const std::string plain = fuzz::write_scratch_file(

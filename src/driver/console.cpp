@@ -4,6 +4,13 @@
 
 namespace chizuvec {
 
+std::string console_text(std::string_view text, std::uint32_t console_code_page, std::uint32_t ansi_code_page) {
+    if (console_code_page == platform::kCodePageUtf8) {
+        return platform::convert_code_page(text, ansi_code_page, platform::kCodePageUtf8);
+    }
+    return std::string(text);
+}
+
 void console_print(std::string_view text, std::uint32_t console_code_page, std::uint32_t ansi_code_page,
                    std::FILE* out) {
     if (console_code_page == platform::kCodePageUtf8) {

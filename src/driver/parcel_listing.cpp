@@ -84,6 +84,14 @@ void append_padded(std::string& line, std::string_view text, std::size_t width, 
 void print_parcel_listing(const MapDataset& dataset, std::uint32_t console_code_page, std::uint32_t ansi_code_page,
                           std::string_view input_path, std::string_view map_name, std::string_view coord_system,
                           std::FILE* out) {
+    std::string text;
+    append_parcel_listing(text, dataset, console_code_page, ansi_code_page, input_path, map_name, coord_system);
+    std::fwrite(text.data(), 1, text.size(), out);
+}
+
+void append_parcel_listing(std::string& out, const MapDataset& dataset, std::uint32_t console_code_page,
+                           std::uint32_t ansi_code_page, std::string_view input_path, std::string_view map_name,
+                           std::string_view coord_system) {
     const bool utf8 = ansi_code_page == platform::kCodePageUtf8;
     const auto to_ansi = [&](std::string_view text) {
         return platform::convert_code_page(text, platform::kCodePageUtf8, ansi_code_page);
@@ -97,7 +105,7 @@ void print_parcel_listing(const MapDataset& dataset, std::uint32_t console_code_
     line += value_in_ansi(coord_system);
     line += to_ansi(kColumnTitles);
     line += to_ansi(coord_system == kArbitraryCoordSystem ? kAreaUnknownUnit : kAreaTitle);
-    console_print(line, console_code_page, ansi_code_page, out);
+    out += console_text(line, console_code_page, ansi_code_page);
 
     std::uint32_t number = 0;
     for (const Parcel& parcel : dataset.parcels) {
@@ -110,7 +118,7 @@ void print_parcel_listing(const MapDataset& dataset, std::uint32_t console_code_
         append_padded(line, value_in_ansi(field_view(parcel.address)), kAddressWidth, utf8);
         append_padded(line, value_in_ansi(field_view(parcel.chiban)), kChibanWidth, utf8);
         append_format(line, "%8.1f\n", parcel.area);
-        console_print(line, console_code_page, ansi_code_page, out);
+        out += console_text(line, console_code_page, ansi_code_page);
     }
 }
 

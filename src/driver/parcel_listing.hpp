@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "model/map_dataset.hpp"
@@ -15,5 +16,10 @@ namespace chizuvec {
 void print_parcel_listing(const MapDataset& dataset, std::uint32_t console_code_page, std::uint32_t ansi_code_page,
                           std::string_view input_path, std::string_view map_name, std::string_view coord_system,
                           std::FILE* out = stdout);
+
+// The bytes print_parcel_listing writes, appended to `out`.
+void append_parcel_listing(std::string& out, const MapDataset& dataset, std::uint32_t console_code_page,
+                           std::uint32_t ansi_code_page, std::string_view input_path, std::string_view map_name,
+                           std::string_view coord_system);
 
 }  // namespace chizuvec

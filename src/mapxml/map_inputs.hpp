@@ -4,6 +4,7 @@
 // side by side.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,7 @@ struct MapFile {
     // The name in messages: the input as given for a file of its own (as the statistics line has
     // always shown it), the inner map file's name ("14103-0200-7.xml") inside a municipality archive.
     std::string name;
+    std::int64_t inner_index = -1;  // the index of `inner_entry` in the archive; -1 when none
 };
 
 // The base name without folder and extension: what a drawing of this map file is named after.
@@ -36,6 +38,9 @@ struct InputListing {
     InputStatus status = InputStatus::ok;
     std::vector<MapFile> files;  // in archive order, or by name within a folder
     ZipResult zip;
+    // A municipality archive's search list (its entry "...-search-list.csv"); `inner_entry` is empty
+    // when there is none. Folders have none.
+    MapFile search_list;
 };
 
 // `name` as the single-map command has always resolved it: without an extension, ".xml" when such a
@@ -44,9 +49,17 @@ std::string resolve_input_name(std::string name);
 
 // Lists the map files of `input`. A name without extension is resolved as the single-map command
 // always has: ".xml" when such a file exists, else ".zip".
+// - A .zip that holds the entry named after it (NAME.xml, in any letter case) is one map file, as
+//   is a .zip that cannot be opened (reading it then reports why).
+// - Otherwise it is a municipality archive: each entry at its top level (not in a folder) named
+//   *.zip is a map file named after it ("14103-0200-7.xml" for "14103-0200-7.zip"), each named
+//   *.xml is a map file of that name; in archive order. None: no_map_file.
+// - A folder: its .xml and .zip files by name (not its subfolders), municipality archives expanded;
+//   a .zip in it that holds no map file is still listed, so that reading it reports it by name.
 InputListing list_map_files(const std::string& input);
 
-// Reads one listed map file into `dataset` (which must be empty) and `header`.
+// Reads one listed map file into `dataset` (which must be empty) and `header`. An inner map file
+// fails as its own zip would (not_found when the inner zip holds no entry named after it).
 ReadResult read_map_file(const MapFile& file, MapDataset& dataset, MapHeader& header);
 
 }  // namespace chizuvec

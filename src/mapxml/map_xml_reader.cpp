@@ -394,6 +394,17 @@ ReadResult read_zip_input(const std::string& input_path, MapDataset& dataset, Ma
         entry_name += ".xml";
         ZipEntrySource entry;
         const ZipResult opened = entry.open(input_path, entry_name);
+        return read_zip_entry(entry, opened, dataset, header);
+    } catch (const std::bad_alloc&) {
+        release_dataset(dataset);
+        return {ReadStatus::no_memory, {}};
+    }
+}
+
+}  // namespace
+
+ReadResult read_zip_entry(ZipEntrySource& entry, const ZipResult& opened, MapDataset& dataset, MapHeader& header) {
+    try {
         if (opened.status == ZipStatus::no_entry) return {ReadStatus::not_found, {}};
         if (opened.status != ZipStatus::ok) return {ReadStatus::zip_failed, opened};
         LineReader lines;
@@ -413,8 +424,6 @@ ReadResult read_zip_input(const std::string& input_path, MapDataset& dataset, Ma
         return {ReadStatus::no_memory, {}};
     }
 }
-
-}  // namespace
 
 ReadResult read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header) {
     if (!platform::path_exists(input_path)) return {ReadStatus::not_found, {}};

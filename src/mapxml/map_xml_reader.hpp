@@ -26,4 +26,8 @@ struct ReadResult {
 // changed only when its element is met).
 ReadResult read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header);
 
+// Reads the archive entry `entry`, whose opening gave `opened`, as read_map_xml reads a .zip input:
+// no entry is not_found, a failure to open or to read it to its end (checked) is zip_failed.
+ReadResult read_zip_entry(ZipEntrySource& entry, const ZipResult& opened, MapDataset& dataset, MapHeader& header);
+
 }  // namespace chizuvec

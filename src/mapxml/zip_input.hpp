@@ -5,7 +5,9 @@
 #include <zip.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "mapxml/line_reader.hpp"
 
@@ -18,7 +20,12 @@ enum class ZipStatus {
     no_entry,         // the archive holds no entry of the wanted name
     failed,           // libzip failed; `code` is its error code
     library_missing,  // libzip cannot be loaded; `code` is kZipLibraryMissing, the reason is given
+    too_large,        // a deflated inner archive larger than kMaxDeflatedInnerArchive; not read
 };
+
+// A deflated inner archive is unpacked into memory to be opened (libzip needs to seek in it), so its
+// size is bounded; inner archives of the published data are a few MB. Stored ones are read in place.
+inline constexpr std::uint64_t kMaxDeflatedInnerArchive = std::uint64_t{64} << 20;
 
 struct ZipResult {
     ZipStatus status = ZipStatus::ok;
@@ -26,6 +33,16 @@ struct ZipResult {
     std::string library_file;   // library_missing: the library's file name
     std::string library_error;  // library_missing: why it cannot be used
 };
+
+// An entry of an archive: its index and its name as the entry search compares it (in the code page
+// of file names when flagged or guessed UTF-8, else as stored).
+struct ZipEntryName {
+    std::uint64_t index = 0;
+    std::string name;
+};
+
+// The entries of the archive at `path`, in archive order.
+ZipResult list_zip_entries(const std::string& path, std::vector<ZipEntryName>& entries);
 
 // The wanted entry of an archive as a byte source. The entry is found by its whole name: an exact
 // match wins, else the first entry equal to it in ASCII letters of any case (names flagged or
@@ -40,6 +57,12 @@ class ZipEntrySource final : public ByteSource {
     ZipEntrySource& operator=(const ZipEntrySource&) = delete;
 
     ZipResult open(const std::string& archive_path, const std::string& entry_name);
+    // The entry at `index` of the archive.
+    ZipResult open_index(const std::string& archive_path, std::uint64_t index);
+    // The entry `entry_name` of the zip that is entry `inner_index` of the archive, found as open()
+    // finds it. A stored inner zip is read in place through a window on the archive; a deflated one
+    // is unpacked into memory first (at most kMaxDeflatedInnerArchive bytes). Nothing goes to disk.
+    ZipResult open_nested(const std::string& archive_path, std::uint64_t inner_index, const std::string& entry_name);
     std::int64_t read(char* buffer, std::size_t size) override;
 
     // The entry's uncompressed size as the archive states it.
@@ -49,9 +72,15 @@ class ZipEntrySource final : public ByteSource {
 
   private:
     void close();
+    bool open_archive(const std::string& archive_path);
+    ZipResult open_inner_archive(std::uint64_t index);
+    ZipResult open_named_entry(zip_t* archive, const std::string& entry_name);
+    ZipResult open_entry(zip_t* archive, std::uint64_t index);
 
     const ZipLibrary& zip_;
     zip_t* archive_ = nullptr;
+    zip_t* inner_ = nullptr;               // the inner archive of open_nested, or none
+    std::unique_ptr<char[]> inner_bytes_;  // a deflated inner archive, unpacked
     zip_file_t* entry_ = nullptr;
     std::uint64_t size_ = 0;
     std::uint64_t total_ = 0;

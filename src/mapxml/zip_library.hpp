@@ -7,8 +7,8 @@
 
 #include <string>
 
-// Every libzip function zip_input.cpp calls; the table and its loader are both made from this list,
-// so a function cannot be declared without being looked up.
+// Every libzip function zip_input.cpp calls (an inner archive is opened from a source over its entry); the table and
+// its loader are both made from this list, so a function cannot be declared without being looked up.
 #define CHIZUVEC_ZIP_FUNCTIONS(X) \
     X(zip_open)                   \
     X(zip_close)                  \
@@ -22,7 +22,13 @@
     X(zip_fopen_index)            \
     X(zip_fread)                  \
     X(zip_file_get_error)         \
-    X(zip_fclose)
+    X(zip_fclose)                 \
+    X(zip_source_zip)             \
+    X(zip_source_buffer_create)   \
+    X(zip_source_free)            \
+    X(zip_open_from_source)       \
+    X(zip_error_init)             \
+    X(zip_error_fini)
 
 namespace chizuvec {
 

@@ -47,6 +47,9 @@ bool is_directory(const std::string& path);
 // The names of the entries of a directory (no "." or ".."), in no particular order; empty when it
 // cannot be read.
 std::vector<std::string> list_directory(const std::string& path);
+// Creates the directory `path` (one level: its parent must exist) unless it exists. True when it
+// is a directory afterwards.
+bool make_directory(const std::string& path);
 // Size of a file in bytes, or -1 when it cannot be opened.
 std::int64_t file_size(const std::string& path);
 
@@ -63,15 +66,21 @@ void free_large_block(void* block, std::size_t bytes);
 // keep the old content. Anything else that exists under the name (a device, a pipe) is written
 // directly, as it cannot be replaced. The new file takes the permission bits of the file it
 // replaces, or those of a freshly created file (0666 less the umask) when there was none.
+// Outputs may be written on several threads at once, up to kMaxOutputsInFlight of them.
+inline constexpr int kMaxOutputsInFlight = 256;
 struct OutputFile {
     std::FILE* stream = nullptr;  // where the bytes go; null when nothing is open
     std::string target_path;      // the file that the output becomes, links followed
     std::string temp_path;        // the temporary file; empty when writing directly
+    int slot = -1;                // the platform's record of the temporary file, for signals
 };
 // Opens the output `path` for writing (see OutputFile). From here until commit or abandon, an
-// interrupt, terminate or hang-up signal removes the temporary file before the process ends as the
-// signal would end it, and a file-size limit makes a write fail instead of ending the process.
-// False when nothing could be opened; then nothing was created.
+// interrupt, terminate or hang-up signal (the console's Ctrl+C, Ctrl+Break or close on Windows)
+// removes the temporary files of every output in flight, on any thread, before the process ends as
+// the signal would end it (unless catch_interrupts is in force, see there), and a file-size limit
+// makes a write fail instead of ending the process. False when nothing could be opened, or when
+// kMaxOutputsInFlight outputs are already open; then nothing was created. Safe to call from several
+// threads at once, each with its own OutputFile.
 bool begin_output_file(const std::string& path, OutputFile& out);
 // Closes the output and puts the temporary file in place of the target. `size` becomes the size
 // of the file written (0 for a device or pipe). False when closing or replacing failed: the
@@ -80,6 +89,21 @@ bool commit_output_file(OutputFile& out, std::int64_t& size);
 // Closes the output and removes the temporary file; the previous file stays as it was. Does
 // nothing when nothing is open.
 void abandon_output_file(OutputFile& out);
+
+// For a run of many files that stops cleanly on Ctrl+C. From this call until the process ends, the
+// first interrupt, terminate or hang-up signal does not end the process: it is only recorded, for
+// interrupt_requested, and the threads it interrupted go on. A second one ends the process at once
+// as described at begin_output_file (the user insists). Call it once, before starting threads.
+void catch_interrupts();
+// Has a signal been recorded since catch_interrupts? Safe on any thread.
+bool interrupt_requested();
+// Ends the process as the recorded signal would have ended it (so a calling shell sees the
+// interrupt); exit code 1 when none was recorded. Standard streams are flushed first.
+[[noreturn]] void end_as_interrupted();
+
+// Is standard error a terminal (a console on Windows), so that a progress line may be redrawn?
+bool stderr_is_terminal();
+
 // Do both names lead to the same existing file (through any link or other name)?
 bool same_file(const std::string& a, const std::string& b);
 

@@ -13,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <string>
 
 #include "platform/platform.hpp"
@@ -163,6 +165,11 @@ std::vector<std::string> list_directory(const std::string& path) {
     return names;
 }
 
+bool make_directory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) == 0) return true;
+    return errno == EEXIST && is_directory(path);
+}
+
 std::int64_t file_size(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
@@ -193,18 +200,42 @@ void free_large_block(void* block, std::size_t bytes) {
 
 namespace {
 
-// The one temporary output file a signal must remove, as a fixed buffer: the handler may only make
-// async-signal-safe calls, so it cannot touch a std::string.
-char g_temp_path[4096];
-volatile std::sig_atomic_t g_temp_registered = 0;
+// The temporary output files a signal must remove, one slot per output in flight on any thread.
+// The handler may only make async-signal-safe calls, so each slot is a fixed buffer and a lock-free
+// state: free, claimed by a writer, holding a file the handler must remove, or taken by the handler
+// (the process is ending; the slot is never reused).
+enum SlotState : int { kSlotFree = 0, kSlotClaimed = 1, kSlotHoldsFile = 2, kSlotTakenByHandler = 3 };
+struct TempSlot {
+    std::atomic<int> state{kSlotFree};
+    char path[4096] = {};
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+TempSlot g_temp_slots[kMaxOutputsInFlight];
+
+// Catching: the first signal is only recorded; g_caught_signal holds it.
+std::atomic<int> g_catching{0};
+std::atomic<int> g_caught_signal{0};
 
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction g_saved_actions[3];
 struct sigaction g_saved_xfsz;
-bool g_handlers_installed = false;
+// Outputs in flight plus one while interrupts are caught: the handlers stay while it is not zero.
+std::mutex g_handler_mutex;
+int g_handler_users = 0;
+
+void remove_every_temp() {
+    for (TempSlot& slot : g_temp_slots) {
+        int expected = kSlotHoldsFile;
+        if (slot.state.compare_exchange_strong(expected, kSlotTakenByHandler)) ::unlink(slot.path);
+    }
+}
 
 extern "C" void remove_temp_and_reraise(int signal_number) {
-    if (g_temp_registered != 0) ::unlink(g_temp_path);
+    if (g_catching.load() != 0) {
+        int none = 0;
+        if (g_caught_signal.compare_exchange_strong(none, signal_number)) return;
+    }
+    remove_every_temp();
     // Then end as the signal would have ended the process.
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
@@ -221,10 +252,13 @@ sigset_t cleanup_signal_set() {
 }
 
 void install_output_handlers() {
-    if (g_handlers_installed) return;
+    const std::lock_guard<std::mutex> lock(g_handler_mutex);
+    if (g_handler_users++ > 0) return;
     struct sigaction action {};
     action.sa_handler = remove_temp_and_reraise;
     action.sa_mask = cleanup_signal_set();  // one removal at a time
+    // A caught signal returns to the threads it interrupted: their reads and writes go on.
+    action.sa_flags = SA_RESTART;
     for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
         ::sigaction(kCleanupSignals[i], nullptr, &g_saved_actions[i]);
         // A signal the caller chose to ignore (nohup) stays ignored.
@@ -235,27 +269,45 @@ void install_output_handlers() {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     ::sigaction(SIGXFSZ, &ignore, &g_saved_xfsz);
-    g_handlers_installed = true;
 }
 
 void restore_output_handlers() {
-    if (!g_handlers_installed) return;
+    const std::lock_guard<std::mutex> lock(g_handler_mutex);
+    if (g_handler_users == 0 || --g_handler_users > 0) return;
     for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
         ::sigaction(kCleanupSignals[i], &g_saved_actions[i], nullptr);
     }
     ::sigaction(SIGXFSZ, &g_saved_xfsz, nullptr);
-    g_handlers_installed = false;
 }
 
-// Runs `body` with the cleanup signals held back, so the registration and the file it names change
-// together.
+// Runs `body` with the cleanup signals held back on this thread, so the registration and the file
+// it names change together.
 template <typename Body>
 void with_signals_blocked(Body body) {
     const sigset_t set = cleanup_signal_set();
     sigset_t saved;
-    ::sigprocmask(SIG_BLOCK, &set, &saved);
+    ::pthread_sigmask(SIG_BLOCK, &set, &saved);
     body();
-    ::sigprocmask(SIG_SETMASK, &saved, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+// A free slot for an output, or -1 when kMaxOutputsInFlight are in flight.
+int claim_temp_slot() {
+    for (int i = 0; i < kMaxOutputsInFlight; ++i) {
+        int expected = kSlotFree;
+        if (g_temp_slots[i].state.compare_exchange_strong(expected, kSlotClaimed)) return i;
+    }
+    return -1;
+}
+
+// Gives the slot back; a slot the handler has taken stays taken, as the process is ending.
+void release_temp_slot(int slot) {
+    if (slot < 0) return;
+    TempSlot& s = g_temp_slots[slot];
+    int expected = kSlotHoldsFile;
+    if (!s.state.compare_exchange_strong(expected, kSlotClaimed) && expected == kSlotTakenByHandler) return;
+    s.path[0] = '\0';
+    s.state.store(kSlotFree);
 }
 
 // Follows symbolic links to the file they finally name, which need not exist yet (a dangling link
@@ -289,11 +341,6 @@ bool open_directly(const std::string& path, OutputFile& out) {
     return out.stream != nullptr;
 }
 
-void unregister_temp() {
-    g_temp_registered = 0;
-    g_temp_path[0] = '\0';
-}
-
 }  // namespace
 
 bool begin_output_file(const std::string& path, OutputFile& out) {
@@ -306,7 +353,9 @@ bool begin_output_file(const std::string& path, OutputFile& out) {
     const std::string_view directory = path_directory(out.target_path);
     std::string temp = std::string(directory) + (directory.empty() || directory == "/" ? "" : "/") + "." +
                        std::string(path_file_name(out.target_path)) + ".XXXXXX";
-    if (temp.size() >= sizeof g_temp_path) return false;
+    if (temp.size() >= sizeof g_temp_slots[0].path) return false;
+    const int slot = claim_temp_slot();
+    if (slot < 0) return false;
     install_output_handlers();
     int fd = -1;
     int create_error = 0;
@@ -314,16 +363,18 @@ bool begin_output_file(const std::string& path, OutputFile& out) {
         fd = ::mkostemp(temp.data(), O_CLOEXEC);
         create_error = errno;
         if (fd < 0) return;
-        std::memcpy(g_temp_path, temp.c_str(), temp.size() + 1);
-        g_temp_registered = 1;
+        std::memcpy(g_temp_slots[slot].path, temp.c_str(), temp.size() + 1);
+        g_temp_slots[slot].state.store(kSlotHoldsFile);
     });
     if (fd < 0) {
+        release_temp_slot(slot);
         restore_output_handlers();
         // A writable file in a folder we may not add to is still written, in place, as before.
         if ((create_error == EACCES || create_error == EPERM) && exists) return open_directly(out.target_path, out);
         return false;
     }
     out.temp_path = temp;
+    out.slot = slot;
     const mode_t mode = exists ? static_cast<mode_t>(st.st_mode & 0777) : creation_mode();
     out.stream = ::fchmod(fd, mode) == 0 ? ::fdopen(fd, "wb") : nullptr;
     if (out.stream == nullptr) {
@@ -346,7 +397,7 @@ bool commit_output_file(OutputFile& out, std::int64_t& size) {
     if (ok) {
         with_signals_blocked([&] {
             ok = ::rename(out.temp_path.c_str(), out.target_path.c_str()) == 0;
-            if (ok) unregister_temp();
+            if (ok) release_temp_slot(out.slot);
         });
     }
     if (!ok) {
@@ -354,6 +405,7 @@ bool commit_output_file(OutputFile& out, std::int64_t& size) {
         return false;
     }
     out.temp_path.clear();
+    out.slot = -1;
     restore_output_handlers();
     return true;
 }
@@ -364,11 +416,38 @@ void abandon_output_file(OutputFile& out) {
     if (out.temp_path.empty()) return;
     with_signals_blocked([&] {
         ::unlink(out.temp_path.c_str());
-        unregister_temp();
+        release_temp_slot(out.slot);
     });
     out.temp_path.clear();
+    out.slot = -1;
     restore_output_handlers();
 }
+
+void catch_interrupts() {
+    if (g_catching.exchange(1) != 0) return;
+    install_output_handlers();
+}
+
+bool interrupt_requested() { return g_caught_signal.load() != 0; }
+
+void end_as_interrupted() {
+    const int signal_number = g_caught_signal.load();
+    std::fflush(nullptr);
+    if (signal_number != 0) {
+        struct sigaction fallback {};
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        ::sigaction(signal_number, &fallback, nullptr);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, signal_number);
+        ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        ::raise(signal_number);
+    }
+    ::_exit(signal_number != 0 ? 128 + signal_number : 1);
+}
+
+bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
 
 bool same_file(const std::string& a, const std::string& b) {
     struct stat sa {};

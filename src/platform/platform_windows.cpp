@@ -7,10 +7,12 @@
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -158,6 +160,11 @@ std::vector<std::string> list_directory(const std::string& path) {
     return names;
 }
 
+bool make_directory(const std::string& path) {
+    if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+    return GetLastError() == ERROR_ALREADY_EXISTS && is_directory(path);
+}
+
 std::int64_t file_size(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
@@ -189,39 +196,61 @@ void free_large_block(void* block, std::size_t) {
 
 namespace {
 
-// The one temporary output file that Ctrl+C, Ctrl+Break or closing the console must remove. The
-// handler runs on a thread of its own; the lock keeps the registration and the file in step.
-CRITICAL_SECTION g_temp_lock;
-char g_temp_path[MAX_PATH * 4];
-bool g_temp_registered = false;
-bool g_handler_installed = false;
+// The temporary output files that Ctrl+C, Ctrl+Break or closing the console must remove, one slot
+// per output in flight on any thread. The console handler runs on a thread of its own, so one lock
+// keeps every slot and its file in step: the handler takes it for good, and no output can be put in
+// place or begun after it has removed the files.
+struct TempSlot {
+    bool in_use = false;
+    bool holds_file = false;
+    char path[MAX_PATH * 4] = {};
+};
+std::mutex g_slots_mutex;
+TempSlot g_temp_slots[kMaxOutputsInFlight];
 
-BOOL WINAPI remove_temp_on_break(DWORD) {
-    // The lock is kept: the process ends when this returns, and no rename may follow the removal.
-    EnterCriticalSection(&g_temp_lock);
-    if (g_temp_registered) DeleteFileA(g_temp_path);
-    return FALSE;  // then the default handler ends the process
+std::once_flag g_handler_once;
+// Catching: the first Ctrl+C or Ctrl+Break is only recorded.
+std::atomic<bool> g_catching{false};
+std::atomic<bool> g_interrupted{false};
+
+// What the console's default handler ends a process with on Ctrl+C.
+constexpr UINT kControlCExit = 0xC000013A;
+
+void remove_every_temp_and_hold() {
+    g_slots_mutex.lock();  // never released: the process is ending
+    for (TempSlot& slot : g_temp_slots) {
+        if (slot.holds_file) DeleteFileA(slot.path);
+        slot.holds_file = false;
+    }
 }
 
-void install_break_handler() {
-    if (g_handler_installed) return;
-    InitializeCriticalSection(&g_temp_lock);
-    SetConsoleCtrlHandler(remove_temp_on_break, TRUE);
-    g_handler_installed = true;
+BOOL WINAPI on_console_event(DWORD event) {
+    const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    if (interrupt && g_catching.load() && !g_interrupted.exchange(true)) return TRUE;  // recorded
+    remove_every_temp_and_hold();
+    return FALSE;  // the default handler then ends the process
 }
 
-void register_temp(const std::string& path) {
-    EnterCriticalSection(&g_temp_lock);
-    std::memcpy(g_temp_path, path.c_str(), path.size() + 1);
-    g_temp_registered = true;
-    LeaveCriticalSection(&g_temp_lock);
+void install_console_handler() {
+    std::call_once(g_handler_once, [] { SetConsoleCtrlHandler(on_console_event, TRUE); });
 }
 
-void unregister_temp() {
-    EnterCriticalSection(&g_temp_lock);
-    g_temp_registered = false;
-    g_temp_path[0] = '\0';
-    LeaveCriticalSection(&g_temp_lock);
+// A free slot for an output, or -1 when kMaxOutputsInFlight are in flight.
+int claim_temp_slot() {
+    const std::lock_guard<std::mutex> lock(g_slots_mutex);
+    for (int i = 0; i < kMaxOutputsInFlight; ++i) {
+        if (!g_temp_slots[i].in_use) {
+            g_temp_slots[i].in_use = true;
+            return i;
+        }
+    }
+    return -1;
+}
+
+void release_temp_slot(int slot) {
+    if (slot < 0) return;
+    const std::lock_guard<std::mutex> lock(g_slots_mutex);
+    g_temp_slots[slot] = TempSlot{};
 }
 
 // The file a symbolic link or junction finally names; other names are kept as they are.
@@ -281,31 +310,41 @@ bool begin_output_file(const std::string& path, OutputFile& out) {
     const std::string stem = std::string(directory) +
                              (directory.empty() || is_separator(directory.back()) ? "" : "\\") + "." +
                              std::string(path_file_name(out.target_path)) + ".";
-    if (stem.size() + 8 >= sizeof g_temp_path) return false;
-    install_break_handler();
-    // A name nobody has: CREATE_NEW refuses one that exists, so a clash only means another try.
-    static unsigned counter = 0;
+    if (stem.size() + 8 >= sizeof g_temp_slots[0].path) return false;
+    install_console_handler();
+    const int slot = claim_temp_slot();
+    if (slot < 0) return false;
     HANDLE file = INVALID_HANDLE_VALUE;
     std::string temp;
     DWORD create_error = ERROR_FILE_EXISTS;
-    for (int attempt = 0; attempt < 100 && create_error == ERROR_FILE_EXISTS; ++attempt) {
-        char suffix[16];
-        std::snprintf(
-            suffix, sizeof suffix, "%06X",
-            static_cast<unsigned>((GetCurrentProcessId() * 7919u + GetTickCount() + counter++ * 104729u) & 0xFFFFFFu));
-        temp = stem + suffix;
-        // Others may delete it: the break handler removes it while this handle is still open.
-        file = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        create_error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-        if (create_error == ERROR_ALREADY_EXISTS) create_error = ERROR_FILE_EXISTS;
+    {
+        // Created and recorded in one step, so Ctrl+C finds every file there is.
+        const std::lock_guard<std::mutex> lock(g_slots_mutex);
+        static unsigned counter = 0;
+        // A name nobody has: CREATE_NEW refuses one that exists, so a clash only means another try.
+        for (int attempt = 0; attempt < 100 && create_error == ERROR_FILE_EXISTS; ++attempt) {
+            char suffix[16];
+            const unsigned mix = GetCurrentProcessId() * 7919u + GetTickCount() + counter++ * 104729u;
+            std::snprintf(suffix, sizeof suffix, "%06X", mix & 0xFFFFFFu);
+            temp = stem + suffix;
+            // Shared for deletion: Ctrl+C removes it while this handle is still open.
+            file = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+            create_error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+            if (create_error == ERROR_ALREADY_EXISTS) create_error = ERROR_FILE_EXISTS;
+        }
+        if (file != INVALID_HANDLE_VALUE) {
+            std::memcpy(g_temp_slots[slot].path, temp.c_str(), temp.size() + 1);
+            g_temp_slots[slot].holds_file = true;
+        }
     }
     if (file == INVALID_HANDLE_VALUE) {
+        release_temp_slot(slot);
         // A writable file in a folder we may not add to is still written, in place, as before.
         if (create_error == ERROR_ACCESS_DENIED && exists) return open_directly(out.target_path, out);
         return false;
     }
-    register_temp(temp);
+    out.slot = slot;
     out.temp_path = temp;
     const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_WRONLY | _O_BINARY);
     if (fd < 0) CloseHandle(file);
@@ -331,7 +370,7 @@ bool commit_output_file(OutputFile& out, std::int64_t& size) {
     out.stream = nullptr;
     if (out.temp_path.empty()) return ok;
     if (ok) {
-        EnterCriticalSection(&g_temp_lock);
+        const std::lock_guard<std::mutex> lock(g_slots_mutex);
         // ReplaceFile keeps the replaced file's attributes and permissions; a new name just moves.
         ok = path_exists(out.target_path) && ReplaceFileA(out.target_path.c_str(), out.temp_path.c_str(), nullptr,
                                                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
@@ -339,16 +378,14 @@ bool commit_output_file(OutputFile& out, std::int64_t& size) {
             ok = MoveFileExA(out.temp_path.c_str(), out.target_path.c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
         }
-        if (ok) {
-            g_temp_registered = false;
-            g_temp_path[0] = '\0';
-        }
-        LeaveCriticalSection(&g_temp_lock);
+        if (ok) g_temp_slots[out.slot].holds_file = false;
     }
     if (!ok) {
         abandon_output_file(out);
         return false;
     }
+    release_temp_slot(out.slot);
+    out.slot = -1;
     out.temp_path.clear();
     return true;
 }
@@ -357,9 +394,34 @@ void abandon_output_file(OutputFile& out) {
     if (out.stream != nullptr) std::fclose(out.stream);
     out.stream = nullptr;
     if (out.temp_path.empty()) return;
-    DeleteFileA(out.temp_path.c_str());
-    unregister_temp();
+    {
+        const std::lock_guard<std::mutex> lock(g_slots_mutex);
+        DeleteFileA(out.temp_path.c_str());
+        if (out.slot >= 0) g_temp_slots[out.slot].holds_file = false;
+    }
+    release_temp_slot(out.slot);
+    out.slot = -1;
     out.temp_path.clear();
+}
+
+void catch_interrupts() {
+    g_catching.store(true);
+    install_console_handler();
+}
+
+bool interrupt_requested() { return g_interrupted.load(); }
+
+void end_as_interrupted() {
+    std::fflush(nullptr);
+    if (!g_interrupted.load()) ExitProcess(1);
+    remove_every_temp_and_hold();
+    // As the console's own Ctrl+C handling ends a process, so a calling script sees the interrupt.
+    ExitProcess(kControlCExit);
+}
+
+bool stderr_is_terminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
 bool same_file(const std::string& a, const std::string& b) {

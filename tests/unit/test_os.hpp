@@ -28,6 +28,7 @@ enum class Need {
     kAddressSpaceLimit,  // a per-process limit on its address space
     kHostTools,          // the host's xmllint, rsvg-convert and Chromium
     kStandInViewer,      // a viewer of our own found by the desktop opener
+    kSignals,            // signals sent to a program running beside the test
 };
 // Why this system cannot give what a test needs; empty when it can.
 std::string missing(Need need);
@@ -48,10 +49,17 @@ int run_with_address_space_headroom(std::uint64_t bytes, const std::function<int
 // when a signal ended it).
 int run_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
                 const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path);
+// Starts `exe` with `args` in `cwd`, standard error into `err_path`, without waiting; its process
+// id, or -1.
+long start_in_background(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                         const std::string& err_path);
+// Sends the signal to a process from start_in_background and waits for it: true when the signal
+// ended it.
+bool signal_and_wait(long pid, int signal_number);
 // The exit code of a command from std::system's result (128 when a signal ended it).
 int exit_code_of_system(int status);
 // Console output as the tests compare it, in UTF-8 with LF line ends: a Windows console program
-// writes the ANSI code page and ends lines in CR LF.
+// writes the listing in the ANSI code page and ends lines in CR LF (a CSV stays UTF-8).
 std::string console_text(std::string text);
 
 }  // namespace chizuvec::test

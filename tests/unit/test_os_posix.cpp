@@ -80,6 +80,29 @@ int run_process(const std::string& exe, const std::vector<std::string>& args, co
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+long start_in_background(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                         const std::string& err_path) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        if (std::freopen(err_path.c_str(), "w", stderr) == nullptr) ::_exit(126);
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(exe.c_str(), argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+bool signal_and_wait(long pid, int signal_number) {
+    if (pid <= 0) return false;
+    ::kill(static_cast<pid_t>(pid), signal_number);
+    int status = 0;
+    ::waitpid(static_cast<pid_t>(pid), &status, 0);
+    return WIFSIGNALED(status) && WTERMSIG(status) == signal_number;
+}
+
 int exit_code_of_system(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128; }
 
 std::string console_text(std::string text) { return text; }

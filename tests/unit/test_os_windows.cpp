@@ -34,6 +34,14 @@ void append_quoted(std::string& line, const std::string& arg) {
     line += '"';
 }
 
+std::wstring widen(const std::string& utf8) {
+    const int size = static_cast<int>(utf8.size());
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
+    return wide;
+}
+
 std::string_view variable_name(std::string_view entry) {
     // Entries such as "=C:=C:\dir" start with "=": the name runs to the second "=".
     const auto equals = entry.find('=', 1);
@@ -88,6 +96,8 @@ std::string missing(Need need) {
             return "host tools cannot run here; the Linux suite checks the same drawings";
         case Need::kStandInViewer:
             return "the shell picks the viewer from the registry's file associations";
+        case Need::kSignals:
+            return "a console's Ctrl+C reaches only the processes attached to that console";
     }
     return "unknown need";
 }
@@ -109,7 +119,7 @@ int run_process(const std::string& exe, const std::vector<std::string>& args, co
     HANDLE in = open_inheritable("NUL", false);
     HANDLE out = open_inheritable(out_path, true);
     HANDLE err = open_inheritable(err_path, true);
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = in;
@@ -118,8 +128,11 @@ int run_process(const std::string& exe, const std::vector<std::string>& args, co
     PROCESS_INFORMATION process{};
     // No console, as when a script runs it with its output redirected; a console would be hosted
     // by a process of its own that inherits the output files and may outlive the program.
-    const BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS,
-                                        environment.data(), cwd.c_str(), &startup, &process);
+    // The tests' texts are UTF-8; through UTF-16 the program receives them in its ANSI code page, as
+    // from a user typing them.
+    std::wstring wide_line = widen(line);
+    const BOOL started = CreateProcessW(widen(exe).c_str(), wide_line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS,
+                                        environment.data(), widen(cwd).c_str(), &startup, &process);
     for (HANDLE h : {in, out, err}) {
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     }
@@ -146,6 +159,11 @@ int run_process(const std::string& exe, const std::vector<std::string>& args, co
     return static_cast<int>(code);
 }
 
+long start_in_background(const std::string&, const std::vector<std::string>&, const std::string&, const std::string&) {
+    return -1;
+}
+bool signal_and_wait(long, int) { return false; }
+
 int exit_code_of_system(int status) { return status; }
 
 std::string console_text(std::string text) {
@@ -157,6 +175,9 @@ std::string console_text(std::string text) {
     }
     if (lf.empty() || lf.size() > 0x7FFFFFFF) return lf;
     const int size = static_cast<int>(lf.size());
+    // A CSV on standard output is UTF-8 already; Japanese in code page 932 practically never reads
+    // as valid UTF-8.
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, lf.data(), size, nullptr, 0) > 0) return lf;
     const int wide_length = MultiByteToWideChar(CP_ACP, 0, lf.data(), size, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
     MultiByteToWideChar(CP_ACP, 0, lf.data(), size, wide.data(), wide_length);

@@ -276,3 +276,54 @@ TEST(ZipInput, RealArchivesHoldTheirMapFile) {
 
 }  // namespace
 }  // namespace chizuvec
+
+namespace chizuvec {
+namespace {
+
+// The bytes of an archive written by write_archive.
+std::string archive_bytes(const std::vector<TestEntry>& entries) {
+    test::TempDir dir;
+    const std::string path = dir.file("a.zip");
+    return write_archive(path, entries) ? test::read_file(path) : std::string();
+}
+
+TEST(ZipInput, ReadsTheMapFileOfAnInnerZipInPlace) {
+    const std::string map = "<?xml version=\"1.0\"?>\r\n" + noise(100000);
+    const std::string inner = archive_bytes({{"m-1.xml", map, ZIP_CM_DEFLATE}});
+    // Deflates to almost nothing, unpacks to more than an inner archive may.
+    const std::string huge = archive_bytes({{"m-1.xml", std::string(kMaxDeflatedInnerArchive + 1, ' ')}});
+    struct Case {
+        const char* what;
+        TestEntry inner;
+        ZipStatus status;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"stored inner zip", {"m-1.zip", inner, ZIP_CM_STORE}, ZipStatus::ok, 0},
+        {"deflated inner zip", {"m-1.zip", inner, ZIP_CM_DEFLATE}, ZipStatus::ok, 0},
+        {"deflated, too large", {"m-1.zip", huge, ZIP_CM_DEFLATE}, ZipStatus::too_large, 0},
+        {"not a zip", {"m-1.zip", "PK no zip", ZIP_CM_STORE}, ZipStatus::failed, ZIP_ER_NOZIP},
+        {"no map file", {"m-1.zip", archive_bytes({{"other.xml", map}}), ZIP_CM_DEFLATE}, ZipStatus::no_entry, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const std::string archive = dir.file("m.zip");
+        ASSERT_TRUE(write_archive(archive, {{"m-search-list.csv", "x"}, c.inner}));
+        ZipEntrySource entry;
+        const ZipResult opened = entry.open_nested(archive, 1, "m-1.xml");
+        EXPECT_EQ(opened.status, c.status);
+        EXPECT_EQ(opened.code, c.code);
+        if (opened.status != ZipStatus::ok) continue;
+        std::string bytes;
+        char buffer[4096];
+        std::int64_t n = 0;
+        while ((n = entry.read(buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<std::size_t>(n));
+        EXPECT_EQ(entry.result().status, ZipStatus::ok);
+        EXPECT_TRUE(bytes == map);
+        EXPECT_EQ(files_in(dir.path), std::set<std::string>{"m.zip"});
+    }
+}
+
+}  // namespace
+}  // namespace chizuvec

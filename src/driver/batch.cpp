@@ -1,0 +1,339 @@
+#include "driver/batch.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "common/text_format.hpp"
+#include "driver/csv_listing.hpp"
+#include "driver/output_names.hpp"
+#include "driver/progress.hpp"
+#include "driver/read_report.hpp"
+#include "platform/platform.hpp"
+
+namespace chizuvec {
+namespace {
+
+void print_err(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+
+// Every line of `text` with `prefix` before it.
+std::string prefixed(const std::string& prefix, const std::string& text) {
+    std::string out;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
+        out += prefix;
+        out.append(text, start, end - start);
+        start = end;
+    }
+    return out;
+}
+
+// Converts files 0..count-1 on `jobs` threads and hands each outcome to `report`, in order, on the
+// calling thread. Workers run at most a window of files ahead of the one reported last, so memory
+// is bounded by the jobs, not by the input. After an interrupt no file is started; those in flight
+// finish and are reported. Returns the number of files reported.
+std::size_t convert_in_order(std::size_t count, unsigned jobs, const std::function<FileOutcome(std::size_t)>& work,
+                             const std::function<void(std::size_t, FileOutcome&)>& report,
+                             const std::function<void(std::size_t)>& tick) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::unique_ptr<FileOutcome>> done(count);
+    std::size_t next = 0;      // the next file to start
+    std::size_t reported = 0;  // files reported so far
+    bool stop = false;
+    const std::size_t window = static_cast<std::size_t>(jobs) * 2;
+
+    const auto worker = [&] {
+        for (;;) {
+            std::size_t index = 0;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return stop || next >= count || next < reported + window; });
+                if (stop || next >= count) return;
+                index = next++;
+            }
+            auto outcome = std::make_unique<FileOutcome>(work(index));
+            const std::lock_guard<std::mutex> lock(mutex);
+            done[index] = std::move(outcome);
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned i = 0; i < jobs; ++i) threads.emplace_back(worker);
+
+    std::unique_lock<std::mutex> lock(mutex);
+    while (reported < (stop ? next : count)) {
+        if (done[reported] == nullptr) {
+            changed.wait_for(lock, std::chrono::milliseconds(100));
+            if (!stop && platform::interrupt_requested()) {
+                stop = true;
+                changed.notify_all();
+            }
+            lock.unlock();
+            tick(reported);
+            lock.lock();
+            continue;
+        }
+        std::unique_ptr<FileOutcome> outcome = std::move(done[reported]);
+        lock.unlock();
+        report(reported, *outcome);
+        outcome.reset();
+        lock.lock();
+        ++reported;
+        changed.notify_all();
+    }
+    stop = true;
+    changed.notify_all();
+    lock.unlock();
+    for (std::thread& t : threads) t.join();
+    return reported;
+}
+
+// The map files of every input, in order; an input that cannot be listed is reported and counted.
+std::vector<MapFile> list_inputs(const std::vector<std::string>& inputs, std::size_t& failures) {
+    std::vector<MapFile> files;
+    for (const std::string& input : inputs) {
+        InputListing listing = list_map_files(input);
+        switch (listing.status) {
+            case InputStatus::ok:
+                for (MapFile& f : listing.files) files.push_back(std::move(f));
+                continue;
+            case InputStatus::not_found:
+                print_err(input + ": ** Error: Input file not found\n");
+                break;
+            case InputStatus::no_map_file:
+                print_err(format_text("** Error: \"%s\" holds no map file\n", input.c_str()));
+                break;
+            case InputStatus::zip_failed: {
+                ReadResult read;
+                read.status = ReadStatus::zip_failed;
+                read.zip = listing.zip;
+                print_err(prefixed(input + ": ", read_failure_text(read)));
+                break;
+            }
+        }
+        ++failures;
+    }
+    return files;
+}
+
+// What a file reports in a run of many: nothing when all went well, else its lines, each after
+// "NAME: ". Counts its drawings.
+struct Tally {
+    std::size_t drawn = 0;
+    std::size_t failed = 0;
+    std::size_t skipped = 0;
+};
+
+std::string report_text(const MapFile& file, const FileOutcome& outcome, Tally& tally) {
+    const std::string prefix = file.name + ": ";
+    if (outcome.read_failed) {
+        ++tally.failed;
+        return prefixed(prefix, outcome.read_error);
+    }
+    std::string text;
+    if (outcome.drawings.empty()) {
+        ++tally.skipped;
+        return prefix + "**Warning: No polygons to draw\n";
+    }
+    for (const DrawOutcome& d : outcome.drawings) {
+        text += prefixed(prefix, d.messages);
+        text += prefixed(prefix, d.warning);
+        if (d.out_of_memory) text += prefix + "** Error: out of memory\n";
+        text += prefixed(prefix, d.error);
+        if (d.status == DrawStatus::ok) ++tally.drawn;
+        if (d.status == DrawStatus::failed) ++tally.failed;
+        if (d.status == DrawStatus::no_polygons) ++tally.skipped;
+    }
+    return text;
+}
+
+int run_drawings(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files,
+                 Tally& tally, double start) {
+    const std::string& dir = options.out_dir;
+    if (!platform::make_directory(dir)) {
+        print_err(format_text("** Error: Cannot create output folder \"%s\"\n", dir.c_str()));
+        return 1;
+    }
+    const std::string folder = dir + platform::path_separator();
+    OutputNames names;
+    std::vector<std::string> outputs(files.size());
+    if (!options.per_sheet) {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            outputs[i] = folder + names.claim(file_name_safe(map_file_stem(files[i]))) + options.extension;
+        }
+    }
+    std::vector<std::string> keys;
+    for (const std::string& key : options.highlights) {
+        keys.push_back(platform::convert_code_page(key, context.ansi_code_page, platform::kCodePageUtf8));
+    }
+    ProgressLine progress(platform::stderr_is_terminal(), files.size(), start);
+    const auto work = [&](std::size_t i) {
+        ConvertRequest request;
+        request.mode = ConvertMode::drawing;
+        request.output_path = outputs[i];
+        request.per_sheet = options.per_sheet;
+        request.highlights = keys;
+        const std::string stem = file_name_safe(map_file_stem(files[i]));
+        request.sheet_outputs = [&](const std::vector<std::string>& map_nos) {
+            std::vector<std::string> paths;
+            for (const std::string& map_no : map_nos) {
+                // Sheet numbers are UTF-8 in the map; file names are in the ANSI code page.
+                const std::string sheet =
+                    platform::convert_code_page(map_no, platform::kCodePageUtf8, context.ansi_code_page);
+                paths.push_back(folder + names.claim(stem + "_" + file_name_safe(sheet)) + options.extension);
+            }
+            return paths;
+        };
+        return convert_map_file(files[i], context, request);
+    };
+    const auto report = [&](std::size_t i, FileOutcome& outcome) {
+        const std::string text = report_text(files[i], outcome, tally);
+        if (!text.empty()) {
+            progress.clear();
+            print_err(text);
+        }
+        progress.show(i + 1, platform::monotonic_seconds());
+    };
+    const auto tick = [&](std::size_t reported) { progress.show(reported, platform::monotonic_seconds()); };
+    const std::size_t reported =
+        convert_in_order(files.size(), job_count(options.jobs, files.size()), work, report, tick);
+    progress.clear();
+    const double elapsed = platform::monotonic_seconds() - start;
+    if (platform::interrupt_requested()) {
+        print_err(
+            format_text("Interrupted: drawn %zu, failed %zu, skipped %zu (no polygons), %zu files not done, "
+                        "in %.1f s\n",
+                        tally.drawn, tally.failed, tally.skipped, files.size() - reported, elapsed));
+        platform::end_as_interrupted();
+    }
+    print_err(format_text("Drawn %zu, failed %zu, skipped %zu (no polygons) in %.1f s\n", tally.drawn, tally.failed,
+                          tally.skipped, elapsed));
+    return tally.failed == 0 ? 0 : 1;
+}
+
+int run_csv(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files, Tally& tally,
+            double start) {
+    const bool to_stdout = options.csv_path == "-";
+    for (const MapFile& f : files) {
+        if (!to_stdout && platform::same_file(options.csv_path, f.path)) {
+            print_err(format_text("** Error: Output file \"%s\" is the input file\n", options.csv_path.c_str()));
+            return 1;
+        }
+    }
+    platform::OutputFile output;
+    if (to_stdout) {
+        output.stream = stdout;
+    } else if (!platform::begin_output_file(options.csv_path, output)) {
+        print_err(format_text("** Error: Cannot write output file \"%s\"\n", options.csv_path.c_str()));
+        return 1;
+    }
+    std::FILE* out = output.stream;
+    // Excel takes a CSV without a byte order mark for the system's code page (CP932 on a Japanese
+    // Windows); a pipe gets plain UTF-8, which tools reading standard input expect.
+    if (!to_stdout) std::fwrite(kCsvByteOrderMark.data(), 1, kCsvByteOrderMark.size(), out);
+    std::fwrite(csv_header().data(), 1, csv_header().size(), out);
+    ProgressLine progress(platform::stderr_is_terminal(), files.size(), start);
+    std::size_t parcels = 0;
+    const auto work = [&](std::size_t i) {
+        ConvertRequest request;
+        request.mode = ConvertMode::csv;
+        return convert_map_file(files[i], context, request);
+    };
+    const auto report = [&](std::size_t i, FileOutcome& outcome) {
+        Tally ignored;
+        std::string text = report_text(files[i], outcome, ignored);
+        if (outcome.failed()) ++tally.failed;
+        if (!outcome.failed()) {
+            std::fwrite(outcome.csv.data(), 1, outcome.csv.size(), out);
+            ++tally.drawn;
+            for (const char c : outcome.csv) parcels += c == '\n' ? 1 : 0;
+        }
+        if (!text.empty()) {
+            progress.clear();
+            print_err(text);
+        }
+        progress.show(i + 1, platform::monotonic_seconds());
+    };
+    const auto tick = [&](std::size_t reported) { progress.show(reported, platform::monotonic_seconds()); };
+    const std::size_t reported =
+        convert_in_order(files.size(), job_count(options.jobs, files.size()), work, report, tick);
+    progress.clear();
+    const double elapsed = platform::monotonic_seconds() - start;
+    if (platform::interrupt_requested()) {
+        // A CSV with files missing is not left where the complete one was expected.
+        if (!to_stdout) platform::abandon_output_file(output);
+        print_err(format_text("Interrupted: listed %zu map files, failed %zu, %zu files not done, in %.1f s\n",
+                              tally.drawn, tally.failed, files.size() - reported, elapsed));
+        platform::end_as_interrupted();
+    }
+    bool written = true;
+    if (to_stdout) {
+        written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    } else {
+        std::int64_t size = 0;
+        written = platform::commit_output_file(output, size);
+    }
+    if (!written) {
+        print_err(format_text("** Error: Cannot write output file \"%s\"\n", options.csv_path.c_str()));
+        return 1;
+    }
+    print_err(format_text("Listed %zu parcels of %zu map files, failed %zu in %.1f s\n", parcels, tally.drawn,
+                          tally.failed, elapsed));
+    return tally.failed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+unsigned job_count(unsigned requested, std::size_t files) {
+    unsigned jobs = requested != 0 ? requested : std::thread::hardware_concurrency();
+    jobs = std::clamp(jobs, 1u, kMaxJobs);
+    if (files < jobs) jobs = static_cast<unsigned>(std::max<std::size_t>(files, 1));
+    return jobs;
+}
+
+int run_batch(const BatchOptions& options, const ConvertContext& context) {
+    const double start = platform::monotonic_seconds();
+    Tally tally;
+    const std::vector<MapFile> files = list_inputs(options.inputs, tally.failed);
+    platform::catch_interrupts();
+    const int code = options.csv_path.empty() ? run_drawings(options, context, files, tally, start)
+                                              : run_csv(options, context, files, tally, start);
+    return code;
+}
+
+int run_listing_of_files(const std::vector<MapFile>& files, const ConvertContext& context) {
+    std::size_t failed = 0;
+    const auto work = [&](std::size_t i) {
+        ConvertRequest request;
+        request.mode = ConvertMode::listing;
+        return convert_map_file(files[i], context, request);
+    };
+    const auto report = [&](std::size_t i, FileOutcome& outcome) {
+        if (outcome.read_failed) {
+            ++failed;
+            print_err(prefixed(files[i].name + ": ", outcome.read_error));
+            return;
+        }
+        const DrawOutcome& d = outcome.drawings.front();
+        print_err(d.messages);
+        if (d.out_of_memory) {
+            ++failed;
+            print_err(files[i].name + ": ** Error: out of memory\n");
+            return;
+        }
+        print_err(d.statistics);
+        std::fwrite(outcome.listing.data(), 1, outcome.listing.size(), stdout);
+    };
+    convert_in_order(files.size(), job_count(0, files.size()), work, report, [](std::size_t) {});
+    std::fflush(stdout);
+    return failed == 0 ? 0 : 1;
+}
+
+}  // namespace chizuvec

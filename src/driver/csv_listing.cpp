@@ -1,0 +1,106 @@
+#include "driver/csv_listing.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "common/fixed_text.hpp"
+#include "common/text_format.hpp"
+
+namespace chizuvec {
+namespace {
+
+// A field, quoted when it holds a comma, quote or line end. Control bytes become "?" as in the
+// listing, and a text from the map that a spreadsheet would take for a formula (it begins with =,
+// +, -, @) gets a leading apostrophe, so that opening the file never evaluates it.
+void append_field(std::string& out, std::string_view text) {
+    std::string field;
+    if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@')) field = "'";
+    bool quote = false;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) {
+            field += '?';
+            continue;
+        }
+        if (c == '"') field += '"';
+        quote = quote || c == ',' || c == '"';
+        field += c;
+    }
+    if (quote) {
+        out += '"';
+        out += field;
+        out += '"';
+    } else {
+        out += field;
+    }
+}
+
+// Every map number that lists a parcel, each once, in the order the sheets first give it; the
+// parcel's own map number when no sheet lists it. Sorting keeps this linear-logarithmic however
+// many sheets list one parcel.
+std::vector<std::string> parcel_sheets(const MapDataset& dataset) {
+    // One number per distinct map number text, counted in the order first met.
+    std::unordered_map<std::string_view, std::uint32_t> first_of_text;
+    std::vector<std::uint32_t> number_of(dataset.sheet_map_nos.size());
+    std::vector<std::string_view> text_of;
+    for (std::size_t i = 0; i < dataset.sheet_map_nos.size(); ++i) {
+        const std::string_view text = field_view(dataset.sheet_map_nos[i].text);
+        const auto [it, added] = first_of_text.emplace(text, static_cast<std::uint32_t>(text_of.size()));
+        if (added) text_of.push_back(text);
+        number_of[i] = it->second;
+    }
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;  // parcel, map number
+    pairs.reserve(dataset.sheet_listings.size());
+    for (const SheetListing& listing : dataset.sheet_listings) {
+        if (listing.parcel < dataset.parcels.size() && listing.map_no < number_of.size()) {
+            pairs.emplace_back(listing.parcel, number_of[listing.map_no]);
+        }
+    }
+    std::sort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    std::vector<std::string> sheets(dataset.parcels.size());
+    for (const auto& [parcel, number] : pairs) {
+        std::string& joined = sheets[parcel];
+        if (!joined.empty()) joined += ';';
+        joined += text_of[number];
+    }
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+        if (sheets[i].empty()) sheets[i] = field_view(dataset.parcels[i].map_no);
+    }
+    return sheets;
+}
+
+}  // namespace
+
+std::string_view csv_header() {
+    return "map_file,parcel_id,address,lot_number,sheets,coordinate_system,area_m2,centroid_x,centroid_y\r\n";
+}
+
+void append_csv_rows(std::string& out, const MapDataset& dataset, std::string_view map_file,
+                     std::string_view coord_system) {
+    const std::vector<std::string> sheets = parcel_sheets(dataset);
+    std::size_t i = 0;
+    for (const Parcel& parcel : dataset.parcels) {
+        append_field(out, map_file);
+        append_format(out, ",%u,", parcel.id_no);
+        append_field(out, field_view(parcel.address));
+        out += ',';
+        append_field(out, field_view(parcel.chiban));
+        out += ',';
+        append_field(out, sheets[i++]);
+        out += ',';
+        append_field(out, coord_system);
+        append_format(out, ",%.1f,", parcel.area);
+        if (parcel.has_centroid)
+            append_format(out, "%.3f,%.3f", parcel.centroid_x, parcel.centroid_y);
+        else
+            out += ',';
+        out += "\r\n";
+    }
+}
+
+}  // namespace chizuvec

@@ -1,0 +1,86 @@
+#include "driver/options.hpp"
+
+#include <cstring>
+#include <string_view>
+
+namespace chizuvec {
+namespace {
+
+bool is_batch_option(std::string_view arg) {
+    return arg == "--out-dir" || arg == "--csv" || arg == "--format" || arg == "--per-sheet" || arg == "--jobs" ||
+           arg == "--highlight";
+}
+
+// A count from 1 to kMaxJobs in plain decimal digits, or 0.
+unsigned parse_jobs(std::string_view text) {
+    if (text.empty() || text.size() > 3) return 0;
+    unsigned value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return 0;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value <= kMaxJobs ? value : 0;
+}
+
+Command bad(std::string message) {
+    Command command;
+    command.form = CommandForm::bad_options;
+    command.error = std::move(message);
+    return command;
+}
+
+}  // namespace
+
+Command parse_command_line(int argc, char** argv) {
+    Command command;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        command.form = CommandForm::help;
+        return command;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        command.form = CommandForm::version;
+        return command;
+    }
+    if (argc < 2 || !is_batch_option(argv[1])) return command;
+
+    command.form = CommandForm::batch;
+    BatchOptions& options = command.batch;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {
+            ++i;
+            break;
+        }
+        if (!is_batch_option(arg)) break;
+        if (arg == "--per-sheet") {
+            options.per_sheet = true;
+            continue;
+        }
+        if (i + 1 >= argc) return bad(std::string(arg) + " needs a value");
+        const std::string_view value = argv[++i];
+        if (arg == "--out-dir") {
+            options.out_dir = value;
+        } else if (arg == "--csv") {
+            options.csv_path = value;
+        } else if (arg == "--format") {
+            if (value != "svg" && value != "htm") return bad("--format is svg or htm");
+            options.extension = value == "svg" ? ".svg" : ".htm";
+        } else if (arg == "--jobs") {
+            options.jobs = parse_jobs(value);
+            if (options.jobs == 0) return bad("--jobs needs a number from 1 to " + std::to_string(kMaxJobs));
+        } else {
+            options.highlights.emplace_back(value);
+        }
+    }
+    for (; i < argc; ++i) options.inputs.emplace_back(argv[i]);
+
+    if (options.out_dir.empty() == options.csv_path.empty()) return bad("give either --out-dir DIR or --csv FILE");
+    if (!options.csv_path.empty() && (options.per_sheet || !options.highlights.empty())) {
+        return bad("--per-sheet and --highlight are for drawings (--out-dir)");
+    }
+    if (options.inputs.empty()) return bad("no input file given");
+    return command;
+}
+
+}  // namespace chizuvec

@@ -1,0 +1,41 @@
+// The command line: the single-map form as it has always been, and the form for many map files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace chizuvec {
+
+inline constexpr const char* kUsageGrammar =
+    "Chizuvec.exe Input_filename.xml Output_filename.svg ['all' or Map_number [Highlighted_lot_number-1 "
+    "[Highlighted_lot_number-2 [....]]]]";
+inline constexpr const char* kBatchUsageGrammar =
+    "Chizuvec.exe --out-dir DIR [--format svg|htm] [--per-sheet] [--jobs N] [--highlight LOT]... INPUT...\n"
+    "Chizuvec.exe --csv FILE|- [--jobs N] INPUT...";
+
+// More threads than outputs the platform can keep track of at once would gain nothing.
+inline constexpr unsigned kMaxJobs = 256;
+
+struct BatchOptions {
+    std::string out_dir;                  // --out-dir: one drawing per map file (or sheet) in it
+    std::string csv_path;                 // --csv: one row per parcel; "-" for standard output
+    std::string extension = ".svg";       // --format svg|htm
+    bool per_sheet = false;               // --per-sheet
+    unsigned jobs = 0;                    // --jobs; 0 for the number of cores
+    std::vector<std::string> highlights;  // --highlight, in the ANSI code page as given
+    std::vector<std::string> inputs;
+};
+
+enum class CommandForm { single_map, help, version, batch, bad_options };
+
+struct Command {
+    CommandForm form = CommandForm::single_map;
+    BatchOptions batch;
+    std::string error;  // bad_options: the message, without "** Error: " or the line end
+};
+
+// Reads the arguments as they came. The batch form is the one whose first argument is one of its
+// options; anything else keeps the single-map meaning it has always had.
+Command parse_command_line(int argc, char** argv);
+
+}  // namespace chizuvec

@@ -1,0 +1,43 @@
+#include "driver/read_report.hpp"
+
+#include "common/text_format.hpp"
+
+namespace chizuvec {
+
+std::string read_failure_text(const ReadResult& read) {
+    switch (read.status) {
+        case ReadStatus::ok:
+            return {};
+        case ReadStatus::not_found:
+            return "** Error: Input file not found\n";
+        case ReadStatus::no_memory:
+            return "** Error: code=2\n";
+        case ReadStatus::zip_failed:
+            break;
+    }
+    std::string text;
+    if (read.zip.status == ZipStatus::library_missing) {
+        text += format_text("** Error: cannot load %s: %s\n", read.zip.library_file.c_str(),
+                            read.zip.library_error.c_str());
+    }
+    if (read.zip.status == ZipStatus::too_large) {
+        text += format_text("** Error: inner archive is deflated and larger than %u MB\n",
+                            static_cast<unsigned>(kMaxDeflatedInnerArchive >> 20));
+    } else {
+        text += format_text("** Error: ZIP error code %d\n", read.zip.code);
+    }
+    return text + "** Error: code=3\n";
+}
+
+std::string named_lines(std::string_view name, std::string_view text) {
+    std::string named;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::size_t take = end == std::string_view::npos ? text.size() : end + 1;
+        named.append(name).append(": ").append(text.substr(0, take));
+        text.remove_prefix(take);
+    }
+    return named;
+}
+
+}  // namespace chizuvec
