@@ -4,7 +4,12 @@
 #include <cstdint>
 #include <string>
 
-#if defined(__GNUC__)
+#if defined(__MINGW_PRINTF_FORMAT)
+// MinGW's C99 stdio (the one its C++ library selects) takes %zu and %lld; plain printf would be
+// checked as the Microsoft one.
+#define CHIZUVEC_PRINTF_LIKE(format_index, first_arg) \
+    __attribute__((format(__MINGW_PRINTF_FORMAT, format_index, first_arg)))
+#elif defined(__GNUC__)
 #define CHIZUVEC_PRINTF_LIKE(format_index, first_arg) __attribute__((format(printf, format_index, first_arg)))
 #else
 #define CHIZUVEC_PRINTF_LIKE(format_index, first_arg)

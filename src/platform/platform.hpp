@@ -1,6 +1,6 @@
 // Everything the program needs from the operating system, in the program's own terms. One file per
-// platform implements it (platform_posix.cpp now); nothing outside this folder asks which platform
-// it runs on.
+// platform implements it (platform_posix.cpp, platform_windows.cpp); nothing outside this folder
+// asks which platform it runs on.
 #pragma once
 
 #include <cstddef>

@@ -2,11 +2,9 @@
 // command run on its own), the CSV (checked against the listing), the listing of a folder, and an
 // interrupted run.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -15,9 +13,14 @@
 
 #include "cli_support.hpp"
 #include "gen_map_core.hpp"
+#include "platform/platform.hpp"
+#include "test_os.hpp"
 
 namespace chizuvec::test {
 namespace {
+
+// How the program names a file it finds in the folder "in".
+std::string in_folder(const std::string& name) { return std::string("in") + platform::path_separator() + name; }
 
 namespace fs = std::filesystem;
 
@@ -97,7 +100,9 @@ TEST(CliBatch, DrawingsEqualTheSingleMapCommandFileByFile) {
         args.push_back("in");
         const RunResult r = program.run(args);
         EXPECT_EQ(r.exit_code, 1) << r.err;
-        EXPECT_NE(r.err.find("in/e.zip: ** Error: ZIP error code 19\nin/e.zip: ** Error: code=3\n"), std::string::npos)
+        EXPECT_NE(r.err.find(in_folder("e.zip") + ": ** Error: ZIP error code 19\n" + in_folder("e.zip") +
+                             ": ** Error: code=3\n"),
+                  std::string::npos)
             << r.err;
         EXPECT_NE(r.err.find(c.summary), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
@@ -143,7 +148,7 @@ TEST(CliBatch, CsvAndFolderListingAgreeWithTheListingOfEachFile) {
     const std::vector<std::string> names = {"a.xml", "b.xml", "c.zip", "d.xml"};
     std::string listings, statistics;
     for (const std::string& name : names) {
-        const RunResult r = program.run({"in/" + name});
+        const RunResult r = program.run({in_folder(name)});
         ASSERT_EQ(r.exit_code, 0);
         listings += r.out;
         statistics += r.err;
@@ -152,7 +157,8 @@ TEST(CliBatch, CsvAndFolderListingAgreeWithTheListingOfEachFile) {
     const RunResult folder = program.run({"in"});
     EXPECT_EQ(folder.exit_code, 1);
     EXPECT_EQ(folder.out, listings);
-    EXPECT_EQ(folder.err, statistics + "in/e.zip: ** Error: ZIP error code 19\nin/e.zip: ** Error: code=3\n");
+    EXPECT_EQ(folder.err, statistics + in_folder("e.zip") + ": ** Error: ZIP error code 19\n" + in_folder("e.zip") +
+                              ": ** Error: code=3\n");
 
     const std::vector<std::vector<std::string>> expected = listing_rows(listings);
     for (const std::vector<std::string>& args :
@@ -184,6 +190,7 @@ TEST(CliBatch, CsvAndFolderListingAgreeWithTheListingOfEachFile) {
 }
 
 TEST(CliBatch, InterruptedRunLeavesOnlyCompleteDrawings) {
+    if (const std::string why = missing(Need::kSignals); !why.empty()) GTEST_SKIP() << why;
     ProgramDir program;
     constexpr int kFiles = 8;
     for (int i = 0; i < kFiles; ++i)
@@ -192,14 +199,8 @@ TEST(CliBatch, InterruptedRunLeavesOnlyCompleteDrawings) {
     for (const int signal_number : {SIGINT, SIGTERM}) {
         fs::remove_all(program.file("out"));
         const std::string err_path = program.file("err.txt");
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::chdir(program.dir.path.c_str()) != 0) ::_exit(126);
-            ::freopen(err_path.c_str(), "w", stderr);
-            ::execl(program.exe.c_str(), program.exe.c_str(), "--out-dir", "out", "--jobs", "2", "in",
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
+        const long pid = start_in_background(program.exe, {"--out-dir", "out", "--jobs", "2", "in"},
+                                             program.dir.path.string(), err_path);
         // Interrupt as soon as the first drawing is in place, with most files still to come.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         bool started = false;
@@ -211,10 +212,7 @@ TEST(CliBatch, InterruptedRunLeavesOnlyCompleteDrawings) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         ASSERT_TRUE(started);
-        ::kill(pid, signal_number);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+        EXPECT_TRUE(signal_and_wait(pid, signal_number));
         EXPECT_EQ(read_file(err_path).rfind("Interrupted: drawn ", 0), 0u) << read_file(err_path);
         int drawn = 0;
         for (const auto& entry : fs::directory_iterator(program.file("out"))) {

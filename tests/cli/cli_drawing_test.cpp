@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli_support.hpp"
+#include "test_os.hpp"
 
 namespace chizuvec::test {
 namespace {
@@ -189,6 +190,7 @@ std::string draw_sample(const ProgramDir& program, const std::string& name) {
 }
 
 TEST(CliDrawing, SampleAndRealMapsGiveWellFormedDrawings) {
+    if (const std::string why = missing(Need::kHostTools); !why.empty()) GTEST_SKIP() << why;
     if (!have_tool("xmllint")) GTEST_SKIP() << "xmllint is not installed";
     ProgramDir program;
     std::vector<std::pair<std::string, std::string>> inputs = {{"sample.xml", sample_map_path()}};
@@ -231,6 +233,7 @@ TEST(CliDrawing, SuccessLineGivesTheFileSize) {
 }
 
 TEST(CliDrawing, RendererShowsBackgroundAndParcelFills) {
+    if (const std::string why = missing(Need::kHostTools); !why.empty()) GTEST_SKIP() << why;
     if (!have_tool("rsvg-convert")) GTEST_SKIP() << "rsvg-convert is not installed";
     ProgramDir program;
     const std::string doc = draw_sample(program, "sample.svg");
@@ -253,6 +256,7 @@ TEST(CliDrawing, RendererShowsBackgroundAndParcelFills) {
 
 TEST(CliDrawing, BrowserShowsTheHtmlPage) {
     const std::string chromium = "/usr/bin/chromium";
+    if (const std::string why = missing(Need::kHostTools); !why.empty()) GTEST_SKIP() << why;
     if (!std::filesystem::exists(chromium)) GTEST_SKIP() << "chromium is not installed";
     ProgramDir program;
     const std::string doc = draw_sample(program, "sample.htm");
@@ -283,6 +287,7 @@ TEST(CliDrawing, BrowserShowsTheHtmlPage) {
 }
 
 TEST(CliDrawing, ViewerOpensTheDrawingOnlyWhenAsked) {
+    if (const std::string why = missing(Need::kStandInViewer); !why.empty()) GTEST_SKIP() << why;
     for (const bool open : {true, false}) {
         SCOPED_TRACE(open ? "yes" : "no");
         std::string ini = default_ini();

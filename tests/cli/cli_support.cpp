@@ -1,11 +1,9 @@
 #include "cli_support.hpp"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
+
+#include "test_os.hpp"
 
 namespace chizuvec::test {
 
@@ -18,7 +16,7 @@ bool xml_well_formed(const std::string& path) {
 }
 
 ProgramDir::ProgramDir(const char* ini) {
-    exe = dir.file("Chizuvec");
+    exe = dir.file(executable_name("Chizuvec"));
     std::filesystem::copy_file(CHIZUVEC_BINARY, exe);
     std::filesystem::permissions(exe, std::filesystem::perms::owner_all);
     if (ini != nullptr) dir.write("Chizuvec.ini", ini);
@@ -28,29 +26,10 @@ RunResult ProgramDir::run(const std::vector<std::string>& args, const std::strin
                           const std::vector<std::string>& env) const {
     // Output goes to files, so a large listing cannot fill a pipe while we wait.
     const std::string out_path = dir.file(".stdout"), err_path = dir.file(".stderr");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        if (::chdir(cwd.empty() ? dir.path.c_str() : cwd.c_str()) != 0) ::_exit(126);
-        for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(exe.c_str()));
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(exe.c_str(), argv.data());
-        ::_exit(127);
-    }
     RunResult r;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = read_file(out_path);
-    r.err = read_file(err_path);
+    r.exit_code = run_process(exe, args, cwd.empty() ? dir.path.string() : cwd, env, out_path, err_path);
+    r.out = console_text(read_file(out_path));
+    r.err = console_text(read_file(err_path));
     std::filesystem::remove(out_path);
     std::filesystem::remove(err_path);
     return r;

@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,6 +15,7 @@
 #include "common/sanitizer.hpp"
 #include "model/large_array.hpp"
 #include "platform/platform.hpp"
+#include "test_os.hpp"
 #include "test_support.hpp"
 
 namespace chizuvec {
@@ -31,14 +30,16 @@ constexpr std::string_view kChibanEucJp = "\xC3\xCF\xC8\xD6";
 // Asking for the code page must not leave the user's locale in force: printed numbers would then
 // use the locale's decimal separator. First in the file, before the answer is cached.
 TEST(Platform, CodePageLookupKeepsTheCLocaleForNumbers) {
-    ::setenv("LC_ALL", "C.UTF-8", 1);
-    EXPECT_EQ(ansi_code_page(), kCodePageUtf8);
+    test::set_environment("LC_ALL", "C.UTF-8");
+    if (test::code_page_follows_environment()) {
+        EXPECT_EQ(ansi_code_page(), kCodePageUtf8);
+    }
     EXPECT_EQ(console_code_page(), ansi_code_page());
     EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
     char text[16];
     std::snprintf(text, sizeof text, "%.1f", 1.5);
     EXPECT_STREQ(text, "1.5");
-    ::unsetenv("LC_ALL");
+    test::unset_environment("LC_ALL");
 }
 
 TEST(Platform, ConvertsBetweenUtf8AndTheJapaneseCodePages) {
@@ -80,7 +81,7 @@ TEST(Platform, ExecutableDirectoryHoldsThisTestProgram) {
     const std::string dir = executable_directory();
     EXPECT_TRUE(is_directory(dir)) << dir;
     EXPECT_NE(dir.back(), '/');
-    EXPECT_TRUE(path_exists(dir + path_separator() + "test_platform")) << dir;
+    EXPECT_TRUE(path_exists(dir + path_separator() + test::executable_name("test_platform"))) << dir;
 }
 
 TEST(Platform, PathParts) {
@@ -162,35 +163,26 @@ TEST(Platform, LargeBlocksAreAlignedWritableAndHoldGrowingArrays) {
     // Where the system has no aligned mapping to give (here a limit on address space that leaves room
     // for the 1 MiB asked but not for the huge pages around it), the block comes from operator new
     // and goes back there.
-    const pid_t child = ::fork();
-    if (child == 0) {
-        long pages = 0;
-        if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
-            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
-            std::fclose(statm);
-        }
-        const auto limit = static_cast<rlim_t>(pages * ::sysconf(_SC_PAGESIZE)) + (rlim_t{3} << 20);
-        const rlimit as_limit{limit, limit};
-        if (pages == 0 || ::setrlimit(RLIMIT_AS, &as_limit) != 0) ::_exit(2);
+    const auto grow = [] {
         try {
             for (int round = 0; round < 4; ++round) {
                 LargeArray<char> bytes(std::size_t{1} << 20, 'x');
-                if (bytes.back() != 'x') ::_exit(3);
+                if (bytes.back() != 'x') return 3;
             }
         } catch (const std::bad_alloc&) {
-            ::_exit(4);
+            return 4;
         }
-        ::_exit(0);
+        return 0;
+    };
+    if (test::missing(test::Need::kAddressSpaceLimit).empty()) {
+        EXPECT_EQ(test::run_with_address_space_headroom(std::uint64_t{3} << 20, grow), 0);
     }
-    int status = -1;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 #endif
 }
 
 TEST(Platform, PauseReturnsAtOnceWhenInputIsNotATerminal) {
     int pipe_ends[2];
-    ASSERT_EQ(::pipe(pipe_ends), 0);
+    ASSERT_TRUE(test::make_pipe(pipe_ends));
     const int saved_stdin = ::dup(STDIN_FILENO);
     ASSERT_GE(saved_stdin, 0);
     ASSERT_GE(::dup2(pipe_ends[0], STDIN_FILENO), 0);

@@ -173,7 +173,9 @@ TEST(ZipInput, ComparesUtf8NamesInTheFileNameCodePageAndOtherNamesAsStored) {
         {"UTF-8 name", utf8_name, utf8_in_ansi, true},
         {"UTF-8 name, other letter case", "\xE5\x9C\xB0\xE5\x9B\xB3.XmL", utf8_in_ansi, true},
         {"Shift_JIS name byte for byte", sjis_name, sjis_name, true},
-        {"Shift_JIS name is never converted", sjis_name, utf8_in_ansi, false},
+        // Unless the file names are themselves Shift_JIS, as on a Japanese Windows.
+        {"Shift_JIS name is never converted", sjis_name, utf8_in_ansi,
+         platform::ansi_code_page() == platform::kCodePageShiftJis},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -264,7 +266,7 @@ TEST(ZipInput, RealArchivesHoldTheirMapFile) {
         const std::string xml = test::shared_data(std::string(base) + ".xml");
         if (zip.empty() || xml.empty()) GTEST_SKIP() << "shared map data not present";
         test::TempDir dir;
-        const std::string archive = dir.path / (std::string(base) + ".zip");
+        const std::string archive = (dir.path / (std::string(base) + ".zip")).string();
         std::filesystem::copy_file(zip, archive);
         std::string bytes;
         ASSERT_EQ(read_entry(archive, std::string(base) + ".xml", bytes).status, ZipStatus::ok);

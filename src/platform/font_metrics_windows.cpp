@@ -1,0 +1,74 @@
+// Text measurement for the source line with GDI: the font the system maps the face to at the given
+// character cell height, the text's extent in it, and the outline metrics for the scaling.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.hpp"
+
+namespace chizuvec::platform {
+namespace {
+
+// UTF-8 to UTF-16; malformed bytes become U+FFFD.
+std::wstring widen_utf8(std::string_view text) {
+    if (text.empty() || text.size() > 0x7FFFFFFF) return {};
+    const int size = static_cast<int>(text.size());
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+    return wide;
+}
+
+// A memory device context compatible with the screen: the same font mapping and pixels as the
+// screen's own, without asking for the desktop window (which a service or Wine without a display
+// may not have, and which Wine starts a process for).
+struct MeasuringDc {
+    HDC dc = CreateCompatibleDC(nullptr);
+    MeasuringDc() = default;
+    ~MeasuringDc() {
+        if (dc != nullptr) DeleteDC(dc);
+    }
+    MeasuringDc(const MeasuringDc&) = delete;
+    MeasuringDc& operator=(const MeasuringDc&) = delete;
+};
+
+}  // namespace
+
+bool measure_text(std::string_view text, std::string_view face, std::uint32_t pixel_size, TextExtent& extent) {
+    extent = TextExtent{};
+    // The wide calls keep every character of the text and the face, whatever the ANSI code page.
+    const std::wstring wide_text = widen_utf8(text);
+    std::wstring wide_face = widen_utf8(face);
+    if (wide_face.size() >= LF_FACESIZE) wide_face.resize(LF_FACESIZE - 1);
+    const MeasuringDc measuring;
+    if (measuring.dc == nullptr) return false;
+    // A positive height asks for the character cell height; the Shift_JIS character set makes the
+    // mapper prefer a Japanese font when the face is not installed.
+    const int height = static_cast<int>(pixel_size > 0x7FFF ? 0x7FFF : pixel_size);
+    HFONT font = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, wide_face.c_str());
+    if (font == nullptr) return false;
+    HGDIOBJ previous = SelectObject(measuring.dc, font);
+    if (pixel_size > 0) {
+        SIZE size{};
+        if (!wide_text.empty() &&
+            GetTextExtentPoint32W(measuring.dc, wide_text.data(), static_cast<int>(wide_text.size()), &size)) {
+            extent.advance = size.cx;
+        }
+        const UINT needed = GetOutlineTextMetricsW(measuring.dc, 0, nullptr);
+        if (needed >= sizeof(OUTLINETEXTMETRICW)) {
+            std::vector<unsigned char> buffer(needed);
+            auto* metrics = reinterpret_cast<OUTLINETEXTMETRICW*>(buffer.data());
+            if (GetOutlineTextMetricsW(measuring.dc, needed, metrics) != 0) {
+                extent.ascent_plus_descent = metrics->otmAscent - metrics->otmDescent;
+            }
+        }
+    }
+    SelectObject(measuring.dc, previous);
+    DeleteObject(font);
+    return true;
+}
+
+}  // namespace chizuvec::platform

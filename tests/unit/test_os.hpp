@@ -1,0 +1,65 @@
+// What the tests ask of the system where POSIX and Windows differ. The build compiles
+// test_os_posix.cpp or test_os_windows.cpp, so the tests themselves never ask which one they run on.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace chizuvec::test {
+
+// The file name of the executable a build target of this name produces.
+std::string executable_name(const std::string& target);
+
+// Sets or removes a variable of this process's environment.
+void set_environment(const std::string& name, const std::string& value);
+void unset_environment(const std::string& name);
+// Does the code page follow the locale variables of the environment (POSIX), or the system's
+// settings (Windows)?
+bool code_page_follows_environment();
+
+// A pipe as two C run-time descriptors: [0] reads, [1] writes.
+bool make_pipe(int ends[2]);
+
+// What some tests need and not every system offers.
+enum class Need {
+    kFileSizeLimit,      // a per-process limit on the size of the files it writes
+    kAddressSpaceLimit,  // a per-process limit on its address space
+    kHostTools,          // the host's xmllint, rsvg-convert and Chromium
+    kStandInViewer,      // a viewer of our own found by the desktop opener
+    kSignals,            // signals sent to a program running beside the test
+};
+// Why this system cannot give what a test needs; empty when it can.
+std::string missing(Need need);
+// Are "a.XML" and "a.xml" one file?
+bool file_names_ignore_case();
+// A library every process of this system can load, which is not libzip.
+std::string a_system_library();
+// Runs `body` in a child process whose files cannot grow beyond `bytes` (a write past the limit
+// fails, as on a full disk). Returns what `body` returned, or -1 when the child did not end normally.
+int run_with_file_size_limit(std::uint64_t bytes, const std::function<int()>& body);
+// Runs `body` in a child process whose address space may grow by at most `bytes` beyond what it
+// has at the start. Returns what `body` returned, 2 when the limit could not be set, or -1 when
+// the child did not end normally.
+int run_with_address_space_headroom(std::uint64_t bytes, const std::function<int()>& body);
+
+// Runs `exe` with `args` in `cwd` with standard input from the null device and standard output and
+// error into files; `env` holds extra "NAME=value" settings. Returns the exit code (128 + signal
+// when a signal ended it).
+int run_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path);
+// Starts `exe` with `args` in `cwd`, standard error into `err_path`, without waiting; its process
+// id, or -1.
+long start_in_background(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                         const std::string& err_path);
+// Sends the signal to a process from start_in_background and waits for it: true when the signal
+// ended it.
+bool signal_and_wait(long pid, int signal_number);
+// The exit code of a command from std::system's result (128 when a signal ended it).
+int exit_code_of_system(int status);
+// Console output as the tests compare it, in UTF-8 with LF line ends: a Windows console program
+// writes the listing in the ANSI code page and ends lines in CR LF (a CSV stays UTF-8).
+std::string console_text(std::string text);
+
+}  // namespace chizuvec::test

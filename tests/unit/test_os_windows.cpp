@@ -1,0 +1,190 @@
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "test_os.hpp"
+
+namespace chizuvec::test {
+namespace {
+
+// One argument quoted for the C run-time's command-line parser: backslashes are literal except
+// before a quote, where they and the quote are escaped.
+void append_quoted(std::string& line, const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
+        line += arg;
+        return;
+    }
+    line += '"';
+    std::size_t backslashes = 0;
+    for (const char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') backslashes = backslashes * 2 + 1;
+        line.append(backslashes, '\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, '\\');
+    line += '"';
+}
+
+std::wstring widen(const std::string& utf8) {
+    const int size = static_cast<int>(utf8.size());
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
+    return wide;
+}
+
+std::string_view variable_name(std::string_view entry) {
+    // Entries such as "=C:=C:\dir" start with "=": the name runs to the second "=".
+    const auto equals = entry.find('=', 1);
+    return entry.substr(0, equals == std::string_view::npos ? entry.size() : equals);
+}
+
+bool same_name(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
+                          static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+// This process's environment with `overrides` put in place of the variables they name.
+std::string environment_block(const std::vector<std::string>& overrides) {
+    std::string block;
+    char* current = GetEnvironmentStringsA();
+    for (const char* p = current; p != nullptr && *p != '\0'; p += std::strlen(p) + 1) {
+        const std::string_view entry(p);
+        bool replaced = false;
+        for (const auto& o : overrides) replaced = replaced || same_name(variable_name(entry), variable_name(o));
+        if (!replaced) block.append(entry).push_back('\0');
+    }
+    if (current != nullptr) FreeEnvironmentStringsA(current);
+    for (const auto& o : overrides) block.append(o).push_back('\0');
+    block.push_back('\0');
+    return block;
+}
+
+HANDLE open_inheritable(const std::string& path, bool write) {
+    SECURITY_ATTRIBUTES security{sizeof security, nullptr, TRUE};
+    return CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &security, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+std::string executable_name(const std::string& target) { return target + ".exe"; }
+
+void set_environment(const std::string& name, const std::string& value) { _putenv_s(name.c_str(), value.c_str()); }
+void unset_environment(const std::string& name) { _putenv_s(name.c_str(), ""); }
+bool code_page_follows_environment() { return false; }
+
+bool make_pipe(int ends[2]) { return _pipe(ends, 4096, _O_BINARY) == 0; }
+
+std::string missing(Need need) {
+    switch (need) {
+        case Need::kFileSizeLimit:
+            return "Windows has no per-process limit on file size";
+        case Need::kAddressSpaceLimit:
+            return "Windows has no per-process limit on address space";
+        case Need::kHostTools:
+            return "host tools cannot run here; the Linux suite checks the same drawings";
+        case Need::kStandInViewer:
+            return "the shell picks the viewer from the registry's file associations";
+        case Need::kSignals:
+            return "a console's Ctrl+C reaches only the processes attached to that console";
+    }
+    return "unknown need";
+}
+bool file_names_ignore_case() { return true; }
+std::string a_system_library() { return "kernel32.dll"; }
+
+int run_with_file_size_limit(std::uint64_t, const std::function<int()>&) { return -1; }
+int run_with_address_space_headroom(std::uint64_t, const std::function<int()>&) { return -1; }
+
+int run_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path) {
+    std::string line;
+    append_quoted(line, exe);
+    for (const auto& a : args) {
+        line += ' ';
+        append_quoted(line, a);
+    }
+    std::string environment = environment_block(env);
+    HANDLE in = open_inheritable("NUL", false);
+    HANDLE out = open_inheritable(out_path, true);
+    HANDLE err = open_inheritable(err_path, true);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    // No console, as when a script runs it with its output redirected; a console would be hosted
+    // by a process of its own that inherits the output files and may outlive the program.
+    // The tests' texts are UTF-8; through UTF-16 the program receives them in its ANSI code page, as
+    // from a user typing them.
+    std::wstring wide_line = widen(line);
+    const BOOL started = CreateProcessW(widen(exe).c_str(), wide_line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS,
+                                        environment.data(), widen(cwd).c_str(), &startup, &process);
+    for (HANDLE h : {in, out, err}) {
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    if (!started) return 127;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // Under Wine the child's handles may close a moment after it is reported ended; the output
+    // files are read and removed only once nobody holds them.
+    for (const std::string* path : {&out_path, &err_path}) {
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            HANDLE h =
+                CreateFileA(path->c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h != INVALID_HANDLE_VALUE) {
+                CloseHandle(h);
+                break;
+            }
+            if (GetLastError() != ERROR_SHARING_VIOLATION) break;
+            Sleep(25);
+        }
+    }
+    return static_cast<int>(code);
+}
+
+long start_in_background(const std::string&, const std::vector<std::string>&, const std::string&, const std::string&) {
+    return -1;
+}
+bool signal_and_wait(long, int) { return false; }
+
+int exit_code_of_system(int status) { return status; }
+
+std::string console_text(std::string text) {
+    std::string lf;
+    lf.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        lf += text[i];
+    }
+    if (lf.empty() || lf.size() > 0x7FFFFFFF) return lf;
+    const int size = static_cast<int>(lf.size());
+    // A CSV on standard output is UTF-8 already; Japanese in code page 932 practically never reads
+    // as valid UTF-8.
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, lf.data(), size, nullptr, 0) > 0) return lf;
+    const int wide_length = MultiByteToWideChar(CP_ACP, 0, lf.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, lf.data(), size, wide.data(), wide_length);
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, utf8.data(), length, nullptr, nullptr);
+    return utf8;
+}
+
+}  // namespace chizuvec::test

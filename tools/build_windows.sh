@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows program with MinGW-w64 and runs the whole test suite under Wine.
+#   tools/build_windows.sh         installs what is missing, builds into build-win/, checks the
+#                                  program's DLL imports and runs the suite under Wine
+#   tools/build_windows.sh --dist  the same, then packs dist/Chizuvec-VERSION-win64.zip
+# Debian has no MinGW libzip or GoogleTest: both are cross-built from Debian's own sources into
+# build-win/deps/ once and reused, as is the Wine prefix in build-win/wine/. Nothing it fetches or
+# builds lands outside build-win/ and dist/, except the apt packages, a deb-src entry and the
+# ja_JP.UTF-8 locale.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+dist=0
+case "${1:-}" in
+    "") ;;
+    --dist) dist=1 ;;
+    *) echo "usage: tools/build_windows.sh [--dist]" >&2; exit 2 ;;
+esac
+
+out=$root/build-win
+deps=$out/deps
+prefix=$deps/prefix
+build=$out/build
+toolchain=$root/tools/windows/mingw64.cmake
+jobs=2
+
+# Wine without a display, without the Mono and Gecko install dialogs, quiet.
+export WINEPREFIX=$out/wine
+# shellcheck source=windows/wine_session.sh
+source "$root/tools/windows/wine_session.sh"
+export DEBIAN_FRONTEND=noninteractive
+# The cross-built libraries only: the host's .pc files describe Linux libraries.
+export CHIZUVEC_WIN_PREFIX=$prefix PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig
+unset PKG_CONFIG_PATH
+
+timings=()
+step_name=""
+step_start=0
+begin() {
+    step_name=$1
+    step_start=$(date +%s)
+    echo "== $step_name"
+}
+finish() { timings+=("$(printf '%-28s %5ds' "$step_name" $(($(date +%s) - step_start)))"); }
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+
+# ---- Packages ---------------------------------------------------------------------------------
+begin "packages"
+packages=(
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64  # the cross compiler
+    libz-mingw-w64-dev                    # zlib for libzip
+    wine wine64                           # running the tests
+    googletest                            # its sources, cross-built below
+    cmake ninja-build pkg-config dpkg-dev  # building; dpkg-dev unpacks the libzip source package
+    locales fonts-ipaexfont-gothic        # the Japanese locale and a Japanese font for Wine
+    zip                                   # the download
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    $SUDO apt-get update -q
+    $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+# Wine takes its code page from the Unix locale: ja_JP.UTF-8 gives code page 932.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; then
+    $SUDO localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+fi
+finish
+
+# ---- libzip, from Debian's source package -------------------------------------------------------
+# A deb-src entry for each deb entry of the system's sources, as none exists by default.
+add_deb_src() {
+    if grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+        return
+    fi
+    local f
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$f" ] || continue
+        grep -q '^Types: deb$' "$f" || continue
+        sed 's/^Types: deb$/Types: deb-src/' "$f" | $SUDO tee "/etc/apt/sources.list.d/chizuvec-src-$(basename "$f")" >/dev/null
+    done
+    if [ -f /etc/apt/sources.list ] && grep -q '^deb ' /etc/apt/sources.list; then
+        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $SUDO tee /etc/apt/sources.list.d/chizuvec-src.list >/dev/null
+    fi
+    $SUDO apt-get update -q
+}
+
+begin "libzip"
+if [ ! -f "$prefix/lib/libzip.a" ] || [ ! -f "$prefix/lib/pkgconfig/libzip.pc" ]; then
+    add_deb_src
+    rm -rf "$deps/src" "$deps/libzip-build"
+    mkdir -p "$deps/src"
+    (cd "$deps/src" && apt-get source -q libzip)
+    libzip_src=$(find "$deps/src" -maxdepth 1 -mindepth 1 -type d -name 'libzip-*' | head -n 1)
+    [ -n "$libzip_src" ] || { echo "no libzip source unpacked in $deps/src" >&2; exit 1; }
+    cmake -S "$libzip_src" -B "$deps/libzip-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
+        -DENABLE_WINDOWS_CRYPTO=ON -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF -DENABLE_GNUTLS=OFF \
+        -DENABLE_OPENSSL=OFF -DENABLE_MBEDTLS=OFF -DENABLE_COMMONCRYPTO=OFF \
+        -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF >/dev/null
+    cmake --build "$deps/libzip-build" -j"$jobs" >/dev/null
+    cmake --install "$deps/libzip-build" >/dev/null
+    # CMake's imported target ignores Libs.private, and a static libzip needs them. zlib comes as
+    # the archive beside libzip, so the -lz that follows -lzip finds libz.a rather than the import
+    # library of zlib1.dll, which Windows does not ship.
+    sed -i 's|^Libs: .*|Libs: -L${libdir} -lzip -lbcrypt -ladvapi32 -lz|' "$prefix/lib/pkgconfig/libzip.pc"
+    cp /usr/x86_64-w64-mingw32/lib/libz.a "$prefix/lib/libz.a"
+else
+    echo "reusing $prefix/lib/libzip.a"
+fi
+finish
+
+# ---- GoogleTest -------------------------------------------------------------------------------------
+begin "googletest"
+if [ ! -f "$prefix/lib/libgtest.a" ] || [ ! -d "$prefix/lib/cmake/GTest" ]; then
+    rm -rf "$deps/gtest-build"
+    cmake -S /usr/src/googletest -B "$deps/gtest-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON >/dev/null
+    cmake --build "$deps/gtest-build" -j"$jobs" >/dev/null
+    cmake --install "$deps/gtest-build" >/dev/null
+else
+    echo "reusing $prefix/lib/libgtest.a"
+fi
+finish
+
+# ---- Wine ---------------------------------------------------------------------------------------
+# The server, the prefix's services and the desktop start here with every output sent to
+# /dev/null: the ones a test would start otherwise keep ctest's pipe open, and ctest waits for them.
+begin "wine prefix"
+trap stop_wine_session EXIT
+start_wine_session
+finish
+
+# ---- The program and its tests -------------------------------------------------------------------------
+begin "configure and build"
+emulator="env;-u;DISPLAY;LC_ALL=ja_JP.UTF-8;WINEPREFIX=$WINEPREFIX;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;wine"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCHIZUVEC_WIN_PREFIX="$prefix" "-DCMAKE_CROSSCOMPILING_EMULATOR=$emulator" >/dev/null
+cmake --build "$build" -j"$jobs"
+finish
+
+# A bare Windows has these system DLLs; anything else (zlib1.dll, libstdc++-6.dll,
+# libwinpthread-1.dll, ...) would have to ship beside the program.
+begin "import check"
+allowed=" advapi32.dll bcrypt.dll gdi32.dll kernel32.dll msvcrt.dll shell32.dll user32.dll "
+imports=$(x86_64-w64-mingw32-objdump -p "$build/Chizuvec.exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')
+[ -n "$imports" ] || { echo "no imports read from Chizuvec.exe" >&2; exit 1; }
+bad=0
+for dll in $imports; do
+    case "$allowed" in
+        *" $dll "*) ;;
+        *) echo "Chizuvec.exe imports $dll, which Windows does not ship" >&2; bad=1 ;;
+    esac
+done
+[ "$bad" = 0 ] || exit 1
+echo "Chizuvec.exe imports only:" $imports
+finish
+
+begin "test suite under Wine"
+timeout 1800 ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 300
+finish
+
+# ---- The download ---------------------------------------------------------------------------------
+if [ "$dist" = 1 ]; then
+    begin "dist"
+    version=$(sed -n 's/^project(Chizuvec VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+    stage=$out/dist/Chizuvec-$version-win64
+    zipfile=$root/dist/Chizuvec-$version-win64.zip
+    rm -rf "$stage" "$zipfile"
+    mkdir -p "$stage" "$root/dist"
+    x86_64-w64-mingw32-strip -o "$stage/Chizuvec.exe" "$build/Chizuvec.exe"
+    # Text files with CR LF line ends, as Notepad expects.
+    to_crlf() { sed 's/\r$//; s/$/\r/' "$1" >"$2"; }
+    to_crlf Chizuvec.ini "$stage/Chizuvec.ini"
+    to_crlf README.md "$stage/README.md"
+    to_crlf LICENSE "$stage/LICENSE.txt"
+    # The same sources give the same bytes: times from the last commit, entries in a fixed order.
+    stamp=$(git log -1 --format=%ct 2>/dev/null || date +%s)
+    touch -d "@$stamp" "$stage"/*
+    (cd "$stage" && TZ=UTC zip -X -q "$zipfile" Chizuvec.exe Chizuvec.ini README.md LICENSE.txt)
+    echo "wrote $zipfile"
+    finish
+fi
+
+echo "== times"
+printf '%s\n' "${timings[@]}"
