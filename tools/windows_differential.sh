@@ -148,6 +148,19 @@ for input in "${inputs[@]}"; do
     fi
 done
 
+# A CSV of a folder on standard output: UTF-8 with its own CR LF on both systems, byte for byte
+# once the folder's separator is the same.
+mkdir -p "$work/csvin"
+cp "$root/samples/sample.xml" "$work/generated-3000.xml" "$work/csvin/"
+(cd "$work" && LC_ALL=C.UTF-8 "$linux_exe" --csv - csvin >l.csv 2>/dev/null) || true
+(cd "$work" && LC_ALL=ja_JP.UTF-8 timeout 120 wine "$win_exe" --csv - csvin >w.csv 2>/dev/null </dev/null) || true
+if [ -s "$work/l.csv" ] && cmp -s "$work/l.csv" <(tr '\\' / <"$work/w.csv"); then
+    pass
+else
+    fail "CSV on standard output differs"
+    cmp "$work/l.csv" <(tr '\\' / <"$work/w.csv") || true
+fi
+
 # A drawing replaces an older one; one that would overwrite its input is refused.
 sample=$root/samples/sample.xml
 setup="printf 'old drawing\n' >out.svg"

@@ -230,6 +230,7 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
     platform::OutputFile output;
     if (to_stdout) {
         output.stream = stdout;
+        platform::write_bytes_unchanged(stdout);  // the rows end in CR LF already
     } else if (!platform::begin_output_file(options.csv_path, output)) {
         print_err(format_text("** Error: Cannot write output file \"%s\"\n", options.csv_path.c_str()));
         return 1;

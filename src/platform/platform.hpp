@@ -101,6 +101,10 @@ bool interrupt_requested();
 // interrupt); exit code 1 when none was recorded. Standard streams are flushed first.
 [[noreturn]] void end_as_interrupted();
 
+// Makes a stream write its bytes unchanged: a Windows console program's standard output would
+// otherwise turn each LF into CR LF, also in text that has its own CR LF. Nothing to do on POSIX.
+void write_bytes_unchanged(std::FILE* stream);
+
 // Is standard error a terminal (a console on Windows), so that a progress line may be redrawn?
 bool stderr_is_terminal();
 

@@ -447,6 +447,8 @@ void end_as_interrupted() {
     ::_exit(signal_number != 0 ? 128 + signal_number : 1);
 }
 
+void write_bytes_unchanged(std::FILE*) {}
+
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
 
 bool same_file(const std::string& a, const std::string& b) {

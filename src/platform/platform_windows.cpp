@@ -419,6 +419,11 @@ void end_as_interrupted() {
     ExitProcess(kControlCExit);
 }
 
+void write_bytes_unchanged(std::FILE* stream) {
+    std::fflush(stream);
+    _setmode(_fileno(stream), _O_BINARY);
+}
+
 bool stderr_is_terminal() {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;

@@ -59,7 +59,7 @@ bool signal_and_wait(long pid, int signal_number);
 // The exit code of a command from std::system's result (128 when a signal ended it).
 int exit_code_of_system(int status);
 // Console output as the tests compare it, in UTF-8 with LF line ends: a Windows console program
-// writes the listing in the ANSI code page and ends lines in CR LF (a CSV stays UTF-8).
+// writes the listing in the ANSI code page and ends lines in CR LF; a CSV is kept as it is.
 std::string console_text(std::string text);
 
 }  // namespace chizuvec::test

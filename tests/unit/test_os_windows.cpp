@@ -167,6 +167,8 @@ bool signal_and_wait(long, int) { return false; }
 int exit_code_of_system(int status) { return status; }
 
 std::string console_text(std::string text) {
+    // A CSV (its header first) is written byte for byte, with its own CR LF and in UTF-8.
+    if (text.rfind("map_file,", 0) == 0) return text;
     std::string lf;
     lf.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -175,9 +177,6 @@ std::string console_text(std::string text) {
     }
     if (lf.empty() || lf.size() > 0x7FFFFFFF) return lf;
     const int size = static_cast<int>(lf.size());
-    // A CSV on standard output is UTF-8 already; Japanese in code page 932 practically never reads
-    // as valid UTF-8.
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, lf.data(), size, nullptr, 0) > 0) return lf;
     const int wide_length = MultiByteToWideChar(CP_ACP, 0, lf.data(), size, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
     MultiByteToWideChar(CP_ACP, 0, lf.data(), size, wide.data(), wide_length);
