@@ -26,11 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::set<std::string> files_in(const fs::path& dir) {
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
-    return names;
-}
 
 // A run started in the background, so a test can act on it while it works.
 struct Started {

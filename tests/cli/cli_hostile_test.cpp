@@ -20,17 +20,13 @@
 #include <vector>
 
 #include "cli_support.hpp"
+#include "test_archive.hpp"
 #include "common/sanitizer.hpp"
 
 namespace chizuvec::test {
 namespace {
 
 
-std::set<std::string> files_in(const std::filesystem::path& dir) {
-    std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
-    return names;
-}
 
 bool contains_nan_or_inf(std::string text) {
     for (char& c : text) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -52,39 +48,6 @@ std::string replace_nth(std::string text, const std::string& from, const std::st
     for (int i = 0; i < n && at != std::string::npos; ++i) at = text.find(from, at + 1);
     if (at != std::string::npos) text.replace(at, from.size(), to);
     return text;
-}
-
-// Archive with the given entries: {name, data, compress}; a name ending in "/" is a directory.
-bool write_archive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries,
-                   bool deflate = false, const char* password = nullptr) {
-    int error = 0;
-    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (archive == nullptr) return false;
-    bool ok = true;
-    for (const auto& [name, data] : entries) {
-        zip_int64_t index = -1;
-        if (!name.empty() && name.back() == '/') {
-            index = zip_dir_add(archive, name.substr(0, name.size() - 1).c_str(), 0);
-        } else {
-            zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
-            index = source == nullptr ? -1 : zip_file_add(archive, name.c_str(), source, 0);
-            if (index < 0 && source != nullptr) zip_source_free(source);
-        }
-        if (index < 0) {
-            ok = false;
-            break;
-        }
-        const auto i = static_cast<zip_uint64_t>(index);
-        ok = zip_set_file_compression(archive, i, deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 9) == 0;
-        if (ok && password != nullptr) ok = zip_file_set_encryption(archive, i, ZIP_EM_AES_256, password) == 0;
-        if (!ok) break;
-    }
-    if (!ok || zip_close(archive) != 0) {
-        ADD_FAILURE() << "writing " << path << ": " << zip_strerror(archive);
-        zip_discard(archive);
-        return false;
-    }
-    return true;
 }
 
 // A file-size limit for the runs made while it lives, standing in for a full disk: writes beyond it
@@ -258,7 +221,7 @@ TEST(CliHostile, ArchivesThatCannotBeReadFailCleanly) {
     const std::string sample = read_file(sample_map_path());
     struct Case {
         const char* what;
-        std::vector<std::pair<std::string, std::string>> entries;  // none: an empty file
+        std::vector<std::pair<std::string, std::string>> entries;  // none: an empty file; deflated
         const char* password;
         std::string expected_err;
     };
@@ -278,7 +241,9 @@ TEST(CliHostile, ArchivesThatCannotBeReadFailCleanly) {
             // libzip writes no file for an archive without entries; this is its 22-byte end record.
             program.write("map.zip", std::string("PK\x05\x06", 4) + std::string(18, '\0'));
         } else {
-            ASSERT_TRUE(write_archive(program.file("map.zip"), c.entries, true, c.password));
+            std::vector<ArchiveEntry> entries;
+            for (const auto& [name, data] : c.entries) entries.push_back({name, data, true, c.password});
+            ASSERT_TRUE(write_archive(program.file("map.zip"), entries));
         }
         const RunResult r = program.run({"map.zip", "out.svg"});
         EXPECT_EQ(r.exit_code, 1);
@@ -433,7 +398,7 @@ TEST(CliHostile, RunsSideBySideOnOneArchive) {
     const std::string sample = read_file(sample_map_path());
     TempDir shared;
     const std::string archive = shared.file("map.zip");
-    ASSERT_TRUE(write_archive(archive, {{"map.xml", sample}}, true));
+    ASSERT_TRUE(write_archive(archive, {{"map.xml", sample, true}}));
     const std::string archive_bytes = read_file(archive);
     ProgramDir reference;
     reference.write("map.xml", sample);

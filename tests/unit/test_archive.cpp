@@ -15,6 +15,7 @@ bool write_archive(const std::string& path, const std::string& entry_name, const
 }
 
 bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& entries) {
+    constexpr time_t kEntryTime = 1600000000;
     int error = 0;
     zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     if (archive == nullptr) {
@@ -22,12 +23,21 @@ bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& ent
         return false;
     }
     for (const ArchiveEntry& e : entries) {
-        zip_source_t* source = zip_source_buffer(archive, e.data.data(), e.data.size(), 0);
-        const zip_int64_t index = source == nullptr ? -1 : zip_file_add(archive, e.name.c_str(), source, 0);
-        if (index < 0 || zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
-                                                  e.deflated ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 0) != 0) {
+        zip_int64_t index = -1;
+        if (!e.name.empty() && e.name.back() == '/') {
+            index = zip_dir_add(archive, e.name.substr(0, e.name.size() - 1).c_str(), 0);
+        } else {
+            zip_source_t* source = zip_source_buffer(archive, e.data.data(), e.data.size(), 0);
+            index = source == nullptr ? -1 : zip_file_add(archive, e.name.c_str(), source, 0);
             if (index < 0 && source != nullptr) zip_source_free(source);
-            ADD_FAILURE() << "writing " << path << ": " << zip_strerror(archive);
+        }
+        const auto i = static_cast<zip_uint64_t>(index);
+        bool ok = index >= 0 &&
+                  zip_set_file_compression(archive, i, e.deflated ? ZIP_CM_DEFLATE : ZIP_CM_STORE, e.deflated ? 9 : 0) == 0 &&
+                  zip_file_set_mtime(archive, i, kEntryTime, 0) == 0;
+        if (ok && e.password != nullptr) ok = zip_file_set_encryption(archive, i, ZIP_EM_AES_256, e.password) == 0;
+        if (!ok) {
+            ADD_FAILURE() << "writing " << e.name << " into " << path << ": " << zip_strerror(archive);
             zip_discard(archive);
             return false;
         }
@@ -40,11 +50,14 @@ bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& ent
     return true;
 }
 
-std::string map_zip_bytes(const std::string& stem, const std::string& xml) {
+std::string archive_bytes(const std::vector<ArchiveEntry>& entries) {
     TempDir dir;
-    const std::string path = dir.file(stem + ".zip");
-    if (!write_archive(path, {{stem + ".xml", xml, true}})) return {};
-    return read_file(path);
+    const std::string path = dir.file("a.zip");
+    return write_archive(path, entries) ? read_file(path) : std::string();
+}
+
+std::string map_zip_bytes(const std::string& stem, const std::string& xml) {
+    return archive_bytes({{stem + ".xml", xml, true}});
 }
 
 std::string search_list_bytes(const std::vector<SearchListRow>& rows, bool header) {

@@ -11,13 +11,17 @@ namespace chizuvec::test {
 bool write_archive(const std::string& path, const std::string& entry_name, const std::string& data);
 
 struct ArchiveEntry {
-    std::string name;
+    std::string name;  // a name ending in "/" is a folder
     std::string data;
-    bool deflated = false;  // else stored
+    bool deflated = false;           // else stored
+    const char* password = nullptr;  // AES-256 encryption when set
 };
 
-// An archive holding `entries` in this order; false (with a test failure) when libzip refuses.
+// An archive holding `entries` in this order, all with one fixed time; false (with a test failure)
+// when libzip refuses.
 bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& entries);
+// The bytes of such an archive ("" on failure).
+std::string archive_bytes(const std::vector<ArchiveEntry>& entries);
 
 // The bytes of a map file's own zip: `stem`.xml, deflated, holding `xml` ("" on failure).
 std::string map_zip_bytes(const std::string& stem, const std::string& xml);

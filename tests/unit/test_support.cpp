@@ -30,6 +30,12 @@ std::string TempDir::write(const std::string& name, std::string_view bytes) cons
     return full.string();
 }
 
+std::set<std::string> files_in(const std::filesystem::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;

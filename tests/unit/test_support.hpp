@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,9 @@ struct TempDir {
 };
 
 std::string read_file(const std::string& path);
+
+// The names of the entries of a directory.
+std::set<std::string> files_in(const std::filesystem::path& dir);
 
 // Path of a file in the shared real map data, or the empty string when the data is not there.
 std::string shared_data(const std::string& name);

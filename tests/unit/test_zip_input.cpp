@@ -11,53 +11,15 @@
 #include "mapxml/zip_input.hpp"
 #include "platform/platform.hpp"
 #include "test_support.hpp"
+#include "test_archive.hpp"
 
 namespace chizuvec {
 namespace {
 
-constexpr time_t kEntryTime = 1600000000;
-
-struct TestEntry {
-    std::string name;
-    std::string data;
-    zip_int32_t method = ZIP_CM_STORE;
-    const char* password = nullptr;  // AES-256 encryption when set
-};
-
-// Writes an archive holding `entries` in this order; false (with a test failure) when libzip refuses.
-bool write_archive(const std::string& path, const std::vector<TestEntry>& entries) {
-    int error = 0;
-    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (archive == nullptr) {
-        ADD_FAILURE() << "zip_open " << error;
-        return false;
-    }
-    for (const auto& e : entries) {
-        zip_source_t* source = zip_source_buffer(archive, e.data.data(), e.data.size(), 0);
-        const zip_int64_t index = source == nullptr ? -1 : zip_file_add(archive, e.name.c_str(), source, 0);
-        if (index < 0) {
-            if (source != nullptr) zip_source_free(source);
-            ADD_FAILURE() << "zip_file_add " << e.name << ": " << zip_strerror(archive);
-            zip_discard(archive);
-            return false;
-        }
-        const auto i = static_cast<zip_uint64_t>(index);
-        bool ok = zip_set_file_compression(archive, i, e.method, 0) == 0 &&
-                  zip_file_set_mtime(archive, i, kEntryTime, 0) == 0;
-        if (ok && e.password != nullptr) ok = zip_file_set_encryption(archive, i, ZIP_EM_AES_256, e.password) == 0;
-        if (!ok) {
-            ADD_FAILURE() << "entry settings " << e.name << ": " << zip_strerror(archive);
-            zip_discard(archive);
-            return false;
-        }
-    }
-    if (zip_close(archive) != 0) {
-        ADD_FAILURE() << "zip_close: " << zip_strerror(archive);
-        zip_discard(archive);
-        return false;
-    }
-    return true;
-}
+using test::ArchiveEntry;
+using test::archive_bytes;
+using test::files_in;
+using test::write_archive;
 
 // Bytes that deflate cannot shrink much, so the compressed stream is long.
 std::string noise(std::size_t size) {
@@ -72,11 +34,6 @@ std::string noise(std::size_t size) {
     return s;
 }
 
-std::set<std::string> files_in(const std::filesystem::path& dir) {
-    std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
-    return names;
-}
 
 // Reads the wanted entry of an archive to its end through the source.
 ZipResult read_entry(const std::string& archive, const std::string& wanted, std::string& bytes) {
@@ -95,20 +52,20 @@ TEST(ZipInput, StreamsTheEntryBytesAndWritesNothing) {
     struct Case {
         const char* what;
         std::string data;
-        zip_int32_t method;
+        bool deflated;
     };
     const std::vector<Case> cases = {
-        {"stored", "<?xml version=\"1.0\"?>\r\n<地図>\r\n", ZIP_CM_STORE},
-        {"deflated", std::string(5000, 'a') + "end", ZIP_CM_DEFLATE},
-        {"deflated, several chunks", noise((3u << 20) + 17), ZIP_CM_DEFLATE},
-        {"stored, one byte over a chunk", noise((1u << 20) + 1), ZIP_CM_STORE},
-        {"empty", "", ZIP_CM_STORE},
+        {"stored", "<?xml version=\"1.0\"?>\r\n<地図>\r\n", false},
+        {"deflated", std::string(5000, 'a') + "end", true},
+        {"deflated, several chunks", noise((3u << 20) + 17), true},
+        {"stored, one byte over a chunk", noise((1u << 20) + 1), false},
+        {"empty", "", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         test::TempDir dir;
         const std::string archive = dir.file("X.zip");
-        ASSERT_TRUE(write_archive(archive, {{"X.xml", c.data, c.method}}));
+        ASSERT_TRUE(write_archive(archive, {{"X.xml", c.data, c.deflated}}));
         std::string bytes;
         EXPECT_EQ(read_entry(archive, "X.xml", bytes).status, ZipStatus::ok);
         EXPECT_TRUE(bytes == c.data);
@@ -139,7 +96,7 @@ TEST(ZipInput, FindsTheWholeNameExactlyElseInAnyLetterCase) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.names));
         test::TempDir dir;
-        std::vector<TestEntry> entries;
+        std::vector<ArchiveEntry> entries;
         for (std::size_t i = 0; i < c.names.size(); ++i) entries.push_back({c.names[i], "entry " + std::to_string(i)});
         const std::string archive = dir.file("X.zip");
         if (entries.empty()) {
@@ -205,8 +162,8 @@ TEST(ZipInput, FailuresReturnLibzipsCode) {
     test::TempDir source;
     const std::string stored_path = source.file("stored.zip");
     const std::string deflated_path = source.file("deflated.zip");
-    ASSERT_TRUE(write_archive(stored_path, {{"X.xml", payload, ZIP_CM_STORE}}));
-    ASSERT_TRUE(write_archive(deflated_path, {{"X.xml", payload, ZIP_CM_DEFLATE}}));
+    ASSERT_TRUE(write_archive(stored_path, {{"X.xml", payload, false}}));
+    ASSERT_TRUE(write_archive(deflated_path, {{"X.xml", payload, true}}));
     const std::string stored = test::read_file(stored_path);
     const std::string deflated = test::read_file(deflated_path);
 
@@ -252,7 +209,7 @@ TEST(ZipInput, EncryptedEntryIsNotRead) {
     if (zip_encryption_method_supported(ZIP_EM_AES_256, 1) == 0) GTEST_SKIP() << "libzip without AES";
     test::TempDir dir;
     const std::string archive = dir.file("X.zip");
-    ASSERT_TRUE(write_archive(archive, {{"X.xml", "secret", ZIP_CM_DEFLATE, "password"}}));
+    ASSERT_TRUE(write_archive(archive, {{"X.xml", "secret", true, "password"}}));
     std::string bytes;
     const ZipResult result = read_entry(archive, "X.xml", bytes);
     EXPECT_EQ(result.status, ZipStatus::failed);
@@ -280,30 +237,23 @@ TEST(ZipInput, RealArchivesHoldTheirMapFile) {
 namespace chizuvec {
 namespace {
 
-// The bytes of an archive written by write_archive.
-std::string archive_bytes(const std::vector<TestEntry>& entries) {
-    test::TempDir dir;
-    const std::string path = dir.file("a.zip");
-    return write_archive(path, entries) ? test::read_file(path) : std::string();
-}
-
 TEST(ZipInput, ReadsTheMapFileOfAnInnerZipInPlace) {
     const std::string map = "<?xml version=\"1.0\"?>\r\n" + noise(100000);
-    const std::string inner = archive_bytes({{"m-1.xml", map, ZIP_CM_DEFLATE}});
+    const std::string inner = archive_bytes({{"m-1.xml", map, true}});
     // Deflates to almost nothing, unpacks to more than an inner archive may.
     const std::string huge = archive_bytes({{"m-1.xml", std::string(kMaxDeflatedInnerArchive + 1, ' ')}});
     struct Case {
         const char* what;
-        TestEntry inner;
+        ArchiveEntry inner;
         ZipStatus status;
         int code;
     };
     const std::vector<Case> cases = {
-        {"stored inner zip", {"m-1.zip", inner, ZIP_CM_STORE}, ZipStatus::ok, 0},
-        {"deflated inner zip", {"m-1.zip", inner, ZIP_CM_DEFLATE}, ZipStatus::ok, 0},
-        {"deflated, too large", {"m-1.zip", huge, ZIP_CM_DEFLATE}, ZipStatus::too_large, 0},
-        {"not a zip", {"m-1.zip", "PK no zip", ZIP_CM_STORE}, ZipStatus::failed, ZIP_ER_NOZIP},
-        {"no map file", {"m-1.zip", archive_bytes({{"other.xml", map}}), ZIP_CM_DEFLATE}, ZipStatus::no_entry, 0},
+        {"stored inner zip", {"m-1.zip", inner, false}, ZipStatus::ok, 0},
+        {"deflated inner zip", {"m-1.zip", inner, true}, ZipStatus::ok, 0},
+        {"deflated, too large", {"m-1.zip", huge, true}, ZipStatus::too_large, 0},
+        {"not a zip", {"m-1.zip", "PK no zip", false}, ZipStatus::failed, ZIP_ER_NOZIP},
+        {"no map file", {"m-1.zip", archive_bytes({{"other.xml", map}}), true}, ZipStatus::no_entry, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

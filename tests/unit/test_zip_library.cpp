@@ -31,11 +31,6 @@ constexpr int kFunctionCount = 0
 #undef CHIZUVEC_COUNT_ALL
     ;
 
-std::set<std::string> files_in(const std::filesystem::path& dir) {
-    std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
-    return names;
-}
 
 TEST(ZipLibrary, TableOfTheProcessHasEveryFunction) {
     const ZipLibrary& zip = zip_library();
@@ -92,7 +87,7 @@ TEST(ZipLibrary, ReadingWithoutTheLibraryFailsSilentlyWithTheReason) {
     EXPECT_EQ(result.library_file, "libchizuvec-no-such-library.so.9");
     EXPECT_FALSE(result.library_error.empty());
     EXPECT_EQ(err, "");
-    EXPECT_EQ(files_in(dir.path), std::set<std::string>{"X.zip"});
+    EXPECT_EQ(test::files_in(dir.path), std::set<std::string>{"X.zip"});
 
     // The same archive reads with the process's own table, so the library was the only fault.
     ZipEntrySource with(zip_library());
