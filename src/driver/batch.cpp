@@ -181,17 +181,24 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
         request.per_sheet = options.per_sheet;
         request.highlights = keys;
         const std::string stem = file_name_safe(map_file_stem(files[i]));
+        bool claimed = false;
         request.sheet_outputs = [&](const std::vector<std::string>& map_nos) {
-            std::vector<std::string> paths;
+            std::vector<std::string> wanted;
             for (const std::string& map_no : map_nos) {
                 // Sheet numbers are UTF-8 in the map; file names are in the ANSI code page.
                 const std::string sheet =
                     platform::convert_code_page(map_no, platform::kCodePageUtf8, context.ansi_code_page);
-                paths.push_back(folder + names.claim(stem + "_" + file_name_safe(sheet)) + options.extension);
+                wanted.push_back(stem + "_" + file_name_safe(sheet));
             }
+            claimed = true;
+            std::vector<std::string> paths = names.claim_in_turn(i, wanted);
+            for (std::string& path : paths) path = folder + path + options.extension;
             return paths;
         };
-        return convert_map_file(files[i], context, request);
+        FileOutcome outcome = convert_map_file(files[i], context, request);
+        // A file that claimed nothing (it failed before its sheets were known) still ends its turn.
+        if (options.per_sheet && !claimed) names.pass_turn(i);
+        return outcome;
     };
     const auto report = [&](std::size_t i, FileOutcome& outcome) {
         const std::string text = report_text(files[i], outcome, tally);
