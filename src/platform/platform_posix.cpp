@@ -231,7 +231,11 @@ struct sigaction g_saved_xfsz;
 std::mutex g_handler_mutex;
 int g_handler_users = 0;
 
+// Set once a signal removes the temporary files: no thread creates another one after that.
+std::atomic<int> g_removing{0};
+
 void remove_every_temp() {
+    g_removing.store(1);
     for (TempSlot& slot : g_temp_slots) {
         // A file being created on another thread (which holds the signals back, so it is not this
         // one) is waited for: it may exist already without being recorded yet.
@@ -374,9 +378,14 @@ bool begin_output_file(const std::string& path, OutputFile& out) {
     int fd = -1;
     int create_error = 0;
     with_signals_blocked([&] {
+        // Either the handler sees this slot creating and waits, or this thread sees it removing.
         g_temp_slots[slot].state.store(kSlotCreating);
-        fd = ::mkostemp(temp.data(), O_CLOEXEC);
-        create_error = errno;
+        if (g_removing.load() != 0) {
+            create_error = EINTR;
+        } else {
+            fd = ::mkostemp(temp.data(), O_CLOEXEC);
+            create_error = errno;
+        }
         if (fd >= 0) std::memcpy(g_temp_slots[slot].path, temp.c_str(), temp.size() + 1);
         g_temp_slots[slot].state.store(fd >= 0 ? kSlotHoldsFile : kSlotClaimed);
     });
