@@ -49,9 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     dataset.vertex_index_list.reserve(dataset.ring_curve_count());
     BoundingBox bounds;
-    static std::FILE* const quiet = std::fopen("/dev/null", "w");
-    const std::uint32_t entries = assemble_outlines(dataset, map_no, bounds, quiet);
-    measure_parcels(dataset, map_no);
+    const std::uint32_t entries = assemble_outlines(dataset, map_no, bounds).entry_count;
+    measure_parcels(dataset);
     std::vector<std::string> keys;
     if (!dataset.parcels.empty()) keys.emplace_back(field_view(dataset.parcels.back().chiban));
     select_highlights(dataset, keys);
