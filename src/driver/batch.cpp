@@ -15,6 +15,7 @@
 #include "driver/output_names.hpp"
 #include "driver/progress.hpp"
 #include "driver/read_report.hpp"
+#include "model/large_array.hpp"
 #include "platform/platform.hpp"
 
 namespace chizuvec {
@@ -38,7 +39,8 @@ std::string prefixed(const std::string& prefix, const std::string& text) {
 // calling thread. Workers run at most a window of files ahead of the one reported last, so memory
 // is bounded by the jobs, not by the input. After an interrupt no file is started; those in flight
 // finish and are reported. Returns the number of files reported.
-std::size_t convert_in_order(std::size_t count, unsigned jobs, const std::function<FileOutcome(std::size_t)>& work,
+std::size_t convert_in_order(std::size_t count, unsigned jobs,
+                             const std::function<FileOutcome(std::size_t, MapFileReader&)>& work,
                              const std::function<void(std::size_t, FileOutcome&)>& report,
                              const std::function<void(std::size_t)>& tick) {
     std::mutex mutex;
@@ -50,6 +52,9 @@ std::size_t convert_in_order(std::size_t count, unsigned jobs, const std::functi
     const std::size_t window = static_cast<std::size_t>(jobs) * 2;
 
     const auto worker = [&] {
+        // Each file fills arrays of about the size of the last one's.
+        const KeepReleasedBlocks keep;
+        MapFileReader reader;
         for (;;) {
             std::size_t index = 0;
             {
@@ -58,7 +63,7 @@ std::size_t convert_in_order(std::size_t count, unsigned jobs, const std::functi
                 if (stop || next >= count) return;
                 index = next++;
             }
-            auto outcome = std::make_unique<FileOutcome>(work(index));
+            auto outcome = std::make_unique<FileOutcome>(work(index, reader));
             const std::lock_guard<std::mutex> lock(mutex);
             done[index] = std::move(outcome);
             changed.notify_all();
@@ -174,24 +179,31 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
         keys.push_back(platform::convert_code_page(key, context.ansi_code_page, platform::kCodePageUtf8));
     }
     ProgressLine progress(platform::stderr_is_terminal(), files.size(), start);
-    const auto work = [&](std::size_t i) {
+    const auto work = [&](std::size_t i, MapFileReader& reader) {
         ConvertRequest request;
         request.mode = ConvertMode::drawing;
         request.output_path = outputs[i];
         request.per_sheet = options.per_sheet;
         request.highlights = keys;
         const std::string stem = file_name_safe(map_file_stem(files[i]));
+        bool claimed = false;
         request.sheet_outputs = [&](const std::vector<std::string>& map_nos) {
-            std::vector<std::string> paths;
+            std::vector<std::string> wanted;
             for (const std::string& map_no : map_nos) {
                 // Sheet numbers are UTF-8 in the map; file names are in the ANSI code page.
                 const std::string sheet =
                     platform::convert_code_page(map_no, platform::kCodePageUtf8, context.ansi_code_page);
-                paths.push_back(folder + names.claim(stem + "_" + file_name_safe(sheet)) + options.extension);
+                wanted.push_back(stem + "_" + file_name_safe(sheet));
             }
+            claimed = true;
+            std::vector<std::string> paths = names.claim_in_turn(i, wanted);
+            for (std::string& path : paths) path = folder + path + options.extension;
             return paths;
         };
-        return convert_map_file(files[i], context, request);
+        FileOutcome outcome = convert_map_file(files[i], context, request, reader);
+        // A file that claimed nothing (it failed before its sheets were known) still ends its turn.
+        if (options.per_sheet && !claimed) names.pass_turn(i);
+        return outcome;
     };
     const auto report = [&](std::size_t i, FileOutcome& outcome) {
         const std::string text = report_text(files[i], outcome, tally);
@@ -242,10 +254,10 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
     std::fwrite(csv_header().data(), 1, csv_header().size(), out);
     ProgressLine progress(platform::stderr_is_terminal(), files.size(), start);
     std::size_t parcels = 0;
-    const auto work = [&](std::size_t i) {
+    const auto work = [&](std::size_t i, MapFileReader& reader) {
         ConvertRequest request;
         request.mode = ConvertMode::csv;
-        return convert_map_file(files[i], context, request);
+        return convert_map_file(files[i], context, request, reader);
     };
     const auto report = [&](std::size_t i, FileOutcome& outcome) {
         Tally ignored;
@@ -311,10 +323,10 @@ int run_batch(const BatchOptions& options, const ConvertContext& context) {
 
 int run_listing_of_files(const std::vector<MapFile>& files, const ConvertContext& context) {
     std::size_t failed = 0;
-    const auto work = [&](std::size_t i) {
+    const auto work = [&](std::size_t i, MapFileReader& reader) {
         ConvertRequest request;
         request.mode = ConvertMode::listing;
-        return convert_map_file(files[i], context, request);
+        return convert_map_file(files[i], context, request, reader);
     };
     const auto report = [&](std::size_t i, FileOutcome& outcome) {
         if (outcome.read_failed) {

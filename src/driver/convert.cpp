@@ -97,13 +97,14 @@ bool FileOutcome::failed() const {
     return false;
 }
 
-FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context, const ConvertRequest& request) {
+FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context, const ConvertRequest& request,
+                             MapFileReader& reader) {
     FileOutcome outcome;
     DrawOutcome* current = nullptr;
     try {
         MapDataset dataset;
         MapHeader header;
-        const ReadResult read = read_map_file(file, dataset, header);
+        const ReadResult read = reader.read(file, dataset, header);
         if (read.status != ReadStatus::ok) {
             outcome.read_failed = true;
             outcome.read_error = read_failure_text(read);

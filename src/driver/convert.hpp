@@ -60,6 +60,8 @@ struct FileOutcome {
     bool failed() const;
 };
 
-FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context, const ConvertRequest& request);
+// Reads `file` with `reader`, which a thread keeps from one file to the next.
+FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context, const ConvertRequest& request,
+                             MapFileReader& reader);
 
 }  // namespace chizuvec

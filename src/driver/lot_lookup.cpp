@@ -81,10 +81,11 @@ LotPlaces places_by_reading(const std::vector<MapFile>& files, const std::vector
                             std::string& error) {
     LotPlaces places{std::vector<int>(keys.size(), kNone), std::vector<std::set<int>>(keys.size())};
     std::size_t missing = keys.size();
+    MapFileReader reader;
     for (std::size_t i = 0; i < files.size() && missing > 0; ++i) {
         MapDataset dataset;
         MapHeader header;
-        const ReadResult read = read_map_file(files[i], dataset, header);
+        const ReadResult read = reader.read(files[i], dataset, header);
         if (read.status == ReadStatus::no_memory) {
             error = named_lines(files[i].name, read_failure_text(read));
             return places;

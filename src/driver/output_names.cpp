@@ -18,11 +18,33 @@ std::string file_name_safe(std::string_view text) {
 }
 
 std::string OutputNames::claim(const std::string& name) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return claim_locked(name);
+}
+
+std::vector<std::string> OutputNames::claim_in_turn(std::size_t index, const std::vector<std::string>& names) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    turn_changed_.wait(lock, [&] { return turn_ == index; });
+    // The turn ends however the claims end, so that the files after this one still get theirs.
+    struct EndTurn {
+        OutputNames& names;
+        ~EndTurn() {
+            ++names.turn_;
+            names.turn_changed_.notify_all();
+        }
+    } end_turn{*this};
+    std::vector<std::string> claimed;
+    for (const std::string& name : names) claimed.push_back(claim_locked(name));
+    return claimed;
+}
+
+void OutputNames::pass_turn(std::size_t index) { claim_in_turn(index, {}); }
+
+std::string OutputNames::claim_locked(const std::string& name) {
     const auto folded = [](std::string text) {
         for (char& c : text) c = ascii_lower(c);
         return text;
     };
-    const std::lock_guard<std::mutex> lock(mutex_);
     std::string candidate = name;
     for (unsigned n = 2; !taken_.insert(folded(candidate)).second; ++n) {
         candidate = name + "~" + std::to_string(n);

@@ -95,7 +95,8 @@ int run_single_map(int argc, char** argv, const RenderSettings& settings, const 
         several = choice.several;
         if (several) file = std::move(choice.file);
     }
-    const FileOutcome outcome = convert_map_file(file, context, request);
+    MapFileReader reader;
+    const FileOutcome outcome = convert_map_file(file, context, request, reader);
     if (outcome.read_failed) return fail(several ? named_lines(file.name, outcome.read_error) : outcome.read_error);
     const DrawOutcome& d = outcome.drawings.front();
     print_error(d.messages);

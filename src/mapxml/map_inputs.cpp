@@ -113,15 +113,18 @@ InputListing list_map_files(const std::string& input) {
 }
 
 ReadResult read_map_file(const MapFile& file, MapDataset& dataset, MapHeader& header) {
+    return MapFileReader().read(file, dataset, header);
+}
+
+ReadResult MapFileReader::read(const MapFile& file, MapDataset& dataset, MapHeader& header) {
     if (file.inner_entry.empty() || file.inner_index < 0) return read_map_xml(file.path, dataset, header);
     try {
         // An inner zip holds its map file under the name the listing gave it.
-        ZipEntrySource entry;
         const auto index = static_cast<std::uint64_t>(file.inner_index);
         const ZipResult opened = has_extension(file.inner_entry, kZipExtension)
-                                     ? entry.open_nested(file.path, index, file.name)
-                                     : entry.open_index(file.path, index);
-        return read_zip_entry(entry, opened, dataset, header);
+                                     ? archive_.open_nested(file.path, index, file.name)
+                                     : archive_.open_index(file.path, index);
+        return read_zip_entry(archive_, opened, dataset, header);
     } catch (const std::bad_alloc&) {
         release_dataset(dataset);
         return {ReadStatus::no_memory, {}};

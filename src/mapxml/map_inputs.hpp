@@ -62,4 +62,15 @@ InputListing list_map_files(const std::string& input);
 // fails as its own zip would (not_found when the inner zip holds no entry named after it).
 ReadResult read_map_file(const MapFile& file, MapDataset& dataset, MapHeader& header);
 
+// Reads listed map files one after another, as read_map_file does, keeping a municipality archive
+// open from one inner map file to the next: its directory is read once, not once per inner file.
+// One per thread.
+class MapFileReader {
+  public:
+    ReadResult read(const MapFile& file, MapDataset& dataset, MapHeader& header);
+
+  private:
+    ZipEntrySource archive_;
+};
+
 }  // namespace chizuvec

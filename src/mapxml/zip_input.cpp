@@ -77,7 +77,7 @@ ZipEntrySource::ZipEntrySource(const ZipLibrary& zip) : zip_(zip) {}
 ZipEntrySource::ZipEntrySource() : zip_(zip_library()) {}
 ZipEntrySource::~ZipEntrySource() { close(); }
 
-void ZipEntrySource::close() {
+void ZipEntrySource::close_entry() {
     if (entry_ != nullptr) zip_.zip_fclose(entry_);
     entry_ = nullptr;
     // Read-only and unchanged, so closing only releases; discard if it still fails. The inner
@@ -85,14 +85,24 @@ void ZipEntrySource::close() {
     if (inner_ != nullptr && zip_.zip_close(inner_) != 0) zip_.zip_discard(inner_);
     inner_ = nullptr;
     inner_bytes_.reset();
+}
+
+void ZipEntrySource::close() {
+    close_entry();
     if (archive_ != nullptr && zip_.zip_close(archive_) != 0) zip_.zip_discard(archive_);
     archive_ = nullptr;
+    archive_path_.clear();
 }
 
 bool ZipEntrySource::open_archive(const std::string& archive_path) {
-    close();
+    // The archive of the last entry read stays open for the next one, unless anything failed: its
+    // directory is read once, not once per inner file.
+    const bool reuse = archive_ != nullptr && result_.status == ZipStatus::ok && archive_path == archive_path_;
+    close_entry();
     size_ = 0;
     total_ = 0;
+    if (reuse) return true;
+    close();
     if (!zip_.usable()) {
         result_ = library_missing(zip_);
         return false;
@@ -104,6 +114,7 @@ bool ZipEntrySource::open_archive(const std::string& archive_path) {
         result_ = failure(failure_code(open_error, ZIP_ER_OPEN));
         return false;
     }
+    archive_path_ = archive_path;
     return true;
 }
 

@@ -47,7 +47,8 @@ ZipResult list_zip_entries(const std::string& path, std::vector<ZipEntryName>& e
 // The wanted entry of an archive as a byte source. The entry is found by its whole name: an exact
 // match wins, else the first entry equal to it in ASCII letters of any case (names flagged or
 // guessed UTF-8 are converted to the ANSI code page first). Reading checks the entry's CRC and
-// stated size at its end; a failure ends the input and leaves its code in result().
+// stated size at its end; a failure ends the input and leaves its code in result(). Opening another
+// entry of the same archive after one was read without failure keeps the archive open.
 class ZipEntrySource final : public ByteSource {
   public:
     explicit ZipEntrySource(const ZipLibrary& zip);
@@ -71,6 +72,7 @@ class ZipEntrySource final : public ByteSource {
     const ZipResult& result() const { return result_; }
 
   private:
+    void close_entry();
     void close();
     bool open_archive(const std::string& archive_path);
     ZipResult open_inner_archive(std::uint64_t index);
@@ -79,6 +81,7 @@ class ZipEntrySource final : public ByteSource {
 
     const ZipLibrary& zip_;
     zip_t* archive_ = nullptr;
+    std::string archive_path_;             // the path archive_ was opened by
     zip_t* inner_ = nullptr;               // the inner archive of open_nested, or none
     std::unique_ptr<char[]> inner_bytes_;  // a deflated inner archive, unpacked
     zip_file_t* entry_ = nullptr;

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -202,9 +203,16 @@ namespace {
 
 // The temporary output files a signal must remove, one slot per output in flight on any thread.
 // The handler may only make async-signal-safe calls, so each slot is a fixed buffer and a lock-free
-// state: free, claimed by a writer, holding a file the handler must remove, or taken by the handler
-// (the process is ending; the slot is never reused).
-enum SlotState : int { kSlotFree = 0, kSlotClaimed = 1, kSlotHoldsFile = 2, kSlotTakenByHandler = 3 };
+// state: free, claimed by a writer, creating its file (signals held back on that thread), holding a
+// file the handler must remove, or taken by the handler (the process is ending; the slot is never
+// reused).
+enum SlotState : int {
+    kSlotFree = 0,
+    kSlotClaimed = 1,
+    kSlotCreating = 2,
+    kSlotHoldsFile = 3,
+    kSlotTakenByHandler = 4
+};
 struct TempSlot {
     std::atomic<int> state{kSlotFree};
     char path[4096] = {};
@@ -223,8 +231,18 @@ struct sigaction g_saved_xfsz;
 std::mutex g_handler_mutex;
 int g_handler_users = 0;
 
+// Set once a signal removes the temporary files: no thread creates another one after that.
+std::atomic<int> g_removing{0};
+
 void remove_every_temp() {
+    g_removing.store(1);
     for (TempSlot& slot : g_temp_slots) {
+        // A file being created on another thread (which holds the signals back, so it is not this
+        // one) is waited for: it may exist already without being recorded yet.
+        while (slot.state.load() == kSlotCreating) {
+            const timespec pause{0, 20000};
+            ::nanosleep(&pause, nullptr);
+        }
         int expected = kSlotHoldsFile;
         if (slot.state.compare_exchange_strong(expected, kSlotTakenByHandler)) ::unlink(slot.path);
     }
@@ -360,11 +378,16 @@ bool begin_output_file(const std::string& path, OutputFile& out) {
     int fd = -1;
     int create_error = 0;
     with_signals_blocked([&] {
-        fd = ::mkostemp(temp.data(), O_CLOEXEC);
-        create_error = errno;
-        if (fd < 0) return;
-        std::memcpy(g_temp_slots[slot].path, temp.c_str(), temp.size() + 1);
-        g_temp_slots[slot].state.store(kSlotHoldsFile);
+        // Either the handler sees this slot creating and waits, or this thread sees it removing.
+        g_temp_slots[slot].state.store(kSlotCreating);
+        if (g_removing.load() != 0) {
+            create_error = EINTR;
+        } else {
+            fd = ::mkostemp(temp.data(), O_CLOEXEC);
+            create_error = errno;
+        }
+        if (fd >= 0) std::memcpy(g_temp_slots[slot].path, temp.c_str(), temp.size() + 1);
+        g_temp_slots[slot].state.store(fd >= 0 ? kSlotHoldsFile : kSlotClaimed);
     });
     if (fd < 0) {
         release_temp_slot(slot);

@@ -11,11 +11,13 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli_support.hpp"
@@ -184,6 +186,27 @@ TEST(CliFiles, OutputIsReplacedOnlyWhenComplete) {
     }
 }
 
+// Is a temporary output in `dir` (its name begins with "."), which only a write in progress has?
+bool temporary_file_in(const fs::path& dir) {
+    for (const std::string& name : files_in(dir)) {
+        if (name[0] == '.') return true;
+    }
+    return false;
+}
+
+// Does any thread of the stopped process `pid` hold `signal_number` back?
+bool holds_back(pid_t pid, int signal_number) {
+    const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : fs::directory_iterator(tasks)) {
+        const std::string status = read_file((task.path() / "status").string());
+        const std::size_t at = status.find("SigBlk:");
+        if (at == std::string::npos) return true;
+        const unsigned long long blocked = std::stoull(status.substr(at + 7), nullptr, 16);
+        if ((blocked >> (signal_number - 1)) & 1u) return true;
+    }
+    return false;
+}
+
 TEST(CliFiles, SignalDuringTheWriteKeepsThePreviousDrawing) {
     const std::string& map = big_map(false);
     ASSERT_FALSE(map.empty());
@@ -193,19 +216,31 @@ TEST(CliFiles, SignalDuringTheWriteKeepsThePreviousDrawing) {
         const fs::path out = program.dir.path / "out";
         fs::create_directory(out);
         const std::string name = (out / "map.svg").string();
-        // The signal goes out at the first touch of the output folder, which is the write beginning;
-        // a run that still finished first (a busy machine) is tried again.
+        // From the first touch of the output folder on, the run is stopped again and again until it
+        // is caught with its temporary file in the folder and the signal not held back (as it is
+        // while the file is created or put in place): the signal then lands during the write
+        // whatever the machine's load. A run that still completed first is tried again.
         RunResult r;
-        for (int attempt = 0; attempt < 5; ++attempt) {
+        bool caught = false;
+        for (int attempt = 0; attempt < 10 && !caught; ++attempt) {
             program.write("out/map.svg", kPrevious);
             const FolderWatch watch(out);
-            const Started s = start(program, {map, name}, [] { (void)::nice(19); });
-            const bool touched = watch.wait(60000);
-            ::kill(s.pid, signal_number);
+            const Started s = start(program, {map, name});
+            ASSERT_TRUE(watch.wait(60000));
+            for (;;) {
+                ::kill(s.pid, SIGSTOP);
+                siginfo_t info{};
+                ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(s.pid), &info, WSTOPPED | WEXITED | WNOWAIT), 0);
+                if (info.si_code != CLD_STOPPED) break;  // the run ended
+                caught = temporary_file_in(out) && !holds_back(s.pid, signal_number);
+                if (caught) ::kill(s.pid, signal_number);
+                ::kill(s.pid, SIGCONT);
+                if (caught) break;
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
             r = finish(s);
-            ASSERT_TRUE(touched);
-            if (r.exit_code != 0) break;
         }
+        ASSERT_TRUE(caught);
         EXPECT_EQ(r.exit_code, 128 + signal_number) << r.err;
         EXPECT_EQ(files_in(out), std::set<std::string>{"map.svg"});
         EXPECT_TRUE(read_file(name) == kPrevious);
