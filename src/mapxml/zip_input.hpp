@@ -2,14 +2,16 @@
 // to disk, so reading needs no write access and no interruption can leave a file behind.
 #pragma once
 
-#include <zip.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "mapxml/line_reader.hpp"
+
+// libzip's archive and entry handles; its header stays in the files that call it.
+struct zip;
+struct zip_file;
 
 namespace chizuvec {
 
@@ -76,15 +78,15 @@ class ZipEntrySource final : public ByteSource {
     void close();
     bool open_archive(const std::string& archive_path);
     ZipResult open_inner_archive(std::uint64_t index);
-    ZipResult open_named_entry(zip_t* archive, const std::string& entry_name);
-    ZipResult open_entry(zip_t* archive, std::uint64_t index);
+    ZipResult open_named_entry(zip* archive, const std::string& entry_name);
+    ZipResult open_entry(zip* archive, std::uint64_t index);
 
     const ZipLibrary& zip_;
-    zip_t* archive_ = nullptr;
+    zip* archive_ = nullptr;
     std::string archive_path_;             // the path archive_ was opened by
-    zip_t* inner_ = nullptr;               // the inner archive of open_nested, or none
+    zip* inner_ = nullptr;               // the inner archive of open_nested, or none
     std::unique_ptr<char[]> inner_bytes_;  // a deflated inner archive, unpacked
-    zip_file_t* entry_ = nullptr;
+    zip_file* entry_ = nullptr;
     std::uint64_t size_ = 0;
     std::uint64_t total_ = 0;
     ZipResult result_;
