@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "model/id_index.hpp"
 #include "common/numbers.hpp"
+#include "model/id_index.hpp"
 #include "model/map_dataset.hpp"
 
 namespace {
@@ -24,7 +24,8 @@ std::vector<std::string> coordinate_texts(std::size_t count) {
         const std::int64_t mm = static_cast<std::int64_t>((state >> 20) % 600000000) - 300000000;
         char text[32];
         std::snprintf(text, sizeof text, "%s%lld.%03lld</zmn:X>", mm < 0 ? "-" : "",
-                      static_cast<long long>((mm < 0 ? -mm : mm) / 1000), static_cast<long long>((mm < 0 ? -mm : mm) % 1000));
+                      static_cast<long long>((mm < 0 ? -mm : mm) / 1000),
+                      static_cast<long long>((mm < 0 ? -mm : mm) % 1000));
         texts.emplace_back(text);
     }
     return texts;

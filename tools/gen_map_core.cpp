@@ -65,7 +65,7 @@ bool is_outside_parcel(std::uint64_t hash) { return hash % 100 == 0; }
 // Buffered line output. Lines are built from pieces; a piece never comes near the buffer's size,
 // so checking for room per piece is enough.
 class LineWriter {
-public:
+  public:
     explicit LineWriter(std::FILE* out) : out_(out), buffer_(kBufferSize) {}
 
     LineWriter& tabs(int depth) {
@@ -117,7 +117,7 @@ public:
         return !failed_ && std::fflush(out_) == 0;
     }
 
-private:
+  private:
     void room(std::size_t n) {
         if (used_ + n > buffer_.size()) flush();
     }
@@ -335,10 +335,9 @@ Plan make_plan(const GenMapOptions& options, GenMapSummary& summary) {
 
 void write_head(LineWriter& w, const Plan& plan) {
     w.line(0, R"(<?xml version="1.0" encoding="UTF-8"?>)");
-    w.line(0,
-           R"(<地図 xmlns="http://www.moj.go.jp/MINJI/tizuxml" xmlns:zmn="http://www.moj.go.jp/MINJI/tizuzumen" )"
-           R"(xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" )"
-           R"(xsi:schemaLocation="http://www.moj.go.jp/MINJI/tizuxml tizuxml.xsd">)");
+    w.line(0, R"(<地図 xmlns="http://www.moj.go.jp/MINJI/tizuxml" xmlns:zmn="http://www.moj.go.jp/MINJI/tizuzumen" )"
+              R"(xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" )"
+              R"(xsi:schemaLocation="http://www.moj.go.jp/MINJI/tizuxml tizuxml.xsd">)");
     w.line(1, "<version>ver1.0</version>");
     w.tabs(1).text("<地図名>genmap-s").number(plan.options.seed).text("-n").number(plan.options.parcels);
     w.text("</地図名>").end();
@@ -496,7 +495,7 @@ struct Oaza {
 };
 
 constexpr Oaza kOaza[] = {
-    {"作草部町", 15, false}, {"稲毛東", 21, true}, {"小仲台", 33, true},  {"園生町", 40, false},
+    {"作草部町", 15, false}, {"稲毛東", 21, true}, {"小仲台", 33, true}, {"園生町", 40, false},
     {"長沼町", 52, false},   {"穴川", 61, true},   {"天台", 74, true},
 };
 constexpr std::string_view kKanjiDigits[] = {"一", "二", "三", "四", "五", "六"};

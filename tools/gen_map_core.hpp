@@ -36,12 +36,12 @@ struct GenMapSummary {
     std::uint32_t parcels = 0;
     std::uint32_t outside_parcels = 0;  // parcels whose 地番 begins with 地区外
     std::uint32_t points = 0;
-    std::uint32_t curves = 0;           // direct-position curves included
+    std::uint32_t curves = 0;  // direct-position curves included
     std::uint32_t surfaces = 0;
-    std::uint32_t ring_curves = 0;      // curve references of all rings
+    std::uint32_t ring_curves = 0;  // curve references of all rings
     std::uint32_t map_sheets = 0;
-    std::string first_map_no;           // 地図番号 of the first sheet, empty without parcels
-    std::uint32_t parcel_id_step = 1;   // parcel k (from 0) has the id number (k + 1) * step
+    std::string first_map_no;          // 地図番号 of the first sheet, empty without parcels
+    std::uint32_t parcel_id_step = 1;  // parcel k (from 0) has the id number (k + 1) * step
 };
 
 // Writes the whole map XML to `out` (opened in binary mode). Returns kGenOk or kGenWriteFailed.

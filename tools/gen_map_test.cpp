@@ -10,8 +10,8 @@
 #include <string>
 
 #include "common/fixed_text.hpp"
-#include "gen_map_core.hpp"
 #include "driver/assembly_report.hpp"
+#include "gen_map_core.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "mapxml/map_xml_reader.hpp"
 

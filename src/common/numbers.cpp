@@ -121,8 +121,7 @@ double parse_decimal(std::string_view text) {
     // Only a digit, or a "." followed by a digit, starts a number.
     const std::size_t start = pos;
     if (start >= text.size()) return 0.0;
-    if (!is_digit(text[start]) &&
-        !(text[start] == '.' && start + 1 < text.size() && is_digit(text[start + 1]))) {
+    if (!is_digit(text[start]) && !(text[start] == '.' && start + 1 < text.size() && is_digit(text[start + 1]))) {
         return 0.0;
     }
     double value = 0.0;

@@ -84,7 +84,7 @@ class ZipEntrySource final : public ByteSource {
     const ZipLibrary& zip_;
     zip* archive_ = nullptr;
     std::string archive_path_;             // the path archive_ was opened by
-    zip* inner_ = nullptr;               // the inner archive of open_nested, or none
+    zip* inner_ = nullptr;                 // the inner archive of open_nested, or none
     std::unique_ptr<char[]> inner_bytes_;  // a deflated inner archive, unpacked
     zip_file* entry_ = nullptr;
     std::uint64_t size_ = 0;

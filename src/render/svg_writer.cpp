@@ -160,7 +160,8 @@ WriteResult write_svg(const std::string& output_path, const std::string& input_p
     if (platform::same_file(output_path, input_path)) return {WriteStatus::output_is_input, 0};
 
     const SvgLayout layout = compute_layout(bounds, settings);
-    const ScaleBar bar = compute_scale_bar(layout, settings, source_width ? *source_width : measure_source_text(settings));
+    const ScaleBar bar =
+        compute_scale_bar(layout, settings, source_width ? *source_width : measure_source_text(settings));
 
     platform::OutputFile output;
     if (!platform::begin_output_file(output_path, output)) return {WriteStatus::failed, 0};

@@ -14,8 +14,8 @@
 #include "cli_support.hpp"
 #include "gen_map_core.hpp"
 #include "platform/platform.hpp"
-#include "test_os.hpp"
 #include "test_archive.hpp"
+#include "test_os.hpp"
 
 namespace chizuvec::test {
 namespace {

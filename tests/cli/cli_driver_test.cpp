@@ -106,8 +106,7 @@ TEST(CliDriver, AnyTextFileReadsAsAnEmptyMap) {
 
     const RunResult drawing = program.run({"notes.txt", "out.svg"});
     EXPECT_EQ(drawing.exit_code, 0);
-    EXPECT_EQ(drawing.err,
-              "notes.txt: P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n**Warning: No polygons to draw\n");
+    EXPECT_EQ(drawing.err, "notes.txt: P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n**Warning: No polygons to draw\n");
     EXPECT_EQ(drawing.out, "");
     EXPECT_FALSE(std::filesystem::exists(program.file("out.svg")));
 }
@@ -129,8 +128,8 @@ TEST(CliDriver, AllZeroAndEmptyMapNumbersDrawEveryParcel) {
     program.write("map.xml", read_file(sample_map_path()));
     std::string reference;
     for (const char* map_no : {"", "all", "ALL", "All", "0"}) {
-        const std::vector<std::string> args =
-            *map_no == '\0' ? std::vector<std::string>{"map.xml", "out"} : std::vector<std::string>{"map.xml", "out", map_no};
+        const std::vector<std::string> args = *map_no == '\0' ? std::vector<std::string>{"map.xml", "out"}
+                                                              : std::vector<std::string>{"map.xml", "out", map_no};
         const RunResult r = program.run(args);
         ASSERT_EQ(r.exit_code, 0) << map_no << r.err;
         const std::string svg = read_file(program.file("out.svg"));
@@ -147,9 +146,8 @@ TEST(CliDriver, SuccessLineReportsTheFileOnStandardOutput) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "map.xml" + kSampleCounts);
     const auto size = std::filesystem::file_size(program.file("drawing.svg"));
-    EXPECT_TRUE(std::regex_match(
-        r.out, std::regex("Output file \"drawing\\.svg\" created successfully\\. \\(" + std::to_string(size) +
-                          " bytes\\) \\([0-9]+\\.[0-9]{6}s\\)\n")))
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("Output file \"drawing\\.svg\" created successfully\\. \\(" +
+                                                   std::to_string(size) + " bytes\\) \\([0-9]+\\.[0-9]{6}s\\)\n")))
         << r.out;
 }
 
@@ -183,7 +181,8 @@ TEST(CliDriver, UnsupportedAndUnwritableOutputsFail) {
 
     const RunResult folder = program.run({"map.xml", "no/such/folder/out.svg"});
     EXPECT_EQ(folder.exit_code, 1);
-    EXPECT_EQ(folder.err, "map.xml" + kSampleCounts + "** Error: Cannot write output file \"no/such/folder/out.svg\"\n");
+    EXPECT_EQ(folder.err,
+              "map.xml" + kSampleCounts + "** Error: Cannot write output file \"no/such/folder/out.svg\"\n");
     EXPECT_EQ(folder.out, "");
 }
 
@@ -204,12 +203,12 @@ std::string expected_statistics(const std::string& text) {
         return best;
     };
     const std::size_t parcels = count("<筆 id=\"") - count("<地番>地区外");
-    return "P=" + std::to_string(count("<zmn:GM_Point id=\"")) + "(max=" +
-           std::to_string(max_id("<zmn:GM_Point id=")) + ") C=" + std::to_string(count("<zmn:GM_Curve id=\"")) + "(" +
-           std::to_string(max_id("<zmn:GM_Curve id=")) + ") C-F=" +
-           std::to_string(count("<zmn:GM_CompositeCurve.generator idref=\"")) +
-           " F=" + std::to_string(count("<zmn:GM_Surface id=\"")) + "(" + std::to_string(max_id("<zmn:GM_Surface id=")) +
-           ") H=" + std::to_string(parcels) + "(" + std::to_string(max_id("<筆 id=")) + ")\n";
+    return "P=" + std::to_string(count("<zmn:GM_Point id=\"")) + "(max=" + std::to_string(max_id("<zmn:GM_Point id=")) +
+           ") C=" + std::to_string(count("<zmn:GM_Curve id=\"")) + "(" + std::to_string(max_id("<zmn:GM_Curve id=")) +
+           ") C-F=" + std::to_string(count("<zmn:GM_CompositeCurve.generator idref=\"")) +
+           " F=" + std::to_string(count("<zmn:GM_Surface id=\"")) + "(" +
+           std::to_string(max_id("<zmn:GM_Surface id=")) + ") H=" + std::to_string(parcels) + "(" +
+           std::to_string(max_id("<筆 id=")) + ")\n";
 }
 
 TEST(CliDriver, StatisticsOfTheRealMapFiles) {

@@ -28,7 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 // A run started in the background, so a test can act on it while it works.
 struct Started {
     pid_t pid = -1;

@@ -20,13 +20,11 @@
 #include <vector>
 
 #include "cli_support.hpp"
-#include "test_archive.hpp"
 #include "common/sanitizer.hpp"
+#include "test_archive.hpp"
 
 namespace chizuvec::test {
 namespace {
-
-
 
 bool contains_nan_or_inf(std::string text) {
     for (char& c : text) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;

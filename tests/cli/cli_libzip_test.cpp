@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "cli_support.hpp"
-#include "test_archive.hpp"
 #include "mapxml/map_xml_reader.hpp"
 #include "mapxml/zip_library.hpp"
+#include "test_archive.hpp"
 
 namespace chizuvec::test {
 namespace {
@@ -76,8 +76,8 @@ TEST(CliLibzip, ArchiveWithoutAUsableLibzipFailsWithItsReasonAndNoTemporaryFile)
     const auto first_end = bad.err.find('\n');
     ASSERT_NE(first_end, std::string::npos);
     EXPECT_GT(first_end, first_line.size()) << "no reason given: " << bad.err;
-    EXPECT_EQ(bad.err.substr(first_end + 1), "** Error: ZIP error code " + std::to_string(kZipLibraryMissing) +
-                                                 "\n** Error: code=" + "3" + "\n");
+    EXPECT_EQ(bad.err.substr(first_end + 1),
+              "** Error: ZIP error code " + std::to_string(kZipLibraryMissing) + "\n** Error: code=" + "3" + "\n");
     std::vector<std::string> left;
     for (const auto& e : std::filesystem::directory_iterator(program.dir.path)) {
         const std::string name = e.path().filename().string();

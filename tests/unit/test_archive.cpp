@@ -32,9 +32,10 @@ bool write_archive(const std::string& path, const std::vector<ArchiveEntry>& ent
             if (index < 0 && source != nullptr) zip_source_free(source);
         }
         const auto i = static_cast<zip_uint64_t>(index);
-        bool ok = index >= 0 &&
-                  zip_set_file_compression(archive, i, e.deflated ? ZIP_CM_DEFLATE : ZIP_CM_STORE, e.deflated ? 9 : 0) == 0 &&
-                  zip_file_set_mtime(archive, i, kEntryTime, 0) == 0;
+        bool ok =
+            index >= 0 &&
+            zip_set_file_compression(archive, i, e.deflated ? ZIP_CM_DEFLATE : ZIP_CM_STORE, e.deflated ? 9 : 0) == 0 &&
+            zip_file_set_mtime(archive, i, kEntryTime, 0) == 0;
         if (ok && e.password != nullptr) ok = zip_file_set_encryption(archive, i, ZIP_EM_AES_256, e.password) == 0;
         if (!ok) {
             ADD_FAILURE() << "writing " << e.name << " into " << path << ": " << zip_strerror(archive);

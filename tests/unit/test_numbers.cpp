@@ -60,7 +60,9 @@ TEST(IdNumber, AgreesWithADigitByDigitReadingForRunsOfAnyLength) {
         ASSERT_EQ(parse_id_number(text), reference(text)) << text;
     }
     for (const std::string_view text : {"4294967295", "04294967295", "000000004294967295", "99999999", "999999999",
-                                        "4294967296", "12345678:", "1234567/8", "00000000" "00000001"}) {
+                                        "4294967296", "12345678:", "1234567/8",
+                                        "00000000"
+                                        "00000001"}) {
         EXPECT_EQ(parse_id_number(text), reference(text)) << text;
     }
 }

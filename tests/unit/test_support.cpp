@@ -1,11 +1,11 @@
 #include "test_support.hpp"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <fstream>
 #include <random>
 #include <sstream>
-
-#include <unistd.h>
 
 namespace chizuvec::test {
 

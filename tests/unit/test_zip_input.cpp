@@ -10,14 +10,14 @@
 
 #include "mapxml/zip_input.hpp"
 #include "platform/platform.hpp"
-#include "test_support.hpp"
 #include "test_archive.hpp"
+#include "test_support.hpp"
 
 namespace chizuvec {
 namespace {
 
-using test::ArchiveEntry;
 using test::archive_bytes;
+using test::ArchiveEntry;
 using test::files_in;
 using test::write_archive;
 
@@ -33,7 +33,6 @@ std::string noise(std::size_t size) {
     }
     return s;
 }
-
 
 // Reads the wanted entry of an archive to its end through the source.
 ZipResult read_entry(const std::string& archive, const std::string& wanted, std::string& bytes) {

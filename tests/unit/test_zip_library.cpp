@@ -31,7 +31,6 @@ constexpr int kFunctionCount = 0
 #undef CHIZUVEC_COUNT_ALL
     ;
 
-
 TEST(ZipLibrary, TableOfTheProcessHasEveryFunction) {
     const ZipLibrary& zip = zip_library();
     ASSERT_TRUE(zip.usable()) << zip.file_name << ": " << zip.error;
