@@ -290,8 +290,6 @@ void end_as_interrupted() {
     ::_exit(signal_number != 0 ? 128 + signal_number : 1);
 }
 
-
-
 bool same_file(const std::string& a, const std::string& b) {
     struct stat sa {};
     struct stat sb {};

@@ -240,8 +240,6 @@ void end_as_interrupted() {
     ExitProcess(kControlCExit);
 }
 
-
-
 bool same_file(const std::string& a, const std::string& b) {
     // One volume and one file index: the same file, whatever names or links lead to it.
     const auto identify = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
