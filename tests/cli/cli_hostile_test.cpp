@@ -2,14 +2,9 @@
 // settings files, outputs that cannot be written, and runs side by side. Every run must end with a
 // clear message or a sane result, its defined exit code, and no file left behind.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,16 +17,22 @@
 #include "cli_support.hpp"
 #include "common/sanitizer.hpp"
 #include "test_archive.hpp"
+#include "test_os.hpp"
 
 namespace chizuvec::test {
 namespace {
+
+// The folder of a program that was given map.zip, after the run.
+const std::set<std::string> kProgramAndMapZip = {executable_name("Chizuvec"), "Chizuvec.ini", "map.zip"};
 
 bool contains_nan_or_inf(std::string text) {
     for (char& c : text) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     return text.find("nan") != std::string::npos || text.find("inf") != std::string::npos;
 }
 
-bool have_xmllint() { return std::system("xmllint --version >/dev/null 2>&1") == 0; }
+bool have_xmllint() {
+    return missing(Need::kHostTools).empty() && std::system("xmllint --version >/dev/null 2>&1") == 0;
+}
 
 std::string replace_all(std::string text, const std::string& from, const std::string& to) {
     for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -47,23 +48,6 @@ std::string replace_nth(std::string text, const std::string& from, const std::st
     if (at != std::string::npos) text.replace(at, from.size(), to);
     return text;
 }
-
-// A file-size limit for the runs made while it lives, standing in for a full disk: writes beyond it
-// fail with EFBIG (the signal that would otherwise end the process is ignored, in the child too).
-struct FileSizeLimit {
-    rlimit saved{};
-    void (*saved_handler)(int) = nullptr;
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        saved_handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{bytes, saved.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, saved_handler);
-    }
-};
 
 // A map file run through the drawing: exit code 0, the statistics line, and a drawing (when
 // there is one) that is well-formed and free of "nan" and "inf"; nothing but the drawing is left.
@@ -81,7 +65,7 @@ void expect_sane_drawing_run(const std::string& what, const std::string& map, co
     if (!counts.empty()) {
         EXPECT_NE(r.err.find("map.xml" + counts), std::string::npos) << r.err;
     }
-    std::set<std::string> expected = {"Chizuvec", "Chizuvec.ini", "map.xml"};
+    std::set<std::string> expected = {executable_name("Chizuvec"), "Chizuvec.ini", "map.xml"};
     if (std::filesystem::exists(program.file("out.svg"))) {
         expected.insert("out.svg");
         EXPECT_NE(r.out.find("created successfully"), std::string::npos);
@@ -200,6 +184,7 @@ TEST(CliHostile, AddressSpaceLimitBelowTheFileSizeStillReads) {
 #if defined(CHIZUVEC_ADDRESS_CHECKED)
     GTEST_SKIP() << "AddressSanitizer cannot start under a limit on address space";
 #endif
+    if (const std::string why = missing(Need::kAddressSpaceLimit); !why.empty()) GTEST_SKIP() << why;
     const std::string sample = read_file(sample_map_path());
     ProgramDir reference;
     reference.write("big.xml", sample);
@@ -246,40 +231,47 @@ TEST(CliHostile, ArchivesThatCannotBeReadFailCleanly) {
         const RunResult r = program.run({"map.zip", "out.svg"});
         EXPECT_EQ(r.exit_code, 1);
         EXPECT_EQ(r.err, c.expected_err);
-        EXPECT_EQ(files_in(program.dir.path), (std::set<std::string>{"Chizuvec", "Chizuvec.ini", "map.zip"}));
+        EXPECT_EQ(files_in(program.dir.path), kProgramAndMapZip);
     }
 }
 
 // An entry that inflates a thousandfold is streamed to disk: memory stays flat whatever its size,
 // and a disk that fills up (here a file-size limit) ends the run with a write error and no file.
-TEST(CliHostile, ZipBombStreamsAndNeedsNoDisk) {
-    constexpr std::size_t kEntryBytes = std::size_t{96} << 20;
-    ProgramDir program;
-    {
-        // The entry comes from a sparse file, so this process never holds it: a child's peak memory
-        // includes what it shared with this process before it started the program.
-        TempDir source;
-        std::filesystem::resize_file(source.write("zeros", ""), kEntryBytes);
-        int error = 0;
-        zip_t* archive = zip_open(program.file("map.zip").c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-        ASSERT_NE(archive, nullptr);
-        zip_source_t* zeros = zip_source_file(archive, source.file("zeros").c_str(), 0, -1);
-        ASSERT_NE(zeros, nullptr);
-        ASSERT_GE(zip_file_add(archive, "map.xml", zeros, 0), 0);
-        ASSERT_EQ(zip_close(archive), 0);
-    }
-    ASSERT_LT(std::filesystem::file_size(program.file("map.zip")), kEntryBytes / 500);
+constexpr std::size_t kBombEntryBytes = std::size_t{96} << 20;
 
-    rusage usage{};
+// map.zip in the program's folder, holding one entry of kBombEntryBytes zeros.
+void write_zip_bomb(const ProgramDir& program) {
+    // The entry comes from a sparse file, so this process never holds it: a child's peak memory
+    // includes what it shared with this process before it started the program.
+    TempDir source;
+    std::filesystem::resize_file(source.write("zeros", ""), kBombEntryBytes);
+    int error = 0;
+    zip_t* archive = zip_open(program.file("map.zip").c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    ASSERT_NE(archive, nullptr);
+    zip_source_t* zeros = zip_source_file(archive, source.file("zeros").c_str(), 0, -1);
+    ASSERT_NE(zeros, nullptr);
+    ASSERT_GE(zip_file_add(archive, "map.xml", zeros, 0), 0);
+    ASSERT_EQ(zip_close(archive), 0);
+    ASSERT_LT(std::filesystem::file_size(program.file("map.zip")), kBombEntryBytes / 500);
+}
+
+TEST(CliHostile, ZipBombStreams) {
+    ProgramDir program;
+    ASSERT_NO_FATAL_FAILURE(write_zip_bomb(program));
     ASSERT_EQ(program.run({"--version"}).exit_code, 0);
-    getrusage(RUSAGE_CHILDREN, &usage);
-    const auto baseline = static_cast<std::size_t>(usage.ru_maxrss) * 1024;
+    const std::uint64_t baseline = peak_memory_of_children();
     const RunResult r = program.run({"map.zip"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "map.zip: P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n");
-    getrusage(RUSAGE_CHILDREN, &usage);
-    EXPECT_LT(static_cast<std::size_t>(usage.ru_maxrss) * 1024, baseline + kEntryBytes / 4);
+    EXPECT_EQ(files_in(program.dir.path), kProgramAndMapZip);
+    if (baseline == 0) GTEST_SKIP() << "the system reported no peak memory for the program's runs";
+    EXPECT_LT(peak_memory_of_children(), baseline + kBombEntryBytes / 4);
+}
 
+TEST(CliHostile, ZipBombNeedsNoDisk) {
+    if (const std::string why = missing(Need::kFileSizeLimit); !why.empty()) GTEST_SKIP() << why;
+    ProgramDir program;
+    ASSERT_NO_FATAL_FAILURE(write_zip_bomb(program));
     {
         // Nothing is written while reading, so a full disk does not matter.
         const FileSizeLimit limit(std::size_t{8} << 20);
@@ -287,7 +279,7 @@ TEST(CliHostile, ZipBombStreamsAndNeedsNoDisk) {
         EXPECT_EQ(full.exit_code, 0) << full.err;
         EXPECT_EQ(full.err, "map.zip: P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n");
     }
-    EXPECT_EQ(files_in(program.dir.path), (std::set<std::string>{"Chizuvec", "Chizuvec.ini", "map.zip"}));
+    EXPECT_EQ(files_in(program.dir.path), kProgramAndMapZip);
 }
 
 TEST(CliHostile, SettingsFilesOfAnyShape) {
@@ -345,28 +337,35 @@ TEST(CliHostile, SettingsFilesOfAnyShape) {
     }
 }
 
-TEST(CliHostile, InputsAndOutputsThatAreNotPlainFiles) {
-    const std::string sample = read_file(sample_map_path());
-    ProgramDir program;
-    program.write("map.xml", sample);
-    std::filesystem::create_directory(program.file("folder.svg"));
-    std::filesystem::create_symlink("/dev/full", program.file("full.svg"));
+// An output name that is a folder, or a device where every write fails: the run fails with its
+// message and replaces or removes nothing.
+void expect_output_refused(const ProgramDir& program, const std::string& output) {
+    SCOPED_TRACE(output);
+    const RunResult r = program.run({"map.xml", output});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "map.xml" + kSampleCounts + "** Error: Cannot write output file \"" + output + "\"\n");
+    EXPECT_EQ(r.out, "");
+}
 
-    struct Case {
-        const char* what;
-        std::string output;
-    };
-    for (const Case& c : {Case{"a directory", "folder.svg"}, Case{"a full disk", "full.svg"}}) {
-        SCOPED_TRACE(c.what);
-        const RunResult r = program.run({"map.xml", c.output});
-        EXPECT_EQ(r.exit_code, 1);
-        EXPECT_EQ(r.err, "map.xml" + kSampleCounts + "** Error: Cannot write output file \"" + c.output + "\"\n");
-        EXPECT_EQ(r.out, "");
-    }
-    // Nothing was replaced or removed: the folder, the link and the device are all still there.
+TEST(CliHostile, OutputThatIsAFolder) {
+    ProgramDir program;
+    program.write("map.xml", read_file(sample_map_path()));
+    std::filesystem::create_directory(program.file("folder.svg"));
+    expect_output_refused(program, "folder.svg");
     EXPECT_TRUE(std::filesystem::is_directory(program.file("folder.svg")));
+}
+
+TEST(CliHostile, OutputOnAFullDisk) {
+    for (const Need need : {Need::kFullDevice, Need::kSymbolicLinks, Need::kFileSizeLimit}) {
+        if (const std::string why = missing(need); !why.empty()) GTEST_SKIP() << why;
+    }
+    ProgramDir program;
+    program.write("map.xml", read_file(sample_map_path()));
+    std::filesystem::create_symlink(full_device(), program.file("full.svg"));
+    expect_output_refused(program, "full.svg");
+    // Nothing was replaced or removed: the link and the device are still there.
     EXPECT_TRUE(std::filesystem::is_symlink(program.file("full.svg")));
-    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    EXPECT_TRUE(std::filesystem::is_character_file(full_device()));
     {
         // A disk that fills up half way through the drawing: no partial drawing stays.
         const FileSizeLimit limit(1024);
@@ -375,17 +374,15 @@ TEST(CliHostile, InputsAndOutputsThatAreNotPlainFiles) {
         EXPECT_NE(r.err.find("** Error: Cannot write output file \"cut.svg\"\n"), std::string::npos) << r.err;
     }
     EXPECT_FALSE(std::filesystem::exists(program.file("cut.svg")));
+}
 
-    // An input that exists but cannot be opened for reading: a socket (root reads any mode).
-    const std::string socket_path = program.file("socket.xml");
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(socket_path.size(), sizeof address.sun_path);
-    std::copy(socket_path.begin(), socket_path.end(), address.sun_path);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+// An input that exists but cannot be opened for reading: a socket (root reads any mode).
+TEST(CliHostile, InputThatIsASocket) {
+    if (const std::string why = missing(Need::kLocalSockets); !why.empty()) GTEST_SKIP() << why;
+    ProgramDir program;
+    const LocalSocket socket(program.file("socket.xml"));
+    ASSERT_TRUE(socket.bound());
     const RunResult r = program.run({"socket.xml"});
-    ::close(fd);
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err, "** Error: Input file not found\n");
 }

@@ -2,10 +2,8 @@
 // demand: plain map files are the common input and should not pay for mapping it. An archive read
 // without a usable libzip must then fail as any other extraction failure does.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <zip.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +12,7 @@
 #include "mapxml/map_xml_reader.hpp"
 #include "mapxml/zip_library.hpp"
 #include "test_archive.hpp"
+#include "test_os.hpp"
 
 namespace chizuvec::test {
 namespace {
@@ -36,15 +35,10 @@ std::vector<std::string> needed_libraries(const std::string& dynamic_section) {
 TEST(CliLibzip, ProgramDoesNotNeedLibzipAtStartUp) {
     const std::string soname = CHIZUVEC_LIBZIP_SONAME;
     if (soname.empty()) GTEST_SKIP() << "this build links libzip directly";
-    const std::string command = std::string("readelf -d '") + CHIZUVEC_BINARY + "' 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
     std::string output;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 127) GTEST_SKIP() << "readelf not installed";
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+    const int status = command_output(std::string("readelf -d '") + CHIZUVEC_BINARY + "' 2>/dev/null", output);
+    if (status == 127) GTEST_SKIP() << "readelf not installed";
+    ASSERT_EQ(status, 0) << output;
 
     const std::vector<std::string> needed = needed_libraries(output);
     // The C library at least, so the section was read at all.

@@ -29,6 +29,11 @@ enum class Need {
     kHostTools,          // the host's xmllint, rsvg-convert and Chromium
     kStandInViewer,      // a viewer of our own found by the desktop opener
     kSignals,            // signals sent to a program running beside the test
+    kFolderWatch,        // notice of the files created, opened or changed in a folder
+    kReadOnlyFolder,     // a folder in which the programs we start cannot make files
+    kFullDevice,         // a device every write to fails as on a full disk
+    kLocalSockets,       // a socket bound to a name in a folder
+    kSymbolicLinks,      // symbolic links the tests can make and read
 };
 // Why this system cannot give what a test needs; empty when it can.
 std::string missing(Need need);
@@ -43,6 +48,79 @@ int run_with_file_size_limit(std::uint64_t bytes, const std::function<int()>& bo
 // has at the start. Returns what `body` returned, 2 when the limit could not be set, or -1 when
 // the child did not end normally.
 int run_with_address_space_headroom(std::uint64_t bytes, const std::function<int()>& body);
+
+// Limits the size of the files this process and the programs it starts write, while it lives: a
+// write past the limit fails, as on a full disk. Needs Need::kFileSizeLimit; does nothing without it.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(std::uint64_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    std::function<void()> restore_;
+};
+
+// Watches a folder for files created, opened or changed in it while it lives. Needs
+// Need::kFolderWatch; sees nothing without it.
+class FolderWatch {
+  public:
+    explicit FolderWatch(const std::string& dir);
+    ~FolderWatch();
+    FolderWatch(const FolderWatch&) = delete;
+    FolderWatch& operator=(const FolderWatch&) = delete;
+    // True once something happened in the folder, false when `ms` passed without anything.
+    bool wait(int ms) const;
+    // Waits up to `ms` for a file to be created in the folder: true when one was.
+    bool wait_for_creation(int ms) const;
+    // The names of the files created, changed or moved into the folder so far and not yet
+    // reported (an open alone is not reported).
+    std::vector<std::string> changes() const;
+
+  private:
+    int fd_ = -1;
+};
+
+// A socket bound to `path`, to be closed by the returned object's end; -1 when it cannot be made
+// (Need::kLocalSockets).
+class LocalSocket {
+  public:
+    explicit LocalSocket(const std::string& path);
+    ~LocalSocket();
+    LocalSocket(const LocalSocket&) = delete;
+    LocalSocket& operator=(const LocalSocket&) = delete;
+    bool bound() const { return bound_; }
+
+  private:
+    int fd_ = -1;
+    bool bound_ = false;
+};
+
+// A device every write to fails as on a full disk ("/dev/full"); empty without Need::kFullDevice.
+std::string full_device();
+
+// How a program started by start_process runs.
+struct ChildSettings {
+    std::uint64_t file_size_limit = 0;  // 0: none; else Need::kFileSizeLimit
+    bool low_priority = false;          // the lowest scheduling priority
+    bool unprivileged = false;          // a root run drops to user nobody first; exit code 125 when it cannot
+};
+// Starts `exe` with `args` in `cwd` with standard input from the null device and standard output
+// and error into files, without waiting; its process id, or -1.
+long start_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                   const std::string& out_path, const std::string& err_path, const ChildSettings& settings);
+// Waits for a process from start_process: its exit code (128 + signal when a signal ended it).
+int wait_process(long pid);
+// Sends a signal to a process from start_process without waiting (Need::kSignals).
+void send_signal(long pid, int signal_number);
+// The signals that end a run as a user or the system may send them (Need::kSignals).
+std::vector<int> termination_signals();
+// The largest peak memory in bytes of the programs this process started and waited for so far; 0
+// when the system does not tell (Wine reports none for a process that has ended).
+std::uint64_t peak_memory_of_children();
+// Runs a shell command and reads its standard output; its exit code (127: the command was not found).
+int command_output(const std::string& command, std::string& output);
 
 // Runs `exe` with `args` in `cwd` with standard input from the null device and standard output and
 // error into files; `env` holds extra "NAME=value" settings. Returns the exit code (128 + signal

@@ -1,8 +1,13 @@
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +59,132 @@ int run_with_address_space_headroom(std::uint64_t bytes, const std::function<int
     int status = 0;
     if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
+}
+
+FileSizeLimit::FileSizeLimit(std::uint64_t bytes) {
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    // Writes beyond the limit fail with EFBIG; the signal that would otherwise end the process is
+    // ignored, in the programs it starts too.
+    void (*saved_handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{static_cast<rlim_t>(bytes), saved.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    restore_ = [saved, saved_handler] {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, saved_handler);
+    };
+}
+FileSizeLimit::~FileSizeLimit() { restore_(); }
+
+FolderWatch::FolderWatch(const std::string& dir) {
+    fd_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (fd_ >= 0) ::inotify_add_watch(fd_, dir.c_str(), IN_CREATE | IN_OPEN | IN_MODIFY | IN_MOVED_TO);
+}
+FolderWatch::~FolderWatch() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool FolderWatch::wait(int ms) const {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0;
+}
+
+bool FolderWatch::wait_for_creation(int ms) const {
+    pollfd p{fd_, POLLIN, 0};
+    char events[4096];
+    for (int waited = 0; waited < ms; waited += 5) {
+        if (::poll(&p, 1, 5) <= 0) continue;
+        const ssize_t n = ::read(fd_, events, sizeof events);
+        for (char* at = events; n > 0 && at < events + n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(at);
+            if ((e->mask & IN_CREATE) != 0) return true;
+            at += sizeof(inotify_event) + e->len;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> FolderWatch::changes() const {
+    std::vector<std::string> names;
+    char events[4096];
+    for (ssize_t n; (n = ::read(fd_, events, sizeof events)) > 0;) {
+        for (char* p = events; p < events + n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(p);
+            if ((e->mask & (IN_CREATE | IN_MODIFY | IN_MOVED_TO)) != 0) names.push_back(e->len > 0 ? e->name : "");
+            p += sizeof(inotify_event) + e->len;
+        }
+    }
+    return names;
+}
+
+LocalSocket::LocalSocket(const std::string& path) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (fd_ < 0 || path.size() >= sizeof address.sun_path) return;
+    std::copy(path.begin(), path.end(), address.sun_path);
+    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+LocalSocket::~LocalSocket() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::string full_device() { return "/dev/full"; }
+
+long start_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                   const std::string& out_path, const std::string& err_path, const ChildSettings& settings) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        if (settings.low_priority) (void)::nice(19);
+        if (settings.file_size_limit != 0) {
+            const auto bytes = static_cast<rlim_t>(settings.file_size_limit);
+            const rlimit limit{bytes, bytes};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        constexpr uid_t kNobody = 65534;
+        if (settings.unprivileged && ::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+            ::_exit(125);
+        }
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(exe.c_str(), argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+int wait_process(long pid) {
+    int status = 0;
+    ::waitpid(static_cast<pid_t>(pid), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void send_signal(long pid, int signal_number) { ::kill(static_cast<pid_t>(pid), signal_number); }
+
+std::vector<int> termination_signals() { return {SIGINT, SIGTERM, SIGHUP}; }
+
+std::uint64_t peak_memory_of_children() {
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
+}
+
+int command_output(const std::string& command, std::string& output) {
+    output.clear();
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int run_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,

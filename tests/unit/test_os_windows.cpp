@@ -1,9 +1,15 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <psapi.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string_view>
 
 #include "test_os.hpp"
@@ -98,17 +104,65 @@ std::string missing(Need need) {
             return "the shell picks the viewer from the registry's file associations";
         case Need::kSignals:
             return "a console's Ctrl+C reaches only the processes attached to that console";
+        case Need::kFolderWatch:
+            return "the folder watch is written for inotify";
+        case Need::kReadOnlyFolder:
+            return "a folder's read-only attribute does not stop files being made in it";
+        case Need::kFullDevice:
+            return "Windows has no device that is always full";
+        case Need::kLocalSockets:
+            return "Windows makes no socket file in a folder";
+        case Need::kSymbolicLinks:
+            return "a symbolic link needs a privilege or developer mode on Windows, and this C++ library "
+                   "neither makes nor reads one there";
     }
     return "unknown need";
 }
 bool file_names_ignore_case() { return true; }
 std::string a_system_library() { return "kernel32.dll"; }
 
+FileSizeLimit::FileSizeLimit(std::uint64_t) {}
+FileSizeLimit::~FileSizeLimit() = default;
+
+FolderWatch::FolderWatch(const std::string&) {}
+FolderWatch::~FolderWatch() = default;
+bool FolderWatch::wait(int) const { return false; }
+bool FolderWatch::wait_for_creation(int) const { return false; }
+std::vector<std::string> FolderWatch::changes() const { return {}; }
+
+LocalSocket::LocalSocket(const std::string&) {}
+LocalSocket::~LocalSocket() = default;
+
+std::string full_device() { return {}; }
+
+std::vector<int> termination_signals() { return {}; }
+void send_signal(long, int) {}
+
+int command_output(const std::string& command, std::string& output) {
+    output.clear();
+    FILE* pipe = _popen(command.c_str(), "rb");
+    if (pipe == nullptr) return -1;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    return _pclose(pipe);
+}
+
 int run_with_file_size_limit(std::uint64_t, const std::function<int()>&) { return -1; }
 int run_with_address_space_headroom(std::uint64_t, const std::function<int()>&) { return -1; }
 
-int run_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
-                const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path) {
+namespace {
+
+// The processes started and not yet waited for, by id: the handle keeps the id from being reused.
+struct Child {
+    HANDLE process;
+    std::string out_path, err_path;
+};
+std::mutex children_mutex;
+std::map<long, Child> children;
+std::atomic<std::uint64_t> children_peak{0};
+
+long start(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+           const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path, DWORD flags) {
     std::string line;
     append_quoted(line, exe);
     for (const auto& a : args) {
@@ -131,20 +185,50 @@ int run_process(const std::string& exe, const std::vector<std::string>& args, co
     // The tests' texts are UTF-8; through UTF-16 the program receives them in its ANSI code page, as
     // from a user typing them.
     std::wstring wide_line = widen(line);
-    const BOOL started = CreateProcessW(widen(exe).c_str(), wide_line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS,
-                                        environment.data(), widen(cwd).c_str(), &startup, &process);
+    const BOOL started =
+        CreateProcessW(widen(exe).c_str(), wide_line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS | flags,
+                       environment.data(), widen(cwd).c_str(), &startup, &process);
     for (HANDLE h : {in, out, err}) {
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     }
-    if (!started) return 127;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
+    if (!started) return -1;
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const std::lock_guard<std::mutex> lock(children_mutex);
+    children[static_cast<long>(process.dwProcessId)] = {process.hProcess, out_path, err_path};
+    return static_cast<long>(process.dwProcessId);
+}
+
+}  // namespace
+
+long start_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                   const std::string& out_path, const std::string& err_path, const ChildSettings& settings) {
+    // No user to drop to: permission bits do not give way to an administrator as to root.
+    return start(exe, args, cwd, {}, out_path, err_path, settings.low_priority ? IDLE_PRIORITY_CLASS : 0);
+}
+
+int wait_process(long pid) {
+    Child child{};
+    {
+        const std::lock_guard<std::mutex> lock(children_mutex);
+        const auto found = children.find(pid);
+        if (found == children.end()) return 127;
+        child = found->second;
+        children.erase(found);
+    }
+    WaitForSingleObject(child.process, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(child.process, &code);
+    PROCESS_MEMORY_COUNTERS memory{};
+    if (K32GetProcessMemoryInfo(child.process, &memory, sizeof memory)) {
+        const std::uint64_t peak = memory.PeakWorkingSetSize;
+        for (std::uint64_t seen = children_peak.load();
+             peak > seen && !children_peak.compare_exchange_weak(seen, peak);) {
+        }
+    }
+    CloseHandle(child.process);
     // Under Wine the child's handles may close a moment after it is reported ended; the output
     // files are read and removed only once nobody holds them.
-    for (const std::string* path : {&out_path, &err_path}) {
+    for (const std::string* path : {&child.out_path, &child.err_path}) {
         for (int attempt = 0; attempt < 200; ++attempt) {
             HANDLE h =
                 CreateFileA(path->c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -157,6 +241,14 @@ int run_process(const std::string& exe, const std::vector<std::string>& args, co
         }
     }
     return static_cast<int>(code);
+}
+
+std::uint64_t peak_memory_of_children() { return children_peak.load(); }
+
+int run_process(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path) {
+    const long pid = start(exe, args, cwd, env, out_path, err_path, 0);
+    return pid < 0 ? 127 : wait_process(pid);
 }
 
 long start_in_background(const std::string&, const std::vector<std::string>&, const std::string&, const std::string&) {
