@@ -159,6 +159,26 @@ std::string report_text(const MapFile& file, const FileOutcome& outcome, Tally& 
     return text;
 }
 
+// Converts `files` in input order on the run's threads with a progress line, printing the text that
+// `take` returns for each outcome. Returns the number of files reported.
+std::size_t convert_with_progress(const std::vector<MapFile>& files, unsigned jobs, double start,
+                                  const std::function<FileOutcome(std::size_t, MapFileReader&)>& work,
+                                  const std::function<std::string(std::size_t, FileOutcome&)>& take) {
+    ProgressLine progress(platform::stderr_is_terminal(), files.size(), start);
+    const auto report = [&](std::size_t i, FileOutcome& outcome) {
+        const std::string text = take(i, outcome);
+        if (!text.empty()) {
+            progress.clear();
+            print_err(text);
+        }
+        progress.show(i + 1, platform::monotonic_seconds());
+    };
+    const auto tick = [&](std::size_t reported) { progress.show(reported, platform::monotonic_seconds()); };
+    const std::size_t reported = convert_in_order(files.size(), job_count(jobs, files.size()), work, report, tick);
+    progress.clear();
+    return reported;
+}
+
 int run_drawings(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files,
                  Tally& tally, double start) {
     const std::string& dir = options.out_dir;
@@ -178,7 +198,6 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
     for (const std::string& key : options.highlights) {
         keys.push_back(platform::convert_code_page(key, context.ansi_code_page, platform::kCodePageUtf8));
     }
-    ProgressLine progress(platform::stderr_is_terminal(), files.size(), start);
     const auto work = [&](std::size_t i, MapFileReader& reader) {
         ConvertRequest request;
         request.mode = ConvertMode::drawing;
@@ -205,18 +224,9 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
         if (options.per_sheet && !claimed) names.pass_turn(i);
         return outcome;
     };
-    const auto report = [&](std::size_t i, FileOutcome& outcome) {
-        const std::string text = report_text(files[i], outcome, tally);
-        if (!text.empty()) {
-            progress.clear();
-            print_err(text);
-        }
-        progress.show(i + 1, platform::monotonic_seconds());
-    };
-    const auto tick = [&](std::size_t reported) { progress.show(reported, platform::monotonic_seconds()); };
-    const std::size_t reported =
-        convert_in_order(files.size(), job_count(options.jobs, files.size()), work, report, tick);
-    progress.clear();
+    const std::size_t reported = convert_with_progress(
+        files, options.jobs, start, work,
+        [&](std::size_t i, FileOutcome& outcome) { return report_text(files[i], outcome, tally); });
     const double elapsed = platform::monotonic_seconds() - start;
     if (platform::interrupt_requested()) {
         print_err(
@@ -252,14 +262,13 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
     // Windows); a pipe gets plain UTF-8, which tools reading standard input expect.
     if (!to_stdout) std::fwrite(kCsvByteOrderMark.data(), 1, kCsvByteOrderMark.size(), out);
     std::fwrite(csv_header().data(), 1, csv_header().size(), out);
-    ProgressLine progress(platform::stderr_is_terminal(), files.size(), start);
     std::size_t parcels = 0;
     const auto work = [&](std::size_t i, MapFileReader& reader) {
         ConvertRequest request;
         request.mode = ConvertMode::csv;
         return convert_map_file(files[i], context, request, reader);
     };
-    const auto report = [&](std::size_t i, FileOutcome& outcome) {
+    const auto take = [&](std::size_t i, FileOutcome& outcome) {
         Tally ignored;
         std::string text = report_text(files[i], outcome, ignored);
         if (outcome.failed()) ++tally.failed;
@@ -268,16 +277,9 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
             ++tally.drawn;
             for (const char c : outcome.csv) parcels += c == '\n' ? 1 : 0;
         }
-        if (!text.empty()) {
-            progress.clear();
-            print_err(text);
-        }
-        progress.show(i + 1, platform::monotonic_seconds());
+        return text;
     };
-    const auto tick = [&](std::size_t reported) { progress.show(reported, platform::monotonic_seconds()); };
-    const std::size_t reported =
-        convert_in_order(files.size(), job_count(options.jobs, files.size()), work, report, tick);
-    progress.clear();
+    const std::size_t reported = convert_with_progress(files, options.jobs, start, work, take);
     const double elapsed = platform::monotonic_seconds() - start;
     if (platform::interrupt_requested()) {
         // A CSV with files missing is not left where the complete one was expected.
