@@ -62,15 +62,7 @@ median_seconds() {
         awk -F, 'NR == 1 { for (i = 1; i <= NF; ++i) if ($i == "median") column = i }
                  NR == 2 { printf "%.4f\n", $column }' "$WORK/hyperfine.csv"
     else
-        "$@" >/dev/null 2>&1 </dev/null
-        local i start end
-        for ((i = 0; i < RUNS; ++i)); do
-            start=$(date +%s%N)
-            "$@" >/dev/null 2>&1 </dev/null
-            end=$(date +%s%N)
-            echo $((end - start))
-        done | sort -n | awk '{ t[NR] = $1 }
-            END { m = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2; printf "%.4f\n", m / 1e9 }'
+        loop_median_seconds "$@"
     fi
 }
 
