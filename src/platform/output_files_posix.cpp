@@ -168,9 +168,14 @@ std::string follow_links(std::string path) {
     return path;
 }
 
+// The umask can only be read by setting it; reading it once keeps that brief change away from the
+// other threads' file creation after the first output.
 mode_t creation_mode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
+    static const mode_t mask = [] {
+        const mode_t current = ::umask(0);
+        ::umask(current);
+        return current;
+    }();
     return static_cast<mode_t>(0666 & ~mask);
 }
 
