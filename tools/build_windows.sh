@@ -49,24 +49,7 @@ SUDO=""
 
 # ---- Packages ---------------------------------------------------------------------------------
 begin "packages"
-packages=(
-    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64  # the cross compiler
-    libz-mingw-w64-dev                    # zlib for libzip
-    wine wine64                           # running the tests
-    googletest                            # its sources, cross-built below
-    cmake ninja-build pkg-config dpkg-dev  # building; dpkg-dev unpacks the libzip source package
-    locales fonts-ipaexfont-gothic        # the Japanese locale and a Japanese font for Wine
-    zip                                   # the download
-)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    $SUDO apt-get update -q
-    $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+bash tools/install_deps.sh --windows
 # Wine takes its code page from the Unix locale: ja_JP.UTF-8 gives code page 932.
 if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; then
     $SUDO localedef -i ja_JP -f UTF-8 ja_JP.UTF-8

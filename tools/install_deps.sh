@@ -21,6 +21,18 @@ if [ "${1:-}" = "--build-only" ]; then
     packages=(build-essential cmake pkg-config libzip-dev libfreetype-dev libfontconfig-dev
               libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev fonts-ipaexfont-gothic)
 fi
+# The Windows cross-build (tools/build_windows.sh).
+if [ "${1:-}" = "--windows" ]; then
+    packages=(
+        g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64  # the cross compiler
+        libz-mingw-w64-dev                     # zlib for libzip
+        wine wine64                            # running the tests
+        googletest                             # its sources, cross-built
+        cmake ninja-build pkg-config dpkg-dev  # building; dpkg-dev unpacks the libzip source package
+        locales fonts-ipaexfont-gothic         # the Japanese locale and a Japanese font for Wine
+        zip                                    # the download
+    )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
