@@ -1,5 +1,7 @@
 // Output files replaced only when complete: a temporary file beside the output, replaced over it;
 // the console control handler that removes every temporary file in flight; the same-file check.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <atomic>
@@ -129,8 +131,8 @@ bool begin_output_file(const std::string& path, OutputFile& out) {
 
     const std::string_view directory = path_directory(out.target_path);
     const std::string stem = std::string(directory) +
-                             (directory.empty() || is_separator(directory.back()) ? "" : "\\") + "." +
-                             std::string(path_file_name(out.target_path)) + ".";
+                             (directory.empty() || directory.back() == '\\' || directory.back() == '/' ? "" : "\\") +
+                             "." + std::string(path_file_name(out.target_path)) + ".";
     if (stem.size() + 8 >= sizeof g_temp_slots[0].path) return false;
     install_console_handler();
     const int slot = claim_temp_slot();
