@@ -15,6 +15,21 @@
 #include "test_os.hpp"
 
 namespace chizuvec::test {
+namespace {
+
+// In a forked child: standard input from /dev/null, output and error into the files, `cwd` as the
+// working directory (exit code 126 when it cannot be entered).
+void enter_child(const std::string& cwd, const std::string& out_path, const std::string& err_path) {
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+}
+
+}  // namespace
 
 std::string executable_name(const std::string& target) { return target; }
 
@@ -135,13 +150,7 @@ long start_process(const std::string& exe, const std::vector<std::string>& args,
                    const std::string& out_path, const std::string& err_path, const ChildSettings& settings) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        enter_child(cwd, out_path, err_path);
         if (settings.low_priority) (void)::nice(19);
         if (settings.file_size_limit != 0) {
             const auto bytes = static_cast<rlim_t>(settings.file_size_limit);
@@ -191,13 +200,7 @@ int run_process(const std::string& exe, const std::vector<std::string>& args, co
                 const std::vector<std::string>& env, const std::string& out_path, const std::string& err_path) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        enter_child(cwd, out_path, err_path);
         for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(exe.c_str()));
