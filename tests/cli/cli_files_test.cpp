@@ -164,21 +164,28 @@ TEST(CliFiles, SignalDuringTheWriteKeepsThePreviousDrawing) {
         const fs::path out = program.dir.path / "out";
         fs::create_directory(out);
         const std::string name = (out / "map.svg").string();
-        // The signal goes out at the first touch of the output folder, which is the write beginning;
-        // a run that still finished first (a busy machine) is tried again.
+        // From the first touch of the output folder on, the run is stopped again and again until it
+        // is caught with its temporary file (a name beginning with ".") in the folder and the signal
+        // not held back: the signal then lands during the write whatever the machine's load. A run
+        // that still completed first is tried again.
+        const auto writing = [&] {
+            for (const std::string& file : files_in(out)) {
+                if (file[0] == '.') return true;
+            }
+            return false;
+        };
         RunResult r;
-        for (int attempt = 0; attempt < 5; ++attempt) {
+        bool caught = false;
+        for (int attempt = 0; attempt < 10 && !caught; ++attempt) {
             program.write("out/map.svg", kPrevious);
             const FolderWatch watch(out.string());
-            ChildSettings settings;
-            settings.low_priority = true;
-            const Started s = start(program, {map, name}, settings);
+            const Started s = start(program, {map, name});
             const bool touched = watch.wait(60000);
-            send_signal(s.pid, signal_number);
+            caught = touched && send_signal_when(s.pid, signal_number, writing);
             r = finish(s);
             ASSERT_TRUE(touched);
-            if (r.exit_code != 0) break;
         }
+        ASSERT_TRUE(caught);
         EXPECT_EQ(r.exit_code, 128 + signal_number) << r.err;
         EXPECT_EQ(files_in(out), std::set<std::string>{"map.svg"});
         EXPECT_TRUE(read_file(name) == kPrevious);

@@ -114,6 +114,10 @@ long start_process(const std::string& exe, const std::vector<std::string>& args,
 int wait_process(long pid);
 // Sends a signal to a process from start_process without waiting (Need::kSignals).
 void send_signal(long pid, int signal_number);
+// Stops a process from start_process again and again until `now()` holds while none of its threads
+// holds the signal back, then sends it the signal: the signal lands in that state whatever the
+// machine's load. False when the process ended first (Need::kSignals).
+bool send_signal_when(long pid, int signal_number, const std::function<bool()>& now);
 // The signals that end a run as a user or the system may send them (Need::kSignals).
 std::vector<int> termination_signals();
 // The largest peak memory in bytes of the programs this process started and waited for so far; 0

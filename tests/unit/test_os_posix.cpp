@@ -8,11 +8,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
 
 #include "test_os.hpp"
+#include "test_support.hpp"
 
 namespace chizuvec::test {
 namespace {
@@ -177,6 +182,36 @@ int wait_process(long pid) {
 }
 
 void send_signal(long pid, int signal_number) { ::kill(static_cast<pid_t>(pid), signal_number); }
+
+// Does any thread of the stopped process `pid` hold `signal_number` back (as the program does while
+// it creates a temporary output or puts it in place)?
+bool holds_back(pid_t pid, int signal_number) {
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+        const std::string status = read_file((task.path() / "status").string());
+        const std::size_t at = status.find("SigBlk:");
+        if (at == std::string::npos) return true;
+        const unsigned long long blocked = std::stoull(status.substr(at + 7), nullptr, 16);
+        if ((blocked >> (signal_number - 1)) & 1u) return true;
+    }
+    return false;
+}
+
+bool send_signal_when(long pid, int signal_number, const std::function<bool()>& now) {
+    const auto p = static_cast<pid_t>(pid);
+    for (;;) {
+        ::kill(p, SIGSTOP);
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(p), &info, WSTOPPED | WEXITED | WNOWAIT) != 0) return false;
+        if (info.si_code != CLD_STOPPED) return false;  // the run ended
+        const bool caught = now() && !holds_back(p, signal_number);
+        if (caught) ::kill(p, signal_number);
+        ::kill(p, SIGCONT);
+        if (caught) return true;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
 
 std::vector<int> termination_signals() { return {SIGINT, SIGTERM, SIGHUP}; }
 

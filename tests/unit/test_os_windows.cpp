@@ -138,6 +138,8 @@ std::string full_device() { return {}; }
 std::vector<int> termination_signals() { return {}; }
 void send_signal(long, int) {}
 
+bool send_signal_when(long, int, const std::function<bool()>&) { return false; }
+
 int command_output(const std::string& command, std::string& output) {
     output.clear();
     FILE* pipe = _popen(command.c_str(), "rb");
