@@ -256,18 +256,24 @@ TEST(CliFiles, ArchiveEntryOfTheExactNameIsPreferred) {
     EXPECT_EQ(files_in(program.dir.path / "maps"), std::set<std::string>{"t.zip"});
 }
 
+// A folder `maps` holding the large generated archive as big.zip; false when it cannot be made.
+bool copy_big_archive_into(const fs::path& maps) {
+    const std::string& archive = big_map(true);
+    if (archive.empty()) return false;
+    fs::create_directory(maps);
+    fs::copy_file(archive, maps / "big.zip");
+    return true;
+}
+
 // Reading an archive writes nothing: in a folder the run may not write to it reads as a plain map
 // file does. A root run ignores permission bits, so it drops to an unprivileged user first.
 TEST(CliFiles, ArchiveInAFolderWithoutWriteAccessIsRead) {
     for (const Need need : {Need::kReadOnlyFolder, Need::kFolderWatch}) {
         if (const std::string why = missing(need); !why.empty()) GTEST_SKIP() << why;
     }
-    const std::string& archive = big_map(true);
-    ASSERT_FALSE(archive.empty());
     ProgramDir program;
     const fs::path maps = program.dir.path / "maps";
-    fs::create_directory(maps);
-    fs::copy_file(archive, maps / "big.zip");
+    ASSERT_TRUE(copy_big_archive_into(maps));
     // Everyone may read and run; nobody may write in the archive's folder.
     fs::permissions(program.dir.path, fs::perms(0755));
     fs::permissions(program.exe, fs::perms(0755));
@@ -293,12 +299,9 @@ TEST(CliFiles, InterruptedArchiveReadLeavesNothing) {
     for (const Need need : {Need::kSignals, Need::kFolderWatch}) {
         if (const std::string why = missing(need); !why.empty()) GTEST_SKIP() << why;
     }
-    const std::string& archive = big_map(true);
-    ASSERT_FALSE(archive.empty());
     ProgramDir program;
     const fs::path maps = program.dir.path / "maps";
-    fs::create_directory(maps);
-    fs::copy_file(archive, maps / "big.zip");
+    ASSERT_TRUE(copy_big_archive_into(maps));
     const FolderWatch watch(maps.string());
     const Started s = start(program, {"maps/big.zip"});
     // Interrupted as soon as a file appears beside the archive, or well into the read when none does.

@@ -34,6 +34,15 @@ void enter_child(const std::string& cwd, const std::string& out_path, const std:
     if (::chdir(cwd.c_str()) != 0) ::_exit(126);
 }
 
+// In a forked child: becomes `exe` with `args` (exit code 127 when it cannot).
+[[noreturn]] void exec_program(const std::string& exe, const std::vector<std::string>& args) {
+    std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(exe.c_str(), argv.data());
+    ::_exit(127);
+}
+
 }  // namespace
 
 std::string executable_name(const std::string& target) { return target; }
@@ -166,11 +175,7 @@ long start_process(const std::string& exe, const std::vector<std::string>& args,
         if (settings.unprivileged && ::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
             ::_exit(125);
         }
-        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(exe.c_str(), argv.data());
-        ::_exit(127);
+        exec_program(exe, args);
     }
     return pid;
 }
@@ -255,11 +260,7 @@ long start_in_background(const std::string& exe, const std::vector<std::string>&
     if (pid == 0) {
         if (::chdir(cwd.c_str()) != 0) ::_exit(126);
         if (std::freopen(err_path.c_str(), "w", stderr) == nullptr) ::_exit(126);
-        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(exe.c_str(), argv.data());
-        ::_exit(127);
+        exec_program(exe, args);
     }
     return pid;
 }
