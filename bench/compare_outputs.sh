@@ -16,7 +16,7 @@ PROGRAM="$(realpath "${2:-$ROOT/build-bench/Chizuvec}")"
 GENMAP="$(dirname "$PROGRAM")/chizuvec_genmap"
 read -r -a SIZES <<<"${SIZES:-10000 100000}"
 SEED="${SEED:-1}"
-DATA="${CHIZUVEC_SHARED_DATA:-/work/shared/data}"
+DATA="${CHIZUVEC_SHARED_DATA:-$ROOT/tests/data}"
 
 mkdir -p "$DIR/maps"
 DIR="$(realpath "$DIR")"

@@ -12,7 +12,7 @@
 #     drawings must then agree in everything but the scale bar.
 # The Windows drawings are also checked with xmllint here, as Wine cannot run host tools.
 # Needs build-win/build/Chizuvec.exe from tools/build_windows.sh; builds the Linux program with
-# tools/build.sh. Real map files are used from ../shared/data when they are there.
+# tools/build.sh. Real map files are used from tests/data.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -124,7 +124,7 @@ compare_run() { # label ini input output args...
 
 ini=$root/Chizuvec.ini
 inputs=("$root/samples/sample.xml")
-shared=$root/../shared/data
+shared=$root/tests/data
 for f in "$shared"/*.xml "$shared"/*.zip; do
     [ -f "$f" ] && inputs+=("$f")
 done
