@@ -11,7 +11,9 @@
 #include <thread>
 
 #include "common/text_format.hpp"
+#include "driver/console.hpp"
 #include "driver/csv_listing.hpp"
+#include "driver/display_name.hpp"
 #include "driver/output_names.hpp"
 #include "driver/progress.hpp"
 #include "driver/read_report.hpp"
@@ -110,16 +112,16 @@ std::vector<MapFile> list_inputs(const std::vector<std::string>& inputs, std::si
                 for (MapFile& f : listing.files) files.push_back(std::move(f));
                 continue;
             case InputStatus::not_found:
-                print_err(input + ": ** Error: Input file not found\n");
+                print_err(display_name(input) + ": ** Error: Input file not found\n");
                 break;
             case InputStatus::no_map_file:
-                print_err(format_text("** Error: \"%s\" holds no map file\n", input.c_str()));
+                print_err(format_text("** Error: \"%s\" holds no map file\n", display_name(input).c_str()));
                 break;
             case InputStatus::zip_failed: {
                 ReadResult read;
                 read.status = ReadStatus::zip_failed;
                 read.zip = listing.zip;
-                print_err(prefixed(input + ": ", read_failure_text(read)));
+                print_err(prefixed(display_name(input) + ": ", read_failure_text(read)));
                 break;
             }
         }
@@ -137,7 +139,7 @@ struct Tally {
 };
 
 std::string report_text(const MapFile& file, const FileOutcome& outcome, Tally& tally) {
-    const std::string prefix = file.name + ": ";
+    const std::string prefix = display_name(file.name) + ": ";
     if (outcome.read_failed) {
         ++tally.failed;
         return prefixed(prefix, outcome.read_error);
@@ -183,11 +185,11 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
                  Tally& tally, double start) {
     const std::string& dir = options.out_dir;
     if (!platform::make_directory(dir)) {
-        print_err(format_text("** Error: Cannot create output folder \"%s\"\n", dir.c_str()));
+        print_err(format_text("** Error: Cannot create output folder \"%s\"\n", display_name(dir).c_str()));
         return 1;
     }
     const std::string folder = dir + platform::path_separator();
-    OutputNames names;
+    OutputNames names(kMaxFileNameBytes - options.extension.size(), context.ansi_code_page);
     std::vector<std::string> outputs(files.size());
     if (!options.per_sheet) {
         for (std::size_t i = 0; i < files.size(); ++i) {
@@ -243,25 +245,35 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
 int run_csv(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files, Tally& tally,
             double start) {
     const bool to_stdout = options.csv_path == "-";
-    for (const MapFile& f : files) {
-        if (!to_stdout && platform::same_file(options.csv_path, f.path)) {
-            print_err(format_text("** Error: Output file \"%s\" is the input file\n", options.csv_path.c_str()));
-            return 1;
-        }
-    }
+    const std::string cannot_write =
+        to_stdout ? std::string(kCannotWriteStdout)
+                  : format_text("** Error: Cannot write output file \"%s\"\n", display_name(options.csv_path).c_str());
     platform::OutputFile output;
     if (to_stdout) {
         output.stream = stdout;
         platform::write_bytes_unchanged(stdout);  // the rows end in CR LF already
-    } else if (!platform::begin_output_file(options.csv_path, output)) {
-        print_err(format_text("** Error: Cannot write output file \"%s\"\n", options.csv_path.c_str()));
-        return 1;
+    } else {
+        switch (platform::open_output_file(options.csv_path, context.output_rules, output)) {
+            case platform::OutputOpen::ok:
+                break;
+            case platform::OutputOpen::is_input:
+                print_err(format_text("** Error: Output file \"%s\" is the input file\n",
+                                      display_name(options.csv_path).c_str()));
+                return 1;
+            case platform::OutputOpen::failed:
+                print_err(cannot_write);
+                return 1;
+        }
     }
-    std::FILE* out = output.stream;
+    // Every write is checked; the first failure ends the run, the previous CSV left as it was.
+    const auto write = [&](std::string_view bytes) {
+        return to_stdout ? write_standard_output(bytes) : platform::write_output(output, bytes);
+    };
+    bool written = true;
     // Excel takes a CSV without a byte order mark for the system's code page (CP932 on a Japanese
     // Windows); a pipe gets plain UTF-8, which tools reading standard input expect.
-    if (!to_stdout) std::fwrite(kCsvByteOrderMark.data(), 1, kCsvByteOrderMark.size(), out);
-    std::fwrite(csv_header().data(), 1, csv_header().size(), out);
+    if (!to_stdout) written = write(kCsvByteOrderMark);
+    written = written && write(csv_header());
     std::size_t parcels = 0;
     const auto work = [&](std::size_t i, MapFileReader& reader) {
         ConvertRequest request;
@@ -273,7 +285,7 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
         std::string text = report_text(files[i], outcome, ignored);
         if (outcome.failed()) ++tally.failed;
         if (!outcome.failed()) {
-            std::fwrite(outcome.csv.data(), 1, outcome.csv.size(), out);
+            written = written && write(outcome.csv);
             ++tally.drawn;
             for (const char c : outcome.csv) parcels += c == '\n' ? 1 : 0;
         }
@@ -288,15 +300,16 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
                               tally.drawn, tally.failed, files.size() - reported, elapsed));
         platform::end_as_interrupted();
     }
-    bool written = true;
     if (to_stdout) {
-        written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+        written = finish_standard_output() && written;
+    } else if (!written) {
+        platform::abandon_output_file(output);
     } else {
         std::int64_t size = 0;
         written = platform::commit_output_file(output, size);
     }
     if (!written) {
-        print_err(format_text("** Error: Cannot write output file \"%s\"\n", options.csv_path.c_str()));
+        print_err(cannot_write);
         return 1;
     }
     print_err(format_text("Listed %zu parcels of %zu map files, failed %zu in %.1f s\n", parcels, tally.drawn,
@@ -317,14 +330,20 @@ int run_batch(const BatchOptions& options, const ConvertContext& context) {
     const double start = platform::monotonic_seconds();
     Tally tally;
     const std::vector<MapFile> files = list_inputs(options.inputs, tally.failed);
+    // No output may replace a file the run reads; in the output folder, the program chose the names,
+    // so a link found under one is replaced rather than followed out of the folder.
+    ConvertContext run_context = context;
+    run_context.output_rules.inputs = input_file_ids(files, options.inputs);
+    run_context.output_rules.replace_links = options.csv_path.empty();
     platform::catch_interrupts();
-    const int code = options.csv_path.empty() ? run_drawings(options, context, files, tally, start)
-                                              : run_csv(options, context, files, tally, start);
+    const int code = options.csv_path.empty() ? run_drawings(options, run_context, files, tally, start)
+                                              : run_csv(options, run_context, files, tally, start);
     return code;
 }
 
 int run_listing_of_files(const std::vector<MapFile>& files, const ConvertContext& context) {
     std::size_t failed = 0;
+    bool stdout_ok = true;
     const auto work = [&](std::size_t i, MapFileReader& reader) {
         ConvertRequest request;
         request.mode = ConvertMode::listing;
@@ -333,21 +352,24 @@ int run_listing_of_files(const std::vector<MapFile>& files, const ConvertContext
     const auto report = [&](std::size_t i, FileOutcome& outcome) {
         if (outcome.read_failed) {
             ++failed;
-            print_err(prefixed(files[i].name + ": ", outcome.read_error));
+            print_err(prefixed(display_name(files[i].name) + ": ", outcome.read_error));
             return;
         }
         const DrawOutcome& d = outcome.drawings.front();
         print_err(d.messages);
         if (d.out_of_memory) {
             ++failed;
-            print_err(files[i].name + ": ** Error: out of memory\n");
+            print_err(display_name(files[i].name) + ": ** Error: out of memory\n");
             return;
         }
         print_err(d.statistics);
-        std::fwrite(outcome.listing.data(), 1, outcome.listing.size(), stdout);
+        stdout_ok = write_standard_output(outcome.listing) && stdout_ok;
     };
     convert_in_order(files.size(), job_count(0, files.size()), work, report, [](std::size_t) {});
-    std::fflush(stdout);
+    if (!finish_standard_output() || !stdout_ok) {
+        print_err(kCannotWriteStdout);
+        return 1;
+    }
     return failed == 0 ? 0 : 1;
 }
 

@@ -21,4 +21,10 @@ void console_print(std::string_view text, std::uint32_t console_code_page, std::
     }
 }
 
+bool write_standard_output(std::string_view bytes) {
+    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
+}
+
+bool finish_standard_output() { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0; }
+
 }  // namespace chizuvec

@@ -16,4 +16,11 @@ std::string console_text(std::string_view text, std::uint32_t console_code_page,
 void console_print(std::string_view text, std::uint32_t console_code_page, std::uint32_t ansi_code_page,
                    std::FILE* out = stdout);
 
+// Standard output carrying the program's results (the listing, the CSV): every write is checked.
+inline constexpr const char* kCannotWriteStdout = "** Error: Cannot write standard output\n";
+// Writes `bytes` to standard output; false when the write failed.
+bool write_standard_output(std::string_view bytes);
+// Flushes standard output; false when it or any earlier write to it failed.
+bool finish_standard_output();
+
 }  // namespace chizuvec

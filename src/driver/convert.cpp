@@ -1,11 +1,14 @@
 #include "driver/convert.hpp"
 
+#include <algorithm>
 #include <new>
+#include <unordered_set>
 
 #include "common/fixed_text.hpp"
 #include "common/text_format.hpp"
 #include "driver/assembly_report.hpp"
 #include "driver/csv_listing.hpp"
+#include "driver/display_name.hpp"
 #include "driver/highlights.hpp"
 #include "driver/parcel_listing.hpp"
 #include "driver/read_report.hpp"
@@ -18,19 +21,18 @@ namespace chizuvec {
 namespace {
 
 std::string statistics_line(const std::string& input_name, const MapDataset& d) {
-    return format_text("%s: P=%u(max=%u) C=%u(%u) C-F=%u F=%u(%u) H=%u(%u)\n", input_name.c_str(), d.point_count(),
-                       d.max_point_no, d.curve_count(), d.max_curve_no, d.ring_curve_count(), d.surface_count(),
-                       d.max_surface_no, d.parcel_count(), d.max_parcel_no);
+    return format_text("%s: P=%u(max=%u) C=%u(%u) C-F=%u F=%u(%u) H=%u(%u)\n", display_name(input_name).c_str(),
+                       d.point_count(), d.max_point_no, d.curve_count(), d.max_curve_no, d.ring_curve_count(),
+                       d.surface_count(), d.max_surface_no, d.parcel_count(), d.max_parcel_no);
 }
 
 // The map numbers the sheets list, each once, in the order first met.
 std::vector<std::string> listed_map_numbers(const MapDataset& dataset) {
     std::vector<std::string> numbers;
+    std::unordered_set<std::string_view> seen;
     for (const MapNumber& number : dataset.sheet_map_nos) {
-        const std::string text(field_view(number.text));
-        bool seen = false;
-        for (const std::string& n : numbers) seen = seen || n == text;
-        if (!seen) numbers.push_back(text);
+        const std::string_view text = field_view(number.text);
+        if (seen.insert(text).second) numbers.emplace_back(text);
     }
     return numbers;
 }
@@ -72,22 +74,41 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
         d.error = drawing_too_large_text(assembly.drawn_points);
         return;
     }
-    const WriteResult written =
-        write_svg(d.output_path, file.name, d.map_no, header, bounds, *context.settings, dataset, context.source_width);
+    const WriteResult written = write_svg(d.output_path, file.name, d.map_no, header, bounds, *context.settings,
+                                          dataset, context.source_width, &context.output_rules);
     d.finished_at = platform::monotonic_seconds();
     d.size = written.size;
     if (written.status == WriteStatus::ok) return;
     d.status = DrawStatus::failed;
+    const std::string shown = display_name(d.output_path);
     if (written.status == WriteStatus::unsupported_type) {
-        d.error = format_text("** Error: Unsupported output file type \"%s\"\n", d.output_path.c_str());
+        d.error = format_text("** Error: Unsupported output file type \"%s\"\n", shown.c_str());
     } else if (written.status == WriteStatus::output_is_input) {
-        d.error = format_text("** Error: Output file \"%s\" is the input file\n", d.output_path.c_str());
+        d.error = format_text("** Error: Output file \"%s\" is the input file\n", shown.c_str());
     } else {
-        d.error = format_text("** Error: Cannot write output file \"%s\"\n", d.output_path.c_str());
+        d.error = format_text("** Error: Cannot write output file \"%s\"\n", shown.c_str());
     }
 }
 
 }  // namespace
+
+std::vector<platform::FileId> input_file_ids(const std::vector<MapFile>& files, const std::vector<std::string>& paths) {
+    std::vector<platform::FileId> ids;
+    const auto add = [&](const std::string& path) {
+        platform::FileId id;
+        if (platform::file_id(path, id)) ids.push_back(id);
+    };
+    // The inner files of an archive share its path: each path is asked once.
+    const std::string* last = nullptr;
+    for (const MapFile& file : files) {
+        if (last == nullptr || *last != file.path) add(file.path);
+        last = &file.path;
+    }
+    for (const std::string& path : paths) add(path);
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+}
 
 bool FileOutcome::failed() const {
     if (read_failed) return true;
@@ -115,6 +136,11 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
             const std::vector<std::string> outputs = request.sheet_outputs(numbers);
             outcome.drawings.resize(numbers.size());
             for (std::size_t i = 0; i < numbers.size(); ++i) {
+                // An interrupt stops the file between two sheets; the sheets not drawn are dropped.
+                if (platform::interrupt_requested()) {
+                    outcome.drawings.resize(i);
+                    break;
+                }
                 current = &outcome.drawings[i];
                 current->map_no = numbers[i];
                 current->output_path = outputs[i];

@@ -10,6 +10,7 @@
 
 #include "config/render_settings.hpp"
 #include "mapxml/map_inputs.hpp"
+#include "platform/platform.hpp"
 
 namespace chizuvec {
 
@@ -19,7 +20,13 @@ struct ConvertContext {
     std::int32_t source_width = 0;  // measured once per run
     std::uint32_t console_code_page = 0;
     std::uint32_t ansi_code_page = 0;
+    // Every output of the run is opened under these: it never replaces a file the run reads.
+    platform::OutputRules output_rules;
 };
+
+// The identities of the files on disk that `files` are read from and of the other `paths` (those
+// that exist), sorted, each once: the inputs no output may replace.
+std::vector<platform::FileId> input_file_ids(const std::vector<MapFile>& files, const std::vector<std::string>& paths);
 
 enum class ConvertMode { listing, csv, drawing };
 

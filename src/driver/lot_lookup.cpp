@@ -8,6 +8,7 @@
 
 #include "common/ascii.hpp"
 #include "common/text_format.hpp"
+#include "driver/display_name.hpp"
 #include "driver/highlights.hpp"
 #include "driver/read_report.hpp"
 #include "mapxml/search_list.hpp"
@@ -109,7 +110,7 @@ LotPlaces places_by_reading(const std::vector<MapFile>& files, const std::vector
 
 std::string no_lot_error(const std::string& input_name, std::size_t count) {
     return format_text("** Error: \"%s\" holds %zu map file%s; name a lot number to draw, or use --out-dir\n",
-                       input_name.c_str(), count, count == 1 ? "" : "s");
+                       display_name(input_name).c_str(), count, count == 1 ? "" : "s");
 }
 
 }  // namespace
@@ -121,7 +122,8 @@ LotChoice choose_map_file(const std::string& input_name, const std::vector<std::
     const bool folder = platform::is_directory(input_name);
     if (listing.files.empty() || (!folder && listing.files.front().inner_entry.empty())) {
         // A map file of its own, or nothing to choose from: read as the single-map command always has.
-        if (folder) choice.error = format_text("** Error: \"%s\" holds no map file\n", input_name.c_str());
+        if (folder)
+            choice.error = format_text("** Error: \"%s\" holds no map file\n", display_name(input_name).c_str());
         return choice;
     }
     choice.several = true;
@@ -150,8 +152,8 @@ LotChoice choose_map_file(const std::string& input_name, const std::vector<std::
     for (std::size_t k = 0; k < keys.size(); ++k) {
         if (places.first[k] == kNone || places.holders[k].count(chosen) > 0) continue;
         if (!warned.insert(arguments[k]).second) continue;
-        print_error(format_text("**Warning: lot \"%s\" is in %s, not drawn\n", arguments[k].c_str(),
-                                files[static_cast<std::size_t>(places.first[k])].name.c_str()));
+        print_error(format_text("**Warning: lot \"%s\" is in %s, not drawn\n", display_name(arguments[k]).c_str(),
+                                display_name(files[static_cast<std::size_t>(places.first[k])].name).c_str()));
     }
     return choice;
 }

@@ -4,24 +4,46 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 namespace chizuvec {
 
+// The longest file name the file systems written to take, in bytes (255 UTF-16 units on NTFS,
+// 255 bytes on most POSIX file systems).
+inline constexpr std::size_t kMaxFileNameBytes = 255;
+
 // `text` with every byte that Windows or POSIX refuses or treats specially in a file name (control
 // bytes, space, < > : " / \ | ? *) replaced by "_"; "_" for an empty text.
 std::string file_name_safe(std::string_view text);
 
-// The names given out in one run, compared without regard to ASCII letter case (as Windows and
-// macOS compare them). Safe to use from several threads.
+// `name` with "_" after its part before the first dot when that part (trailing dots and spaces
+// aside) is a device name of Windows in any letter case (CON, PRN, AUX, NUL, COM1-9, LPT1-9), so
+// that the file can be made and opened there.
+std::string portable_name(std::string_view name);
+
+// `name` (UTF-8) folded as NTFS folds names when it compares them: simple case folding of Latin,
+// Greek, Cyrillic, Armenian and full-width Latin letters, so "Ａ" and "ａ" fold alike.
+std::string fold_name_case(std::string_view name);
+
+// The names given out in one run, compared as NTFS compares them (fold_name_case), on every
+// platform, so that a folder of drawings copied to Windows loses none. Safe to use from several
+// threads.
 class OutputNames {
   public:
-    // `name` (a file name without extension) when it is still free, else the first free of
-    // "name~2", "name~3", ... Claims the name returned.
+    // Names are kept to `max_bytes` bytes (a file name's limit less the extension to come), in the
+    // code page `code_page` of file names.
+    explicit OutputNames(std::size_t max_bytes = 251, std::uint32_t code_page = 65001);
+
+    // `name` (a file name without extension, made portable) when it is still free, else the first
+    // free of "name~2", "name~3", ...; a name longer than the limit is cut and given "~" and eight
+    // hexadecimal digits of its whole text, so that names cut alike stay apart. Claims the name
+    // returned. Finding a free name takes constant time on average, however many share a stem.
     std::string claim(const std::string& name);
 
     // Claims from several threads in input order, so that which name gets the "~N" never depends
@@ -35,11 +57,15 @@ class OutputNames {
 
   private:
     std::string claim_locked(const std::string& name);
+    std::string folded(const std::string& name) const;
 
+    std::size_t max_bytes_;
+    std::uint32_t code_page_;
     std::mutex mutex_;
     std::condition_variable turn_changed_;
-    std::size_t turn_ = 0;  // the file whose turn it is
-    std::unordered_set<std::string> taken_;
+    std::size_t turn_ = 0;                                   // the file whose turn it is
+    std::unordered_set<std::string> taken_;                  // folded names
+    std::unordered_map<std::string, unsigned> next_suffix_;  // folded stem: the next "~N" to try
 };
 
 }  // namespace chizuvec

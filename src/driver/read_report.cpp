@@ -1,6 +1,7 @@
 #include "driver/read_report.hpp"
 
 #include "common/text_format.hpp"
+#include "driver/display_name.hpp"
 
 namespace chizuvec {
 
@@ -12,6 +13,8 @@ std::string read_failure_text(const ReadResult& read) {
             return "** Error: Input file not found\n";
         case ReadStatus::no_memory:
             return "** Error: code=2\n";
+        case ReadStatus::no_map_file:
+            return "** Error: holds no map file\n";
         case ReadStatus::zip_failed:
             break;
     }
@@ -30,11 +33,12 @@ std::string read_failure_text(const ReadResult& read) {
 }
 
 std::string named_lines(std::string_view name, std::string_view text) {
+    const std::string shown = display_name(name);
     std::string named;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::size_t take = end == std::string_view::npos ? text.size() : end + 1;
-        named.append(name).append(": ").append(text.substr(0, take));
+        named.append(shown).append(": ").append(text.substr(0, take));
         text.remove_prefix(take);
     }
     return named;

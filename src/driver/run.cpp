@@ -17,6 +17,7 @@
 #include "driver/batch.hpp"
 #include "driver/console.hpp"
 #include "driver/convert.hpp"
+#include "driver/display_name.hpp"
 #include "driver/lot_lookup.hpp"
 #include "driver/read_report.hpp"
 #include "mapxml/map_inputs.hpp"
@@ -95,8 +96,19 @@ int run_single_map(int argc, char** argv, const RenderSettings& settings, const 
         several = choice.several;
         if (several) file = std::move(choice.file);
     }
+    // The drawing may replace none of the files read for it: the map file, the archive it lies in,
+    // the folder's map files searched for the lot.
+    ConvertContext run_context = context;
+    if (drawing) {
+        std::vector<MapFile> read_files{file};
+        if (platform::is_directory(input_name)) {
+            InputListing folder = list_map_files(input_name);
+            read_files.insert(read_files.end(), folder.files.begin(), folder.files.end());
+        }
+        run_context.output_rules.inputs = input_file_ids(read_files, {input_name});
+    }
     MapFileReader reader;
-    const FileOutcome outcome = convert_map_file(file, context, request, reader);
+    const FileOutcome outcome = convert_map_file(file, run_context, request, reader);
     if (outcome.read_failed) return fail(several ? named_lines(file.name, outcome.read_error) : outcome.read_error);
     const DrawOutcome& d = outcome.drawings.front();
     print_error(d.messages);
@@ -104,7 +116,7 @@ int run_single_map(int argc, char** argv, const RenderSettings& settings, const 
     print_error(d.statistics);
     if (d.out_of_memory) return fail_out_of_memory();
     if (!drawing) {
-        std::fwrite(outcome.listing.data(), 1, outcome.listing.size(), stdout);
+        if (!write_standard_output(outcome.listing) || !finish_standard_output()) return fail(kCannotWriteStdout);
         return kExitOk;
     }
     print_error(d.warning);

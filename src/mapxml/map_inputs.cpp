@@ -26,6 +26,12 @@ std::string_view stem_of(std::string_view name) {
     return name.substr(0, name.size() - platform::path_extension(name).size());
 }
 
+// An archive entry's name without its folders (entry names always separate them by "/").
+std::string_view entry_base_name(std::string_view name) {
+    const std::size_t slash = name.rfind('/');
+    return slash == std::string_view::npos ? name : name.substr(slash + 1);
+}
+
 bool ends_with_ignoring_ascii_case(std::string_view text, std::string_view ending) {
     return text.size() >= ending.size() && equals_ignoring_ascii_case(text.substr(text.size() - ending.size()), ending);
 }
@@ -47,8 +53,10 @@ bool list_archive(const std::string& path, std::vector<MapFile>& files, MapFile*
     }
     bool any = false;
     for (const ZipEntryName& entry : entries) {
-        // Entries in folders are not the archive's own; the published archives have none.
-        if (entry.name.find('/') != std::string::npos) continue;
+        // Archives packed again by users gain a top folder; their entries count as at the top. Folder
+        // entries and the resource forks a Mac adds ("__MACOSX/", "._NAME") are no map files.
+        const std::string_view base = entry_base_name(entry.name);
+        if (base.empty() || base.substr(0, 2) == "._" || entry.name.rfind("__MACOSX/", 0) == 0) continue;
         const auto index = static_cast<std::int64_t>(entry.index);
         if (has_extension(entry.name, kZipExtension)) {
             files.push_back(
@@ -119,11 +127,14 @@ ReadResult read_map_file(const MapFile& file, MapDataset& dataset, MapHeader& he
 ReadResult MapFileReader::read(const MapFile& file, MapDataset& dataset, MapHeader& header) {
     if (file.inner_entry.empty() || file.inner_index < 0) return read_map_xml(file.path, dataset, header);
     try {
-        // An inner zip holds its map file under the name the listing gave it.
+        // An inner zip holds its map file under its own base name.
         const auto index = static_cast<std::uint64_t>(file.inner_index);
-        const ZipResult opened = has_extension(file.inner_entry, kZipExtension)
-                                     ? archive_.open_nested(file.path, index, file.name)
-                                     : archive_.open_index(file.path, index);
+        if (!has_extension(file.inner_entry, kZipExtension)) {
+            return read_zip_entry(archive_, archive_.open_index(file.path, index), dataset, header);
+        }
+        const std::string wanted = std::string(stem_of(entry_base_name(file.inner_entry))) + std::string(kXmlExtension);
+        const ZipResult opened = archive_.open_nested(file.path, index, wanted);
+        if (opened.status == ZipStatus::no_entry) return {ReadStatus::no_map_file, {}};
         return read_zip_entry(archive_, opened, dataset, header);
     } catch (const std::bad_alloc&) {
         release_dataset(dataset);

@@ -51,15 +51,16 @@ std::string resolve_input_name(std::string name);
 // always has: ".xml" when such a file exists, else ".zip".
 // - A .zip that holds the entry named after it (NAME.xml, in any letter case) is one map file, as
 //   is a .zip that cannot be opened (reading it then reports why).
-// - Otherwise it is a municipality archive: each entry at its top level (not in a folder) named
-//   *.zip is a map file named after it ("14103-0200-7.xml" for "14103-0200-7.zip"), each named
-//   *.xml is a map file of that name; in archive order. None: no_map_file.
+// - Otherwise it is a municipality archive: each entry named *.zip is a map file named after it
+//   ("14103-0200-7.xml" for "14103-0200-7.zip"), each named *.xml is a map file of that name, in
+//   archive order; entries in folders count alike and keep their folder in the name
+//   ("14103-0200/14103-0200-7.xml"). None: no_map_file.
 // - A folder: its .xml and .zip files by name (not its subfolders), municipality archives expanded;
 //   a .zip in it that holds no map file is still listed, so that reading it reports it by name.
 InputListing list_map_files(const std::string& input);
 
 // Reads one listed map file into `dataset` (which must be empty) and `header`. An inner map file
-// fails as its own zip would (not_found when the inner zip holds no entry named after it).
+// fails as its own zip would, but no_map_file when the inner zip holds no entry named after it.
 ReadResult read_map_file(const MapFile& file, MapDataset& dataset, MapHeader& header);
 
 // Reads listed map files one after another, as read_map_file does, keeping a municipality archive

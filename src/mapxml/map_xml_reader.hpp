@@ -12,9 +12,10 @@ namespace chizuvec {
 
 enum class ReadStatus {
     ok,
-    not_found,   // the input does not exist or cannot be opened
-    no_memory,   // an array of the dataset could not grow
-    zip_failed,  // the archive could not be read; `zip` tells why
+    not_found,    // the input does not exist or cannot be opened
+    no_memory,    // an array of the dataset could not grow
+    zip_failed,   // the archive could not be read; `zip` tells why
+    no_map_file,  // an archive inside the archive holds no map file
 };
 
 struct ReadResult {

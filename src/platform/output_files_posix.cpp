@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -179,6 +180,9 @@ mode_t creation_mode() {
     return static_cast<mode_t>(0666 & ~mask);
 }
 
+// The longest file name (one path component) the file systems we write to take, in bytes.
+constexpr std::size_t kMaxNameBytes = 255;
+
 bool open_directly(const std::string& path, OutputFile& out) {
     out.stream = std::fopen(path.c_str(), "wb");
     return out.stream != nullptr;
@@ -186,19 +190,46 @@ bool open_directly(const std::string& path, OutputFile& out) {
 
 }  // namespace
 
-bool begin_output_file(const std::string& path, OutputFile& out) {
-    out = OutputFile{};
-    out.target_path = follow_links(path);
+bool file_id(const std::string& path, FileId& id) {
     struct stat st {};
-    const bool exists = ::stat(out.target_path.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) return open_directly(out.target_path, out);
+    if (::stat(path.c_str(), &st) != 0) return false;
+    id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return true;
+}
+
+bool begin_output_file(const std::string& path, OutputFile& out) {
+    return open_output_file(path, OutputRules{}, out) == OutputOpen::ok;
+}
+
+OutputOpen open_output_file(const std::string& path, const OutputRules& rules, OutputFile& out) {
+    out = OutputFile{};
+    struct stat st {};
+    if (rules.replace_links && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // The link itself is replaced; whatever it leads to is not touched, so it is no input's loss.
+        out.target_path = path;
+        out.replaces_link = true;
+    } else {
+        out.target_path = follow_links(path);
+    }
+    const bool exists = !out.replaces_link && ::stat(out.target_path.c_str(), &st) == 0;
+    if (exists) {
+        const FileId id{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+        if (std::binary_search(rules.inputs.begin(), rules.inputs.end(), id)) return OutputOpen::is_input;
+    }
+    if (exists && !S_ISREG(st.st_mode)) {
+        return open_directly(out.target_path, out) ? OutputOpen::ok : OutputOpen::failed;
+    }
 
     const std::string_view directory = path_directory(out.target_path);
-    std::string temp = std::string(directory) + (directory.empty() || directory == "/" ? "" : "/") + "." +
-                       std::string(path_file_name(out.target_path)) + ".XXXXXX";
-    if (temp.size() >= sizeof g_temp_slots[0].path) return false;
+    std::string name(path_file_name(out.target_path));
+    // The temporary name is longer than the output's; one that would pass the limit of a name is
+    // replaced by a short one of our own.
+    if (name.size() + 8 > kMaxNameBytes) name = "chizuvec-output";
+    std::string temp =
+        std::string(directory) + (directory.empty() || directory == "/" ? "" : "/") + "." + name + ".XXXXXX";
+    if (temp.size() >= sizeof g_temp_slots[0].path) return OutputOpen::failed;
     const int slot = claim_temp_slot();
-    if (slot < 0) return false;
+    if (slot < 0) return OutputOpen::failed;
     install_output_handlers();
     int fd = -1;
     int create_error = 0;
@@ -218,8 +249,10 @@ bool begin_output_file(const std::string& path, OutputFile& out) {
         release_temp_slot(slot);
         restore_output_handlers();
         // A writable file in a folder we may not add to is still written, in place, as before.
-        if ((create_error == EACCES || create_error == EPERM) && exists) return open_directly(out.target_path, out);
-        return false;
+        if ((create_error == EACCES || create_error == EPERM) && exists) {
+            return open_directly(out.target_path, out) ? OutputOpen::ok : OutputOpen::failed;
+        }
+        return OutputOpen::failed;
     }
     out.temp_path = temp;
     out.slot = slot;
@@ -228,15 +261,22 @@ bool begin_output_file(const std::string& path, OutputFile& out) {
     if (out.stream == nullptr) {
         ::close(fd);
         abandon_output_file(out);
-        return false;
+        return OutputOpen::failed;
     }
-    return true;
+    return OutputOpen::ok;
+}
+
+bool write_output(OutputFile& out, std::string_view bytes) {
+    if (out.stream == nullptr) return false;
+    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out.stream) == bytes.size();
 }
 
 bool commit_output_file(OutputFile& out, std::int64_t& size) {
     size = 0;
     if (out.stream == nullptr) return false;
-    bool ok = std::fflush(out.stream) == 0;
+    // A stream may drop the bytes of a failed write and report nothing more at the flush.
+    bool ok = std::ferror(out.stream) == 0;
+    ok = std::fflush(out.stream) == 0 && ok;
     struct stat st {};
     if (ok && ::fstat(::fileno(out.stream), &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
     ok = std::fclose(out.stream) == 0 && ok;

@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstdint>
@@ -114,6 +115,10 @@ void probe(const std::string& path, bool& exists, bool& regular) {
     CloseHandle(file);
 }
 
+// The longest file name (one path component) to make, in bytes of the ANSI code page: never more
+// than the 255 UTF-16 units a name may have.
+constexpr std::size_t kMaxNameBytes = 255;
+
 bool open_directly(const std::string& path, OutputFile& out) {
     out.stream = std::fopen(path.c_str(), "wb");
     return out.stream != nullptr;
@@ -121,22 +126,56 @@ bool open_directly(const std::string& path, OutputFile& out) {
 
 }  // namespace
 
+bool file_id(const std::string& path, FileId& id) {
+    HANDLE file =
+        CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    if (!known) return false;
+    id = FileId{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return true;
+}
+
 bool begin_output_file(const std::string& path, OutputFile& out) {
+    return open_output_file(path, OutputRules{}, out) == OutputOpen::ok;
+}
+
+OutputOpen open_output_file(const std::string& path, const OutputRules& rules, OutputFile& out) {
     out = OutputFile{};
-    out.target_path = follow_links(path);
+    const DWORD attributes = GetFileAttributesA(path.c_str());
     bool exists = false;
     bool regular = false;
-    probe(out.target_path, exists, regular);
-    if (exists && !regular) return open_directly(out.target_path, out);
+    if (rules.replace_links && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        // The link itself is replaced; whatever it leads to is not touched.
+        out.target_path = path;
+        out.replaces_link = true;
+    } else {
+        out.target_path = follow_links(path);
+        probe(out.target_path, exists, regular);
+        FileId id;
+        if (exists && file_id(out.target_path, id) &&
+            std::binary_search(rules.inputs.begin(), rules.inputs.end(), id)) {
+            return OutputOpen::is_input;
+        }
+    }
+    if (exists && !regular) return open_directly(out.target_path, out) ? OutputOpen::ok : OutputOpen::failed;
 
     const std::string_view directory = path_directory(out.target_path);
+    std::string name(path_file_name(out.target_path));
+    // The temporary name is longer than the output's; one that would pass the limit of a name is
+    // replaced by a short one of our own.
+    if (name.size() + 8 > kMaxNameBytes) name = "chizuvec-output";
     const std::string stem = std::string(directory) +
                              (directory.empty() || directory.back() == '\\' || directory.back() == '/' ? "" : "\\") +
-                             "." + std::string(path_file_name(out.target_path)) + ".";
-    if (stem.size() + 8 >= sizeof g_temp_slots[0].path) return false;
+                             "." + name + ".";
+    if (stem.size() + 8 >= sizeof g_temp_slots[0].path) return OutputOpen::failed;
     install_console_handler();
     const int slot = claim_temp_slot();
-    if (slot < 0) return false;
+    if (slot < 0) return OutputOpen::failed;
     HANDLE file = INVALID_HANDLE_VALUE;
     std::string temp;
     DWORD create_error = ERROR_FILE_EXISTS;
@@ -164,8 +203,10 @@ bool begin_output_file(const std::string& path, OutputFile& out) {
     if (file == INVALID_HANDLE_VALUE) {
         release_temp_slot(slot);
         // A writable file in a folder we may not add to is still written, in place, as before.
-        if (create_error == ERROR_ACCESS_DENIED && exists) return open_directly(out.target_path, out);
-        return false;
+        if (create_error == ERROR_ACCESS_DENIED && exists) {
+            return open_directly(out.target_path, out) ? OutputOpen::ok : OutputOpen::failed;
+        }
+        return OutputOpen::failed;
     }
     out.slot = slot;
     out.temp_path = temp;
@@ -175,15 +216,22 @@ bool begin_output_file(const std::string& path, OutputFile& out) {
     if (out.stream == nullptr) {
         if (fd >= 0) _close(fd);
         abandon_output_file(out);
-        return false;
+        return OutputOpen::failed;
     }
-    return true;
+    return OutputOpen::ok;
+}
+
+bool write_output(OutputFile& out, std::string_view bytes) {
+    if (out.stream == nullptr) return false;
+    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out.stream) == bytes.size();
 }
 
 bool commit_output_file(OutputFile& out, std::int64_t& size) {
     size = 0;
     if (out.stream == nullptr) return false;
-    bool ok = std::fflush(out.stream) == 0;
+    // A stream may drop the bytes of a failed write and report nothing more at the flush.
+    bool ok = std::ferror(out.stream) == 0;
+    ok = std::fflush(out.stream) == 0 && ok;
     HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out.stream)));
     LARGE_INTEGER length{};
     if (ok && GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &length)) size = length.QuadPart;
@@ -195,8 +243,9 @@ bool commit_output_file(OutputFile& out, std::int64_t& size) {
     if (ok) {
         const std::lock_guard<std::mutex> lock(g_slots_mutex);
         // ReplaceFile keeps the replaced file's attributes and permissions; a new name just moves.
-        ok = path_exists(out.target_path) && ReplaceFileA(out.target_path.c_str(), out.temp_path.c_str(), nullptr,
-                                                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+        ok = !out.replaces_link && path_exists(out.target_path) &&
+             ReplaceFileA(out.target_path.c_str(), out.temp_path.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                          nullptr, nullptr) != 0;
         if (!ok) {
             ok = MoveFileExA(out.temp_path.c_str(), out.target_path.c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;

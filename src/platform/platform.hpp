@@ -3,6 +3,7 @@
 // asks which platform it runs on.
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -73,7 +74,39 @@ struct OutputFile {
     std::string target_path;      // the file that the output becomes, links followed
     std::string temp_path;        // the temporary file; empty when writing directly
     int slot = -1;                // the platform's record of the temporary file, for signals
+    bool replaces_link = false;   // target_path is a link that the new file replaces
 };
+// What identifies a file whatever name or link leads to it: device and inode on POSIX, volume
+// serial number and file index on Windows.
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    auto operator<=>(const FileId&) const = default;
+};
+// The identity of the existing file `path` names (links followed); false when there is none.
+bool file_id(const std::string& path, FileId& id);
+
+// How an output may be put in place.
+struct OutputRules {
+    // Files the run reads, sorted: an output that is one of them is refused, so no output replaces
+    // an input.
+    std::vector<FileId> inputs;
+    // A symbolic link under the output's name is replaced by the new file instead of followed (for
+    // names the program chose in a folder the user named, not names the user gave).
+    bool replace_links = false;
+};
+enum class OutputOpen {
+    ok,        // the output is open for writing
+    is_input,  // the output would replace one of the rules' inputs; nothing was created
+    failed,    // nothing could be opened; nothing was created
+};
+// Opens the output `path` for writing (see OutputFile) under `rules`; then as begin_output_file.
+// Every output of the program goes through this, then write_output, then commit_output_file (or
+// abandon_output_file), so that a file the user had is replaced only by a complete one, never by
+// a cut-off one, and never when it is an input of the run.
+OutputOpen open_output_file(const std::string& path, const OutputRules& rules, OutputFile& out);
+// Writes `bytes` to the output; false when the write failed (commit_output_file then fails too).
+bool write_output(OutputFile& out, std::string_view bytes);
 // Opens the output `path` for writing (see OutputFile). From here until commit or abandon, an
 // interrupt, terminate or hang-up signal (the console's Ctrl+C, Ctrl+Break or close on Windows)
 // removes the temporary files of every output in flight, on any thread, before the process ends as
@@ -83,7 +116,7 @@ struct OutputFile {
 // threads at once, each with its own OutputFile.
 bool begin_output_file(const std::string& path, OutputFile& out);
 // Closes the output and puts the temporary file in place of the target. `size` becomes the size
-// of the file written (0 for a device or pipe). False when closing or replacing failed: the
+// of the file written (0 for a device or pipe). False when any write, closing or replacing failed: the
 // temporary file is then removed and the previous file is untouched.
 bool commit_output_file(OutputFile& out, std::int64_t& size);
 // Closes the output and removes the temporary file; the previous file stays as it was. Does

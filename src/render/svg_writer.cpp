@@ -153,18 +153,31 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings) {
 
 WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
                       const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
-                      MapDataset& dataset, std::optional<std::int32_t> source_width) {
+                      MapDataset& dataset, std::optional<std::int32_t> source_width,
+                      const platform::OutputRules* rules) {
     const DocumentKind kind = document_kind(output_path);
     if (kind == DocumentKind::kUnsupported) return {WriteStatus::unsupported_type, 0};
     // Replacing the map with its own drawing would lose the map.
-    if (platform::same_file(output_path, input_path)) return {WriteStatus::output_is_input, 0};
+    platform::OutputRules own_rules;
+    if (rules == nullptr) {
+        platform::FileId input;
+        if (platform::file_id(input_path, input)) own_rules.inputs.push_back(input);
+        rules = &own_rules;
+    }
 
     const SvgLayout layout = compute_layout(bounds, settings);
     const ScaleBar bar =
         compute_scale_bar(layout, settings, source_width ? *source_width : measure_source_text(settings));
 
     platform::OutputFile output;
-    if (!platform::begin_output_file(output_path, output)) return {WriteStatus::failed, 0};
+    switch (platform::open_output_file(output_path, *rules, output)) {
+        case platform::OutputOpen::ok:
+            break;
+        case platform::OutputOpen::is_input:
+            return {WriteStatus::output_is_input, 0};
+        case platform::OutputOpen::failed:
+            return {WriteStatus::failed, 0};
+    }
     std::FILE* const file = output.stream;
     // Our own buffer is large; a second one in the stream would only copy.
     std::setvbuf(file, nullptr, _IONBF, 0);

@@ -11,6 +11,7 @@
 #include "config/render_settings.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "model/map_dataset.hpp"
+#include "platform/platform.hpp"
 
 namespace chizuvec {
 
@@ -32,9 +33,11 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings);
 
 // Writes the drawing of the parcels selected by `map_no`. Writes svg_x and svg_y of every point.
 // The output replaces an existing file only when it is complete (platform::begin_output_file).
-// `source_width` is measure_source_text(settings), measured now when not given.
+// `source_width` is measure_source_text(settings), measured now when not given. The output is
+// refused (output_is_input) when it is one of the files `rules` names, or, without rules, the input.
 WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
                       const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
-                      MapDataset& dataset, std::optional<std::int32_t> source_width = std::nullopt);
+                      MapDataset& dataset, std::optional<std::int32_t> source_width = std::nullopt,
+                      const platform::OutputRules* rules = nullptr);
 
 }  // namespace chizuvec

@@ -1,0 +1,44 @@
+#include "driver/display_name.hpp"
+
+#include "common/utf8.hpp"
+#include "mapxml/code_page_guess.hpp"
+#include "platform/platform.hpp"
+
+namespace chizuvec {
+namespace {
+
+bool is_utf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const Utf8Char c = decode_utf8(text, i);
+        if (!c.well_formed) return false;
+        i += c.length;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string display_name(std::string_view name) {
+    std::string text(name);
+    if (!is_utf8(text)) {
+        const int guess = guess_code_page(text.c_str());
+        if (guess == static_cast<int>(platform::kCodePageShiftJis) || guess == static_cast<int>(platform::kCodePageEucJp)) {
+            text = platform::convert_code_page(text, static_cast<std::uint32_t>(guess), platform::kCodePageUtf8);
+        }
+    }
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const Utf8Char c = decode_utf8(text, i);
+        const bool control = c.code_point < 0x20 || (c.code_point >= 0x7F && c.code_point <= 0x9F);
+        if (!c.well_formed || control) {
+            shown += '?';
+        } else {
+            shown.append(text, i, c.length);
+        }
+        i += c.length;
+    }
+    return shown;
+}
+
+}  // namespace chizuvec
