@@ -16,6 +16,9 @@
 # floor; wanted: within 1.5x), and the peak memory of --jobs 2 (wanted: under 100 MB). BATCH_ONLY=1
 # runs this part alone.
 #
+# Then --per-sheet on maps of 8,000, 16,000 and 32,000 one-parcel sheets, with distinct sheet numbers
+# and with numbers that all make the same file name (wanted: each doubling at most 2.2x the time).
+#
 # Environment: RUNS (runs per median, at least 5; default 5), SIZES (default "10000 100000"),
 # SEED (generator seed, default 1). Uses hyperfine when installed, else its own loop; the peak memory
 # comes from /usr/bin/time -v (Debian package "time").
@@ -175,6 +178,31 @@ printf '%-44s %10.4f %10.4f %8s %12s\n' "50000 highlights, 10000 parcels, draw a
     "$(ratio "$t_keys" "$t_none")" "$(peak_mib "$PROGRAM" "$hilite_map" "$WORK/out.svg" all "${KEYS[@]}")"
 echo "(wanted: colliding ids within 3x, highlights within 2x)"
 fi
+
+echo
+echo "== Per-sheet drawings: a map of N parcels with N more sheets of one parcel each, numbered apart"
+echo "   (distinct) or in characters file names cannot hold, so that every drawing wants one name"
+echo "   (colliding); median of 3 runs of --out-dir --per-sheet --jobs 1"
+per_sheet_draw() { rm -rf "$WORK/sheet_out"; "$PROGRAM" --out-dir "$WORK/sheet_out" --per-sheet --jobs 1 "$1"; }
+RUNS_SAVED=$RUNS
+RUNS=3
+printf '%-12s %8s %10s %14s\n' names sheets "median s" "x half size"
+for names in distinct colliding; do
+    previous=""
+    for k in 8000 16000 32000; do
+        sheet_map="$WORK/sheets_${names}_$k.xml"
+        flag=()
+        [[ $names == colliding ]] && flag=(--colliding-sheet-names)
+        "$GENMAP" --parcels "$k" --seed "$SEED" --one-parcel-sheets "$k" "${flag[@]}" -o "$sheet_map" >/dev/null
+        t="$(loop_median_seconds per_sheet_draw "$sheet_map")"
+        printf '%-12s %8s %10.3f %14s\n' "$names" "$k" "$t" "$([[ -n $previous ]] && ratio "$t" "$previous" || echo -)"
+        previous="$t"
+        rm -f "$sheet_map"
+    done
+done
+RUNS=$RUNS_SAVED
+rm -rf "$WORK/sheet_out"
+echo "(wanted: each doubling of the sheets at most 2.2x the time)"
 
 echo
 MUNI_FILES="${MUNI_FILES:-150}"

@@ -1,6 +1,7 @@
 // chizuvec_genmap: writes a synthetic map file of any size for tests and benchmarks.
 //   chizuvec_genmap --parcels N [--seed S] [--zip] [--colliding-ids] [--extra-sheet-refs R]
-//                   [--overlapping-sheets] [--shared-surface CURVES] -o OUT
+//                   [--one-parcel-sheets K [--colliding-sheet-names]] [--overlapping-sheets]
+//                   [--shared-surface CURVES] -o OUT
 // On success it prints what the file holds as key=value lines on standard output, so that scripts can
 // pick a map number that exists.
 #include <charconv>
@@ -16,7 +17,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: chizuvec_genmap --parcels N [--seed S] [--zip] [--colliding-ids] [--extra-sheet-refs R]\n"
-    "                       [--overlapping-sheets] [--shared-surface CURVES] -o OUT\n";
+    "                       [--one-parcel-sheets K [--colliding-sheet-names]] [--overlapping-sheets]\n"
+    "                       [--shared-surface CURVES] -o OUT\n";
 
 // The whole argument must be a decimal number that fits the type.
 template <typename T>
@@ -53,10 +55,15 @@ int main(int argc, char** argv) {
             zip = true;
         } else if (arg == "--colliding-ids") {
             options.colliding_ids = true;
+        } else if (arg == "--colliding-sheet-names") {
+            options.colliding_sheet_names = true;
         } else if (arg == "--overlapping-sheets") {
             options.overlapping_sheets = true;
-        } else if ((arg == "--extra-sheet-refs" || arg == "--shared-surface") && has_value) {
-            std::uint32_t& value = arg == "--shared-surface" ? options.shared_surface_curves : options.extra_sheet_refs;
+        } else if ((arg == "--extra-sheet-refs" || arg == "--shared-surface" || arg == "--one-parcel-sheets") &&
+                   has_value) {
+            std::uint32_t& value = arg == "--shared-surface"      ? options.shared_surface_curves
+                                   : arg == "--one-parcel-sheets" ? options.one_parcel_sheets
+                                                                  : options.extra_sheet_refs;
             if (!parse_whole(argv[++i], value)) {
                 std::fprintf(stderr, "chizuvec_genmap: %s needs a number up to 4294967295\n", argv[i - 1]);
                 return 2;

@@ -330,6 +330,7 @@ Plan make_plan(const GenMapOptions& options, GenMapSummary& summary) {
         ++summary.map_sheets;
     });
     if (options.extra_sheet_refs != 0 && options.parcels != 0) ++summary.map_sheets;
+    if (options.parcels != 0) summary.map_sheets += options.one_parcel_sheets;
     return plan;
 }
 
@@ -640,6 +641,21 @@ void write_map_sheets(LineWriter& w, const Plan& plan) {
                 .text(R"("/>)")
                 .end();
         }
+        w.line(1, "</図郭>");
+    }
+    for (std::uint32_t k = 0; plan.options.parcels != 0 && k < plan.options.one_parcel_sheets; ++k) {
+        char number[32];
+        if (plan.options.colliding_sheet_names) {
+            // Two bits a character, eight characters: 65,536 numbers that all read "S________".
+            number[0] = 'S';
+            for (int digit = 0; digit < 8; ++digit) number[1 + digit] = "/:*?"[(k >> (2 * digit)) & 3];
+            number[9] = '\0';
+        } else {
+            std::snprintf(number, sizeof number, "S%06u", k);
+        }
+        w.line(1, "<図郭>");
+        w.tabs(2).text("<地図番号>").text(number).text("</地図番号>").end();
+        w.tabs(2).text(R"(<筆参照 idref=")").id('H', parcel_id(plan, k % plan.options.parcels)).text(R"("/>)").end();
         w.line(1, "</図郭>");
     }
 }

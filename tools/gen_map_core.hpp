@@ -24,6 +24,11 @@ struct GenMapOptions {
     // A last sheet of its own map number with this many more parcel references, cycling over the
     // parcels.
     std::uint32_t extra_sheet_refs = 0;
+    // This many more sheets of one parcel each (cycling over the parcels), every one numbered apart;
+    // with colliding_sheet_names their numbers differ only in characters that file names cannot hold
+    // ("/" and ":"), so that the drawings per sheet all want one name.
+    std::uint32_t one_parcel_sheets = 0;
+    bool colliding_sheet_names = false;
     // Each sheet also lists the parcels of the first block of the next sheet, as sheets list the
     // parcels on their common edge.
     bool overlapping_sheets = false;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <new>
+#include <span>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "common/fixed_text.hpp"
@@ -37,6 +39,10 @@ std::vector<std::string> listed_map_numbers(const MapDataset& dataset) {
     return numbers;
 }
 
+void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
+                   const BoundingBox& bounds, std::uint64_t entry_count, std::uint64_t drawn_points,
+                   const std::vector<std::uint32_t>* selection, DrawOutcome& d);
+
 // Assembles and measures the parcels of `d.map_no`, then does the request's work with them.
 void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
                        const ConvertRequest& request, FileOutcome& outcome, DrawOutcome& d) {
@@ -64,18 +70,80 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
     }
 
     select_highlights(dataset, request.highlights);
-    if (assembly.entry_count == 0) {
+    write_drawing(file, dataset, header, context, bounds, assembly.entry_count, assembly.drawn_points, nullptr, d);
+}
+
+// Sheets of a file outlined whole: for each map number of `numbers`, the positions of the parcels
+// it selects (a sheet with that number lists them, or it is their own map number), ascending, each
+// once. One pass over the listings and parcels, however many sheets there are.
+std::vector<std::vector<std::uint32_t>> sheet_selections(const MapDataset& dataset,
+                                                         const std::vector<std::string>& numbers) {
+    std::unordered_map<std::string_view, std::uint32_t> number_at;
+    for (std::size_t i = 0; i < numbers.size(); ++i) number_at.emplace(numbers[i], static_cast<std::uint32_t>(i));
+    constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    std::vector<std::uint32_t> of_sheet(dataset.sheet_map_nos.size(), kNone);
+    for (std::size_t k = 0; k < of_sheet.size(); ++k) {
+        const auto it = number_at.find(field_view(dataset.sheet_map_nos[k].text));
+        if (it != number_at.end()) of_sheet[k] = it->second;
+    }
+    std::vector<std::vector<std::uint32_t>> selections(numbers.size());
+    for (const SheetListing& listing : dataset.sheet_listings) {
+        if (listing.map_no < of_sheet.size() && of_sheet[listing.map_no] != kNone &&
+            listing.parcel < dataset.parcels.size()) {
+            selections[of_sheet[listing.map_no]].push_back(listing.parcel);
+        }
+    }
+    for (std::size_t j = 0; j < dataset.parcels.size(); ++j) {
+        const auto it = number_at.find(field_view(dataset.parcels[j].map_no));
+        if (it != number_at.end()) selections[it->second].push_back(static_cast<std::uint32_t>(j));
+    }
+    for (std::vector<std::uint32_t>& selection : selections) {
+        std::sort(selection.begin(), selection.end());
+        selection.erase(std::unique(selection.begin(), selection.end()), selection.end());
+    }
+    return selections;
+}
+
+constexpr double kLargestDouble = 1.7976931348623157e308;
+
+// One sheet of a file whose every parcel is outlined and measured: its bounds and size from its own
+// parcels' outlines, then its drawing.
+void draw_sheet(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
+                const std::vector<std::uint32_t>& selection, DrawOutcome& d) {
+    d.statistics = statistics_line(file.name, dataset);
+    BoundingBox bounds{kLargestDouble, -kLargestDouble, kLargestDouble, -kLargestDouble};
+    std::uint64_t drawn_points = 0;
+    for (const std::uint32_t at : selection) {
+        const std::span<const std::uint32_t> outline = parcel_outline(dataset, dataset.parcels[at]);
+        drawn_points += outline.size();
+        for (const std::uint32_t index : outline) {
+            if (index >= dataset.points.size()) continue;
+            const MapPoint& point = dataset.points[index];
+            bounds.min_x = std::min(bounds.min_x, point.x);
+            bounds.max_x = std::max(bounds.max_x, point.x);
+            bounds.min_y = std::min(bounds.min_y, point.y);
+            bounds.max_y = std::max(bounds.max_y, point.y);
+        }
+    }
+    write_drawing(file, dataset, header, context, bounds, drawn_points, drawn_points, &selection, d);
+}
+
+// Draws the selection: the whole file's selected parcels, or the parcels at `selection`.
+void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
+                   const BoundingBox& bounds, std::uint64_t entry_count, std::uint64_t drawn_points,
+                   const std::vector<std::uint32_t>* selection, DrawOutcome& d) {
+    if (entry_count == 0) {
         d.status = DrawStatus::no_polygons;
         d.warning = "**Warning: No polygons to draw\n";
         return;
     }
-    if (assembly.drawn_points > kMaxDrawnPoints) {
+    if (drawn_points > kMaxDrawnPoints) {
         d.status = DrawStatus::failed;
-        d.error = drawing_too_large_text(assembly.drawn_points);
+        d.error = drawing_too_large_text(drawn_points);
         return;
     }
     const WriteResult written = write_svg(d.output_path, file.name, d.map_no, header, bounds, *context.settings,
-                                          dataset, context.source_width, &context.output_rules);
+                                          dataset, context.source_width, &context.output_rules, selection);
     d.finished_at = platform::monotonic_seconds();
     d.size = written.size;
     if (written.status == WriteStatus::ok) return;
@@ -135,6 +203,17 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
             const std::vector<std::string> numbers = listed_map_numbers(dataset);
             const std::vector<std::string> outputs = request.sheet_outputs(numbers);
             outcome.drawings.resize(numbers.size());
+            // The file is outlined, measured and highlighted once; each sheet selects from it. A file
+            // whose assembly stops is drawn sheet by sheet as before, so sheets without the broken
+            // parcel are still drawn.
+            BoundingBox whole;
+            const AssemblyResult assembly = assemble_outlines(dataset, "", whole);
+            std::vector<std::vector<std::uint32_t>> selections;
+            if (assembly.status == AssemblyStatus::ok) {
+                measure_parcels(dataset);
+                select_highlights(dataset, request.highlights);
+                selections = sheet_selections(dataset, numbers);
+            }
             for (std::size_t i = 0; i < numbers.size(); ++i) {
                 // An interrupt stops the file between two sheets; the sheets not drawn are dropped.
                 if (platform::interrupt_requested()) {
@@ -144,7 +223,13 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
                 current = &outcome.drawings[i];
                 current->map_no = numbers[i];
                 current->output_path = outputs[i];
-                convert_selection(file, dataset, header, context, request, outcome, *current);
+                if (assembly.status != AssemblyStatus::ok) {
+                    convert_selection(file, dataset, header, context, request, outcome, *current);
+                    continue;
+                }
+                // Assembly's messages are the file's: given once, with its first sheet.
+                if (i == 0) current->messages = assembly_messages_text(assembly);
+                draw_sheet(file, dataset, header, context, selections[i], *current);
             }
             return outcome;
         }

@@ -22,9 +22,11 @@ std::string display_name(std::string_view name) {
     std::string text(name);
     if (!is_utf8(text)) {
         const int guess = guess_code_page(text.c_str());
-        if (guess == static_cast<int>(platform::kCodePageShiftJis) || guess == static_cast<int>(platform::kCodePageEucJp)) {
-            text = platform::convert_code_page(text, static_cast<std::uint32_t>(guess), platform::kCodePageUtf8);
-        }
+        const bool japanese =
+            guess == static_cast<int>(platform::kCodePageShiftJis) || guess == static_cast<int>(platform::kCodePageEucJp);
+        // Else a name in the code page of file names, as arguments and folders give them.
+        const std::uint32_t from = japanese ? static_cast<std::uint32_t>(guess) : platform::ansi_code_page();
+        if (from != platform::kCodePageUtf8) text = platform::convert_code_page(text, from, platform::kCodePageUtf8);
     }
     std::string shown;
     shown.reserve(text.size());
@@ -38,6 +40,9 @@ std::string display_name(std::string_view name) {
         }
         i += c.length;
     }
+    // Messages are written in the code page of the console's texts (UTF-8 on POSIX).
+    const std::uint32_t code_page = platform::ansi_code_page();
+    if (code_page != platform::kCodePageUtf8) return platform::convert_code_page(shown, platform::kCodePageUtf8, code_page);
     return shown;
 }
 

@@ -66,4 +66,18 @@ inline std::span<const std::uint32_t> parcel_outline(const MapDataset& dataset, 
     return std::span<const std::uint32_t>(dataset.vertex_index_list.data() + first, count);
 }
 
+// The parcels of a drawing: every parcel in array order, or only those at the positions
+// `selection` lists (ascending), so a drawing of a few parcels of a large file takes time by its
+// own parcels.
+template <typename Visit>
+void for_each_drawn_parcel(const MapDataset& dataset, const std::vector<std::uint32_t>* selection, Visit visit) {
+    if (selection == nullptr) {
+        for (const Parcel& parcel : dataset.parcels) visit(parcel);
+        return;
+    }
+    for (const std::uint32_t at : *selection) {
+        if (at < dataset.parcels.size()) visit(dataset.parcels[at]);
+    }
+}
+
 }  // namespace chizuvec

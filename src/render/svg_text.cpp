@@ -71,12 +71,12 @@ void write_label_styles(SvgOutput& out, const RenderSettings& settings) {
 }
 
 void write_labels(SvgOutput& out, const MapDataset& dataset, const BoundingBox& bounds, const SvgLayout& layout,
-                  const RenderSettings& settings) {
-    for (const Parcel& parcel : dataset.parcels) {
+                  const RenderSettings& settings, const std::vector<std::uint32_t>* selection) {
+    for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
         // Assembly outlines the selected parcels only.
-        if (!parcel.has_outline || !parcel.has_centroid) continue;
+        if (!parcel.has_outline || !parcel.has_centroid) return;
         const int cls = label_class(parcel, layout.scale, settings);
-        if (cls == 0) continue;
+        if (cls == 0) return;
         put(out, cls == 1 ? "<text class=\"c1\" x=\"" : "<text class=\"c2\" x=\"");
         put_int(out, drawing_coordinate(parcel.centroid_y - bounds.min_y, layout.scale, settings.svg_viewbox_marginx));
         put(out, "\" y=\"");
@@ -85,7 +85,7 @@ void write_labels(SvgOutput& out, const MapDataset& dataset, const BoundingBox& 
         put_map_field(out, parcel.chiban);
         put(out, "</text>");
         put(out, kLineEnd);
-    }
+    });
 }
 
 void write_title(SvgOutput& out, std::string_view input_path, std::string_view map_no, const MapHeader& header,

@@ -42,7 +42,7 @@ ScaleBar compute_scale_bar(const SvgLayout& layout, const RenderSettings& settin
 // The text-bearing elements, in document order.
 void write_label_styles(SvgOutput& out, const RenderSettings& settings);
 void write_labels(SvgOutput& out, const MapDataset& dataset, const BoundingBox& bounds, const SvgLayout& layout,
-                  const RenderSettings& settings);
+                  const RenderSettings& settings, const std::vector<std::uint32_t>* selection = nullptr);
 void write_title(SvgOutput& out, std::string_view input_path, std::string_view map_no, const MapHeader& header,
                  const RenderSettings& settings);
 // `escaped_source` is svg_text_source after append_xml_escaped.

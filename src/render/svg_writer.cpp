@@ -74,11 +74,21 @@ void write_head(SvgOutput& out, DocumentKind kind, const MapHeader& header, cons
 
 // Every point once, so neighbouring parcels share their boundary vertices exactly.
 void set_drawing_coordinates(MapDataset& dataset, const BoundingBox& bounds, const SvgLayout& layout,
-                             const RenderSettings& settings) {
-    for (MapPoint& point : dataset.points) {
+                             const RenderSettings& settings, const std::vector<std::uint32_t>* selection) {
+    const auto convert = [&](MapPoint& point) {
         point.svg_x = drawing_coordinate(point.y - bounds.min_y, layout.scale, settings.svg_viewbox_marginx);
         point.svg_y = drawing_coordinate(bounds.max_x - point.x, layout.scale, settings.svg_viewbox_marginy);
+    };
+    if (selection == nullptr) {
+        for (MapPoint& point : dataset.points) convert(point);
+        return;
     }
+    // Only the points the selection draws (a shared point is converted again, to the same pair).
+    for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
+        for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
+            if (index < dataset.points.size()) convert(dataset.points[index]);
+        }
+    });
 }
 
 void write_polygon_styles(SvgOutput& out, const RenderSettings& settings) {
@@ -102,9 +112,10 @@ void write_polygon_styles(SvgOutput& out, const RenderSettings& settings) {
 }
 
 // Each drawn parcel's outline, in parcel order.
-void write_polygons(SvgOutput& out, const MapDataset& dataset, const RenderSettings& settings) {
+void write_polygons(SvgOutput& out, const MapDataset& dataset, const RenderSettings& settings,
+                    const std::vector<std::uint32_t>* selection) {
     const auto& points = dataset.points;
-    for (const Parcel& parcel : dataset.parcels) {
+    for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
         bool opened = false;
         for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
             if (index >= points.size()) continue;
@@ -124,7 +135,7 @@ void write_polygons(SvgOutput& out, const MapDataset& dataset, const RenderSetti
             put(out, "\"/>");
             put(out, kLineEnd);
         }
-    }
+    });
 }
 
 }  // namespace
@@ -154,7 +165,7 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings) {
 WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
                       const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
                       MapDataset& dataset, std::optional<std::int32_t> source_width,
-                      const platform::OutputRules* rules) {
+                      const platform::OutputRules* rules, const std::vector<std::uint32_t>* selection) {
     const DocumentKind kind = document_kind(output_path);
     if (kind == DocumentKind::kUnsupported) return {WriteStatus::unsupported_type, 0};
     // Replacing the map with its own drawing would lose the map.
@@ -189,11 +200,11 @@ WriteResult write_svg(const std::string& output_path, const std::string& input_p
         SvgOutput out = make_output(file, nullptr);
 
         write_head(out, kind, header, layout, settings);
-        set_drawing_coordinates(dataset, bounds, layout, settings);
+        set_drawing_coordinates(dataset, bounds, layout, settings, selection);
         write_polygon_styles(out, settings);
-        write_polygons(out, dataset, settings);
+        write_polygons(out, dataset, settings, selection);
         write_label_styles(out, settings);
-        write_labels(out, dataset, bounds, layout, settings);
+        write_labels(out, dataset, bounds, layout, settings, selection);
         write_title(out, input_path, map_no, header, settings);
         write_source_line(out, escaped_source, layout, settings);
         write_scale_bar(out, bar, layout, field_view(header.coord_system), settings);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/render_settings.hpp"
 #include "geometry/polygon_assembly.hpp"
@@ -35,9 +36,12 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings);
 // The output replaces an existing file only when it is complete (platform::begin_output_file).
 // `source_width` is measure_source_text(settings), measured now when not given. The output is
 // refused (output_is_input) when it is one of the files `rules` names, or, without rules, the input.
+// With a `selection` (parcel positions, ascending, all outlined), only those parcels are drawn, and
+// only their points get drawing coordinates: one sheet of a file outlined whole.
 WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
                       const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
                       MapDataset& dataset, std::optional<std::int32_t> source_width = std::nullopt,
-                      const platform::OutputRules* rules = nullptr);
+                      const platform::OutputRules* rules = nullptr,
+                      const std::vector<std::uint32_t>* selection = nullptr);
 
 }  // namespace chizuvec

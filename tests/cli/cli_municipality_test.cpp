@@ -75,7 +75,7 @@ TEST(CliMunicipality, DrawsTheMapFileOfTheFirstNamedLot) {
     };
     const std::string failures =
         "m-0.xml: ** Error: ZIP error code 19\nm-0.xml: ** Error: code=3\n"
-        "m-9.xml: ** Error: Input file not found\n";
+        "m-9.xml: ** Error: holds no map file\n";
     struct Case {
         Layout layout;
         std::vector<std::string> args;  // after the output name
@@ -151,7 +151,7 @@ TEST(CliMunicipality, InputsWithoutMapFiles) {
     std::filesystem::create_directory(program.file("empty"));
     program.write("empty/notes.txt", "no maps here");
     // A zip of neither its own map file nor inner ones reads as the single-map command always read it.
-    ASSERT_TRUE(write_archive(program.file("m.zip"), {{"readme.txt", "x", false}, {"data/m-1.zip", "x", false}}));
+    ASSERT_TRUE(write_archive(program.file("m.zip"), {{"readme.txt", "x", false}, {"data/notes.txt", "x", false}}));
     const RunResult folder = program.run({"empty", "out.svg", "all", "101-1"});
     EXPECT_EQ(folder.exit_code, 1);
     EXPECT_EQ(folder.err, "** Error: \"empty\" holds no map file\n");
