@@ -206,7 +206,8 @@ TEST(CliOutputs, InterruptStopsAFileBetweenSheets) {
     EXPECT_EQ(code, 128 + SIGINT) << read_file(program.file(".err"));
     const std::set<std::string> drawn = names_in(program.file("out"));
     EXPECT_GE(drawn.size(), 20u);
-    EXPECT_LT(drawn.size(), summary.map_sheets) << "the file stopped between two sheets";
+    // Stopped between two sheets, not after all of them.
+    EXPECT_LT(drawn.size(), kSheets / 2);
     for (const std::string& name : drawn) EXPECT_NE(name[0], '.') << "no temporary file stays";
 }
 

@@ -113,8 +113,8 @@ TEST(CliZip, FailedExtractionsAreReportedAndLeaveNothing) {
 
 TEST(CliZip, ArchiveWithoutTheMapFileIsInputNotFound) {
     ProgramDir program;
-    // Only an entry of another name, and one in a folder.
-    ASSERT_TRUE(write_archive(program.file("map.zip"), "data/map.xml", kTinyMap));
+    // Only an entry that is no map file, in a folder.
+    ASSERT_TRUE(write_archive(program.file("map.zip"), "data/notes.txt", kTinyMap));
     for (const char* arg : {"map.zip", "map"}) {
         SCOPED_TRACE(arg);
         const RunResult r = program.run({arg});
@@ -122,6 +122,11 @@ TEST(CliZip, ArchiveWithoutTheMapFileIsInputNotFound) {
         EXPECT_EQ(r.err, "** Error: Input file not found\n");
         EXPECT_EQ(leftover_temp_files(program.dir.path), std::vector<std::string>{});
     }
+    // A map file in a folder of the archive is read, and named with its folder.
+    ASSERT_TRUE(write_archive(program.file("map.zip"), "data/map.xml", kTinyMap));
+    const RunResult r = program.run({"map.zip"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("data/map.xml: P=", 0), 0u) << r.err;
 }
 
 }  // namespace
