@@ -22,8 +22,8 @@ std::string display_name(std::string_view name) {
     std::string text(name);
     if (!is_utf8(text)) {
         const int guess = guess_code_page(text.c_str());
-        const bool japanese =
-            guess == static_cast<int>(platform::kCodePageShiftJis) || guess == static_cast<int>(platform::kCodePageEucJp);
+        const bool japanese = guess == static_cast<int>(platform::kCodePageShiftJis) ||
+                              guess == static_cast<int>(platform::kCodePageEucJp);
         // Else a name in the code page of file names, as arguments and folders give them.
         const std::uint32_t from = japanese ? static_cast<std::uint32_t>(guess) : platform::ansi_code_page();
         if (from != platform::kCodePageUtf8) text = platform::convert_code_page(text, from, platform::kCodePageUtf8);
@@ -42,7 +42,8 @@ std::string display_name(std::string_view name) {
     }
     // Messages are written in the code page of the console's texts (UTF-8 on POSIX).
     const std::uint32_t code_page = platform::ansi_code_page();
-    if (code_page != platform::kCodePageUtf8) return platform::convert_code_page(shown, platform::kCodePageUtf8, code_page);
+    if (code_page != platform::kCodePageUtf8)
+        return platform::convert_code_page(shown, platform::kCodePageUtf8, code_page);
     return shown;
 }
 

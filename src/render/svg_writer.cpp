@@ -164,8 +164,8 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings) {
 
 WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
                       const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
-                      MapDataset& dataset, std::optional<std::int32_t> source_width,
-                      const platform::OutputRules* rules, const std::vector<std::uint32_t>* selection) {
+                      MapDataset& dataset, std::optional<std::int32_t> source_width, const platform::OutputRules* rules,
+                      const std::vector<std::uint32_t>* selection) {
     const DocumentKind kind = document_kind(output_path);
     if (kind == DocumentKind::kUnsupported) return {WriteStatus::unsupported_type, 0};
     // Replacing the map with its own drawing would lose the map.

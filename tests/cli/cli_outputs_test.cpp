@@ -46,7 +46,8 @@ RunResult run_to(const ProgramDir& program, const std::vector<std::string>& args
                  const ChildSettings& settings = {}) {
     const std::string err_path = program.file(".err");
     RunResult r;
-    r.exit_code = wait_process(start_process(program.exe, args, program.dir.path.string(), out_path, err_path, settings));
+    r.exit_code =
+        wait_process(start_process(program.exe, args, program.dir.path.string(), out_path, err_path, settings));
     r.err = console_text(read_file(err_path));
     fs::remove(err_path);
     return r;
@@ -84,8 +85,7 @@ TEST(CliOutputs, FailedWritesFailTheRunAndKeepThePreviousFile) {
         const std::set<std::string> before = names_in(program.dir.path);
         ChildSettings settings;
         if (!c.to_full_device) settings.file_size_limit = 2000;
-        const RunResult r =
-            run_to(program, c.args, c.to_full_device ? full_device() : program.file(".out"), settings);
+        const RunResult r = run_to(program, c.args, c.to_full_device ? full_device() : program.file(".out"), settings);
         fs::remove(program.file(".out"));
         EXPECT_EQ(r.exit_code, 1) << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
@@ -238,8 +238,7 @@ TEST(CliOutputs, MapFilesInFoldersOfAnArchiveAreRead) {
                                                         {"14103-0200/m-3.zip", archive_bytes({{"readme.txt", "x"}})}}));
     const RunResult r = program.run({"--csv", "-", "top.zip"});
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err.substr(0, r.err.find("Listed")),
-              "14103-0200/m-3.xml: ** Error: holds no map file\n");
+    EXPECT_EQ(r.err.substr(0, r.err.find("Listed")), "14103-0200/m-3.xml: ** Error: holds no map file\n");
     EXPECT_NE(r.out.find("m-1.xml,"), std::string::npos);
     EXPECT_NE(r.out.find("m-2.xml,"), std::string::npos);
     EXPECT_NE(r.err.find("of 2 map files, failed 1"), std::string::npos) << r.err;
