@@ -26,6 +26,7 @@ namespace {
 constexpr std::uint8_t kMagic[8] = {0x66, 0x67, 0x62, 0x03, 0x66, 0x67, 0x62, 0x00};
 constexpr std::uint16_t kIndexNodeSize = 16;
 constexpr int kEpsgJgd2011 = 6668;
+constexpr std::size_t kStreamBuffer = 1 << 20;
 
 // Where a feature sits in the spool, and its box for the index.
 struct SpooledFeature {
@@ -55,6 +56,9 @@ class FlatGeobufWriter final : public FeatureWriter {
         if (!platform::begin_output_file(path_ + ".spool", spool_)) {
             return fail("no temporary file can be made beside the output");
         }
+        // Large buffers: features are small and many, and every write is a system call.
+        std::setvbuf(out_, nullptr, _IOFBF, kStreamBuffer);
+        std::setvbuf(spool_.stream, nullptr, _IOFBF, kStreamBuffer);
         began_ = true;
         return true;
     }
