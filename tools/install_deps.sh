@@ -32,7 +32,9 @@ if [ "${1:-}" = "--windows" ]; then
         libz-mingw-w64-dev                     # zlib for libzip
         wine wine64                            # running the tests
         googletest                             # its sources, cross-built
-        cmake ninja-build pkg-config dpkg-dev  # building; dpkg-dev unpacks the libzip source package
+        cmake ninja-build pkg-config dpkg-dev  # building; dpkg-dev unpacks the libzip and sqlite3 source packages
+        gcc make tcl                           # generating SQLite's amalgamation on the host
+        libflatbuffers-dev flatbuffers-compiler  # the FlatGeobuf tables (headers only)
         locales fonts-ipaexfont-gothic         # the Japanese locale and a Japanese font for Wine
         zip                                    # the download
     )
