@@ -56,25 +56,17 @@ CREATE TABLE gpkg_extensions (
   scope TEXT NOT NULL, CONSTRAINT ge_tce UNIQUE (table_name, column_name, extension_name));
 )";
 
-// An SQL identifier in double quotes.
-std::string quoted(std::string_view name) {
-    std::string out = "\"";
-    for (const char c : name) {
-        out += c;
-        if (c == '"') out += '"';
-    }
-    return out + "\"";
-}
-
-// An SQL text literal in single quotes.
-std::string literal(std::string_view text) {
-    std::string out = "'";
+// Text between quote marks, a quote mark inside doubled: an SQL identifier with '"', a literal with '\''.
+std::string enclosed(std::string_view text, char quote) {
+    std::string out(1, quote);
     for (const char c : text) {
         out += c;
-        if (c == '\'') out += '\'';
+        if (c == quote) out += quote;
     }
-    return out + "'";
+    return out + quote;
 }
+std::string quoted(std::string_view name) { return enclosed(name, '"'); }
+std::string literal(std::string_view text) { return enclosed(text, '\''); }
 
 // The triggers that keep the spatial index right when the table is edited later (the GIS program's
 // own ST_ functions run them); created after the bulk load so the load itself fills the index.
