@@ -220,7 +220,7 @@ TEST(GisWriters, FlatGeobufIndexFindsTheLotsInABox) {
     // where a reader scanning every feature would still find them all.
     std::string bytes = test::read_file(path);
     std::uint32_t header_size = 0;
-    for (int i = 3; i >= 0; --i) header_size = header_size << 8 | static_cast<std::uint8_t>(bytes[8 + i]);
+    for (std::size_t i = 4; i > 0; --i) header_size = header_size << 8 | static_cast<std::uint8_t>(bytes[7 + i]);
     std::fill_n(bytes.begin() + 12 + header_size, 32, '\0');
     const std::string moved = dir.write("moved.fgb", bytes);
     EXPECT_EQ(listed_ids(ogrinfo("-al -spat 139.05 35.05 139.1 35.1 " + moved)), std::set<std::string>{});
