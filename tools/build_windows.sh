@@ -3,7 +3,7 @@
 #   tools/build_windows.sh         installs what is missing, builds into build-win/, checks the
 #                                  program's DLL imports and runs the suite under Wine
 #   tools/build_windows.sh --dist  the same, then packs dist/Chizuvec-VERSION-win64.zip
-# Debian has no MinGW libzip or GoogleTest: both are cross-built from Debian's own sources into
+# Debian has no MinGW libzip, SQLite or GoogleTest: all are cross-built from Debian's own sources into
 # build-win/deps/ once and reused, as is the Wine prefix in build-win/wine/. Nothing it fetches or
 # builds lands outside build-win/ and dist/, except the apt packages, a deb-src entry and the
 # ja_JP.UTF-8 locale.
@@ -97,6 +97,35 @@ if [ ! -f "$prefix/lib/libzip.a" ] || [ ! -f "$prefix/lib/pkgconfig/libzip.pc" ]
 else
     echo "reusing $prefix/lib/libzip.a"
 fi
+finish
+
+# ---- SQLite, from Debian's source package ------------------------------------------------------------
+# The source tree's own build generates the amalgamation (one sqlite3.c) on the host; that one file
+# is cross-compiled with the R-tree module the GeoPackage index needs.
+begin "sqlite"
+if [ ! -f "$prefix/lib/libsqlite3.a" ] || [ ! -f "$prefix/lib/pkgconfig/sqlite3.pc" ]; then
+    add_deb_src
+    rm -rf "$deps/sqlite-src" "$deps/sqlite-build"
+    mkdir -p "$deps/sqlite-src" "$deps/sqlite-build" "$prefix/include" "$prefix/lib/pkgconfig"
+    (cd "$deps/sqlite-src" && apt-get source -q sqlite3)
+    sqlite_src=$(find "$deps/sqlite-src" -maxdepth 1 -mindepth 1 -type d -name 'sqlite3-*' | head -n 1)
+    [ -n "$sqlite_src" ] || { echo "no sqlite3 source unpacked in $deps/sqlite-src" >&2; exit 1; }
+    (cd "$deps/sqlite-build" && "$sqlite_src/configure" --disable-tcl >/dev/null && make -j"$jobs" sqlite3.c >/dev/null)
+    x86_64-w64-mingw32-gcc-posix -O2 -DSQLITE_ENABLE_RTREE=1 -DSQLITE_OMIT_LOAD_EXTENSION=1 \
+        -c "$deps/sqlite-build/sqlite3.c" -o "$deps/sqlite-build/sqlite3.o"
+    rm -f "$prefix/lib/libsqlite3.a"
+    x86_64-w64-mingw32-gcc-ar-posix rcs "$prefix/lib/libsqlite3.a" "$deps/sqlite-build/sqlite3.o"
+    cp "$deps/sqlite-build/sqlite3.h" "$deps/sqlite-build/sqlite3ext.h" "$prefix/include/"
+    version=$(sed -n 's/^#define SQLITE_VERSION *"\(.*\)"/\1/p' "$prefix/include/sqlite3.h")
+    printf 'prefix=%s\nlibdir=${prefix}/lib\nincludedir=${prefix}/include\n\nName: SQLite\nDescription: SQL database engine\nVersion: %s\nLibs: -L${libdir} -lsqlite3\nCflags: -I${includedir}\n' \
+        "$prefix" "$version" >"$prefix/lib/pkgconfig/sqlite3.pc"
+else
+    echo "reusing $prefix/lib/libsqlite3.a"
+fi
+# FlatBuffers is headers only: the host's copy serves the cross build too.
+rm -rf "$prefix/include/flatbuffers"
+mkdir -p "$prefix/include"
+cp -r /usr/include/flatbuffers "$prefix/include/flatbuffers"
 finish
 
 # ---- GoogleTest -------------------------------------------------------------------------------------

@@ -8,17 +8,21 @@ packages=(
     clang libclang-rt-14-dev                  # the sanitizer build and the fuzzers
     clang-format                              # the format check
     libzip-dev                                # reading .zip map files
+    libsqlite3-dev                            # writing GeoPackage
+    libflatbuffers-dev flatbuffers-compiler   # writing FlatGeobuf
     libfreetype-dev libfontconfig-dev         # measuring the source line
     libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev  # their static archives, linked in
     libgtest-dev googletest                   # unit and end-to-end tests
     libbenchmark-dev                          # micro-benchmarks
     fonts-ipaexfont-gothic                    # a Japanese font for measuring and rendering
     librsvg2-bin libxml2-utils                # the tests render and validate drawings
+    gdal-bin                                  # the tests read the GIS outputs back
     chromium                                  # the tests open the .htm page in a browser
     zip unzip time hyperfine                  # benchmarks
 )
 if [ "${1:-}" = "--build-only" ]; then
-    packages=(build-essential cmake pkg-config libzip-dev libfreetype-dev libfontconfig-dev
+    packages=(build-essential cmake pkg-config libzip-dev libsqlite3-dev libflatbuffers-dev flatbuffers-compiler
+              libfreetype-dev libfontconfig-dev
               libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev fonts-ipaexfont-gothic)
 fi
 # The Windows cross-build (tools/build_windows.sh).
@@ -28,7 +32,9 @@ if [ "${1:-}" = "--windows" ]; then
         libz-mingw-w64-dev                     # zlib for libzip
         wine wine64                            # running the tests
         googletest                             # its sources, cross-built
-        cmake ninja-build pkg-config dpkg-dev  # building; dpkg-dev unpacks the libzip source package
+        cmake ninja-build pkg-config dpkg-dev  # building; dpkg-dev unpacks the libzip and sqlite3 source packages
+        gcc make tcl                           # generating SQLite's amalgamation on the host
+        libflatbuffers-dev flatbuffers-compiler  # the FlatGeobuf tables (headers only)
         locales fonts-ipaexfont-gothic         # the Japanese locale and a Japanese font for Wine
         zip                                    # the download
     )

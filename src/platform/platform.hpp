@@ -32,6 +32,9 @@ std::string convert_code_page(std::string_view text, std::uint32_t from_code_pag
 
 // Directory of the running executable, without a trailing separator.
 std::string executable_directory();
+// A path for a library that takes UTF-8 file names (SQLite): converted from the ANSI code page on
+// Windows; on POSIX the same bytes, which the system takes as they are.
+std::string utf8_path(const std::string& path);
 // The path separator to put between a directory and a file name.
 char path_separator();
 // The last component of a path (the text after the last separator).
@@ -51,6 +54,8 @@ std::vector<std::string> list_directory(const std::string& path);
 // Creates the directory `path` (one level: its parent must exist) unless it exists. True when it
 // is a directory afterwards.
 bool make_directory(const std::string& path);
+// Moves a stream to a byte offset from the file's start, past 2 GiB too. False when it cannot.
+bool seek_file(std::FILE* file, std::int64_t offset);
 // Size of a file in bytes, or -1 when it cannot be opened.
 std::int64_t file_size(const std::string& path);
 

@@ -125,6 +125,8 @@ std::string executable_directory() {
     return path.substr(0, slash);
 }
 
+std::string utf8_path(const std::string& path) { return path; }
+
 char path_separator() { return '/'; }
 
 std::string_view path_file_name(std::string_view path) {
@@ -169,6 +171,10 @@ std::vector<std::string> list_directory(const std::string& path) {
 bool make_directory(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) == 0) return true;
     return errno == EEXIST && is_directory(path);
+}
+
+bool seek_file(std::FILE* file, std::int64_t offset) {
+    return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
 std::int64_t file_size(const std::string& path) {

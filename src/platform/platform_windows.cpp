@@ -115,6 +115,8 @@ std::string executable_directory() {
     return std::string(path_directory(path));
 }
 
+std::string utf8_path(const std::string& path) { return convert_code_page(path, ansi_code_page(), kCodePageUtf8); }
+
 char path_separator() { return '\\'; }
 
 std::string_view path_file_name(std::string_view path) {
@@ -164,6 +166,8 @@ bool make_directory(const std::string& path) {
     if (CreateDirectoryA(path.c_str(), nullptr)) return true;
     return GetLastError() == ERROR_ALREADY_EXISTS && is_directory(path);
 }
+
+bool seek_file(std::FILE* file, std::int64_t offset) { return _fseeki64(file, offset, SEEK_SET) == 0; }
 
 std::int64_t file_size(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};

@@ -1,0 +1,244 @@
+// The FlatGeobuf writer. The file is the magic bytes, the header, the packed Hilbert R-tree and the
+// features in the tree's order; the header needs the feature count and the tree needs every bounding
+// box, so features are encoded as they come into a spool file beside the output, only their box,
+// place and size kept in memory, and copied out in Hilbert order by finish.
+#include <flatbuffers/flatbuffers.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "feature_generated.h"
+#include "gis/feature_writer.hpp"
+#include "gis/gis_encoding.hpp"
+#include "gis/hilbert_rtree.hpp"
+#include "header_generated.h"
+#include "platform/platform.hpp"
+
+namespace chizuvec {
+
+namespace {
+
+// "fgb", major version 3, "fgb", patch version 0.
+constexpr std::uint8_t kMagic[8] = {0x66, 0x67, 0x62, 0x03, 0x66, 0x67, 0x62, 0x00};
+constexpr std::uint16_t kIndexNodeSize = 16;
+constexpr int kEpsgJgd2011 = 6668;
+constexpr std::size_t kStreamBuffer = 1 << 20;
+
+// Where a feature sits in the spool, and its box for the index.
+struct SpooledFeature {
+    GisEnvelope box;
+    std::uint64_t offset = 0;  // in the spool
+    std::uint32_t size = 0;    // size prefix included
+};
+
+class FlatGeobufWriter final : public FeatureWriter {
+  public:
+    explicit FlatGeobufWriter(std::string path) : path_(std::move(path)) {}
+    ~FlatGeobufWriter() override {
+        close_spool_reader();
+        platform::abandon_output_file(spool_);
+        if (out_ != nullptr) std::fclose(out_);
+    }
+    FlatGeobufWriter(const FlatGeobufWriter&) = delete;
+    FlatGeobufWriter& operator=(const FlatGeobufWriter&) = delete;
+
+    bool begin(const GisSchema& schema) override {
+        if (!error_.empty()) return false;
+        layer_name_ = std::string(schema.layer_name);
+        coordinates_ = schema.coordinates;
+        for (const GisField& field : schema.fields) fields_.push_back({std::string(field.name), field.type});
+        out_ = std::fopen(path_.c_str(), "wb");
+        if (out_ == nullptr) return fail("the file cannot be created");
+        if (!platform::begin_output_file(path_ + ".spool", spool_)) {
+            return fail("no temporary file can be made beside the output");
+        }
+        // Large buffers: features are small and many, and every write is a system call.
+        std::setvbuf(out_, nullptr, _IOFBF, kStreamBuffer);
+        std::setvbuf(spool_.stream, nullptr, _IOFBF, kStreamBuffer);
+        began_ = true;
+        return true;
+    }
+
+    bool write(const GisFeature& feature) override {
+        if (!error_.empty()) return false;
+        if (!began_) return fail("a feature came before the file was begun");
+        if (const std::string wrong = check_feature(fields_.size(), feature); !wrong.empty()) return fail(wrong);
+        encode(feature);
+        const std::uint32_t size = builder_.GetSize();
+        if (std::fwrite(builder_.GetBufferPointer(), 1, size, spool_.stream) != size) {
+            return fail("the temporary file beside the output cannot be written (is the disk full?)");
+        }
+        features_.push_back({feature_envelope(feature), spool_size_, size});
+        spool_size_ += size;
+        extent_.add(features_.back().box);
+        return true;
+    }
+
+    bool finish() override {
+        if (!error_.empty()) return false;
+        if (!began_) return fail("the file was finished before it was begun");
+        if (std::fflush(spool_.stream) != 0) return fail("the temporary file beside the output cannot be written");
+        spool_reader_ = std::fopen(spool_.temp_path.c_str(), "rb");
+        if (spool_reader_ == nullptr) return fail("the temporary file beside the output cannot be read back");
+
+        std::vector<std::size_t> order(features_.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        std::vector<GisEnvelope> boxes;
+        boxes.reserve(features_.size());
+        for (const SpooledFeature& f : features_) boxes.push_back(f.box);
+        hilbert_order(boxes, extent_, order);
+
+        const bool indexed = !features_.empty();
+        if (!put(kMagic, sizeof kMagic) || !put_header(indexed)) return false;
+        if (indexed) {
+            std::vector<std::uint64_t> offsets(features_.size());
+            std::uint64_t offset = 0;
+            for (std::size_t i = 0; i < order.size(); ++i) {
+                boxes[i] = features_[order[i]].box;
+                offsets[i] = offset;
+                offset += features_[order[i]].size;
+            }
+            const GisBytes tree = packed_rtree(boxes, offsets, kIndexNodeSize);
+            if (!put(tree.data(), tree.size())) return false;
+        }
+        std::vector<std::uint8_t> buffer;
+        for (const std::size_t i : order) {
+            const SpooledFeature& f = features_[i];
+            buffer.resize(f.size);
+            if (!platform::seek_file(spool_reader_, static_cast<std::int64_t>(f.offset)) ||
+                std::fread(buffer.data(), 1, f.size, spool_reader_) != f.size) {
+                return fail("the temporary file beside the output cannot be read back");
+            }
+            if (!put(buffer.data(), buffer.size())) return false;
+        }
+        close_spool_reader();
+        platform::abandon_output_file(spool_);
+        const bool closed = std::fclose(out_) == 0;
+        out_ = nullptr;
+        return closed || fail("the file cannot be written (is the disk full?)");
+    }
+
+    std::string error() const override { return error_; }
+
+  private:
+    bool fail(const std::string& what) {
+        if (error_.empty()) error_ = "FlatGeobuf: " + what;
+        return false;
+    }
+    bool put(const void* bytes, std::size_t size) {
+        return std::fwrite(bytes, 1, size, out_) == size || fail("the file cannot be written (is the disk full?)");
+    }
+    void close_spool_reader() {
+        if (spool_reader_ != nullptr) std::fclose(spool_reader_);
+        spool_reader_ = nullptr;
+    }
+
+    // The feature as a size-prefixed FlatBuffer in builder_.
+    void encode(const GisFeature& feature) {
+        builder_.Clear();
+        properties_.clear();
+        for (std::size_t i = 0; i < feature.values.size(); ++i) {
+            const GisValue& value = feature.values[i];
+            if (value.null) continue;
+            put_u16_le(properties_, static_cast<std::uint16_t>(i));
+            if (fields_[i].type == GisFieldType::real) {
+                put_f64_le(properties_, value.number);
+            } else {
+                put_u32_le(properties_, static_cast<std::uint32_t>(value.text.size()));
+                properties_.insert(properties_.end(), value.text.begin(), value.text.end());
+            }
+        }
+        flatbuffers::Offset<FlatGeobuf::Geometry> geometry = 0;
+        if (!feature.ring_ends.empty()) {
+            std::vector<flatbuffers::Offset<FlatGeobuf::Geometry>> parts;
+            std::uint32_t ring = 0;
+            for (const std::uint32_t polygon_end : feature.polygon_ends) {
+                const std::uint32_t first_point = ring == 0 ? 0 : feature.ring_ends[ring - 1];
+                const std::uint32_t end_point = feature.ring_ends[polygon_end - 1];
+                flatbuffers::Offset<flatbuffers::Vector<std::uint32_t>> ends = 0;
+                if (polygon_end - ring > 1) {
+                    ring_ends_.clear();
+                    for (std::uint32_t r = ring; r < polygon_end; ++r) {
+                        ring_ends_.push_back(feature.ring_ends[r] - first_point);
+                    }
+                    ends = builder_.CreateVector(ring_ends_);
+                }
+                const auto xy = builder_.CreateVector(feature.xy.data() + 2 * std::size_t{first_point},
+                                                      2 * std::size_t{end_point - first_point});
+                parts.push_back(
+                    FlatGeobuf::CreateGeometry(builder_, ends, xy, 0, 0, 0, 0, FlatGeobuf::GeometryType::Polygon));
+                ring = polygon_end;
+            }
+            geometry = FlatGeobuf::CreateGeometry(builder_, 0, 0, 0, 0, 0, 0, FlatGeobuf::GeometryType::MultiPolygon,
+                                                  builder_.CreateVector(parts));
+        }
+        const auto properties = properties_.empty() ? 0 : builder_.CreateVector(properties_);
+        builder_.FinishSizePrefixed(FlatGeobuf::CreateFeature(builder_, geometry, properties));
+    }
+
+    bool put_header(bool indexed) {
+        flatbuffers::FlatBufferBuilder b;
+        std::vector<flatbuffers::Offset<FlatGeobuf::Column>> columns;
+        for (const Field& field : fields_) {
+            const auto type =
+                field.type == GisFieldType::real ? FlatGeobuf::ColumnType::Double : FlatGeobuf::ColumnType::String;
+            columns.push_back(FlatGeobuf::CreateColumn(b, b.CreateString(field.name), type));
+        }
+        flatbuffers::Offset<flatbuffers::Vector<double>> envelope = 0;
+        if (!extent_.empty()) {
+            const double bounds[4] = {extent_.min_x, extent_.min_y, extent_.max_x, extent_.max_y};
+            envelope = b.CreateVector(bounds, 4);
+        }
+        flatbuffers::Offset<FlatGeobuf::Crs> crs = 0;
+        if (coordinates_ == GisCoordinates::geographic)
+            crs = FlatGeobuf::CreateCrs(b, b.CreateString("EPSG"), kEpsgJgd2011);
+        const auto name = b.CreateString(layer_name_);
+        const auto column_vector = b.CreateVector(columns);
+        FlatGeobuf::HeaderBuilder header(b);
+        header.add_name(name);
+        if (!envelope.IsNull()) header.add_envelope(envelope);
+        header.add_geometry_type(FlatGeobuf::GeometryType::MultiPolygon);
+        header.add_columns(column_vector);
+        header.add_features_count(features_.size());
+        // The node size is written even where it equals the default: 0 means no index.
+        b.ForceDefaults(true);
+        header.add_index_node_size(indexed ? kIndexNodeSize : 0);
+        b.ForceDefaults(false);
+        if (!crs.IsNull()) header.add_crs(crs);
+        b.FinishSizePrefixed(header.Finish());
+        return put(b.GetBufferPointer(), b.GetSize());
+    }
+
+    struct Field {
+        std::string name;
+        GisFieldType type;
+    };
+
+    std::string path_;
+    std::string layer_name_;
+    GisCoordinates coordinates_ = GisCoordinates::geographic;
+    std::vector<Field> fields_;
+    std::FILE* out_ = nullptr;
+    platform::OutputFile spool_;
+    std::FILE* spool_reader_ = nullptr;
+    std::uint64_t spool_size_ = 0;
+    bool began_ = false;
+    std::vector<SpooledFeature> features_;
+    GisEnvelope extent_;
+    flatbuffers::FlatBufferBuilder builder_{4096};
+    GisBytes properties_;
+    std::vector<std::uint32_t> ring_ends_;
+    std::string error_;
+};
+
+}  // namespace
+
+std::unique_ptr<FeatureWriter> make_flatgeobuf_writer(const std::string& path) {
+    return std::make_unique<FlatGeobufWriter>(path);
+}
+
+}  // namespace chizuvec

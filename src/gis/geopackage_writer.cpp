@@ -1,0 +1,297 @@
+// The GeoPackage writer: one SQLite database holding the feature table, the tables every
+// GeoPackage has (reference systems, contents, geometry columns, extensions) and the R-tree spatial
+// index. Everything is written in one transaction without a journal on disk or a sync per row; the
+// file is the caller's temporary file, so a failure only has to stop, not undo.
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gis/feature_writer.hpp"
+#include "gis/gis_encoding.hpp"
+#include "platform/platform.hpp"
+
+namespace chizuvec {
+
+namespace {
+
+constexpr std::int32_t kApplicationId = 0x47504B47;  // "GPKG"
+constexpr int kUserVersion = 10300;                  // version 1.3
+constexpr std::int32_t kSrsJgd2011 = 6668;
+constexpr std::int32_t kSrsUndefinedCartesian = -1;
+constexpr std::uint32_t kWkbPolygon = 3;
+constexpr std::uint32_t kWkbMultiPolygon = 6;
+
+constexpr const char* kJgd2011Wkt =
+    "GEOGCS[\"JGD2011\",DATUM[\"Japanese_Geodetic_Datum_2011\",SPHEROID[\"GRS 1980\",6378137,298.257222101,"
+    "AUTHORITY[\"EPSG\",\"7019\"]],AUTHORITY[\"EPSG\",\"1128\"]],PRIMEM[\"Greenwich\",0,AUTHORITY[\"EPSG\","
+    "\"8901\"]],UNIT[\"degree\",0.0174532925199433,AUTHORITY[\"EPSG\",\"9122\"]],AXIS[\"Latitude\",NORTH],"
+    "AXIS[\"Longitude\",EAST],AUTHORITY[\"EPSG\",\"6668\"]]";
+
+// The tables and rows every GeoPackage holds, with the reference systems the standard requires.
+constexpr const char* kCoreTables = R"(
+CREATE TABLE gpkg_spatial_ref_sys (
+  srs_name TEXT NOT NULL, srs_id INTEGER NOT NULL PRIMARY KEY, organization TEXT NOT NULL,
+  organization_coordsys_id INTEGER NOT NULL, definition TEXT NOT NULL, description TEXT);
+INSERT INTO gpkg_spatial_ref_sys VALUES
+  ('Undefined cartesian SRS', -1, 'NONE', -1, 'undefined', 'undefined cartesian coordinate reference system'),
+  ('Undefined geographic SRS', 0, 'NONE', 0, 'undefined', 'undefined geographic coordinate reference system'),
+  ('WGS 84 geodetic', 4326, 'EPSG', 4326, 'GEOGCS["WGS 84",DATUM["WGS_1984",SPHEROID["WGS 84",6378137,298.257223563,AUTHORITY["EPSG","7030"]],AUTHORITY["EPSG","6326"]],PRIMEM["Greenwich",0,AUTHORITY["EPSG","8901"]],UNIT["degree",0.0174532925199433,AUTHORITY["EPSG","9122"]],AXIS["Latitude",NORTH],AXIS["Longitude",EAST],AUTHORITY["EPSG","4326"]]', 'longitude/latitude coordinates in decimal degrees on the WGS 84 spheroid');
+CREATE TABLE gpkg_contents (
+  table_name TEXT NOT NULL PRIMARY KEY, data_type TEXT NOT NULL, identifier TEXT UNIQUE,
+  description TEXT DEFAULT '', last_change DATETIME NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%fZ','now')),
+  min_x DOUBLE, min_y DOUBLE, max_x DOUBLE, max_y DOUBLE, srs_id INTEGER,
+  CONSTRAINT fk_gc_r_srs_id FOREIGN KEY (srs_id) REFERENCES gpkg_spatial_ref_sys(srs_id));
+CREATE TABLE gpkg_geometry_columns (
+  table_name TEXT NOT NULL, column_name TEXT NOT NULL, geometry_type_name TEXT NOT NULL,
+  srs_id INTEGER NOT NULL, z TINYINT NOT NULL, m TINYINT NOT NULL,
+  CONSTRAINT pk_geom_cols PRIMARY KEY (table_name, column_name),
+  CONSTRAINT uk_gc_table_name UNIQUE (table_name),
+  CONSTRAINT fk_gc_tn FOREIGN KEY (table_name) REFERENCES gpkg_contents(table_name),
+  CONSTRAINT fk_gc_srs FOREIGN KEY (srs_id) REFERENCES gpkg_spatial_ref_sys (srs_id));
+CREATE TABLE gpkg_extensions (
+  table_name TEXT, column_name TEXT, extension_name TEXT NOT NULL, definition TEXT NOT NULL,
+  scope TEXT NOT NULL, CONSTRAINT ge_tce UNIQUE (table_name, column_name, extension_name));
+)";
+
+// Text between quote marks, a quote mark inside doubled: an SQL identifier with '"', a literal with '\''.
+std::string enclosed(std::string_view text, char quote) {
+    std::string out(1, quote);
+    for (const char c : text) {
+        out += c;
+        if (c == quote) out += quote;
+    }
+    return out + quote;
+}
+std::string quoted(std::string_view name) { return enclosed(name, '"'); }
+std::string literal(std::string_view text) { return enclosed(text, '\''); }
+
+// The triggers that keep the spatial index right when the table is edited later (the GIS program's
+// own ST_ functions run them); created after the bulk load so the load itself fills the index.
+std::string rtree_triggers(const std::string& table, const std::string& rtree) {
+    const std::string t = quoted(table);
+    const std::string r = quoted(rtree);
+    const std::string name = rtree;  // the trigger names follow the index's
+    const std::string values =
+        "VALUES (NEW.fid, ST_MinX(NEW.geom), ST_MaxX(NEW.geom), ST_MinY(NEW.geom), "
+        "ST_MaxY(NEW.geom)); END;\n";
+    return "CREATE TRIGGER " + quoted(name + "_insert") + " AFTER INSERT ON " + t +
+           " WHEN (NEW.geom NOT NULL AND NOT ST_IsEmpty(NEW.geom)) BEGIN INSERT OR REPLACE INTO " + r + " " + values +
+           "CREATE TRIGGER " + quoted(name + "_update1") + " AFTER UPDATE OF geom ON " + t +
+           " WHEN OLD.fid = NEW.fid AND (NEW.geom NOTNULL AND NOT ST_IsEmpty(NEW.geom)) BEGIN INSERT OR REPLACE "
+           "INTO " +
+           r + " " + values + "CREATE TRIGGER " + quoted(name + "_update2") + " AFTER UPDATE OF geom ON " + t +
+           " WHEN OLD.fid = NEW.fid AND (NEW.geom ISNULL OR ST_IsEmpty(NEW.geom)) BEGIN DELETE FROM " + r +
+           " WHERE id = OLD.fid; END;\n" + "CREATE TRIGGER " + quoted(name + "_update3") + " AFTER UPDATE ON " + t +
+           " WHEN OLD.fid != NEW.fid AND (NEW.geom NOTNULL AND NOT ST_IsEmpty(NEW.geom)) BEGIN DELETE FROM " + r +
+           " WHERE id = OLD.fid; INSERT OR REPLACE INTO " + r + " " + values + "CREATE TRIGGER " +
+           quoted(name + "_update4") + " AFTER UPDATE ON " + t +
+           " WHEN OLD.fid != NEW.fid AND (NEW.geom ISNULL OR ST_IsEmpty(NEW.geom)) BEGIN DELETE FROM " + r +
+           " WHERE id IN (OLD.fid, NEW.fid); END;\n" + "CREATE TRIGGER " + quoted(name + "_delete") +
+           " AFTER DELETE ON " + t + " WHEN OLD.geom NOT NULL BEGIN DELETE FROM " + r + " WHERE id = OLD.fid; END;\n";
+}
+
+// A feature's geometry as GeoPackage binary: the header with the srs id and the x/y envelope,
+// then the MultiPolygon as little-endian WKB.
+void encode_geometry(const GisFeature& feature, std::int32_t srs_id, const GisEnvelope& box, GisBytes& out) {
+    out.clear();
+    put_u8(out, 'G');
+    put_u8(out, 'P');
+    put_u8(out, 0);     // version 1
+    put_u8(out, 0x03);  // little-endian, envelope [min x, max x, min y, max y]
+    put_u32_le(out, static_cast<std::uint32_t>(srs_id));
+    put_f64_le(out, box.min_x);
+    put_f64_le(out, box.max_x);
+    put_f64_le(out, box.min_y);
+    put_f64_le(out, box.max_y);
+    put_u8(out, 1);
+    put_u32_le(out, kWkbMultiPolygon);
+    put_u32_le(out, static_cast<std::uint32_t>(feature.polygon_ends.size()));
+    std::uint32_t ring = 0;
+    for (const std::uint32_t polygon_end : feature.polygon_ends) {
+        put_u8(out, 1);
+        put_u32_le(out, kWkbPolygon);
+        put_u32_le(out, polygon_end - ring);
+        for (; ring < polygon_end; ++ring) {
+            const std::uint32_t first = ring == 0 ? 0 : feature.ring_ends[ring - 1];
+            const std::uint32_t end = feature.ring_ends[ring];
+            put_u32_le(out, end - first);
+            for (std::uint32_t p = first; p < end; ++p) {
+                put_f64_le(out, feature.xy[2 * p]);
+                put_f64_le(out, feature.xy[2 * p + 1]);
+            }
+        }
+    }
+}
+
+struct StatementCloser {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementCloser>;
+struct DatabaseCloser {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
+
+class GeoPackageWriter final : public FeatureWriter {
+  public:
+    explicit GeoPackageWriter(std::string path) : path_(std::move(path)) {}
+
+    bool begin(const GisSchema& schema) override {
+        if (!error_.empty()) return false;
+        field_types_.clear();
+        for (const GisField& field : schema.fields) field_types_.push_back(field.type);
+        table_ = std::string(schema.layer_name);
+        rtree_ = "rtree_" + table_ + "_geom";
+        srs_id_ = schema.coordinates == GisCoordinates::geographic ? kSrsJgd2011 : kSrsUndefinedCartesian;
+        // Created or emptied first: SQLite takes an empty file for a new database.
+        std::FILE* file = std::fopen(path_.c_str(), "wb");
+        if (file == nullptr || std::fclose(file) != 0) return fail("the file cannot be created");
+        sqlite3* db = nullptr;
+        const int opened = sqlite3_open_v2(platform::utf8_path(path_).c_str(), &db,
+                                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        db_.reset(db);
+        if (opened != SQLITE_OK) return fail_sqlite("the file cannot be opened");
+
+        std::string columns;
+        std::string placeholders;
+        for (const GisField& field : schema.fields) {
+            columns += ", " + quoted(field.name) + (field.type == GisFieldType::real ? " REAL" : " TEXT");
+            placeholders += ", ?";
+        }
+        const std::string srs = std::to_string(srs_id_);
+        std::string setup = "PRAGMA application_id = " + std::to_string(kApplicationId) +
+                            "; PRAGMA user_version = " + std::to_string(kUserVersion) +
+                            "; PRAGMA journal_mode = MEMORY; PRAGMA synchronous = OFF; PRAGMA temp_store = MEMORY;"
+                            " PRAGMA locking_mode = EXCLUSIVE; PRAGMA cache_size = -16384; BEGIN;";
+        setup += kCoreTables;
+        if (srs_id_ == kSrsJgd2011) {
+            setup += "INSERT INTO gpkg_spatial_ref_sys VALUES ('JGD2011', 6668, 'EPSG', 6668, " + literal(kJgd2011Wkt) +
+                     ", 'longitude/latitude on the Japanese Geodetic Datum 2011');\n";
+        }
+        setup += "CREATE TABLE " + quoted(table_) +
+                 " (fid INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, geom MULTIPOLYGON" + columns + ");\n";
+        setup += "INSERT INTO gpkg_contents (table_name, data_type, identifier, description, srs_id) VALUES (" +
+                 literal(table_) + ", 'features', " + literal(table_) + ", '', " + srs + ");\n";
+        setup += "INSERT INTO gpkg_geometry_columns VALUES (" + literal(table_) + ", 'geom', 'MULTIPOLYGON', " + srs +
+                 ", 0, 0);\n";
+        setup += "INSERT INTO gpkg_extensions VALUES (" + literal(table_) +
+                 ", 'geom', 'gpkg_rtree_index', 'http://www.geopackage.org/spec120/#extension_rtree', "
+                 "'write-only');\n";
+        setup += "CREATE VIRTUAL TABLE " + quoted(rtree_) + " USING rtree(id, minx, maxx, miny, maxy);\n";
+        if (!exec(setup, "the tables cannot be created")) return false;
+        return prepare("INSERT INTO " + quoted(table_) + " VALUES (NULL, ?" + placeholders + ")", insert_) &&
+               prepare("INSERT INTO " + quoted(rtree_) + " VALUES (?, ?, ?, ?, ?)", insert_index_);
+    }
+
+    bool write(const GisFeature& feature) override {
+        if (!error_.empty()) return false;
+        if (!insert_) return fail("a feature came before the table was made");
+        if (const std::string wrong = check_feature(field_types_.size(), feature); !wrong.empty()) return fail(wrong);
+        sqlite3_stmt* insert = insert_.get();
+        const GisEnvelope box = feature_envelope(feature);
+        int bound = SQLITE_OK;
+        if (box.empty()) {
+            bound = sqlite3_bind_null(insert, 1);
+        } else {
+            encode_geometry(feature, srs_id_, box, geometry_);
+            bound = sqlite3_bind_blob(insert, 1, geometry_.data(), static_cast<int>(geometry_.size()), SQLITE_STATIC);
+        }
+        for (std::size_t i = 0; i < feature.values.size() && bound == SQLITE_OK; ++i) {
+            const GisValue& value = feature.values[i];
+            const int column = static_cast<int>(i) + 2;
+            if (value.null) {
+                bound = sqlite3_bind_null(insert, column);
+            } else if (field_types_[i] == GisFieldType::real) {
+                bound = sqlite3_bind_double(insert, column, value.number);
+            } else {
+                bound = sqlite3_bind_text64(insert, column, value.text.data(), value.text.size(), SQLITE_STATIC,
+                                            SQLITE_UTF8);
+            }
+        }
+        if (bound != SQLITE_OK) return fail_sqlite("a feature cannot be stored");
+        if (!step(insert)) return false;
+        if (box.empty()) return true;
+        extent_.add(box);
+        sqlite3_stmt* index = insert_index_.get();
+        sqlite3_bind_int64(index, 1, sqlite3_last_insert_rowid(db_.get()));
+        sqlite3_bind_double(index, 2, box.min_x);
+        sqlite3_bind_double(index, 3, box.max_x);
+        sqlite3_bind_double(index, 4, box.min_y);
+        sqlite3_bind_double(index, 5, box.max_y);
+        return step(index);
+    }
+
+    bool finish() override {
+        if (!error_.empty()) return false;
+        if (!insert_) return fail("the file was finished before it was begun");
+        insert_.reset();
+        insert_index_.reset();
+        std::string closing;
+        if (!extent_.empty()) {
+            Statement update;
+            if (!prepare("UPDATE gpkg_contents SET min_x = ?, min_y = ?, max_x = ?, max_y = ? WHERE table_name = ?",
+                         update)) {
+                return false;
+            }
+            sqlite3_bind_double(update.get(), 1, extent_.min_x);
+            sqlite3_bind_double(update.get(), 2, extent_.min_y);
+            sqlite3_bind_double(update.get(), 3, extent_.max_x);
+            sqlite3_bind_double(update.get(), 4, extent_.max_y);
+            sqlite3_bind_text(update.get(), 5, table_.c_str(), -1, SQLITE_STATIC);
+            if (!step(update.get())) return false;
+        }
+        if (!exec(rtree_triggers(table_, rtree_) + "COMMIT;", "the file cannot be completed")) return false;
+        if (sqlite3_close(db_.release()) != SQLITE_OK) return fail("the file cannot be closed");
+        return true;
+    }
+
+    std::string error() const override { return error_; }
+
+  private:
+    bool fail(const std::string& what) {
+        if (error_.empty()) error_ = "GeoPackage: " + what;
+        return false;
+    }
+    bool fail_sqlite(const std::string& what) {
+        return fail(what + " (" + (db_ ? sqlite3_errmsg(db_.get()) : "out of memory") + ")");
+    }
+    bool exec(const std::string& sql, const char* what) {
+        return sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK || fail_sqlite(what);
+    }
+    bool prepare(const std::string& sql, Statement& statement) {
+        sqlite3_stmt* raw = nullptr;
+        const int prepared =
+            sqlite3_prepare_v2(db_.get(), sql.c_str(), static_cast<int>(sql.size()) + 1, &raw, nullptr);
+        statement.reset(raw);
+        return prepared == SQLITE_OK || fail_sqlite("a statement cannot be prepared");
+    }
+    bool step(sqlite3_stmt* statement) {
+        const int stepped = sqlite3_step(statement);
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+        return stepped == SQLITE_DONE || fail_sqlite("a feature cannot be stored");
+    }
+
+    std::string path_;
+    std::vector<GisFieldType> field_types_;
+    std::string table_;
+    std::string rtree_;
+    std::int32_t srs_id_ = kSrsJgd2011;
+    Database db_;  // declared before the statements, so they are finalized first
+    Statement insert_;
+    Statement insert_index_;
+    GisBytes geometry_;
+    GisEnvelope extent_;
+    std::string error_;
+};
+
+}  // namespace
+
+std::unique_ptr<FeatureWriter> make_geopackage_writer(const std::string& path) {
+    return std::make_unique<GeoPackageWriter>(path);
+}
+
+}  // namespace chizuvec

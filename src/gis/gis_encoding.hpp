@@ -1,0 +1,59 @@
+// What the binary GIS writers share: little-endian numbers appended to a byte buffer, the
+// bounding box of coordinates, and the check that a feature's geometry spans fit together.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "gis/feature_writer.hpp"
+
+namespace chizuvec {
+
+using GisBytes = std::vector<std::uint8_t>;
+
+inline void put_u8(GisBytes& out, std::uint8_t value) { out.push_back(value); }
+inline void put_u16_le(GisBytes& out, std::uint16_t value) {
+    out.push_back(static_cast<std::uint8_t>(value));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+inline void put_u32_le(GisBytes& out, std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+inline void put_u64_le(GisBytes& out, std::uint64_t value) {
+    for (int shift = 0; shift < 64; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+inline void put_f64_le(GisBytes& out, double value) { put_u64_le(out, std::bit_cast<std::uint64_t>(value)); }
+
+// A bounding box; empty (min above max) until a point is added.
+struct GisEnvelope {
+    double min_x = std::numeric_limits<double>::infinity();
+    double min_y = std::numeric_limits<double>::infinity();
+    double max_x = -std::numeric_limits<double>::infinity();
+    double max_y = -std::numeric_limits<double>::infinity();
+
+    bool empty() const { return min_x > max_x; }
+    void add(double x, double y) {
+        if (x < min_x) min_x = x;
+        if (x > max_x) max_x = x;
+        if (y < min_y) min_y = y;
+        if (y > max_y) max_y = y;
+    }
+    void add(const GisEnvelope& other) {
+        if (other.empty()) return;
+        add(other.min_x, other.min_y);
+        add(other.max_x, other.max_y);
+    }
+};
+
+// The envelope of every point of a feature; empty for a null geometry.
+GisEnvelope feature_envelope(const GisFeature& feature);
+
+// Does the feature fit the schema (one value per field, `field_count` of them) and do its spans describe whole rings
+// and polygons (ends rising, within the points, the last polygon ending at the last ring, the last ring at the last
+// point, a ring of at least 4 points)? Empty when it does, else what is wrong.
+std::string check_feature(std::size_t field_count, const GisFeature& feature);
+
+}  // namespace chizuvec
