@@ -6,7 +6,10 @@
 #include "common/text_format.hpp"
 #include "driver/assembly_report.hpp"
 #include "driver/csv_listing.hpp"
+#include "driver/failure_reasons.hpp"
 #include "driver/highlights.hpp"
+#include "driver/lookup_forms.hpp"
+#include "driver/lot_report.hpp"
 #include "driver/parcel_listing.hpp"
 #include "driver/read_report.hpp"
 #include "geometry/parcel_measures.hpp"
@@ -62,9 +65,14 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
     }
 
     select_highlights(dataset, request.highlights);
+    if (request.typed_lookups) {
+        d.notes = left_out_text(dataset) +
+                  lot_warnings_text(dataset, request.highlights, request.lot_arguments, file.name, request.lots_told);
+    }
     if (assembly.entry_count == 0) {
         d.status = DrawStatus::no_polygons;
         d.warning = "**Warning: No polygons to draw\n";
+        if (request.typed_lookups) d.warning += map_sheets_text(dataset, file.name, d.map_no);
         return;
     }
     if (assembly.drawn_points > kMaxDrawnPoints) {
@@ -85,6 +93,7 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
     } else {
         d.error = format_text("** Error: Cannot write output file \"%s\"\n", d.output_path.c_str());
     }
+    if (request.typed_lookups) d.error += write_failure_reason(written.status, d.output_path);
 }
 
 }  // namespace
@@ -107,9 +116,12 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
         const ReadResult read = reader.read(file, dataset, header);
         if (read.status != ReadStatus::ok) {
             outcome.read_failed = true;
-            outcome.read_error = read_failure_text(read);
+            outcome.read_error = read_failure_text(read, file.name);
             return outcome;
         }
+        const std::string cut_off =
+            read.cut_off ? format_text("**Warning: \"%s\" ends before </地図>: it may be cut off\n", file.name.c_str())
+                         : std::string();
         if (request.mode == ConvertMode::drawing && request.per_sheet) {
             const std::vector<std::string> numbers = listed_map_numbers(dataset);
             const std::vector<std::string> outputs = request.sheet_outputs(numbers);
@@ -119,14 +131,16 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
                 current->map_no = numbers[i];
                 current->output_path = outputs[i];
                 convert_selection(file, dataset, header, context, request, outcome, *current);
+                current->messages.insert(0, cut_off);
             }
             return outcome;
         }
         outcome.drawings.resize(1);
         current = &outcome.drawings[0];
-        current->map_no = request.map_no;
+        current->map_no = request.typed_lookups ? matching_map_number(dataset, request.map_no) : request.map_no;
         current->output_path = request.output_path;
         convert_selection(file, dataset, header, context, request, outcome, *current);
+        current->messages.insert(0, cut_off);
     } catch (const std::bad_alloc&) {
         outcome.listing.clear();
         outcome.csv.clear();
