@@ -25,7 +25,8 @@ char ascii_of(const unsigned char* p, bool& prolonged) {
 
 bool is_three_byte(std::string_view text, std::size_t i) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    return lead >= 0xE0 && lead <= 0xEF && i + 2 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80 &&
+    return lead >= 0xE0 && lead <= 0xEF && i + 2 < text.size() &&
+           (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80 &&
            (static_cast<unsigned char>(text[i + 2]) & 0xC0) == 0x80;
 }
 
@@ -34,7 +35,8 @@ bool digit_at(std::string_view text, std::size_t i) {
     if (i >= text.size()) return false;
     if (is_digit(text[i])) return true;
     bool prolonged = false;
-    return is_three_byte(text, i) && is_digit(ascii_of(reinterpret_cast<const unsigned char*>(text.data() + i), prolonged));
+    return is_three_byte(text, i) &&
+           is_digit(ascii_of(reinterpret_cast<const unsigned char*>(text.data() + i), prolonged));
 }
 
 }  // namespace

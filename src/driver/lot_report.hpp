@@ -12,9 +12,9 @@ namespace chizuvec {
 
 // Where one key was found in a map file.
 struct LotFinding {
-    bool found = false;               // some parcel would be highlighted by it
+    bool found = false;              // some parcel would be highlighted by it
     std::vector<std::string> areas;  // the 地番区域 (address) of each parcel whose lot number alone
-                                      // matched, each once, in parcel order
+                                     // matched, each once, in parcel order
 };
 
 // One finding per key of `keys` (UTF-8, matched as highlighted lots are).

@@ -26,11 +26,15 @@ std::string replaced_all(std::string text, const std::string& from, const std::s
 
 // Three map files from the sample: m-1 and m-3 hold its lots (101-1 to 101-6, 201-1 to 201-3 and
 // others), m-2 holds them with a 9 in front (9101-1).
+// m-4 holds the lots of m-1 in 稲毛三丁目 instead of 稲毛一丁目.
 struct Maps {
     std::string m1 = read_file(sample_map_path());
     std::string m2 = replaced_all(m1, "<地番>", "<地番>9");
     std::string m3 = m1;
-    const std::string& xml(const std::string& stem) const { return stem == "m-2" ? m2 : stem == "m-3" ? m3 : m1; }
+    std::string m4 = replaced_all(m1, "<丁目名>一丁目<", "<丁目名>三丁目<");
+    const std::string& xml(const std::string& stem) const {
+        return stem == "m-2" ? m2 : stem == "m-3" ? m3 : stem == "m-4" ? m4 : m1;
+    }
 };
 
 std::vector<SearchListRow> list_rows() {
@@ -49,10 +53,18 @@ enum class Layout {
     broken,    // no search list; a damaged inner zip and one without its map file come first
     misled,    // the search list names the damaged inner zip
     folder,    // a folder of the inner zips and one plain map file
+    areas,     // m-1 and m-4: the same lot numbers in two 地番区域, with a search list
 };
 
 std::vector<ArchiveEntry> entries(const Maps& maps, Layout layout) {
     std::vector<ArchiveEntry> e;
+    if (layout == Layout::areas) {
+        return {{"m-1.zip", map_zip_bytes("m-1", maps.m1), false},
+                {"m-4.zip", map_zip_bytes("m-4", maps.m4), false},
+                {"m-search-list.csv",
+                 search_list_bytes({{"m-1.zip", "稲毛一丁目", "101-1"}, {"m-4.zip", "稲毛三丁目", "101-1"}}, false),
+                 false}};
+    }
     if (layout == Layout::broken || layout == Layout::misled) {
         e.push_back({"m-0.zip", "PK not a zip at all", false});
         e.push_back({"m-9.zip", map_zip_bytes("other", maps.m1), false});
@@ -106,6 +118,22 @@ TEST(CliMunicipality, DrawsTheMapFileOfTheFirstNamedLot) {
          {"ALL", "9201-3", "101-5"},
          "m-2",
          "**Warning: lot \"101-5\" is in " + in_maps("m-1.zip") + ", not drawn\n"},
+        // Lots as typed, looked up in the search list in their normal form.
+        {Layout::listed,
+         {"all", "９２０１－３", "稲毛一丁目　１０１ー１"},
+         "m-2",
+         "**Warning: lot \"稲毛一丁目　１０１ー１\" is in m-1.xml, not drawn\n"},
+        // A lot the list does not know is looked for in the map files.
+        {Layout::listed,
+         {"all", "水-3"},
+         "m-1",
+         "**Warning: the search list of \"m.zip\" does not match its map files\n"},
+        {Layout::areas,
+         {"all", "101-1"},
+         "",
+         "** Error: lot \"101-1\" is in 2 地番区域 of \"m.zip\": 稲毛一丁目 (m-1.xml), 稲毛三丁目 (m-4.xml); name one, "
+         "as 稲毛一丁目101-1\n"},
+        {Layout::areas, {"all", "稲毛三丁目101-1"}, "m-4", ""},
         {Layout::listed, {"all"}, "", no_lot(3)},
         {Layout::listed, {}, "", no_lot(3)},
         {Layout::listed, {"all", "稲毛9201-1"}, "", nowhere("稲毛9201-1", 3)},
