@@ -63,7 +63,8 @@ std::string lot_warnings_text(const MapDataset& dataset, const std::vector<std::
     std::set<std::string_view> told(skipped.begin(), skipped.end());
     std::string text;
     for (std::size_t k = 0; k < keys.size(); ++k) {
-        if (!told.insert(arguments[k]).second) continue;
+        // An empty argument names no lot to look for.
+        if (arguments[k].empty() || !told.insert(arguments[k]).second) continue;
         const LotFinding& f = findings[k];
         if (!f.found) {
             append_format(text, "**Warning: lot \"%s\" not found in %.*s\n", arguments[k].c_str(),

@@ -92,7 +92,8 @@ TEST(CliTypedForms, SheetsThatMatchNothingAreListed) {
         for (const std::string& n : sheet_numbers(read_file(program.file(name)))) {
             sheets += (sheets.empty() ? "" : ", ") + n;
         }
-        const std::string tail = "**Warning: No polygons to draw\nMap sheets in " + std::string(name) + ": " + sheets + "\n";
+        const std::string tail =
+            "**Warning: No polygons to draw\nMap sheets in " + std::string(name) + ": " + sheets + "\n";
         EXPECT_TRUE(r.err.ends_with(tail)) << r.err;
         EXPECT_FALSE(std::filesystem::exists(program.file("out.svg")));
     }
@@ -104,19 +105,19 @@ TEST(CliTypedForms, FilesAsSavedDrawAsTheMapFileTheyHold) {
     const std::string zip_76 = read_file(shared_data("12103-0400-76.zip"));
     const std::string xml_46505 = read_file(shared_data("46505-3411-1.xml"));
     struct Case {
-        std::string saved;      // the name the file is saved under
-        std::string bytes;      // what it holds
-        std::string typed;      // the input argument
-        std::string original;   // the map file the oracle draws, from tests/data
-        std::string title;      // the name the drawing shows for it
+        std::string saved;     // the name the file is saved under
+        std::string bytes;     // what it holds
+        std::string typed;     // the input argument
+        std::string original;  // the map file the oracle draws, from tests/data
+        std::string title;     // the name the drawing shows for it
     };
     const std::vector<Case> cases = {
         {"01229-4500-1", xml_46505, "01229-4500-1", "46505-3411-1.xml", "01229-4500-1"},
         {"46505-3411-1.zip", xml_46505, "46505-3411-1.zip", "46505-3411-1.xml", "46505-3411-1.zip"},
         {"12103-0400-76.xml", zip_76, "12103-0400-76.xml", "12103-0400-76.xml", "12103-0400-76.xml"},
         {"12103-0400-76 (1).zip", zip_76, "12103-0400-76 (1).zip", "12103-0400-76.xml", "12103-0400-76.xml"},
-        {"download.zip", archive_bytes({{"x/y/46505-3411-1.xml", xml_46505, true}}), "download",
-         "46505-3411-1.xml", "46505-3411-1.xml"},
+        {"download.zip", archive_bytes({{"x/y/46505-3411-1.xml", xml_46505, true}}), "download", "46505-3411-1.xml",
+         "46505-3411-1.xml"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.saved);
@@ -155,7 +156,8 @@ TEST(CliTypedForms, CutOffFilesAndOptionsAfterTheInputAreTold) {
         SCOPED_TRACE(m.option);
         const RunResult r = program.run(m.args);
         EXPECT_EQ(r.exit_code, 1);
-        EXPECT_TRUE(r.err.starts_with("** Error: options come before the input: \"" + m.option + "\" after \"map.xml\""))
+        EXPECT_TRUE(
+            r.err.starts_with("** Error: options come before the input: \"" + m.option + "\" after \"map.xml\""))
             << r.err;
         EXPECT_EQ(r.out, "");
     }
@@ -164,7 +166,8 @@ TEST(CliTypedForms, CutOffFilesAndOptionsAfterTheInputAreTold) {
     }
 
     const RunResult help = program.run({"--help"});
-    for (const char* form : {"Output_filename.svg", "Input_filename.xml   (lists the parcels)", "--out-dir DIR", "--csv FILE"}) {
+    for (const char* form :
+         {"Output_filename.svg", "Input_filename.xml   (lists the parcels)", "--out-dir DIR", "--csv FILE"}) {
         EXPECT_NE(help.out.find(form), std::string::npos) << form;
     }
 }
