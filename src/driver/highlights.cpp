@@ -32,13 +32,11 @@ void for_each_parcel_name(Parcels& parcels, Named named) {
     }
 }
 
-// The keys in the normal form (those too long to match anything are left empty and not looked up).
+// The keys in the normal form.
 std::vector<std::string> normal_keys(const std::vector<std::string>& keys) {
     std::vector<std::string> normal(keys.size());
     std::string buffer;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (keys[i].size() <= kLongestKey) normal[i] = normal_lot_text(keys[i], buffer);
-    }
+    for (std::size_t i = 0; i < keys.size(); ++i) normal[i] = normal_lot_text(keys[i], buffer);
     return normal;
 }
 
@@ -50,8 +48,8 @@ void select_highlights(MapDataset& dataset, const std::vector<std::string>& type
     // The keys sorted once, so each parcel looks its two names up instead of comparing every key.
     std::vector<std::string_view> sorted;
     sorted.reserve(keys.size());
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (typed_keys[i].size() <= kLongestKey) sorted.emplace_back(keys[i]);
+    for (const std::string& key : keys) {
+        if (key.size() <= kLongestKey) sorted.emplace_back(key);
     }
     if (sorted.empty()) return;
     std::sort(sorted.begin(), sorted.end());
@@ -60,28 +58,6 @@ void select_highlights(MapDataset& dataset, const std::vector<std::string>& type
     for_each_parcel_name(dataset.parcels, [&](Parcel& parcel, std::string_view chiban, std::string_view joined) {
         if (named(chiban) || named(joined)) parcel.hilite = 1;
     });
-}
-
-std::vector<bool> keys_present(const MapDataset& dataset, const std::vector<std::string>& typed_keys) {
-    const std::vector<std::string> keys = normal_keys(typed_keys);
-    // Key positions sorted by key, so each parcel name is looked up once.
-    std::vector<std::size_t> order;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (typed_keys[i].size() <= kLongestKey) order.push_back(i);
-    }
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-    std::vector<bool> present(keys.size(), false);
-    const auto mark = [&](std::string_view name) {
-        auto it = std::lower_bound(order.begin(), order.end(), name,
-                                   [&](std::size_t i, std::string_view n) { return keys[i] < n; });
-        for (; it != order.end() && keys[*it] == name; ++it) present[*it] = true;
-    };
-    if (order.empty()) return present;
-    for_each_parcel_name(dataset.parcels, [&](const Parcel&, std::string_view chiban, std::string_view joined) {
-        mark(chiban);
-        mark(joined);
-    });
-    return present;
 }
 
 }  // namespace chizuvec

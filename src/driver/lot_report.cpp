@@ -27,7 +27,7 @@ std::vector<LotFinding> find_lots(const MapDataset& dataset, const std::vector<s
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return normal[a] < normal[b]; });
     const auto matching = [&](std::string_view name, auto each) {
         auto it = std::lower_bound(order.begin(), order.end(), name,
-                                   [&](std::size_t i, std::string_view n) { return normal[i] < n; });
+                                   [&](std::size_t i, std::string_view n) { return std::string_view(normal[i]) < n; });
         for (; it != order.end() && normal[*it] == name; ++it) each(findings[*it]);
     };
     std::string chiban_buffer;
