@@ -29,8 +29,7 @@ std::string write_failure_reason(WriteStatus status, const std::string& output_p
 std::string left_out_text(const MapDataset& dataset) {
     const std::uint32_t n = dataset.outside_parcels;
     if (n == 0) return {};
-    return format_text("%u parcel%s left out of the drawing: outside the district (地区外)\n", n,
-                       n == 1 ? " is" : "s are");
+    return format_text("%u parcel%s left out of the drawing: outside the district\n", n, n == 1 ? " is" : "s are");
 }
 
 }  // namespace chizuvec
