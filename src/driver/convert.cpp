@@ -11,7 +11,10 @@
 #include "driver/assembly_report.hpp"
 #include "driver/csv_listing.hpp"
 #include "driver/display_name.hpp"
+#include "driver/failure_reasons.hpp"
 #include "driver/highlights.hpp"
+#include "driver/lookup_forms.hpp"
+#include "driver/lot_report.hpp"
 #include "driver/parcel_listing.hpp"
 #include "driver/read_report.hpp"
 #include "geometry/parcel_measures.hpp"
@@ -40,8 +43,8 @@ std::vector<std::string> listed_map_numbers(const MapDataset& dataset) {
 }
 
 void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
-                   const BoundingBox& bounds, std::uint64_t entry_count, std::uint64_t drawn_points,
-                   const std::vector<std::uint32_t>* selection, DrawOutcome& d);
+                   const ConvertRequest& request, const BoundingBox& bounds, std::uint64_t entry_count,
+                   std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection, DrawOutcome& d);
 
 // Assembles and measures the parcels of `d.map_no`, then does the request's work with them.
 void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
@@ -70,7 +73,12 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
     }
 
     select_highlights(dataset, request.highlights);
-    write_drawing(file, dataset, header, context, bounds, assembly.entry_count, assembly.drawn_points, nullptr, d);
+    if (request.typed_lookups) {
+        d.notes = left_out_text(dataset) +
+                  lot_warnings_text(dataset, request.highlights, request.lot_arguments, file.name, request.lots_told);
+    }
+    write_drawing(file, dataset, header, context, request, bounds, assembly.entry_count, assembly.drawn_points, nullptr,
+                  d);
 }
 
 // Sheets of a file outlined whole: for each map number of `numbers`, the positions of the parcels
@@ -109,7 +117,7 @@ constexpr double kLargestDouble = 1.7976931348623157e308;
 // One sheet of a file whose every parcel is outlined and measured: its bounds and size from its own
 // parcels' outlines, then its drawing.
 void draw_sheet(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
-                const std::vector<std::uint32_t>& selection, DrawOutcome& d) {
+                const ConvertRequest& request, const std::vector<std::uint32_t>& selection, DrawOutcome& d) {
     d.statistics = statistics_line(file.name, dataset);
     BoundingBox bounds{kLargestDouble, -kLargestDouble, kLargestDouble, -kLargestDouble};
     std::uint64_t drawn_points = 0;
@@ -125,16 +133,17 @@ void draw_sheet(const MapFile& file, MapDataset& dataset, const MapHeader& heade
             bounds.max_y = std::max(bounds.max_y, point.y);
         }
     }
-    write_drawing(file, dataset, header, context, bounds, drawn_points, drawn_points, &selection, d);
+    write_drawing(file, dataset, header, context, request, bounds, drawn_points, drawn_points, &selection, d);
 }
 
 // Draws the selection: the whole file's selected parcels, or the parcels at `selection`.
 void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
-                   const BoundingBox& bounds, std::uint64_t entry_count, std::uint64_t drawn_points,
-                   const std::vector<std::uint32_t>* selection, DrawOutcome& d) {
+                   const ConvertRequest& request, const BoundingBox& bounds, std::uint64_t entry_count,
+                   std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection, DrawOutcome& d) {
     if (entry_count == 0) {
         d.status = DrawStatus::no_polygons;
         d.warning = "**Warning: No polygons to draw\n";
+        if (request.typed_lookups) d.warning += map_sheets_text(dataset, file.name, d.map_no);
         return;
     }
     if (drawn_points > kMaxDrawnPoints) {
@@ -156,6 +165,7 @@ void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& he
     } else {
         d.error = format_text("** Error: Cannot write output file \"%s\"\n", shown.c_str());
     }
+    if (request.typed_lookups) d.error += write_failure_reason(written.status, d.output_path);
 }
 
 }  // namespace
@@ -196,9 +206,13 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
         const ReadResult read = reader.read(file, dataset, header);
         if (read.status != ReadStatus::ok) {
             outcome.read_failed = true;
-            outcome.read_error = read_failure_text(read);
+            outcome.read_error = read_failure_text(read, file.name);
             return outcome;
         }
+        const std::string cut_off =
+            read.cut_off ? message_text(format_text("**Warning: \"%s\" ends before </地図>: it may be cut off\n",
+                                                    display_utf8(file.name).c_str()))
+                         : std::string();
         if (request.mode == ConvertMode::drawing && request.per_sheet) {
             const std::vector<std::string> numbers = listed_map_numbers(dataset);
             const std::vector<std::string> outputs = request.sheet_outputs(numbers);
@@ -225,19 +239,21 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
                 current->output_path = outputs[i];
                 if (assembly.status != AssemblyStatus::ok) {
                     convert_selection(file, dataset, header, context, request, outcome, *current);
-                    continue;
+                } else {
+                    // Assembly's messages are the file's: given once, with its first sheet.
+                    if (i == 0) current->messages = assembly_messages_text(assembly);
+                    draw_sheet(file, dataset, header, context, request, selections[i], *current);
                 }
-                // Assembly's messages are the file's: given once, with its first sheet.
-                if (i == 0) current->messages = assembly_messages_text(assembly);
-                draw_sheet(file, dataset, header, context, selections[i], *current);
+                if (i == 0) current->messages.insert(0, cut_off);
             }
             return outcome;
         }
         outcome.drawings.resize(1);
         current = &outcome.drawings[0];
-        current->map_no = request.map_no;
+        current->map_no = request.typed_lookups ? matching_map_number(dataset, request.map_no) : request.map_no;
         current->output_path = request.output_path;
         convert_selection(file, dataset, header, context, request, outcome, *current);
+        current->messages.insert(0, cut_off);
     } catch (const std::bad_alloc&) {
         outcome.listing.clear();
         outcome.csv.clear();

@@ -39,6 +39,12 @@ struct ConvertRequest {
     bool per_sheet = false;
     std::function<std::vector<std::string>(const std::vector<std::string>& map_nos)> sheet_outputs;
     std::vector<std::string> highlights;  // UTF-8 lot numbers
+    // The single-map command's own lookups: a map number matched as typed (see lookup_forms.hpp),
+    // the sheets named when none matches, and a warning for each lot of `lot_arguments` (the
+    // highlights as typed) that is missing or in several 地番区域, except those in `lots_told`.
+    bool typed_lookups = false;
+    std::vector<std::string> lot_arguments;
+    std::vector<std::string> lots_told;
 };
 
 enum class DrawStatus { ok, no_polygons, failed };
@@ -51,6 +57,7 @@ struct DrawOutcome {
     std::string output_path;
     std::string messages;        // polygon assembly's messages, one line each
     std::string statistics;      // the statistics line
+    std::string notes;           // typed_lookups: the lines after the statistics line
     std::string warning;         // "**Warning: No polygons to draw\n"
     std::string error;           // a failed drawing's error
     bool out_of_memory = false;  // failed for want of memory; the error line is fixed

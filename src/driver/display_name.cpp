@@ -18,7 +18,17 @@ bool is_utf8(std::string_view text) {
 
 }  // namespace
 
-std::string display_name(std::string_view name) {
+std::string display_name(std::string_view name) { return message_text(display_utf8(name)); }
+
+std::string message_text(std::string_view utf8) {
+    // Messages are written in the code page of the console's texts (UTF-8 on POSIX).
+    const std::uint32_t code_page = platform::ansi_code_page();
+    if (code_page != platform::kCodePageUtf8)
+        return platform::convert_code_page(std::string(utf8), platform::kCodePageUtf8, code_page);
+    return std::string(utf8);
+}
+
+std::string display_utf8(std::string_view name) {
     std::string text(name);
     if (!is_utf8(text)) {
         const int guess = guess_code_page(text.c_str());
@@ -40,10 +50,6 @@ std::string display_name(std::string_view name) {
         }
         i += c.length;
     }
-    // Messages are written in the code page of the console's texts (UTF-8 on POSIX).
-    const std::uint32_t code_page = platform::ansi_code_page();
-    if (code_page != platform::kCodePageUtf8)
-        return platform::convert_code_page(shown, platform::kCodePageUtf8, code_page);
     return shown;
 }
 

@@ -14,4 +14,10 @@ namespace chizuvec {
 // messages (UTF-8 on POSIX; the ANSI code page on Windows, characters it lacks as "?").
 std::string display_name(std::string_view name);
 
+// The same, kept in UTF-8: for a piece of a message that also holds map texts or Japanese words,
+// which goes out whole through message_text.
+std::string display_utf8(std::string_view name);
+// A message built in UTF-8, in the code page of messages.
+std::string message_text(std::string_view utf8);
+
 }  // namespace chizuvec

@@ -12,7 +12,4 @@ namespace chizuvec {
 // equals one of `keys` (UTF-8).
 void select_highlights(MapDataset& dataset, const std::vector<std::string>& keys);
 
-// For each of `keys`, whether select_highlights would set it on some parcel of `dataset`.
-std::vector<bool> keys_present(const MapDataset& dataset, const std::vector<std::string>& keys);
-
 }  // namespace chizuvec

@@ -1,5 +1,6 @@
 #include "driver/lot_lookup.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <set>
@@ -10,6 +11,7 @@
 #include "common/text_format.hpp"
 #include "driver/display_name.hpp"
 #include "driver/highlights.hpp"
+#include "driver/lot_report.hpp"
 #include "driver/read_report.hpp"
 #include "mapxml/search_list.hpp"
 #include "mapxml/zip_input.hpp"
@@ -23,10 +25,24 @@ constexpr int kNone = -1;
 void print_error(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
 
 // Where the lots are: for each key, the map files holding it (indexes into the listing), as far
-// as they were looked at.
+// as they were looked at, and the 地番区域 in which a lot number given alone lies.
 struct LotPlaces {
     std::vector<int> first;              // per key: the first map file holding it, or kNone
     std::vector<std::set<int>> holders;  // per key: every map file known to hold it
+    // per key: each 地番区域 of a lot number given alone, once, with the first map file holding it
+    std::vector<std::vector<std::pair<std::string, int>>> areas;
+
+    explicit LotPlaces(std::size_t keys) : first(keys, kNone), holders(keys), areas(keys) {}
+    void add(std::size_t key, int file) {
+        holders[key].insert(file);
+        if (first[key] == kNone || file < first[key]) first[key] = file;
+    }
+    void add_area(std::size_t key, std::string_view area, int file) {
+        for (const auto& known : areas[key]) {
+            if (known.first == area) return;
+        }
+        areas[key].emplace_back(area, file);
+    }
 };
 
 std::string lower_ascii(std::string_view text) {
@@ -55,7 +71,7 @@ bool read_search_list(const MapFile& entry, SearchList& list) {
     }
     if (source.result().status != ZipStatus::ok || total != bytes.size()) return false;
     list.parse(bytes);
-    return true;
+    return list.rows() > 0;
 }
 
 LotPlaces places_from_list(const SearchList& list, const std::vector<MapFile>& files,
@@ -64,48 +80,87 @@ LotPlaces places_from_list(const SearchList& list, const std::vector<MapFile>& f
     std::unordered_map<std::string, int> by_entry;
     for (std::size_t i = 0; i < files.size(); ++i)
         by_entry.emplace(lower_ascii(files[i].inner_entry), static_cast<int>(i));
-    LotPlaces places{std::vector<int>(keys.size(), kNone), std::vector<std::set<int>>(keys.size())};
+    LotPlaces places(keys.size());
     for (std::size_t k = 0; k < keys.size(); ++k) {
-        for (const std::string_view file : list.files_of(keys[k])) {
-            const auto found = by_entry.find(lower_ascii(file));
+        for (const SearchList::Place& place : list.places_of(keys[k])) {
+            const auto found = by_entry.find(lower_ascii(place.file));
             if (found == by_entry.end()) continue;
-            places.holders[k].insert(found->second);
+            places.add(k, found->second);
+            if (place.lot_only) places.add_area(k, place.area, found->second);
         }
-        if (!places.holders[k].empty()) places.first[k] = *places.holders[k].begin();
     }
     return places;
 }
 
-// Reads the map files in order until every key has been found once. A file that cannot be read is
-// reported under its name and passed over; running out of memory ends the run.
+// Reads the map file `index` and records which keys it holds; false when it cannot be read (its
+// failure printed under its name when `report`; running out of memory sets `error` instead).
+bool add_places_of_file(const std::vector<MapFile>& files, std::size_t index, const std::vector<std::string>& keys,
+                        MapFileReader& reader, LotPlaces& places, std::string& error, bool report = true) {
+    MapDataset dataset;
+    MapHeader header;
+    const ReadResult read = reader.read(files[index], dataset, header);
+    if (read.status == ReadStatus::no_memory) {
+        error = named_lines(files[index].name, read_failure_text(read, files[index].name));
+        return false;
+    }
+    if (read.status != ReadStatus::ok) {
+        if (report) print_error(named_lines(files[index].name, read_failure_text(read, files[index].name)));
+        return false;
+    }
+    const std::vector<LotFinding> findings = find_lots(dataset, keys);
+    const auto file = static_cast<int>(index);
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        if (!findings[k].found) continue;
+        places.add(k, file);
+        for (const std::string& area : findings[k].areas) places.add_area(k, area, file);
+    }
+    return true;
+}
+
+// Reads every map file in order: a lot may lie in several 地番区域 of different files. A file
+// that cannot be read is reported under its name and passed over; running out of memory ends it.
 LotPlaces places_by_reading(const std::vector<MapFile>& files, const std::vector<std::string>& keys,
                             std::string& error) {
-    LotPlaces places{std::vector<int>(keys.size(), kNone), std::vector<std::set<int>>(keys.size())};
-    std::size_t missing = keys.size();
+    LotPlaces places(keys.size());
     MapFileReader reader;
-    for (std::size_t i = 0; i < files.size() && missing > 0; ++i) {
-        MapDataset dataset;
-        MapHeader header;
-        const ReadResult read = reader.read(files[i], dataset, header);
-        if (read.status == ReadStatus::no_memory) {
-            error = named_lines(files[i].name, read_failure_text(read));
-            return places;
-        }
-        if (read.status != ReadStatus::ok) {
-            print_error(named_lines(files[i].name, read_failure_text(read)));
-            continue;
-        }
-        const std::vector<bool> present = keys_present(dataset, keys);
-        for (std::size_t k = 0; k < keys.size(); ++k) {
-            if (!present[k]) continue;
-            places.holders[k].insert(static_cast<int>(i));
-            if (places.first[k] == kNone) {
-                places.first[k] = static_cast<int>(i);
-                --missing;
-            }
-        }
+    for (std::size_t i = 0; i < files.size() && error.empty(); ++i) {
+        add_places_of_file(files, i, keys, reader, places, error);
     }
     return places;
+}
+
+// Does the list hold every key, and does the map file it gives for the first one hold it indeed?
+bool list_holds_up(const std::vector<MapFile>& files, const std::vector<std::string>& keys, const LotPlaces& listed,
+                   std::string& error) {
+    for (const int first : listed.first) {
+        if (first == kNone) return false;
+    }
+    const auto chosen = static_cast<std::size_t>(listed.first.front());
+    LotPlaces read(keys.size());
+    MapFileReader reader;
+    // A file that cannot be read is reported when the map files are searched.
+    if (!add_places_of_file(files, chosen, {keys.front()}, reader, read, error, false)) return false;
+    return read.first.front() != kNone;
+}
+
+// The first key given alone that lies in several 地番区域, as the error that names them.
+std::string several_areas_error(const std::string& input_name, const std::vector<MapFile>& files,
+                                const LotPlaces& places, const std::vector<std::string>& keys,
+                                const std::vector<std::string>& arguments) {
+    constexpr std::size_t kShown = 10;
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        const auto& areas = places.areas[k];
+        if (areas.size() < 2) continue;
+        std::vector<std::string> named;
+        for (const auto& [area, file] : areas)
+            named.push_back(display_utf8(area) + " (" + display_utf8(files[static_cast<std::size_t>(file)].name) + ")");
+        const std::string lot = display_utf8(arguments[k]);
+        return message_text(format_text("** Error: lot \"%s\" is in %zu 地番区域 of \"%s\": %s; name one, as %s%s\n",
+                                        lot.c_str(), areas.size(), display_utf8(input_name).c_str(),
+                                        name_list(named, kShown).c_str(), display_utf8(areas.front().first).c_str(),
+                                        lot.c_str()));
+    }
+    return {};
 }
 
 std::string no_lot_error(const std::string& input_name, std::size_t count) {
@@ -128,22 +183,46 @@ LotChoice choose_map_file(const std::string& input_name, const std::vector<std::
     }
     choice.several = true;
     const std::vector<MapFile>& files = listing.files;
+    if (files.size() == 1) {
+        // An archive of one map file, whatever its name: that file is meant.
+        choice.file = files.front();
+        return choice;
+    }
     if (keys.empty()) {
         choice.error = no_lot_error(input_name, files.size());
         return choice;
     }
+    // The search list is a hint: what it says is checked against the map file it names, and the map
+    // files themselves are searched when it does not hold up.
     SearchList list;
-    LotPlaces places;
-    if (read_search_list(listing.search_list, list)) {
-        places = places_from_list(list, files, keys);
-    } else {
-        places = places_by_reading(files, keys, choice.error);
+    const bool has_list = !listing.search_list.inner_entry.empty();
+    const bool list_read = read_search_list(listing.search_list, list);
+    LotPlaces places = list_read ? places_from_list(list, files, keys) : LotPlaces(keys.size());
+    const bool listed = list_read && list_holds_up(files, keys, places, choice.error);
+    if (!choice.error.empty()) return choice;
+    if (!listed) {
+        LotPlaces found = places_by_reading(files, keys, choice.error);
         if (!choice.error.empty()) return choice;
+        // A list that cannot be read, or that the map files contradict, is worth a word; a lot that
+        // is nowhere is not the list's fault.
+        if (has_list && found.holders != places.holders &&
+            std::any_of(found.first.begin(), found.first.end(), [](int f) { return f != kNone; })) {
+            print_error(format_text("**Warning: the search list of \"%s\" does not match its map files\n",
+                                    display_name(input_name).c_str()));
+        }
+        places = std::move(found);
     }
+    choice.error = several_areas_error(input_name, files, places, keys, arguments);
+    if (!choice.error.empty()) return choice;
     std::size_t first_key = 0;
     while (first_key < keys.size() && places.first[first_key] == kNone) ++first_key;
     if (first_key == keys.size()) {
-        choice.error = no_lot_error(input_name, files.size());
+        std::set<std::string_view> told;
+        for (const std::string& lot : arguments) {
+            if (!told.insert(lot).second) continue;
+            append_format(choice.error, "** Error: lot \"%s\" is in none of the %zu map files of \"%s\"\n",
+                          display_name(lot).c_str(), files.size(), display_name(input_name).c_str());
+        }
         return choice;
     }
     const int chosen = places.first[first_key];
@@ -152,6 +231,7 @@ LotChoice choose_map_file(const std::string& input_name, const std::vector<std::
     for (std::size_t k = 0; k < keys.size(); ++k) {
         if (places.first[k] == kNone || places.holders[k].count(chosen) > 0) continue;
         if (!warned.insert(arguments[k]).second) continue;
+        choice.told.push_back(arguments[k]);
         print_error(format_text("**Warning: lot \"%s\" is in %s, not drawn\n", display_name(arguments[k]).c_str(),
                                 display_name(files[static_cast<std::size_t>(places.first[k])].name).c_str()));
     }

@@ -6,9 +6,27 @@
 namespace chizuvec {
 namespace {
 
+// Every option of the program, one row each: a new option is a row here, and so is known both to
+// the batch form and to the single-map form, which refuses options after its input.
+struct OptionRow {
+    std::string_view name;
+    bool batch;  // one of the options that begin the batch form
+};
+constexpr OptionRow kOptions[] = {
+    {"--out-dir", true},   {"--csv", true},   {"--format", true}, {"--per-sheet", true}, {"--jobs", true},
+    {"--highlight", true}, {"--help", false}, {"-h", false},      {"--version", false},
+};
+
+const OptionRow* find_option(std::string_view arg) {
+    for (const OptionRow& row : kOptions) {
+        if (row.name == arg) return &row;
+    }
+    return nullptr;
+}
+
 bool is_batch_option(std::string_view arg) {
-    return arg == "--out-dir" || arg == "--csv" || arg == "--format" || arg == "--per-sheet" || arg == "--jobs" ||
-           arg == "--highlight";
+    const OptionRow* row = find_option(arg);
+    return row != nullptr && row->batch;
 }
 
 // A count from 1 to kMaxJobs in plain decimal digits, or 0.
@@ -41,7 +59,16 @@ Command parse_command_line(int argc, char** argv) {
         command.form = CommandForm::version;
         return command;
     }
-    if (argc < 2 || !is_batch_option(argv[1])) return command;
+    if (argc < 2) return command;
+    if (!is_batch_option(argv[1])) {
+        // The single-map form takes no options: one after the input was meant for the batch form.
+        for (int i = 2; i < argc; ++i) {
+            if (find_option(argv[i]) == nullptr) continue;
+            return bad(std::string("options come before the input: \"") + argv[i] + "\" after \"" + argv[1] +
+                       "\" (for the batch form: Chizuvec.exe " + argv[i] + " ... INPUT...)");
+        }
+        return command;
+    }
 
     command.form = CommandForm::batch;
     BatchOptions& options = command.batch;

@@ -9,6 +9,7 @@ namespace chizuvec {
 inline constexpr const char* kUsageGrammar =
     "Chizuvec.exe Input_filename.xml Output_filename.svg ['all' or Map_number [Highlighted_lot_number-1 "
     "[Highlighted_lot_number-2 [....]]]]";
+inline constexpr const char* kListingUsageGrammar = "Chizuvec.exe Input_filename.xml   (lists the parcels)";
 inline constexpr const char* kBatchUsageGrammar =
     "Chizuvec.exe --out-dir DIR [--format svg|htm] [--per-sheet] [--jobs N] [--highlight LOT]... INPUT...\n"
     "Chizuvec.exe --csv FILE|- [--jobs N] INPUT...";

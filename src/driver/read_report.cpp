@@ -5,10 +5,13 @@
 
 namespace chizuvec {
 
-std::string read_failure_text(const ReadResult& read) {
+std::string read_failure_text(const ReadResult& read, std::string_view name) {
     switch (read.status) {
         case ReadStatus::ok:
             return {};
+        case ReadStatus::not_map_xml:
+            return format_text("** Error: \"%.*s\" is not a map XML file\n", static_cast<int>(name.size()),
+                               name.data());
         case ReadStatus::not_found:
             return "** Error: Input file not found\n";
         case ReadStatus::no_memory:

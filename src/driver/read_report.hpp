@@ -9,7 +9,7 @@
 namespace chizuvec {
 
 // The error lines for a failed read (status not ok), each ending in a line end.
-std::string read_failure_text(const ReadResult& read);
+std::string read_failure_text(const ReadResult& read, std::string_view name = "the input");
 
 // `text` with "NAME: " before each of its lines: a failure of one map file among several.
 std::string named_lines(std::string_view name, std::string_view text);

@@ -79,11 +79,13 @@ int run_single_map(int argc, char** argv, const RenderSettings& settings, const 
     if (arg_count >= 3 && !equals_ignoring_ascii_case(argv[3], "all") && std::strcmp(argv[3], "0") != 0) {
         request.map_no = argv[3];
     }
+    request.typed_lookups = true;
     if (drawing) {
         request.output_path = resolve_output_name(argv[2]);
         for (int i = 4; i < argc; ++i) {
             request.highlights.push_back(
                 platform::convert_code_page(argv[i], context.ansi_code_page, platform::kCodePageUtf8));
+            request.lot_arguments.emplace_back(argv[i]);
         }
     }
     // Municipality archives and folders: the map file holding the first named lot (lot_lookup.hpp).
@@ -95,6 +97,7 @@ int run_single_map(int argc, char** argv, const RenderSettings& settings, const 
         if (!choice.error.empty()) return fail(choice.error);
         several = choice.several;
         if (several) file = std::move(choice.file);
+        request.lots_told = std::move(choice.told);
     }
     // The drawing may replace none of the files read for it: the map file, the archive it lies in,
     // the folder's map files searched for the lot.
@@ -115,6 +118,7 @@ int run_single_map(int argc, char** argv, const RenderSettings& settings, const 
     if (d.out_of_memory && d.statistics.empty()) return fail_out_of_memory();
     print_error(d.statistics);
     if (d.out_of_memory) return fail_out_of_memory();
+    print_error(d.notes);
     if (!drawing) {
         if (!write_standard_output(outcome.listing) || !finish_standard_output()) return fail(kCannotWriteStdout);
         return kExitOk;
@@ -139,7 +143,7 @@ int run(int argc, char** argv) {
 
     const Command command = parse_command_line(argc, argv);
     if (command.form == CommandForm::help) {
-        std::printf("Usage:\n%s\n%s\n", kUsageGrammar, kBatchUsageGrammar);
+        std::printf("Usage:\n%s\n%s\n%s\n", kUsageGrammar, kListingUsageGrammar, kBatchUsageGrammar);
         return kExitOk;
     }
     if (command.form == CommandForm::version) {

@@ -36,6 +36,18 @@ bool ends_with_ignoring_ascii_case(std::string_view text, std::string_view endin
     return text.size() >= ending.size() && equals_ignoring_ascii_case(text.substr(text.size() - ending.size()), ending);
 }
 
+// The one map file of an archive that holds exactly one, under whatever name or folder (a browser
+// saves a second download of NAME.zip as "NAME (1).zip"): its entry, or null.
+const ZipEntryName* single_map_entry(const std::vector<ZipEntryName>& entries) {
+    const ZipEntryName* single = nullptr;
+    for (const ZipEntryName& entry : entries) {
+        if (!has_extension(entry.name, kXmlExtension) && !has_extension(entry.name, kZipExtension)) continue;
+        if (single != nullptr) return nullptr;
+        single = &entry;
+    }
+    return single != nullptr && has_extension(single->name, kXmlExtension) ? single : nullptr;
+}
+
 // The map files of a .zip: itself when it holds the entry named after it, else its inner map files.
 // False when it is a municipality archive without any map file.
 bool list_archive(const std::string& path, std::vector<MapFile>& files, MapFile* search_list) {
@@ -70,13 +82,21 @@ bool list_archive(const std::string& path, std::vector<MapFile>& files, MapFile*
             *search_list = MapFile{path, entry.name, entry.name, index};
         }
     }
+    if (const ZipEntryName* single = any ? nullptr : single_map_entry(entries)) {
+        files.push_back(MapFile{path, single->name, std::string(platform::path_file_name(single->name)),
+                                static_cast<std::int64_t>(single->index)});
+        any = true;
+    }
     return any;
 }
 
 }  // namespace
 
 std::string resolve_input_name(std::string name) {
-    if (!platform::path_extension(name).empty()) return name;
+    // A file that exists is what was meant, extension or not.
+    if (!platform::path_extension(name).empty() || (platform::path_exists(name) && !platform::is_directory(name))) {
+        return name;
+    }
     // A folder counts only after the names the command has always tried first.
     if (platform::path_exists(name + std::string(kXmlExtension))) return name + std::string(kXmlExtension);
     if (platform::is_directory(name)) return name;
@@ -111,7 +131,7 @@ InputListing list_map_files(const std::string& input) {
         listing.status = InputStatus::not_found;
         return listing;
     }
-    if (!has_extension(path, kZipExtension)) {
+    if (!reads_as_archive(path)) {
         list_file(path, listing.files);
     } else if (!list_archive(path, listing.files, &listing.search_list)) {
         listing.status = InputStatus::no_map_file;

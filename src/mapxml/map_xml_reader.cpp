@@ -19,6 +19,11 @@
 namespace chizuvec {
 namespace {
 
+// Root.
+constexpr std::string_view kRootOpen = "<地図 ";
+constexpr std::string_view kRootOpenBare = "<地図>";
+constexpr std::string_view kRootClose = "</地図>";
+
 // Head.
 constexpr std::string_view kMapNameOpen = "<地図名>";
 constexpr std::string_view kMapNameClose = "</地図名>";
@@ -83,7 +88,16 @@ constexpr std::string_view kUpperRightOpen = "<右上座標>";
 
 constexpr std::string_view kZipExtension = ".zip";
 
+// Whether the root element was met, opened and closed.
+struct RootSeen {
+    bool opened = false;
+    bool closed = false;
+};
+
+void note_root(const Line& line, RootSeen& root);
+
 struct ReadState {
+    RootSeen& root;
     LineReader& lines;
     MapDataset& dataset;
     IdIndex parcel_index;          // kept parcels by number, the first kept one wins
@@ -177,10 +191,11 @@ void read_head_value(char (&field)[N], std::string_view rest, std::string_view c
 }
 
 // Reads the head up to and including the 座標系 line. False when the input ends first.
-bool read_head(LineReader& lines, MapHeader& header) {
+bool read_head(LineReader& lines, MapHeader& header, RootSeen& root) {
     TaggedLine line;
     std::string_view rest;
     while (next_line(lines, line)) {
+        note_root(line, root);
         if (text_after<kMapNameOpen>(line, rest)) {
             read_head_value(header.map_name, rest, kMapNameClose);
         } else if (text_after<kMunicipalityOpen>(line, rest)) {
@@ -310,7 +325,10 @@ void read_parcel(ReadState& state, std::uint32_t id_no) {
             parcel.shape_no = parse_id_number(rest);
         }
     }
-    if (field_view(parcel.chiban).starts_with(kOutsideDistrict)) return;
+    if (field_view(parcel.chiban).starts_with(kOutsideDistrict)) {
+        ++dataset.outside_parcels;
+        return;
+    }
     const auto position = dataset.parcel_count();
     dataset.parcels.push_back(parcel);
     state.parcel_index.insert_first(id_no, position);
@@ -398,9 +416,15 @@ void read_map_sheet(ReadState& state) {
     if (recorded && corners_read == 0xF) state.dataset.sheets.back().has_frame = true;
 }
 
+void note_root(const Line& line, RootSeen& root) {
+    if (!root.opened) root.opened = contains<kRootOpen>(line) || contains<kRootOpenBare>(line);
+    if (!root.closed) root.closed = contains<kRootClose>(line);
+}
+
 void read_sections(ReadState& state) {
     TaggedLine line;
     while (next_line(state.lines, line)) {
+        if (!state.root.closed) state.root.closed = contains<kRootClose>(line);
         if (contains<kSpatialOpen>(line)) {
             read_spatial_section(state);
         } else if (contains<kThematicOpen>(line)) {
@@ -411,16 +435,26 @@ void read_sections(ReadState& state) {
     }
 }
 
+bool knows_nothing(const MapDataset& dataset, const MapHeader& header) {
+    return dataset.points.empty() && dataset.curves.empty() && dataset.surfaces.empty() && dataset.parcels.empty() &&
+           dataset.outside_parcels == 0 && header.map_name[0] == '\0' && header.municipality_name[0] == '\0' &&
+           header.coord_system[0] == '\0';
+}
+
 // Reads the open line reader into the dataset and the header. `input_bytes` sizes the first arrays.
-ReadStatus read_lines(LineReader& lines, std::int64_t input_bytes, MapDataset& dataset, MapHeader& header) {
+ReadStatus read_lines(LineReader& lines, std::int64_t input_bytes, MapDataset& dataset, MapHeader& header,
+                      bool& cut_off) {
     try {
         reserve_for_input(dataset, input_bytes);
-        if (read_head(lines, header)) {
-            ReadState state{lines, dataset, {}, {}, 0.0};
+        RootSeen root;
+        if (read_head(lines, header, root)) {
+            ReadState state{root, lines, dataset, {}, {}, 0.0};
             // Parcels are numbered from 1 up in every known map file: one table, never copied.
             state.parcel_index.reserve_dense(dataset.parcels.capacity() + 1);
             read_sections(state);
         }
+        if (!root.opened && knows_nothing(dataset, header)) return ReadStatus::not_map_xml;
+        cut_off = root.opened && !root.closed;
         return ReadStatus::ok;
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
@@ -433,7 +467,9 @@ ReadResult read_text_file(const std::string& text_path, MapDataset& dataset, Map
     try {
         LineReader lines;
         if (platform::is_directory(text_path) || !lines.open_file(text_path)) return {ReadStatus::not_found, {}};
-        return {read_lines(lines, platform::file_size(text_path), dataset, header), {}};
+        ReadResult result;
+        result.status = read_lines(lines, platform::file_size(text_path), dataset, header, result.cut_off);
+        return result;
     } catch (const std::bad_alloc&) {
         return {ReadStatus::no_memory, {}};
     }
@@ -463,26 +499,34 @@ ReadResult read_zip_entry(ZipEntrySource& entry, const ZipResult& opened, MapDat
         LineReader lines;
         lines.open_source(entry);
         const auto size = entry.size();
+        bool cut_off = false;
         const ReadStatus status =
-            read_lines(lines, size > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(size), dataset, header);
-        if (status != ReadStatus::ok) return {status, {}};
+            read_lines(lines, size > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(size), dataset, header, cut_off);
+        if (status != ReadStatus::ok) return {status, {}, false};
         // A damaged entry is found at its end, after its lines were read: nothing of it may be used.
         if (entry.result().status != ZipStatus::ok) {
             release_dataset(dataset);
             return {ReadStatus::zip_failed, entry.result()};
         }
-        return {ReadStatus::ok, {}};
+        return {ReadStatus::ok, {}, cut_off};
     } catch (const std::bad_alloc&) {
         release_dataset(dataset);
         return {ReadStatus::no_memory, {}};
     }
 }
 
+bool reads_as_archive(const std::string& path) {
+    const std::string head = platform::file_head(path, 4);
+    // A local file header, or the end record of an archive without entries.
+    if (head == "PK\x03\x04" || head == "PK\x05\x06") return true;
+    if (!equals_ignoring_ascii_case(platform::path_extension(path), kZipExtension)) return false;
+    // A map file saved under .zip; anything else there is left to the archive reader to refuse.
+    return !(head.starts_with("<") || head.starts_with("\xEF\xBB\xBF<"));
+}
+
 ReadResult read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header) {
     if (!platform::path_exists(input_path)) return {ReadStatus::not_found, {}};
-    if (equals_ignoring_ascii_case(platform::path_extension(input_path), kZipExtension)) {
-        return read_zip_input(input_path, dataset, header);
-    }
+    if (reads_as_archive(input_path)) return read_zip_input(input_path, dataset, header);
     return read_text_file(input_path, dataset, header);
 }
 

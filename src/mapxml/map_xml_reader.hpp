@@ -16,12 +16,18 @@ enum class ReadStatus {
     no_memory,    // an array of the dataset could not grow
     zip_failed,   // the archive could not be read; `zip` tells why
     no_map_file,  // an archive inside the archive holds no map file
+    not_map_xml,  // no 地図 root element and nothing else the reader knows: not a map file at all
 };
 
 struct ReadResult {
     ReadStatus status = ReadStatus::ok;
-    ZipResult zip;  // zip_failed: libzip's code, or why libzip could not be loaded
+    ZipResult zip;         // zip_failed: libzip's code, or why libzip could not be loaded
+    bool cut_off = false;  // ok: the 地図 root element opened and never closed (a cut-off download)
 };
+
+// Is the file at `path` read as an archive? Its content decides: a zip signature at its start, or
+// a name ending in ".zip" (any case) unless the file begins like XML text.
+bool reads_as_archive(const std::string& path);
 
 // Reads `input_path` into `dataset` (which must be empty) and `header` (passed empty; a field is
 // changed only when its element is met).

@@ -91,7 +91,8 @@ struct MapDataset {
     std::uint32_t max_point_no = 0;
     std::uint32_t max_curve_no = 0;
     std::uint32_t max_surface_no = 0;
-    std::uint32_t max_parcel_no = 0;  // counts parcels that were not kept
+    std::uint32_t max_parcel_no = 0;    // counts parcels that were not kept
+    std::uint32_t outside_parcels = 0;  // parcels left out as outside the district
 
     std::uint32_t point_count() const { return static_cast<std::uint32_t>(points.size()); }
     std::uint32_t curve_count() const { return static_cast<std::uint32_t>(curves.size()); }

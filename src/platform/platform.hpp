@@ -56,6 +56,13 @@ std::vector<std::string> list_directory(const std::string& path);
 bool make_directory(const std::string& path);
 // Moves a stream to a byte offset from the file's start, past 2 GiB too. False when it cannot.
 bool seek_file(std::FILE* file, std::int64_t offset);
+// Why a file cannot be written in the existing folder `folder` ("" for the current one): the
+// folder refuses new files to this user, or its disk has no room left. For a message only.
+enum class FolderProblem { none, not_writable, disk_full };
+FolderProblem folder_problem(const std::string& folder);
+// The first `bytes` bytes of a regular file, fewer when it is shorter; "" when it cannot be read or
+// is not a regular file (a pipe would lose them).
+std::string file_head(const std::string& path, std::size_t bytes);
 // Size of a file in bytes, or -1 when it cannot be opened.
 std::int64_t file_size(const std::string& path);
 

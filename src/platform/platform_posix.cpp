@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -154,6 +155,38 @@ bool path_exists(const std::string& path) {
 bool is_directory(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+FolderProblem folder_problem(const std::string& folder) {
+    const std::string path = folder.empty() ? "." : folder;
+    if (::access(path.c_str(), W_OK | X_OK) != 0 && (errno == EACCES || errno == EROFS)) {
+        return FolderProblem::not_writable;
+    }
+    struct statvfs fs {};
+    if (::statvfs(path.c_str(), &fs) == 0 && fs.f_bavail == 0) return FolderProblem::disk_full;
+    return FolderProblem::none;
+}
+
+std::string file_head(const std::string& path, std::size_t bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return {};
+    // A pipe's bytes would be gone for the reader that comes after.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return {};
+    }
+    std::string head(bytes, '\0');
+    std::size_t got = 0;
+    while (got < head.size()) {
+        const ssize_t n = ::read(fd, head.data() + got, head.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    head.resize(got);
+    return head;
 }
 
 std::vector<std::string> list_directory(const std::string& path) {

@@ -168,6 +168,38 @@ bool make_directory(const std::string& path) {
 }
 
 bool seek_file(std::FILE* file, std::int64_t offset) { return _fseeki64(file, offset, SEEK_SET) == 0; }
+FolderProblem folder_problem(const std::string& folder) {
+    const std::string path = folder.empty() ? "." : folder;
+    ULARGE_INTEGER free_bytes{};
+    if (GetDiskFreeSpaceExA(path.c_str(), &free_bytes, nullptr, nullptr) && free_bytes.QuadPart == 0) {
+        return FolderProblem::disk_full;
+    }
+    // Windows tells whether a folder takes new files only by trying: a file that deletes itself.
+    const std::string probe = path + "\\~chizuvec-write-test.tmp";
+    const HANDLE h = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return FolderProblem::none;
+    }
+    return GetLastError() == ERROR_ACCESS_DENIED ? FolderProblem::not_writable : FolderProblem::none;
+}
+
+std::string file_head(const std::string& path, std::size_t bytes) {
+    const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        return {};
+    }
+    std::string head(bytes, '\0');
+    DWORD got = 0;
+    const BOOL ok = ReadFile(h, head.data(), static_cast<DWORD>(head.size()), &got, nullptr);
+    CloseHandle(h);
+    head.resize(ok ? got : 0);
+    return head;
+}
 
 std::int64_t file_size(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};

@@ -57,7 +57,7 @@ std::string single_map_drawing(const ProgramDir& program, std::vector<std::strin
 // A folder of two plain maps, a zipped one, a map whose sheet numbers collide once made safe
 // ("A/1" and "A:1" both give "A_1"), and a damaged archive. Beside it: a larger map of the same
 // stem as in/a.xml, slower to read, and a municipality archive (with its search list) of three
-// inner maps from the folder's, whose lots are told apart by a prefix: 1-1, 90001-1, 80001-1.
+// inner maps from the folder's, whose lots are told apart by a prefix: 1-2, 90001-2, 80001-2.
 void make_maps(const ProgramDir& program) {
     generate(program, "in/a.xml", 300, 1);
     generate(program, "in/b.xml", 500, 2);
@@ -75,9 +75,9 @@ void make_maps(const ProgramDir& program) {
                               {{"m-1.zip", map_zip_bytes("m-1", read_file(program.file("in/a.xml")))},
                                {"m-2.zip", map_zip_bytes("m-2", b), true},
                                {"m-3.zip", map_zip_bytes("m-3", replace_all(d, "<地番>", "<地番>8000"))},
-                               {"m-search-list.csv", search_list_bytes({{"m-1.zip", "作草部町", "1-1"},
-                                                                        {"m-2.zip", "作草部町", "90001-1"},
-                                                                        {"m-3.zip", "作草部町", "80001-1"}},
+                               {"m-search-list.csv", search_list_bytes({{"m-1.zip", "作草部町", "1-2"},
+                                                                        {"m-2.zip", "作草部町", "90001-2"},
+                                                                        {"m-3.zip", "作草部町", "80001-2"}},
                                                                        true)}}));
 }
 
@@ -115,10 +115,10 @@ TEST(CliBatch, DrawingsEqualTheSingleMapCommandFileByFile) {
                   ", failed 0, skipped 0 (no polygons) in ",
                   {"big/a.xml", "in/a.xml"}},
              // Each inner map file of an archive as the single-map command draws it, found by its lot.
-             Case{{"--highlight", "1-1", "--highlight", "90001-1", "--highlight", "80001-1"},
-                  {{"m-1.svg", {"muni/m.zip", "all", "1-1", "90001-1", "80001-1"}},
-                   {"m-2.svg", {"muni/m.zip", "all", "90001-1", "1-1", "80001-1"}},
-                   {"m-3.svg", {"muni/m.zip", "all", "80001-1", "1-1", "90001-1"}}},
+             Case{{"--highlight", "1-2", "--highlight", "90001-2", "--highlight", "80001-2"},
+                  {{"m-1.svg", {"muni/m.zip", "all", "1-2", "90001-2", "80001-2"}},
+                   {"m-2.svg", {"muni/m.zip", "all", "90001-2", "1-2", "80001-2"}},
+                   {"m-3.svg", {"muni/m.zip", "all", "80001-2", "1-2", "90001-2"}}},
                   "Drawn 3, failed 0, skipped 0 (no polygons) in ",
                   {"muni/m.zip"}},
          }) {

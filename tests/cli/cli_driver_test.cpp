@@ -97,16 +97,24 @@ TEST(CliDriver, StatisticsLineShowsTheResolvedInputName) {
     EXPECT_EQ(r.err, "** Error: Input file not found\n");
 }
 
-TEST(CliDriver, AnyTextFileReadsAsAnEmptyMap) {
+TEST(CliDriver, TextFilesThatAreNoMapAreRefusedAndAnEmptyMapReads) {
     ProgramDir program;
     program.write("notes.txt", "hello\r\nworld\r\n");
-    const RunResult listing = program.run({"notes.txt"});
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"notes.txt"}, {"notes.txt", "out.svg"}}) {
+        const RunResult r = program.run(args);
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_EQ(r.err, "** Error: \"notes.txt\" is not a map XML file\n");
+        EXPECT_EQ(r.out, "");
+    }
+    // A map file without any parcel is still a map file.
+    program.write("empty.xml", "<?xml version=\"1.0\"?>\r\n<地図 xmlns=\"x\">\r\n</地図>\r\n");
+    const RunResult listing = program.run({"empty.xml"});
     EXPECT_EQ(listing.exit_code, 0);
-    EXPECT_EQ(first_line(listing.err), "notes.txt: P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n");
+    EXPECT_EQ(first_line(listing.err), "empty.xml: P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n");
 
-    const RunResult drawing = program.run({"notes.txt", "out.svg"});
+    const RunResult drawing = program.run({"empty.xml", "out.svg"});
     EXPECT_EQ(drawing.exit_code, 0);
-    EXPECT_EQ(drawing.err, "notes.txt: P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n**Warning: No polygons to draw\n");
+    EXPECT_EQ(drawing.err, "empty.xml: P=0(max=0) C=0(0) C-F=0 F=0(0) H=0(0)\n**Warning: No polygons to draw\n");
     EXPECT_EQ(drawing.out, "");
     EXPECT_FALSE(std::filesystem::exists(program.file("out.svg")));
 }
@@ -114,10 +122,12 @@ TEST(CliDriver, AnyTextFileReadsAsAnEmptyMap) {
 TEST(CliDriver, MapNumberThatSelectsNothingDrawsNothing) {
     ProgramDir program;
     program.write("map.xml", read_file(sample_map_path()));
-    for (const char* map_no : {"Z99", "a01", "A0", "00", "A01-with-a-very-long-name"}) {
+    for (const char* map_no : {"Z99", "A0", "00", "A01-with-a-very-long-name"}) {
         const RunResult r = program.run({"map.xml", "out.svg", map_no});
         EXPECT_EQ(r.exit_code, 0) << map_no;
-        EXPECT_EQ(r.err, "map.xml" + kSampleCounts + "**Warning: No polygons to draw\n") << map_no;
+        EXPECT_EQ(r.err, "map.xml" + kSampleCounts + kSampleLeftOut +
+                             "**Warning: No polygons to draw\nMap sheets in map.xml: A01, A02, B01\n")
+            << map_no;
         EXPECT_EQ(r.out, "");
         EXPECT_FALSE(std::filesystem::exists(program.file("out.svg")));
     }
@@ -144,7 +154,7 @@ TEST(CliDriver, SuccessLineReportsTheFileOnStandardOutput) {
     program.write("map.xml", read_file(sample_map_path()));
     const RunResult r = program.run({"map.xml", "drawing"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.err, "map.xml" + kSampleCounts);
+    EXPECT_EQ(r.err, "map.xml" + kSampleCounts + kSampleLeftOut);
     const auto size = std::filesystem::file_size(program.file("drawing.svg"));
     EXPECT_TRUE(std::regex_match(r.out, std::regex("Output file \"drawing\\.svg\" created successfully\\. \\(" +
                                                    std::to_string(size) + " bytes\\) \\([0-9]+\\.[0-9]{6}s\\)\n")))
@@ -175,14 +185,16 @@ TEST(CliDriver, UnsupportedAndUnwritableOutputsFail) {
     program.write("map.xml", read_file(sample_map_path()));
     const RunResult png = program.run({"map.xml", "out.png"});
     EXPECT_EQ(png.exit_code, 1);
-    EXPECT_EQ(png.err, "map.xml" + kSampleCounts + "** Error: Unsupported output file type \"out.png\"\n");
+    EXPECT_EQ(png.err, "map.xml" + kSampleCounts + kSampleLeftOut +
+                           "** Error: Unsupported output file type \"out.png\"\nuse .svg or .htm (.html)\n");
     EXPECT_EQ(png.out, "");
     EXPECT_FALSE(std::filesystem::exists(program.file("out.png")));
 
     const RunResult folder = program.run({"map.xml", "no/such/folder/out.svg"});
     EXPECT_EQ(folder.exit_code, 1);
-    EXPECT_EQ(folder.err,
-              "map.xml" + kSampleCounts + "** Error: Cannot write output file \"no/such/folder/out.svg\"\n");
+    EXPECT_EQ(folder.err, "map.xml" + kSampleCounts + kSampleLeftOut +
+                              "** Error: Cannot write output file \"no/such/folder/out.svg\"\nthe folder "
+                              "\"no/such/folder\" does not exist\n");
     EXPECT_EQ(folder.out, "");
 }
 

@@ -295,6 +295,30 @@ TEST(CliFiles, ArchiveInAFolderWithoutWriteAccessIsRead) {
     EXPECT_EQ(files_in(maps), std::set<std::string>{"big.zip"});
 }
 
+// A drawing into a folder the run may not write to fails with the reason below the error.
+TEST(CliFiles, OutputInAFolderWithoutWriteAccessSaysWhy) {
+    if (const std::string why = missing(Need::kReadOnlyFolder); !why.empty()) GTEST_SKIP() << why;
+    ProgramDir program;
+    program.write("map.xml", read_file(sample_map_path()));
+    fs::create_directory(program.file("ro"));
+    fs::permissions(program.dir.path, fs::perms(0755));
+    fs::permissions(program.exe, fs::perms(0755));
+    fs::permissions(program.file("Chizuvec.ini"), fs::perms(0644));
+    fs::permissions(program.file("map.xml"), fs::perms(0644));
+    fs::permissions(program.file("ro"), fs::perms(0555));
+    ChildSettings settings;
+    settings.unprivileged = true;
+    const RunResult r = finish(start(program, {"map.xml", "ro/out.svg"}, settings));
+    fs::permissions(program.file("ro"), fs::perms(0755));
+    if (r.exit_code == 125) GTEST_SKIP() << "cannot drop to an unprivileged user";
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(
+        r.err.ends_with("** Error: Cannot write output file \"ro/out.svg\"\n"
+                        "no permission to write in the folder \"ro\"\n"))
+        << r.err;
+    EXPECT_EQ(files_in(program.dir.path / "ro"), std::set<std::string>{});
+}
+
 TEST(CliFiles, InterruptedArchiveReadLeavesNothing) {
     for (const Need need : {Need::kSignals, Need::kFolderWatch}) {
         if (const std::string why = missing(need); !why.empty()) GTEST_SKIP() << why;

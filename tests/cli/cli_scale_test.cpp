@@ -102,8 +102,8 @@ TEST(CliScale, ParcelsSharingOneSurfaceAreListedAndRefusedAsADrawingInLinearMemo
     const RunResult drawing = run_limited(program, "shared.xml out.svg", kSharedLimitKb);
     EXPECT_EQ(drawing.exit_code, 1);
     const std::vector<std::string> err = lines_of(drawing.err);
-    ASSERT_EQ(err.size(), 2u) << drawing.err;
-    EXPECT_EQ(err[1], "** Error: The drawing would have " + std::to_string(std::uint64_t{rows.size()} * kSharedCurves) +
+    ASSERT_EQ(err.size(), 3u) << drawing.err;
+    EXPECT_EQ(err[2], "** Error: The drawing would have " + std::to_string(std::uint64_t{rows.size()} * kSharedCurves) +
                           " polygon points, more than 100000000");
     EXPECT_FALSE(std::filesystem::exists(program.file("out.svg")));
 }

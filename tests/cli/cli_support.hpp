@@ -39,6 +39,8 @@ struct ProgramDir {
 // surfaces, 13 parcels of which one lies outside the district and is not kept.
 std::string sample_map_path();
 inline const std::string kSampleCounts = ": P=26(max=26) C=52(52) C-F=52 F=13(13) H=12(13)\n";
+// The line after the statistics line of a drawing of the sample: the parcel outside the district.
+inline const std::string kSampleLeftOut = "1 parcel is left out of the drawing: outside the district\n";
 
 // Does xmllint accept the file as a well-formed XML document?
 bool xml_well_formed(const std::string& path);

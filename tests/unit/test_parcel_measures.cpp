@@ -166,7 +166,7 @@ TEST(SelectHighlights, MarksParcelsByLotNumberOrAddressAndLotNumber) {
         {"no key clears every flag", {}, {0, 0, 0, 0, 0}},
         {"lot number alone", {"5-2"}, {1, 0, 1, 0, 0}},
         {"address and lot number", {"大字X5-2"}, {1, 0, 0, 0, 0}},
-        {"joined with a space is no match", {"大字X 5-2"}, {0, 0, 0, 0, 0}},
+        {"typed forms: a space between, full-width digits and dash", {"大字X\u3000５－２"}, {1, 0, 0, 0, 0}},
         {"address alone is no match", {"大字X"}, {0, 0, 0, 0, 0}},
         {"case matters", {"大字x5-2"}, {0, 0, 0, 0, 0}},
         {"several keys, a later one never clears", {"12", "大字Y5-2", "nothing"}, {0, 1, 1, 1, 0}},

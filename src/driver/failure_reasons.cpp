@@ -1,0 +1,39 @@
+#include "driver/failure_reasons.hpp"
+
+#include "common/text_format.hpp"
+#include "driver/display_name.hpp"
+#include "platform/platform.hpp"
+
+namespace chizuvec {
+
+std::string write_failure_reason(WriteStatus status, const std::string& output_path) {
+    if (status == WriteStatus::unsupported_type) return "use .svg or .htm (.html)\n";
+    if (status != WriteStatus::failed) return {};
+    const std::string folder(platform::path_directory(output_path));
+    if (!folder.empty() && !platform::is_directory(folder)) {
+        const std::string shown = display_name(folder);
+        return platform::path_exists(folder) ? format_text("\"%s\" is not a folder\n", shown.c_str())
+                                             : format_text("the folder \"%s\" does not exist\n", shown.c_str());
+    }
+    if (platform::is_directory(output_path)) {
+        return format_text("\"%s\" is a folder\n", display_name(output_path).c_str());
+    }
+    const std::string shown = folder.empty() ? "." : display_name(folder);
+    switch (platform::folder_problem(folder)) {
+        case platform::FolderProblem::not_writable:
+            return format_text("no permission to write in the folder \"%s\"\n", shown.c_str());
+        case platform::FolderProblem::disk_full:
+            return format_text("the disk of the folder \"%s\" is full\n", shown.c_str());
+        case platform::FolderProblem::none:
+            break;
+    }
+    return {};
+}
+
+std::string left_out_text(const MapDataset& dataset) {
+    const std::uint32_t n = dataset.outside_parcels;
+    if (n == 0) return {};
+    return format_text("%u parcel%s left out of the drawing: outside the district\n", n, n == 1 ? " is" : "s are");
+}
+
+}  // namespace chizuvec

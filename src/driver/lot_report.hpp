@@ -1,0 +1,33 @@
+// What the lots named on the command line found in a map file: whether any parcel carries each, and
+// in which 地番区域 a lot number given alone lies. The warnings of the single-map command come from it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/map_dataset.hpp"
+
+namespace chizuvec {
+
+// Where one key was found in a map file.
+struct LotFinding {
+    bool found = false;              // some parcel would be highlighted by it
+    std::vector<std::string> areas;  // the 地番区域 (address) of each parcel whose lot number alone
+                                     // matched, each once, in parcel order
+};
+
+// One finding per key of `keys` (UTF-8, matched as highlighted lots are).
+std::vector<LotFinding> find_lots(const MapDataset& dataset, const std::vector<std::string>& keys);
+
+// "A, B, C", at most `shown` of `names`, then ", and N more".
+std::string name_list(const std::vector<std::string>& names, std::size_t shown);
+
+// The warnings for the lots drawn from `file_name`: each lot found in no parcel, and each lot number
+// given alone that lies in several 地番区域 (all of them highlighted). `arguments` are the lots as
+// typed, printed once each; those in `skipped` were reported already.
+std::string lot_warnings_text(const MapDataset& dataset, const std::vector<std::string>& keys,
+                              const std::vector<std::string>& arguments, std::string_view file_name,
+                              const std::vector<std::string>& skipped);
+
+}  // namespace chizuvec

@@ -1,0 +1,177 @@
+// Lots, sheets and files as people type and save them, on the real map files: each typed form draws
+// exactly what the form the program has always understood draws, and what cannot be understood
+// gets a message saying why.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli_support.hpp"
+#include "test_archive.hpp"
+
+namespace chizuvec::test {
+namespace {
+
+std::string replaced_all(std::string text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+// The oracle for a typed form: the same map file drawn with the exact forms; its standard error is
+// the typed run's but for `warnings`, which only the typed run prints after it.
+TEST(CliTypedForms, TypedLotsAndSheetsDrawWhatTheExactFormsDraw) {
+    const std::string two_areas = replaced_all(read_file(sample_map_path()), "<地番>201-1<", "<地番>101-1<");
+    struct Case {
+        std::string file;  // in tests/data, or "two.xml": the sample with 101-1 in two 地番区域
+        std::vector<std::string> typed;
+        std::vector<std::string> exact;
+        std::string warnings;
+    };
+    const std::vector<Case> cases = {
+        {"46505-3411-1.xml", {"m41", "２７４０－１", "安房 2740ー2"}, {"M   41", "2740-1", "安房2740-2"}, ""},
+        {"13113-0110-44.xml",
+         {"ｍ　４２", "宇田川町　７５－１", "75‐2", "75−3", "75ｰ4", "75―5", "75–6", "75—7"},
+         {"M42", "宇田川町75-1", "75-2", "75-3", "75-4", "75-5", "75-6", "75-7"},
+         ""},
+        {"12103-0400-76.xml", {"all", "１９４ー１"}, {"all", "194-1"}, ""},
+        // ー counts as a dash only between digits.
+        {"46505-3411-1.xml",
+         {"all", "別図ー5", "2740-9"},
+         {"all"},
+         "**Warning: lot \"別図ー5\" not found in 46505-3411-1.xml\n"
+         "**Warning: lot \"2740-9\" not found in 46505-3411-1.xml\n"},
+        {"two.xml",
+         {"all", "101-1", "101-1"},
+         {"all", "稲毛一丁目101-1", "稲毛二丁目101-1"},
+         "**Warning: lot \"101-1\" is in 2 地番区域: 稲毛一丁目, 稲毛二丁目\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file + " " + testing::PrintToString(c.typed));
+        ProgramDir program;
+        if (c.file == "two.xml") {
+            program.write(c.file, two_areas);
+        } else {
+            std::filesystem::copy_file(shared_data(c.file), program.file(c.file));
+        }
+        std::vector<std::string> typed = {c.file, "typed.svg"};
+        typed.insert(typed.end(), c.typed.begin(), c.typed.end());
+        std::vector<std::string> exact = {c.file, "exact.svg"};
+        exact.insert(exact.end(), c.exact.begin(), c.exact.end());
+        const RunResult t = program.run(typed);
+        const RunResult e = program.run(exact);
+        ASSERT_EQ(e.exit_code, 0) << e.err;
+        EXPECT_EQ(t.exit_code, 0) << t.err;
+        EXPECT_EQ(t.err, e.err + c.warnings);
+        EXPECT_TRUE(read_file(program.file("typed.svg")) == read_file(program.file("exact.svg")));
+    }
+}
+
+// The map numbers of a file as its sheets give them, each once, found without the reader.
+std::vector<std::string> sheet_numbers(const std::string& xml) {
+    std::vector<std::string> numbers;
+    const std::string open = "<地図番号>";
+    for (auto at = xml.find(open); at != std::string::npos; at = xml.find(open, at + 1)) {
+        const std::string n = xml.substr(at + open.size(), xml.find('<', at + open.size()) - at - open.size());
+        if (std::find(numbers.begin(), numbers.end(), n) == numbers.end()) numbers.push_back(n);
+    }
+    return numbers;
+}
+
+TEST(CliTypedForms, SheetsThatMatchNothingAreListed) {
+    for (const char* name : {"13113-0110-44.xml", "46505-3411-1.xml"}) {
+        SCOPED_TRACE(name);
+        ProgramDir program;
+        std::filesystem::copy_file(shared_data(name), program.file(name));
+        const RunResult r = program.run({name, "out.svg", "X99"});
+        EXPECT_EQ(r.exit_code, 0);
+        std::string sheets;
+        for (const std::string& n : sheet_numbers(read_file(program.file(name)))) {
+            sheets += (sheets.empty() ? "" : ", ") + n;
+        }
+        const std::string tail =
+            "**Warning: No polygons to draw\nMap sheets in " + std::string(name) + ": " + sheets + "\n";
+        EXPECT_TRUE(r.err.ends_with(tail)) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(program.file("out.svg")));
+    }
+}
+
+// A file saved under another name or form draws as the file it is: the oracle is the same map file
+// under the name the program has always read, its drawing's title showing the other name.
+TEST(CliTypedForms, FilesAsSavedDrawAsTheMapFileTheyHold) {
+    const std::string zip_76 = read_file(shared_data("12103-0400-76.zip"));
+    const std::string xml_46505 = read_file(shared_data("46505-3411-1.xml"));
+    struct Case {
+        std::string saved;     // the name the file is saved under
+        std::string bytes;     // what it holds
+        std::string typed;     // the input argument
+        std::string original;  // the map file the oracle draws, from tests/data
+        std::string title;     // the name the drawing shows for it
+        std::string shown{};   // the name messages give it, when not the title: with its folder
+    };
+    const std::vector<Case> cases = {
+        {"01229-4500-1", xml_46505, "01229-4500-1", "46505-3411-1.xml", "01229-4500-1"},
+        {"46505-3411-1.zip", xml_46505, "46505-3411-1.zip", "46505-3411-1.xml", "46505-3411-1.zip"},
+        {"12103-0400-76.xml", zip_76, "12103-0400-76.xml", "12103-0400-76.xml", "12103-0400-76.xml"},
+        {"12103-0400-76 (1).zip", zip_76, "12103-0400-76 (1).zip", "12103-0400-76.xml", "12103-0400-76.xml"},
+        {"download.zip", archive_bytes({{"x/y/46505-3411-1.xml", xml_46505, true}}), "download", "46505-3411-1.xml",
+         "46505-3411-1.xml", "x/y/46505-3411-1.xml"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.saved);
+        ProgramDir program;
+        program.write(c.saved, c.bytes);
+        const RunResult r = program.run({c.typed, "out.svg", "all"});
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        ProgramDir oracle;
+        std::filesystem::copy_file(shared_data(c.original), oracle.file(c.original));
+        const RunResult o = oracle.run({c.original, "out.svg", "all"});
+        ASSERT_EQ(o.exit_code, 0) << o.err;
+        EXPECT_EQ(r.err, replaced_all(o.err, c.original + ":", (c.shown.empty() ? c.title : c.shown) + ":"));
+        EXPECT_TRUE(read_file(program.file("out.svg")) ==
+                    replaced_all(read_file(oracle.file("out.svg")), c.original, c.title));
+    }
+}
+
+TEST(CliTypedForms, CutOffFilesAndOptionsAfterTheInputAreTold) {
+    ProgramDir program;
+    const std::string whole = read_file(shared_data("13113-0110-44.xml"));
+    program.write("cut.xml", whole.substr(0, whole.size() / 2));
+    const RunResult cut = program.run({"cut.xml"});
+    EXPECT_EQ(cut.exit_code, 0);
+    EXPECT_EQ(cut.err.substr(0, cut.err.find('\n') + 1),
+              "**Warning: \"cut.xml\" ends before </地図>: it may be cut off\n");
+    EXPECT_NE(cut.out.find("No"), std::string::npos);
+
+    program.write("map.xml", read_file(sample_map_path()));
+    struct Misplaced {
+        std::vector<std::string> args;
+        std::string option;
+    };
+    for (const Misplaced& m : {Misplaced{{"map.xml", "--out-dir"}, "--out-dir"},
+                               Misplaced{{"map.xml", "out.svg", "all", "--highlight", "101-1"}, "--highlight"},
+                               Misplaced{{"map.xml", "--csv", "-"}, "--csv"}}) {
+        SCOPED_TRACE(m.option);
+        const RunResult r = program.run(m.args);
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_TRUE(
+            r.err.starts_with("** Error: options come before the input: \"" + m.option + "\" after \"map.xml\""))
+            << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(program.dir.path)) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with("--")) << entry.path();
+    }
+
+    const RunResult help = program.run({"--help"});
+    for (const char* form :
+         {"Output_filename.svg", "Input_filename.xml   (lists the parcels)", "--out-dir DIR", "--csv FILE"}) {
+        EXPECT_NE(help.out.find(form), std::string::npos) << form;
+    }
+}
+
+}  // namespace
+}  // namespace chizuvec::test
