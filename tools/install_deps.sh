@@ -15,6 +15,7 @@ packages=(
     fonts-ipaexfont-gothic                    # a Japanese font for measuring and rendering
     librsvg2-bin libxml2-utils                # the tests render and validate drawings
     chromium                                  # the tests open the .htm page in a browser
+    proj-bin gdal-bin                         # the tests check coordinates with PROJ and GIS outputs with GDAL
     zip unzip time hyperfine                  # benchmarks
 )
 if [ "${1:-}" = "--build-only" ]; then
