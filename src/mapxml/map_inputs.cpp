@@ -116,15 +116,16 @@ ReadResult read_map_file(const MapFile& file, MapDataset& dataset, MapHeader& he
     return MapFileReader().read(file, dataset, header);
 }
 
-ReadResult MapFileReader::read(const MapFile& file, MapDataset& dataset, MapHeader& header) {
-    if (file.inner_entry.empty() || file.inner_index < 0) return read_map_xml(file.path, dataset, header);
+ReadResult MapFileReader::read(const MapFile& file, MapDataset& dataset, MapHeader& header,
+                               const ReadOptions& options) {
+    if (file.inner_entry.empty() || file.inner_index < 0) return read_map_xml(file.path, dataset, header, options);
     try {
         // An inner zip holds its map file under the name the listing gave it.
         const auto index = static_cast<std::uint64_t>(file.inner_index);
         const ZipResult opened = has_extension(file.inner_entry, kZipExtension)
                                      ? archive_.open_nested(file.path, index, file.name)
                                      : archive_.open_index(file.path, index);
-        return read_zip_entry(archive_, opened, dataset, header);
+        return read_zip_entry(archive_, opened, dataset, header, options);
     } catch (const std::bad_alloc&) {
         release_dataset(dataset);
         return {ReadStatus::no_memory, {}};
