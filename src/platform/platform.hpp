@@ -73,6 +73,7 @@ struct OutputFile {
     std::string target_path;      // the file that the output becomes, links followed
     std::string temp_path;        // the temporary file; empty when writing directly
     int slot = -1;                // the platform's record of the temporary file, for signals
+    bool released = false;        // the stream is closed and another writer fills the file by name
 };
 // Opens the output `path` for writing (see OutputFile). From here until commit or abandon, an
 // interrupt, terminate or hang-up signal (the console's Ctrl+C, Ctrl+Break or close on Windows)
@@ -89,6 +90,10 @@ bool commit_output_file(OutputFile& out, std::int64_t& size);
 // Closes the output and removes the temporary file; the previous file stays as it was. Does
 // nothing when nothing is open.
 void abandon_output_file(OutputFile& out);
+// For a writer that opens its file by name (a database library): closes the stream, keeping the
+// file it wrote to, and returns that file's path (the temporary file, or the target when written
+// directly) for the writer to open. Commit and abandon then work as before.
+std::string release_output_stream(OutputFile& out);
 
 // For a run of many files that stops cleanly on Ctrl+C. From this call until the process ends, the
 // first interrupt, terminate or hang-up signal does not end the process: it is only recorded, for
