@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/render_settings.hpp"
+#include "gis/parcel_features.hpp"
 #include "mapxml/map_inputs.hpp"
 
 namespace chizuvec {
@@ -21,7 +22,7 @@ struct ConvertContext {
     std::uint32_t ansi_code_page = 0;
 };
 
-enum class ConvertMode { listing, csv, drawing };
+enum class ConvertMode { listing, csv, drawing, gis };
 
 struct ConvertRequest {
     ConvertMode mode = ConvertMode::listing;
@@ -32,6 +33,16 @@ struct ConvertRequest {
     bool per_sheet = false;
     std::function<std::vector<std::string>(const std::vector<std::string>& map_nos)> sheet_outputs;
     std::vector<std::string> highlights;  // UTF-8 lot numbers
+    // gis: what the features keep.
+    bool include_arbitrary = false;  // 任意座標系 maps in local metres, instead of skipping them
+    bool include_outside = false;    // lots whose 地番 holds 地区外 or 別図
+};
+
+// What a GIS conversion made of a file.
+enum class GisFileStatus {
+    written,              // features built (possibly none)
+    arbitrary,            // a 任意座標系 map, left out
+    unknown_coordinates,  // a coordinate system that is neither 公共座標1系 .. 19系 nor 任意座標系
 };
 
 enum class DrawStatus { ok, no_polygons, failed };
@@ -57,6 +68,10 @@ struct FileOutcome {
     std::vector<DrawOutcome> drawings;  // one for a listing, CSV or single drawing; one per sheet
     std::string listing;                // listing: the console bytes for standard output
     std::string csv;                    // csv: the file's rows
+    GisFileStatus gis_status = GisFileStatus::written;
+    GisCoordinates gis_coordinates = GisCoordinates::geographic;
+    std::string coord_system;  // gis: the map's 座標系
+    FeatureBatch features;     // gis: the file's features
     bool failed() const;
 };
 

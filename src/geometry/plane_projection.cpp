@@ -85,7 +85,8 @@ int plane_zone_of(std::string_view coord_system) {
     constexpr std::string_view kPrefix = "公共座標";
     constexpr std::string_view kSuffix = "系";
     if (!coord_system.starts_with(kPrefix) || !coord_system.ends_with(kSuffix)) return 0;
-    const std::string_view digits = coord_system.substr(kPrefix.size(), coord_system.size() - kPrefix.size() - kSuffix.size());
+    const std::string_view digits =
+        coord_system.substr(kPrefix.size(), coord_system.size() - kPrefix.size() - kSuffix.size());
     int zone = 0;
     std::size_t i = 0;
     int count = 0;
