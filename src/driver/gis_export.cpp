@@ -83,7 +83,8 @@ std::string take_gis_outcome(const MapFile& file, FileOutcome& outcome, GisOutpu
     }
     if (outcome.gis_status == GisFileStatus::unknown_coordinates) {
         ++tally.failed;
-        return text + prefix + format_text("** Error: Unknown coordinate system \"%s\"\n", outcome.coord_system.c_str());
+        return text + prefix +
+               format_text("** Error: Unknown coordinate system \"%s\"\n", outcome.coord_system.c_str());
     }
     output.names[static_cast<int>(outcome.gis_coordinates)].push_back(file.name);
     if (output.mixed() || output.failed) return text;
@@ -106,7 +107,8 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
     const bool to_stdout = path == "-";
     GisFormat format = GisFormat::geojson;
     if (!to_stdout && !gis_format_for(path, format)) {
-        print_err(format_text("** Error: Unsupported output file type \"%s\" (.geojson, .gpkg or .fgb)\n", path.c_str()));
+        print_err(
+            format_text("** Error: Unsupported output file type \"%s\" (.geojson, .gpkg or .fgb)\n", path.c_str()));
         return 1;
     }
     for (const MapFile& f : files) {
@@ -144,9 +146,10 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
     if (platform::interrupt_requested()) {
         output.writer.reset();
         if (!to_stdout) platform::abandon_output_file(file);
-        print_err(format_text("Interrupted: wrote %zu parcels of %zu map files, failed %zu, %zu files not done, "
-                              "in %.1f s\n",
-                              tally.parcels, tally.files, tally.failed, files.size() - reported, elapsed));
+        print_err(
+            format_text("Interrupted: wrote %zu parcels of %zu map files, failed %zu, %zu files not done, "
+                        "in %.1f s\n",
+                        tally.parcels, tally.files, tally.failed, files.size() - reported, elapsed));
         platform::end_as_interrupted();
     }
     bool written = !output.mixed();
@@ -169,16 +172,15 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
         return 1;
     }
     if (!written) {
-        print_err(writer_error.empty()
-                      ? format_text("** Error: Cannot write output file \"%s\"\n", path.c_str())
-                      : format_text("** Error: Cannot write output file \"%s\": %s\n", path.c_str(),
-                                    writer_error.c_str()));
+        print_err(writer_error.empty() ? format_text("** Error: Cannot write output file \"%s\"\n", path.c_str())
+                                       : format_text("** Error: Cannot write output file \"%s\": %s\n", path.c_str(),
+                                                     writer_error.c_str()));
         return 1;
     }
-    print_err(format_text("Wrote %zu parcels (%zu without shape) of %zu map files, skipped %zu (任意座標系), "
-                          "failed %zu in %.1f s\n",
-                          tally.parcels, tally.without_shape, tally.files, tally.skipped.size(), tally.failed,
-                          elapsed));
+    print_err(
+        format_text("Wrote %zu parcels (%zu without shape) of %zu map files, skipped %zu (任意座標系), "
+                    "failed %zu in %.1f s\n",
+                    tally.parcels, tally.without_shape, tally.files, tally.skipped.size(), tally.failed, elapsed));
     if (!tally.skipped.empty()) print_err("Skipped (任意座標系): " + joined(tally.skipped) + "\n");
     return tally.failed == 0 ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <unordered_map>
 
 #include "common/fixed_text.hpp"
 #include "geometry/plane_projection.hpp"
@@ -62,6 +63,20 @@ SheetsOfParcels sheets_of_parcels(const MapDataset& dataset) {
     return s;
 }
 
+// The scale denominator of the sheet of each map number the listings name (the first sheet of that
+// number); 0 when it gives none.
+std::vector<std::uint32_t> scales_of_numbers(const MapDataset& dataset) {
+    std::unordered_map<std::string_view, std::uint32_t> by_number;
+    for (const MapSheet& sheet : dataset.sheets) by_number.emplace(field_view(sheet.map_no), sheet.scale_denominator);
+    std::vector<std::uint32_t> scales;
+    scales.reserve(dataset.sheet_map_nos.size());
+    for (const MapNumber& number : dataset.sheet_map_nos) {
+        const auto found = by_number.find(field_view(number.text));
+        scales.push_back(found == by_number.end() ? 0 : found->second);
+    }
+    return scales;
+}
+
 class FeatureBuilder {
   public:
     FeatureBuilder(const MapDataset& dataset, const MapHeader& header, const FeatureBuildOptions& options,
@@ -72,15 +87,15 @@ class FeatureBuilder {
         indexes_.points = build_id_index(dataset.points);
         if (options.coordinates == GisCoordinates::geographic) projection_.emplace(options.zone);
         sheets_ = sheets_of_parcels(dataset);
+        scales_ = scales_of_numbers(dataset);
     }
 
     void add(std::uint32_t parcel_at) {
         const Parcel& parcel = dataset_.parcels[parcel_at];
         const ParcelDetail& detail = dataset_.gis.parcels[parcel_at];
         const std::string_view chiban = detail.text(ParcelText::chiban);
-        if (!options_.include_outside &&
-            (chiban.find(kOutsideDistrict) != std::string_view::npos ||
-             chiban.find(kSeparateSheet) != std::string_view::npos)) {
+        if (!options_.include_outside && (chiban.find(kOutsideDistrict) != std::string_view::npos ||
+                                          chiban.find(kSeparateSheet) != std::string_view::npos)) {
             return;
         }
         const bool shaped = add_geometry(parcel);
@@ -253,6 +268,17 @@ class FeatureBuilder {
             numbers += number;
         }
         put_text(kMapNumbers, numbers, !numbers.empty());
+        std::string scales;
+        for (std::uint32_t i = sheets_.first[parcel_at]; i < sheets_.first[parcel_at + 1]; ++i) {
+            const std::uint32_t scale = scales_[sheets_.listed[i]];
+            if (scale == 0) continue;
+            const std::string text = std::to_string(scale);
+            // Sheets of one map mostly share a scale: each once.
+            if ((";" + scales + ";").find(";" + text + ";") != std::string::npos) continue;
+            if (!scales.empty()) scales += ';';
+            scales += text;
+        }
+        put_text(kScale, scales, !scales.empty());
         if (parcel.has_outline) put_number(kArea, parcel.area);
         if (shaped) {
             put_number(kLabelLatitude, label_.y);
@@ -266,6 +292,7 @@ class FeatureBuilder {
     FeatureBatch& batch_;
     Indexes indexes_;
     SheetsOfParcels sheets_;
+    std::vector<std::uint32_t> scales_;  // by index into sheet_map_nos
     std::optional<PlaneToGeographic> projection_;
     std::vector<PlanePoint> points_;
     std::size_t values_at_ = 0;
@@ -297,8 +324,9 @@ bool write_feature_batch(FeatureWriter& writer, const FeatureBatch& batch) {
         feature.xy = std::span<const double>(batch.xy).subspan(p0 * 2, (p1 - p0) * 2);
         feature.ring_ends = std::span<const std::uint32_t>(batch.ring_ends)
                                 .subspan(batch.ring_begin[f], batch.ring_begin[f + 1] - batch.ring_begin[f]);
-        feature.polygon_ends = std::span<const std::uint32_t>(batch.polygon_ends)
-                                   .subspan(batch.polygon_begin[f], batch.polygon_begin[f + 1] - batch.polygon_begin[f]);
+        feature.polygon_ends =
+            std::span<const std::uint32_t>(batch.polygon_ends)
+                .subspan(batch.polygon_begin[f], batch.polygon_begin[f + 1] - batch.polygon_begin[f]);
         if (!writer.write(feature)) return false;
     }
     return true;

@@ -15,7 +15,7 @@ namespace chizuvec {
 
 struct FeatureBuildOptions {
     GisCoordinates coordinates = GisCoordinates::geographic;
-    int zone = 0;                 // geographic: the plane zone, 1 .. 19
+    int zone = 0;                  // geographic: the plane zone, 1 .. 19
     bool include_outside = false;  // keep the lots whose 地番 holds 地区外 or 別図
 };
 

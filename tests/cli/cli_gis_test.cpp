@@ -205,14 +205,14 @@ OgrSummary ogrinfo(const std::string& path) {
 
 // The fields every GIS output has, as ogrinfo lists them for GeoJSON.
 const std::vector<std::string> kGeoJsonFields = {
-    "筆ID: String (0.0)",       "地図名: String (0.0)",     "市区町村コード: String (0.0)",
-    "市区町村名: String (0.0)", "座標系: String (0.0)",     "測地系判別: String (0.0)",
-    "大字コード: String (0.0)", "丁目コード: String (0.0)", "小字コード: String (0.0)",
-    "予備コード: String (0.0)", "大字名: String (0.0)",     "丁目名: String (0.0)",
-    "小字名: String (0.0)",     "予備名: String (0.0)",     "地番: String (0.0)",
-    "筆界未定構成筆: String (0.0)", "精度区分: String (0.0)", "座標値種別: String (0.0)",
-    "地図番号: String (0.0)",   "縮尺分母: String (0.0)",   "面積: Real (0.0)",
-    "代表点緯度: Real (0.0)",   "代表点経度: Real (0.0)",
+    "筆ID: String (0.0)",           "地図名: String (0.0)",     "市区町村コード: String (0.0)",
+    "市区町村名: String (0.0)",     "座標系: String (0.0)",     "測地系判別: String (0.0)",
+    "大字コード: String (0.0)",     "丁目コード: String (0.0)", "小字コード: String (0.0)",
+    "予備コード: String (0.0)",     "大字名: String (0.0)",     "丁目名: String (0.0)",
+    "小字名: String (0.0)",         "予備名: String (0.0)",     "地番: String (0.0)",
+    "筆界未定構成筆: String (0.0)", "精度区分: String (0.0)",   "座標値種別: String (0.0)",
+    "地図番号: String (0.0)",       "縮尺分母: String (0.0)",   "面積: Real (0.0)",
+    "代表点緯度: Real (0.0)",       "代表点経度: Real (0.0)",
 };
 
 void expect_gdal_reads(const std::string& path, const Json& collection) {
@@ -258,8 +258,8 @@ TEST(CliGis, RealFileMatchesAnotherConverter) {
         const RunResult r = program.run(args);
         ASSERT_EQ(r.exit_code, 0) << r.err;
         const Json ours = parse_json(read_file(program.file("out.geojson")));
-        const Json theirs = parse_json(read_file(
-            (peer / (outside ? "13113-0110-44-with-chikugai.geojson" : "13113-0110-44.geojson")).string()));
+        const Json theirs = parse_json(
+            read_file((peer / (outside ? "13113-0110-44-with-chikugai.geojson" : "13113-0110-44.geojson")).string()));
         ASSERT_EQ(ours["features"].items.size(), theirs["features"].items.size());
         std::map<std::string, const Json*> by_id;
         for (const Json& f : ours["features"].items) by_id[f["properties"]["筆ID"].string] = &f;
@@ -306,9 +306,8 @@ std::string xml_point(int id, int x, int y) {
 }
 
 std::string xml_curve(int id, std::initializer_list<int> points, bool reversed = false) {
-    std::string s = "<zmn:GM_Curve id=\"C" + std::to_string(id) +
-                    "\">\n<zmn:GM_OrientablePrimitive.orientation>" + (reversed ? "-" : "+") +
-                    "</zmn:GM_OrientablePrimitive.orientation>\n";
+    std::string s = "<zmn:GM_Curve id=\"C" + std::to_string(id) + "\">\n<zmn:GM_OrientablePrimitive.orientation>" +
+                    (reversed ? "-" : "+") + "</zmn:GM_OrientablePrimitive.orientation>\n";
     for (const int p : points) {
         s += "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P" + std::to_string(p) +
              "\"/>\n</zmn:GM_Position.indirect>\n";
@@ -336,9 +335,9 @@ std::string shapes_map(const char* coord_system = "公共座標9系") {
     std::string s = kShapesHead;
     s.replace(s.find("公共座標9系"), std::string("公共座標9系").size(), coord_system);
     s += "<空間属性>\n";
-    const int pts[][3] = {{1, 1000, 2000}, {2, 1000, 2050}, {3, 1000, 2100}, {4, 1100, 2100}, {5, 1100, 2000},
-                          {6, 1040, 2040}, {7, 1040, 2060}, {8, 1060, 2060}, {9, 1060, 2040}, {10, 1200, 2200},
-                          {11, 1200, 2300}, {12, 1300, 2200}};
+    const int pts[][3] = {{1, 1000, 2000}, {2, 1000, 2050},  {3, 1000, 2100},  {4, 1100, 2100},
+                          {5, 1100, 2000}, {6, 1040, 2040},  {7, 1040, 2060},  {8, 1060, 2060},
+                          {9, 1060, 2040}, {10, 1200, 2200}, {11, 1200, 2300}, {12, 1300, 2200}};
     for (const auto& p : pts) s += xml_point(p[0], p[1], p[2]);
     s += xml_curve(1, {1, 2, 3}) + xml_curve(2, {4, 3}, true) + xml_curve(3, {4, 5}) + xml_curve(4, {5, 1});
     s += xml_curve(5, {6, 9}) + xml_curve(6, {9, 8, 7}) + xml_curve(7, {7, 6});  // the hole, clockwise already
@@ -354,8 +353,9 @@ std::string shapes_map(const char* coord_system = "公共座標9系") {
     s += xml_parcel(3, "3", 0);
     s += xml_parcel(4, "地区外-4", 2);
     s += xml_parcel(5, "別図-5", 2);
-    s += "</主題属性>\n<図郭>\n<地図番号>A1</地図番号>\n<筆参照 idref=\"H1\"/>\n<筆参照 idref=\"H2\"/>\n</図郭>\n"
-         "<図郭>\n<地図番号>A2</地図番号>\n<筆参照 idref=\"H1\"/>\n</図郭>\n</地図>\n";
+    s += "</主題属性>\n<図郭>\n<地図番号>A1</地図番号>\n<縮尺分母>500</縮尺分母>\n<筆参照 idref=\"H1\"/>\n"
+         "<筆参照 idref=\"H2\"/>\n</図郭>\n<図郭>\n<地図番号>A2</地図番号>\n<縮尺分母>250</縮尺分母>\n"
+         "<筆参照 idref=\"H1\"/>\n</図郭>\n</地図>\n";
     return s;
 }
 
@@ -384,6 +384,8 @@ TEST(CliGis, EveryShapeOfAHandMadeMap) {
     EXPECT_EQ(p1["市区町村コード"].string, "13113");
     EXPECT_EQ(p1["測地系判別"].string, "測量");
     EXPECT_EQ(p1["地図番号"].string, "A1;A2");
+    EXPECT_EQ(p1["縮尺分母"].string, "500;250");
+    EXPECT_EQ(features[1]["properties"]["縮尺分母"].string, "500");
     EXPECT_EQ(p1["精度区分"].string, "甲二");
     EXPECT_EQ(p1["座標値種別"].string, "測量成果");
     EXPECT_EQ(p1["丁目名"].kind, Json::null);
