@@ -1,6 +1,7 @@
 #include "geometry/plane_projection.hpp"
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace chizuvec {
@@ -60,6 +61,10 @@ Series make_series() {
 
 const Series kSeries = make_series();
 
+// From the equator to a pole along the central meridian, at the zones' scale: about 10,001 km.
+const double kQuarterMeridian =
+    kScale * kSemiMajorAxis / (1.0 + kThirdFlattening) * kSeries.a[0] * std::numbers::pi / 2.0;
+
 bool is_digit_at(std::string_view text, std::size_t i, int& digit, std::size_t& width) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= '0' && c <= '9') {
@@ -114,6 +119,10 @@ PlaneToGeographic::PlaneToGeographic(int zone) {
 GeoPoint PlaneToGeographic::convert(double northing, double easting) const {
     const double xi = (northing + origin_meridian_arc_) / rectifying_radius_;
     const double eta = easting / rectifying_radius_;
+    constexpr double kReach = 1.0e6;  // metres
+    if (!(std::abs(easting) <= kReach && std::abs(xi) * rectifying_radius_ <= kQuarterMeridian - kReach)) {
+        return {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
+    }
     double xi1 = xi;
     double eta1 = eta;
     for (int j = 1; j <= 5; ++j) {

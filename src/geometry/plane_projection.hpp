@@ -23,7 +23,9 @@ struct GeoPoint {
 class PlaneToGeographic {
   public:
     explicit PlaneToGeographic(int zone);  // 1 .. kPlaneZoneCount
-    // `northing` is the map's X, `easting` its Y, in metres from the zone's origin.
+    // `northing` is the map's X, `easting` its Y, in metres from the zone's origin. Points beyond
+    // the series' reach (more than 1,000 km east or west of the central meridian, or within 1,000 km
+    // of a pole) give NaN for both, rather than a place on the other side of the globe.
     GeoPoint convert(double northing, double easting) const;
 
   private:

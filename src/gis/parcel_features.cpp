@@ -110,13 +110,16 @@ class FeatureBuilder {
     // The plane position of a curve's point reference; false when it names no point.
     bool position_of(std::uint32_t reference, PlanePosition& position) const {
         if ((reference & kDirectPosition) != 0) {
-            position = dataset_.gis.direct_positions[reference & ~kDirectPosition];
-            return true;
+            const std::uint32_t i = reference & ~kDirectPosition;
+            if (i >= dataset_.gis.direct_positions.size()) return false;
+            position = dataset_.gis.direct_positions[i];
+        } else {
+            const std::uint32_t at = indexes_.points.find(reference);
+            if (at == kNoRecord) return false;
+            position = {dataset_.points[at].x, dataset_.points[at].y};
         }
-        const std::uint32_t at = indexes_.points.find(reference);
-        if (at == kNoRecord) return false;
-        position = {dataset_.points[at].x, dataset_.points[at].y};
-        return true;
+        // A coordinate no number can hold gives no point.
+        return std::isfinite(position.x) && std::isfinite(position.y);
     }
 
     // The points of one ring in map metres, easting first, consecutive duplicates dropped, closed.
@@ -170,6 +173,10 @@ class FeatureBuilder {
             double x = 0.0;
             double y = 0.0;
             output_point(p, x, y);
+            if (!std::isfinite(x) || !std::isfinite(y)) {  // far outside any zone's reach
+                batch_.xy.resize(start);
+                return false;
+            }
             // Points a rounding apart are one point in the output.
             const std::size_t n = batch_.xy.size();
             if (n > start && batch_.xy[n - 2] == x && batch_.xy[n - 1] == y) continue;

@@ -257,7 +257,8 @@ void read_curve_detail(ReadState& state, std::uint32_t id_no) {
                 if (!text_after<kPointRef>(line, rest)) continue;
                 const std::uint32_t point_no = parse_id_number(rest);
                 (curve.start_point_no == 0 ? curve.start_point_no : curve.end_point_no) = point_no;
-                dataset.gis.curve_points.push_back(point_no);
+                // A number that looks like a direct position names a point no map file has.
+                dataset.gis.curve_points.push_back((point_no & kDirectPosition) == 0 ? point_no : kNoSuchPoint);
             }
         } else if (contains<kDirectOpen>(line)) {
             PlanePosition position;

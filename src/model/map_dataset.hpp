@@ -88,6 +88,7 @@ struct CurveRun {
     bool reversed = false;  // orientation "-": the curve is walked from its last point to its first
 };
 inline constexpr std::uint32_t kDirectPosition = 0x80000000u;
+inline constexpr std::uint32_t kNoSuchPoint = 0xFFFFFFFFu;  // a point number from 2^31 up: never found
 
 struct PlanePosition {
     double x = 0.0;  // northing

@@ -481,6 +481,30 @@ TEST(CliGis, ArbitraryCoordinatesStayApart) {
     }
 }
 
+// Numbers a map file should not hold: a point number from 2^31 up, coordinates beyond any zone and
+// beyond any double. Such shapes become null geometries; the output stays valid JSON.
+TEST(CliGis, HostileNumbersGiveNullGeometries) {
+    ProgramDir program;
+    std::string map = shapes_map();
+    const auto replace = [&](const std::string& from, const std::string& to) {
+        const std::size_t at = map.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        map.replace(at, from.size(), to);
+    };
+    replace("idref=\"P6\"", "idref=\"P2147483654\"");        // the hole of parcel 1
+    replace("<zmn:X>1200</zmn:X>", "<zmn:X>1e300</zmn:X>");  // the triangle of parcel 2
+    replace("<筆 id=\"H3\">", "<筆 id=\"H3\">\n<形状 idref=\"F3\"/>");
+    replace("</空間属性>", xml_point(20, 0, 0) + xml_point(21, 0, 10) + xml_point(22, 9000000, 0) +
+                               xml_curve(20, {20, 21, 22, 20}) + "<zmn:GM_Surface id=\"F3\">\n" +
+                               xml_ring("exterior", {20}) + "</zmn:GM_Surface>\n</空間属性>");
+    program.write("hostile.xml", map);
+    const RunResult r = program.run({"--gis", "-", "hostile.xml"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("Wrote 3 parcels (3 without shape)"), std::string::npos) << r.err;
+    const Json json = parse_json(r.out);
+    for (const Json& f : json["features"].items) EXPECT_EQ(f["geometry"].kind, Json::null);
+}
+
 // A generated archive of thousands of parcels: every feature well formed, and GDAL agrees.
 TEST(CliGis, GeneratedMapsInInputOrder) {
     ProgramDir program;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "geometry/plane_projection.hpp"
 #include "test_os.hpp"
@@ -25,6 +26,15 @@ TEST(PlaneProjection, ZoneOfCoordinateSystem) {
         {"公共座標9", 0},    {"公共座標9系 ", 0},
     };
     for (const auto& row : rows) EXPECT_EQ(plane_zone_of(row.text), row.zone) << row.text;
+}
+
+TEST(PlaneProjection, PointsBeyondReachAreNotNumbers) {
+    const PlaneToGeographic zone9(9);
+    EXPECT_FALSE(std::isnan(zone9.convert(-900000.0, 999000.0).latitude));
+    for (const auto& [x, y] : {std::pair{0.0, 1.01e6}, {0.0, -1e300}, {1e300, 0.0}, {9.1e6, 0.0}, {-1.4e7, 0.0}}) {
+        const GeoPoint g = zone9.convert(x, y);
+        EXPECT_TRUE(std::isnan(g.latitude) && std::isnan(g.longitude)) << x << " " << y;
+    }
 }
 
 // PROJ is the oracle: every zone (EPSG:6669 .. 6687) over a grid that reaches well beyond the
