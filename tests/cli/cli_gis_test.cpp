@@ -3,13 +3,16 @@
 // every output read back by GDAL's ogrinfo.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli_support.hpp"
@@ -535,6 +538,44 @@ TEST(CliGis, GeneratedMapsInInputOrder) {
     EXPECT_EQ(features.front()["properties"]["筆ID"].string.substr(0, 1), "H");
     EXPECT_NE(features.front()["properties"]["地図名"].string, features.back()["properties"]["地図名"].string);
     expect_gdal_reads(program.file("out.json"), json);
+}
+
+// Ctrl+C in the middle: the previous output stays as it was and nothing is left beside it.
+TEST(CliGis, InterruptedRunKeepsThePreviousOutput) {
+    if (const std::string why = missing(Need::kSignals); !why.empty()) GTEST_SKIP() << why;
+    ProgramDir program;
+    fs::create_directory(program.file("in"));
+    genmap::GenMapOptions options;
+    genmap::GenMapSummary summary;
+    for (int i = 0; i < 6; ++i) {
+        options.parcels = 20000;
+        options.seed = static_cast<std::uint64_t>(20 + i);
+        const std::string name = "in/m" + std::to_string(i) + ".xml";
+        ASSERT_EQ(genmap::generate_map_file(program.file(name), options, summary), genmap::kGenOk);
+    }
+    fs::create_directory(program.file("out"));
+    program.write("out/parcels.geojson", "previous");
+    const std::string err_path = program.file("err.txt");
+    const long pid = start_in_background(program.exe, {"--gis", "out/parcels.geojson", "--jobs", "2", "in"},
+                                         program.dir.path.string(), err_path);
+    // Interrupt once the temporary file has grown, with most files still to come.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool writing = false;
+    while (!writing && std::chrono::steady_clock::now() < deadline) {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(program.file("out"), ec)) {
+            writing = writing || (entry.path().filename() != "parcels.geojson" && fs::file_size(entry.path(), ec) > 0);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(writing);
+    EXPECT_TRUE(signal_and_wait(pid, SIGINT));
+    EXPECT_EQ(read_file(err_path).rfind("Interrupted: wrote ", 0), 0u) << read_file(err_path);
+    EXPECT_EQ(read_file(program.file("out/parcels.geojson")), "previous");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(program.file("out")))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"parcels.geojson"});
 }
 
 }  // namespace
