@@ -138,13 +138,14 @@ struct ParcelDetail {
     }
 };
 
+// Large arrays, as the element arrays are: a thread reuses them from one file to the next.
 struct MapGisDetail {
-    std::vector<CurveRun> curves;
-    std::vector<std::uint32_t> curve_points;
-    std::vector<PlanePosition> direct_positions;
-    std::vector<RingRun> rings;
-    std::vector<SurfaceRings> surfaces;
-    std::vector<ParcelDetail> parcels;
+    LargeArray<CurveRun> curves;
+    LargeArray<std::uint32_t> curve_points;
+    LargeArray<PlanePosition> direct_positions;
+    LargeArray<RingRun> rings;
+    LargeArray<SurfaceRings> surfaces;
+    LargeArray<ParcelDetail> parcels;
 };
 
 struct MapDataset {
