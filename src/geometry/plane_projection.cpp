@@ -1,6 +1,7 @@
 #include "geometry/plane_projection.hpp"
 
 #include <cmath>
+#include <complex>
 #include <limits>
 #include <numbers>
 
@@ -123,16 +124,35 @@ GeoPoint PlaneToGeographic::convert(double northing, double easting) const {
     if (!(std::abs(easting) <= kReach && std::abs(xi) * rectifying_radius_ <= kQuarterMeridian - kReach)) {
         return {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
     }
-    double xi1 = xi;
-    double eta1 = eta;
+    // The sums over sin(2jξ)cosh(2jη) and cos(2jξ)sinh(2jη) are the real and imaginary parts of
+    // sin(2jζ), ζ = ξ + iη; the multiples come from sin(2ζ) and cos(2ζ) by the recurrence
+    // sin((j+1)θ) = 2 cos θ sin(jθ) - sin((j-1)θ), so one sine, cosine and exponential serve all five.
+    const std::complex<double> two_zeta(2.0 * xi, 2.0 * eta);
+    const std::complex<double> sin_1 = std::sin(two_zeta);
+    const std::complex<double> twice_cos = 2.0 * std::cos(two_zeta);
+    std::complex<double> sin_j = sin_1;
+    std::complex<double> sin_before(0.0, 0.0);
+    std::complex<double> sum(0.0, 0.0);
     for (int j = 1; j <= 5; ++j) {
-        const double b = kSeries.beta[j];
-        xi1 -= b * std::sin(2.0 * j * xi) * std::cosh(2.0 * j * eta);
-        eta1 -= b * std::cos(2.0 * j * xi) * std::sinh(2.0 * j * eta);
+        sum += kSeries.beta[j] * sin_j;
+        const std::complex<double> next = twice_cos * sin_j - sin_before;
+        sin_before = sin_j;
+        sin_j = next;
     }
+    const double xi1 = xi - sum.real();
+    const double eta1 = eta - sum.imag();
     const double chi = std::asin(std::sin(xi1) / std::cosh(eta1));
+    // The same recurrence, real, for the sines of 2χ .. 12χ.
+    const double twice_cos_chi = 2.0 * std::cos(2.0 * chi);
+    double sine = std::sin(2.0 * chi);
+    double sine_before = 0.0;
     double latitude = chi;
-    for (int j = 1; j <= 6; ++j) latitude += kSeries.delta[j] * std::sin(2.0 * j * chi);
+    for (int j = 1; j <= 6; ++j) {
+        latitude += kSeries.delta[j] * sine;
+        const double next = twice_cos_chi * sine - sine_before;
+        sine_before = sine;
+        sine = next;
+    }
     const double longitude = origin_longitude_ + std::atan2(std::sinh(eta1), std::cos(xi1));
     return {longitude / kDegree, latitude / kDegree};
 }

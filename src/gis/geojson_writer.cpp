@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/utf8.hpp"
 #include "gis/feature_writer.hpp"
@@ -55,6 +56,11 @@ class GeoJsonWriter final : public FeatureWriter {
 
     bool begin(const GisSchema& schema) override {
         schema_ = schema;
+        for (const GisField& field : schema.fields) {
+            std::string key;
+            append_json_text(key, field.name);
+            keys_.push_back(key + ':');
+        }
         if (path_ == "-") {
             out_ = stdout;
             platform::write_bytes_unchanged(stdout);
@@ -73,8 +79,7 @@ class GeoJsonWriter final : public FeatureWriter {
         buffer_ += "{\"type\":\"Feature\",\"properties\":{";
         for (std::size_t i = 0; i < schema_.fields.size(); ++i) {
             if (i != 0) buffer_ += ',';
-            append_json_text(buffer_, schema_.fields[i].name);
-            buffer_ += ':';
+            buffer_ += keys_[i];
             const GisValue& value = feature.values[i];
             if (value.null) {
                 buffer_ += "null";
@@ -158,6 +163,7 @@ class GeoJsonWriter final : public FeatureWriter {
     std::string path_;
     std::FILE* out_ = nullptr;
     GisSchema schema_;
+    std::vector<std::string> keys_;  // "name": of each field, escaped once
     std::string buffer_;
     std::size_t features_ = 0;
     bool failed_ = false;

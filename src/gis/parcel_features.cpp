@@ -19,9 +19,10 @@ namespace {
 constexpr std::string_view kOutsideDistrict = "地区外";
 constexpr std::string_view kSeparateSheet = "別図";
 
-// Label points are found to within a twentieth of the parcel's size (1 m in a 20 m lot): plenty
-// for a label, where a fixed centimetre costs a hundred times the work on a plain rectangle.
-constexpr double kLabelPrecisionShare = 1.0 / 20.0;
+// Label points are found to within a tenth of the parcel's size (2 m in a 20 m lot, as the usual
+// 1-unit precision gives in metres): enough for a label, where a fixed centimetre costs a hundred
+// times the work on a plain rectangle.
+constexpr double kLabelPrecisionShare = 1.0 / 10.0;
 constexpr double kFinestLabelPrecision = 0.001;  // metres
 
 // The field positions of kParcelFields.
