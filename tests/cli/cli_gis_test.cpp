@@ -484,9 +484,10 @@ TEST(CliGis, ArbitraryCoordinatesStayApart) {
     }
 }
 
-// Numbers a map file should not hold: a point number from 2^31 up, coordinates beyond any zone and
-// beyond any double. Such shapes become null geometries; the output stays valid JSON.
-TEST(CliGis, HostileNumbersGiveNullGeometries) {
+// What a map file should not hold: a point number from 2^31 up, coordinates beyond any zone and
+// beyond any double (such shapes become null geometries), bytes that are not UTF-8, a control
+// character, quote and backslash. The output stays valid JSON.
+TEST(CliGis, HostileInputGivesValidJson) {
     ProgramDir program;
     std::string map = shapes_map();
     const auto replace = [&](const std::string& from, const std::string& to) {
@@ -496,7 +497,7 @@ TEST(CliGis, HostileNumbersGiveNullGeometries) {
     };
     replace("idref=\"P6\"", "idref=\"P2147483654\"");        // the hole of parcel 1
     replace("<zmn:X>1200</zmn:X>", "<zmn:X>1e300</zmn:X>");  // the triangle of parcel 2
-    replace("<筆 id=\"H3\">", "<筆 id=\"H3\">\n<形状 idref=\"F3\"/>");
+    replace("<筆 id=\"H3\">", "<筆 id=\"H3\">\n<形状 idref=\"F3\"/>\n<小字名>\xff\x01\"\\</小字名>");
     replace("</空間属性>", xml_point(20, 0, 0) + xml_point(21, 0, 10) + xml_point(22, 9000000, 0) +
                                xml_curve(20, {20, 21, 22, 20}) + "<zmn:GM_Surface id=\"F3\">\n" +
                                xml_ring("exterior", {20}) + "</zmn:GM_Surface>\n</空間属性>");
@@ -506,6 +507,8 @@ TEST(CliGis, HostileNumbersGiveNullGeometries) {
     EXPECT_NE(r.err.find("Wrote 3 parcels (3 without shape)"), std::string::npos) << r.err;
     const Json json = parse_json(r.out);
     for (const Json& f : json["features"].items) EXPECT_EQ(f["geometry"].kind, Json::null);
+    // Texts that are not UTF-8 or need escaping arrive as what they stand for.
+    EXPECT_EQ(json["features"].items[2]["properties"]["小字名"].string, "\xEF\xBF\xBD\x01\"\\");
 }
 
 // A generated archive of thousands of parcels: every feature well formed, and GDAL agrees.
