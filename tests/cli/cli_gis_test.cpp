@@ -30,11 +30,11 @@ struct Json {
     double value = 0.0;
     std::string string;
     std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
+    std::vector<std::string> keys;  // an object's member names, beside their values in items
 
     const Json& operator[](const std::string& key) const {
-        for (const auto& m : members) {
-            if (m.first == key) return m.second;
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (keys[i] == key) return items[i];
         }
         static const Json kMissing;
         ADD_FAILURE() << "no member " << key;
@@ -91,9 +91,9 @@ class JsonParser {
             v.kind = Json::object;
             if (eat('}')) return v;
             do {
-                std::string key = string_value();
+                v.keys.push_back(string_value());
                 if (!eat(':')) ok_ = false;
-                v.members.emplace_back(std::move(key), value());
+                v.items.push_back(value());
             } while (ok_ && eat(','));
             if (!eat('}')) ok_ = false;
         } else if (c == '[') {
@@ -271,7 +271,10 @@ TEST(CliGis, RealFileMatchesAnotherConverter) {
             const std::string id = f["properties"]["筆ID"].string;
             ASSERT_TRUE(by_id.count(id)) << id;
             const Json& mine = *by_id[id];
-            for (const auto& [key, value] : f["properties"].members) {
+            const Json& properties = f["properties"];
+            for (std::size_t k = 0; k < properties.keys.size(); ++k) {
+                const std::string& key = properties.keys[k];
+                const Json& value = properties.items[k];
                 if (key == "筆界未定構成筆") continue;
                 const Json& v = mine["properties"][key];
                 EXPECT_EQ(v.kind, value.kind) << id << " " << key;
@@ -379,7 +382,7 @@ TEST(CliGis, EveryShapeOfAHandMadeMap) {
         << r.err;
     const Json json = parse_json(read_file(program.file("out.geojson")));
     EXPECT_EQ(json["type"].string, "FeatureCollection");
-    for (const auto& m : json.members) EXPECT_NE(m.first, "crs");
+    for (const std::string& key : json.keys) EXPECT_NE(key, "crs");
     const auto& features = json["features"].items;
     ASSERT_EQ(features.size(), 3u);
     const Json& p1 = features[0]["properties"];
