@@ -63,6 +63,12 @@ struct GisTally {
 };
 
 // What a file reports, and its features handed to the output.
+// Messages go to standard error in the ANSI code page, as file names already are: our Japanese
+// words and the map's texts are UTF-8 and are converted.
+std::string ansi(const std::string& utf8) {
+    return platform::convert_code_page(utf8, platform::kCodePageUtf8, platform::ansi_code_page());
+}
+
 std::string take_gis_outcome(const MapFile& file, FileOutcome& outcome, GisOutput& output, GisTally& tally) {
     const std::string prefix = file.name + ": ";
     if (outcome.read_failed) {
@@ -79,12 +85,12 @@ std::string take_gis_outcome(const MapFile& file, FileOutcome& outcome, GisOutpu
     }
     if (outcome.gis_status == GisFileStatus::arbitrary) {
         tally.skipped.push_back(file.name);
-        return text + prefix + "Skipped: 任意座標系 (--include-arbitrary writes it in local metres)\n";
+        return text + prefix + ansi("Skipped: 任意座標系 (--include-arbitrary writes it in local metres)\n");
     }
     if (outcome.gis_status == GisFileStatus::unknown_coordinates) {
         ++tally.failed;
         return text + prefix +
-               format_text("** Error: Unknown coordinate system \"%s\"\n", outcome.coord_system.c_str());
+               format_text("** Error: Unknown coordinate system \"%s\"\n", ansi(outcome.coord_system).c_str());
     }
     output.names[static_cast<int>(outcome.gis_coordinates)].push_back(file.name);
     if (output.mixed() || output.failed) return text;
@@ -165,8 +171,9 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
     }
     if (output.mixed()) {
         print_err(format_text(
-            "** Error: Maps in 任意座標系 (local metres) and maps in 公共座標 systems (longitude and latitude) "
-            "cannot share one output: %s; %s\n",
+            ansi("** Error: Maps in 任意座標系 (local metres) and maps in 公共座標 systems (longitude and latitude) "
+                 "cannot share one output: %s; %s\n")
+                .c_str(),
             joined(output.names[static_cast<int>(GisCoordinates::local)]).c_str(),
             joined(output.names[static_cast<int>(GisCoordinates::geographic)]).c_str()));
         return 1;
@@ -177,11 +184,12 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
                                                      writer_error.c_str()));
         return 1;
     }
-    print_err(
-        format_text("Wrote %zu parcels (%zu without shape) of %zu map files, skipped %zu (任意座標系), "
-                    "failed %zu in %.1f s\n",
-                    tally.parcels, tally.without_shape, tally.files, tally.skipped.size(), tally.failed, elapsed));
-    if (!tally.skipped.empty()) print_err("Skipped (任意座標系): " + joined(tally.skipped) + "\n");
+    print_err(format_text(ansi("Wrote %zu parcels (%zu without shape) of %zu map files, skipped %zu (任意座標系), "
+                               "failed %zu in %.1f s\n")
+                              .c_str(),
+                          tally.parcels, tally.without_shape, tally.files, tally.skipped.size(), tally.failed,
+                          elapsed));
+    if (!tally.skipped.empty()) print_err(ansi("Skipped (任意座標系): ") + joined(tally.skipped) + "\n");
     return tally.failed == 0 ? 0 : 1;
 }
 
