@@ -19,6 +19,11 @@
 # Then --per-sheet on maps of 8,000, 16,000 and 32,000 one-parcel sheets, with distinct sheet numbers
 # and with numbers that all make the same file name (wanted: each doubling at most 2.2x the time).
 #
+# Last, the GIS output (GIS_ONLY=1 runs this part alone): the same archive to GeoJSON against the same
+# archive drawn with --out-dir (wanted: within 2x), one real map file (tests/data/13113-0110-44.xml)
+# to GeoJSON against its single-map drawing, and the peak memory of --gis --jobs 2 (wanted: under
+# 100 MB).
+#
 # Environment: RUNS (runs per median, at least 5; default 5), SIZES (default "10000 100000"),
 # SEED (generator seed, default 1). Uses hyperfine when installed, else its own loop; the peak memory
 # comes from /usr/bin/time -v (Debian package "time").
@@ -99,7 +104,7 @@ peak_mib() {
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
-if [[ "${BATCH_ONLY:-0}" != 1 ]]; then
+if [[ "${BATCH_ONLY:-0}" != 1 && "${GIS_ONLY:-0}" != 1 ]]; then
 declare -A MEDIAN PEAK
 MODES=("wc -l" "listing" "draw all" "draw sheet" "zip listing" "zip draw all" "zip draw sheet" "unzip -p")
 
@@ -224,6 +229,7 @@ unzip_all() {
 # Slow rows: three runs each.
 RUNS_SAVED=$RUNS
 RUNS=3
+if [[ "${GIS_ONLY:-0}" != 1 ]]; then
 t_batch="$(loop_median_seconds batch_draw)"
 t_batch1="$(loop_median_seconds batch_draw --jobs 1)"
 t_loop="$(loop_median_seconds loop_draw)"
@@ -237,3 +243,23 @@ printf '%-52s %10.3f %8s\n' "shell loop of the single-map command" "$t_loop" "$(
 printf '%-52s %10.3f %8s\n' "unzip -p of every inner zip" "$t_unzip" "$(ratio "$t_unzip" "$t_batch")"
 echo "(wanted: the loop at least 5x the batch; the batch at most 1.5x unzip -p, i.e. ratio >= 0.67)"
 echo "peak RSS of --out-dir --jobs 2 on the whole archive: $peak2 MiB (wanted: under 100)"
+fi
+
+echo
+echo "== GIS output (GeoJSON)"
+RUNS=3
+gis_all() { "$PROGRAM" --gis "$WORK/muni.geojson" "$@" "$muni"; }
+t_draw="$(loop_median_seconds batch_draw)"
+t_gis="$(loop_median_seconds gis_all)"
+real="$ROOT/tests/data/13113-0110-44.xml"
+RUNS=$RUNS_SAVED
+t_real_draw="$(median_seconds "$PROGRAM" "$real" "$WORK/real.svg")"
+t_real_gis="$(median_seconds "$PROGRAM" --gis "$WORK/real.geojson" "$real")"
+peak_gis="$(peak_mib "$PROGRAM" --gis "$WORK/muni.geojson" --jobs 2 "$muni")"
+printf '%-52s %10s %8s\n' case "median s" ratio
+printf '%-52s %10.3f %8s\n' "archive drawn with --out-dir, all cores" "$t_draw" "1.00"
+printf '%-52s %10.3f %8s\n' "archive to GeoJSON with --gis, all cores" "$t_gis" "$(ratio "$t_gis" "$t_draw")"
+printf '%-52s %10.4f %8s\n' "13113-0110-44.xml drawn (single map)" "$t_real_draw" "1.00"
+printf '%-52s %10.4f %8s\n' "13113-0110-44.xml to GeoJSON" "$t_real_gis" "$(ratio "$t_real_gis" "$t_real_draw")"
+echo "(wanted: the archive to GeoJSON within 2x of drawing it)"
+echo "GeoJSON of the archive: $(($(stat -c %s "$WORK/muni.geojson") / 1000000)) MB; peak RSS of --gis --jobs 2: $peak_gis MiB (wanted: under 100)"

@@ -18,6 +18,7 @@ packages=(
     librsvg2-bin libxml2-utils                # the tests render and validate drawings
     gdal-bin                                  # the tests read the GIS outputs back
     chromium                                  # the tests open the .htm page in a browser
+    proj-bin gdal-bin                         # the tests check coordinates with PROJ and GIS outputs with GDAL
     zip unzip time hyperfine                  # benchmarks
 )
 if [ "${1:-}" = "--build-only" ]; then

@@ -25,7 +25,8 @@ namespace {
 
 void print_err(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
 
-// Every line of `text` with `prefix` before it.
+}  // namespace
+
 std::string prefixed(const std::string& prefix, const std::string& text) {
     std::string out;
     for (std::size_t start = 0; start < text.size();) {
@@ -36,6 +37,8 @@ std::string prefixed(const std::string& prefix, const std::string& text) {
     }
     return out;
 }
+
+namespace {
 
 // Converts files 0..count-1 on `jobs` threads and hands each outcome to `report`, in order, on the
 // calling thread. Workers run at most a window of files ahead of the one reported last, so memory
@@ -102,7 +105,8 @@ std::size_t convert_in_order(std::size_t count, unsigned jobs,
     return reported;
 }
 
-// The map files of every input, in order; an input that cannot be listed is reported and counted.
+}  // namespace
+
 std::vector<MapFile> list_inputs(const std::vector<std::string>& inputs, std::size_t& failures) {
     std::vector<MapFile> files;
     for (const std::string& input : inputs) {
@@ -129,6 +133,8 @@ std::vector<MapFile> list_inputs(const std::vector<std::string>& inputs, std::si
     }
     return files;
 }
+
+namespace {
 
 // What a file reports in a run of many: nothing when all went well, else its lines, each after
 // "NAME: ". Counts its drawings.
@@ -161,8 +167,8 @@ std::string report_text(const MapFile& file, const FileOutcome& outcome, Tally& 
     return text;
 }
 
-// Converts `files` in input order on the run's threads with a progress line, printing the text that
-// `take` returns for each outcome. Returns the number of files reported.
+}  // namespace
+
 std::size_t convert_with_progress(const std::vector<MapFile>& files, unsigned jobs, double start,
                                   const std::function<FileOutcome(std::size_t, MapFileReader&)>& work,
                                   const std::function<std::string(std::size_t, FileOutcome&)>& take) {
@@ -180,6 +186,8 @@ std::size_t convert_with_progress(const std::vector<MapFile>& files, unsigned jo
     progress.clear();
     return reported;
 }
+
+namespace {
 
 int run_drawings(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files,
                  Tally& tally, double start) {
@@ -336,6 +344,7 @@ int run_batch(const BatchOptions& options, const ConvertContext& context) {
     run_context.output_rules.inputs = input_file_ids(files, options.inputs);
     run_context.output_rules.replace_links = options.csv_path.empty();
     platform::catch_interrupts();
+    if (!options.gis_path.empty()) return run_gis_export(options, run_context, files, tally.failed, start);
     const int code = options.csv_path.empty() ? run_drawings(options, run_context, files, tally, start)
                                               : run_csv(options, run_context, files, tally, start);
     return code;

@@ -18,6 +18,7 @@
 #include "driver/parcel_listing.hpp"
 #include "driver/read_report.hpp"
 #include "geometry/parcel_measures.hpp"
+#include "geometry/plane_projection.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "platform/platform.hpp"
 #include "render/svg_writer.hpp"
@@ -63,6 +64,14 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
     if (request.mode == ConvertMode::listing) {
         append_parcel_listing(outcome.listing, dataset, context.console_code_page, context.ansi_code_page, file.name,
                               field_view(header.map_name), field_view(header.coord_system));
+        return;
+    }
+    if (request.mode == ConvertMode::gis) {
+        FeatureBuildOptions options;
+        options.coordinates = outcome.gis_coordinates;
+        options.zone = plane_zone_of(field_view(header.coord_system));
+        options.include_outside = request.include_outside;
+        build_parcel_features(dataset, header, options, outcome.features);
         return;
     }
     if (request.mode == ConvertMode::csv) {
@@ -168,6 +177,23 @@ void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& he
     if (request.typed_lookups) d.error += write_failure_reason(written.status, d.output_path);
 }
 
+// The coordinates of a map's features; false when its features are not to be built.
+bool choose_gis_coordinates(const MapHeader& header, const ConvertRequest& request, FileOutcome& outcome) {
+    outcome.coord_system = field_view(header.coord_system);
+    if (plane_zone_of(outcome.coord_system) != 0) {
+        outcome.gis_coordinates = GisCoordinates::geographic;
+        return true;
+    }
+    if (outcome.coord_system != kArbitraryCoordSystem) {
+        outcome.gis_status = GisFileStatus::unknown_coordinates;
+        return false;
+    }
+    outcome.gis_coordinates = GisCoordinates::local;
+    if (request.include_arbitrary) return true;
+    outcome.gis_status = GisFileStatus::arbitrary;
+    return false;
+}
+
 }  // namespace
 
 std::vector<platform::FileId> input_file_ids(const std::vector<MapFile>& files, const std::vector<std::string>& paths) {
@@ -203,7 +229,10 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
     try {
         MapDataset dataset;
         MapHeader header;
-        const ReadResult read = reader.read(file, dataset, header);
+        ReadOptions options;
+        options.gis_detail = request.mode == ConvertMode::gis;
+        options.keep_outside = options.gis_detail && request.include_outside;
+        const ReadResult read = reader.read(file, dataset, header, options);
         if (read.status != ReadStatus::ok) {
             outcome.read_failed = true;
             outcome.read_error = read_failure_text(read, file.name);
@@ -213,6 +242,7 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
             read.cut_off ? message_text(format_text("**Warning: \"%s\" ends before </地図>: it may be cut off\n",
                                                     display_utf8(file.name).c_str()))
                          : std::string();
+        if (request.mode == ConvertMode::gis && !choose_gis_coordinates(header, request, outcome)) return outcome;
         if (request.mode == ConvertMode::drawing && request.per_sheet) {
             const std::vector<std::string> numbers = listed_map_numbers(dataset);
             const std::vector<std::string> outputs = request.sheet_outputs(numbers);
@@ -257,6 +287,7 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
     } catch (const std::bad_alloc&) {
         outcome.listing.clear();
         outcome.csv.clear();
+        outcome.features = FeatureBatch{};
         if (current == nullptr) {
             // Reading itself reports its own shortage; this is the bookkeeping around it.
             outcome.read_failed = true;

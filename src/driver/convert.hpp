@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/render_settings.hpp"
+#include "gis/parcel_features.hpp"
 #include "mapxml/map_inputs.hpp"
 #include "platform/platform.hpp"
 
@@ -28,7 +29,7 @@ struct ConvertContext {
 // that exist), sorted, each once: the inputs no output may replace.
 std::vector<platform::FileId> input_file_ids(const std::vector<MapFile>& files, const std::vector<std::string>& paths);
 
-enum class ConvertMode { listing, csv, drawing };
+enum class ConvertMode { listing, csv, drawing, gis };
 
 struct ConvertRequest {
     ConvertMode mode = ConvertMode::listing;
@@ -45,6 +46,16 @@ struct ConvertRequest {
     bool typed_lookups = false;
     std::vector<std::string> lot_arguments;
     std::vector<std::string> lots_told;
+    // gis: what the features keep.
+    bool include_arbitrary = false;  // 任意座標系 maps in local metres, instead of skipping them
+    bool include_outside = false;    // lots whose 地番 holds 地区外 or 別図
+};
+
+// What a GIS conversion made of a file.
+enum class GisFileStatus {
+    written,              // features built (possibly none)
+    arbitrary,            // a 任意座標系 map, left out
+    unknown_coordinates,  // a coordinate system that is neither 公共座標1系 .. 19系 nor 任意座標系
 };
 
 enum class DrawStatus { ok, no_polygons, failed };
@@ -71,6 +82,10 @@ struct FileOutcome {
     std::vector<DrawOutcome> drawings;  // one for a listing, CSV or single drawing; one per sheet
     std::string listing;                // listing: the console bytes for standard output
     std::string csv;                    // csv: the file's rows
+    GisFileStatus gis_status = GisFileStatus::written;
+    GisCoordinates gis_coordinates = GisCoordinates::geographic;
+    std::string coord_system;  // gis: the map's 座標系
+    FeatureBatch features;     // gis: the file's features
     bool failed() const;
 };
 

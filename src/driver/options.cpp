@@ -13,8 +13,18 @@ struct OptionRow {
     bool batch;  // one of the options that begin the batch form
 };
 constexpr OptionRow kOptions[] = {
-    {"--out-dir", true},   {"--csv", true},   {"--format", true}, {"--per-sheet", true}, {"--jobs", true},
-    {"--highlight", true}, {"--help", false}, {"-h", false},      {"--version", false},
+    {"--out-dir", true},
+    {"--csv", true},
+    {"--format", true},
+    {"--per-sheet", true},
+    {"--jobs", true},
+    {"--highlight", true},
+    {"--gis", true},
+    {"--include-arbitrary", true},
+    {"--include-outside", true},
+    {"--help", false},
+    {"-h", false},
+    {"--version", false},
 };
 
 const OptionRow* find_option(std::string_view arg) {
@@ -84,12 +94,18 @@ Command parse_command_line(int argc, char** argv) {
             options.per_sheet = true;
             continue;
         }
+        if (arg == "--include-arbitrary" || arg == "--include-outside") {
+            (arg == "--include-arbitrary" ? options.include_arbitrary : options.include_outside) = true;
+            continue;
+        }
         if (i + 1 >= argc) return bad(std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];
         if (arg == "--out-dir") {
             options.out_dir = value;
         } else if (arg == "--csv") {
             options.csv_path = value;
+        } else if (arg == "--gis") {
+            options.gis_path = value;
         } else if (arg == "--format") {
             if (value != "svg" && value != "htm") return bad("--format is svg or htm");
             options.extension = value == "svg" ? ".svg" : ".htm";
@@ -102,9 +118,13 @@ Command parse_command_line(int argc, char** argv) {
     }
     for (; i < argc; ++i) options.inputs.emplace_back(argv[i]);
 
-    if (options.out_dir.empty() == options.csv_path.empty()) return bad("give either --out-dir DIR or --csv FILE");
-    if (!options.csv_path.empty() && (options.per_sheet || !options.highlights.empty())) {
+    const int outputs = !options.out_dir.empty() + !options.csv_path.empty() + !options.gis_path.empty();
+    if (outputs != 1) return bad("give one of --out-dir DIR, --csv FILE or --gis FILE");
+    if (options.out_dir.empty() && (options.per_sheet || !options.highlights.empty())) {
         return bad("--per-sheet and --highlight are for drawings (--out-dir)");
+    }
+    if (options.gis_path.empty() && (options.include_arbitrary || options.include_outside)) {
+        return bad("--include-arbitrary and --include-outside are for GIS outputs (--gis)");
     }
     if (options.inputs.empty()) return bad("no input file given");
     return command;

@@ -12,7 +12,9 @@ inline constexpr const char* kUsageGrammar =
 inline constexpr const char* kListingUsageGrammar = "Chizuvec.exe Input_filename.xml   (lists the parcels)";
 inline constexpr const char* kBatchUsageGrammar =
     "Chizuvec.exe --out-dir DIR [--format svg|htm] [--per-sheet] [--jobs N] [--highlight LOT]... INPUT...\n"
-    "Chizuvec.exe --csv FILE|- [--jobs N] INPUT...";
+    "Chizuvec.exe --csv FILE|- [--jobs N] INPUT...\n"
+    "Chizuvec.exe --gis OUT.geojson|OUT.gpkg|OUT.fgb|- [--jobs N] [--include-arbitrary] [--include-outside] "
+    "INPUT...";
 
 // More threads than outputs the platform can keep track of at once would gain nothing.
 inline constexpr unsigned kMaxJobs = 256;
@@ -20,6 +22,9 @@ inline constexpr unsigned kMaxJobs = 256;
 struct BatchOptions {
     std::string out_dir;                  // --out-dir: one drawing per map file (or sheet) in it
     std::string csv_path;                 // --csv: one row per parcel; "-" for standard output
+    std::string gis_path;                 // --gis: one feature per parcel; "-" for GeoJSON on standard output
+    bool include_arbitrary = false;       // --include-arbitrary
+    bool include_outside = false;         // --include-outside
     std::string extension = ".svg";       // --format svg|htm
     bool per_sheet = false;               // --per-sheet
     unsigned jobs = 0;                    // --jobs; 0 for the number of cores

@@ -144,18 +144,19 @@ ReadResult read_map_file(const MapFile& file, MapDataset& dataset, MapHeader& he
     return MapFileReader().read(file, dataset, header);
 }
 
-ReadResult MapFileReader::read(const MapFile& file, MapDataset& dataset, MapHeader& header) {
-    if (file.inner_entry.empty() || file.inner_index < 0) return read_map_xml(file.path, dataset, header);
+ReadResult MapFileReader::read(const MapFile& file, MapDataset& dataset, MapHeader& header,
+                               const ReadOptions& options) {
+    if (file.inner_entry.empty() || file.inner_index < 0) return read_map_xml(file.path, dataset, header, options);
     try {
         // An inner zip holds its map file under its own base name.
         const auto index = static_cast<std::uint64_t>(file.inner_index);
         if (!has_extension(file.inner_entry, kZipExtension)) {
-            return read_zip_entry(archive_, archive_.open_index(file.path, index), dataset, header);
+            return read_zip_entry(archive_, archive_.open_index(file.path, index), dataset, header, options);
         }
         const std::string wanted = std::string(stem_of(entry_base_name(file.inner_entry))) + std::string(kXmlExtension);
         const ZipResult opened = archive_.open_nested(file.path, index, wanted);
         if (opened.status == ZipStatus::no_entry) return {ReadStatus::no_map_file, {}};
-        return read_zip_entry(archive_, opened, dataset, header);
+        return read_zip_entry(archive_, opened, dataset, header, options);
     } catch (const std::bad_alloc&) {
         release_dataset(dataset);
         return {ReadStatus::no_memory, {}};

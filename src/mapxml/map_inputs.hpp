@@ -68,7 +68,7 @@ ReadResult read_map_file(const MapFile& file, MapDataset& dataset, MapHeader& he
 // One per thread.
 class MapFileReader {
   public:
-    ReadResult read(const MapFile& file, MapDataset& dataset, MapHeader& header);
+    ReadResult read(const MapFile& file, MapDataset& dataset, MapHeader& header, const ReadOptions& options = {});
 
   private:
     ZipEntrySource archive_;

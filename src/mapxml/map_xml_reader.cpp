@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -31,6 +32,10 @@ constexpr std::string_view kMunicipalityOpen = "<市区町村名>";
 constexpr std::string_view kMunicipalityClose = "</市区町村名>";
 constexpr std::string_view kCoordSystemOpen = "<座標系>";
 constexpr std::string_view kCoordSystemClose = "</座標系>";
+constexpr std::string_view kMunicipalityCodeOpen = "<市区町村コード>";
+constexpr std::string_view kMunicipalityCodeClose = "</市区町村コード>";
+constexpr std::string_view kGeodeticOpen = "<測地系判別>";
+constexpr std::string_view kGeodeticClose = "</測地系判別>";
 
 // Sections.
 constexpr std::string_view kSpatialOpen = "<空間属性>";
@@ -57,6 +62,11 @@ constexpr std::string_view kSurfaceClose = "</zmn:GM_Surface>";
 constexpr std::string_view kRingOpen = "<zmn:GM_Ring>";
 constexpr std::string_view kRingClose = "</zmn:GM_Ring>";
 constexpr std::string_view kGeneratorRef = "<zmn:GM_CompositeCurve.generator idref=\"";
+constexpr std::string_view kCurveOrientationOpen = "<zmn:GM_OrientablePrimitive.orientation>";
+constexpr std::string_view kDirectOpen = "<zmn:GM_Position.direct>";
+constexpr std::string_view kDirectClose = "</zmn:GM_Position.direct>";
+constexpr std::string_view kInteriorOpen = "<zmn:GM_SurfaceBoundary.interior>";
+constexpr std::string_view kExteriorOpen = "<zmn:GM_SurfaceBoundary.exterior>";
 
 // Parcels.
 constexpr std::string_view kParcelOpen = "<筆 id=\"";
@@ -69,6 +79,12 @@ constexpr std::string_view kKoazaOpen = "<小字名>";
 constexpr std::string_view kYobiOpen = "<予備名>";
 constexpr std::string_view kChibanOpen = "<地番>";
 constexpr std::string_view kShapeRef = "<形状 idref=\"";
+constexpr std::string_view kOazaCodeOpen = "<大字コード>";
+constexpr std::string_view kChomeCodeOpen = "<丁目コード>";
+constexpr std::string_view kKoazaCodeOpen = "<小字コード>";
+constexpr std::string_view kYobiCodeOpen = "<予備コード>";
+constexpr std::string_view kAccuracyOpen = "<精度区分>";
+constexpr std::string_view kPositionKindOpen = "<座標値種別>";
 constexpr std::string_view kOutsideDistrict = "地区外";
 
 // Map sheets.
@@ -100,6 +116,8 @@ struct ReadState {
     RootSeen& root;
     LineReader& lines;
     MapDataset& dataset;
+    MapHeader& header;
+    const ReadOptions& options;
     IdIndex parcel_index;          // kept parcels by number, the first kept one wins
     char current_map_no[16] = {};  // carried over from one map sheet to the next
     double pending_x = 0.0;        // the x of the point record being written
@@ -200,6 +218,8 @@ bool read_head(LineReader& lines, MapHeader& header, RootSeen& root) {
             read_head_value(header.map_name, rest, kMapNameClose);
         } else if (text_after<kMunicipalityOpen>(line, rest)) {
             read_head_value(header.municipality_name, rest, kMunicipalityClose);
+        } else if (text_after<kMunicipalityCodeOpen>(line, rest)) {
+            read_head_value(header.municipality_code, rest, kMunicipalityCodeClose);
         } else if (text_after<kCoordSystemOpen>(line, rest)) {
             read_head_value(header.coord_system, rest, kCoordSystemClose);
             return true;
@@ -229,6 +249,47 @@ void read_curve(ReadState& state, std::uint32_t id_no) {
             }
         }
     }
+}
+
+// A curve as GIS outputs need it: every point reference and direct position in order, and its
+// orientation. The drawing's first and last references are kept as read_curve keeps them.
+void read_curve_detail(ReadState& state, std::uint32_t id_no) {
+    MapDataset& dataset = state.dataset;
+    raise(dataset.max_curve_no, id_no);
+    dataset.curves.push_back(MapCurve{id_no, 0, 0});
+    MapCurve& curve = dataset.curves.back();
+    CurveRun run;
+    run.first = static_cast<std::uint32_t>(dataset.gis.curve_points.size());
+    TaggedLine line;
+    std::string_view rest;
+    while (next_line(state.lines, line)) {
+        if (contains<kCurveClose>(line)) break;
+        if (text_after<kCurveOrientationOpen>(line, rest)) {
+            run.reversed = rest.starts_with("-");
+        } else if (contains<kIndirectOpen>(line)) {
+            while (next_line(state.lines, line)) {
+                if (contains<kIndirectClose>(line)) break;
+                if (!text_after<kPointRef>(line, rest)) continue;
+                const std::uint32_t point_no = parse_id_number(rest);
+                (curve.start_point_no == 0 ? curve.start_point_no : curve.end_point_no) = point_no;
+                // A number that looks like a direct position names a point no map file has.
+                dataset.gis.curve_points.push_back((point_no & kDirectPosition) == 0 ? point_no : kNoSuchPoint);
+            }
+        } else if (contains<kDirectOpen>(line)) {
+            PlanePosition position;
+            while (next_line(state.lines, line)) {
+                if (contains<kDirectClose>(line)) break;
+                if (text_after<kXOpen>(line, rest)) position.x = coordinate(rest, kXClose);
+                if (text_after<kYOpen>(line, rest)) position.y = coordinate(rest, kYClose);
+            }
+            // More than 2^31 positions would need a file far beyond any the reader takes in.
+            dataset.gis.curve_points.push_back(kDirectPosition |
+                                               static_cast<std::uint32_t>(dataset.gis.direct_positions.size()));
+            dataset.gis.direct_positions.push_back(position);
+        }
+    }
+    run.count = static_cast<std::uint32_t>(dataset.gis.curve_points.size()) - run.first;
+    dataset.gis.curves.push_back(run);
 }
 
 // A point is stored by its Y line, with the x last read: an X on the Y line itself does not count,
@@ -267,16 +328,32 @@ void read_ring(ReadState& state, std::size_t surface_index) {
 }
 
 void read_surface(ReadState& state, std::uint32_t id_no) {
-    raise(state.dataset.max_surface_no, id_no);
+    MapDataset& dataset = state.dataset;
+    raise(dataset.max_surface_no, id_no);
     MapSurface surface;
     surface.id_no = id_no;
-    state.dataset.surfaces.push_back(surface);
-    const std::size_t surface_index = state.dataset.surfaces.size() - 1;
+    dataset.surfaces.push_back(surface);
+    const std::size_t surface_index = dataset.surfaces.size() - 1;
+    const bool detail = state.options.gis_detail;
+    SurfaceRings rings{static_cast<std::uint32_t>(dataset.gis.rings.size()), 0};
+    bool interior = false;
     TaggedLine line;
     while (next_line(state.lines, line)) {
-        if (contains<kSurfaceClose>(line)) return;
-        if (contains<kRingOpen>(line)) read_ring(state, surface_index);
+        if (contains<kSurfaceClose>(line)) break;
+        if (contains<kRingOpen>(line)) {
+            const std::uint32_t first_ref = dataset.ring_curve_count();
+            read_ring(state, surface_index);
+            if (detail) {
+                dataset.gis.rings.push_back(RingRun{first_ref, dataset.ring_curve_count() - first_ref, interior});
+                ++rings.count;
+            }
+        } else if (detail && contains<kInteriorOpen>(line)) {
+            interior = true;
+        } else if (detail && contains<kExteriorOpen>(line)) {
+            interior = false;
+        }
     }
+    if (detail) dataset.gis.surfaces.push_back(rings);
 }
 
 void read_spatial_section(ReadState& state) {
@@ -285,7 +362,13 @@ void read_spatial_section(ReadState& state) {
     std::uint32_t id_no = 0;
     while (next_line(state.lines, line)) {
         if (text_after<kCurveOpen>(line, rest)) {
-            if (id_attribute(rest, id_no)) read_curve(state, id_no);
+            if (id_attribute(rest, id_no)) {
+                if (state.options.gis_detail) {
+                    read_curve_detail(state, id_no);
+                } else {
+                    read_curve(state, id_no);
+                }
+            }
         } else if (text_after<kPointOpen>(line, rest)) {
             if (id_attribute(rest, id_no)) read_point(state, id_no);
         } else if (text_after<kSurfaceOpen>(line, rest)) {
@@ -299,12 +382,92 @@ void read_spatial_section(ReadState& state) {
 // Name and lot number values run up to the next "<" of the line; false without one.
 bool name_value(std::string_view rest, std::string_view& value) { return value_until(rest, "<", value); }
 
-void read_parcel(ReadState& state, std::uint32_t id_no) {
+// Appends `text` to `json` as a JSON string, or null when it is absent.
+void append_json_string(std::string& json, bool present, std::string_view text) {
+    if (!present) {
+        json += "null";
+        return;
+    }
+    json += '"';
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (u < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", u);
+            json += escape;
+        } else {
+            json += c;
+        }
+    }
+    json += '"';
+}
+
+// One 筆界未定構成筆 element: its 大字名 and 地番 become one object of the parcel's JSON array.
+void read_undetermined_member(ReadState& state, ParcelDetail* detail) {
+    TaggedLine line;
+    std::string_view rest;
+    std::string_view value;
+    bool has_oaza = false;
+    bool has_chiban = false;
+    std::string oaza_text;
+    std::string chiban_text;
+    while (next_line(state.lines, line) && !contains<kUndeterminedClose>(line)) {
+        if (detail == nullptr) continue;
+        if (text_after<kOazaOpen>(line, rest) && name_value(rest, value)) {
+            oaza_text = value;
+            has_oaza = true;
+        } else if (text_after<kChibanOpen>(line, rest) && name_value(rest, value)) {
+            chiban_text = value;
+            has_chiban = true;
+        }
+    }
+    if (detail == nullptr) return;
+    std::string json = detail->has(ParcelText::undetermined) ? detail->text(ParcelText::undetermined) : "[]";
+    json.pop_back();
+    if (json.size() > 1) json += ',';
+    json += "{\"大字名\":";
+    append_json_string(json, has_oaza, oaza_text);
+    json += ",\"地番\":";
+    append_json_string(json, has_chiban, chiban_text);
+    json += "}]";
+    detail->set(ParcelText::undetermined, json);
+}
+
+// The parcel texts that only GIS outputs keep, of lines the drawing's tests passed over.
+void read_parcel_detail_line(const TaggedLine& line, ParcelDetail& detail) {
+    std::string_view rest;
+    std::string_view value;
+    const auto take = [&](ParcelText field) {
+        if (name_value(rest, value)) detail.set(field, value);
+    };
+    if (text_after<kOazaCodeOpen>(line, rest)) {
+        take(ParcelText::oaza_code);
+    } else if (text_after<kChomeCodeOpen>(line, rest)) {
+        take(ParcelText::chome_code);
+    } else if (text_after<kKoazaCodeOpen>(line, rest)) {
+        take(ParcelText::koaza_code);
+    } else if (text_after<kYobiCodeOpen>(line, rest)) {
+        take(ParcelText::yobi_code);
+    } else if (text_after<kAccuracyOpen>(line, rest)) {
+        take(ParcelText::accuracy);
+    } else if (text_after<kPositionKindOpen>(line, rest)) {
+        take(ParcelText::position_kind);
+    }
+}
+
+// `id_text` is the id attribute's value; with the GIS detail the parcel keeps it and its other texts.
+void read_parcel(ReadState& state, std::uint32_t id_no, std::string_view id_text) {
     MapDataset& dataset = state.dataset;
     raise(dataset.max_parcel_no, id_no);
     if (id_no == 0) return;  // its lines go back to the section and are skipped there
     Parcel parcel;
     parcel.id_no = id_no;
+    ParcelDetail detail_record;
+    ParcelDetail* const detail = state.options.gis_detail ? &detail_record : nullptr;
+    if (detail != nullptr) detail->set(ParcelText::parcel_id, id_text.substr(0, id_text.find('"')));
     TaggedLine line;
     std::string_view rest;
     std::string_view value;
@@ -312,26 +475,42 @@ void read_parcel(ReadState& state, std::uint32_t id_no) {
         if (contains<kParcelClose>(line)) break;
         if (contains<kUndeterminedOpen>(line)) {
             // The names inside belong to the parcels of an undetermined boundary, not to this one.
-            while (next_line(state.lines, line) && !contains<kUndeterminedClose>(line)) {
-            }
+            read_undetermined_member(state, detail);
         } else if (text_after<kOazaOpen>(line, rest)) {
-            if (name_value(rest, value)) copy_text(parcel.address, value);
+            if (name_value(rest, value)) {
+                copy_text(parcel.address, value);
+                if (detail != nullptr) detail->set(ParcelText::oaza, value);
+            }
         } else if (text_after<kChomeOpen>(line, rest) || text_after<kKoazaOpen>(line, rest) ||
                    text_after<kYobiOpen>(line, rest)) {
-            if (name_value(rest, value)) append_text(parcel.address, value);
+            if (name_value(rest, value)) {
+                append_text(parcel.address, value);
+                if (detail != nullptr) {
+                    const ParcelText field = contains<kChomeOpen>(line)   ? ParcelText::chome
+                                             : contains<kKoazaOpen>(line) ? ParcelText::koaza
+                                                                          : ParcelText::yobi;
+                    detail->set(field, value);
+                }
+            }
         } else if (text_after<kChibanOpen>(line, rest)) {
-            if (name_value(rest, value)) copy_text(parcel.chiban, value);
+            if (name_value(rest, value)) {
+                copy_text(parcel.chiban, value);
+                if (detail != nullptr) detail->set(ParcelText::chiban, value);
+            }
         } else if (text_after<kShapeRef>(line, rest)) {
             parcel.shape_no = parse_id_number(rest);
+        } else if (detail != nullptr) {
+            read_parcel_detail_line(line, *detail);
         }
     }
-    if (field_view(parcel.chiban).starts_with(kOutsideDistrict)) {
+    if (field_view(parcel.chiban).starts_with(kOutsideDistrict) && !state.options.keep_outside) {
         ++dataset.outside_parcels;
         return;
     }
     const auto position = dataset.parcel_count();
     dataset.parcels.push_back(parcel);
     state.parcel_index.insert_first(id_no, position);
+    if (detail != nullptr) dataset.gis.parcels.push_back(std::move(detail_record));
 }
 
 void read_thematic_section(ReadState& state) {
@@ -340,7 +519,7 @@ void read_thematic_section(ReadState& state) {
     std::uint32_t id_no = 0;
     while (next_line(state.lines, line)) {
         if (text_after<kParcelOpen>(line, rest)) {
-            if (id_attribute(rest, id_no)) read_parcel(state, id_no);
+            if (id_attribute(rest, id_no)) read_parcel(state, id_no, rest);
         } else if (contains<kThematicClose>(line)) {
             return;
         }
@@ -423,6 +602,7 @@ void note_root(const Line& line, RootSeen& root) {
 
 void read_sections(ReadState& state) {
     TaggedLine line;
+    std::string_view rest;
     while (next_line(state.lines, line)) {
         if (!state.root.closed) state.root.closed = contains<kRootClose>(line);
         if (contains<kSpatialOpen>(line)) {
@@ -431,6 +611,8 @@ void read_sections(ReadState& state) {
             read_thematic_section(state);
         } else if (contains<kSheetOpen>(line)) {
             read_map_sheet(state);
+        } else if (state.options.gis_detail && text_after<kGeodeticOpen>(line, rest)) {
+            read_head_value(state.header.geodetic_kind, rest, kGeodeticClose);
         }
     }
 }
@@ -443,12 +625,12 @@ bool knows_nothing(const MapDataset& dataset, const MapHeader& header) {
 
 // Reads the open line reader into the dataset and the header. `input_bytes` sizes the first arrays.
 ReadStatus read_lines(LineReader& lines, std::int64_t input_bytes, MapDataset& dataset, MapHeader& header,
-                      bool& cut_off) {
+                      const ReadOptions& options, bool& cut_off) {
     try {
         reserve_for_input(dataset, input_bytes);
         RootSeen root;
         if (read_head(lines, header, root)) {
-            ReadState state{root, lines, dataset, {}, {}, 0.0};
+            ReadState state{root, lines, dataset, header, options, {}, {}, 0.0};
             // Parcels are numbered from 1 up in every known map file: one table, never copied.
             state.parcel_index.reserve_dense(dataset.parcels.capacity() + 1);
             read_sections(state);
@@ -463,12 +645,13 @@ ReadStatus read_lines(LineReader& lines, std::int64_t input_bytes, MapDataset& d
     return ReadStatus::no_memory;
 }
 
-ReadResult read_text_file(const std::string& text_path, MapDataset& dataset, MapHeader& header) {
+ReadResult read_text_file(const std::string& text_path, MapDataset& dataset, MapHeader& header,
+                          const ReadOptions& options) {
     try {
         LineReader lines;
         if (platform::is_directory(text_path) || !lines.open_file(text_path)) return {ReadStatus::not_found, {}};
         ReadResult result;
-        result.status = read_lines(lines, platform::file_size(text_path), dataset, header, result.cut_off);
+        result.status = read_lines(lines, platform::file_size(text_path), dataset, header, options, result.cut_off);
         return result;
     } catch (const std::bad_alloc&) {
         return {ReadStatus::no_memory, {}};
@@ -476,14 +659,15 @@ ReadResult read_text_file(const std::string& text_path, MapDataset& dataset, Map
 }
 
 // The entry named after the archive (sample.zip holds sample.xml), streamed out of the archive.
-ReadResult read_zip_input(const std::string& input_path, MapDataset& dataset, MapHeader& header) {
+ReadResult read_zip_input(const std::string& input_path, MapDataset& dataset, MapHeader& header,
+                          const ReadOptions& options) {
     try {
         const std::string_view name = platform::path_file_name(input_path);
         std::string entry_name(name.substr(0, name.size() - platform::path_extension(input_path).size()));
         entry_name += ".xml";
         ZipEntrySource entry;
         const ZipResult opened = entry.open(input_path, entry_name);
-        return read_zip_entry(entry, opened, dataset, header);
+        return read_zip_entry(entry, opened, dataset, header, options);
     } catch (const std::bad_alloc&) {
         release_dataset(dataset);
         return {ReadStatus::no_memory, {}};
@@ -492,7 +676,8 @@ ReadResult read_zip_input(const std::string& input_path, MapDataset& dataset, Ma
 
 }  // namespace
 
-ReadResult read_zip_entry(ZipEntrySource& entry, const ZipResult& opened, MapDataset& dataset, MapHeader& header) {
+ReadResult read_zip_entry(ZipEntrySource& entry, const ZipResult& opened, MapDataset& dataset, MapHeader& header,
+                          const ReadOptions& options) {
     try {
         if (opened.status == ZipStatus::no_entry) return {ReadStatus::not_found, {}};
         if (opened.status != ZipStatus::ok) return {ReadStatus::zip_failed, opened};
@@ -500,8 +685,8 @@ ReadResult read_zip_entry(ZipEntrySource& entry, const ZipResult& opened, MapDat
         lines.open_source(entry);
         const auto size = entry.size();
         bool cut_off = false;
-        const ReadStatus status =
-            read_lines(lines, size > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(size), dataset, header, cut_off);
+        const ReadStatus status = read_lines(lines, size > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(size),
+                                             dataset, header, options, cut_off);
         if (status != ReadStatus::ok) return {status, {}, false};
         // A damaged entry is found at its end, after its lines were read: nothing of it may be used.
         if (entry.result().status != ZipStatus::ok) {
@@ -524,10 +709,11 @@ bool reads_as_archive(const std::string& path) {
     return !(head.starts_with("<") || head.starts_with("\xEF\xBB\xBF<"));
 }
 
-ReadResult read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header) {
+ReadResult read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header,
+                        const ReadOptions& options) {
     if (!platform::path_exists(input_path)) return {ReadStatus::not_found, {}};
-    if (reads_as_archive(input_path)) return read_zip_input(input_path, dataset, header);
-    return read_text_file(input_path, dataset, header);
+    if (reads_as_archive(input_path)) return read_zip_input(input_path, dataset, header, options);
+    return read_text_file(input_path, dataset, header, options);
 }
 
 }  // namespace chizuvec

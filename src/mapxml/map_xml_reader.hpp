@@ -28,13 +28,20 @@ struct ReadResult {
 // Is the file at `path` read as an archive? Its content decides: a zip signature at its start, or
 // a name ending in ".zip" (any case) unless the file begins like XML text.
 bool reads_as_archive(const std::string& path);
+// What a reading keeps besides what the drawing needs.
+struct ReadOptions {
+    bool gis_detail = false;    // fills MapDataset::gis and MapHeader::geodetic_kind
+    bool keep_outside = false;  // keeps the parcels whose 地番 begins with 地区外
+};
 
 // Reads `input_path` into `dataset` (which must be empty) and `header` (passed empty; a field is
 // changed only when its element is met).
-ReadResult read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header);
+ReadResult read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header,
+                        const ReadOptions& options = {});
 
 // Reads the archive entry `entry`, whose opening gave `opened`, as read_map_xml reads a .zip input:
 // no entry is not_found, a failure to open or to read it to its end (checked) is zip_failed.
-ReadResult read_zip_entry(ZipEntrySource& entry, const ZipResult& opened, MapDataset& dataset, MapHeader& header);
+ReadResult read_zip_entry(ZipEntrySource& entry, const ZipResult& opened, MapDataset& dataset, MapHeader& header,
+                          const ReadOptions& options = {});
 
 }  // namespace chizuvec

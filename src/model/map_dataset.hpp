@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -75,6 +76,78 @@ struct MapSheet {
     double corner_y[4] = {};
 };
 
+// What GIS outputs need beyond the drawing, read only when asked for (ReadOptions::gis_detail): every
+// point of every curve with its orientation, every ring of every surface, and each parcel's texts.
+// Each array runs beside its element array: gis.curves[i] belongs to curves[i], and so on.
+
+// A curve's point references: curve_points[first, first + count), in document order. A reference is
+// a point number, or kDirectPosition plus an index into direct_positions.
+struct CurveRun {
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
+    bool reversed = false;  // orientation "-": the curve is walked from its last point to its first
+};
+inline constexpr std::uint32_t kDirectPosition = 0x80000000u;
+inline constexpr std::uint32_t kNoSuchPoint = 0xFFFFFFFFu;  // a point number from 2^31 up: never found
+
+struct PlanePosition {
+    double x = 0.0;  // northing
+    double y = 0.0;  // easting
+};
+
+// One ring: ring_curves[first_ref, first_ref + count).
+struct RingRun {
+    std::uint32_t first_ref = 0;
+    std::uint32_t count = 0;
+    bool interior = false;  // a hole of the exterior ring before it
+};
+
+// A surface's rings: gis.rings[first_ring, first_ring + count).
+struct SurfaceRings {
+    std::uint32_t first_ring = 0;
+    std::uint32_t count = 0;
+};
+
+// The texts of a parcel, whole (the drawing's fields are cut to their size).
+enum class ParcelText {
+    parcel_id,      // 筆ID, the id attribute as written
+    oaza_code,      // 大字コード
+    chome_code,     // 丁目コード
+    koaza_code,     // 小字コード
+    yobi_code,      // 予備コード
+    oaza,           // 大字名
+    chome,          // 丁目名
+    koaza,          // 小字名
+    yobi,           // 予備名
+    chiban,         // 地番
+    undetermined,   // 筆界未定構成筆: a JSON array of the 大字名 and 地番 of its parcels
+    accuracy,       // 精度区分
+    position_kind,  // 座標値種別
+};
+inline constexpr std::size_t kParcelTextCount = 13;
+
+struct ParcelDetail {
+    std::string texts[kParcelTextCount];
+    std::uint32_t present = 0;  // bit i: texts[i] was given
+
+    bool has(ParcelText t) const { return (present >> static_cast<unsigned>(t)) & 1u; }
+    const std::string& text(ParcelText t) const { return texts[static_cast<std::size_t>(t)]; }
+    void set(ParcelText t, std::string_view value) {
+        texts[static_cast<std::size_t>(t)] = value;
+        present |= 1u << static_cast<unsigned>(t);
+    }
+};
+
+// Large arrays, as the element arrays are: a thread reuses them from one file to the next.
+struct MapGisDetail {
+    LargeArray<CurveRun> curves;
+    LargeArray<std::uint32_t> curve_points;
+    LargeArray<PlanePosition> direct_positions;
+    LargeArray<RingRun> rings;
+    LargeArray<SurfaceRings> surfaces;
+    LargeArray<ParcelDetail> parcels;
+};
+
 struct MapDataset {
     LargeArray<MapPoint> points;
     LargeArray<MapCurve> curves;
@@ -86,6 +159,7 @@ struct MapDataset {
     std::vector<SheetListing> sheet_listings;
     std::vector<MapNumber> sheet_map_nos;  // one per run of listings under the same map number
     std::vector<MapSheet> sheets;          // in document order, those with any element of their own
+    MapGisDetail gis;                      // empty unless the reader was asked for it
 
     std::uint32_t max_ring_curves = 0;
     std::uint32_t max_point_no = 0;
@@ -110,6 +184,8 @@ struct MapHeader {
     char map_name[256] = {};          // 地図名
     char municipality_name[64] = {};  // 市区町村名
     char coord_system[64] = {};       // 座標系
+    char municipality_code[16] = {};  // 市区町村コード
+    char geodetic_kind[32] = {};      // 測地系判別, read only with the GIS detail
 };
 
 // Records that a sheet numbered `map_no` lists the parcel at `parcel_position`.

@@ -271,16 +271,30 @@ bool write_output(OutputFile& out, std::string_view bytes) {
     return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out.stream) == bytes.size();
 }
 
+std::string release_output_stream(OutputFile& out) {
+    if (out.stream != nullptr) std::fclose(out.stream);
+    out.stream = nullptr;
+    out.released = true;
+    return out.temp_path.empty() ? out.target_path : out.temp_path;
+}
+
 bool commit_output_file(OutputFile& out, std::int64_t& size) {
     size = 0;
-    if (out.stream == nullptr) return false;
-    // A stream may drop the bytes of a failed write and report nothing more at the flush.
-    bool ok = std::ferror(out.stream) == 0;
-    ok = std::fflush(out.stream) == 0 && ok;
+    bool ok = true;
     struct stat st {};
-    if (ok && ::fstat(::fileno(out.stream), &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
-    ok = std::fclose(out.stream) == 0 && ok;
-    out.stream = nullptr;
+    if (out.stream != nullptr) {
+        // A stream may drop the bytes of a failed write and report nothing more at the flush.
+        ok = std::ferror(out.stream) == 0;
+        ok = std::fflush(out.stream) == 0 && ok;
+        if (ok && ::fstat(::fileno(out.stream), &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
+        ok = std::fclose(out.stream) == 0 && ok;
+        out.stream = nullptr;
+    } else if (out.released) {
+        const std::string& written = out.temp_path.empty() ? out.target_path : out.temp_path;
+        if (::stat(written.c_str(), &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
+    } else {
+        return false;
+    }
     if (out.temp_path.empty()) return ok;
     if (ok) {
         with_signals_blocked([&] {

@@ -226,19 +226,37 @@ bool write_output(OutputFile& out, std::string_view bytes) {
     return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out.stream) == bytes.size();
 }
 
+std::string release_output_stream(OutputFile& out) {
+    if (out.stream != nullptr) std::fclose(out.stream);
+    out.stream = nullptr;
+    out.released = true;
+    return out.temp_path.empty() ? out.target_path : out.temp_path;
+}
+
 bool commit_output_file(OutputFile& out, std::int64_t& size) {
     size = 0;
-    if (out.stream == nullptr) return false;
-    // A stream may drop the bytes of a failed write and report nothing more at the flush.
-    bool ok = std::ferror(out.stream) == 0;
-    ok = std::fflush(out.stream) == 0 && ok;
-    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out.stream)));
-    LARGE_INTEGER length{};
-    if (ok && GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &length)) size = length.QuadPart;
-    // The bytes reach the disk before the name moves to them.
-    if (ok && !out.temp_path.empty()) ok = FlushFileBuffers(file) != 0;
-    ok = std::fclose(out.stream) == 0 && ok;
-    out.stream = nullptr;
+    bool ok = true;
+    if (out.stream != nullptr) {
+        // A stream may drop the bytes of a failed write and report nothing more at the flush.
+        ok = std::ferror(out.stream) == 0;
+        ok = std::fflush(out.stream) == 0 && ok;
+        HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out.stream)));
+        LARGE_INTEGER length{};
+        if (ok && GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &length)) size = length.QuadPart;
+        // The bytes reach the disk before the name moves to them.
+        if (ok && !out.temp_path.empty()) ok = FlushFileBuffers(file) != 0;
+        ok = std::fclose(out.stream) == 0 && ok;
+        out.stream = nullptr;
+    } else if (out.released) {
+        // The writer that filled the file by name has closed it.
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        const std::string& written = out.temp_path.empty() ? out.target_path : out.temp_path;
+        if (GetFileAttributesExA(written.c_str(), GetFileExInfoStandard, &data)) {
+            size = (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        }
+    } else {
+        return false;
+    }
     if (out.temp_path.empty()) return ok;
     if (ok) {
         const std::lock_guard<std::mutex> lock(g_slots_mutex);

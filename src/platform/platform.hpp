@@ -87,6 +87,7 @@ struct OutputFile {
     std::string temp_path;        // the temporary file; empty when writing directly
     int slot = -1;                // the platform's record of the temporary file, for signals
     bool replaces_link = false;   // target_path is a link that the new file replaces
+    bool released = false;        // the stream is closed and another writer fills the file by name
 };
 // What identifies a file whatever name or link leads to it: device and inode on POSIX, volume
 // serial number and file index on Windows.
@@ -134,6 +135,10 @@ bool commit_output_file(OutputFile& out, std::int64_t& size);
 // Closes the output and removes the temporary file; the previous file stays as it was. Does
 // nothing when nothing is open.
 void abandon_output_file(OutputFile& out);
+// For a writer that opens its file by name (a database library): closes the stream, keeping the
+// file it wrote to, and returns that file's path (the temporary file, or the target when written
+// directly) for the writer to open. Commit and abandon then work as before.
+std::string release_output_stream(OutputFile& out);
 
 // For a run of many files that stops cleanly on Ctrl+C. From this call until the process ends, the
 // first interrupt, terminate or hang-up signal does not end the process: it is only recorded, for

@@ -100,6 +100,100 @@ TEST(MapXmlReader, CurveKeepsFirstAndLastIndirectReference) {
     EXPECT_EQ(m.dataset.max_curve_no, 8u);
 }
 
+// The detail GIS outputs ask for comes on top of what the drawing reads, which stays the same.
+TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
+    const std::string head =
+        "<地図名>名</地図名>\n<市区町村コード>13113</市区町村コード>\n<座標系>公共座標9系</座標系>\n"
+        "<測地系判別>測量</測地系判別>\n";
+    const std::string curves =
+        "<zmn:GM_Curve id=\"C1\">\n"
+        "<zmn:GM_OrientablePrimitive.orientation>-</zmn:GM_OrientablePrimitive.orientation>\n"
+        "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P1\"/>\n</zmn:GM_Position.indirect>\n"
+        "<zmn:GM_Position.direct>\n<zmn:X>5.5</zmn:X>\n<zmn:Y>-6.25</zmn:Y>\n</zmn:GM_Position.direct>\n"
+        "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P2\"/>\n</zmn:GM_Position.indirect>\n"
+        "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P3\"/>\n</zmn:GM_Position.indirect>\n"
+        "</zmn:GM_Curve>\n"
+        "<zmn:GM_Curve id=\"C2\">\n"
+        "<zmn:GM_OrientablePrimitive.orientation>+</zmn:GM_OrientablePrimitive.orientation>\n"
+        "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P3\"/>\n</zmn:GM_Position.indirect>\n"
+        "</zmn:GM_Curve>\n";
+    const std::string surface =
+        "<zmn:GM_Surface id=\"F1\">\n<zmn:GM_SurfaceBoundary.exterior>\n<zmn:GM_Ring>\n"
+        "<zmn:GM_CompositeCurve.generator idref=\"C1\"/>\n<zmn:GM_CompositeCurve.generator idref=\"C2\"/>\n"
+        "</zmn:GM_Ring>\n</zmn:GM_SurfaceBoundary.exterior>\n<zmn:GM_SurfaceBoundary.interior>\n<zmn:GM_Ring>\n"
+        "<zmn:GM_CompositeCurve.generator idref=\"C2\"/>\n</zmn:GM_Ring>\n</zmn:GM_SurfaceBoundary.interior>\n"
+        "</zmn:GM_Surface>\n";
+    const std::string parcels = parcel(1, "地区外-1") +
+                                "<筆 id=\"H0002\">\n<大字コード>049</大字コード>\n<大字名>宇田川町</大字名>\n"
+                                "<小字名>北</小字名>\n<地番>75-1</地番>\n<筆界未定構成筆>\n<大字名>宇田川町</大字名>\n"
+                                "<地番>7\"5</地番>\n</筆界未定構成筆>\n<筆界未定構成筆>\n<地番>76</地番>\n"
+                                "</筆界未定構成筆>\n<精度区分>甲二</精度区分>\n<形状 idref=\"F1\"/>\n"
+                                "<座標値種別>図上測量</座標値種別>\n</筆>\n";
+    const std::string text = head + spatial(curves + surface) + thematic(parcels);
+
+    test::TempDir dir;
+    const std::string path = dir.write("map.xml", text);
+    Loaded plain;
+    ASSERT_EQ(read_map_xml(path, plain.dataset, plain.header).status, ReadStatus::ok);
+    EXPECT_TRUE(plain.dataset.gis.curves.empty() && plain.dataset.gis.parcels.empty());
+    Loaded gis;
+    ReadOptions options;
+    options.gis_detail = true;
+    options.keep_outside = true;
+    ASSERT_EQ(read_map_xml(path, gis.dataset, gis.header, options).status, ReadStatus::ok);
+    const MapDataset& d = gis.dataset;
+
+    // The drawing's view is unchanged, but for the lot outside the district that was asked for.
+    ASSERT_EQ(d.curve_count(), plain.dataset.curve_count());
+    EXPECT_EQ(d.curves[0].start_point_no, plain.dataset.curves[0].start_point_no);
+    EXPECT_EQ(d.curves[0].end_point_no, plain.dataset.curves[0].end_point_no);
+    EXPECT_EQ(d.surfaces[0].first_ref, plain.dataset.surfaces[0].first_ref);
+    EXPECT_EQ(d.ring_curves, plain.dataset.ring_curves);
+    EXPECT_EQ(plain.dataset.parcel_count(), 1u);
+    ASSERT_EQ(d.parcel_count(), 2u);
+    EXPECT_EQ(std::string(field_view(gis.header.municipality_code)), "13113");
+    EXPECT_EQ(std::string(field_view(gis.header.geodetic_kind)), "測量");
+    EXPECT_EQ(std::string(field_view(plain.header.geodetic_kind)), "");
+
+    ASSERT_EQ(d.gis.curves.size(), 2u);
+    EXPECT_TRUE(d.gis.curves[0].reversed);
+    EXPECT_FALSE(d.gis.curves[1].reversed);
+    ASSERT_EQ(d.gis.curves[0].count, 4u);
+    const std::uint32_t* refs = &d.gis.curve_points[d.gis.curves[0].first];
+    EXPECT_EQ(refs[0], 1u);
+    EXPECT_EQ(refs[1], kDirectPosition | 0u);
+    EXPECT_EQ(refs[2], 2u);
+    EXPECT_EQ(refs[3], 3u);
+    ASSERT_EQ(d.gis.direct_positions.size(), 1u);
+    EXPECT_EQ(d.gis.direct_positions[0].x, 5.5);
+    EXPECT_EQ(d.gis.direct_positions[0].y, -6.25);
+
+    ASSERT_EQ(d.gis.surfaces.size(), 1u);
+    ASSERT_EQ(d.gis.surfaces[0].count, 2u);
+    const RingRun& exterior = d.gis.rings[d.gis.surfaces[0].first_ring];
+    const RingRun& hole = d.gis.rings[d.gis.surfaces[0].first_ring + 1];
+    EXPECT_FALSE(exterior.interior);
+    EXPECT_EQ(exterior.count, 2u);
+    EXPECT_TRUE(hole.interior);
+    EXPECT_EQ(hole.first_ref, 2u);
+
+    ASSERT_EQ(d.gis.parcels.size(), 2u);
+    EXPECT_EQ(d.gis.parcels[0].text(ParcelText::chiban), "地区外-1");
+    const ParcelDetail& p = d.gis.parcels[1];
+    EXPECT_EQ(p.text(ParcelText::parcel_id), "H0002");
+    EXPECT_EQ(p.text(ParcelText::oaza_code), "049");
+    EXPECT_FALSE(p.has(ParcelText::chome_code));
+    EXPECT_EQ(p.text(ParcelText::oaza), "宇田川町");  // not the undetermined parcel's
+    EXPECT_EQ(p.text(ParcelText::koaza), "北");
+    EXPECT_FALSE(p.has(ParcelText::chome));
+    EXPECT_EQ(p.text(ParcelText::chiban), "75-1");
+    EXPECT_EQ(p.text(ParcelText::undetermined),
+              "[{\"大字名\":\"宇田川町\",\"地番\":\"7\\\"5\"},{\"大字名\":null,\"地番\":\"76\"}]");
+    EXPECT_EQ(p.text(ParcelText::accuracy), "甲二");
+    EXPECT_EQ(p.text(ParcelText::position_kind), "図上測量");
+    EXPECT_EQ(address(d.parcels[1]), "宇田川町北");
+}
+
 TEST(MapXmlReader, SurfaceKeepsRunOfItsLastRing) {
     auto ring = [](std::initializer_list<int> curves) {
         std::string s = "<zmn:GM_Ring>\n";

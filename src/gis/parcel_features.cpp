@@ -1,0 +1,354 @@
+#include "gis/parcel_features.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <unordered_map>
+
+#include "common/fixed_text.hpp"
+#include "geometry/plane_projection.hpp"
+#include "geometry/polylabel.hpp"
+#include "model/id_index.hpp"
+
+namespace chizuvec {
+namespace {
+
+// Lots outside the district or drawn on a separate sheet: left out unless asked for.
+constexpr std::string_view kOutsideDistrict = "地区外";
+constexpr std::string_view kSeparateSheet = "別図";
+
+// Label points are found to within a tenth of the parcel's size (2 m in a 20 m lot, as the usual
+// 1-unit precision gives in metres): enough for a label, where a fixed centimetre costs a hundred
+// times the work on a plain rectangle.
+constexpr double kLabelPrecisionShare = 1.0 / 10.0;
+constexpr double kFinestLabelPrecision = 0.001;  // metres
+
+// The field positions of kParcelFields.
+enum Field : std::size_t {
+    kParcelId,
+    kMapName,
+    kMunicipalityCode,
+    kMunicipalityName,
+    kCoordSystem,
+    kGeodeticKind,
+    kFirstParcelText,  // 大字コード .. 座標値種別 follow in ParcelText order, 筆ID left out
+    kMapNumbers = 18,
+    kScale,
+    kArea,
+    kLabelLatitude,
+    kLabelLongitude,
+};
+static_assert(kLabelLongitude + 1 == kParcelFieldCount);
+static_assert(kFirstParcelText + kParcelTextCount - 1 == kMapNumbers);
+
+struct Indexes {
+    IdIndex surfaces;
+    IdIndex curves;
+    IdIndex points;
+};
+
+// The map numbers of the sheets that list each parcel: listed[first[p], first[p + 1]).
+struct SheetsOfParcels {
+    std::vector<std::uint32_t> first;
+    std::vector<std::uint32_t> listed;  // indexes into sheet_map_nos
+};
+
+SheetsOfParcels sheets_of_parcels(const MapDataset& dataset) {
+    SheetsOfParcels s;
+    s.first.assign(dataset.parcels.size() + 1, 0);
+    for (const SheetListing& l : dataset.sheet_listings) ++s.first[l.parcel + 1];
+    for (std::size_t i = 1; i < s.first.size(); ++i) s.first[i] += s.first[i - 1];
+    s.listed.resize(dataset.sheet_listings.size());
+    std::vector<std::uint32_t> fill(s.first.begin(), s.first.end() - 1);
+    for (const SheetListing& l : dataset.sheet_listings) s.listed[fill[l.parcel]++] = l.map_no;
+    return s;
+}
+
+// The scale denominator of the sheet of each map number the listings name (the first sheet of that
+// number); 0 when it gives none.
+std::vector<std::uint32_t> scales_of_numbers(const MapDataset& dataset) {
+    std::unordered_map<std::string_view, std::uint32_t> by_number;
+    for (const MapSheet& sheet : dataset.sheets) by_number.emplace(field_view(sheet.map_no), sheet.scale_denominator);
+    std::vector<std::uint32_t> scales;
+    scales.reserve(dataset.sheet_map_nos.size());
+    for (const MapNumber& number : dataset.sheet_map_nos) {
+        const auto found = by_number.find(field_view(number.text));
+        scales.push_back(found == by_number.end() ? 0 : found->second);
+    }
+    return scales;
+}
+
+class FeatureBuilder {
+  public:
+    FeatureBuilder(const MapDataset& dataset, const MapHeader& header, const FeatureBuildOptions& options,
+                   FeatureBatch& batch)
+        : dataset_(dataset), header_(header), options_(options), batch_(batch) {
+        indexes_.surfaces = build_id_index(dataset.surfaces);
+        indexes_.curves = build_id_index(dataset.curves);
+        indexes_.points = build_id_index(dataset.points);
+        if (options.coordinates == GisCoordinates::geographic) projection_.emplace(options.zone);
+        sheets_ = sheets_of_parcels(dataset);
+        scales_ = scales_of_numbers(dataset);
+    }
+
+    void add(std::uint32_t parcel_at) {
+        const Parcel& parcel = dataset_.parcels[parcel_at];
+        const ParcelDetail& detail = dataset_.gis.parcels[parcel_at];
+        const std::string_view chiban = detail.text(ParcelText::chiban);
+        if (!options_.include_outside && (chiban.find(kOutsideDistrict) != std::string_view::npos ||
+                                          chiban.find(kSeparateSheet) != std::string_view::npos)) {
+            return;
+        }
+        const bool shaped = add_geometry(parcel);
+        add_values(parcel, parcel_at, detail, shaped);
+        batch_.point_begin.push_back(static_cast<std::uint32_t>(batch_.xy.size() / 2));
+        batch_.ring_begin.push_back(static_cast<std::uint32_t>(batch_.ring_ends.size()));
+        batch_.polygon_begin.push_back(static_cast<std::uint32_t>(batch_.polygon_ends.size()));
+        if (!shaped) ++batch_.without_shape;
+    }
+
+  private:
+    // The plane position of a curve's point reference; false when it names no point.
+    bool position_of(std::uint32_t reference, PlanePosition& position) const {
+        if ((reference & kDirectPosition) != 0) {
+            const std::uint32_t i = reference & ~kDirectPosition;
+            if (i >= dataset_.gis.direct_positions.size()) return false;
+            position = dataset_.gis.direct_positions[i];
+        } else {
+            const std::uint32_t at = indexes_.points.find(reference);
+            if (at == kNoRecord) return false;
+            position = {dataset_.points[at].x, dataset_.points[at].y};
+        }
+        // A coordinate no number can hold gives no point.
+        return std::isfinite(position.x) && std::isfinite(position.y);
+    }
+
+    // The points of one ring in map metres, easting first, consecutive duplicates dropped, closed.
+    // False when a curve or point it names is missing.
+    bool ring_points(const RingRun& ring, std::vector<PlanePoint>& out) const {
+        out.clear();
+        for (std::uint32_t r = ring.first_ref; r < ring.first_ref + ring.count; ++r) {
+            const std::uint32_t curve_at = indexes_.curves.find(dataset_.ring_curves[r]);
+            if (curve_at == kNoRecord) return false;
+            const CurveRun& run = dataset_.gis.curves[curve_at];
+            for (std::uint32_t k = 0; k < run.count; ++k) {
+                const std::uint32_t i = run.reversed ? run.first + run.count - 1 - k : run.first + k;
+                PlanePosition p;
+                if (!position_of(dataset_.gis.curve_points[i], p)) return false;
+                const PlanePoint point{p.y, p.x};
+                if (out.empty() || out.back().x != point.x || out.back().y != point.y) out.push_back(point);
+            }
+        }
+        if (!out.empty() && (out.front().x != out.back().x || out.front().y != out.back().y)) {
+            out.push_back(out.front());
+        }
+        return true;
+    }
+
+    static double signed_area(std::span<const PlanePoint> ring) {
+        double sum = 0.0;
+        for (std::size_t i = 0; i + 1 < ring.size(); ++i) {
+            sum += ring[i].x * ring[i + 1].y - ring[i + 1].x * ring[i].y;
+        }
+        return sum / 2.0;
+    }
+
+    void output_point(const PlanePoint& p, double& x, double& y) const {
+        if (!projection_) {
+            x = p.x;
+            y = p.y;
+            return;
+        }
+        const GeoPoint g = projection_->convert(p.y, p.x);
+        x = std::round(g.longitude * 1e9) / 1e9;
+        y = std::round(g.latitude * 1e9) / 1e9;
+    }
+
+    // Appends one ring in output coordinates, wound as asked; false when it has no area left.
+    bool append_ring(std::vector<PlanePoint>& ring, bool counter_clockwise) {
+        const double area = signed_area(ring);
+        if (area == 0.0) return false;
+        if ((area > 0.0) != counter_clockwise) std::reverse(ring.begin(), ring.end());
+        const std::size_t start = batch_.xy.size();
+        for (const PlanePoint& p : ring) {
+            double x = 0.0;
+            double y = 0.0;
+            output_point(p, x, y);
+            if (!std::isfinite(x) || !std::isfinite(y)) {  // far outside any zone's reach
+                batch_.xy.resize(start);
+                return false;
+            }
+            // Points a rounding apart are one point in the output.
+            const std::size_t n = batch_.xy.size();
+            if (n > start && batch_.xy[n - 2] == x && batch_.xy[n - 1] == y) continue;
+            batch_.xy.push_back(x);
+            batch_.xy.push_back(y);
+        }
+        if (batch_.xy.size() - start < 8) {  // fewer than three distinct points and the closing one
+            batch_.xy.resize(start);
+            return false;
+        }
+        batch_.ring_ends.push_back(static_cast<std::uint32_t>(batch_.xy.size() / 2 - batch_.point_begin.back()));
+        return true;
+    }
+
+    // The MultiPolygon of the parcel and its label point; false for a null geometry.
+    bool add_geometry(const Parcel& parcel) {
+        label_ = {};
+        const std::uint32_t surface_at = parcel.shape_no == 0 ? kNoRecord : indexes_.surfaces.find(parcel.shape_no);
+        if (surface_at == kNoRecord) return false;
+        const SurfaceRings& rings = dataset_.gis.surfaces[surface_at];
+        const std::size_t first_ring = batch_.ring_ends.size();
+        bool exterior_kept = false;
+        double largest_area = 0.0;
+        std::vector<PlanePoint> label_points;
+        std::vector<std::uint32_t> label_ends;
+        for (std::uint32_t r = rings.first_ring; r < rings.first_ring + rings.count; ++r) {
+            const RingRun& ring = dataset_.gis.rings[r];
+            if (!ring_points(ring, points_)) {
+                // A shape that names what the file does not have is no shape at all.
+                batch_.xy.resize(static_cast<std::size_t>(batch_.point_begin.back()) * 2);
+                batch_.ring_ends.resize(first_ring);
+                batch_.polygon_ends.resize(batch_.polygon_begin.back());
+                return false;
+            }
+            if (!ring.interior) {
+                const double area = std::abs(signed_area(points_));
+                exterior_kept = append_ring(points_, true);
+                if (!exterior_kept) continue;
+                batch_.polygon_ends.push_back(static_cast<std::uint32_t>(batch_.ring_ends.size() - first_ring));
+                // The label goes into the largest polygon.
+                if (area > largest_area) {
+                    largest_area = area;
+                    label_points = points_;
+                    label_ends.assign(1, static_cast<std::uint32_t>(points_.size()));
+                    label_polygon_ = batch_.polygon_ends.size();
+                }
+            } else if (exterior_kept && append_ring(points_, false)) {
+                ++batch_.polygon_ends.back();
+                if (label_polygon_ == batch_.polygon_ends.size()) {
+                    label_points.insert(label_points.end(), points_.begin(), points_.end());
+                    label_ends.push_back(static_cast<std::uint32_t>(label_points.size()));
+                }
+            }
+        }
+        if (batch_.ring_ends.size() == first_ring) return false;
+        const double precision = std::max(std::sqrt(largest_area) * kLabelPrecisionShare, kFinestLabelPrecision);
+        const LabelPoint label = pole_of_inaccessibility(label_points, label_ends, precision);
+        output_point(PlanePoint{label.x, label.y}, label_.x, label_.y);
+        return true;
+    }
+
+    void put_text(std::size_t field, std::string_view text, bool present = true) {
+        FeatureBatch::StoredValue& v = batch_.values[values_at_ + field];
+        if (!present) return;
+        v.null = false;
+        v.offset = static_cast<std::uint32_t>(batch_.texts.size());
+        v.size = static_cast<std::uint32_t>(text.size());
+        batch_.texts += text;
+    }
+
+    // A text of the map's head: null when the file leaves it out or empty.
+    void put_head_text(std::size_t field, std::string_view text) { put_text(field, text, !text.empty()); }
+
+    void put_number(std::size_t field, double number) {
+        FeatureBatch::StoredValue& v = batch_.values[values_at_ + field];
+        v.null = false;
+        v.number = number;
+    }
+
+    void add_values(const Parcel& parcel, std::uint32_t parcel_at, const ParcelDetail& detail, bool shaped) {
+        values_at_ = batch_.values.size();
+        batch_.values.resize(values_at_ + kParcelFieldCount);
+        put_text(kParcelId, detail.text(ParcelText::parcel_id));
+        put_head_text(kMapName, field_view(header_.map_name));
+        put_head_text(kMunicipalityCode, field_view(header_.municipality_code));
+        put_head_text(kMunicipalityName, field_view(header_.municipality_name));
+        put_head_text(kCoordSystem, field_view(header_.coord_system));
+        put_head_text(kGeodeticKind, field_view(header_.geodetic_kind));
+        for (std::size_t t = 1; t < kParcelTextCount; ++t) {
+            const auto text = static_cast<ParcelText>(t);
+            put_text(kFirstParcelText + t - 1, detail.text(text), detail.has(text));
+        }
+        std::string numbers;
+        for (std::uint32_t i = sheets_.first[parcel_at]; i < sheets_.first[parcel_at + 1]; ++i) {
+            const std::string_view number = field_view(dataset_.sheet_map_nos[sheets_.listed[i]].text);
+            if (!numbers.empty()) numbers += ';';
+            numbers += number;
+        }
+        put_text(kMapNumbers, numbers, !numbers.empty());
+        std::string scales;
+        for (std::uint32_t i = sheets_.first[parcel_at]; i < sheets_.first[parcel_at + 1]; ++i) {
+            const std::uint32_t scale = scales_[sheets_.listed[i]];
+            if (scale == 0) continue;
+            const std::string text = std::to_string(scale);
+            // Sheets of one map mostly share a scale: each once.
+            if ((";" + scales + ";").find(";" + text + ";") != std::string::npos) continue;
+            if (!scales.empty()) scales += ';';
+            scales += text;
+        }
+        put_text(kScale, scales, !scales.empty());
+        if (parcel.has_outline) put_number(kArea, parcel.area);
+        if (shaped) {
+            put_number(kLabelLatitude, label_.y);
+            put_number(kLabelLongitude, label_.x);
+        }
+    }
+
+    const MapDataset& dataset_;
+    const MapHeader& header_;
+    const FeatureBuildOptions& options_;
+    FeatureBatch& batch_;
+    Indexes indexes_;
+    SheetsOfParcels sheets_;
+    std::vector<std::uint32_t> scales_;  // by index into sheet_map_nos
+    std::optional<PlaneToGeographic> projection_;
+    std::vector<PlanePoint> points_;
+    std::size_t values_at_ = 0;
+    std::size_t label_polygon_ = 0;
+    PlanePoint label_;
+};
+
+}  // namespace
+
+void build_parcel_features(const MapDataset& dataset, const MapHeader& header, const FeatureBuildOptions& options,
+                           FeatureBatch& batch) {
+    // Room for every parcel and every curve point up front: growing by doubling copies the arrays
+    // and touches fresh pages each time.
+    batch.values.reserve(static_cast<std::size_t>(dataset.parcel_count()) * kParcelFieldCount);
+    batch.point_begin.reserve(dataset.parcels.size() + 1);
+    batch.ring_begin.reserve(dataset.parcels.size() + 1);
+    batch.polygon_begin.reserve(dataset.parcels.size() + 1);
+    batch.xy.reserve((dataset.gis.curve_points.size() + dataset.gis.rings.size()) * 2);
+    batch.texts.reserve(static_cast<std::size_t>(dataset.parcel_count()) * 128);
+    FeatureBuilder builder(dataset, header, options, batch);
+    for (std::uint32_t i = 0; i < dataset.parcel_count(); ++i) builder.add(i);
+}
+
+bool write_feature_batch(FeatureWriter& writer, const FeatureBatch& batch) {
+    std::vector<GisValue> values(kParcelFieldCount);
+    for (std::size_t f = 0; f < batch.size(); ++f) {
+        for (std::size_t i = 0; i < kParcelFieldCount; ++i) {
+            const FeatureBatch::StoredValue& v = batch.values[f * kParcelFieldCount + i];
+            values[i].null = v.null;
+            values[i].text = v.null ? std::string_view() : std::string_view(batch.texts).substr(v.offset, v.size);
+            values[i].number = v.number;
+        }
+        GisFeature feature;
+        feature.values = values;
+        const std::size_t p0 = batch.point_begin[f];
+        const std::size_t p1 = batch.point_begin[f + 1];
+        feature.xy = std::span<const double>(batch.xy).subspan(p0 * 2, (p1 - p0) * 2);
+        feature.ring_ends = std::span<const std::uint32_t>(batch.ring_ends)
+                                .subspan(batch.ring_begin[f], batch.ring_begin[f + 1] - batch.ring_begin[f]);
+        feature.polygon_ends =
+            std::span<const std::uint32_t>(batch.polygon_ends)
+                .subspan(batch.polygon_begin[f], batch.polygon_begin[f + 1] - batch.polygon_begin[f]);
+        if (!writer.write(feature)) return false;
+    }
+    return true;
+}
+
+}  // namespace chizuvec

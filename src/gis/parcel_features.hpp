@@ -1,0 +1,53 @@
+// The features of one map file for the GIS outputs: each parcel's MultiPolygon from every ring of
+// its surface and every point of its curves, in output coordinates, with its attributes. Built on
+// the thread that read the file, kept as plain arrays until the run writes them in input order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "gis/feature_writer.hpp"
+#include "model/map_dataset.hpp"
+
+namespace chizuvec {
+
+struct FeatureBuildOptions {
+    GisCoordinates coordinates = GisCoordinates::geographic;
+    int zone = 0;                  // geographic: the plane zone, 1 .. 19
+    bool include_outside = false;  // keep the lots whose 地番 holds 地区外 or 別図
+};
+
+// The features of a file, end to end: feature f has the values [f * kParcelFieldCount, ...), the
+// points xy[point_begin[f] * 2, point_begin[f + 1] * 2), the rings ring_ends[ring_begin[f],
+// ring_begin[f + 1]) (ends counted from the feature's first point) and the polygons likewise.
+struct FeatureBatch {
+    std::string texts;  // the text values, end to end
+    struct StoredValue {
+        bool null = true;
+        std::uint32_t offset = 0;
+        std::uint32_t size = 0;
+        double number = 0.0;
+    };
+    std::vector<StoredValue> values;
+    std::vector<double> xy;
+    std::vector<std::uint32_t> ring_ends;
+    std::vector<std::uint32_t> polygon_ends;
+    std::vector<std::uint32_t> point_begin{0};
+    std::vector<std::uint32_t> ring_begin{0};
+    std::vector<std::uint32_t> polygon_begin{0};
+    std::size_t without_shape = 0;  // features with a null geometry
+
+    std::size_t size() const { return point_begin.size() - 1; }
+};
+
+// Builds the features of the parcels of `dataset`, read with the GIS detail, assembled and measured
+// (for the listing's areas).
+void build_parcel_features(const MapDataset& dataset, const MapHeader& header, const FeatureBuildOptions& options,
+                           FeatureBatch& batch);
+
+// Hands the features to `writer` in order; false as soon as the writer fails.
+bool write_feature_batch(FeatureWriter& writer, const FeatureBatch& batch);
+
+}  // namespace chizuvec

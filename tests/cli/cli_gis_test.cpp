@@ -1,0 +1,591 @@
+// GIS output end to end: the real map file against what another converter wrote for it (through
+// PROJ), a hand-made map of every awkward shape against cs2cs and our own plain reading of it, and
+// every output read back by GDAL's ogrinfo.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli_support.hpp"
+#include "gen_map_core.hpp"
+#include "test_os.hpp"
+
+namespace chizuvec::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A small JSON reader, enough for the outputs read back here.
+struct Json {
+    enum Kind { null, boolean, number, text, array, object } kind = null;
+    double value = 0.0;
+    std::string string;
+    std::vector<Json> items;
+    std::vector<std::string> keys;  // an object's member names, beside their values in items
+
+    const Json& operator[](const std::string& key) const {
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (keys[i] == key) return items[i];
+        }
+        static const Json kMissing;
+        ADD_FAILURE() << "no member " << key;
+        return kMissing;
+    }
+};
+
+class JsonParser {
+  public:
+    explicit JsonParser(const std::string& text) : s_(text) {}
+    bool parse(Json& out) {
+        ok_ = true;
+        out = value();
+        space();
+        return ok_ && at_ == s_.size();
+    }
+
+  private:
+    void space() {
+        while (at_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[at_]))) ++at_;
+    }
+    bool eat(char c) {
+        space();
+        if (at_ < s_.size() && s_[at_] == c) return ++at_, true;
+        return false;
+    }
+    std::string string_value() {
+        std::string out;
+        if (!eat('"')) return ok_ = false, out;
+        while (at_ < s_.size() && s_[at_] != '"') {
+            char c = s_[at_++];
+            if (c == '\\' && at_ < s_.size()) {
+                c = s_[at_++];
+                if (c == 'u') {
+                    const unsigned code = static_cast<unsigned>(std::stoul(s_.substr(at_, 4), nullptr, 16));
+                    at_ += 4;
+                    out += static_cast<char>(code);  // only control characters are escaped so
+                    continue;
+                }
+                c = c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+            }
+            out += c;
+        }
+        if (!eat('"')) ok_ = false;
+        return out;
+    }
+    Json value() {
+        Json v;
+        space();
+        if (at_ >= s_.size()) return ok_ = false, v;
+        const char c = s_[at_];
+        if (c == '{') {
+            ++at_;
+            v.kind = Json::object;
+            if (eat('}')) return v;
+            do {
+                v.keys.push_back(string_value());
+                if (!eat(':')) ok_ = false;
+                v.items.push_back(value());
+            } while (ok_ && eat(','));
+            if (!eat('}')) ok_ = false;
+        } else if (c == '[') {
+            ++at_;
+            v.kind = Json::array;
+            if (eat(']')) return v;
+            do v.items.push_back(value());
+            while (ok_ && eat(','));
+            if (!eat(']')) ok_ = false;
+        } else if (c == '"') {
+            v.kind = Json::text;
+            v.string = string_value();
+        } else if (s_.compare(at_, 4, "null") == 0) {
+            at_ += 4;
+        } else if (s_.compare(at_, 4, "true") == 0 || s_.compare(at_, 5, "false") == 0) {
+            v.kind = Json::boolean;
+            v.value = s_[at_] == 't';
+            at_ += s_[at_] == 't' ? 4 : 5;
+        } else {
+            std::size_t used = 0;
+            v.kind = Json::number;
+            v.value = std::stod(s_.substr(at_, 40), &used);
+            at_ += used;
+        }
+        return v;
+    }
+    const std::string& s_;
+    std::size_t at_ = 0;
+    bool ok_ = true;
+};
+
+Json parse_json(const std::string& text) {
+    Json json;
+    EXPECT_TRUE(JsonParser(text).parse(json)) << text.substr(0, 200);
+    return json;
+}
+
+struct Point {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// Every ring of a MultiPolygon, each as its points.
+std::vector<std::vector<Point>> rings_of(const Json& geometry) {
+    std::vector<std::vector<Point>> rings;
+    if (geometry.kind == Json::null) return rings;
+    EXPECT_EQ(geometry["type"].string, "MultiPolygon");
+    for (const Json& polygon : geometry["coordinates"].items) {
+        for (const Json& ring : polygon.items) {
+            rings.emplace_back();
+            for (const Json& p : ring.items) rings.back().push_back({p.items[0].value, p.items[1].value});
+        }
+    }
+    return rings;
+}
+
+double signed_area(const std::vector<Point>& ring) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i + 1 < ring.size(); ++i) sum += ring[i].x * ring[i + 1].y - ring[i + 1].x * ring[i].y;
+    return sum / 2.0;
+}
+
+// RFC 7946's rules for every polygon: closed rings of four points or more, no point repeated next
+// to itself, the exterior counter-clockwise and the holes clockwise.
+void expect_well_formed(const Json& geometry, const std::string& what) {
+    if (geometry.kind == Json::null) return;
+    for (const Json& polygon : geometry["coordinates"].items) {
+        for (std::size_t r = 0; r < polygon.items.size(); ++r) {
+            std::vector<Point> ring;
+            for (const Json& p : polygon.items[r].items) ring.push_back({p.items[0].value, p.items[1].value});
+            ASSERT_GE(ring.size(), 4u) << what;
+            EXPECT_TRUE(ring.front().x == ring.back().x && ring.front().y == ring.back().y) << what;
+            for (std::size_t i = 1; i < ring.size(); ++i) {
+                EXPECT_FALSE(ring[i].x == ring[i - 1].x && ring[i].y == ring[i - 1].y) << what;
+            }
+            EXPECT_EQ(signed_area(ring) > 0, r == 0) << what << " ring " << r;
+        }
+    }
+}
+
+bool have_tool(const std::string& name) {
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// What GDAL reads from an output: feature count, extent and fields ("name: Type" lines).
+struct OgrSummary {
+    long features = -1;
+    double extent[4] = {0, 0, 0, 0};
+    std::vector<std::string> fields;
+    std::string text;
+};
+
+OgrSummary ogrinfo(const std::string& path) {
+    OgrSummary s;
+    EXPECT_EQ(command_output("ogrinfo -ro -al -so '" + path + "' 2>&1", s.text), 0) << s.text;
+    std::istringstream in(s.text);
+    std::string line;
+    bool fields = false;
+    while (std::getline(in, line)) {
+        if (line.rfind("Feature Count: ", 0) == 0) s.features = std::stol(line.substr(15));
+        if (line.rfind("Extent: ", 0) == 0) {
+            std::sscanf(line.c_str(), "Extent: (%lf, %lf) - (%lf, %lf)", &s.extent[0], &s.extent[1], &s.extent[2],
+                        &s.extent[3]);
+        }
+        if (fields) s.fields.push_back(line);
+        if (line.rfind("Data axis to CRS axis mapping", 0) == 0 || line.rfind("Layer SRS WKT:", 0) == 0) {
+            fields = line.rfind("Data axis", 0) == 0;
+        }
+    }
+    return s;
+}
+
+// The fields every GIS output has, as ogrinfo lists them for GeoJSON.
+const std::vector<std::string> kGeoJsonFields = {
+    "筆ID: String (0.0)",           "地図名: String (0.0)",     "市区町村コード: String (0.0)",
+    "市区町村名: String (0.0)",     "座標系: String (0.0)",     "測地系判別: String (0.0)",
+    "大字コード: String (0.0)",     "丁目コード: String (0.0)", "小字コード: String (0.0)",
+    "予備コード: String (0.0)",     "大字名: String (0.0)",     "丁目名: String (0.0)",
+    "小字名: String (0.0)",         "予備名: String (0.0)",     "地番: String (0.0)",
+    "筆界未定構成筆: String (0.0)", "精度区分: String (0.0)",   "座標値種別: String (0.0)",
+    "地図番号: String (0.0)",       "縮尺分母: String (0.0)",   "面積: Real (0.0)",
+    "代表点緯度: Real (0.0)",       "代表点経度: Real (0.0)",
+};
+
+void expect_gdal_reads(const std::string& path, const Json& collection) {
+    if (const std::string why = missing(Need::kHostTools); !why.empty()) return;
+    if (!have_tool("ogrinfo")) {
+        ADD_FAILURE() << "ogrinfo (gdal-bin) is not installed: bash tools/install_deps.sh";
+        return;
+    }
+    const OgrSummary s = ogrinfo(path);
+    EXPECT_EQ(s.features, static_cast<long>(collection["features"].items.size())) << s.text;
+    double lo_x = 1e300, lo_y = 1e300, hi_x = -1e300, hi_y = -1e300;
+    for (const Json& f : collection["features"].items) {
+        for (const auto& ring : rings_of(f["geometry"])) {
+            for (const Point& p : ring) {
+                lo_x = std::min(lo_x, p.x), lo_y = std::min(lo_y, p.y);
+                hi_x = std::max(hi_x, p.x), hi_y = std::max(hi_y, p.y);
+            }
+        }
+    }
+    if (lo_x <= hi_x) {
+        // ogrinfo prints the extent with six decimals.
+        EXPECT_NEAR(s.extent[0], lo_x, 1e-6) << s.text;
+        EXPECT_NEAR(s.extent[1], lo_y, 1e-6) << s.text;
+        EXPECT_NEAR(s.extent[2], hi_x, 1e-6) << s.text;
+        EXPECT_NEAR(s.extent[3], hi_y, 1e-6) << s.text;
+    }
+    EXPECT_EQ(s.fields, kGeoJsonFields) << s.text;
+}
+
+// The real map file against the output of another converter (through PROJ; its coordinates
+// truncated to 9 decimals, its rings from the first point of each curve only): every point it has
+// is one of ours, within 1e-8 degrees, and its 18 text columns hold what ours hold (but
+// 筆界未定構成筆, which it leaves blank).
+TEST(CliGis, RealFileMatchesAnotherConverter) {
+    const fs::path peer = fs::path(CHIZUVEC_SOURCE_DIR) / ".." / "shared" / "data" / "peer-geojson";
+    if (!fs::exists(peer)) GTEST_SKIP() << "no " << peer.string();
+    const std::string input = shared_data("13113-0110-44.xml");
+    ASSERT_FALSE(input.empty());
+    ProgramDir program;
+    for (const bool outside : {false, true}) {
+        std::vector<std::string> args = {"--gis", "out.geojson", input};
+        if (outside) args.insert(args.begin() + 2, "--include-outside");
+        const RunResult r = program.run(args);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        const Json ours = parse_json(read_file(program.file("out.geojson")));
+        const Json theirs = parse_json(
+            read_file((peer / (outside ? "13113-0110-44-with-chikugai.geojson" : "13113-0110-44.geojson")).string()));
+        ASSERT_EQ(ours["features"].items.size(), theirs["features"].items.size());
+        std::map<std::string, const Json*> by_id;
+        for (const Json& f : ours["features"].items) by_id[f["properties"]["筆ID"].string] = &f;
+        std::size_t points = 0;
+        for (const Json& f : theirs["features"].items) {
+            const std::string id = f["properties"]["筆ID"].string;
+            ASSERT_TRUE(by_id.count(id)) << id;
+            const Json& mine = *by_id[id];
+            const Json& properties = f["properties"];
+            for (std::size_t k = 0; k < properties.keys.size(); ++k) {
+                const std::string& key = properties.keys[k];
+                const Json& value = properties.items[k];
+                if (key == "筆界未定構成筆") continue;
+                const Json& v = mine["properties"][key];
+                EXPECT_EQ(v.kind, value.kind) << id << " " << key;
+                EXPECT_EQ(v.string, value.string) << id << " " << key;
+            }
+            expect_well_formed(mine["geometry"], id);
+            const auto our_rings = rings_of(mine["geometry"]);
+            for (const auto& ring : rings_of(f["geometry"])) {
+                for (const Point& p : ring) {
+                    double nearest = 1e300;
+                    for (const auto& our_ring : our_rings) {
+                        for (const Point& q : our_ring) {
+                            nearest = std::min(nearest, std::max(std::abs(p.x - q.x), std::abs(p.y - q.y)));
+                        }
+                    }
+                    EXPECT_LE(nearest, 1e-8) << id << " " << p.x << " " << p.y;
+                    ++points;
+                }
+            }
+        }
+        EXPECT_GT(points, 1000u);
+        expect_gdal_reads(program.file("out.geojson"), ours);
+    }
+}
+
+// A hand-made map in plane zone 9: the points are whole metres from the origin, so cs2cs can give
+// every expected coordinate.
+const char* const kShapesHead =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<地図>\n<地図名>形</地図名>\n<市区町村コード>13113</市区町村コード>\n"
+    "<市区町村名>渋谷区</市区町村名>\n<座標系>公共座標9系</座標系>\n<測地系判別>測量</測地系判別>\n";
+
+std::string xml_point(int id, int x, int y) {
+    return "<zmn:GM_Point id=\"P" + std::to_string(id) + "\">\n<zmn:X>" + std::to_string(x) + "</zmn:X>\n<zmn:Y>" +
+           std::to_string(y) + "</zmn:Y>\n</zmn:GM_Point>\n";
+}
+
+std::string xml_curve(int id, std::initializer_list<int> points, bool reversed = false) {
+    std::string s = "<zmn:GM_Curve id=\"C" + std::to_string(id) + "\">\n<zmn:GM_OrientablePrimitive.orientation>" +
+                    (reversed ? "-" : "+") + "</zmn:GM_OrientablePrimitive.orientation>\n";
+    for (const int p : points) {
+        s += "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P" + std::to_string(p) +
+             "\"/>\n</zmn:GM_Position.indirect>\n";
+    }
+    return s + "</zmn:GM_Curve>\n";
+}
+
+std::string xml_ring(const char* boundary, std::initializer_list<int> curves) {
+    std::string s = std::string("<zmn:GM_SurfaceBoundary.") + boundary + ">\n<zmn:GM_Ring>\n";
+    for (const int c : curves) s += "<zmn:GM_CompositeCurve.generator idref=\"C" + std::to_string(c) + "\"/>\n";
+    return s + "</zmn:GM_Ring>\n</zmn:GM_SurfaceBoundary." + boundary + ">\n";
+}
+
+std::string xml_parcel(int id, const std::string& chiban, int shape, const std::string& extra = "") {
+    std::string s = "<筆 id=\"H" + std::to_string(id) + "\">\n<大字名>宇田川町</大字名>\n<地番>" + chiban + "</地番>\n";
+    if (shape != 0) s += "<形状 idref=\"F" + std::to_string(shape) + "\"/>\n";
+    return s + extra + "</筆>\n";
+}
+
+// Parcel 1: a 100 m square with a 20 m square hole; its bottom edge is one curve of three points,
+// its right edge a curve written from top to bottom and marked "-". Parcel 2: a triangle whose
+// boundary is undetermined between two lots. Parcel 3 has no shape; lots 4 and 5 lie outside the
+// district or on a separate sheet.
+std::string shapes_map(const char* coord_system = "公共座標9系") {
+    std::string s = kShapesHead;
+    s.replace(s.find("公共座標9系"), std::string("公共座標9系").size(), coord_system);
+    s += "<空間属性>\n";
+    const int pts[][3] = {{1, 1000, 2000}, {2, 1000, 2050},  {3, 1000, 2100},  {4, 1100, 2100},
+                          {5, 1100, 2000}, {6, 1040, 2040},  {7, 1040, 2060},  {8, 1060, 2060},
+                          {9, 1060, 2040}, {10, 1200, 2200}, {11, 1200, 2300}, {12, 1300, 2200}};
+    for (const auto& p : pts) s += xml_point(p[0], p[1], p[2]);
+    s += xml_curve(1, {1, 2, 3}) + xml_curve(2, {4, 3}, true) + xml_curve(3, {4, 5}) + xml_curve(4, {5, 1});
+    s += xml_curve(5, {6, 9}) + xml_curve(6, {9, 8, 7}) + xml_curve(7, {7, 6});  // the hole, clockwise already
+    s += xml_curve(8, {10, 12}) + xml_curve(9, {12, 11}) + xml_curve(10, {11, 10});
+    s += "<zmn:GM_Surface id=\"F1\">\n" + xml_ring("exterior", {1, 2, 3, 4}) + xml_ring("interior", {5, 6, 7}) +
+         "</zmn:GM_Surface>\n";
+    s += "<zmn:GM_Surface id=\"F2\">\n" + xml_ring("exterior", {8, 9, 10}) + "</zmn:GM_Surface>\n";
+    s += "</空間属性>\n<主題属性>\n";
+    s += xml_parcel(1, "1-1", 1, "<精度区分>甲二</精度区分>\n<座標値種別>測量成果</座標値種別>\n");
+    s += xml_parcel(2, "2", 2,
+                    "<筆界未定構成筆>\n<大字名>宇田川町</大字名>\n<地番>2-1</地番>\n</筆界未定構成筆>\n"
+                    "<筆界未定構成筆>\n<大字名>宇田川町</大字名>\n<地番>2-2</地番>\n</筆界未定構成筆>\n");
+    s += xml_parcel(3, "3", 0);
+    s += xml_parcel(4, "地区外-4", 2);
+    s += xml_parcel(5, "別図-5", 2);
+    s += "</主題属性>\n<図郭>\n<地図番号>A1</地図番号>\n<縮尺分母>500</縮尺分母>\n<筆参照 idref=\"H1\"/>\n"
+         "<筆参照 idref=\"H2\"/>\n</図郭>\n<図郭>\n<地図番号>A2</地図番号>\n<縮尺分母>250</縮尺分母>\n"
+         "<筆参照 idref=\"H1\"/>\n</図郭>\n</地図>\n";
+    return s;
+}
+
+// The plane points of parcel 1 and 2 in output order: (x, y) = (northing, easting).
+const std::vector<std::vector<std::pair<int, int>>> kExpectedRings = {
+    {{1000, 2000}, {1000, 2050}, {1000, 2100}, {1100, 2100}, {1100, 2000}, {1000, 2000}},  // exterior, CCW
+    {{1040, 2040}, {1060, 2040}, {1060, 2060}, {1040, 2060}, {1040, 2040}},                // hole, CW
+    {{1200, 2200}, {1200, 2300}, {1300, 2200}, {1200, 2200}},                              // triangle, CCW
+};
+
+TEST(CliGis, EveryShapeOfAHandMadeMap) {
+    ProgramDir program;
+    program.write("shapes.xml", shapes_map());
+    RunResult r = program.run({"--gis", "out.geojson", "shapes.xml"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("Wrote 3 parcels (1 without shape) of 1 map files, skipped 0 (任意座標系), failed 0 in "),
+              std::string::npos)
+        << r.err;
+    const Json json = parse_json(read_file(program.file("out.geojson")));
+    EXPECT_EQ(json["type"].string, "FeatureCollection");
+    for (const std::string& key : json.keys) EXPECT_NE(key, "crs");
+    const auto& features = json["features"].items;
+    ASSERT_EQ(features.size(), 3u);
+    const Json& p1 = features[0]["properties"];
+    EXPECT_EQ(p1["筆ID"].string, "H1");
+    EXPECT_EQ(p1["市区町村コード"].string, "13113");
+    EXPECT_EQ(p1["測地系判別"].string, "測量");
+    EXPECT_EQ(p1["地図番号"].string, "A1;A2");
+    EXPECT_EQ(p1["縮尺分母"].string, "500;250");
+    EXPECT_EQ(features[1]["properties"]["縮尺分母"].string, "500");
+    EXPECT_EQ(p1["精度区分"].string, "甲二");
+    EXPECT_EQ(p1["座標値種別"].string, "測量成果");
+    EXPECT_EQ(p1["丁目名"].kind, Json::null);
+    EXPECT_EQ(p1["筆界未定構成筆"].kind, Json::null);
+    // The listing's area: the first point of each curve of the surface's last ring (here the hole's
+    // three curves, a triangle).
+    EXPECT_NEAR(p1["面積"].value, 200.0, 1e-9);
+    const Json& p2 = features[1]["properties"];
+    const Json members = parse_json(p2["筆界未定構成筆"].string);
+    ASSERT_EQ(members.items.size(), 2u);
+    EXPECT_EQ(members.items[1]["地番"].string, "2-2");
+    EXPECT_EQ(members.items[1]["大字名"].string, "宇田川町");
+    EXPECT_EQ(features[2]["properties"]["地番"].string, "3");
+    EXPECT_EQ(features[2]["geometry"].kind, Json::null);
+    EXPECT_EQ(features[2]["properties"]["代表点緯度"].kind, Json::null);
+
+    std::vector<std::vector<Point>> rings = rings_of(features[0]["geometry"]);
+    for (const auto& ring : rings_of(features[1]["geometry"])) rings.push_back(ring);
+    ASSERT_EQ(rings.size(), kExpectedRings.size());
+    for (std::size_t i = 0; i < rings.size(); ++i) ASSERT_EQ(rings[i].size(), kExpectedRings[i].size()) << i;
+    expect_well_formed(features[0]["geometry"], "H1");
+    expect_well_formed(features[1]["geometry"], "H2");
+    // The label point lies inside the square and outside its hole.
+    const double label_lon = p1["代表点経度"].value, label_lat = p1["代表点緯度"].value;
+    EXPECT_GT(label_lon, rings[0][0].x);
+    EXPECT_LT(label_lon, rings[0][2].x);
+    EXPECT_GT(label_lat, rings[0][0].y);
+    EXPECT_LT(label_lat, rings[0][3].y);
+    EXPECT_FALSE(label_lon > rings[1][0].x && label_lon < rings[1][2].x && label_lat > rings[1][0].y &&
+                 label_lat < rings[1][2].y);
+
+    if (missing(Need::kHostTools).empty() && have_tool("cs2cs")) {
+        std::string points;
+        for (const auto& ring : kExpectedRings) {
+            for (const auto& [x, y] : ring) points += std::to_string(x) + " " + std::to_string(y) + "\n";
+        }
+        const std::string input = program.write("points.txt", points);
+        std::string output;
+        ASSERT_EQ(command_output("cs2cs -f %.12f EPSG:6677 EPSG:6668 < '" + input + "'", output), 0);
+        std::istringstream in(output);
+        for (const auto& ring : rings) {
+            for (const Point& p : ring) {
+                double lat = 0.0, lon = 0.0;
+                std::string height;
+                ASSERT_TRUE(in >> lat >> lon >> height);
+                EXPECT_NEAR(p.x, lon, 0.6e-9);  // written with 9 decimals, rounded
+                EXPECT_NEAR(p.y, lat, 0.6e-9);
+            }
+        }
+    }
+    expect_gdal_reads(program.file("out.geojson"), json);
+
+    // --include-outside keeps lots 4 and 5; standard output gets the same bytes a file does.
+    r = program.run({"--gis", "all.geojson", "--include-outside", "shapes.xml"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const Json all = parse_json(read_file(program.file("all.geojson")));
+    ASSERT_EQ(all["features"].items.size(), 5u);
+    EXPECT_EQ(all["features"].items[4]["properties"]["地番"].string, "別図-5");
+    // (On Windows the harness reads standard output as console text in the ANSI code page.)
+    if (missing(Need::kHostTools).empty()) {
+        ASSERT_EQ(program.run({"--gis", "-", "shapes.xml"}).out, read_file(program.file("out.geojson")));
+    }
+}
+
+// 任意座標系 maps: skipped and named by default; with --include-arbitrary in local metres (easting,
+// northing), and never in one output with longitude and latitude; a failed run leaves the old file.
+TEST(CliGis, ArbitraryCoordinatesStayApart) {
+    ProgramDir program;
+    program.write("plane.xml", shapes_map());
+    program.write("local.xml", shapes_map("任意座標系"));
+    RunResult r = program.run({"--gis", "out.geojson", "plane.xml", "local.xml"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("local.xml: Skipped: 任意座標系"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("skipped 1 (任意座標系)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Skipped (任意座標系): local.xml\n"), std::string::npos) << r.err;
+    EXPECT_EQ(parse_json(read_file(program.file("out.geojson")))["features"].items.size(), 3u);
+
+    r = program.run({"--gis", "local.geojson", "--include-arbitrary", "local.xml"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const Json local = parse_json(read_file(program.file("local.geojson")));
+    const auto rings = rings_of(local["features"].items[0]["geometry"]);
+    ASSERT_FALSE(rings.empty());
+    ASSERT_EQ(rings[0].size(), kExpectedRings[0].size());
+    for (std::size_t i = 0; i < rings[0].size(); ++i) {
+        EXPECT_EQ(rings[0][i].x, kExpectedRings[0][i].second);  // easting
+        EXPECT_EQ(rings[0][i].y, kExpectedRings[0][i].first);   // northing
+    }
+
+    const std::string before = read_file(program.file("out.geojson"));
+    r = program.run({"--gis", "out.geojson", "--include-arbitrary", "plane.xml", "local.xml"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("cannot share one output: local.xml; plane.xml\n"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(program.file("out.geojson")), before);
+    for (const auto& entry : fs::directory_iterator(program.dir.path)) {
+        EXPECT_EQ(entry.path().filename().string().find("out.geojson."), std::string::npos) << entry.path();
+    }
+}
+
+// What a map file should not hold: a point number from 2^31 up, coordinates beyond any zone and
+// beyond any double (such shapes become null geometries), bytes that are not UTF-8, a control
+// character, quote and backslash. The output stays valid JSON.
+TEST(CliGis, HostileInputGivesValidJson) {
+    ProgramDir program;
+    std::string map = shapes_map();
+    const auto replace = [&](const std::string& from, const std::string& to) {
+        const std::size_t at = map.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        map.replace(at, from.size(), to);
+    };
+    replace("idref=\"P6\"", "idref=\"P2147483654\"");        // the hole of parcel 1
+    replace("<zmn:X>1200</zmn:X>", "<zmn:X>1e300</zmn:X>");  // the triangle of parcel 2
+    replace("<筆 id=\"H3\">", "<筆 id=\"H3\">\n<形状 idref=\"F3\"/>\n<小字名>\xff\x01\"\\</小字名>");
+    replace("</空間属性>", xml_point(20, 0, 0) + xml_point(21, 0, 10) + xml_point(22, 9000000, 0) +
+                               xml_curve(20, {20, 21, 22, 20}) + "<zmn:GM_Surface id=\"F3\">\n" +
+                               xml_ring("exterior", {20}) + "</zmn:GM_Surface>\n</空間属性>");
+    program.write("hostile.xml", map);
+    const RunResult r = program.run({"--gis", "out.geojson", "hostile.xml"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("Wrote 3 parcels (3 without shape)"), std::string::npos) << r.err;
+    const Json json = parse_json(read_file(program.file("out.geojson")));
+    for (const Json& f : json["features"].items) EXPECT_EQ(f["geometry"].kind, Json::null);
+    // Texts that are not UTF-8 or need escaping arrive as what they stand for.
+    EXPECT_EQ(json["features"].items[2]["properties"]["小字名"].string, "\xEF\xBF\xBD\x01\"\\");
+}
+
+// A generated archive of thousands of parcels: every feature well formed, and GDAL agrees.
+TEST(CliGis, GeneratedMapsInInputOrder) {
+    ProgramDir program;
+    genmap::GenMapOptions options;
+    genmap::GenMapSummary summaries[2];
+    for (int i = 0; i < 2; ++i) {
+        options.parcels = i == 0 ? 3000 : 500;
+        options.seed = static_cast<std::uint64_t>(7 + i);
+        const std::string name = i == 0 ? "m0.zip" : "m1.zip";
+        ASSERT_EQ(genmap::generate_map_zip(program.file(name), options, summaries[i]), genmap::kGenOk);
+    }
+    const RunResult r = program.run({"--gis", "out.json", "--jobs", "2", "m0.zip", "m1.zip"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const Json json = parse_json(read_file(program.file("out.json")));
+    const auto& features = json["features"].items;
+    std::size_t expected = 0;
+    for (const auto& s : summaries) expected += s.parcels - s.outside_parcels;
+    std::size_t separate = 0;
+    for (const Json& f : features) {
+        expect_well_formed(f["geometry"], f["properties"]["筆ID"].string);
+        EXPECT_EQ(f["properties"]["地番"].string.find("地区外"), std::string::npos);
+        separate += f["properties"]["地番"].string.find("別図") != std::string::npos;
+    }
+    EXPECT_EQ(separate, 0u);
+    EXPECT_LE(features.size(), expected);
+    EXPECT_GT(features.size(), expected * 9 / 10);
+    // Input order: the first map's parcels, then the second's, each in document order.
+    EXPECT_EQ(features.front()["properties"]["筆ID"].string.substr(0, 1), "H");
+    EXPECT_NE(features.front()["properties"]["地図名"].string, features.back()["properties"]["地図名"].string);
+    expect_gdal_reads(program.file("out.json"), json);
+}
+
+// Ctrl+C in the middle: the previous output stays as it was and nothing is left beside it.
+TEST(CliGis, InterruptedRunKeepsThePreviousOutput) {
+    if (const std::string why = missing(Need::kSignals); !why.empty()) GTEST_SKIP() << why;
+    ProgramDir program;
+    fs::create_directory(program.file("in"));
+    genmap::GenMapOptions options;
+    genmap::GenMapSummary summary;
+    for (int i = 0; i < 6; ++i) {
+        options.parcels = 20000;
+        options.seed = static_cast<std::uint64_t>(20 + i);
+        const std::string name = "in/m" + std::to_string(i) + ".xml";
+        ASSERT_EQ(genmap::generate_map_file(program.file(name), options, summary), genmap::kGenOk);
+    }
+    fs::create_directory(program.file("out"));
+    program.write("out/parcels.geojson", "previous");
+    const std::string err_path = program.file("err.txt");
+    const long pid = start_in_background(program.exe, {"--gis", "out/parcels.geojson", "--jobs", "2", "in"},
+                                         program.dir.path.string(), err_path);
+    // Interrupt once the temporary file has grown, with most files still to come.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool writing = false;
+    while (!writing && std::chrono::steady_clock::now() < deadline) {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(program.file("out"), ec)) {
+            writing = writing || (entry.path().filename() != "parcels.geojson" && fs::file_size(entry.path(), ec) > 0);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(writing);
+    EXPECT_TRUE(signal_and_wait(pid, SIGINT));
+    EXPECT_EQ(read_file(err_path).rfind("Interrupted: wrote ", 0), 0u) << read_file(err_path);
+    EXPECT_EQ(read_file(program.file("out/parcels.geojson")), "previous");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(program.file("out")))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"parcels.geojson"});
+}
+
+}  // namespace
+}  // namespace chizuvec::test
