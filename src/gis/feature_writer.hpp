@@ -84,7 +84,7 @@ struct GisFeature {
 // `error` then says what, in plain words. The writer writes only the path it was made for; the
 // caller makes that a temporary file and renames it over the output when finish succeeded.
 class FeatureWriter {
-public:
+  public:
     virtual ~FeatureWriter() = default;
     virtual bool begin(const GisSchema& schema) = 0;
     virtual bool write(const GisFeature& feature) = 0;

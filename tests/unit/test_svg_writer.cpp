@@ -190,7 +190,7 @@ struct SmallMap {
         settings.svg_font_size_c1 = 16;
         settings.svg_font_size_c2 = 10;
         copy_text(settings.svg_font_title, "T");
-        settings.svg_font_size_title = 24;
+        settings.svg_font_size_title = 8;  // the title fits the page at this size
         copy_text(settings.svg_font_source, "S");
         settings.svg_font_size_source = 14;
     }
@@ -230,7 +230,7 @@ constexpr std::string_view kSmallMapSvg =
     "</style>\r\n"
     "<text class=\"c1\" x=\"70\" y=\"60\">1</text>\r\n"
     "<text class=\"c2\" x=\"153\" y=\"43\">4</text>\r\n"
-    "<text x=\"20\" y=\"24\" text-anchor=\"start\" font-family=\"T,sans-serif\" font-size=\"24\">"
+    "<text x=\"20\" y=\"8\" text-anchor=\"start\" font-family=\"T,sans-serif\" font-size=\"8\">"
     "【町】　〔図〕　&quot;a&amp;b.xml&quot;　＜公共座標9系＞</text>\r\n"
     "<text x=\"220\" y=\"117\" text-anchor=\"end\" font-family=\"S,sans-serif\" font-size=\"14\"></text>\r\n"
     "<path d=\"M20,106v+10h100v-10\" stroke=\"#000000\" stroke-width=\"4\" fill=\"none\"/>\r\n"
