@@ -71,6 +71,15 @@ constexpr std::string_view kMapNoOpen = "<地図番号>";
 constexpr std::string_view kMapNoClose = "</地図番号>";
 constexpr std::string_view kParcelRef = "<筆参照 idref=\"H";
 constexpr std::string_view kParcelRefClose = "\"/>";
+constexpr std::string_view kScaleOpen = "<縮尺分母>";
+constexpr std::string_view kScaleClose = "</縮尺分母>";
+constexpr std::string_view kOrientationOpen = "<方位不明フラグ>";
+constexpr std::string_view kOrientationClose = "</方位不明フラグ>";
+// The frame's corners, in the order MapSheet keeps them.
+constexpr std::string_view kLowerLeftOpen = "<左下座標>";
+constexpr std::string_view kUpperLeftOpen = "<左上座標>";
+constexpr std::string_view kLowerRightOpen = "<右下座標>";
+constexpr std::string_view kUpperRightOpen = "<右上座標>";
 
 constexpr std::string_view kZipExtension = ".zip";
 
@@ -320,16 +329,41 @@ void read_thematic_section(ReadState& state) {
     }
 }
 
-// A map sheet gives its map number to the parcels it lists. A number or reference whose end is not
-// on its line ends the sheet.
+// The sheet being read, recorded at its first own element so that empty sheets cost nothing.
+MapSheet& current_sheet(ReadState& state, bool& recorded) {
+    auto& sheets = state.dataset.sheets;
+    if (!recorded) {
+        sheets.emplace_back();
+        copy_text(sheets.back().map_no, field_view(state.current_map_no));
+        recorded = true;
+    }
+    return sheets.back();
+}
+
+// Which frame corner a line opens, or -1.
+int corner_opened(const TaggedLine& line) {
+    if (contains<kLowerLeftOpen>(line)) return 0;
+    if (contains<kUpperLeftOpen>(line)) return 1;
+    if (contains<kLowerRightOpen>(line)) return 2;
+    if (contains<kUpperRightOpen>(line)) return 3;
+    return -1;
+}
+
+// A map sheet gives its map number to the parcels it lists, and records its scale, orientation and
+// frame. A number or reference whose end is not on its line ends the sheet.
 void read_map_sheet(ReadState& state) {
     TaggedLine line;
     std::string_view rest;
     std::string_view value;
+    bool recorded = false;
+    int corner = -1;            // the corner whose coordinates are being read
+    unsigned corners_read = 0;  // one bit per corner with both coordinates
+    unsigned coordinates = 0;   // of the current corner: 1 for X, 2 for Y
     while (next_line(state.lines, line)) {
         if (text_after<kMapNoOpen>(line, rest)) {
             if (!value_until(rest, kMapNoClose, value)) return;
             copy_text(state.current_map_no, value);
+            copy_text(current_sheet(state, recorded).map_no, value);
         } else if (text_after<kParcelRef>(line, rest)) {
             if (!value_until(rest, kParcelRefClose, value)) return;
             const std::uint32_t position = state.parcel_index.find(parse_id_number(value));
@@ -339,10 +373,29 @@ void read_map_sheet(ReadState& state) {
                     add_sheet_listing(state.dataset, position, field_view(state.current_map_no));
                 }
             }
+        } else if (corner >= 0 && text_after<kXOpen>(line, rest)) {
+            current_sheet(state, recorded).corner_x[corner] = coordinate(rest, kXClose);
+            coordinates |= 1;
+        } else if (corner >= 0 && text_after<kYOpen>(line, rest)) {
+            current_sheet(state, recorded).corner_y[corner] = coordinate(rest, kYClose);
+            coordinates |= 2;
+        } else if (text_after<kScaleOpen>(line, rest)) {
+            if (value_until(rest, kScaleClose, value))
+                current_sheet(state, recorded).scale_denominator = parse_id_number(value);
+        } else if (text_after<kOrientationOpen>(line, rest)) {
+            if (value_until(rest, kOrientationClose, value)) {
+                current_sheet(state, recorded).orientation_unknown = value == "true";
+            }
+        } else if (const int opened = corner_opened(line); opened >= 0) {
+            if (corner >= 0 && coordinates == 3) corners_read |= 1u << corner;
+            corner = opened;
+            coordinates = 0;
         } else if (contains<kSheetClose>(line)) {
-            return;
+            break;
         }
     }
+    if (corner >= 0 && coordinates == 3) corners_read |= 1u << corner;
+    if (recorded && corners_read == 0xF) state.dataset.sheets.back().has_frame = true;
 }
 
 void read_sections(ReadState& state) {

@@ -17,6 +17,13 @@ void add_sheet_listing(MapDataset& dataset, std::uint32_t parcel_position, std::
     dataset.sheet_listings.push_back(SheetListing{parcel_position, index});
 }
 
+const MapSheet* find_sheet(const MapDataset& dataset, std::string_view map_no) {
+    for (const MapSheet& sheet : dataset.sheets) {
+        if (field_view(sheet.map_no) == map_no) return &sheet;
+    }
+    return nullptr;
+}
+
 // Bytes per element well below those of real and generated map files: growing copies an array and
 // holds two of them for a while. Reserving beyond what is filled costs address space, not memory.
 void reserve_for_input(MapDataset& dataset, std::int64_t file_bytes) {

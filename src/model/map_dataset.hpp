@@ -64,6 +64,17 @@ struct MapNumber {
     char text[16] = {};
 };
 
+// A map sheet (図郭) as the file describes it, for printing it at its scale inside its frame.
+struct MapSheet {
+    char map_no[16] = {};                 // 地図番号 (carried over from the sheet before when absent)
+    std::uint32_t scale_denominator = 0;  // 縮尺分母; 0 when the file gives none
+    bool orientation_unknown = false;     // 方位不明フラグ is "true": no north arrow
+    bool has_frame = false;               // all four corners were read
+    // 左下, 左上, 右下, 右上 (lower left, upper left, lower right, upper right), in map coordinates.
+    double corner_x[4] = {};
+    double corner_y[4] = {};
+};
+
 struct MapDataset {
     LargeArray<MapPoint> points;
     LargeArray<MapCurve> curves;
@@ -74,6 +85,7 @@ struct MapDataset {
     // Every sheet that lists a parcel, so that a parcel on the edge of sheets is in each of them.
     std::vector<SheetListing> sheet_listings;
     std::vector<MapNumber> sheet_map_nos;  // one per run of listings under the same map number
+    std::vector<MapSheet> sheets;          // in document order, those with any element of their own
 
     std::uint32_t max_ring_curves = 0;
     std::uint32_t max_point_no = 0;
@@ -104,6 +116,9 @@ void add_sheet_listing(MapDataset& dataset, std::uint32_t parcel_position, std::
 
 // First capacities of the element arrays for a map file of `file_bytes`, so that they seldom grow.
 void reserve_for_input(MapDataset& dataset, std::int64_t file_bytes);
+
+// The first sheet numbered `map_no`, or null.
+const MapSheet* find_sheet(const MapDataset& dataset, std::string_view map_no);
 
 // Releases every array of the dataset.
 inline void release_dataset(MapDataset& dataset) { dataset = MapDataset{}; }

@@ -337,6 +337,22 @@ TEST_P(RealMapFile, StatisticsMatchASimpleCount) {
 
     const std::size_t cs = text.find("<座標系>") + std::string("<座標系>").size();
     EXPECT_EQ(std::string(header.coord_system), text.substr(cs, text.find("</座標系>") - cs));
+    // Every sheet, with the scale and the upper right corner its text gives.
+    ASSERT_EQ(dataset.sheets.size(), count_ids(text, "<図郭>").occurrences);
+    std::size_t at = 0;
+    for (const MapSheet& sheet : dataset.sheets) {
+        at = text.find("<図郭>", at) + 1;
+        const auto value = [&](const std::string& open, std::size_t from) {
+            const std::size_t b = text.find(open, from) + open.size();
+            return text.substr(b, text.find('<', b) - b);
+        };
+        EXPECT_EQ(std::to_string(sheet.scale_denominator), value("<縮尺分母>", at));
+        EXPECT_FALSE(sheet.orientation_unknown);
+        ASSERT_TRUE(sheet.has_frame);
+        const std::size_t corner = text.find("<右上座標>", at);
+        EXPECT_EQ(sheet.corner_x[3], std::stod(value("<zmn:X>", corner)));
+        EXPECT_EQ(sheet.corner_y[3], std::stod(value("<zmn:Y>", corner)));
+    }
     // Every kept parcel that a map sheet lists has a map number.
     for (const auto& p : dataset.parcels) {
         const bool listed = text.find("<筆参照 idref=\"H" + std::string(9 - std::to_string(p.id_no).size(), '0') +
