@@ -10,6 +10,7 @@
 
 #include "config/render_settings.hpp"
 #include "mapxml/map_inputs.hpp"
+#include "render/page_builder.hpp"
 
 namespace chizuvec {
 
@@ -19,6 +20,7 @@ struct ConvertContext {
     std::int32_t source_width = 0;  // measured once per run
     std::uint32_t console_code_page = 0;
     std::uint32_t ansi_code_page = 0;
+    PrintOptions print;  // --paper, --scale, --frame
 };
 
 enum class ConvertMode { listing, csv, drawing };

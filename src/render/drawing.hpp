@@ -47,10 +47,18 @@ struct DrawLine {
 
 using DrawMark = std::variant<DrawText, DrawLine>;
 
+// A rectangle; one of width 0 is none.
+struct DrawRect {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
 inline constexpr int kPolygonStyleCount = 5;
 
 struct Drawing {
-    int decimals = 0;  // of every length below
+    int decimals = 0;        // of every length below
     std::int32_t width = 0;  // the viewBox
     std::int32_t height = 0;
     std::int64_t page_width = 0;  // in page_unit
@@ -65,6 +73,7 @@ struct Drawing {
     std::int32_t label_sizes[2] = {};  // classes 1 and 2
     std::vector<DrawPoint> vertices;
     std::vector<DrawPolygon> polygons;
+    DrawRect polygon_clip;        // the polygons are cut off outside it
     std::vector<DrawMark> marks;  // drawn over the polygons, in order
 };
 

@@ -52,7 +52,6 @@ void add_polygons(Drawing& drawing, const MapDataset& dataset, const RenderSetti
     }
 }
 
-
 // The drawing coordinates of every point: `origin` is the map position of the drawing's top left
 // corner inside the margins (its min_y and max_x are read).
 void set_drawing_coordinates(MapDataset& dataset, const BoundingBox& origin, double scale, std::uint32_t left,
@@ -63,31 +62,32 @@ void set_drawing_coordinates(MapDataset& dataset, const BoundingBox& origin, dou
     }
 }
 
-DrawPoint drawn(const MapCoordinate& c, const BoundingBox& origin, double scale, std::uint32_t left,
-                std::uint32_t top) {
-    return {drawing_coordinate(c.y - origin.min_y, scale, left), drawing_coordinate(origin.max_x - c.x, scale, top)};
+DrawPoint drawn_corner(const MapSheet& sheet, int corner, const BoundingBox& origin, double scale, std::uint32_t left,
+                       std::uint32_t top) {
+    return {drawing_coordinate(sheet.corner_y[corner] - origin.min_y, scale, left),
+            drawing_coordinate(origin.max_x - sheet.corner_x[corner], scale, top)};
 }
 
-bool frame_drawn(const PrintOptions& print, const SheetInfo* sheet) {
+bool frame_drawn(const PrintOptions& print, const MapSheet* sheet) {
     return sheet != nullptr && sheet->has_frame && (print.frame || print.paper_width_mm != 0);
 }
 
 // The bounds widened by the sheet's frame, so that the page holds the whole frame.
-BoundingBox with_frame(BoundingBox bounds, const SheetInfo& sheet) {
-    for (const MapCoordinate& c : sheet.corners) {
-        bounds.min_x = std::min(bounds.min_x, c.x);
-        bounds.max_x = std::max(bounds.max_x, c.x);
-        bounds.min_y = std::min(bounds.min_y, c.y);
-        bounds.max_y = std::max(bounds.max_y, c.y);
+BoundingBox with_frame(BoundingBox bounds, const MapSheet& sheet) {
+    for (int i = 0; i < 4; ++i) {
+        bounds.min_x = std::min(bounds.min_x, sheet.corner_x[i]);
+        bounds.max_x = std::max(bounds.max_x, sheet.corner_x[i]);
+        bounds.min_y = std::min(bounds.min_y, sheet.corner_y[i]);
+        bounds.max_y = std::max(bounds.max_y, sheet.corner_y[i]);
     }
     return bounds;
 }
 
-void add_frame(Drawing& drawing, const SheetInfo& sheet, const BoundingBox& origin, double scale, std::uint32_t left,
+void add_frame(Drawing& drawing, const MapSheet& sheet, const BoundingBox& origin, double scale, std::uint32_t left,
                std::uint32_t top, std::int32_t width) {
     DrawLine frame;
     // Lower left, upper left, upper right, lower right.
-    for (const int corner : {0, 1, 3, 2}) frame.points.push_back(drawn(sheet.corners[corner], origin, scale, left, top));
+    for (const int corner : {0, 1, 3, 2}) frame.points.push_back(drawn_corner(sheet, corner, origin, scale, left, top));
     frame.closed = true;
     frame.stroke = "#000000";
     frame.width = width;
@@ -101,8 +101,8 @@ constexpr int kPaperDecimals = 2;
 constexpr std::int32_t kMm = 100;
 constexpr std::int32_t kPaperMargin = 10 * kMm;
 constexpr std::int32_t kTitleSize = 5 * kMm;
-constexpr std::int32_t kMapTop = kPaperMargin + 8 * kMm;     // below the title
-constexpr std::int32_t kMapBottomBand = 20 * kMm;            // scale bar, scale and source lines
+constexpr std::int32_t kMapTop = kPaperMargin + 8 * kMm;  // below the title
+constexpr std::int32_t kMapBottomBand = 20 * kMm;         // scale bar, scale and source lines
 constexpr std::uint32_t kUsualScales[] = {250, 500, 600, 1000, 2500, 5000, 10000};
 
 // Labels on paper: the class by the area printed, sizes in hundredths of a millimetre.
@@ -120,7 +120,7 @@ RenderSettings paper_settings(const RenderSettings& settings, std::uint32_t left
     return paper;
 }
 
-std::uint32_t choose_scale(const PrintOptions& print, const SheetInfo* sheet, double fitting, PageNotes& notes) {
+std::uint32_t choose_scale(const PrintOptions& print, const MapSheet* sheet, double fitting, PageNotes& notes) {
     std::uint32_t scale = print.scale;
     if (scale == 0 && sheet != nullptr) scale = sheet->scale_denominator;
     if (scale == 0) {
@@ -139,8 +139,8 @@ void add_north_arrow(Drawing& drawing, std::int32_t right, std::int32_t top, std
     const std::int32_t cx = right - 6 * kMm;
     add_text(drawing, cx, top + 5 * kMm, TextAnchor::middle, font, 4 * kMm, "N");
     DrawLine arrow;
-    arrow.points = {{cx, top + 6 * kMm}, {cx + 2 * kMm, top + 15 * kMm}, {cx, top + 13 * kMm},
-                    {cx - 2 * kMm, top + 15 * kMm}};
+    arrow.points = {
+        {cx, top + 6 * kMm}, {cx + 2 * kMm, top + 15 * kMm}, {cx, top + 13 * kMm}, {cx - 2 * kMm, top + 15 * kMm}};
     arrow.closed = true;
     arrow.stroke = "#000000";
     arrow.width = 15;
@@ -170,7 +170,7 @@ void add_printed_scale(Drawing& drawing, std::uint32_t scale, double units_per_m
 
 Drawing build_printed_page(std::string_view input_path, std::string_view map_no, const MapHeader& header,
                            const BoundingBox& bounds, const RenderSettings& settings, MapDataset& dataset,
-                           const PrintOptions& print, const SheetInfo* sheet, PageNotes& notes) {
+                           const PrintOptions& print, const MapSheet* sheet, PageNotes& notes) {
     const bool frame = frame_drawn(print, sheet);
     const BoundingBox extent = frame ? with_frame(bounds, *sheet) : bounds;
     const double extent_x = extent.max_x - extent.min_x;  // north-south
@@ -215,7 +215,18 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
     layout.scale = scale;
     layout.viewbox_width = width;
     layout.viewbox_height = height;
+    drawing.polygon_clip = {kPaperMargin, kMapTop, map_width, map_height};
+    const std::size_t first_label = drawing.marks.size();
     add_labels(drawing, dataset, origin, layout, paper);
+    // Labels of parcels cut off by the edge of the map's room go with them.
+    const auto outside = [&](const DrawMark& mark) {
+        const auto* label = std::get_if<DrawText>(&mark);
+        return label != nullptr && (label->x < kPaperMargin || label->x > kPaperMargin + map_width ||
+                                    label->y < kMapTop || label->y > kMapTop + map_height);
+    };
+    drawing.marks.erase(
+        std::remove_if(drawing.marks.begin() + static_cast<std::ptrdiff_t>(first_label), drawing.marks.end(), outside),
+        drawing.marks.end());
 
     const std::string_view font = field_view(settings.svg_font_title);
     add_text(drawing, kPaperMargin, kPaperMargin + kTitleSize, TextAnchor::start, font,
@@ -237,8 +248,7 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
 
 Drawing build_drawing(std::string_view input_path, std::string_view map_no, const MapHeader& header,
                       const BoundingBox& assembled, const RenderSettings& settings, MapDataset& dataset,
-                      std::int32_t source_width, const PrintOptions& print, const SheetInfo* sheet,
-                      PageNotes* notes) {
+                      std::int32_t source_width, const PrintOptions& print, const MapSheet* sheet, PageNotes* notes) {
     if (print.paper_width_mm != 0) {
         PageNotes own;
         return build_printed_page(input_path, map_no, header, assembled, settings, dataset, print, sheet,

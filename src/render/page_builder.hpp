@@ -26,18 +26,6 @@ struct PrintOptions {
 };
 
 // The sheet being drawn, as its map file describes it.
-struct MapCoordinate {
-    double x = 0.0;  // northing
-    double y = 0.0;  // easting
-};
-
-struct SheetInfo {
-    std::uint32_t scale_denominator = 0;  // 0: not given
-    bool orientation_unknown = false;
-    bool has_frame = false;
-    MapCoordinate corners[4];  // lower left, upper left, lower right, upper right
-};
-
 // How a printed page came out.
 struct PageNotes {
     std::uint32_t scale = 0;    // the scale printed at, 1:scale; 0 for the default drawing
@@ -49,7 +37,7 @@ struct PageNotes {
 // `source_width` is measure_source_text; `sheet` the one sheet drawn, if any.
 Drawing build_drawing(std::string_view input_path, std::string_view map_no, const MapHeader& header,
                       const BoundingBox& bounds, const RenderSettings& settings, MapDataset& dataset,
-                      std::int32_t source_width, const PrintOptions& print = {}, const SheetInfo* sheet = nullptr,
+                      std::int32_t source_width, const PrintOptions& print = {}, const MapSheet* sheet = nullptr,
                       PageNotes* notes = nullptr);
 
 }  // namespace chizuvec

@@ -8,36 +8,39 @@
 #include <string_view>
 
 #include "common/ascii.hpp"
-#include "render/pdf_writer.hpp"
 #include "platform/platform.hpp"
+#include "render/pdf_writer.hpp"
 #include "render/xml_text.hpp"
 
 // Every cairo function the writer calls; the table and its loader are both made from this list.
-#define CHIZUVEC_CAIRO_FUNCTIONS(X) \
-    X(cairo_close_path) \
-    X(cairo_create) \
-    X(cairo_destroy) \
-    X(cairo_fill) \
-    X(cairo_fill_preserve) \
-    X(cairo_line_to) \
-    X(cairo_move_to) \
-    X(cairo_new_path) \
+#define CHIZUVEC_CAIRO_FUNCTIONS(X)        \
+    X(cairo_close_path)                    \
+    X(cairo_create)                        \
+    X(cairo_destroy)                       \
+    X(cairo_fill)                          \
+    X(cairo_fill_preserve)                 \
+    X(cairo_line_to)                       \
+    X(cairo_move_to)                       \
+    X(cairo_new_path)                      \
     X(cairo_pdf_surface_create_for_stream) \
-    X(cairo_pdf_surface_set_metadata) \
-    X(cairo_rectangle) \
-    X(cairo_scale) \
-    X(cairo_select_font_face) \
-    X(cairo_set_font_size) \
-    X(cairo_set_line_join) \
-    X(cairo_set_line_width) \
-    X(cairo_set_source_rgb) \
-    X(cairo_show_page) \
-    X(cairo_show_text) \
-    X(cairo_status) \
-    X(cairo_stroke_preserve) \
-    X(cairo_surface_destroy) \
-    X(cairo_surface_finish) \
-    X(cairo_surface_status) \
+    X(cairo_pdf_surface_set_metadata)      \
+    X(cairo_rectangle)                     \
+    X(cairo_scale)                         \
+    X(cairo_select_font_face)              \
+    X(cairo_set_font_size)                 \
+    X(cairo_set_line_join)                 \
+    X(cairo_save)                          \
+    X(cairo_restore)                       \
+    X(cairo_clip)                          \
+    X(cairo_set_line_width)                \
+    X(cairo_set_source_rgb)                \
+    X(cairo_show_page)                     \
+    X(cairo_show_text)                     \
+    X(cairo_status)                        \
+    X(cairo_stroke_preserve)               \
+    X(cairo_surface_destroy)               \
+    X(cairo_surface_finish)                \
+    X(cairo_surface_status)                \
     X(cairo_text_extents)
 
 namespace chizuvec {
@@ -57,7 +60,7 @@ CairoLibrary load_cairo() {
     void* library = platform::load_library(CHIZUVEC_CAIRO_SONAME);
     if (library == nullptr) return lib;
     bool complete = true;
-#define CHIZUVEC_CAIRO_LOOKUP(name)                                                    \
+#define CHIZUVEC_CAIRO_LOOKUP(name)                                                            \
     lib.name = reinterpret_cast<decltype(lib.name)>(platform::library_symbol(library, #name)); \
     complete = complete && lib.name != nullptr;
     CHIZUVEC_CAIRO_FUNCTIONS(CHIZUVEC_CAIRO_LOOKUP)
@@ -87,8 +90,8 @@ bool parse_colour(std::string_view text, Rgb& rgb) {
         Rgb rgb;
     };
     static constexpr Named kNames[] = {
-        {"black", {0, 0, 0}},   {"white", {1, 1, 1}},      {"red", {1, 0, 0}},      {"lime", {0, 1, 0}},
-        {"blue", {0, 0, 1}},    {"yellow", {1, 1, 0}},     {"gray", {0.5, 0.5, 0.5}}, {"grey", {0.5, 0.5, 0.5}},
+        {"black", {0, 0, 0}},   {"white", {1, 1, 1}},           {"red", {1, 0, 0}},        {"lime", {0, 1, 0}},
+        {"blue", {0, 0, 1}},    {"yellow", {1, 1, 0}},          {"gray", {0.5, 0.5, 0.5}}, {"grey", {0.5, 0.5, 0.5}},
         {"green", {0, 0.5, 0}}, {"silver", {0.75, 0.75, 0.75}},
     };
     for (const Named& named : kNames) {
@@ -110,10 +113,9 @@ bool parse_colour(std::string_view text, Rgb& rgb) {
     return true;
 }
 
-
 cairo_status_t write_to_file(void* closure, const unsigned char* data, unsigned int length) {
     return std::fwrite(data, 1, length, static_cast<std::FILE*>(closure)) == length ? CAIRO_STATUS_SUCCESS
-                                                                                     : CAIRO_STATUS_WRITE_ERROR;
+                                                                                    : CAIRO_STATUS_WRITE_ERROR;
 }
 
 struct Painter {
@@ -132,6 +134,13 @@ bool set_colour(const Painter& p, std::string_view text) {
 }
 
 void draw_polygons(const Painter& p, const Drawing& drawing) {
+    p.lib.cairo_save(p.cr);
+    const DrawRect& clip = drawing.polygon_clip;
+    if (clip.width != 0) {
+        p.lib.cairo_rectangle(p.cr, length(p, clip.x), length(p, clip.y), length(p, clip.width),
+                              length(p, clip.height));
+        p.lib.cairo_clip(p.cr);
+    }
     p.lib.cairo_set_line_join(p.cr, CAIRO_LINE_JOIN_MITER);
     p.lib.cairo_set_line_width(p.cr, length(p, drawing.polygon_stroke_width));
     std::uint32_t begin = 0;
@@ -147,10 +156,12 @@ void draw_polygons(const Painter& p, const Drawing& drawing) {
         }
         p.lib.cairo_close_path(p.cr);
         if (set_colour(p, drawing.polygon_fills[polygon.style])) p.lib.cairo_fill_preserve(p.cr);
-        if (drawing.polygon_stroke_width > 0 && set_colour(p, drawing.polygon_stroke)) p.lib.cairo_stroke_preserve(p.cr);
+        if (drawing.polygon_stroke_width > 0 && set_colour(p, drawing.polygon_stroke))
+            p.lib.cairo_stroke_preserve(p.cr);
         p.lib.cairo_new_path(p.cr);
         begin = polygon.end;
     }
+    p.lib.cairo_restore(p.cr);
 }
 
 void draw_text(const Painter& p, const Drawing& drawing, const DrawText& text) {

@@ -4,9 +4,11 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "common/fixed_text.hpp"
 #include "common/text_format.hpp"
+#include "geometry/polylabel.hpp"
 #include "render/parcel_style.hpp"
 #include "render/xml_text.hpp"
 
@@ -19,6 +21,17 @@ constexpr double kScaleBarMetres = 100.0;
 std::int32_t clamp_to_int32(std::int64_t value) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
                                                               std::numeric_limits<std::int32_t>::max()));
+}
+
+// Is (x, y) inside the closed outline? Crossings of a ray, so both turning directions count.
+bool inside_outline(const std::vector<PlanePoint>& outline, double x, double y) {
+    bool inside = false;
+    for (std::size_t i = 0, j = outline.size() - 1; i < outline.size(); j = i++) {
+        const PlanePoint& a = outline[i];
+        const PlanePoint& b = outline[j];
+        if ((a.y > y) != (b.y > y) && x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x) inside = !inside;
+    }
+    return inside;
 }
 
 }  // namespace
@@ -152,16 +165,32 @@ void add_label_styles(Drawing& drawing, const RenderSettings& settings) {
 
 void add_labels(Drawing& drawing, const MapDataset& dataset, const BoundingBox& bounds, const SvgLayout& layout,
                 const RenderSettings& settings) {
+    std::vector<PlanePoint> outline;
     for (const Parcel& parcel : dataset.parcels) {
         // Assembly outlines the selected parcels only.
         if (!parcel.has_outline || !parcel.has_centroid) continue;
         const int cls = label_class(parcel, layout.scale, settings);
         if (cls == 0) continue;
+        // The centroid of a thin or bent parcel can lie outside it, on a neighbour: such a label
+        // goes to the point farthest inside, found to a quarter of the label's height.
+        double label_x = parcel.centroid_x;
+        double label_y = parcel.centroid_y;
+        outline.clear();
+        for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
+            if (index < dataset.points.size()) outline.push_back({dataset.points[index].x, dataset.points[index].y});
+        }
+        if (outline.size() >= 3 && !inside_outline(outline, label_x, label_y)) {
+            const double height = cls == 1 ? settings.svg_font_size_c1 : settings.svg_font_size_c2;
+            const std::uint32_t ends[] = {static_cast<std::uint32_t>(outline.size())};
+            const LabelPoint pole = pole_of_inaccessibility(outline, ends, std::max(height, 1.0) / layout.scale / 4);
+            label_x = pole.x;
+            label_y = pole.y;
+        }
         DrawText label;
         label.label_class = cls;
         label.anchor = TextAnchor::middle;
-        label.x = drawing_coordinate(parcel.centroid_y - bounds.min_y, layout.scale, settings.svg_viewbox_marginx);
-        label.y = drawing_coordinate(bounds.max_x - parcel.centroid_x, layout.scale, settings.svg_viewbox_marginy);
+        label.x = drawing_coordinate(label_y - bounds.min_y, layout.scale, settings.svg_viewbox_marginx);
+        label.y = drawing_coordinate(bounds.max_x - label_x, layout.scale, settings.svg_viewbox_marginy);
         append_map_field(label.text, parcel.chiban);
         drawing.marks.emplace_back(std::move(label));
     }

@@ -118,6 +118,21 @@ void write_polygon_styles(SvgOutput& out, const Drawing& drawing) {
 }
 
 void write_polygons(SvgOutput& out, const Drawing& drawing) {
+    const DrawRect& clip = drawing.polygon_clip;
+    if (clip.width != 0) {
+        put(out, "<clipPath id=\"map\"><rect x=\"");
+        put_length(out, clip.x, drawing.decimals);
+        put(out, "\" y=\"");
+        put_length(out, clip.y, drawing.decimals);
+        put(out, "\" width=\"");
+        put_length(out, clip.width, drawing.decimals);
+        put(out, "\" height=\"");
+        put_length(out, clip.height, drawing.decimals);
+        put(out, "\"/></clipPath>");
+        put(out, kLineEnd);
+        put(out, "<g clip-path=\"url(#map)\">");
+        put(out, kLineEnd);
+    }
     std::uint32_t begin = 0;
     for (const DrawPolygon& polygon : drawing.polygons) {
         put(out, "<polygon class=\"");
@@ -132,6 +147,10 @@ void write_polygons(SvgOutput& out, const Drawing& drawing) {
         put(out, "\"/>");
         put(out, kLineEnd);
         begin = polygon.end;
+    }
+    if (clip.width != 0) {
+        put(out, "</g>");
+        put(out, kLineEnd);
     }
 }
 
@@ -253,7 +272,7 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings) {
 WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
                       const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
                       MapDataset& dataset, std::optional<std::int32_t> source_width, const PrintOptions& print,
-                      const SheetInfo* sheet) {
+                      const MapSheet* sheet) {
     const DocumentKind kind = document_kind(output_path);
     if (kind == DocumentKind::kUnsupported) return {WriteStatus::unsupported_type, 0, {}};
     // Replacing the map with its own drawing would lose the map.

@@ -45,6 +45,6 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings);
 WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
                       const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
                       MapDataset& dataset, std::optional<std::int32_t> source_width = std::nullopt,
-                      const PrintOptions& print = {}, const SheetInfo* sheet = nullptr);
+                      const PrintOptions& print = {}, const MapSheet* sheet = nullptr);
 
 }  // namespace chizuvec

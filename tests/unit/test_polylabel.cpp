@@ -45,8 +45,8 @@ double grid_best(const Shape& s) {
     constexpr int kSteps = 400;
     for (int i = 0; i <= kSteps; ++i) {
         for (int j = 0; j <= kSteps; ++j) {
-            best = std::max(best, distance_inside(s, min_x + (max_x - min_x) * i / kSteps,
-                                                  min_y + (max_y - min_y) * j / kSteps));
+            best = std::max(
+                best, distance_inside(s, min_x + (max_x - min_x) * i / kSteps, min_y + (max_y - min_y) * j / kSteps));
         }
     }
     return best;
