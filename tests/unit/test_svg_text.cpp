@@ -366,6 +366,8 @@ TEST(SafeText, RandomTextsAreWellFormed) {
         for (auto k = random() % 12; k > 0; --k) text += pieces[random() % std::size(pieces)];
         const std::string map = map_text(text, n % 2 == 0);
         EXPECT_EQ(map_text(map), map) << text;
+        // What the PDF draws is what the document says.
+        EXPECT_EQ(escaped(plain_text_of(escaped(text))), escaped(text)) << text;
         document += "<m>" + map + "</m><p a=\"" + escaped(text) + "\">" + escaped(text) + "</p>\n";
     }
     document += "</d>";
