@@ -85,6 +85,10 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
     }
     if (written.status == WriteStatus::ok) return;
     d.status = DrawStatus::failed;
+    if (written.status == WriteStatus::no_memory) {
+        d.out_of_memory = true;
+        return;
+    }
     if (written.status == WriteStatus::unsupported_type) {
         d.error = format_text("** Error: Unsupported output file type \"%s\"\n", d.output_path.c_str());
     } else if (written.status == WriteStatus::pdf_unavailable) {

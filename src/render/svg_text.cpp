@@ -176,10 +176,15 @@ void add_labels(Drawing& drawing, const MapDataset& dataset, const BoundingBox& 
         double label_x = parcel.centroid_x;
         double label_y = parcel.centroid_y;
         outline.clear();
+        bool finite = true;
         for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
-            if (index < dataset.points.size()) outline.push_back({dataset.points[index].x, dataset.points[index].y});
+            if (index >= dataset.points.size()) continue;
+            const MapPoint& point = dataset.points[index];
+            finite = finite && std::isfinite(point.x) && std::isfinite(point.y);
+            outline.push_back({point.x, point.y});
         }
-        if (outline.size() >= 3 && !inside_outline(outline, label_x, label_y)) {
+        // An outline with a point at infinity has no inside to speak of.
+        if (finite && outline.size() >= 3 && !inside_outline(outline, label_x, label_y)) {
             const double height = cls == 1 ? settings.svg_font_size_c1 : settings.svg_font_size_c2;
             const std::uint32_t ends[] = {static_cast<std::uint32_t>(outline.size())};
             const LabelPoint pole = pole_of_inaccessibility(outline, ends, std::max(height, 1.0) / layout.scale / 4);

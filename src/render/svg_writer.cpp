@@ -285,7 +285,7 @@ WriteResult write_svg(const std::string& output_path, const std::string& input_p
             build_drawing(input_path, map_no, header, bounds, settings, dataset,
                           source_width ? *source_width : measure_source_text(settings), print, sheet, &result.notes);
     } catch (const std::bad_alloc&) {
-        result.status = WriteStatus::failed;
+        result.status = WriteStatus::no_memory;
         return result;
     }
 
@@ -311,6 +311,7 @@ WriteResult write_svg(const std::string& output_path, const std::string& input_p
             ok = flush_output(out);
         }
     } catch (const std::bad_alloc&) {
+        result.status = WriteStatus::no_memory;
         ok = false;
     }
     if (!ok) {

@@ -23,6 +23,7 @@ enum class WriteStatus {
     output_is_input,   // the output names the input file itself; nothing touched
     failed,            // cannot open, write or close; the previous output stays as it was
     pdf_unavailable,   // a .pdf in a build without PDF output; nothing touched
+    no_memory,         // the page could not be built or written for want of memory; nothing touched
 };
 
 struct WriteResult {

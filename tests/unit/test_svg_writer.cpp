@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
@@ -330,6 +331,18 @@ TEST(WriteSvg, NonFiniteCoordinatesNeverReachTheDocument) {
     EXPECT_EQ(doc.find("inf"), std::string::npos);
     // The highlighted parcel keeps its label; a NaN position lands on the margin.
     EXPECT_NE(doc.find("<text class=\"c2\" x=\"153\" y=\"10\">4</text>"), std::string::npos);
+    // With a NaN centroid but an outline of finite points, it stands at the pole of inaccessibility:
+    // the centre of the triangle's inscribed circle, (181.8, 48.2), within a quarter of the label size.
+    map.dataset.points[0].x = 1100;
+    map.dataset.points[1].y = 100;
+    ASSERT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status, WriteStatus::ok);
+    const std::string again = test::read_file(out);
+    const std::size_t at = again.find("<text class=\"c2\" x=\"");
+    ASSERT_NE(at, std::string::npos);
+    int x = 0, y = 0;
+    ASSERT_EQ(std::sscanf(again.c_str() + at, "<text class=\"c2\" x=\"%d\" y=\"%d\"", &x, &y), 2);
+    EXPECT_NEAR(x, 181.8, 3.5);
+    EXPECT_NEAR(y, 48.2, 3.5);
     EXPECT_TRUE(xml_well_formed(out));
 }
 
