@@ -29,7 +29,6 @@ constexpr std::string_view kHtmlHeadEnd = "</title>\r\n</head>\r\n<body>\r\n";
 constexpr std::string_view kSvgOpen = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"";
 constexpr std::string_view kSvgClose = "</svg>\r\n";
 constexpr std::string_view kHtmlTail = "</body>\r\n</html>\r\n";
-constexpr std::string_view kPolygonClasses[] = {"p0", "p1", "p2", "p3", "ph"};
 
 enum class DocumentKind { kUnsupported, kSvg, kHtm, kPdf };
 
