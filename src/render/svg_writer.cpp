@@ -1,11 +1,8 @@
-// The drawing document: its kind, the drawing coordinates of the points, the skeleton and the parcel
-// polygons. The page geometry comes from svg_layout.cpp, the text-bearing elements from svg_text.cpp.
+// The drawing document: its kind by the output's extension, and the page (page_builder.cpp) translated
+// into the SVG skeleton, polygons and marks, or handed to the PDF writer.
 #include "render/svg_writer.hpp"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <limits>
 #include <new>
 
 #include "common/ascii.hpp"

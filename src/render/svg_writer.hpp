@@ -1,6 +1,6 @@
-// Writes the drawing: a bare SVG document, or an XHTML page carrying the same SVG inline. Owns the
-// output file, the document skeleton, the drawing coordinates of the points and the parcel polygons;
-// the page geometry comes from svg_layout.hpp and the elements that carry text from svg_text.hpp.
+// Writes the drawing: a bare SVG document, an XHTML page carrying the same SVG inline, or a PDF of the
+// same page. Owns the output file and the SVG skeleton; the page itself is built by page_builder.hpp
+// and the PDF drawn by pdf_writer.hpp.
 #pragma once
 
 #include <cstdint>
