@@ -103,7 +103,7 @@ bool parse_colour(std::string_view text, Rgb& rgb) {
     if (text.empty() || text[0] != '#' || (text.size() != 4 && text.size() != 7)) return false;
     const bool short_form = text.size() == 4;
     double channels[3] = {};
-    for (int i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < 3; ++i) {
         const int high = hex_digit(text[short_form ? 1 + i : 1 + 2 * i]);
         const int low = hex_digit(text[short_form ? 1 + i : 2 + 2 * i]);
         if (high < 0 || low < 0) return false;

@@ -100,7 +100,7 @@ TEST(CliPrint, SheetFrameIsTheSheetAtItsScaleOnThePaper) {
     ASSERT_EQ(frame.size(), 4u) << svg.substr(0, 2000);
     // Drawn lower left, upper left, upper right, lower right; at 1:500 a metre is 2 mm.
     const Corner corners[] = {sheet[0], sheet[1], sheet[3], sheet[2]};
-    for (int i = 0; i < 4; ++i) {
+    for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         const double on_paper = distance(frame[i], frame[(i + 1) % 4]);
         EXPECT_NEAR(on_paper, distance(corners[i], corners[(i + 1) % 4]) * 2.0, 0.2);
