@@ -99,10 +99,10 @@ void add_frame(Drawing& drawing, const MapSheet& sheet, const BoundingBox& origi
 
 constexpr int kPaperDecimals = 2;
 constexpr std::int32_t kMm = 100;
-constexpr std::int32_t kPaperMargin = 10 * kMm;
+constexpr std::int32_t kPaperMargin = 7 * kMm;
 constexpr std::int32_t kTitleSize = 5 * kMm;
 constexpr std::int32_t kMapTop = kPaperMargin + 8 * kMm;  // below the title
-constexpr std::int32_t kMapBottomBand = 20 * kMm;         // scale bar, scale and source lines
+constexpr std::int32_t kMapBottomBand = 12 * kMm;         // scale bar, scale and source lines
 constexpr std::uint32_t kUsualScales[] = {250, 500, 600, 1000, 2500, 5000, 10000};
 
 // Labels on paper: the class by the area printed, sizes in hundredths of a millimetre.

@@ -88,8 +88,12 @@ TEST(CliPrint, SheetFrameIsTheSheetAtItsScaleOnThePaper) {
     ProgramDir program;
     const RunResult r = program.run({"--paper", "A1", map, "m42.svg", "M42"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
+    // A 1:500 sheet fits A1.
+    EXPECT_EQ(r.err.find("Warning"), std::string::npos) << r.err;
     const std::string svg = read_file(program.file("m42.svg"));
-    EXPECT_TRUE(xml_well_formed(program.file("m42.svg")));
+    if (missing(Need::kHostTools).empty()) {
+        EXPECT_TRUE(xml_well_formed(program.file("m42.svg")));
+    }
     // A1 across, as the sheet is wider than tall; one user unit is one millimetre.
     EXPECT_NE(svg.find("width=\"841mm\" height=\"594mm\" viewBox=\"0,0,841,594\""), std::string::npos);
     EXPECT_NE(svg.find(">縮尺 1/500</text>"), std::string::npos);
@@ -114,7 +118,7 @@ TEST(CliPrint, PdfHoldsThePageTheTitleAndEmbeddedFontSubsets) {
     if (map.empty()) GTEST_SKIP() << "shared map data not present";
     ProgramDir program;
     const RunResult r = program.run({"--paper", "A1", map, "m42.pdf", "M42"});
-    if (r.err == kNotAvailable) {
+    if (r.err.ends_with(kNotAvailable)) {
         // The build without PDF output says so and writes nothing.
         EXPECT_EQ(r.exit_code, 1);
         EXPECT_FALSE(std::filesystem::exists(program.file("m42.pdf")));
