@@ -11,19 +11,21 @@ packages=(
     libsqlite3-dev                            # writing GeoPackage
     libflatbuffers-dev flatbuffers-compiler   # writing FlatGeobuf
     libfreetype-dev libfontconfig-dev         # measuring the source line
+    libcairo2-dev                             # PDF output (cairo is loaded when the first PDF is written)
     libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev  # their static archives, linked in
     libgtest-dev googletest                   # unit and end-to-end tests
     libbenchmark-dev                          # micro-benchmarks
     fonts-ipaexfont-gothic                    # a Japanese font for measuring and rendering
     librsvg2-bin libxml2-utils                # the tests render and validate drawings
     gdal-bin                                  # the tests read the GIS outputs back
+    poppler-utils                             # the tests read the PDF back
     chromium                                  # the tests open the .htm page in a browser
     proj-bin gdal-bin                         # the tests check coordinates with PROJ and GIS outputs with GDAL
     zip unzip time hyperfine                  # benchmarks
 )
 if [ "${1:-}" = "--build-only" ]; then
     packages=(build-essential cmake pkg-config libzip-dev libsqlite3-dev libflatbuffers-dev flatbuffers-compiler
-              libfreetype-dev libfontconfig-dev
+              libfreetype-dev libfontconfig-dev libcairo2-dev
               libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev fonts-ipaexfont-gothic)
 fi
 # The Windows cross-build (tools/build_windows.sh).

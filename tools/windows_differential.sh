@@ -173,7 +173,8 @@ setup=""
 # it no longer fits beside it, and both builds must decide that at the same length.
 japanese="出典：「登記所備付地図データ」（法務省）を加工して作成した地番参考図です。二〇二六年十二月版"
 latin="Source: Ministry of Justice, registry office maps, edited."
-# The sample's bar sits at y 1846 on the bottom line and at 1750 when lifted.
+# The sample's bar (50 m, 872 units) sits at y 1846 on the bottom line and at 1750 when lifted; a
+# source line of 64 px meets it within 40 characters.
 bar_lifted() { grep -q 'M40,1750v' "$1"; }
 for alphabet in japanese latin; do
     text=${!alphabet}
@@ -182,7 +183,8 @@ for alphabet in japanese latin; do
     flip_linux="" flip_windows=""
     for length in $(seq 1 40); do
         part=${text:0:$length}
-        sed "s|^svg_text_source=.*|svg_text_source=$part|" "$ini" >"$work/lift.ini"
+        sed -e "s|^svg_text_source=.*|svg_text_source=$part|" -e "s|^svg_font_size_source=.*|svg_font_size_source=64|" \
+            "$ini" >"$work/lift.ini"
         compare_run "source line $alphabet $length" "$work/lift.ini" "$root/samples/sample.xml" out.svg sample.xml out.svg
         if [ -z "$flip_linux" ] && bar_lifted "$work/l/out.svg"; then flip_linux=$length; fi
         if [ -z "$flip_windows" ] && bar_lifted "$work/w/out.svg"; then flip_windows=$length; fi

@@ -160,15 +160,29 @@ void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& he
         d.error = drawing_too_large_text(drawn_points);
         return;
     }
-    const WriteResult written = write_svg(d.output_path, file.name, d.map_no, header, bounds, *context.settings,
-                                          dataset, context.source_width, &context.output_rules, selection);
+    const MapSheet* const sheet = d.map_no.empty() ? nullptr : find_sheet(dataset, d.map_no);
+    const WriteResult written =
+        write_svg(d.output_path, file.name, d.map_no, header, bounds, *context.settings, dataset, context.source_width,
+                  context.print, sheet, &context.output_rules, selection);
     d.finished_at = platform::monotonic_seconds();
     d.size = written.size;
+    if (written.notes.beyond_usual) {
+        d.warning = format_text("**Warning: The drawing does not fit the paper at 1/10000; printed at 1/%u\n",
+                                written.notes.scale);
+    } else if (written.notes.overflows) {
+        d.warning = format_text("**Warning: The drawing does not fit the paper at 1/%u\n", written.notes.scale);
+    }
     if (written.status == WriteStatus::ok) return;
     d.status = DrawStatus::failed;
+    if (written.status == WriteStatus::no_memory) {
+        d.out_of_memory = true;
+        return;
+    }
     const std::string shown = display_name(d.output_path);
     if (written.status == WriteStatus::unsupported_type) {
         d.error = format_text("** Error: Unsupported output file type \"%s\"\n", shown.c_str());
+    } else if (written.status == WriteStatus::pdf_unavailable) {
+        d.error = "** Error: PDF output is not available in this build\n";
     } else if (written.status == WriteStatus::output_is_input) {
         d.error = format_text("** Error: Output file \"%s\" is the input file\n", shown.c_str());
     } else {

@@ -12,6 +12,7 @@
 #include "gis/parcel_features.hpp"
 #include "mapxml/map_inputs.hpp"
 #include "platform/platform.hpp"
+#include "render/page_builder.hpp"
 
 namespace chizuvec {
 
@@ -23,6 +24,7 @@ struct ConvertContext {
     std::uint32_t ansi_code_page = 0;
     // Every output of the run is opened under these: it never replaces a file the run reads.
     platform::OutputRules output_rules;
+    PrintOptions print;  // --paper, --scale, --frame
 };
 
 // The identities of the files on disk that `files` are read from and of the other `paths` (those

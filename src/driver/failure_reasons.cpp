@@ -7,7 +7,7 @@
 namespace chizuvec {
 
 std::string write_failure_reason(WriteStatus status, const std::string& output_path) {
-    if (status == WriteStatus::unsupported_type) return "use .svg or .htm (.html)\n";
+    if (status == WriteStatus::unsupported_type) return "use .svg, .htm (.html) or .pdf\n";
     if (status != WriteStatus::failed) return {};
     const std::string folder(platform::path_directory(output_path));
     if (!folder.empty() && !platform::is_directory(folder)) {

@@ -9,6 +9,7 @@
 #include "common/text_format.hpp"
 #include "driver/display_name.hpp"
 #include "driver/lot_report.hpp"
+#include "platform/platform.hpp"
 
 namespace chizuvec {
 namespace {
@@ -41,7 +42,9 @@ std::string matching_map_number(const MapDataset& dataset, const std::string& wa
     for (const std::string& n : numbers) {
         if (n == wanted) return wanted;
     }
-    const std::string loose = loose_form(wanted);
+    // The argument is in the code page of the command line; the sheets' numbers are UTF-8.
+    const std::string loose =
+        loose_form(platform::convert_code_page(wanted, platform::ansi_code_page(), platform::kCodePageUtf8));
     const std::string* match = nullptr;
     for (const std::string& n : numbers) {
         if (loose_form(n) != loose) continue;

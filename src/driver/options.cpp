@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/ascii.hpp"
+
 namespace chizuvec {
 namespace {
 
@@ -50,6 +52,73 @@ unsigned parse_jobs(std::string_view text) {
     return value <= kMaxJobs ? value : 0;
 }
 
+// ---- Printing options -----------------------------------------------------------------------------
+
+struct PaperSize {
+    std::string_view name;
+    std::uint32_t short_mm;
+    std::uint32_t long_mm;
+};
+constexpr PaperSize kPaperSizes[] = {
+    {"A4", 210, 297}, {"A3", 297, 420}, {"A2", 420, 594}, {"A1", 594, 841}, {"A0", 841, 1189},
+};
+
+bool is_print_option(std::string_view arg) { return arg == "--paper" || arg == "--scale" || arg == "--frame"; }
+
+bool parse_paper(std::string_view text, PrintOptions& print) {
+    PaperOrientation orientation = PaperOrientation::by_shape;
+    if (const std::size_t dash = text.find('-'); dash != std::string_view::npos) {
+        const std::string_view suffix = text.substr(dash + 1);
+        if (equals_ignoring_ascii_case(suffix, "landscape")) {
+            orientation = PaperOrientation::landscape;
+        } else if (equals_ignoring_ascii_case(suffix, "portrait")) {
+            orientation = PaperOrientation::portrait;
+        } else {
+            return false;
+        }
+        text = text.substr(0, dash);
+    }
+    for (const PaperSize& size : kPaperSizes) {
+        if (equals_ignoring_ascii_case(text, size.name)) {
+            print.paper_width_mm = size.short_mm;
+            print.paper_height_mm = size.long_mm;
+            print.orientation = orientation;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A scale 1:N with N from 1 to 10,000,000 in plain decimal digits, or 0.
+std::uint32_t parse_scale(std::string_view text) {
+    if (text.empty() || text.size() > 8) return 0;
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return 0;
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return value <= 10000000 ? value : 0;
+}
+
+// Reads the printing option at argv[i] (and its value); the message when it is wrong, else empty.
+std::string read_print_option(int argc, char** argv, int& i, Command& command) {
+    const std::string_view arg = argv[i];
+    command.printing = true;
+    if (arg == "--frame") {
+        command.print.frame = true;
+        return {};
+    }
+    if (i + 1 >= argc) return std::string(arg) + " needs a value";
+    const std::string_view value = argv[++i];
+    if (arg == "--paper") {
+        if (!parse_paper(value, command.print)) return "--paper is A4, A3, A2, A1 or A0, with -landscape or -portrait";
+    } else {
+        command.print.scale = parse_scale(value);
+        if (command.print.scale == 0) return "--scale needs a number from 1 to 10000000";
+    }
+    return {};
+}
+
 Command bad(std::string message) {
     Command command;
     command.form = CommandForm::bad_options;
@@ -69,25 +138,37 @@ Command parse_command_line(int argc, char** argv) {
         command.form = CommandForm::version;
         return command;
     }
-    if (argc < 2) return command;
-    if (!is_batch_option(argv[1])) {
-        // The single-map form takes no options: one after the input was meant for the batch form.
-        for (int i = 2; i < argc; ++i) {
+    // Printing options come first in the single-map form.
+    int first = 1;
+    for (; first < argc && is_print_option(argv[first]); ++first) {
+        std::string error = read_print_option(argc, argv, first, command);
+        if (!error.empty()) return bad(std::move(error));
+    }
+    if (command.print.scale != 0 && command.print.paper_width_mm == 0) return bad("--scale is for --paper");
+    if (first >= argc || !is_batch_option(argv[first])) {
+        // The single-map form takes no options after its input: one there was meant to come first.
+        for (int i = first + 1; i < argc; ++i) {
             if (find_option(argv[i]) == nullptr) continue;
-            return bad(std::string("options come before the input: \"") + argv[i] + "\" after \"" + argv[1] +
+            return bad(std::string("options come before the input: \"") + argv[i] + "\" after \"" + argv[first] +
                        "\" (for the batch form: Chizuvec.exe " + argv[i] + " ... INPUT...)");
         }
+        command.first_argument = first;
         return command;
     }
 
     command.form = CommandForm::batch;
     BatchOptions& options = command.batch;
-    int i = 1;
+    int i = first;
     for (; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--") {
             ++i;
             break;
+        }
+        if (is_print_option(arg)) {
+            std::string error = read_print_option(argc, argv, i, command);
+            if (!error.empty()) return bad(std::move(error));
+            continue;
         }
         if (!is_batch_option(arg)) break;
         if (arg == "--per-sheet") {
@@ -107,8 +188,8 @@ Command parse_command_line(int argc, char** argv) {
         } else if (arg == "--gis") {
             options.gis_path = value;
         } else if (arg == "--format") {
-            if (value != "svg" && value != "htm") return bad("--format is svg or htm");
-            options.extension = value == "svg" ? ".svg" : ".htm";
+            if (value != "svg" && value != "htm" && value != "pdf") return bad("--format is svg, htm or pdf");
+            options.extension = "." + std::string(value);
         } else if (arg == "--jobs") {
             options.jobs = parse_jobs(value);
             if (options.jobs == 0) return bad("--jobs needs a number from 1 to " + std::to_string(kMaxJobs));
@@ -127,6 +208,8 @@ Command parse_command_line(int argc, char** argv) {
         return bad("--include-arbitrary and --include-outside are for GIS outputs (--gis)");
     }
     if (options.inputs.empty()) return bad("no input file given");
+    if (command.print.scale != 0 && command.print.paper_width_mm == 0) return bad("--scale is for --paper");
+    if (command.printing && !options.csv_path.empty()) return bad("--paper, --scale and --frame are for drawings");
     return command;
 }
 

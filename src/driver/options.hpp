@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "render/page_builder.hpp"
+
 namespace chizuvec {
 
 inline constexpr const char* kUsageGrammar =
@@ -11,10 +13,13 @@ inline constexpr const char* kUsageGrammar =
     "[Highlighted_lot_number-2 [....]]]]";
 inline constexpr const char* kListingUsageGrammar = "Chizuvec.exe Input_filename.xml   (lists the parcels)";
 inline constexpr const char* kBatchUsageGrammar =
-    "Chizuvec.exe --out-dir DIR [--format svg|htm] [--per-sheet] [--jobs N] [--highlight LOT]... INPUT...\n"
+    "Chizuvec.exe [--paper SIZE [--scale N]] [--frame] Input_filename.xml Output_filename.svg|.pdf [...]\n"
+    "Chizuvec.exe --out-dir DIR [--format svg|htm|pdf] [--per-sheet] [--jobs N] [--highlight LOT]... "
+    "[--paper SIZE [--scale N]] [--frame] INPUT...\n"
     "Chizuvec.exe --csv FILE|- [--jobs N] INPUT...\n"
     "Chizuvec.exe --gis OUT.geojson|OUT.gpkg|OUT.fgb|- [--jobs N] [--include-arbitrary] [--include-outside] "
-    "INPUT...";
+    "INPUT...\n"
+    "SIZE: A4, A3, A2, A1 or A0, optionally with -landscape or -portrait";
 
 // More threads than outputs the platform can keep track of at once would gain nothing.
 inline constexpr unsigned kMaxJobs = 256;
@@ -37,7 +42,10 @@ enum class CommandForm { single_map, help, version, batch, bad_options };
 struct Command {
     CommandForm form = CommandForm::single_map;
     BatchOptions batch;
-    std::string error;  // bad_options: the message, without "** Error: " or the line end
+    PrintOptions print;      // --paper, --scale, --frame
+    bool printing = false;   // any of them was given
+    int first_argument = 1;  // single_map: where its arguments begin, after the printing options
+    std::string error;       // bad_options: the message, without "** Error: " or the line end
 };
 
 // Reads the arguments as they came. The batch form is the one whose first argument is one of its

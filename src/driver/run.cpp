@@ -154,11 +154,20 @@ int run(int argc, char** argv) {
         return fail(
             format_text("** Error: %s\nUsage:\n%s\n%s\n", command.error.c_str(), kUsageGrammar, kBatchUsageGrammar));
     }
+    // The single-map arguments after the printing options, seen as a command line of their own.
+    const int skipped = command.form == CommandForm::single_map ? command.first_argument - 1 : 0;
+    argc -= skipped;
+    argv += skipped;
     if (argc < 2) {
         return fail(format_text("Not enough input parameters\nUsage:\n%s\n\n", kUsageGrammar));
     }
     const bool batch = command.form == CommandForm::batch;
     const bool drawing = batch ? !command.batch.out_dir.empty() : argc >= 3;
+    if (command.printing && !drawing) {
+        return fail(format_text("** Error: --paper, --scale and --frame are for drawings\nUsage:\n%s\n%s\n",
+                                kUsageGrammar, kBatchUsageGrammar));
+    }
+    context.print = command.print;
 
     const std::string config_path = platform::executable_directory() + platform::path_separator() + "Chizuvec.ini";
     RenderSettings settings{};

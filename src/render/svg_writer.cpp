@@ -1,17 +1,15 @@
-// The drawing document: its kind, the drawing coordinates of the points, the skeleton and the parcel
-// polygons. The page geometry comes from svg_layout.cpp, the text-bearing elements from svg_text.cpp.
+// The drawing document: its kind by the output's extension, and the page (page_builder.cpp) translated
+// into the SVG skeleton, polygons and marks, or handed to the PDF writer.
 #include "render/svg_writer.hpp"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <limits>
 #include <new>
 
 #include "common/ascii.hpp"
 #include "common/fixed_text.hpp"
 #include "platform/platform.hpp"
-#include "render/parcel_style.hpp"
+#include "render/page_builder.hpp"
+#include "render/pdf_writer.hpp"
 #include "render/svg_layout.hpp"
 #include "render/svg_output.hpp"
 #include "render/svg_text.hpp"
@@ -28,117 +26,222 @@ constexpr std::string_view kHtmlHeadEnd = "</title>\r\n</head>\r\n<body>\r\n";
 constexpr std::string_view kSvgOpen = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"";
 constexpr std::string_view kSvgClose = "</svg>\r\n";
 constexpr std::string_view kHtmlTail = "</body>\r\n</html>\r\n";
-constexpr std::string_view kPolygonClasses[] = {"p0", "p1", "p2", "p3", "ph"};
 
-enum class DocumentKind { kUnsupported, kSvg, kHtm };
+enum class DocumentKind { kUnsupported, kSvg, kHtm, kPdf };
 
 DocumentKind document_kind(std::string_view path) {
     const std::string_view extension = platform::path_extension(path);
     if (extension.empty()) return DocumentKind::kUnsupported;
     if (equals_ignoring_ascii_case(extension, ".svg")) return DocumentKind::kSvg;
+    if (equals_ignoring_ascii_case(extension, ".pdf")) return DocumentKind::kPdf;
     if (extension.size() >= 4 && equals_ignoring_ascii_case(extension.substr(0, 4), ".htm")) return DocumentKind::kHtm;
     return DocumentKind::kUnsupported;
 }
 
-void write_head(SvgOutput& out, DocumentKind kind, const MapHeader& header, const SvgLayout& layout,
-                const RenderSettings& settings) {
+// A length of the drawing: fixed-point with `decimals` places, trailing zeros left out.
+void put_length(SvgOutput& out, std::int64_t value, int decimals) {
+    if (decimals <= 0) {
+        put_int(out, value);
+        return;
+    }
+    std::int64_t unit = 1;
+    for (int i = 0; i < decimals; ++i) unit *= 10;
+    if (value < 0) put(out, "-");
+    const std::uint64_t magnitude =
+        value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    put_int(out, static_cast<std::int64_t>(magnitude / static_cast<std::uint64_t>(unit)));
+    auto fraction = static_cast<std::int64_t>(magnitude % static_cast<std::uint64_t>(unit));
+    if (fraction == 0) return;
+    int places = decimals;
+    while (fraction % 10 == 0) {
+        fraction /= 10;
+        --places;
+    }
+    char digits[24];
+    for (int i = places - 1; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
+    }
+    put(out, ".");
+    put(out, std::string_view(digits, static_cast<std::size_t>(places)));
+}
+
+void write_head(SvgOutput& out, DocumentKind kind, const Drawing& drawing) {
     put(out, kXmlDeclaration);
     if (kind == DocumentKind::kHtm) {
         put(out, kHtmlHead);
-        put_map_field(out, header.map_name);
+        put(out, drawing.title);
         put(out, kHtmlHeadEnd);
     }
     put(out, kSvgOpen);
-    put_int(out, layout.page_width);
-    put(out, "pt\" height=\"");
-    put_int(out, layout.page_height);
-    put(out, "pt\" viewBox=\"0,0,");
-    put_int(out, layout.viewbox_width);
+    put_int(out, drawing.page_width);
+    put(out, drawing.page_unit);
+    put(out, "\" height=\"");
+    put_int(out, drawing.page_height);
+    put(out, drawing.page_unit);
+    put(out, "\" viewBox=\"0,0,");
+    put_length(out, drawing.width, drawing.decimals);
     put(out, ",");
-    put_int(out, layout.viewbox_height);
+    put_length(out, drawing.height, drawing.decimals);
     put(out, "\">");
     put(out, kLineEnd);
 
-    const std::string_view background = field_view(settings.svg_fill_color_viewbox);
-    if (!background.empty() && !equals_ignoring_ascii_case(background, "none")) {
+    if (!drawing.background.empty()) {
         put(out, "<rect width=\"");
-        put_int(out, layout.viewbox_width);
+        put_length(out, drawing.width, drawing.decimals);
         put(out, "\" height=\"");
-        put_int(out, layout.viewbox_height);
+        put_length(out, drawing.height, drawing.decimals);
         put(out, "\" fill=\"");
-        put(out, background);
+        put(out, drawing.background);
         put(out, "\" stroke=\"none\"/>");
         put(out, kLineEnd);
     }
 }
 
-// Every point once, so neighbouring parcels share their boundary vertices exactly.
-void set_drawing_coordinates(MapDataset& dataset, const BoundingBox& bounds, const SvgLayout& layout,
-                             const RenderSettings& settings, const std::vector<std::uint32_t>* selection) {
-    const auto convert = [&](MapPoint& point) {
-        point.svg_x = drawing_coordinate(point.y - bounds.min_y, layout.scale, settings.svg_viewbox_marginx);
-        point.svg_y = drawing_coordinate(bounds.max_x - point.x, layout.scale, settings.svg_viewbox_marginy);
-    };
-    if (selection == nullptr) {
-        for (MapPoint& point : dataset.points) convert(point);
-        return;
-    }
-    // Only the points the selection draws (a shared point is converted again, to the same pair).
-    for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
-        for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
-            if (index < dataset.points.size()) convert(dataset.points[index]);
-        }
-    });
-}
-
-void write_polygon_styles(SvgOutput& out, const RenderSettings& settings) {
-    const std::string_view fills[] = {
-        field_view(settings.svg_fill_color_common), field_view(settings.svg_fill_color_sp1),
-        field_view(settings.svg_fill_color_sp2),    field_view(settings.svg_fill_color_sp3),
-        field_view(settings.svg_fill_color_hilite),
-    };
-    for (std::size_t i = 0; i < std::size(kPolygonClasses); ++i) {
+void write_polygon_styles(SvgOutput& out, const Drawing& drawing) {
+    for (int i = 0; i < kPolygonStyleCount; ++i) {
         put(out, "<style><![CDATA[polygon.");
-        put(out, kPolygonClasses[i]);
+        put(out, kPolygonStyleNames[i]);
         put(out, " {fill:");
-        put(out, fills[i]);
+        put(out, drawing.polygon_fills[i]);
         put(out, ";stroke:");
-        put(out, field_view(settings.svg_boundary_line_color));
+        put(out, drawing.polygon_stroke);
         put(out, ";stroke-width:");
-        put_int(out, settings.svg_boundary_line_width);
+        put_length(out, drawing.polygon_stroke_width, drawing.decimals);
         put(out, ";}]]></style>");
         put(out, kLineEnd);
     }
 }
 
-// Each drawn parcel's outline, in parcel order.
-void write_polygons(SvgOutput& out, const MapDataset& dataset, const RenderSettings& settings,
-                    const std::vector<std::uint32_t>* selection) {
-    const auto& points = dataset.points;
-    for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
-        bool opened = false;
-        for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
-            if (index >= points.size()) continue;
-            if (!opened) {
-                put(out, "<polygon class=\"");
-                put(out, polygon_class(parcel, settings));
-                put(out, "\" points=\"");
-                opened = true;
-            } else {
-                put(out, " ");
-            }
-            put_int(out, points[index].svg_x);
+void write_polygons(SvgOutput& out, const Drawing& drawing) {
+    const DrawRect& clip = drawing.polygon_clip;
+    if (clip.width != 0) {
+        put(out, "<clipPath id=\"map\"><rect x=\"");
+        put_length(out, clip.x, drawing.decimals);
+        put(out, "\" y=\"");
+        put_length(out, clip.y, drawing.decimals);
+        put(out, "\" width=\"");
+        put_length(out, clip.width, drawing.decimals);
+        put(out, "\" height=\"");
+        put_length(out, clip.height, drawing.decimals);
+        put(out, "\"/></clipPath>");
+        put(out, kLineEnd);
+        put(out, "<g clip-path=\"url(#map)\">");
+        put(out, kLineEnd);
+    }
+    std::uint32_t begin = 0;
+    for (const DrawPolygon& polygon : drawing.polygons) {
+        put(out, "<polygon class=\"");
+        put(out, kPolygonStyleNames[polygon.style]);
+        put(out, "\" points=\"");
+        for (std::uint32_t i = begin; i < polygon.end; ++i) {
+            if (i != begin) put(out, " ");
+            put_length(out, drawing.vertices[i].x, drawing.decimals);
             put(out, ",");
-            put_int(out, points[index].svg_y);
+            put_length(out, drawing.vertices[i].y, drawing.decimals);
         }
-        if (opened) {
-            put(out, "\"/>");
-            put(out, kLineEnd);
+        put(out, "\"/>");
+        put(out, kLineEnd);
+        begin = polygon.end;
+    }
+    if (clip.width != 0) {
+        put(out, "</g>");
+        put(out, kLineEnd);
+    }
+}
+
+void write_label_styles(SvgOutput& out, const Drawing& drawing) {
+    for (int i = 0; i < 2; ++i) {
+        put(out, i == 0 ? "<style><![CDATA[text.c1" : "<style><![CDATA[text.c2");
+        put(out, " {text-anchor:middle;font-family:\"");
+        put(out, drawing.label_font);
+        put(out, "\",sans-serif;font-style:normal;font-size:");
+        put_length(out, drawing.label_sizes[i], drawing.decimals);
+        put(out, "px;}]]></style>");
+        put(out, kLineEnd);
+    }
+}
+
+constexpr std::string_view kAnchorNames[] = {"start", "middle", "end"};
+
+void write_text(SvgOutput& out, const DrawText& text, int decimals) {
+    if (text.label_class != 0) {
+        put(out, text.label_class == 1 ? "<text class=\"c1\" x=\"" : "<text class=\"c2\" x=\"");
+    } else {
+        put(out, "<text x=\"");
+    }
+    put_length(out, text.x, decimals);
+    put(out, "\" y=\"");
+    put_length(out, text.y, decimals);
+    if (text.label_class == 0) {
+        put(out, "\" text-anchor=\"");
+        put(out, kAnchorNames[static_cast<int>(text.anchor)]);
+        put(out, "\" font-family=\"");
+        put(out, text.font);
+        put(out, ",sans-serif\" font-size=\"");
+        put_length(out, text.size, decimals);
+    }
+    put(out, "\">");
+    put(out, text.text);
+    put(out, "</text>");
+    put(out, kLineEnd);
+}
+
+// A path of relative steps: "v+N" and "v-N" up and down, "hN" across, "lX,Y" otherwise.
+void write_line(SvgOutput& out, const DrawLine& line, int decimals) {
+    if (line.points.empty()) return;
+    put(out, "<path d=\"M");
+    put_length(out, line.points[0].x, decimals);
+    put(out, ",");
+    put_length(out, line.points[0].y, decimals);
+    for (std::size_t i = 1; i < line.points.size(); ++i) {
+        const std::int64_t dx = std::int64_t{line.points[i].x} - line.points[i - 1].x;
+        const std::int64_t dy = std::int64_t{line.points[i].y} - line.points[i - 1].y;
+        if (dx == 0) {
+            put(out, dy >= 0 ? "v+" : "v-");
+            put_length(out, dy >= 0 ? dy : -dy, decimals);
+        } else if (dy == 0) {
+            put(out, "h");
+            put_length(out, dx, decimals);
+        } else {
+            put(out, "l");
+            put_length(out, dx, decimals);
+            put(out, ",");
+            put_length(out, dy, decimals);
         }
-    });
+    }
+    if (line.closed) put(out, "z");
+    put(out, "\" stroke=\"");
+    put(out, line.stroke);
+    put(out, "\" stroke-width=\"");
+    put_length(out, line.width, decimals);
+    put(out, "\" fill=\"");
+    put(out, line.fill.empty() ? std::string_view("none") : std::string_view(line.fill));
+    put(out, "\"/>");
+    put(out, kLineEnd);
+}
+
+void write_document(SvgOutput& out, DocumentKind kind, const Drawing& drawing) {
+    write_head(out, kind, drawing);
+    write_polygon_styles(out, drawing);
+    write_polygons(out, drawing);
+    write_label_styles(out, drawing);
+    write_marks(out, drawing);
+    put(out, kSvgClose);
+    if (kind == DocumentKind::kHtm) put(out, kHtmlTail);
 }
 
 }  // namespace
+
+void write_marks(SvgOutput& out, const Drawing& drawing) {
+    for (const DrawMark& mark : drawing.marks) {
+        if (const auto* text = std::get_if<DrawText>(&mark)) {
+            write_text(out, *text, drawing.decimals);
+        } else {
+            write_line(out, std::get<DrawLine>(mark), drawing.decimals);
+        }
+    }
+}
 
 std::string_view find_invalid_layout_setting(const RenderSettings& settings) {
     if (settings.svg_dpi == 0) return "svg_dpi";
@@ -164,10 +267,11 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings) {
 
 WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
                       const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
-                      MapDataset& dataset, std::optional<std::int32_t> source_width, const platform::OutputRules* rules,
+                      MapDataset& dataset, std::optional<std::int32_t> source_width, const PrintOptions& print,
+                      const MapSheet* sheet, const platform::OutputRules* rules,
                       const std::vector<std::uint32_t>* selection) {
     const DocumentKind kind = document_kind(output_path);
-    if (kind == DocumentKind::kUnsupported) return {WriteStatus::unsupported_type, 0};
+    if (kind == DocumentKind::kUnsupported) return {WriteStatus::unsupported_type, 0, {}};
     // Replacing the map with its own drawing would lose the map.
     platform::OutputRules own_rules;
     if (rules == nullptr) {
@@ -176,48 +280,51 @@ WriteResult write_svg(const std::string& output_path, const std::string& input_p
         rules = &own_rules;
     }
 
-    const SvgLayout layout = compute_layout(bounds, settings);
-    const ScaleBar bar =
-        compute_scale_bar(layout, settings, source_width ? *source_width : measure_source_text(settings));
+    WriteResult result;
+    Drawing drawing;
+    try {
+        drawing = build_drawing(input_path, map_no, header, bounds, settings, dataset,
+                                source_width ? *source_width : measure_source_text(settings), print, sheet,
+                                &result.notes, selection);
+    } catch (const std::bad_alloc&) {
+        result.status = WriteStatus::no_memory;
+        return result;
+    }
 
     platform::OutputFile output;
     switch (platform::open_output_file(output_path, *rules, output)) {
         case platform::OutputOpen::ok:
             break;
         case platform::OutputOpen::is_input:
-            return {WriteStatus::output_is_input, 0};
+            result.status = WriteStatus::output_is_input;
+            return result;
         case platform::OutputOpen::failed:
-            return {WriteStatus::failed, 0};
+            result.status = WriteStatus::failed;
+            return result;
     }
     std::FILE* const file = output.stream;
-    // Our own buffer is large; a second one in the stream would only copy.
-    std::setvbuf(file, nullptr, _IONBF, 0);
+    // Our own buffer is large; a second one in the stream would only copy. cairo writes in small
+    // pieces and keeps the stream's.
+    if (kind != DocumentKind::kPdf) std::setvbuf(file, nullptr, _IONBF, 0);
 
     bool ok = true;
     try {
-        std::string escaped_source;
-        append_xml_escaped(escaped_source, field_view(settings.svg_text_source));
-        SvgOutput out = make_output(file, nullptr);
-
-        write_head(out, kind, header, layout, settings);
-        set_drawing_coordinates(dataset, bounds, layout, settings, selection);
-        write_polygon_styles(out, settings);
-        write_polygons(out, dataset, settings, selection);
-        write_label_styles(out, settings);
-        write_labels(out, dataset, bounds, layout, settings, selection);
-        write_title(out, input_path, map_no, header, settings);
-        write_source_line(out, escaped_source, layout, settings);
-        write_scale_bar(out, bar, layout, field_view(header.coord_system), settings);
-        put(out, kSvgClose);
-        if (kind == DocumentKind::kHtm) put(out, kHtmlTail);
-        ok = flush_output(out);
+        if (kind == DocumentKind::kPdf) {
+            const PdfStatus pdf = write_pdf(file, drawing);
+            if (pdf == PdfStatus::unavailable) result.status = WriteStatus::pdf_unavailable;
+            ok = pdf == PdfStatus::ok;
+        } else {
+            SvgOutput out = make_output(file, nullptr);
+            write_document(out, kind, drawing);
+            ok = flush_output(out);
+        }
     } catch (const std::bad_alloc&) {
+        result.status = WriteStatus::no_memory;
         ok = false;
     }
-    WriteResult result;
     if (!ok) {
         platform::abandon_output_file(output);
-        result.status = WriteStatus::failed;
+        if (result.status == WriteStatus::ok) result.status = WriteStatus::failed;
     } else if (!platform::commit_output_file(output, result.size)) {
         result.status = WriteStatus::failed;
     }

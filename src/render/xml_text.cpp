@@ -114,6 +114,24 @@ void append_safe(std::string& out, std::string_view text, Kind kind, bool may_en
     }
 }
 
+void append_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
 }  // namespace
 
 void append_map_text(std::string& out, std::string_view text, bool may_end_cut) {
@@ -121,5 +139,31 @@ void append_map_text(std::string& out, std::string_view text, bool may_end_cut) 
 }
 
 void append_xml_escaped(std::string& out, std::string_view text) { append_safe(out, text, Kind::plain_text, false); }
+
+std::string plain_text_of(std::string_view xml_text) {
+    static constexpr std::string_view kCharacters[] = {"&", "<", ">", "\"", "'"};
+    std::string plain;
+    plain.reserve(xml_text.size());
+    for (std::size_t pos = 0; pos < xml_text.size();) {
+        const std::size_t length = xml_text[pos] == '&' ? reference_length(xml_text.substr(pos)) : 0;
+        if (length == 0) {
+            plain += xml_text[pos++];
+            continue;
+        }
+        const std::string_view body = xml_text.substr(pos + 1, length - 2);
+        pos += length;
+        if (body.starts_with('#')) {
+            const bool hex = body.starts_with("#x");
+            char32_t c = 0;
+            scan_digits(body.substr(hex ? 2 : 1), hex, c);
+            append_utf8(plain, c);
+            continue;
+        }
+        for (std::size_t i = 0; i < kEntityNames.size(); ++i) {
+            if (body == kEntityNames[i]) plain += kCharacters[i];
+        }
+    }
+    return plain;
+}
 
 }  // namespace chizuvec

@@ -29,4 +29,8 @@ void append_map_field(std::string& out, const char (&field)[N]) {
 // repair of ill-formed UTF-8 and forbidden characters as append_map_text.
 void append_xml_escaped(std::string& out, std::string_view text);
 
+// The text that XML character data stands for: its references (as the appenders above leave them)
+// replaced by the characters they name.
+std::string plain_text_of(std::string_view xml_text);
+
 }  // namespace chizuvec

@@ -186,7 +186,7 @@ TEST(CliDriver, UnsupportedAndUnwritableOutputsFail) {
     const RunResult png = program.run({"map.xml", "out.png"});
     EXPECT_EQ(png.exit_code, 1);
     EXPECT_EQ(png.err, "map.xml" + kSampleCounts + kSampleLeftOut +
-                           "** Error: Unsupported output file type \"out.png\"\nuse .svg or .htm (.html)\n");
+                           "** Error: Unsupported output file type \"out.png\"\nuse .svg, .htm (.html) or .pdf\n");
     EXPECT_EQ(png.out, "");
     EXPECT_FALSE(std::filesystem::exists(program.file("out.png")));
 

@@ -35,8 +35,8 @@ TEST(CliTypedForms, TypedLotsAndSheetsDrawWhatTheExactFormsDraw) {
         {"46505-3411-1.xml", {"m41", "２７４０－１", "安房 2740ー2"}, {"M   41", "2740-1", "安房2740-2"}, ""},
         {"13113-0110-44.xml",
          // Dashes the Japanese code page holds, so that the Windows program is given them too.
-         {"ｍ　４２", "宇田川町　７５－１", "75‐2", "75−3", "75ｰ4", "75―5"},
-         {"M42", "宇田川町75-1", "75-2", "75-3", "75-4", "75-5"},
+         {"ｍ　４２", "宇田川町　７５－１", "75‐2", "75ｰ4", "75―5"},
+         {"M42", "宇田川町75-1", "75-2", "75-4", "75-5"},
          ""},
         {"12103-0400-76.xml", {"all", "１９４ー１"}, {"all", "194-1"}, ""},
         // ー counts as a dash only between digits.

@@ -12,6 +12,7 @@
 #include "render/parcel_style.hpp"
 #include "render/svg_output.hpp"
 #include "render/svg_text.hpp"
+#include "render/svg_writer.hpp"
 #include "render/xml_text.hpp"
 #include "test_os.hpp"
 #include "test_support.hpp"
@@ -27,6 +28,14 @@ std::string written(Write write) {
     write(out);
     EXPECT_TRUE(flush_output(out));
     return text;
+}
+
+// The SVG elements of the marks that `add` puts on an empty page.
+template <typename Add>
+std::string marks_of(Add add) {
+    Drawing drawing;
+    add(drawing);
+    return written([&](SvgOutput& out) { write_marks(out, drawing); });
 }
 
 TEST(SvgOutput, LongTextsAndNumbersCrossBufferBoundaries) {
@@ -99,11 +108,11 @@ TEST(Title, MapNumberAndEscapedFileName) {
     const std::string prefix =
         "<text x=\"40\" y=\"24\" text-anchor=\"start\" font-family=\"IPAexGothic,sans-serif\" font-size=\"24\">"
         "【千葉市稲毛区】　〔稲毛〕　&quot;";
-    EXPECT_EQ(written([&](SvgOutput& o) { write_title(o, "/maps/12103-0400-76.zip", "", h, s); }),
+    EXPECT_EQ(marks_of([&](Drawing& d) { add_title(d, "/maps/12103-0400-76.zip", "", h, s, 24); }),
               prefix + "12103-0400-76.zip&quot;　＜公共座標9系＞</text>\r\n");
-    EXPECT_EQ(written([&](SvgOutput& o) { write_title(o, "12103.xml", "12", h, s); }),
+    EXPECT_EQ(marks_of([&](Drawing& d) { add_title(d, "12103.xml", "12", h, s, 24); }),
               prefix + "12103.xml&quot;　（12）　＜公共座標9系＞</text>\r\n");
-    EXPECT_EQ(written([&](SvgOutput& o) { write_title(o, "d/<a&'b\">.xml", "", h, s); }),
+    EXPECT_EQ(marks_of([&](Drawing& d) { add_title(d, "d/<a&'b\">.xml", "", h, s, 24); }),
               prefix + "&lt;a&amp;&apos;b&quot;&gt;.xml&quot;　＜公共座標9系＞</text>\r\n");
 }
 
@@ -116,32 +125,93 @@ TEST(ScaleBar, HeightLiftAndLabel) {
     layout.viewbox_width = 2000;
     layout.viewbox_height = 1040;
 
-    ScaleBar bar = compute_scale_bar(layout, s, 0);
+    ScaleBar bar = compute_scale_bar(layout, s, 0, "公共座標9系");
     EXPECT_EQ(bar.bar_length, 400);
     EXPECT_EQ(bar.bar_height, 60);
     EXPECT_EQ(bar.bar_lift, 4);
     // The bar and the source line share the bottom line up to exactly the drawing's width.
-    EXPECT_EQ(compute_scale_bar(layout, s, 2000 - 80 - 400).bar_lift, 4);
-    EXPECT_EQ(compute_scale_bar(layout, s, 2000 - 80 - 400 + 1).bar_lift, 80);
-    EXPECT_EQ(compute_scale_bar(layout, s, 100000).bar_lift, 80);
+    EXPECT_EQ(compute_scale_bar(layout, s, 2000 - 80 - 400, "").bar_lift, 4);
+    EXPECT_EQ(compute_scale_bar(layout, s, 2000 - 80 - 400 + 1, "").bar_lift, 80);
+    EXPECT_EQ(compute_scale_bar(layout, s, 100000, "").bar_lift, 80);
 
-    EXPECT_EQ(written([&](SvgOutput& o) { write_scale_bar(o, bar, layout, "公共座標9系", s); }),
+    EXPECT_EQ(marks_of([&](Drawing& d) { add_scale_bar(d, bar, layout, s); }),
               "<path d=\"M40,976v+60h400v-60\" stroke=\"#000000\" stroke-width=\"4\" fill=\"none\"/>\r\n"
               "<text x=\"240\" y=\"1026\" text-anchor=\"middle\" font-family=\"Arial,sans-serif\" font-size=\"60\">"
               "100 m</text>\r\n");
 
     s.svg_viewbox_marginy = 30;
-    bar = compute_scale_bar(layout, s, 100000);
+    bar = compute_scale_bar(layout, s, 100000, "任意座標系");
     EXPECT_EQ(bar.bar_height, 30);
     EXPECT_EQ(bar.bar_lift, 30);
-    EXPECT_EQ(written([&](SvgOutput& o) { write_scale_bar(o, bar, layout, "任意座標系", s); }),
+    EXPECT_EQ(marks_of([&](Drawing& d) { add_scale_bar(d, bar, layout, s); }),
               "<path d=\"M40,980v+30h400v-30\" stroke=\"#000000\" stroke-width=\"4\" fill=\"none\"/>\r\n"
               "<text x=\"240\" y=\"1000\" text-anchor=\"middle\" font-family=\"Arial,sans-serif\" font-size=\"30\">"
               "100</text>\r\n");
     for (const char* other : {"", "任意座標", "任意座標系 "}) {
-        EXPECT_NE(written([&](SvgOutput& o) { write_scale_bar(o, bar, layout, other, s); }).find(">100 m</text>"),
+        bar = compute_scale_bar(layout, s, 100000, other);
+        EXPECT_NE(marks_of([&](Drawing& d) { add_scale_bar(d, bar, layout, s); }).find(">100 m</text>"),
                   std::string::npos)
             << other;
+    }
+}
+
+// Where the 100 m bar is too long for the page, or its label would leave it, the bar takes the
+// longest 1-2-5 length within half the width and its label stays on the page.
+TEST(ScaleBar, FittedLengthAndLabelInsideThePage) {
+    RenderSettings s;
+    s.svg_viewbox_marginx = 40;
+    s.svg_viewbox_marginy = 100;
+    struct Case {
+        double scale;
+        std::int32_t width;
+        const char* coord_system;
+        double metres;
+        const char* label;
+    };
+    const Case cases[] = {
+        {4.0, 2000, "", 100, "100 m"},           // fits: unchanged
+        {534.0, 1297, "", 1, "1 m"},             // a parcel of a few square metres
+        {0.56, 2000, "", 1000, "1000 m"},        // 100 m fits, but its label would leave the page
+        {0.56, 2000, "任意座標系", 100, "100"},  // without the unit the label fits
+        {2000.0, 1000, "", 0.2, "0.2 m"},
+        {1.0, 100, "", 50, "50 m"},  // the label is wider than the page allows
+        {0.01, 1000, "", 50000, "50000 m"},
+    };
+    for (const Case& c : cases) {
+        SvgLayout layout;
+        layout.scale = c.scale;
+        layout.viewbox_width = c.width;
+        layout.viewbox_height = 1000;
+        const ScaleBar bar = compute_scale_bar(layout, s, 0, c.coord_system);
+        EXPECT_DOUBLE_EQ(bar.metres, c.metres) << c.scale;
+        EXPECT_EQ(scale_bar_label(bar), c.label);
+        EXPECT_LE(bar.bar_length, c.width / 2) << c.scale;
+        const std::int32_t half_label = scale_bar_label_width(c.label, bar.bar_height) / 2;
+        if (half_label * 2 <= c.width) {
+            EXPECT_GE(bar.label_x - half_label, 0) << c.scale;
+            EXPECT_LE(bar.label_x + half_label, c.width) << c.scale;
+        }
+    }
+}
+
+// A title wider than the page between its margins is set smaller, just so that it fits.
+TEST(Title, SetSmallerToFitThePage) {
+    RenderSettings s;
+    copy_text(s.svg_font_title, "IPAexGothic");
+    s.svg_font_size_title = 24;
+    s.svg_viewbox_marginx = 40;
+    const std::string title = "【千葉市稲毛区】　〔稲毛〕　\"12103-0400-76.zip\"　（H7  35）　＜公共座標9系＞";
+    const auto width_at = [&](std::uint32_t size) {
+        platform::TextExtent extent;
+        EXPECT_TRUE(platform::measure_text(title, "IPAexGothic", size, extent));
+        return source_width_from_extent(extent, size);
+    };
+    EXPECT_EQ(fitted_title_size(title, 2000, s), 24u);  // fits
+    for (const std::int32_t page : {800, 400, 200}) {
+        const std::uint32_t size = fitted_title_size(title, page, s);
+        EXPECT_LT(size, 24u) << page;
+        EXPECT_LE(width_at(size), page - 80) << page;
+        EXPECT_GT(width_at(size + 2), page - 80) << page;  // not smaller than it needs to be
     }
 }
 
@@ -155,7 +225,7 @@ TEST(SourceLine, PositionAndEscapedText) {
     layout.viewbox_height = 1040;
     std::string escaped;
     append_xml_escaped(escaped, "x&y<z>");
-    EXPECT_EQ(written([&](SvgOutput& o) { write_source_line(o, escaped, layout, s); }),
+    EXPECT_EQ(marks_of([&](Drawing& d) { add_source_line(d, escaped, layout, s); }),
               "<text x=\"1960\" y=\"1033\" text-anchor=\"end\" font-family=\"IPAexGothic,sans-serif\" "
               "font-size=\"30\">x&amp;y&lt;z&gt;</text>\r\n");
 }
@@ -296,6 +366,8 @@ TEST(SafeText, RandomTextsAreWellFormed) {
         for (auto k = random() % 12; k > 0; --k) text += pieces[random() % std::size(pieces)];
         const std::string map = map_text(text, n % 2 == 0);
         EXPECT_EQ(map_text(map), map) << text;
+        // What the PDF draws is what the document says.
+        EXPECT_EQ(escaped(plain_text_of(escaped(text))), escaped(text)) << text;
         document += "<m>" + map + "</m><p a=\"" + escaped(text) + "\">" + escaped(text) + "</p>\n";
     }
     document += "</d>";

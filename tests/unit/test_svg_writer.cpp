@@ -2,11 +2,17 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <map>
+#include <vector>
 
 #include "common/fixed_text.hpp"
+#include "geometry/parcel_measures.hpp"
+#include "mapxml/map_xml_reader.hpp"
+#include "render/page_builder.hpp"
 #include "render/parcel_style.hpp"
 #include "render/svg_layout.hpp"
 #include "render/svg_writer.hpp"
@@ -190,7 +196,7 @@ struct SmallMap {
         settings.svg_font_size_c1 = 16;
         settings.svg_font_size_c2 = 10;
         copy_text(settings.svg_font_title, "T");
-        settings.svg_font_size_title = 24;
+        settings.svg_font_size_title = 8;  // the title fits the page at this size
         copy_text(settings.svg_font_source, "S");
         settings.svg_font_size_source = 14;
     }
@@ -230,7 +236,7 @@ constexpr std::string_view kSmallMapSvg =
     "</style>\r\n"
     "<text class=\"c1\" x=\"70\" y=\"60\">1</text>\r\n"
     "<text class=\"c2\" x=\"153\" y=\"43\">4</text>\r\n"
-    "<text x=\"20\" y=\"24\" text-anchor=\"start\" font-family=\"T,sans-serif\" font-size=\"24\">"
+    "<text x=\"20\" y=\"8\" text-anchor=\"start\" font-family=\"T,sans-serif\" font-size=\"8\">"
     "【町】　〔図〕　&quot;a&amp;b.xml&quot;　＜公共座標9系＞</text>\r\n"
     "<text x=\"220\" y=\"117\" text-anchor=\"end\" font-family=\"S,sans-serif\" font-size=\"14\"></text>\r\n"
     "<path d=\"M20,106v+10h100v-10\" stroke=\"#000000\" stroke-width=\"4\" fill=\"none\"/>\r\n"
@@ -325,6 +331,18 @@ TEST(WriteSvg, NonFiniteCoordinatesNeverReachTheDocument) {
     EXPECT_EQ(doc.find("inf"), std::string::npos);
     // The highlighted parcel keeps its label; a NaN position lands on the margin.
     EXPECT_NE(doc.find("<text class=\"c2\" x=\"153\" y=\"10\">4</text>"), std::string::npos);
+    // With a NaN centroid but an outline of finite points, it stands at the pole of inaccessibility:
+    // the centre of the triangle's inscribed circle, (181.8, 48.2), within a quarter of the label size.
+    map.dataset.points[0].x = 1100;
+    map.dataset.points[1].y = 100;
+    ASSERT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status, WriteStatus::ok);
+    const std::string again = test::read_file(out);
+    const std::size_t at = again.find("<text class=\"c2\" x=\"");
+    ASSERT_NE(at, std::string::npos);
+    int x = 0, y = 0;
+    ASSERT_EQ(std::sscanf(again.c_str() + at, "<text class=\"c2\" x=\"%d\" y=\"%d\"", &x, &y), 2);
+    EXPECT_NEAR(x, 181.8, 3.5);
+    EXPECT_NEAR(y, 48.2, 3.5);
     EXPECT_TRUE(xml_well_formed(out));
 }
 
@@ -399,6 +417,81 @@ TEST(WriteSvg, IncompleteFileIsRemoved) {
     };
     EXPECT_EQ(test::run_with_file_size_limit(100, write_under_limit), 0);
     EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+// Is (x, y) inside the polygon, or within `slack` of its outline? Plain crossing count and the
+// distance to each edge, apart from the program's own code.
+bool inside_or_near(const std::vector<DrawPoint>& polygon, double x, double y, double slack) {
+    bool inside = false;
+    double nearest = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0, j = polygon.size() - 1; i < polygon.size(); j = i++) {
+        const double ax = polygon[i].x, ay = polygon[i].y, bx = polygon[j].x, by = polygon[j].y;
+        if ((ay > y) != (by > y) && x < (bx - ax) * (y - ay) / (by - ay) + ax) inside = !inside;
+        const double dx = bx - ax, dy = by - ay, length2 = dx * dx + dy * dy;
+        const double t = length2 == 0 ? 0 : std::clamp(((x - ax) * dx + (y - ay) * dy) / length2, 0.0, 1.0);
+        nearest = std::min(nearest, std::hypot(x - ax - t * dx, y - ay - t * dy));
+    }
+    return inside || nearest <= slack;
+}
+
+// On every sheet of the real map files, and on the whole of each: every lot-number label stands in
+// a parcel of its own lot number, and the scale bar and its label stay on the page.
+TEST(WriteSvg, RealSheetsKeepLabelsInTheirParcelsAndTheBarOnThePage) {
+    RenderSettings settings;
+    ASSERT_EQ(read_render_settings(CHIZUVEC_SOURCE_DIR "/Chizuvec.ini", settings), SettingsStatus::read);
+    int labels_checked = 0;
+    for (const char* name : {"12103-0400-76.xml", "13113-0110-44.xml", "46505-3411-1.xml"}) {
+        const std::string path = test::shared_data(name);
+        if (path.empty()) continue;
+        MapDataset dataset;
+        MapHeader header;
+        ASSERT_EQ(read_map_xml(path, dataset, header).status, ReadStatus::ok);
+        std::vector<std::string> sheets = {""};
+        for (const MapNumber& number : dataset.sheet_map_nos) sheets.emplace_back(number.text);
+        for (const std::string& sheet : sheets) {
+            SCOPED_TRACE(std::string(name) + " " + sheet);
+            BoundingBox bounds;
+            if (assemble_outlines(dataset, sheet, bounds).entry_count == 0) continue;
+            measure_parcels(dataset);
+            const Drawing drawing = build_drawing(path, sheet, header, bounds, settings, dataset, 300);
+            std::multimap<std::string, std::vector<DrawPoint>> parcels;
+            for (const Parcel& parcel : dataset.parcels) {
+                if (!parcel.has_outline) continue;
+                std::vector<DrawPoint> polygon;
+                for (const std::uint32_t i : parcel_outline(dataset, parcel)) {
+                    polygon.push_back({dataset.points[i].svg_x, dataset.points[i].svg_y});
+                }
+                parcels.emplace(parcel.chiban, polygon);
+            }
+            for (const DrawMark& mark : drawing.marks) {
+                const auto* text = std::get_if<DrawText>(&mark);
+                if (text == nullptr) continue;
+                if (text->label_class == 0) {
+                    // Every other text but the title and source line stays on the page too.
+                    if (text->anchor != TextAnchor::middle) continue;
+                    const double half = 0.33 * text->size * static_cast<double>(text->text.size());
+                    EXPECT_GE(text->x - half, 0) << text->text;
+                    EXPECT_LE(text->x + half, drawing.width) << text->text;
+                    continue;
+                }
+                bool found = false;
+                const auto [first, last] = parcels.equal_range(text->text);
+                for (auto it = first; it != last && !found; ++it) {
+                    // Drawing coordinates are truncated: a label may sit on the outline of a thin strip.
+                    found = inside_or_near(it->second, text->x, text->y, 1.5);
+                }
+                EXPECT_TRUE(found) << text->text << " at " << text->x << "," << text->y;
+                ++labels_checked;
+            }
+            for (const DrawMark& mark : drawing.marks) {
+                const auto* bar = std::get_if<DrawLine>(&mark);
+                if (bar == nullptr) continue;
+                EXPECT_GE(bar->points[0].x, 0);
+                EXPECT_LE(bar->points[2].x - bar->points[0].x, drawing.width / 2);
+            }
+        }
+    }
+    if (labels_checked == 0) GTEST_SKIP() << "shared map data not present";
 }
 
 }  // namespace

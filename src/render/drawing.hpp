@@ -1,0 +1,82 @@
+// The page as plain data, built once from the map and the settings and then translated by a writer
+// (the SVG or HTML document, the PDF through cairo), so that the outputs cannot drift apart. Every
+// length is a fixed-point integer with `decimals` decimal places, in the page's drawing units.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace chizuvec {
+
+struct DrawPoint {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+};
+
+// A parcel: the fill of polygon class `style` ("p0", "p1", "p2", "p3", "ph"), its vertices the run of
+// Drawing::vertices that ends at `end` (and begins where the previous polygon's ended).
+struct DrawPolygon {
+    std::uint8_t style = 0;
+    std::uint32_t end = 0;
+};
+
+enum class TextAnchor { start, middle, end };
+
+// A line of text whose baseline passes through x, y. A lot-number label (label_class 1 or 2) takes
+// its font and size from the drawing's label style; every other text carries its own.
+struct DrawText {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    int label_class = 0;
+    TextAnchor anchor = TextAnchor::start;
+    std::string font;  // family; sans-serif stands in when it is missing
+    std::int32_t size = 0;
+    std::string text;  // XML character data: well-formed, entities and character references kept
+};
+
+// An open or closed run of straight segments, stroked; a closed one may be filled too.
+struct DrawLine {
+    std::vector<DrawPoint> points;
+    bool closed = false;
+    std::string stroke;  // colour
+    std::int32_t width = 0;
+    std::string fill;  // empty: not filled
+};
+
+using DrawMark = std::variant<DrawText, DrawLine>;
+
+// A rectangle; one of width 0 is none.
+struct DrawRect {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+inline constexpr int kPolygonStyleCount = 5;
+
+struct Drawing {
+    int decimals = 0;        // of every length below
+    std::int32_t width = 0;  // the viewBox
+    std::int32_t height = 0;
+    std::int64_t page_width = 0;  // in page_unit
+    std::int64_t page_height = 0;
+    std::string page_unit = "pt";  // "pt" or "mm"
+    std::string title;             // the HTML page's title: XML character data
+    std::string background;        // empty: none
+    std::string polygon_fills[kPolygonStyleCount];
+    std::string polygon_stroke;
+    std::int32_t polygon_stroke_width = 0;
+    std::string label_font;
+    std::int32_t label_sizes[2] = {};  // classes 1 and 2
+    std::vector<DrawPoint> vertices;
+    std::vector<DrawPolygon> polygons;
+    DrawRect polygon_clip;        // the polygons are cut off outside it
+    std::vector<DrawMark> marks;  // drawn over the polygons, in order
+};
+
+inline constexpr const char* kPolygonStyleNames[kPolygonStyleCount] = {"p0", "p1", "p2", "p3", "ph"};
+
+}  // namespace chizuvec

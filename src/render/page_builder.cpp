@@ -1,0 +1,303 @@
+#include "render/page_builder.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "common/ascii.hpp"
+#include "common/fixed_text.hpp"
+#include "common/text_format.hpp"
+#include "render/parcel_style.hpp"
+#include "render/svg_layout.hpp"
+#include "render/svg_text.hpp"
+#include "render/xml_text.hpp"
+
+namespace chizuvec {
+namespace {
+
+std::int32_t clamp_to_int32(std::int64_t value) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
+                                                              std::numeric_limits<std::int32_t>::max()));
+}
+
+std::uint8_t style_of(std::string_view polygon_class) {
+    for (int i = 0; i < kPolygonStyleCount; ++i) {
+        if (polygon_class == kPolygonStyleNames[i]) return static_cast<std::uint8_t>(i);
+    }
+    return 0;
+}
+
+void add_polygon_styles(Drawing& drawing, const RenderSettings& settings) {
+    drawing.polygon_fills[0] = field_view(settings.svg_fill_color_common);
+    drawing.polygon_fills[1] = field_view(settings.svg_fill_color_sp1);
+    drawing.polygon_fills[2] = field_view(settings.svg_fill_color_sp2);
+    drawing.polygon_fills[3] = field_view(settings.svg_fill_color_sp3);
+    drawing.polygon_fills[4] = field_view(settings.svg_fill_color_hilite);
+    drawing.polygon_stroke = field_view(settings.svg_boundary_line_color);
+    drawing.polygon_stroke_width = static_cast<std::int32_t>(
+        std::min<std::uint32_t>(settings.svg_boundary_line_width, std::numeric_limits<std::int32_t>::max()));
+}
+
+// Each drawn parcel's outline, in parcel order, at the drawing coordinates of its points.
+void add_polygons(Drawing& drawing, const MapDataset& dataset, const RenderSettings& settings,
+                  const std::vector<std::uint32_t>* selection) {
+    const auto& points = dataset.points;
+    for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
+        const std::size_t begin = drawing.vertices.size();
+        for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
+            if (index < points.size()) drawing.vertices.push_back({points[index].svg_x, points[index].svg_y});
+        }
+        if (drawing.vertices.size() == begin) return;
+        drawing.polygons.push_back(
+            {style_of(polygon_class(parcel, settings)), static_cast<std::uint32_t>(drawing.vertices.size())});
+    });
+}
+
+// The drawing coordinates of every point: `origin` is the map position of the drawing's top left
+// corner inside the margins (its min_y and max_x are read).
+// With a `selection`, only the points it draws (a shared point is converted again, to the same pair).
+void set_drawing_coordinates(MapDataset& dataset, const BoundingBox& origin, double scale, std::uint32_t left,
+                             std::uint32_t top, const std::vector<std::uint32_t>* selection) {
+    const auto convert = [&](MapPoint& point) {
+        point.svg_x = drawing_coordinate(point.y - origin.min_y, scale, left);
+        point.svg_y = drawing_coordinate(origin.max_x - point.x, scale, top);
+    };
+    if (selection == nullptr) {
+        for (MapPoint& point : dataset.points) convert(point);
+        return;
+    }
+    for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
+        for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
+            if (index < dataset.points.size()) convert(dataset.points[index]);
+        }
+    });
+}
+
+DrawPoint drawn_corner(const MapSheet& sheet, int corner, const BoundingBox& origin, double scale, std::uint32_t left,
+                       std::uint32_t top) {
+    return {drawing_coordinate(sheet.corner_y[corner] - origin.min_y, scale, left),
+            drawing_coordinate(origin.max_x - sheet.corner_x[corner], scale, top)};
+}
+
+bool frame_drawn(const PrintOptions& print, const MapSheet* sheet) {
+    return sheet != nullptr && sheet->has_frame && (print.frame || print.paper_width_mm != 0);
+}
+
+// The bounds widened by the sheet's frame, so that the page holds the whole frame.
+BoundingBox with_frame(BoundingBox bounds, const MapSheet& sheet) {
+    for (int i = 0; i < 4; ++i) {
+        bounds.min_x = std::min(bounds.min_x, sheet.corner_x[i]);
+        bounds.max_x = std::max(bounds.max_x, sheet.corner_x[i]);
+        bounds.min_y = std::min(bounds.min_y, sheet.corner_y[i]);
+        bounds.max_y = std::max(bounds.max_y, sheet.corner_y[i]);
+    }
+    return bounds;
+}
+
+void add_frame(Drawing& drawing, const MapSheet& sheet, const BoundingBox& origin, double scale, std::uint32_t left,
+               std::uint32_t top, std::int32_t width) {
+    DrawLine frame;
+    // Lower left, upper left, upper right, lower right.
+    for (const int corner : {0, 1, 3, 2}) frame.points.push_back(drawn_corner(sheet, corner, origin, scale, left, top));
+    frame.closed = true;
+    frame.stroke = "#000000";
+    frame.width = width;
+    drawing.marks.emplace_back(std::move(frame));
+}
+
+// ---- The printed page ---------------------------------------------------------------------------------
+// Lengths in hundredths of a millimetre.
+
+constexpr int kPaperDecimals = 2;
+constexpr std::int32_t kMm = 100;
+constexpr std::int32_t kPaperMargin = 7 * kMm;
+constexpr std::int32_t kTitleSize = 5 * kMm;
+constexpr std::int32_t kMapTop = kPaperMargin + 8 * kMm;  // below the title
+constexpr std::int32_t kMapBottomBand = 12 * kMm;         // scale bar, scale and source lines
+constexpr std::uint32_t kUsualScales[] = {250, 500, 600, 1000, 2500, 5000, 10000};
+
+// Labels on paper: the class by the area printed, sizes in hundredths of a millimetre.
+RenderSettings paper_settings(const RenderSettings& settings, std::uint32_t left, std::uint32_t top) {
+    RenderSettings paper = settings;
+    paper.svg_viewbox_marginx = left;
+    paper.svg_viewbox_marginy = top;
+    paper.svg_area_gt_c1 = 400.0 * kMm * kMm;  // 2 cm square
+    paper.svg_area_gt_c2 = 40.0 * kMm * kMm;
+    paper.svg_font_size_c1 = 300;
+    paper.svg_font_size_c2 = 200;
+    paper.svg_boundary_line_width = 10;
+    paper.svg_font_size_title = kTitleSize;
+    paper.svg_font_size_source = 250;
+    return paper;
+}
+
+std::uint32_t choose_scale(const PrintOptions& print, const MapSheet* sheet, double fitting, PageNotes& notes) {
+    std::uint32_t scale = print.scale;
+    if (scale == 0 && sheet != nullptr) scale = sheet->scale_denominator;
+    if (scale == 0) {
+        for (const std::uint32_t usual : kUsualScales) {
+            if (usual >= fitting) return usual;
+        }
+        notes.beyond_usual = true;
+        const double up = std::ceil(fitting);
+        return up >= 4e9 ? 4000000000u : static_cast<std::uint32_t>(std::max(up, 1.0));
+    }
+    notes.overflows = scale < fitting;
+    return scale;
+}
+
+void add_north_arrow(Drawing& drawing, std::int32_t right, std::int32_t top, std::string_view font) {
+    const std::int32_t cx = right - 6 * kMm;
+    add_text(drawing, cx, top + 5 * kMm, TextAnchor::middle, font, 4 * kMm, "N");
+    DrawLine arrow;
+    arrow.points = {
+        {cx, top + 6 * kMm}, {cx + 2 * kMm, top + 15 * kMm}, {cx, top + 13 * kMm}, {cx - 2 * kMm, top + 15 * kMm}};
+    arrow.closed = true;
+    arrow.stroke = "#000000";
+    arrow.width = 15;
+    arrow.fill = "#000000";
+    drawing.marks.emplace_back(std::move(arrow));
+}
+
+// The scale as text at the bottom left, under a bar of a round length.
+void add_printed_scale(Drawing& drawing, std::uint32_t scale, double units_per_metre, std::int32_t bottom,
+                       std::int32_t room, bool unit, std::string_view font) {
+    add_text(drawing, kPaperMargin, bottom, TextAnchor::start, font, 350, format_text("縮尺 1/%u", scale));
+    ScaleBar bar;
+    bar.unit = unit;
+    bar.metres = round_length_within(std::min(50.0 * kMm, room / 3.0) / units_per_metre);
+    const std::int32_t length = drawing_coordinate(bar.metres, units_per_metre, 0);
+    const std::int32_t base = bottom - 7 * kMm;
+    DrawLine bracket;
+    bracket.points = {{kPaperMargin, base - 2 * kMm},
+                      {kPaperMargin, base},
+                      {kPaperMargin + length, base},
+                      {kPaperMargin + length, base - 2 * kMm}};
+    bracket.stroke = "#000000";
+    bracket.width = 30;
+    drawing.marks.emplace_back(std::move(bracket));
+    add_text(drawing, kPaperMargin + length + 2 * kMm, base, TextAnchor::start, "Arial", 300, scale_bar_label(bar));
+}
+
+Drawing build_printed_page(std::string_view input_path, std::string_view map_no, const MapHeader& header,
+                           const BoundingBox& bounds, const RenderSettings& settings, MapDataset& dataset,
+                           const PrintOptions& print, const MapSheet* sheet, PageNotes& notes,
+                           const std::vector<std::uint32_t>* selection) {
+    const bool frame = frame_drawn(print, sheet);
+    const BoundingBox extent = frame ? with_frame(bounds, *sheet) : bounds;
+    const double extent_x = extent.max_x - extent.min_x;  // north-south
+    const double extent_y = extent.max_y - extent.min_y;  // east-west
+    std::uint32_t short_side = std::min(print.paper_width_mm, print.paper_height_mm);
+    std::uint32_t long_side = std::max(print.paper_width_mm, print.paper_height_mm);
+    const bool landscape = print.orientation == PaperOrientation::landscape ||
+                           (print.orientation == PaperOrientation::by_shape && extent_y > extent_x);
+    const std::int32_t width = static_cast<std::int32_t>(landscape ? long_side : short_side) * kMm;
+    const std::int32_t height = static_cast<std::int32_t>(landscape ? short_side : long_side) * kMm;
+    const std::int32_t map_width = width - 2 * kPaperMargin;
+    const std::int32_t map_height = height - kMapTop - kPaperMargin - kMapBottomBand;
+
+    // The scale at which the selection just fits, as 1:fitting (metres to hundredths of a mm).
+    const double fitting = std::max(extent_y * 1000.0 * kMm / map_width, extent_x * 1000.0 * kMm / map_height);
+    notes.scale = choose_scale(print, sheet, std::isfinite(fitting) ? fitting : 0.0, notes);
+    const double scale = 1000.0 * kMm / notes.scale;  // drawing units per metre
+
+    // The selection's centre at the centre of the room for the map.
+    BoundingBox origin;
+    origin.min_y = (extent.min_y + extent.max_y) / 2 - map_width / 2.0 / scale;
+    origin.max_x = (extent.min_x + extent.max_x) / 2 + map_height / 2.0 / scale;
+    const auto left = static_cast<std::uint32_t>(kPaperMargin);
+    const auto top = static_cast<std::uint32_t>(kMapTop);
+    const RenderSettings paper = paper_settings(settings, left, top);
+
+    Drawing drawing;
+    drawing.decimals = kPaperDecimals;
+    drawing.width = width;
+    drawing.height = height;
+    drawing.page_width = width / kMm;
+    drawing.page_height = height / kMm;
+    drawing.page_unit = "mm";
+    append_map_field(drawing.title, header.map_name);
+    drawing.background = "#FFFFFF";
+    set_drawing_coordinates(dataset, origin, scale, left, top, selection);
+    add_polygon_styles(drawing, paper);
+    add_polygons(drawing, dataset, paper, selection);
+    add_label_styles(drawing, paper);
+    if (frame) add_frame(drawing, *sheet, origin, scale, left, top, 35);
+    SvgLayout layout;
+    layout.scale = scale;
+    layout.viewbox_width = width;
+    layout.viewbox_height = height;
+    drawing.polygon_clip = {kPaperMargin, kMapTop, map_width, map_height};
+    const std::size_t first_label = drawing.marks.size();
+    add_labels(drawing, dataset, origin, layout, paper, selection);
+    // Labels of parcels cut off by the edge of the map's room go with them.
+    const auto outside = [&](const DrawMark& mark) {
+        const auto* label = std::get_if<DrawText>(&mark);
+        return label != nullptr && (label->x < kPaperMargin || label->x > kPaperMargin + map_width ||
+                                    label->y < kMapTop || label->y > kMapTop + map_height);
+    };
+    drawing.marks.erase(
+        std::remove_if(drawing.marks.begin() + static_cast<std::ptrdiff_t>(first_label), drawing.marks.end(), outside),
+        drawing.marks.end());
+
+    const std::string_view font = field_view(settings.svg_font_title);
+    add_text(drawing, kPaperMargin, kPaperMargin + kTitleSize, TextAnchor::start, font,
+             clamp_to_int32(fitted_title_size(title_text(input_path, map_no, header), width, paper)),
+             title_markup(input_path, map_no, header));
+    const bool arbitrary = field_view(header.coord_system) == kArbitraryCoordSystem;
+    const bool orientation_known = sheet == nullptr || !sheet->orientation_unknown;
+    if (orientation_known && (!arbitrary || frame)) add_north_arrow(drawing, width - kPaperMargin, kMapTop, font);
+    const std::int32_t bottom = height - kPaperMargin;
+    add_printed_scale(drawing, notes.scale, scale, bottom, map_width, !arbitrary, font);
+    std::string escaped_source;
+    append_xml_escaped(escaped_source, field_view(settings.svg_text_source));
+    add_text(drawing, width - kPaperMargin, bottom, TextAnchor::end, field_view(settings.svg_font_source),
+             clamp_to_int32(paper.svg_font_size_source), escaped_source);
+    return drawing;
+}
+
+}  // namespace
+
+Drawing build_drawing(std::string_view input_path, std::string_view map_no, const MapHeader& header,
+                      const BoundingBox& assembled, const RenderSettings& settings, MapDataset& dataset,
+                      std::int32_t source_width, const PrintOptions& print, const MapSheet* sheet, PageNotes* notes,
+                      const std::vector<std::uint32_t>* selection) {
+    if (print.paper_width_mm != 0) {
+        PageNotes own;
+        return build_printed_page(input_path, map_no, header, assembled, settings, dataset, print, sheet,
+                                  notes != nullptr ? *notes : own, selection);
+    }
+    const bool frame = frame_drawn(print, sheet);
+    const BoundingBox bounds = frame ? with_frame(assembled, *sheet) : assembled;
+    const SvgLayout layout = compute_layout(bounds, settings);
+    Drawing drawing;
+    drawing.width = layout.viewbox_width;
+    drawing.height = layout.viewbox_height;
+    drawing.page_width = layout.page_width;
+    drawing.page_height = layout.page_height;
+    append_map_field(drawing.title, header.map_name);
+    const std::string_view background = field_view(settings.svg_fill_color_viewbox);
+    if (!equals_ignoring_ascii_case(background, "none")) drawing.background = background;
+
+    // Every point once, so neighbouring parcels share their boundary vertices exactly.
+    set_drawing_coordinates(dataset, bounds, layout.scale, settings.svg_viewbox_marginx, settings.svg_viewbox_marginy,
+                            selection);
+    add_polygon_styles(drawing, settings);
+    add_polygons(drawing, dataset, settings, selection);
+    add_label_styles(drawing, settings);
+    if (frame) {
+        add_frame(drawing, *sheet, bounds, layout.scale, settings.svg_viewbox_marginx, settings.svg_viewbox_marginy,
+                  clamp_to_int32(2 * std::int64_t{settings.svg_boundary_line_width}));
+    }
+    add_labels(drawing, dataset, bounds, layout, settings, selection);
+    add_title(drawing, input_path, map_no, header, settings,
+              fitted_title_size(title_text(input_path, map_no, header), layout.viewbox_width, settings));
+    std::string escaped_source;
+    append_xml_escaped(escaped_source, field_view(settings.svg_text_source));
+    add_source_line(drawing, escaped_source, layout, settings);
+    add_scale_bar(drawing, compute_scale_bar(layout, settings, source_width, field_view(header.coord_system)), layout,
+                  settings);
+    return drawing;
+}
+
+}  // namespace chizuvec

@@ -1,0 +1,46 @@
+// Builds the page of a drawing as plain data (drawing.hpp): the drawing coordinates of the points,
+// the parcel polygons, the labels, the title, the source line, the scale bar and, on a printed page,
+// the frame and the north arrow. Writes svg_x and svg_y of every point of the dataset.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/render_settings.hpp"
+#include "geometry/polygon_assembly.hpp"
+#include "model/map_dataset.hpp"
+#include "render/drawing.hpp"
+
+namespace chizuvec {
+
+enum class PaperOrientation { by_shape, landscape, portrait };
+
+// A drawing printed at a true scale (--paper, --scale, --frame).
+struct PrintOptions {
+    std::uint32_t paper_width_mm = 0;  // 0: the default drawing, sized by the settings
+    std::uint32_t paper_height_mm = 0;
+    PaperOrientation orientation = PaperOrientation::by_shape;
+    std::uint32_t scale = 0;  // 1:scale; 0: the sheet's own, or the smallest usual scale that fits
+    bool frame = false;       // the sheet frame also on the default drawing
+};
+
+// The sheet being drawn, as its map file describes it.
+// How a printed page came out.
+struct PageNotes {
+    std::uint32_t scale = 0;    // the scale printed at, 1:scale; 0 for the default drawing
+    bool beyond_usual = false;  // no usual scale fitted the paper: `scale` is the one that fits
+    bool overflows = false;     // the --scale asked for does not fit the paper
+};
+
+// The page of the drawing: sized by the settings, or the paper of `print` at a true scale.
+// `source_width` is measure_source_text; `sheet` the one sheet drawn, if any. With a `selection`
+// (parcel positions, ascending, all outlined), only those parcels are drawn and only their points
+// get drawing coordinates: one sheet of a file outlined whole.
+Drawing build_drawing(std::string_view input_path, std::string_view map_no, const MapHeader& header,
+                      const BoundingBox& bounds, const RenderSettings& settings, MapDataset& dataset,
+                      std::int32_t source_width, const PrintOptions& print = {}, const MapSheet* sheet = nullptr,
+                      PageNotes* notes = nullptr, const std::vector<std::uint32_t>* selection = nullptr);
+
+}  // namespace chizuvec

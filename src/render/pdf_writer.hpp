@@ -1,0 +1,20 @@
+// The page of a drawing (drawing.hpp) as a one-page PDF through cairo, its fonts found by fontconfig
+// and embedded as subsets. A build without cairo writes no PDF.
+#pragma once
+
+#include <cstdio>
+
+#include "render/drawing.hpp"
+
+namespace chizuvec {
+
+enum class PdfStatus {
+    ok,
+    unavailable,  // this build has no PDF output
+    failed,       // cairo or the stream failed
+};
+
+// Writes the PDF of `drawing` to `file`.
+PdfStatus write_pdf(std::FILE* file, const Drawing& drawing);
+
+}  // namespace chizuvec

@@ -1,0 +1,8 @@
+// The build without cairo.
+#include "render/pdf_writer.hpp"
+
+namespace chizuvec {
+
+PdfStatus write_pdf(std::FILE*, const Drawing&) { return PdfStatus::unavailable; }
+
+}  // namespace chizuvec

@@ -1,0 +1,214 @@
+// Printing at scale: a sheet's frame on paper is the sheet's size at its scale, the PDF carries the
+// title and its fonts, and every sheet of a file prints at its own scale in one run. Checked against
+// the corners in the map file and against poppler's reading of the PDF.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli_support.hpp"
+#include "test_os.hpp"
+
+namespace chizuvec::test {
+namespace {
+
+constexpr const char* kMap = "13113-0110-44.xml";
+constexpr const char* kNotAvailable = "** Error: PDF output is not available in this build\n";
+
+bool have_tool(const std::string& name) {
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// What a command prints on its standard output.
+std::string output_of(const ProgramDir& program, const std::string& command) {
+    const std::string out = program.file("tool.txt");
+    std::system((command + " >'" + out + "' 2>/dev/null").c_str());
+    return read_file(out);
+}
+
+struct Corner {
+    double x = 0.0;  // northing
+    double y = 0.0;  // easting
+};
+
+// The four corners of sheet `map_no` as the map file gives them: lower left, upper left, lower
+// right, upper right.
+std::vector<Corner> sheet_corners(const std::string& xml, const std::string& map_no) {
+    const std::size_t sheet = xml.find("<地図番号>" + map_no + "</地図番号>");
+    std::vector<Corner> corners;
+    for (const char* tag : {"<左下座標>", "<左上座標>", "<右下座標>", "<右上座標>"}) {
+        const std::size_t at = xml.find(tag, sheet);
+        std::smatch m;
+        const std::string part = xml.substr(at, 200);
+        if (!std::regex_search(part, m, std::regex("<zmn:X>([-0-9.]+)</zmn:X>\\s*<zmn:Y>([-0-9.]+)</zmn:Y>"))) {
+            return {};
+        }
+        corners.push_back({std::stod(m[1].str()), std::stod(m[2].str())});
+    }
+    return corners;
+}
+
+// The corners of the one closed path of the document (the frame), in user units.
+std::vector<Corner> frame_path(const std::string& svg) {
+    std::smatch m;
+    if (!std::regex_search(svg, m, std::regex("<path d=\"M([^\"]*)z\""))) return {};
+    std::vector<Corner> points;
+    std::istringstream steps(std::regex_replace(m[1].str(), std::regex("([lhv,])"), " $1 "));
+    Corner at;
+    char comma = 0;
+    steps >> at.x >> comma >> at.y;
+    points.push_back(at);
+    for (std::string step; steps >> step;) {
+        double a = 0, b = 0;
+        if (step == "l") {
+            steps >> a >> comma >> b;
+            at = {at.x + a, at.y + b};
+        } else if (step == "h") {
+            steps >> a;
+            at.x += a;
+        } else if (step == "v") {
+            steps >> a;
+            at.y += a;
+        }
+        points.push_back(at);
+    }
+    return points;
+}
+
+double distance(const Corner& a, const Corner& b) { return std::hypot(a.x - b.x, a.y - b.y); }
+
+TEST(CliPrint, SheetFrameIsTheSheetAtItsScaleOnThePaper) {
+    const std::string map = shared_data(kMap);
+    if (map.empty()) GTEST_SKIP() << "shared map data not present";
+    ProgramDir program;
+    const RunResult r = program.run({"--paper", "A1", map, "m42.svg", "M42"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    // A 1:500 sheet fits A1.
+    EXPECT_EQ(r.err.find("Warning"), std::string::npos) << r.err;
+    const std::string svg = read_file(program.file("m42.svg"));
+    if (missing(Need::kHostTools).empty()) {
+        EXPECT_TRUE(xml_well_formed(program.file("m42.svg")));
+    }
+    // A1 across, as the sheet is wider than tall; one user unit is one millimetre.
+    EXPECT_NE(svg.find("width=\"841mm\" height=\"594mm\" viewBox=\"0,0,841,594\""), std::string::npos);
+    EXPECT_NE(svg.find(">縮尺 1/500</text>"), std::string::npos);
+
+    const std::vector<Corner> sheet = sheet_corners(read_file(map), "M42");
+    const std::vector<Corner> frame = frame_path(svg);
+    ASSERT_EQ(sheet.size(), 4u);
+    ASSERT_EQ(frame.size(), 4u) << svg.substr(0, 2000);
+    // Drawn lower left, upper left, upper right, lower right; at 1:500 a metre is 2 mm.
+    const Corner corners[] = {sheet[0], sheet[1], sheet[3], sheet[2]};
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const double on_paper = distance(frame[i], frame[(i + 1) % 4]);
+        EXPECT_NEAR(on_paper, distance(corners[i], corners[(i + 1) % 4]) * 2.0, 0.2);
+    }
+    // North up: the upper left corner (largest northing) is drawn above the lower left.
+    EXPECT_LT(frame[1].y, frame[0].y);
+}
+
+TEST(CliPrint, PdfHoldsThePageTheTitleAndEmbeddedFontSubsets) {
+    const std::string map = shared_data(kMap);
+    if (map.empty()) GTEST_SKIP() << "shared map data not present";
+    ProgramDir program;
+    const RunResult r = program.run({"--paper", "A1", map, "m42.pdf", "M42"});
+    if (r.err.ends_with(kNotAvailable)) {
+        // The build without PDF output says so and writes nothing.
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_FALSE(std::filesystem::exists(program.file("m42.pdf")));
+        GTEST_SKIP() << "this build writes no PDF";
+    }
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(read_file(program.file("m42.pdf")).substr(0, 5), "%PDF-");
+    if (!have_tool("pdfinfo") || !have_tool("pdftotext") || !have_tool("pdffonts")) {
+        GTEST_SKIP() << "poppler-utils are not installed";
+    }
+    // Quoted for the shell (built up in steps: GCC 12 warns wrongly of "literal" + temporary).
+    std::string pdf = "'";
+    pdf += program.file("m42.pdf");
+    pdf += "'";
+    // 841 by 594 mm in points.
+    std::smatch m;
+    const std::string info = output_of(program, "pdfinfo " + pdf);
+    ASSERT_TRUE(std::regex_search(info, m, std::regex("Page size:\\s+([0-9.]+) x ([0-9.]+) pts")));
+    EXPECT_NEAR(std::stod(m[1].str()), 841 / 25.4 * 72, 0.6);
+    EXPECT_NEAR(std::stod(m[2].str()), 594 / 25.4 * 72, 0.6);
+    const std::string text = output_of(program, "pdftotext -enc UTF-8 " + pdf + " -");
+    for (const char* expected : {"【渋谷区】", "13113-0110-44.xml", "（M42）", "縮尺 1/500", "出典"}) {
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text.substr(0, 500);
+    }
+    // Every font embedded as a subset: "yes yes" in the emb and sub columns.
+    const std::string fonts = output_of(program, "pdffonts " + pdf);
+    std::istringstream lines(fonts);
+    int font_count = 0;
+    std::string line;
+    std::getline(lines, line);
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        ++font_count;
+        EXPECT_TRUE(std::regex_search(line, std::regex(" yes +yes ")) && line.find('+') == 6) << line;
+    }
+    EXPECT_GE(font_count, 1) << fonts;
+}
+
+TEST(CliPrint, EverySheetPrintsAtItsOwnScaleInOneRun) {
+    const std::string map = shared_data(kMap);
+    if (map.empty()) GTEST_SKIP() << "shared map data not present";
+    ProgramDir program;
+    const RunResult r = program.run({"--out-dir", "out", "--format", "svg", "--per-sheet", "--paper", "A1", map});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string xml = read_file(map);
+    int sheets = 0;
+    for (const std::string sheet : {"M40", "M41", "M42", "M43"}) {
+        SCOPED_TRACE(sheet);
+        const std::string svg = read_file(program.file("out/13113-0110-44_" + sheet + ".svg"));
+        const std::size_t at = xml.find("<地図番号>" + sheet + "</地図番号>");
+        std::smatch m;
+        const std::string part = xml.substr(at, 300);
+        ASSERT_TRUE(std::regex_search(part, m, std::regex("<縮尺分母>([0-9]+)</縮尺分母>")));
+        EXPECT_NE(svg.find(">縮尺 1/" + m[1].str() + "</text>"), std::string::npos);
+        ++sheets;
+    }
+    EXPECT_EQ(sheets, 4);
+}
+
+TEST(CliPrint, PrintingOptionsRefusedWhereTheyMeanNothing) {
+    ProgramDir program;
+    program.write("sample.xml", read_file(sample_map_path()));
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"--paper", "B4", "sample.xml", "out.pdf"}, "--paper is A4, A3, A2, A1 or A0, with -landscape or -portrait"},
+        {{"--paper", "A4-sideways", "sample.xml", "out.pdf"}, "--paper is A4"},
+        {{"--scale", "500", "sample.xml", "out.svg"}, "--scale is for --paper"},
+        {{"--paper", "A4", "--scale", "0", "sample.xml", "out.svg"}, "--scale needs a number"},
+        {{"--paper", "A4", "sample.xml"}, "--paper, --scale and --frame are for drawings"},
+        {{"--csv", "-", "--frame", "sample.xml"}, "--paper, --scale and --frame are for drawings"},
+        {{"--paper"}, "--paper needs a value"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const RunResult r = program.run(c.args);
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_NE(r.err.find(std::string("** Error: ") + c.message), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(program.file("out.pdf")));
+    }
+    // A4 upright on request, at the scale asked for, the whole sample on it.
+    const RunResult r = program.run({"--paper", "a4-portrait", "--scale", "1000", "sample.xml", "out.svg"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string svg = read_file(program.file("out.svg"));
+    EXPECT_NE(svg.find("width=\"210mm\" height=\"297mm\""), std::string::npos);
+    EXPECT_NE(svg.find(">縮尺 1/1000</text>"), std::string::npos);
+    EXPECT_EQ(r.err.find("Warning"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace chizuvec::test
