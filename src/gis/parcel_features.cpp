@@ -197,6 +197,8 @@ class FeatureBuilder {
     // The MultiPolygon of the parcel and its label point; false for a null geometry.
     bool add_geometry(const Parcel& parcel) {
         label_ = {};
+        shape_area_ = 0.0;
+        shape_has_holes_ = false;
         const std::uint32_t surface_at = parcel.shape_no == 0 ? kNoRecord : indexes_.surfaces.find(parcel.shape_no);
         if (surface_at == kNoRecord) return false;
         const SurfaceRings& rings = dataset_.gis.surfaces[surface_at];
@@ -218,6 +220,7 @@ class FeatureBuilder {
                 const double area = std::abs(signed_area(points_));
                 exterior_kept = append_ring(points_, true);
                 if (!exterior_kept) continue;
+                shape_area_ += area;
                 batch_.polygon_ends.push_back(static_cast<std::uint32_t>(batch_.ring_ends.size() - first_ring));
                 // The label goes into the largest polygon.
                 if (area > largest_area) {
@@ -226,8 +229,11 @@ class FeatureBuilder {
                     label_ends.assign(1, static_cast<std::uint32_t>(points_.size()));
                     label_polygon_ = batch_.polygon_ends.size();
                 }
-            } else if (exterior_kept && append_ring(points_, false)) {
+            } else if (const double hole = std::abs(signed_area(points_));
+                       exterior_kept && append_ring(points_, false)) {
                 ++batch_.polygon_ends.back();
+                shape_area_ -= hole;
+                shape_has_holes_ = true;
                 if (label_polygon_ == batch_.polygon_ends.size()) {
                     label_points.insert(label_points.end(), points_.begin(), points_.end());
                     label_ends.push_back(static_cast<std::uint32_t>(label_points.size()));
@@ -290,7 +296,12 @@ class FeatureBuilder {
             scales += text;
         }
         put_text(kScale, scales, !scales.empty());
-        if (parcel.has_outline) put_number(kArea, parcel.area);
+        // The listing measures one ring of the surface; a parcel with holes is its outline less them.
+        if (shape_has_holes_) {
+            put_number(kArea, shape_area_);
+        } else if (parcel.has_outline) {
+            put_number(kArea, parcel.area);
+        }
         if (shaped) {
             put_number(kLabelLatitude, label_.y);
             put_number(kLabelLongitude, label_.x);
@@ -298,6 +309,8 @@ class FeatureBuilder {
     }
 
     const MapDataset& dataset_;
+    double shape_area_ = 0.0;       // the shape's exterior rings less its holes, m²
+    bool shape_has_holes_ = false;  // the shape kept a hole
     const MapHeader& header_;
     const FeatureBuildOptions& options_;
     FeatureBatch& batch_;
