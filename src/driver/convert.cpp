@@ -4,7 +4,6 @@
 #include <new>
 #include <span>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "common/fixed_text.hpp"
 #include "common/text_format.hpp"
@@ -30,17 +29,6 @@ std::string statistics_line(const std::string& input_name, const MapDataset& d) 
     return format_text("%s: P=%u(max=%u) C=%u(%u) C-F=%u F=%u(%u) H=%u(%u)\n", display_name(input_name).c_str(),
                        d.point_count(), d.max_point_no, d.curve_count(), d.max_curve_no, d.ring_curve_count(),
                        d.surface_count(), d.max_surface_no, d.parcel_count(), d.max_parcel_no);
-}
-
-// The map numbers the sheets list, each once, in the order first met.
-std::vector<std::string> listed_map_numbers(const MapDataset& dataset) {
-    std::vector<std::string> numbers;
-    std::unordered_set<std::string_view> seen;
-    for (const MapNumber& number : dataset.sheet_map_nos) {
-        const std::string_view text = field_view(number.text);
-        if (seen.insert(text).second) numbers.emplace_back(text);
-    }
-    return numbers;
 }
 
 void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,

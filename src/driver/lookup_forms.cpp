@@ -1,6 +1,5 @@
 #include "driver/lookup_forms.hpp"
 
-#include <set>
 #include <vector>
 
 #include "common/ascii.hpp"
@@ -16,17 +15,6 @@ namespace {
 
 constexpr std::size_t kSheetsShown = 20;
 
-// The map numbers of the sheets, each once, in the order first met.
-std::vector<std::string> sheet_numbers(const MapDataset& dataset) {
-    std::vector<std::string> numbers;
-    std::set<std::string_view> seen;
-    for (const MapNumber& number : dataset.sheet_map_nos) {
-        const std::string_view text = field_view(number.text);
-        if (seen.insert(text).second) numbers.emplace_back(text);
-    }
-    return numbers;
-}
-
 std::string loose_form(std::string_view text) {
     std::string buffer;
     std::string loose(normal_lot_text(text, buffer));
@@ -38,7 +26,7 @@ std::string loose_form(std::string_view text) {
 
 std::string matching_map_number(const MapDataset& dataset, const std::string& wanted) {
     if (wanted.empty()) return wanted;
-    const std::vector<std::string> numbers = sheet_numbers(dataset);
+    const std::vector<std::string> numbers = listed_map_numbers(dataset);
     for (const std::string& n : numbers) {
         if (n == wanted) return wanted;
     }
@@ -55,7 +43,7 @@ std::string matching_map_number(const MapDataset& dataset, const std::string& wa
 }
 
 std::string map_sheets_text(const MapDataset& dataset, std::string_view file_name, const std::string& map_no) {
-    const std::vector<std::string> numbers = sheet_numbers(dataset);
+    const std::vector<std::string> numbers = listed_map_numbers(dataset);
     if (map_no.empty() || numbers.empty()) return {};
     for (const std::string& n : numbers) {
         if (n == map_no) return {};

@@ -1,6 +1,7 @@
 #include "model/map_dataset.hpp"
 
 #include <cstddef>
+#include <unordered_set>
 
 #include "common/fixed_text.hpp"
 
@@ -15,6 +16,16 @@ void add_sheet_listing(MapDataset& dataset, std::uint32_t parcel_position, std::
     }
     const auto index = static_cast<std::uint32_t>(dataset.sheet_map_nos.size() - 1);
     dataset.sheet_listings.push_back(SheetListing{parcel_position, index});
+}
+
+std::vector<std::string> listed_map_numbers(const MapDataset& dataset) {
+    std::vector<std::string> numbers;
+    std::unordered_set<std::string_view> seen;
+    for (const MapNumber& number : dataset.sheet_map_nos) {
+        const std::string_view text = field_view(number.text);
+        if (seen.insert(text).second) numbers.emplace_back(text);
+    }
+    return numbers;
 }
 
 const MapSheet* find_sheet(const MapDataset& dataset, std::string_view map_no) {

@@ -194,6 +194,9 @@ void add_sheet_listing(MapDataset& dataset, std::uint32_t parcel_position, std::
 // First capacities of the element arrays for a map file of `file_bytes`, so that they seldom grow.
 void reserve_for_input(MapDataset& dataset, std::int64_t file_bytes);
 
+// The map numbers the sheets list, each once, in the order first met.
+std::vector<std::string> listed_map_numbers(const MapDataset& dataset);
+
 // The first sheet numbered `map_no`, or null.
 const MapSheet* find_sheet(const MapDataset& dataset, std::string_view map_no);
 
