@@ -687,12 +687,14 @@ ReadResult read_zip_entry(ZipEntrySource& entry, const ZipResult& opened, MapDat
         bool cut_off = false;
         const ReadStatus status = read_lines(lines, size > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(size),
                                              dataset, header, options, cut_off);
-        if (status != ReadStatus::ok) return {status, {}, false};
-        // A damaged entry is found at its end, after its lines were read: nothing of it may be used.
+        // A damaged entry is found at its end, after its lines were read: nothing of it may be used,
+        // and its damage, not what the damage made of its text, is the reason.
+        if (status != ReadStatus::ok && status != ReadStatus::not_map_xml) return {status, {}, false};
         if (entry.result().status != ZipStatus::ok) {
             release_dataset(dataset);
             return {ReadStatus::zip_failed, entry.result()};
         }
+        if (status != ReadStatus::ok) return {status, {}, false};
         return {ReadStatus::ok, {}, cut_off};
     } catch (const std::bad_alloc&) {
         release_dataset(dataset);
