@@ -17,7 +17,6 @@ packages=(
     libbenchmark-dev                          # micro-benchmarks
     fonts-ipaexfont-gothic                    # a Japanese font for measuring and rendering
     librsvg2-bin libxml2-utils                # the tests render and validate drawings
-    gdal-bin                                  # the tests read the GIS outputs back
     poppler-utils                             # the tests read the PDF back
     chromium                                  # the tests open the .htm page in a browser
     proj-bin gdal-bin                         # the tests check coordinates with PROJ and GIS outputs with GDAL
