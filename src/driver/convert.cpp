@@ -33,11 +33,13 @@ std::string statistics_line(const std::string& input_name, const MapDataset& d) 
 
 void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
                    const ConvertRequest& request, const BoundingBox& bounds, std::uint64_t entry_count,
-                   std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection, DrawOutcome& d);
+                   std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection, const MapSheet* sheet,
+                   DrawOutcome& d);
 
-// Assembles and measures the parcels of `d.map_no`, then does the request's work with them.
+// Assembles and measures the parcels of `d.map_no`, then does the request's work with them. `sheet`
+// is the first sheet of that number, for a printed page.
 void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
-                       const ConvertRequest& request, FileOutcome& outcome, DrawOutcome& d) {
+                       const ConvertRequest& request, const MapSheet* sheet, FileOutcome& outcome, DrawOutcome& d) {
     BoundingBox bounds;
     const AssemblyResult assembly = assemble_outlines(dataset, d.map_no, bounds);
     d.messages = assembly_messages_text(assembly);
@@ -75,7 +77,7 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
                   lot_warnings_text(dataset, request.highlights, request.lot_arguments, file.name, request.lots_told);
     }
     write_drawing(file, dataset, header, context, request, bounds, assembly.entry_count, assembly.drawn_points, nullptr,
-                  d);
+                  sheet, d);
 }
 
 // Sheets of a file outlined whole: for each map number of `numbers`, the positions of the parcels
@@ -114,7 +116,8 @@ constexpr double kLargestDouble = 1.7976931348623157e308;
 // One sheet of a file whose every parcel is outlined and measured: its bounds and size from its own
 // parcels' outlines, then its drawing.
 void draw_sheet(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
-                const ConvertRequest& request, const std::vector<std::uint32_t>& selection, DrawOutcome& d) {
+                const ConvertRequest& request, const std::vector<std::uint32_t>& selection, const MapSheet* sheet,
+                DrawOutcome& d) {
     d.statistics = statistics_line(file.name, dataset);
     BoundingBox bounds{kLargestDouble, -kLargestDouble, kLargestDouble, -kLargestDouble};
     std::uint64_t drawn_points = 0;
@@ -130,13 +133,14 @@ void draw_sheet(const MapFile& file, MapDataset& dataset, const MapHeader& heade
             bounds.max_y = std::max(bounds.max_y, point.y);
         }
     }
-    write_drawing(file, dataset, header, context, request, bounds, drawn_points, drawn_points, &selection, d);
+    write_drawing(file, dataset, header, context, request, bounds, drawn_points, drawn_points, &selection, sheet, d);
 }
 
 // Draws the selection: the whole file's selected parcels, or the parcels at `selection`.
 void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
                    const ConvertRequest& request, const BoundingBox& bounds, std::uint64_t entry_count,
-                   std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection, DrawOutcome& d) {
+                   std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection, const MapSheet* sheet,
+                   DrawOutcome& d) {
     if (entry_count == 0) {
         d.status = DrawStatus::no_polygons;
         d.warning = "**Warning: No polygons to draw\n";
@@ -148,7 +152,6 @@ void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& he
         d.error = drawing_too_large_text(drawn_points);
         return;
     }
-    const MapSheet* const sheet = d.map_no.empty() ? nullptr : find_sheet(dataset, d.map_no);
     const WriteResult written =
         write_svg(d.output_path, file.name, d.map_no, header, bounds, *context.settings, dataset, context.source_width,
                   context.print, sheet, &context.output_rules, selection);
@@ -254,6 +257,7 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
             // parcel are still drawn.
             BoundingBox whole;
             const AssemblyResult assembly = assemble_outlines(dataset, "", whole);
+            const std::vector<const MapSheet*> sheets = find_sheets(dataset, numbers);
             std::vector<std::vector<std::uint32_t>> selections;
             if (assembly.status == AssemblyStatus::ok) {
                 measure_parcels(dataset);
@@ -270,11 +274,11 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
                 current->map_no = numbers[i];
                 current->output_path = outputs[i];
                 if (assembly.status != AssemblyStatus::ok) {
-                    convert_selection(file, dataset, header, context, request, outcome, *current);
+                    convert_selection(file, dataset, header, context, request, sheets[i], outcome, *current);
                 } else {
                     // Assembly's messages are the file's: given once, with its first sheet.
                     if (i == 0) current->messages = assembly_messages_text(assembly);
-                    draw_sheet(file, dataset, header, context, request, selections[i], *current);
+                    draw_sheet(file, dataset, header, context, request, selections[i], sheets[i], *current);
                 }
                 if (i == 0) current->messages.insert(0, cut_off);
             }
@@ -284,7 +288,8 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
         current = &outcome.drawings[0];
         current->map_no = request.typed_lookups ? matching_map_number(dataset, request.map_no) : request.map_no;
         current->output_path = request.output_path;
-        convert_selection(file, dataset, header, context, request, outcome, *current);
+        const MapSheet* const sheet = current->map_no.empty() ? nullptr : find_sheet(dataset, current->map_no);
+        convert_selection(file, dataset, header, context, request, sheet, outcome, *current);
         current->messages.insert(0, cut_off);
     } catch (const std::bad_alloc&) {
         outcome.listing.clear();

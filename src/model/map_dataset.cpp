@@ -1,6 +1,7 @@
 #include "model/map_dataset.hpp"
 
 #include <cstddef>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "common/fixed_text.hpp"
@@ -26,6 +27,17 @@ std::vector<std::string> listed_map_numbers(const MapDataset& dataset) {
         if (seen.insert(text).second) numbers.emplace_back(text);
     }
     return numbers;
+}
+
+std::vector<const MapSheet*> find_sheets(const MapDataset& dataset, const std::vector<std::string>& numbers) {
+    std::unordered_map<std::string_view, std::size_t> wanted;
+    for (std::size_t i = 0; i < numbers.size(); ++i) wanted.emplace(numbers[i], i);
+    std::vector<const MapSheet*> found(numbers.size(), nullptr);
+    for (const MapSheet& sheet : dataset.sheets) {
+        const auto it = wanted.find(field_view(sheet.map_no));
+        if (it != wanted.end() && found[it->second] == nullptr) found[it->second] = &sheet;
+    }
+    return found;
 }
 
 const MapSheet* find_sheet(const MapDataset& dataset, std::string_view map_no) {

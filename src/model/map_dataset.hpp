@@ -199,6 +199,8 @@ std::vector<std::string> listed_map_numbers(const MapDataset& dataset);
 
 // The first sheet numbered `map_no`, or null.
 const MapSheet* find_sheet(const MapDataset& dataset, std::string_view map_no);
+// find_sheet of each of `numbers`, in one pass over the sheets however many there are.
+std::vector<const MapSheet*> find_sheets(const MapDataset& dataset, const std::vector<std::string>& numbers);
 
 // Releases every array of the dataset.
 inline void release_dataset(MapDataset& dataset) { dataset = MapDataset{}; }
