@@ -21,11 +21,7 @@
 #include "platform/platform.hpp"
 
 namespace chizuvec {
-namespace {
-
-void print_err(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
-
-}  // namespace
+namespace {}  // namespace
 
 std::string prefixed(const std::string& prefix, const std::string& text) {
     std::string out;
@@ -116,16 +112,16 @@ std::vector<MapFile> list_inputs(const std::vector<std::string>& inputs, std::si
                 for (MapFile& f : listing.files) files.push_back(std::move(f));
                 continue;
             case InputStatus::not_found:
-                print_err(display_name(input) + ": ** Error: Input file not found\n");
+                print_error(display_name(input) + ": ** Error: Input file not found\n");
                 break;
             case InputStatus::no_map_file:
-                print_err(format_text("** Error: \"%s\" holds no map file\n", display_name(input).c_str()));
+                print_error(format_text("** Error: \"%s\" holds no map file\n", display_name(input).c_str()));
                 break;
             case InputStatus::zip_failed: {
                 ReadResult read;
                 read.status = ReadStatus::zip_failed;
                 read.zip = listing.zip;
-                print_err(prefixed(display_name(input) + ": ", read_failure_text(read)));
+                print_error(prefixed(display_name(input) + ": ", read_failure_text(read)));
                 break;
             }
         }
@@ -177,7 +173,7 @@ std::size_t convert_with_progress(const std::vector<MapFile>& files, unsigned jo
         const std::string text = take(i, outcome);
         if (!text.empty()) {
             progress.clear();
-            print_err(text);
+            print_error(text);
         }
         progress.show(i + 1, platform::monotonic_seconds());
     };
@@ -193,7 +189,7 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
                  Tally& tally, double start) {
     const std::string& dir = options.out_dir;
     if (!platform::make_directory(dir)) {
-        print_err(format_text("** Error: Cannot create output folder \"%s\"\n", display_name(dir).c_str()));
+        print_error(format_text("** Error: Cannot create output folder \"%s\"\n", display_name(dir).c_str()));
         return 1;
     }
     const std::string folder = dir + platform::path_separator();
@@ -239,14 +235,14 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
         [&](std::size_t i, FileOutcome& outcome) { return report_text(files[i], outcome, tally); });
     const double elapsed = platform::monotonic_seconds() - start;
     if (platform::interrupt_requested()) {
-        print_err(
+        print_error(
             format_text("Interrupted: drawn %zu, failed %zu, skipped %zu (no polygons), %zu files not done, "
                         "in %.1f s\n",
                         tally.drawn, tally.failed, tally.skipped, files.size() - reported, elapsed));
         platform::end_as_interrupted();
     }
-    print_err(format_text("Drawn %zu, failed %zu, skipped %zu (no polygons) in %.1f s\n", tally.drawn, tally.failed,
-                          tally.skipped, elapsed));
+    print_error(format_text("Drawn %zu, failed %zu, skipped %zu (no polygons) in %.1f s\n", tally.drawn, tally.failed,
+                            tally.skipped, elapsed));
     return tally.failed == 0 ? 0 : 1;
 }
 
@@ -265,11 +261,11 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
             case platform::OutputOpen::ok:
                 break;
             case platform::OutputOpen::is_input:
-                print_err(format_text("** Error: Output file \"%s\" is the input file\n",
-                                      display_name(options.csv_path).c_str()));
+                print_error(format_text("** Error: Output file \"%s\" is the input file\n",
+                                        display_name(options.csv_path).c_str()));
                 return 1;
             case platform::OutputOpen::failed:
-                print_err(cannot_write);
+                print_error(cannot_write);
                 return 1;
         }
     }
@@ -304,8 +300,8 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
     if (platform::interrupt_requested()) {
         // A CSV with files missing is not left where the complete one was expected.
         if (!to_stdout) platform::abandon_output_file(output);
-        print_err(format_text("Interrupted: listed %zu map files, failed %zu, %zu files not done, in %.1f s\n",
-                              tally.drawn, tally.failed, files.size() - reported, elapsed));
+        print_error(format_text("Interrupted: listed %zu map files, failed %zu, %zu files not done, in %.1f s\n",
+                                tally.drawn, tally.failed, files.size() - reported, elapsed));
         platform::end_as_interrupted();
     }
     if (to_stdout) {
@@ -317,11 +313,11 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
         written = platform::commit_output_file(output, size);
     }
     if (!written) {
-        print_err(cannot_write);
+        print_error(cannot_write);
         return 1;
     }
-    print_err(format_text("Listed %zu parcels of %zu map files, failed %zu in %.1f s\n", parcels, tally.drawn,
-                          tally.failed, elapsed));
+    print_error(format_text("Listed %zu parcels of %zu map files, failed %zu in %.1f s\n", parcels, tally.drawn,
+                            tally.failed, elapsed));
     return tally.failed == 0 ? 0 : 1;
 }
 
@@ -361,22 +357,22 @@ int run_listing_of_files(const std::vector<MapFile>& files, const ConvertContext
     const auto report = [&](std::size_t i, FileOutcome& outcome) {
         if (outcome.read_failed) {
             ++failed;
-            print_err(prefixed(display_name(files[i].name) + ": ", outcome.read_error));
+            print_error(prefixed(display_name(files[i].name) + ": ", outcome.read_error));
             return;
         }
         const DrawOutcome& d = outcome.drawings.front();
-        print_err(d.messages);
+        print_error(d.messages);
         if (d.out_of_memory) {
             ++failed;
-            print_err(display_name(files[i].name) + ": ** Error: out of memory\n");
+            print_error(display_name(files[i].name) + ": ** Error: out of memory\n");
             return;
         }
-        print_err(d.statistics);
+        print_error(d.statistics);
         stdout_ok = write_standard_output(outcome.listing) && stdout_ok;
     };
     convert_in_order(files.size(), job_count(0, files.size()), work, report, [](std::size_t) {});
     if (!finish_standard_output() || !stdout_ok) {
-        print_err(kCannotWriteStdout);
+        print_error(kCannotWriteStdout);
         return 1;
     }
     return failed == 0 ? 0 : 1;

@@ -16,6 +16,9 @@ std::string console_text(std::string_view text, std::uint32_t console_code_page,
 void console_print(std::string_view text, std::uint32_t console_code_page, std::uint32_t ansi_code_page,
                    std::FILE* out = stdout);
 
+// Writes a message (errors, warnings, statistics, summaries) to standard error as it is.
+inline void print_error(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+
 // Standard output carrying the program's results (the listing, the CSV): every write is checked.
 inline constexpr const char* kCannotWriteStdout = "** Error: Cannot write standard output\n";
 // Writes `bytes` to standard output; false when the write failed.

@@ -7,14 +7,13 @@
 
 #include "common/text_format.hpp"
 #include "driver/batch.hpp"
+#include "driver/console.hpp"
 #include "driver/display_name.hpp"
 #include "gis/feature_writer.hpp"
 #include "platform/platform.hpp"
 
 namespace chizuvec {
 namespace {
-
-void print_err(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
 
 std::unique_ptr<FeatureWriter> make_writer(GisFormat format, const std::string& path) {
     switch (format) {
@@ -63,47 +62,41 @@ struct GisTally {
     std::vector<std::string> skipped;  // 任意座標系 maps left out
 };
 
-// What a file reports, and its features handed to the output.
-// Messages go to standard error in the ANSI code page, as file names already are: our Japanese
-// words and the map's texts are UTF-8 and are converted.
-std::string ansi(const std::string& utf8) {
-    return platform::convert_code_page(utf8, platform::kCodePageUtf8, platform::ansi_code_page());
-}
-
+// What a file reports, and its features handed to the output. Messages are built in UTF-8 and go
+// out in the code page of messages (message_text).
 std::string take_gis_outcome(const MapFile& file, FileOutcome& outcome, GisOutput& output, GisTally& tally) {
-    const std::string prefix = file.name + ": ";
+    const std::string prefix = display_name(file.name) + ": ";
     if (outcome.read_failed) {
         ++tally.failed;
         return prefixed(prefix, outcome.read_error);
     }
     // Polygon assembly's messages are about the drawing's outlines, which the features do not use.
-    std::string text;
     for (const DrawOutcome& d : outcome.drawings) {
         if (d.out_of_memory) {
             ++tally.failed;
-            return text + prefix + "** Error: out of memory\n";
+            return prefix + "** Error: out of memory\n";
         }
     }
     if (outcome.gis_status == GisFileStatus::arbitrary) {
-        tally.skipped.push_back(file.name);
-        return text + prefix + ansi("Skipped: 任意座標系 (--include-arbitrary writes it in local metres)\n");
+        tally.skipped.push_back(display_name(file.name));
+        return prefix + message_text("Skipped: 任意座標系 (--include-arbitrary writes it in local metres)\n");
     }
     if (outcome.gis_status == GisFileStatus::unknown_coordinates) {
         ++tally.failed;
-        return text + prefix +
-               format_text("** Error: Unknown coordinate system \"%s\"\n", ansi(outcome.coord_system).c_str());
+        return prefix + message_text(format_text("** Error: Unknown coordinate system \"%s\"\n",
+                                                 display_utf8(outcome.coord_system).c_str()));
     }
-    output.names[static_cast<int>(outcome.gis_coordinates)].push_back(file.name);
-    if (output.mixed() || output.failed) return text;
-    if (!output.began && !output.begin(outcome.gis_coordinates)) return text;
+    output.names[static_cast<int>(outcome.gis_coordinates)].push_back(display_name(file.name));
+    if (output.mixed() || output.failed) return {};
+    if (!output.began && !output.begin(outcome.gis_coordinates)) return {};
     if (!write_feature_batch(*output.writer, outcome.features)) {
         output.failed = true;
-        return text;
+        return {};
     }
     ++tally.files;
     tally.parcels += outcome.features.size();
     tally.without_shape += outcome.features.without_shape;
-    return text;
+    return {};
 }
 
 }  // namespace
@@ -114,8 +107,8 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
     const bool to_stdout = path == "-";
     GisFormat format = GisFormat::geojson;
     if (!to_stdout && !gis_format_for(path, format)) {
-        print_err(
-            format_text("** Error: Unsupported output file type \"%s\" (.geojson, .gpkg or .fgb)\n", path.c_str()));
+        print_error(format_text("** Error: Unsupported output file type \"%s\" (.geojson, .gpkg or .fgb)\n",
+                                display_name(path).c_str()));
         return 1;
     }
     platform::OutputFile file;
@@ -126,7 +119,7 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
             const char* form = opened == platform::OutputOpen::is_input
                                    ? "** Error: Output file \"%s\" is the input file\n"
                                    : "** Error: Cannot write output file \"%s\"\n";
-            print_err(format_text(form, display_name(path).c_str()));
+            print_error(format_text(form, display_name(path).c_str()));
             return 1;
         }
         write_path = platform::release_output_stream(file);
@@ -151,7 +144,7 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
     if (platform::interrupt_requested()) {
         output.writer.reset();
         if (!to_stdout) platform::abandon_output_file(file);
-        print_err(
+        print_error(
             format_text("Interrupted: wrote %zu parcels of %zu map files, failed %zu, %zu files not done, "
                         "in %.1f s\n",
                         tally.parcels, tally.files, tally.failed, files.size() - reported, elapsed));
@@ -169,26 +162,28 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
         platform::abandon_output_file(file);
     }
     if (output.mixed()) {
-        print_err(format_text(
-            ansi("** Error: Maps in 任意座標系 (local metres) and maps in 公共座標 systems (longitude and latitude) "
-                 "cannot share one output: %s; %s\n")
+        print_error(format_text(
+            message_text(
+                "** Error: Maps in 任意座標系 (local metres) and maps in 公共座標 systems (longitude and latitude) "
+                "cannot share one output: %s; %s\n")
                 .c_str(),
             joined(output.names[static_cast<int>(GisCoordinates::local)]).c_str(),
             joined(output.names[static_cast<int>(GisCoordinates::geographic)]).c_str()));
         return 1;
     }
     if (!written) {
-        print_err(writer_error.empty() ? format_text("** Error: Cannot write output file \"%s\"\n", path.c_str())
-                                       : format_text("** Error: Cannot write output file \"%s\": %s\n", path.c_str(),
-                                                     writer_error.c_str()));
+        const std::string shown = display_name(path);
+        print_error(writer_error.empty() ? format_text("** Error: Cannot write output file \"%s\"\n", shown.c_str())
+                                         : format_text("** Error: Cannot write output file \"%s\": %s\n", shown.c_str(),
+                                                       writer_error.c_str()));
         return 1;
     }
-    print_err(format_text(ansi("Wrote %zu parcels (%zu without shape) of %zu map files, skipped %zu (任意座標系), "
-                               "failed %zu in %.1f s\n")
-                              .c_str(),
-                          tally.parcels, tally.without_shape, tally.files, tally.skipped.size(), tally.failed,
-                          elapsed));
-    if (!tally.skipped.empty()) print_err(ansi("Skipped (任意座標系): ") + joined(tally.skipped) + "\n");
+    print_error(
+        format_text(message_text("Wrote %zu parcels (%zu without shape) of %zu map files, skipped %zu (任意座標系), "
+                                 "failed %zu in %.1f s\n")
+                        .c_str(),
+                    tally.parcels, tally.without_shape, tally.files, tally.skipped.size(), tally.failed, elapsed));
+    if (!tally.skipped.empty()) print_error(message_text("Skipped (任意座標系): ") + joined(tally.skipped) + "\n");
     return tally.failed == 0 ? 0 : 1;
 }
 

@@ -9,6 +9,7 @@
 
 #include "common/ascii.hpp"
 #include "common/text_format.hpp"
+#include "driver/console.hpp"
 #include "driver/display_name.hpp"
 #include "driver/highlights.hpp"
 #include "driver/lot_report.hpp"
@@ -21,8 +22,6 @@ namespace chizuvec {
 namespace {
 
 constexpr int kNone = -1;
-
-void print_error(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
 
 // Where the lots are: for each key, the map files holding it (indexes into the listing), as far
 // as they were looked at, and the 地番区域 in which a lot number given alone lies.

@@ -31,8 +31,6 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 
-void print_error(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
-
 // An error exit: the message, the pause, exit code 1.
 int fail(const std::string& message) {
     print_error(message);

@@ -110,8 +110,6 @@ struct RootSeen {
     bool closed = false;
 };
 
-void note_root(const Line& line, RootSeen& root);
-
 struct ReadState {
     RootSeen& root;
     LineReader& lines;
@@ -206,6 +204,11 @@ void read_head_value(char (&field)[N], std::string_view rest, std::string_view c
     std::string_view value;
     if (!value_until(rest, close_tag, value)) value = {};
     copy_text(field, value);
+}
+
+void note_root(const TaggedLine& line, RootSeen& root) {
+    if (!root.opened) root.opened = contains<kRootOpen>(line) || contains<kRootOpenBare>(line);
+    if (!root.closed) root.closed = contains<kRootClose>(line);
 }
 
 // Reads the head up to and including the 座標系 line. False when the input ends first.
@@ -595,16 +598,11 @@ void read_map_sheet(ReadState& state) {
     if (recorded && corners_read == 0xF) state.dataset.sheets.back().has_frame = true;
 }
 
-void note_root(const Line& line, RootSeen& root) {
-    if (!root.opened) root.opened = contains<kRootOpen>(line) || contains<kRootOpenBare>(line);
-    if (!root.closed) root.closed = contains<kRootClose>(line);
-}
-
 void read_sections(ReadState& state) {
     TaggedLine line;
     std::string_view rest;
     while (next_line(state.lines, line)) {
-        if (!state.root.closed) state.root.closed = contains<kRootClose>(line);
+        note_root(line, state.root);
         if (contains<kSpatialOpen>(line)) {
             read_spatial_section(state);
         } else if (contains<kThematicOpen>(line)) {
