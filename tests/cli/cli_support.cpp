@@ -1,5 +1,6 @@
 #include "cli_support.hpp"
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 
@@ -25,7 +26,11 @@ ProgramDir::ProgramDir(const char* ini) {
 RunResult ProgramDir::run(const std::vector<std::string>& args, const std::string& cwd,
                           const std::vector<std::string>& env) const {
     // Output goes to files, so a large listing cannot fill a pipe while we wait.
-    const std::string out_path = dir.file(".stdout"), err_path = dir.file(".stderr");
+    // Names of their own for each run: under Wine a file just removed can stay pending deletion
+    // while the ended child's handle closes, and a new file of that name cannot be made.
+    static std::atomic<unsigned> runs{0};
+    const std::string n = std::to_string(runs++);
+    const std::string out_path = dir.file(".stdout" + n), err_path = dir.file(".stderr" + n);
     RunResult r;
     r.exit_code = run_process(exe, args, cwd.empty() ? dir.path.string() : cwd, env, out_path, err_path);
     r.out = console_text(read_file(out_path));

@@ -187,13 +187,31 @@ long start(const std::string& exe, const std::vector<std::string>& args, const s
     // The tests' texts are UTF-8; through UTF-16 the program receives them in its ANSI code page, as
     // from a user typing them.
     std::wstring wide_line = widen(line);
-    const BOOL started =
-        CreateProcessW(widen(exe).c_str(), wide_line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS | flags,
-                       environment.data(), widen(cwd).c_str(), &startup, &process);
+    // Under Wine on a loaded machine a start now and then fails for a moment; a test should see
+    // the program's result, not that.
+    BOOL started = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 20 && !started; ++attempt) {
+        if (attempt > 0) Sleep(100);
+        started = CreateProcessW(widen(exe).c_str(), wide_line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS | flags,
+                                 environment.data(), widen(cwd).c_str(), &startup, &process);
+        if (!started) error = GetLastError();
+    }
     for (HANDLE h : {in, out, err}) {
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     }
-    if (!started) return -1;
+    if (!started) {
+        // The reason where the test looks for the program's messages.
+        HANDLE h =
+            CreateFileA(err_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            const std::string reason = "could not start " + exe + ": Windows error " + std::to_string(error) + "\n";
+            DWORD written = 0;
+            WriteFile(h, reason.data(), static_cast<DWORD>(reason.size()), &written, nullptr);
+            CloseHandle(h);
+        }
+        return -1;
+    }
     CloseHandle(process.hThread);
     const std::lock_guard<std::mutex> lock(children_mutex);
     children[static_cast<long>(process.dwProcessId)] = {process.hProcess, out_path, err_path};
