@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli_support.hpp"
@@ -233,16 +232,9 @@ TEST(CliBatch, InterruptedRunLeavesOnlyCompleteDrawings) {
         const long pid = start_in_background(program.exe, {"--out-dir", "out", "--jobs", "2", "in"},
                                              program.dir.path.string(), err_path);
         // Interrupt as soon as the first drawing is in place, with most files still to come.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        bool started = false;
-        while (!started && std::chrono::steady_clock::now() < deadline) {
-            std::error_code ec;
-            for (const auto& entry : fs::directory_iterator(program.file("out"), ec)) {
-                started = started || entry.path().extension() == ".svg";
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        ASSERT_TRUE(started);
+        ASSERT_TRUE(wait_for_entry(
+            program.file("out"), [](const fs::path& entry) { return entry.extension() == ".svg"; },
+            std::chrono::seconds(60)));
         EXPECT_TRUE(signal_and_wait(pid, signal_number));
         EXPECT_EQ(read_file(err_path).rfind("Interrupted: drawn ", 0), 0u) << read_file(err_path);
         int drawn = 0;

@@ -12,7 +12,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli_support.hpp"
@@ -627,16 +626,13 @@ TEST(CliGis, InterruptedRunKeepsThePreviousOutput) {
     const long pid = start_in_background(program.exe, {"--gis", "out/parcels.geojson", "--jobs", "2", "in"},
                                          program.dir.path.string(), err_path);
     // Interrupt once the temporary file has grown, with most files still to come.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    bool writing = false;
-    while (!writing && std::chrono::steady_clock::now() < deadline) {
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(program.file("out"), ec)) {
-            writing = writing || (entry.path().filename() != "parcels.geojson" && fs::file_size(entry.path(), ec) > 0);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ASSERT_TRUE(writing);
+    ASSERT_TRUE(wait_for_entry(
+        program.file("out"),
+        [](const fs::path& entry) {
+            std::error_code ec;
+            return entry.filename() != "parcels.geojson" && fs::file_size(entry, ec) > 0;
+        },
+        std::chrono::seconds(60)));
     EXPECT_TRUE(signal_and_wait(pid, SIGINT));
     EXPECT_EQ(read_file(err_path).rfind("Interrupted: wrote ", 0), 0u) << read_file(err_path);
     EXPECT_EQ(read_file(program.file("out/parcels.geojson")), "previous");

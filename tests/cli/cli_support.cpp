@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "test_os.hpp"
 
@@ -38,6 +39,19 @@ RunResult ProgramDir::run(const std::vector<std::string>& args, const std::strin
     std::filesystem::remove(out_path);
     std::filesystem::remove(err_path);
     return r;
+}
+
+bool wait_for_entry(const std::string& folder, const std::function<bool(const std::filesystem::path&)>& seen,
+                    std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+            if (seen(entry.path())) return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
 }
 
 }  // namespace chizuvec::test

@@ -2,6 +2,9 @@
 // fresh directory, standard input from /dev/null, standard output and error captured apart.
 #pragma once
 
+#include <chrono>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +44,11 @@ std::string sample_map_path();
 inline const std::string kSampleCounts = ": P=26(max=26) C=52(52) C-F=52 F=13(13) H=12(13)\n";
 // The line after the statistics line of a drawing of the sample: the parcel outside the district.
 inline const std::string kSampleLeftOut = "1 parcel is left out of the drawing: outside the district\n";
+
+// Polls `folder` until one of its entries meets `seen` or `limit` passes: for interrupting a run
+// at a chosen point of its work. True when one did.
+bool wait_for_entry(const std::string& folder, const std::function<bool(const std::filesystem::path&)>& seen,
+                    std::chrono::seconds limit);
 
 // Does xmllint accept the file as a well-formed XML document?
 bool xml_well_formed(const std::string& path);
