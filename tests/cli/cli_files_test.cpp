@@ -176,7 +176,7 @@ TEST(CliFiles, SignalDuringTheWriteKeepsThePreviousDrawing) {
         };
         RunResult r;
         bool caught = false;
-        for (int attempt = 0; attempt < 10 && !caught; ++attempt) {
+        for (int attempt = 0; attempt < 50 && !caught; ++attempt) {
             program.write("out/map.svg", kPrevious);
             const FolderWatch watch(out.string());
             const Started s = start(program, {map, name});
