@@ -38,7 +38,7 @@ targets=(
 
 work=$(mktemp -d "$root/$build/fuzz-run.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/tmp" "$work/generated"
+mkdir -p "$work/generated"
 if [ $smoke = 0 ]; then
     # Small generated maps, plain and zipped, widen the seeds of a long run.
     for n in 1 4; do
@@ -48,11 +48,11 @@ if [ $smoke = 0 ]; then
     done
 fi
 
-failed=0
-printf '%-16s %12s %8s %8s %10s %s\n' target executions coverage features findings corpus
-for entry in "${targets[@]}"; do
-    read -r target seeds dict <<<"$entry"
-    artifacts="$root/$build/fuzz-artifacts/$target"
+# One target per core at a time: each runs single-threaded, and the run's length is its seconds times
+# the rounds, not the targets.
+run_target() {
+    local target=$1 seeds=$2 dict=$3
+    local artifacts="$root/$build/fuzz-artifacts/$target" corpus inputs
     mkdir -p "$artifacts"
     if [ $smoke = 1 ]; then
         corpus="$work/corpus-$target"
@@ -68,23 +68,39 @@ for entry in "${targets[@]}"; do
         esac
         inputs=("$corpus")
     fi
-    options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -artifact_prefix="$artifacts/"
-             -print_final_stats=1)
+    local options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -artifact_prefix="$artifacts/"
+                   -print_final_stats=1)
     [ "$dict" != "-" ] && options+=(-dict="$dict")
-    log="$work/$target.log"
-    status=0
-    TMPDIR="$work/tmp" "$build/fuzz/$target" "${options[@]}" "${inputs[@]}" >"$log" 2>&1 || status=$?
+    local log="$work/$target.log" status=0
+    mkdir -p "$work/tmp-$target"
+    TMPDIR="$work/tmp-$target" "$build/fuzz/$target" "${options[@]}" "${inputs[@]}" >"$log" 2>&1 || status=$?
+    local runs findings cov ft
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     findings=$(find "$artifacts" -type f | wc -l)
-    # The last status line holds the edges covered (cov) and the features seen (ft).
     cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
     ft=$(grep -o 'ft: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
     printf '%-16s %12s %8s %8s %10s %s\n' "$target" "${runs:-?}" "${cov:-?}" "${ft:-?}" "$findings" \
-        "$(find "$corpus" -type f | wc -l) files"
+        "$(find "$corpus" -type f | wc -l) files" >"$work/$target.row"
     if [ $status -ne 0 ] || [ "$findings" -gt 0 ]; then
-        failed=1
-        echo "---- $target failed (exit $status); the end of its log:"
-        tail -n 40 "$log"
+        {
+            echo "---- $target failed (exit $status); the end of its log:"
+            tail -n 40 "$log"
+        } >>"$work/$target.row"
+        touch "$work/$target.failed"
     fi
+}
+
+for entry in "${targets[@]}"; do
+    read -r target seeds dict <<<"$entry"
+    while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
+    run_target "$target" "$seeds" "$dict" &
+done
+wait
+failed=0
+printf '%-16s %12s %8s %8s %10s %s\n' target executions coverage features findings corpus
+for entry in "${targets[@]}"; do
+    read -r target _ <<<"$entry"
+    cat "$work/$target.row" 2>/dev/null || { echo "$target: no result"; failed=1; }
+    [ ! -e "$work/$target.failed" ] || failed=1
 done
 exit $failed
