@@ -19,9 +19,9 @@
 # Then --per-sheet on maps of 8,000, 16,000 and 32,000 one-parcel sheets, with distinct sheet numbers
 # and with numbers that all make the same file name (wanted: each doubling at most 2.2x the time).
 #
-# Last, the GIS output (GIS_ONLY=1 runs this part alone): the same archive to GeoJSON against the same
+# Last, the GIS output (GIS_ONLY=1 runs this part alone): the same archive to each format against the same
 # archive drawn with --out-dir (wanted: within 2x), one real map file (tests/data/13113-0110-44.xml)
-# to GeoJSON against its single-map drawing, and the peak memory of --gis --jobs 2 (wanted: under
+# to each format against its single-map drawing, and the peak memory of --gis --jobs 2 (wanted: under
 # 100 MB).
 #
 # Environment: RUNS (runs per median, at least 5; default 5), SIZES (default "10000 100000"),
@@ -246,20 +246,31 @@ echo "peak RSS of --out-dir --jobs 2 on the whole archive: $peak2 MiB (wanted: u
 fi
 
 echo
-echo "== GIS output (GeoJSON)"
+echo "== GIS output"
 RUNS=3
-gis_all() { "$PROGRAM" --gis "$WORK/muni.geojson" "$@" "$muni"; }
-t_draw="$(loop_median_seconds batch_draw)"
-t_gis="$(loop_median_seconds gis_all)"
+gis_all() { "$PROGRAM" --gis "$WORK/muni.$1" "$muni"; }
 real="$ROOT/tests/data/13113-0110-44.xml"
-RUNS=$RUNS_SAVED
+t_draw="$(loop_median_seconds batch_draw)"
+declare -A T_GIS T_REAL_GIS
+for format in geojson gpkg fgb; do
+    RUNS=3
+    T_GIS[$format]="$(loop_median_seconds gis_all "$format")"
+    RUNS=$RUNS_SAVED
+    rm -f "$WORK/real.$format"
+    T_REAL_GIS[$format]="$(median_seconds "$PROGRAM" --gis "$WORK/real.$format" "$real")"
+done
 t_real_draw="$(median_seconds "$PROGRAM" "$real" "$WORK/real.svg")"
-t_real_gis="$(median_seconds "$PROGRAM" --gis "$WORK/real.geojson" "$real")"
 peak_gis="$(peak_mib "$PROGRAM" --gis "$WORK/muni.geojson" --jobs 2 "$muni")"
 printf '%-52s %10s %8s\n' case "median s" ratio
 printf '%-52s %10.3f %8s\n' "archive drawn with --out-dir, all cores" "$t_draw" "1.00"
-printf '%-52s %10.3f %8s\n' "archive to GeoJSON with --gis, all cores" "$t_gis" "$(ratio "$t_gis" "$t_draw")"
+for format in geojson gpkg fgb; do
+    printf '%-52s %10.3f %8s\n' "archive to .$format with --gis, all cores" "${T_GIS[$format]}" \
+        "$(ratio "${T_GIS[$format]}" "$t_draw")"
+done
 printf '%-52s %10.4f %8s\n' "13113-0110-44.xml drawn (single map)" "$t_real_draw" "1.00"
-printf '%-52s %10.4f %8s\n' "13113-0110-44.xml to GeoJSON" "$t_real_gis" "$(ratio "$t_real_gis" "$t_real_draw")"
-echo "(wanted: the archive to GeoJSON within 2x of drawing it)"
-echo "GeoJSON of the archive: $(($(stat -c %s "$WORK/muni.geojson") / 1000000)) MB; peak RSS of --gis --jobs 2: $peak_gis MiB (wanted: under 100)"
+for format in geojson gpkg fgb; do
+    printf '%-52s %10.4f %8s\n' "13113-0110-44.xml to .$format" "${T_REAL_GIS[$format]}" \
+        "$(ratio "${T_REAL_GIS[$format]}" "$t_real_draw")"
+done
+echo "(wanted: the archive to each format within 2x of drawing it)"
+echo "the archive as .geojson $(($(stat -c %s "$WORK/muni.geojson") / 1000000)) MB, .gpkg $(($(stat -c %s "$WORK/muni.gpkg") / 1000000)) MB, .fgb $(($(stat -c %s "$WORK/muni.fgb") / 1000000)) MB; peak RSS of --gis --jobs 2: $peak_gis MiB (wanted: under 100)"

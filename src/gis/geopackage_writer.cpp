@@ -4,13 +4,19 @@
 // file is the caller's temporary file, so a failure only has to stop, not undo.
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "gis/feature_writer.hpp"
 #include "gis/gis_encoding.hpp"
+#include "gis/hilbert_rtree.hpp"
 #include "platform/platform.hpp"
 
 namespace chizuvec {
@@ -126,6 +132,34 @@ void encode_geometry(const GisFeature& feature, std::int32_t srs_id, const GisEn
     }
 }
 
+// An R-tree cell of two dimensions: the id, then min x, max x, min y, max y as 32-bit floats, all
+// big-endian.
+constexpr std::size_t kRtreeCellBytes = 24;
+
+void put_u16_be(std::uint8_t* at, std::uint16_t value) {
+    at[0] = static_cast<std::uint8_t>(value >> 8);
+    at[1] = static_cast<std::uint8_t>(value);
+}
+void put_u32_be(std::uint8_t* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+void put_i64_be(std::uint8_t* at, sqlite3_int64 value) {
+    const auto bits = static_cast<std::uint64_t>(value);
+    for (int i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
+}
+void put_f32_be(std::uint8_t* at, float value) { put_u32_be(at, std::bit_cast<std::uint32_t>(value)); }
+
+// The nearest float at or below, and at or above, so that the index's box holds the feature's;
+// beyond the floats' range, their largest value or infinity.
+float round_down(double value) {
+    constexpr float kMax = std::numeric_limits<float>::max();
+    if (value >= kMax) return kMax;
+    if (value < -kMax) return -std::numeric_limits<float>::infinity();
+    const auto f = static_cast<float>(value);
+    return static_cast<double>(f) > value ? std::nextafter(f, -kMax) : f;
+}
+float round_up(double value) { return -round_down(-value); }
+
 struct StatementCloser {
     void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 };
@@ -182,8 +216,7 @@ class GeoPackageWriter final : public FeatureWriter {
                  "'write-only');\n";
         setup += "CREATE VIRTUAL TABLE " + quoted(rtree_) + " USING rtree(id, minx, maxx, miny, maxy);\n";
         if (!exec(setup, "the tables cannot be created")) return false;
-        return prepare("INSERT INTO " + quoted(table_) + " VALUES (NULL, ?" + placeholders + ")", insert_) &&
-               prepare("INSERT INTO " + quoted(rtree_) + " VALUES (?, ?, ?, ?, ?)", insert_index_);
+        return prepare("INSERT INTO " + quoted(table_) + " VALUES (NULL, ?" + placeholders + ")", insert_);
     }
 
     bool write(const GisFeature& feature) override {
@@ -215,20 +248,16 @@ class GeoPackageWriter final : public FeatureWriter {
         if (!step(insert)) return false;
         if (box.empty()) return true;
         extent_.add(box);
-        sqlite3_stmt* index = insert_index_.get();
-        sqlite3_bind_int64(index, 1, sqlite3_last_insert_rowid(db_.get()));
-        sqlite3_bind_double(index, 2, box.min_x);
-        sqlite3_bind_double(index, 3, box.max_x);
-        sqlite3_bind_double(index, 4, box.min_y);
-        sqlite3_bind_double(index, 5, box.max_y);
-        return step(index);
+        boxes_.push_back(box);
+        box_ids_.push_back(sqlite3_last_insert_rowid(db_.get()));
+        return true;
     }
 
     bool finish() override {
         if (!error_.empty()) return false;
         if (!insert_) return fail("the file was finished before it was begun");
         insert_.reset();
-        insert_index_.reset();
+        if (!fill_index()) return false;
         std::string closing;
         if (!extent_.empty()) {
             Statement update;
@@ -251,6 +280,99 @@ class GeoPackageWriter final : public FeatureWriter {
     std::string error() const override { return error_; }
 
   private:
+    // The spatial index, packed: SQLite's R-tree module inserts one box at a time, choosing a leaf
+    // and splitting nodes, which took longer than everything else the export does. Its nodes are
+    // written here instead, as the module stores them, full and in the Hilbert order of the boxes.
+    bool fill_index() {
+        if (boxes_.empty()) return true;
+        const std::string node_table = quoted(rtree_ + "_node");
+        // The node size the module chose when it made the (empty) root, from the page size.
+        Statement root;
+        if (!prepare("SELECT length(data) FROM " + node_table + " WHERE nodeno = 1", root)) return false;
+        if (sqlite3_step(root.get()) != SQLITE_ROW) return fail_sqlite("the spatial index has no root");
+        const auto node_bytes = static_cast<std::size_t>(sqlite3_column_int(root.get(), 0));
+        root.reset();
+        const std::size_t per_node = node_bytes >= 4 ? (node_bytes - 4) / kRtreeCellBytes : 0;
+        if (per_node < 2) return fail("the spatial index has nodes too small to fill");
+
+        // The node counts of each level, leaves first; the root, alone on the top level, is node 1
+        // and each level below is numbered after the one above it.
+        std::vector<std::size_t> counts{(boxes_.size() + per_node - 1) / per_node};
+        while (counts.back() > 1) counts.push_back((counts.back() + per_node - 1) / per_node);
+        std::vector<sqlite3_int64> first_node(counts.size());
+        sqlite3_int64 next = 1;
+        for (std::size_t level = counts.size(); level-- > 0;) {
+            first_node[level] = next;
+            next += static_cast<sqlite3_int64>(counts[level]);
+        }
+
+        Statement put_node, put_rowid, put_parent;
+        if (!prepare("INSERT OR REPLACE INTO " + node_table + " (nodeno, data) VALUES (?, ?)", put_node) ||
+            !prepare("INSERT INTO " + quoted(rtree_ + "_rowid") + " (rowid, nodeno) VALUES (?, ?)", put_rowid) ||
+            !prepare("INSERT INTO " + quoted(rtree_ + "_parent") + " (nodeno, parentnode) VALUES (?, ?)", put_parent)) {
+            return false;
+        }
+
+        // Level 0 holds the features, in Hilbert order; each level above, the nodes below it.
+        std::vector<std::size_t> order(boxes_.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        hilbert_order(boxes_, extent_, order);
+        std::vector<sqlite3_int64> ids;
+        std::vector<GisEnvelope> cells;
+        ids.reserve(order.size());
+        cells.reserve(order.size());
+        for (const std::size_t i : order) {
+            ids.push_back(box_ids_[i]);
+            cells.push_back(boxes_[i]);
+        }
+        std::vector<sqlite3_int64> leaf_of(boxes_.size());  // by feature, in the order they came
+        GisBytes node(node_bytes);
+        for (std::size_t level = 0; level < counts.size(); ++level) {
+            std::vector<sqlite3_int64> upper_ids;
+            std::vector<GisEnvelope> upper_cells;
+            for (std::size_t n = 0; n < counts[level]; ++n) {
+                const sqlite3_int64 number = first_node[level] + static_cast<sqlite3_int64>(n);
+                const std::size_t begin = n * per_node;
+                const std::size_t end = std::min(begin + per_node, ids.size());
+                std::fill(node.begin(), node.end(), std::uint8_t{0});
+                if (number == 1) put_u16_be(node.data(), static_cast<std::uint16_t>(counts.size() - 1));
+                put_u16_be(node.data() + 2, static_cast<std::uint16_t>(end - begin));
+                GisEnvelope bounds;
+                for (std::size_t c = begin; c < end; ++c) {
+                    std::uint8_t* cell = node.data() + 4 + (c - begin) * kRtreeCellBytes;
+                    put_i64_be(cell, ids[c]);
+                    put_f32_be(cell + 8, round_down(cells[c].min_x));
+                    put_f32_be(cell + 12, round_up(cells[c].max_x));
+                    put_f32_be(cell + 16, round_down(cells[c].min_y));
+                    put_f32_be(cell + 20, round_up(cells[c].max_y));
+                    bounds.add(cells[c]);
+                    if (level > 0) {
+                        sqlite3_bind_int64(put_parent.get(), 1, ids[c]);
+                        sqlite3_bind_int64(put_parent.get(), 2, number);
+                        if (!step(put_parent.get())) return false;
+                    }
+                }
+                if (level == 0) {
+                    for (std::size_t c = begin; c < end; ++c) leaf_of[order[c]] = number;
+                }
+                sqlite3_bind_int64(put_node.get(), 1, number);
+                sqlite3_bind_blob(put_node.get(), 2, node.data(), static_cast<int>(node.size()), SQLITE_STATIC);
+                if (!step(put_node.get())) return false;
+                upper_ids.push_back(number);
+                upper_cells.push_back(bounds);
+            }
+            ids = std::move(upper_ids);
+            cells = std::move(upper_cells);
+        }
+        // Features by id, so each goes on the end of the table.
+        for (std::size_t i = 0; i < box_ids_.size(); ++i) {
+            sqlite3_bind_int64(put_rowid.get(), 1, box_ids_[i]);
+            sqlite3_bind_int64(put_rowid.get(), 2, leaf_of[i]);
+            if (!step(put_rowid.get())) return false;
+        }
+        return true;
+    }
+
     bool fail(const std::string& what) {
         if (error_.empty()) error_ = "GeoPackage: " + what;
         return false;
@@ -282,9 +404,10 @@ class GeoPackageWriter final : public FeatureWriter {
     std::int32_t srs_id_ = kSrsJgd2011;
     Database db_;  // declared before the statements, so they are finalized first
     Statement insert_;
-    Statement insert_index_;
     GisBytes geometry_;
     GisEnvelope extent_;
+    std::vector<GisEnvelope> boxes_;  // of the features with a shape, for the index
+    std::vector<sqlite3_int64> box_ids_;
     std::string error_;
 };
 

@@ -178,12 +178,14 @@ TEST(GisWriters, GdalReadsWhatEachFormatWrites) {
     if (!gdal) GTEST_SKIP() << "GDAL's ogrinfo is not here to read the files";
 }
 
-// Many small lots on a grid, so the FlatGeobuf tree has three levels; ogrinfo's box queries, which
-// go through the index, must find exactly the lots whose squares meet the box.
-TEST(GisWriters, FlatGeobufIndexFindsTheLotsInABox) {
+// Many small lots on a grid, so that both indexes have three levels (FlatGeobuf's nodes hold 16,
+// GeoPackage's R-tree 51); ogrinfo's box queries, which go through the index, must find exactly the
+// lots whose squares meet the box. The GeoPackage's R-tree is also checked by SQLite itself and
+// queried directly.
+TEST(GisWriters, SpatialIndexesFindTheLotsInABox) {
     if (const std::string why = test::missing(test::Need::kHostTools); !why.empty()) GTEST_SKIP() << why;
     if (std::system("ogrinfo --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "GDAL's ogrinfo is not installed";
-    constexpr int kSide = 30;
+    constexpr int kSide = 55;
     std::vector<TestFeature> grid;
     for (int i = 0; i < kSide * kSide; ++i) {
         const double x = 139.0 + 0.01 * (i % kSide);
@@ -192,33 +194,51 @@ TEST(GisWriters, FlatGeobufIndexFindsTheLotsInABox) {
     }
     grid.push_back({"N", "none", 0.0, {}});
     const test::TempDir dir;
-    const std::string path = dir.file("grid.fgb");
-    std::string error;
-    ASSERT_TRUE(write_file(GisFormat::flatgeobuf, path, GisCoordinates::geographic, grid, error)) << error;
     struct Box {
         double min_x, min_y, max_x, max_y;
     };
-    const Box boxes[] = {{139.0, 35.0, 139.001, 35.001},
-                         {139.052, 35.113, 139.093, 35.137},
-                         {139.2901, 35.2901, 139.4, 35.4},
-                         {139.0051, 35.0, 139.0099, 35.3},
-                         {138.0, 34.0, 140.0, 36.0}};
-    for (const Box& b : boxes) {
-        std::set<std::string> expected;
-        for (int i = 0; i < kSide * kSide; ++i) {
-            const double x = 139.0 + 0.01 * (i % kSide);
-            const double y = 35.0 + 0.01 * (i / kSide);
-            if (x <= b.max_x && x + 0.005 >= b.min_x && y <= b.max_y && y + 0.005 >= b.min_y) {
-                expected.insert(numbered("G", i));
-            }
+    const Box boxes[] = {{139.0, 35.0, 139.001, 35.001},   {139.052, 35.113, 139.093, 35.137},
+                         {139.2901, 35.2901, 139.4, 35.4}, {139.0051, 35.0, 139.0099, 35.3},
+                         {139.5351, 35.5351, 139.6, 35.6}, {138.0, 34.0, 140.0, 36.0}};
+    for (const GisFormat format : {GisFormat::flatgeobuf, GisFormat::geopackage}) {
+        const std::string path = dir.file(format == GisFormat::flatgeobuf ? "grid.fgb" : "grid.gpkg");
+        SCOPED_TRACE(path);
+        std::string error;
+        ASSERT_TRUE(write_file(format, path, GisCoordinates::geographic, grid, error)) << error;
+        if (format == GisFormat::geopackage) {
+            const std::string check = ogrinfo("-sql \"SELECT rtreecheck('rtree_parcels_geom') AS r\" " + path);
+            EXPECT_NE(check.find("r (String) = ok"), std::string::npos) << check;
         }
-        const std::string spat = std::to_string(b.min_x) + " " + std::to_string(b.min_y) + " " +
-                                 std::to_string(b.max_x) + " " + std::to_string(b.max_y);
-        EXPECT_EQ(listed_ids(ogrinfo("-al -spat " + spat + " " + path)), expected) << spat;
+        for (const Box& b : boxes) {
+            std::set<std::string> expected, expected_fids;
+            for (int i = 0; i < kSide * kSide; ++i) {
+                const double x = 139.0 + 0.01 * (i % kSide);
+                const double y = 35.0 + 0.01 * (i / kSide);
+                if (x <= b.max_x && x + 0.005 >= b.min_x && y <= b.max_y && y + 0.005 >= b.min_y) {
+                    expected.insert(numbered("G", i));
+                    expected_fids.insert(std::to_string(i + 1));
+                }
+            }
+            const std::string min_x = std::to_string(b.min_x), min_y = std::to_string(b.min_y),
+                              max_x = std::to_string(b.max_x), max_y = std::to_string(b.max_y);
+            const std::string spat = min_x + " " + min_y + " " + max_x + " " + max_y;
+            EXPECT_EQ(listed_ids(ogrinfo("-al -spat " + spat + " " + path)), expected) << spat;
+            if (format != GisFormat::geopackage) continue;
+            const std::string listing =
+                ogrinfo("-sql \"SELECT CAST(id AS TEXT) AS n FROM rtree_parcels_geom WHERE maxx >= " + min_x +
+                        " AND minx <= " + max_x + " AND maxy >= " + min_y + " AND miny <= " + max_y + "\" " + path);
+            std::set<std::string> fids;
+            const std::string key = "n (String) = ";
+            for (std::size_t at = listing.find(key); at != std::string::npos; at = listing.find(key, at + 1)) {
+                const std::size_t from = at + key.size();
+                fids.insert(listing.substr(from, listing.find('\n', from) - from));
+            }
+            EXPECT_EQ(fids, expected_fids) << spat;
+        }
     }
-    // The queries went through the index: with the root's box moved away, a query finds nothing,
-    // where a reader scanning every feature would still find them all.
-    std::string bytes = test::read_file(path);
+    // The FlatGeobuf queries went through the index: with the root's box moved away, a query finds
+    // nothing, where a reader scanning every feature would still find them all.
+    std::string bytes = test::read_file(dir.file("grid.fgb"));
     std::uint32_t header_size = 0;
     for (std::size_t i = 4; i > 0; --i) header_size = header_size << 8 | static_cast<std::uint8_t>(bytes[7 + i]);
     std::fill_n(bytes.begin() + 12 + header_size, 32, '\0');
