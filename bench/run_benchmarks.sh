@@ -17,7 +17,8 @@
 # runs this part alone.
 #
 # Then --per-sheet on maps of 8,000, 16,000 and 32,000 one-parcel sheets, with distinct sheet numbers
-# and with numbers that all make the same file name (wanted: each doubling at most 2.2x the time).
+# and with numbers that all make the same file name (wanted: each doubling at most 2.2x the time);
+# neither BATCH_ONLY nor GIS_ONLY runs it.
 #
 # Last, the GIS output (GIS_ONLY=1 runs this part alone): the same archive to each format against the same
 # archive drawn with --out-dir (wanted: within 2x), one real map file (tests/data/13113-0110-44.xml)
@@ -184,6 +185,7 @@ printf '%-44s %10.4f %10.4f %8s %12s\n' "50000 highlights, 10000 parcels, draw a
 echo "(wanted: colliding ids within 3x, highlights within 2x)"
 fi
 
+if [[ "${BATCH_ONLY:-0}" != 1 && "${GIS_ONLY:-0}" != 1 ]]; then
 echo
 echo "== Per-sheet drawings: a map of N parcels with N more sheets of one parcel each, numbered apart"
 echo "   (distinct) or in characters file names cannot hold, so that every drawing wants one name"
@@ -208,6 +210,7 @@ done
 RUNS=$RUNS_SAVED
 rm -rf "$WORK/sheet_out"
 echo "(wanted: each doubling of the sheets at most 2.2x the time)"
+fi
 
 echo
 MUNI_FILES="${MUNI_FILES:-150}"
