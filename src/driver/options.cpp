@@ -24,6 +24,7 @@ constexpr OptionRow kOptions[] = {
     {"--gis", true},
     {"--include-arbitrary", true},
     {"--include-outside", true},
+    {"--check", true},
     {"--help", false},
     {"-h", false},
     {"--version", false},
@@ -187,6 +188,9 @@ Command parse_command_line(int argc, char** argv) {
             options.csv_path = value;
         } else if (arg == "--gis") {
             options.gis_path = value;
+        } else if (arg == "--check") {
+            options.check_path = value;
+
         } else if (arg == "--format") {
             if (value != "svg" && value != "htm" && value != "pdf") return bad("--format is svg, htm or pdf");
             options.extension = "." + std::string(value);
@@ -199,8 +203,9 @@ Command parse_command_line(int argc, char** argv) {
     }
     for (; i < argc; ++i) options.inputs.emplace_back(argv[i]);
 
-    const int outputs = !options.out_dir.empty() + !options.csv_path.empty() + !options.gis_path.empty();
-    if (outputs != 1) return bad("give one of --out-dir DIR, --csv FILE or --gis FILE");
+    const int outputs =
+        !options.out_dir.empty() + !options.csv_path.empty() + !options.gis_path.empty() + !options.check_path.empty();
+    if (outputs != 1) return bad("give one of --out-dir DIR, --csv FILE, --gis FILE or --check FILE");
     if (options.out_dir.empty() && (options.per_sheet || !options.highlights.empty())) {
         return bad("--per-sheet and --highlight are for drawings (--out-dir)");
     }
