@@ -7,7 +7,6 @@
 #include "gis/gis_encoding.hpp"
 
 namespace chizuvec {
-namespace {
 
 // A CSV field, quoted when it holds a comma or quote. Ill-formed UTF-8 becomes U+FFFD, control bytes become "?", and a
 // text that a spreadsheet would take for a formula (=, +, -, @ first) gets a leading apostrophe.
@@ -41,6 +40,8 @@ void append_csv_field(std::string& out, std::string_view text) {
         out += field;
     }
 }
+
+namespace {
 
 void append_fixed(std::string& out, double value, int decimals) {
     char text[64];

@@ -9,6 +9,9 @@
 
 namespace chizuvec {
 
+// Appends `text` as one CSV field.
+void append_csv_field(std::string& out, std::string_view text);
+
 enum class ReportFormat { csv, geojson };
 
 // The format an output's extension names: .csv, .geojson or .json (any letter case); false for

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""End-to-end check of `Chizuvec --check` against GEOS (shapely) and against planted faults.
+"""End-to-end check of `Chizuvec --check` against GEOS (shapely) and against planted faults, and of
+`Chizuvec --diff` against a real file and an edited copy of it.
 
 Every ring_self_intersects, hole_outside and overlap finding on the real map files and on generated
 files must be one GEOS finds too, and GEOS must find nothing the report misses. Generated files plant
@@ -325,6 +326,96 @@ def relabelled(path, coord_system):
     return re.sub("<座標系>[^<]*</座標系>".encode(), f"<座標系>{coord_system}</座標系>".encode(), data, count=1)
 
 
+def parcel_block(data, chiban):
+    """The span of the 筆 element whose 地番 is `chiban`."""
+    at = data.index(f"<地番>{chiban}</地番>".encode())
+    start = data.rindex("\t\t<筆 ".encode(), 0, at)
+    end = data.index("</筆>".encode(), at) + len("</筆>\r\n".encode())
+    return start, end
+
+
+def edited_release(data):
+    """The file as a next release might give it: every 筆ID renumbered, 75-2 and 75-3 removed, 75-100
+    added, 75-4 renumbered to 75-400, 75-5's 座標値種別 changed, and one boundary point of 75-10 moved
+    half a metre north. Returns the bytes and the point moved, as (easting, northing)."""
+    data = re.sub(rb'"H(\d{9})"', lambda m: b'"H%09d"' % (int(m.group(1)) + 500000), data)
+    start, end = parcel_block(data, "75-1")
+    added = data[start:end].replace("<地番>75-1<".encode(), "<地番>75-100<".encode())
+    added = re.sub(rb'<\xe7\xad\x86 id="H\d+"', '<筆 id="H999999999"'.encode(), added)
+    data = data[:end] + added + data[end:]
+    for chiban in ("75-2", "75-3"):
+        start, end = parcel_block(data, chiban)
+        data = data[:start] + data[end:]
+    data = data.replace("<地番>75-4<".encode(), "<地番>75-400<".encode(), 1)
+    start, end = parcel_block(data, "75-5")
+    data = data[:start] + data[start:end].replace("図上測量".encode(), "現地測量".encode()) + data[end:]
+    # The first point of 75-10's first curve, wherever a curve gives it.
+    start, end = parcel_block(data, "75-10")
+    surface = re.search(rb'<\xe5\xbd\xa2\xe7\x8a\xb6 idref="([^"]+)"', data[start:end]).group(1)
+    s_at = data.index(b'<zmn:GM_Surface id="' + surface + b'"')
+    curve = re.search(rb'generator idref="([^"]+)"', data[s_at:]).group(1)
+    c_at = data.index(b'<zmn:GM_Curve id="' + curve + b'"')
+    body = data[c_at:data.index(b"</zmn:GM_Curve>", c_at)]
+    column = body[body.index(b"<zmn:GM_PointArray.column>"):]
+    ref = re.match(rb'\s*<zmn:GM_PointArray.column>\s*<zmn:GM_Position.indirect>\s*<zmn:GM_PointRef.point idref="([^"]+)"',
+                   column)
+    if ref:  # a point of its own, which every curve naming it follows
+        p_at = data.index(b'<zmn:GM_Point id="' + ref.group(1) + b'"')
+        column = data[p_at:]
+    xy = re.search(rb"<zmn:X>([-0-9.]+)</zmn:X>\s*<zmn:Y>([-0-9.]+)</zmn:Y>", column)
+    x, y = xy.group(1), xy.group(2)
+    moved = b"%.3f" % (float(x) + 0.5)
+    data = re.sub(rb"<zmn:X>" + re.escape(x) + rb"</zmn:X>(\s*)<zmn:Y>" + re.escape(y) + rb"</zmn:Y>",
+                  lambda m: b"<zmn:X>" + moved + b"</zmn:X>" + m.group(1) + b"<zmn:Y>" + y + b"</zmn:Y>", data)
+    return data, (float(y), float(x))
+
+
+def check_diff(program, tmp, real_path):
+    with open(real_path, "rb") as f:
+        data = f.read()
+    old = os.path.join(tmp, "old.xml")
+    new = os.path.join(tmp, "new.xml")
+    with open(old, "wb") as f:
+        f.write(data)
+    edited, point = edited_release(data)
+    with open(new, "wb") as f:
+        f.write(edited)
+    # The parcels that use the moved point, read from the file itself.
+    using = sorted(chiban for chiban, g in read_polygons(old).values()
+                   if g is not None and point in [c for ring in [g.exterior] + list(g.interiors) for c in ring.coords])
+    assert "75-10" in using, using
+    report = os.path.join(tmp, "diff.csv")
+    done = subprocess.run([program, "--diff", report, old, new], capture_output=True)
+    assert done.returncode == 0, done.stderr.decode(errors="replace")
+    rows = read_report(report)
+    changes = sorted((r["change"], r["地番"]) for r in rows)
+    wanted = sorted([("added", "75-100"), ("added", "75-400"), ("removed", "75-2"), ("removed", "75-3"),
+                     ("removed", "75-4"), ("attributes", "75-5")] + [("reshaped", c) for c in using])
+    assert changes == wanted, f"diff: {changes} != {wanted}"
+    for r in rows:
+        if r["change"] == "reshaped":
+            assert r["max_shift_m"] == "0.500" and "1 vertices moved" in r["detail"], r
+            assert r["old_筆ID"] != r["new_筆ID"] and r["old_area"] != r["new_area"], r
+        if r["change"] == "attributes":
+            assert r["detail"] == '座標値種別 "図上測量" to "現地測量"', r
+            assert (r["old_筆ID"], r["new_筆ID"]) == ("H000000005", "H000500005"), r
+    # Every 筆ID renumbered and nothing else: no change at all.
+    renumbered = os.path.join(tmp, "renumbered.xml")
+    with open(renumbered, "wb") as f:
+        f.write(re.sub(rb'"H(\d{9})"', lambda m: b'"H%09d"' % (int(m.group(1)) + 7), data))
+    done = subprocess.run([program, "--diff", report, old, renumbered], capture_output=True)
+    assert done.returncode == 0 and read_report(report) == [], done.stderr
+    # The same rows as GeoJSON features, each with the new outline or, removed, the old one.
+    geojson = os.path.join(tmp, "diff.geojson")
+    done = subprocess.run([program, "--diff", geojson, old, new], capture_output=True)
+    assert done.returncode == 0, done.stderr
+    with open(geojson, encoding="utf-8") as f:
+        features = json.load(f)["features"]
+    assert sorted((f["properties"]["change"], f["properties"]["地番"]) for f in features) == wanted
+    assert all(f["geometry"]["type"] == "MultiPolygon" for f in features)
+    print(f"diff: {len(rows)} changes, {len(using)} parcels reshaped by one moved point")
+
+
 def main():
     program = sys.argv[1]
     folders = sys.argv[2:]
@@ -388,6 +479,9 @@ def main():
             rows = read_report(report)
             assert [r["kind"] for r in rows] == ["zone_implausible"], rows
             assert "公共座標9系 fits" in rows[0]["detail"], rows[0]
+
+        if tokyo:
+            check_diff(program, tmp, tokyo)
 
         # A damaged archive: an inner zip of no bytes and a cut-off map file, beside a sound one.
         archive = os.path.join(tmp, "13113-0110.zip")
