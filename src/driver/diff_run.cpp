@@ -94,7 +94,10 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
                 ++tally.failed;
                 text = prefixed(display_name(old_files[i].name) + ": ", slots[i].error);
             }
-            for (ReleaseParcel& p : slots[i].parcels) old_parcels.push_back(std::move(p));
+            for (ReleaseParcel& p : slots[i].parcels) {
+                p.file = static_cast<std::uint32_t>(i);
+                old_parcels.push_back(std::move(p));
+            }
             slots[i] = ReleaseFile{};
             return text;
         };
@@ -106,8 +109,23 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
     }
     std::unordered_map<std::string_view, std::vector<std::uint32_t>> old_of_lot;
     for (std::uint32_t i = 0; i < old_parcels.size(); ++i) old_of_lot[old_parcels[i].key].push_back(i);
-    std::unordered_map<std::string_view, std::size_t> taken_of_lot;  // old parcels of the lot matched so far
     std::vector<bool> matched(old_parcels.size(), false);
+    // A lot given in several map files is matched in the map file of the same name first, whatever
+    // order the archives list their files in.
+    std::unordered_map<std::string, std::uint32_t> old_file_of_name;
+    for (std::uint32_t i = 0; i < old_files.size(); ++i) old_file_of_name.emplace(map_file_stem(old_files[i]), i);
+    constexpr std::uint32_t kNoFile = 0xFFFFFFFFu;
+    const auto match = [&](const ReleaseParcel& now, std::uint32_t old_file) -> std::uint32_t {
+        const auto found = old_of_lot.find(now.key);
+        if (found == old_of_lot.end()) return kNoFile;
+        std::uint32_t first_free = kNoFile;
+        for (const std::uint32_t at : found->second) {
+            if (matched[at]) continue;
+            if (old_parcels[at].file == old_file) return at;
+            if (first_free == kNoFile) first_free = at;
+        }
+        return first_free;
+    };
 
     platform::OutputFile output;
     const platform::OutputOpen opened = platform::open_output_file(path, run_context.output_rules, output);
@@ -166,17 +184,17 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
             ++tally.failed;
             text = prefixed(display_name(new_files[i].name) + ": ", slots[i].error);
         }
+        const auto same_name = old_file_of_name.find(map_file_stem(new_files[i]));
+        const std::uint32_t old_file = same_name == old_file_of_name.end() ? kNoFile : same_name->second;
         for (const ReleaseParcel& now : slots[i].parcels) {
-            const auto found = old_of_lot.find(now.key);
-            std::size_t& taken = taken_of_lot[found == old_of_lot.end() ? std::string_view() : found->first];
-            if (found == old_of_lot.end() || taken >= found->second.size()) {
+            const std::uint32_t at = match(now, old_file);
+            if (at == kNoFile) {
                 DiffRow row;
                 row.kind = ChangeKind::added;
                 row.now = &now;
                 put(row);
                 continue;
             }
-            const std::uint32_t at = found->second[taken++];
             matched[at] = true;
             const std::optional<ParcelChange> change = compare_parcels(old_parcels[at], now);
             if (!change) continue;

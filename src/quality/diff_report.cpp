@@ -43,7 +43,7 @@ std::vector<GisValue> row_values(const DiffRow& row) {
         v[i].number = n;
     };
     text(0, change_kind_name(row.kind));
-    text(1, p.municipality_code);
+    text(1, p.municipality_code());
     text(2, p.detail.text(ParcelText::oaza_code));
     text(3, p.detail.text(ParcelText::chome_code));
     text(4, p.detail.text(ParcelText::koaza_code));

@@ -404,6 +404,13 @@ class MapChecker {
         meeting_pairs(boxes, [&](std::uint32_t i, std::uint32_t j) {
             const std::uint32_t a = parcels[i];
             const std::uint32_t b = parcels[j];
+            // Their overlap is no larger than that of their boxes: neighbours on a straight street
+            // need no more.
+            const Box& p = boxes[i];
+            const Box& q = boxes[j];
+            const double box_overlap = (std::min(p.max_x, q.max_x) - std::max(p.min_x, q.min_x)) *
+                                       (std::min(p.max_y, q.max_y) - std::max(p.min_y, q.min_y));
+            if (box_overlap <= kOverlapFloor) return true;
             const OverlapArea overlap =
                 overlap_area(shapes_[parcel_surface(a)].polygon, shapes_[parcel_surface(b)].polygon);
             if (overlap.area > kOverlapFloor) {

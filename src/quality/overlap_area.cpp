@@ -36,9 +36,13 @@ int classify(const PlanePoint& m, const PlanePoint& direction, const PlanePolygo
         const double dx = b.x - a.x;
         const double dy = b.y - a.y;
         const double length2 = dx * dx + dy * dy;
-        if (length2 > 0.0) {
+        const bool near = m.x >= std::min(a.x, b.x) - kOnEdge && m.x <= std::max(a.x, b.x) + kOnEdge &&
+                          m.y >= std::min(a.y, b.y) - kOnEdge && m.y <= std::max(a.y, b.y) + kOnEdge;
+        if (near && length2 > 0.0) {
             const double t = std::clamp(((m.x - a.x) * dx + (m.y - a.y) * dy) / length2, 0.0, 1.0);
-            if (std::hypot(a.x + dx * t - m.x, a.y + dy * t - m.y) < kOnEdge) {
+            const double ex = a.x + dx * t - m.x;
+            const double ey = a.y + dy * t - m.y;
+            if (ex * ex + ey * ey < kOnEdge * kOnEdge) {
                 on_edge = dx * direction.x + dy * direction.y > 0.0 ? 1 : -1;
                 return;
             }

@@ -49,14 +49,14 @@ class ParcelReader {
                 continue;
             }
             ReleaseParcel& parcel = out.emplace_back();
-            parcel.municipality_code = field_view(header_.municipality_code);
-            parcel.key = parcel.municipality_code;
+            parcel.key = field_view(header_.municipality_code);
             for (const ParcelText part : {ParcelText::oaza_code, ParcelText::chome_code, ParcelText::koaza_code,
                                           ParcelText::yobi_code, ParcelText::chiban}) {
                 parcel.key += '\x1F';
                 parcel.key += detail.text(part);
             }
-            parcel.detail = detail;
+            parcel.key.shrink_to_fit();
+            parcel.detail = CompactTexts(detail);
             parcel.zone = zone_;
             add_shape(d_.parcels[p], parcel);
         }
@@ -115,6 +115,7 @@ class ParcelReader {
             parcel.area += run.interior ? -std::abs(area) : std::abs(area);
         }
         parcel.shaped = !parcel.ring_ends.empty();
+        parcel.points.shrink_to_fit();
     }
 
     const MapDataset& d_;
@@ -159,6 +160,22 @@ std::vector<double> nearest_distances(std::span<const PlanePoint> from, std::spa
 
 }  // namespace
 
+CompactTexts::CompactTexts(const ParcelDetail& detail) : present_(detail.present) {
+    std::size_t size = 0;
+    for (const std::string& t : detail.texts) size += t.size();
+    joined_.reserve(size);
+    for (std::size_t i = 0; i < kParcelTextCount; ++i) {
+        joined_ += detail.texts[i];
+        ends_[i] = static_cast<std::uint32_t>(joined_.size());
+    }
+}
+
+std::string_view CompactTexts::text(ParcelText t) const {
+    const auto i = static_cast<std::size_t>(t);
+    const std::uint32_t begin = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(joined_).substr(begin, ends_[i] - begin);
+}
+
 void release_parcels(const MapDataset& dataset, const MapHeader& header, std::vector<ReleaseParcel>& out) {
     ParcelReader(dataset, header).read(out);
 }
@@ -199,11 +216,11 @@ std::optional<ParcelChange> compare_parcels(const ReleaseParcel& old, const Rele
     }
     std::string attributes;
     for (const AttributeName& a : kAttributes) {
-        const std::string& before = old.detail.text(a.text);
-        const std::string& after = now.detail.text(a.text);
+        const std::string_view before = old.detail.text(a.text);
+        const std::string_view after = now.detail.text(a.text);
         if (before == after && old.detail.has(a.text) == now.detail.has(a.text)) continue;
         if (!attributes.empty()) attributes += "; ";
-        attributes += std::string(a.name) + " \"" + before + "\" to \"" + after + "\"";
+        attributes += std::string(a.name) + " \"" + std::string(before) + "\" to \"" + std::string(after) + "\"";
     }
     if (shape.empty() && attributes.empty()) return std::nullopt;
     change.kind = shape.empty() ? ChangeKind::attributes : ChangeKind::reshaped;

@@ -14,11 +14,25 @@
 
 namespace chizuvec {
 
+// A parcel's texts end to end, in ParcelText order: one allocation instead of one per text, as a
+// whole release is held at once.
+class CompactTexts {
+  public:
+    CompactTexts() = default;
+    explicit CompactTexts(const ParcelDetail& detail);
+    std::string_view text(ParcelText t) const;
+    bool has(ParcelText t) const { return (present_ >> static_cast<unsigned>(t)) & 1u; }
+
+  private:
+    std::string joined_;
+    std::uint32_t ends_[kParcelTextCount] = {};
+    std::uint32_t present_ = 0;
+};
+
 // A parcel as the comparison keeps it, without the dataset it was read into.
 struct ReleaseParcel {
-    std::string key;  // the lot's codes and 地番, joined
-    std::string municipality_code;
-    ParcelDetail detail;
+    std::string key;  // 市区町村コード, the lot's codes and 地番, each followed by '\x1F'
+    CompactTexts detail;
     int zone = 0;  // the map's plane zone; 0 for 任意座標系 and unknown systems
     // Rings end to end (closed; exteriors counter-clockwise, holes clockwise): ring r is
     // points[ring_ends[r-1], ring_ends[r]); a ring with its bit in `holes` set is a hole.
@@ -27,6 +41,9 @@ struct ReleaseParcel {
     std::vector<bool> holes;
     double area = 0.0;  // m²: exteriors less holes
     bool shaped = false;
+    std::uint32_t file = 0;  // the map file it came from, as its run numbers them
+
+    std::string_view municipality_code() const { return std::string_view(key).substr(0, key.find('\x1F')); }
 };
 
 // The parcels of a map file read with the GIS detail, 地区外 and 別図 lots left out.
