@@ -2,6 +2,7 @@
 // these too): a municipality archive of real map files and a damaged entry, every output form.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "cli_support.hpp"
@@ -43,6 +44,38 @@ TEST(CliQuality, RealFilesAndADamagedEntry) {
     r = program.run({"--check", "report.txt", "13113-0110.zip"});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err, "** Error: Unsupported output file type \"report.txt\" (.csv or .geojson)\n");
+}
+
+// Two releases of a real file: every 筆ID renumbered, which alone is no change, and one parcel's
+// 座標値種別 changed.
+TEST(CliQuality, DiffOfTwoReleases) {
+    const ProgramDir program;
+    const std::string real = read_file(std::string(CHIZUVEC_SHARED_DATA) + "/13113-0110-44.xml");
+    std::string next = real;
+    for (std::size_t at = next.find("\"H000"); at != std::string::npos; at = next.find("\"H000", at)) {
+        next.replace(at + 2, 3, "777");
+    }
+    const std::size_t lot = next.find("<地番>75-5</地番>");
+    const std::size_t kind = next.find("図上測量", lot);
+    ASSERT_NE(kind, std::string::npos);
+    next.replace(kind, std::string("図上測量").size(), "現地測量");
+    program.write("old.xml", real);
+    program.write("new.xml", next);
+
+    RunResult r = program.run({"--diff", "diff.csv", "old.xml", "new.xml"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    const std::string csv = read_file(program.file("diff.csv"));
+    EXPECT_NE(csv.find("\r\nattributes,13113,049,000,0000,00,宇田川町,75-5,H000000005,H777000005,"), std::string::npos)
+        << csv;
+    EXPECT_NE(csv.find(",1148.043,1148.043,,\"座標値種別 \"\"図上測量\"\" to \"\"現地測量\"\"\"\r\n"),
+              std::string::npos)
+        << csv;
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 2) << csv;
+    EXPECT_NE(r.err.find("added 0, removed 0, reshaped 0, attributes 1 in "), std::string::npos) << r.err;
+
+    r = program.run({"--diff", "diff.csv", "old.xml"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("** Error: --diff FILE takes two inputs, OLD and NEW\n"), std::string::npos) << r.err;
 }
 
 }  // namespace
