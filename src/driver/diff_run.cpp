@@ -14,6 +14,7 @@
 #include "driver/display_name.hpp"
 #include "driver/read_report.hpp"
 #include "platform/platform.hpp"
+#include "quality/diff_drawing.hpp"
 #include "quality/diff_report.hpp"
 
 namespace chizuvec {
@@ -45,7 +46,7 @@ ReleaseFile read_release_file(const MapFile& file, MapFileReader& reader) {
     return result;
 }
 
-enum class DiffOutput { csv, gis };
+enum class DiffOutput { csv, gis, svg };
 
 struct DiffTally {
     std::size_t counts[4] = {};
@@ -59,12 +60,17 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
     const std::string& path = options.diff_path;
     DiffOutput kind = DiffOutput::csv;
     GisFormat gis_format = GisFormat::geojson;
-    const bool csv =
-        path.size() > 4 && equals_ignoring_ascii_case(std::string_view(path).substr(path.size() - 4), ".csv");
-    if (!csv) {
+    const auto ends_with = [&](std::string_view suffix) {
+        return path.size() > suffix.size() &&
+               equals_ignoring_ascii_case(std::string_view(path).substr(path.size() - suffix.size()), suffix);
+    };
+    if (ends_with(".svg")) {
+        kind = DiffOutput::svg;
+    } else if (!ends_with(".csv")) {
         if (!gis_format_for(path, gis_format)) {
-            print_error(format_text("** Error: Unsupported output file type \"%s\" (.csv, .geojson, .gpkg or .fgb)\n",
-                                    display_name(path).c_str()));
+            print_error(
+                format_text("** Error: Unsupported output file type \"%s\" (.csv, .geojson, .gpkg, .fgb or .svg)\n",
+                            display_name(path).c_str()));
             return 1;
         }
         kind = DiffOutput::gis;
@@ -145,13 +151,18 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
         writer = gis_format == GisFormat::geopackage   ? make_geopackage_writer(write_path)
                  : gis_format == GisFormat::flatgeobuf ? make_flatgeobuf_writer(write_path)
                                                        : make_geojson_writer(write_path);
-    } else {
+    } else if (kind == DiffOutput::csv) {
         written = platform::write_output(output, "\xEF\xBB\xBF") && platform::write_output(output, diff_csv_header());
     }
+    DiffDrawing drawing;
     std::string rows;
     const auto put = [&](const DiffRow& row) {
         ++tally.counts[static_cast<int>(row.kind)];
         if (!written) return;
+        if (kind == DiffOutput::svg) {
+            drawing.add(row.now != nullptr ? *row.now : *row.old, &row.kind);
+            return;
+        }
         if (kind == DiffOutput::csv) {
             rows.clear();
             append_diff_csv(rows, row);
@@ -197,7 +208,10 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
             }
             matched[at] = true;
             const std::optional<ParcelChange> change = compare_parcels(old_parcels[at], now);
-            if (!change) continue;
+            if (!change) {
+                if (kind == DiffOutput::svg) drawing.add(now, nullptr);
+                continue;
+            }
             DiffRow row;
             row.kind = change->kind;
             row.old = &old_parcels[at];
@@ -223,6 +237,14 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
         row.kind = ChangeKind::removed;
         row.old = &old_parcels[i];
         put(row);
+    }
+    if (kind == DiffOutput::svg && written) {
+        const auto name = [&](const std::string& input) {
+            return platform::convert_code_page(platform::path_file_name(input), context.ansi_code_page,
+                                               platform::kCodePageUtf8);
+        };
+        written = platform::write_output(
+            output, drawing.svg("Changes from " + name(options.inputs[0]) + " to " + name(options.inputs[1])));
     }
     std::string writer_error;
     if (writer) {

@@ -413,6 +413,18 @@ def check_diff(program, tmp, real_path):
         features = json.load(f)["features"]
     assert sorted((f["properties"]["change"], f["properties"]["地番"]) for f in features) == wanted
     assert all(f["geometry"]["type"] == "MultiPolygon" for f in features)
+    # The drawing: every parcel of the new release, the changed ones by kind and the removed dashed,
+    # besides one legend swatch of each changed kind.
+    drawing = os.path.join(tmp, "diff.svg")
+    done = subprocess.run([program, "--diff", drawing, old, new], capture_output=True)
+    assert done.returncode == 0, done.stderr
+    paths = [p.get("class") for p in ET.parse(drawing).getroot().iter("{http://www.w3.org/2000/svg}path")]
+    kinds = {"a": "added", "r": "removed", "s": "reshaped", "t": "attributes"}
+    for cls, change in kinds.items():
+        assert paths.count(cls) == 1 + sum(1 for c, _ in wanted if c == change), (cls, paths.count(cls))
+    shaped_new = sum(1 for chiban, g in read_polygons(new).values()
+                     if g is not None and not any(word in chiban for word in LEFT_OUT))
+    assert paths.count("u") + sum(paths.count(c) for c in "ast") - 3 == shaped_new, paths.count("u")
     print(f"diff: {len(rows)} changes, {len(using)} parcels reshaped by one moved point")
 
 
