@@ -16,6 +16,7 @@
 #include "platform/platform.hpp"
 #include "quality/diff_drawing.hpp"
 #include "quality/diff_report.hpp"
+#include "render/svg_writer.hpp"
 
 namespace chizuvec {
 namespace {
@@ -46,7 +47,7 @@ ReleaseFile read_release_file(const MapFile& file, MapFileReader& reader) {
     return result;
 }
 
-enum class DiffOutput { csv, gis, svg };
+enum class DiffOutput { csv, gis, drawing };
 
 struct DiffTally {
     std::size_t counts[4] = {};
@@ -64,13 +65,15 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
         return path.size() > suffix.size() &&
                equals_ignoring_ascii_case(std::string_view(path).substr(path.size() - suffix.size()), suffix);
     };
-    if (ends_with(".svg")) {
-        kind = DiffOutput::svg;
+    const std::string_view extension = platform::path_extension(path);
+    if (ends_with(".svg") || ends_with(".pdf") ||
+        (extension.size() >= 4 && equals_ignoring_ascii_case(extension.substr(0, 4), ".htm"))) {
+        kind = DiffOutput::drawing;
     } else if (!ends_with(".csv")) {
         if (!gis_format_for(path, gis_format)) {
-            print_error(
-                format_text("** Error: Unsupported output file type \"%s\" (.csv, .geojson, .gpkg, .fgb or .svg)\n",
-                            display_name(path).c_str()));
+            print_error(format_text(
+                "** Error: Unsupported output file type \"%s\" (.csv, .geojson, .gpkg, .fgb, .svg, .htm or .pdf)\n",
+                display_name(path).c_str()));
             return 1;
         }
         kind = DiffOutput::gis;
@@ -133,8 +136,11 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
         return first_free;
     };
 
+    // A drawing is written whole at the end, through the drawing writers' own output.
     platform::OutputFile output;
-    const platform::OutputOpen opened = platform::open_output_file(path, run_context.output_rules, output);
+    const platform::OutputOpen opened = kind == DiffOutput::drawing
+                                            ? platform::OutputOpen::ok
+                                            : platform::open_output_file(path, run_context.output_rules, output);
     if (opened != platform::OutputOpen::ok) {
         print_error(format_text(opened == platform::OutputOpen::is_input
                                     ? "** Error: Output file \"%s\" is the input file\n"
@@ -159,7 +165,7 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
     const auto put = [&](const DiffRow& row) {
         ++tally.counts[static_cast<int>(row.kind)];
         if (!written) return;
-        if (kind == DiffOutput::svg) {
+        if (kind == DiffOutput::drawing) {
             drawing.add(row.now != nullptr ? *row.now : *row.old, &row.kind);
             return;
         }
@@ -209,7 +215,7 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
             matched[at] = true;
             const std::optional<ParcelChange> change = compare_parcels(old_parcels[at], now);
             if (!change) {
-                if (kind == DiffOutput::svg) drawing.add(now, nullptr);
+                if (kind == DiffOutput::drawing) drawing.add(now, nullptr);
                 continue;
             }
             DiffRow row;
@@ -238,14 +244,6 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
         row.old = &old_parcels[i];
         put(row);
     }
-    if (kind == DiffOutput::svg && written) {
-        const auto name = [&](const std::string& input) {
-            return platform::convert_code_page(platform::path_file_name(input), context.ansi_code_page,
-                                               platform::kCodePageUtf8);
-        };
-        written = platform::write_output(
-            output, drawing.svg("Changes from " + name(options.inputs[0]) + " to " + name(options.inputs[1])));
-    }
     std::string writer_error;
     if (writer) {
         if (written && !began) {
@@ -260,12 +258,39 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
     }
     // A release that could not be read whole would show its parcels as removed or added.
     if (tally.failed != 0) {
-        platform::abandon_output_file(output);
+        if (kind != DiffOutput::drawing) platform::abandon_output_file(output);
         print_error(format_text("** Error: %zu map files could not be read; no diff written\n", tally.failed));
         return 1;
     }
+    if (kind == DiffOutput::drawing) {
+        const auto name = [&](const std::string& input) {
+            return platform::convert_code_page(platform::path_file_name(input), context.ansi_code_page,
+                                               platform::kCodePageUtf8);
+        };
+        const WriteResult drawn = write_drawing(
+            path, drawing.drawing("Changes from " + name(options.inputs[0]) + " to " + name(options.inputs[1])),
+            run_context.output_rules);
+        const std::string shown = display_name(path);
+        switch (drawn.status) {
+            case WriteStatus::ok:
+                break;
+            case WriteStatus::pdf_unavailable:
+                print_error("** Error: PDF output is not available in this build\n");
+                return 1;
+            case WriteStatus::output_is_input:
+                print_error(format_text("** Error: Output file \"%s\" is the input file\n", shown.c_str()));
+                return 1;
+            case WriteStatus::no_memory:
+                print_error("** Error: out of memory\n");
+                return 1;
+            case WriteStatus::unsupported_type:
+            case WriteStatus::failed:
+                print_error(format_text("** Error: Cannot write output file \"%s\"\n", shown.c_str()));
+                return 1;
+        }
+    }
     std::int64_t size = 0;
-    if (!written || !platform::commit_output_file(output, size)) {
+    if (kind != DiffOutput::drawing && (!written || !platform::commit_output_file(output, size))) {
         if (!written) platform::abandon_output_file(output);
         const std::string shown = display_name(path);
         print_error(writer_error.empty() ? format_text("** Error: Cannot write output file \"%s\"\n", shown.c_str())

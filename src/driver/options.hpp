@@ -20,7 +20,7 @@ inline constexpr const char* kBatchUsageGrammar =
     "Chizuvec.exe --gis OUT.geojson|OUT.gpkg|OUT.fgb|- [--jobs N] [--include-arbitrary] [--include-outside] "
     "INPUT...\n"
     "Chizuvec.exe --check REPORT.csv|REPORT.geojson|- [--jobs N] INPUT...\n"
-    "Chizuvec.exe --diff OUT.csv|OUT.geojson|OUT.gpkg|OUT.fgb|OUT.svg [--jobs N] OLD NEW\n"
+    "Chizuvec.exe --diff OUT.csv|OUT.geojson|OUT.gpkg|OUT.fgb|OUT.svg|OUT.htm|OUT.pdf [--jobs N] OLD NEW\n"
     "SIZE: A4, A3, A2, A1 or A0, optionally with -landscape or -portrait";
 
 // More threads than outputs the platform can keep track of at once would gain nothing.

@@ -1,42 +1,41 @@
 #include "quality/diff_drawing.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "render/xml_text.hpp"
 
 namespace chizuvec {
 namespace {
 
-constexpr double kWidthPx = 1200.0;
+constexpr int kDecimals = 2;  // centimetres
+constexpr double kUnitsPerMetre = 100.0;
+constexpr std::int64_t kPageWidthPt = 842;  // A4's long side
 
-void append_number(std::string& out, double value) {
-    char text[32];
-    const auto result =
-        std::to_chars(text, text + sizeof text, std::round(value * 100.0) / 100.0, std::chars_format::fixed, 2);
-    out.append(text, result.ptr);
+// Polygon styles (p0 .. p3) of unchanged, added, reshaped and otherwise changed parcels.
+constexpr const char* kFills[kPolygonStyleCount] = {"#eeeeee", "#4caf50", "#ff9800", "#42a5f5", "#eeeeee"};
+constexpr const char* kRemovedStroke = "#d32f2f";
+
+std::uint8_t polygon_style(std::uint8_t style) {
+    // style: 0 unchanged, 1 added, 2 removed, 3 reshaped, 4 attributes
+    constexpr std::uint8_t kStyles[] = {0, 1, 0, 2, 3};
+    return kStyles[style];
 }
-
-// Style classes, by Shape::style: unchanged, then added, removed, reshaped, attributes.
-constexpr const char* kClasses[] = {"u", "a", "r", "s", "t"};
-constexpr const char* kLegend[][2] = {
-    {"a", "added"}, {"s", "reshaped"}, {"t", "attributes"}, {"r", "removed (old outline)"}};
 
 }  // namespace
 
 void DiffDrawing::add(const ReleaseParcel& parcel, const ChangeKind* change) {
-    if (!parcel.shaped) return;
+    if (!parcel.shaped || parcel.ring_ends.empty()) return;
     Shape shape;
     shape.style = change == nullptr ? 0 : static_cast<std::uint8_t>(1 + static_cast<int>(*change));
-    shape.first_point = static_cast<std::uint32_t>(points_.size());
-    shape.first_ring = static_cast<std::uint32_t>(ring_ends_.size());
-    points_.insert(points_.end(), parcel.points.begin(), parcel.points.end());
-    for (const std::uint32_t end : parcel.ring_ends) ring_ends_.push_back(shape.first_point + end);
+    // The first exterior: the drawing model's polygons have one ring.
+    points_.insert(points_.end(), parcel.points.begin(), parcel.points.begin() + parcel.ring_ends.front());
+    shape.end = static_cast<std::uint32_t>(points_.size());
     shapes_.push_back(shape);
 }
 
-std::string DiffDrawing::svg(std::string_view title) const {
+Drawing DiffDrawing::drawing(std::string_view title) const {
     double min_x = HUGE_VAL, min_y = HUGE_VAL, max_x = -HUGE_VAL, max_y = -HUGE_VAL;
     for (const PlanePoint& p : points_) {
         min_x = std::min(min_x, p.x);
@@ -45,84 +44,88 @@ std::string DiffDrawing::svg(std::string_view title) const {
         max_y = std::max(max_y, p.y);
     }
     if (points_.empty()) min_x = min_y = 0.0, max_x = max_y = 1.0;
-    const double width = std::max(max_x - min_x, 1.0);
-    const double height = std::max(max_y - min_y, 1.0);
+    // A drawing of more than some thousand kilometres is no municipality; its units would not fit.
+    const double limit = static_cast<double>(std::numeric_limits<std::int32_t>::max()) / kUnitsPerMetre / 2.0;
+    const double width = std::clamp(max_x - min_x, 1.0, limit);
+    const double height = std::clamp(max_y - min_y, 1.0, limit);
     const double margin = width / 40.0;
-    const double legend = width / 8.0;  // the band above the map for the title and legend
+    const double band = width / 8.0;  // above the map: the title and the legend
     const double font = width / 60.0;
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"";
-    append_number(out, kWidthPx);
-    out += "\" height=\"";
-    append_number(out, kWidthPx * (height + legend + 2 * margin) / (width + 2 * margin));
-    out += "\" viewBox=\"0 0 ";
-    append_number(out, width + 2 * margin);
-    out += ' ';
-    append_number(out, height + legend + 2 * margin);
-    out +=
-        "\">\n<style>path{stroke:#666;vector-effect:non-scaling-stroke;stroke-width:0.5}"
-        ".u{fill:#eeeeee}.a{fill:#4caf50}.s{fill:#ff9800}.t{fill:#42a5f5}"
-        ".r{fill:none;stroke:#d32f2f;stroke-width:1.5;stroke-dasharray:4 3}text{font-family:sans-serif}</style>\n";
-    out += "<text x=\"";
-    append_number(out, margin);
-    out += "\" y=\"";
-    append_number(out, margin + font);
-    out += "\" font-size=\"";
-    append_number(out, font);
-    out += "\">";
-    append_xml_escaped(out, title);
-    out += "</text>\n";
-    for (std::size_t k = 0; k < std::size(kLegend); ++k) {
-        const double x = margin + static_cast<double>(k) * width / 4.0;
-        const double y = margin + font * 2.5;
-        out += "<path class=\"";
-        out += kLegend[k][0];
-        out += "\" d=\"M";
-        append_number(out, x);
-        out += ' ';
-        append_number(out, y);
-        out += "h";
-        append_number(out, font);
-        out += "v";
-        append_number(out, font);
-        out += "h-";
-        append_number(out, font);
-        out += "z\"/><text x=\"";
-        append_number(out, x + font * 1.5);
-        out += "\" y=\"";
-        append_number(out, y + font * 0.9);
-        out += "\" font-size=\"";
-        append_number(out, font);
-        out += "\">";
-        out += kLegend[k][1];
-        out += "</text>\n";
-    }
-    // Unchanged parcels first, so that the changed ones and the dashed old outlines lie on top.
-    for (const int pass : {0, 1, 2}) {
-        for (std::size_t s = 0; s < shapes_.size(); ++s) {
-            const Shape& shape = shapes_[s];
-            const int wanted = shape.style == 0 ? 0 : (shape.style == 2 ? 2 : 1);
-            if (wanted != pass) continue;
-            const std::uint32_t ring_end =
-                s + 1 < shapes_.size() ? shapes_[s + 1].first_ring : static_cast<std::uint32_t>(ring_ends_.size());
-            out += "<path class=\"";
-            out += kClasses[shape.style];
-            out += "\" fill-rule=\"evenodd\" d=\"";
-            std::uint32_t begin = shape.first_point;
-            for (std::uint32_t r = shape.first_ring; r < ring_end; ++r) {
-                for (std::uint32_t i = begin; i < ring_ends_[r]; ++i) {
-                    out += i == begin ? 'M' : 'L';
-                    append_number(out, points_[i].x - min_x + margin);
-                    out += ' ';
-                    append_number(out, max_y - points_[i].y + margin + legend);
-                }
-                out += 'Z';
-                begin = ring_ends_[r];
+    const auto units = [](double metres) { return static_cast<std::int32_t>(std::lround(metres * kUnitsPerMetre)); };
+    const auto at = [&](const PlanePoint& p) {
+        return DrawPoint{units(std::clamp(p.x - min_x, 0.0, width) + margin),
+                         units(std::clamp(max_y - p.y, 0.0, height) + margin + band)};
+    };
+
+    Drawing d;
+    d.decimals = kDecimals;
+    d.width = units(width + 2 * margin);
+    d.height = units(height + band + 2 * margin);
+    d.page_width = kPageWidthPt;
+    d.page_height = std::max<std::int64_t>(1, std::llround(static_cast<double>(kPageWidthPt) * d.height / d.width));
+    append_xml_escaped(d.title, title);
+    d.background = "#ffffff";
+    for (int i = 0; i < kPolygonStyleCount; ++i) d.polygon_fills[i] = kFills[i];
+    d.polygon_stroke = "#666666";
+    d.polygon_stroke_width = std::max(1, units(width / 1500.0));
+    d.label_font = "sans-serif";
+    // Unchanged parcels first, so that the changed ones lie on top; the removed ones as red outlines
+    // over everything.
+    for (const int pass : {0, 1}) {
+        std::uint32_t begin = 0;
+        for (const Shape& shape : shapes_) {
+            const bool removed = shape.style == 2;
+            if (!removed && (shape.style != 0) == (pass == 1)) {
+                for (std::uint32_t i = begin; i < shape.end; ++i) d.vertices.push_back(at(points_[i]));
+                d.polygons.push_back({polygon_style(shape.style), static_cast<std::uint32_t>(d.vertices.size())});
+            } else if (removed && pass == 1) {
+                DrawLine line;
+                for (std::uint32_t i = begin; i < shape.end; ++i) line.points.push_back(at(points_[i]));
+                line.closed = true;
+                line.stroke = kRemovedStroke;
+                line.width = d.polygon_stroke_width * 3;
+                d.marks.emplace_back(std::move(line));
             }
-            out += "\"/>\n";
+            begin = shape.end;
         }
     }
-    out += "</svg>\n";
-    return out;
+    DrawText heading;
+    heading.x = units(margin);
+    heading.y = units(margin + font);
+    heading.font = "sans-serif";
+    heading.size = units(font);
+    heading.text = d.title;
+    d.marks.emplace_back(std::move(heading));
+    const struct {
+        const char* fill;
+        const char* stroke;
+        const char* name;
+    } legend[] = {{kFills[1], "#666666", "added"},
+                  {kFills[2], "#666666", "reshaped"},
+                  {kFills[3], "#666666", "attributes"},
+                  {"", kRemovedStroke, "removed (old outline)"}};
+    for (std::size_t k = 0; k < std::size(legend); ++k) {
+        const double x = margin + static_cast<double>(k) * width / 4.0;
+        const double y = margin + font * 2.0;
+        DrawLine swatch;
+        swatch.points = {{units(x), units(y)},
+                         {units(x + font), units(y)},
+                         {units(x + font), units(y + font)},
+                         {units(x), units(y + font)}};
+        swatch.closed = true;
+        swatch.stroke = legend[k].stroke;
+        swatch.width = d.polygon_stroke_width * (k == 3 ? 3 : 1);
+        swatch.fill = legend[k].fill;
+        d.marks.emplace_back(std::move(swatch));
+        DrawText name;
+        name.x = units(x + font * 1.5);
+        name.y = units(y + font * 0.9);
+        name.font = "sans-serif";
+        name.size = units(font);
+        name.text = legend[k].name;
+        d.marks.emplace_back(std::move(name));
+    }
+    return d;
 }
 
 }  // namespace chizuvec

@@ -413,18 +413,25 @@ def check_diff(program, tmp, real_path):
         features = json.load(f)["features"]
     assert sorted((f["properties"]["change"], f["properties"]["地番"]) for f in features) == wanted
     assert all(f["geometry"]["type"] == "MultiPolygon" for f in features)
-    # The drawing: every parcel of the new release, the changed ones by kind and the removed dashed,
-    # besides one legend swatch of each changed kind.
+    # The drawing: every parcel of the new release, the changed ones by kind (p1 added, p2 reshaped,
+    # p3 attributes) and the removed ones outlined in red, besides the legend's red swatch.
     drawing = os.path.join(tmp, "diff.svg")
     done = subprocess.run([program, "--diff", drawing, old, new], capture_output=True)
     assert done.returncode == 0, done.stderr
-    paths = [p.get("class") for p in ET.parse(drawing).getroot().iter("{http://www.w3.org/2000/svg}path")]
-    kinds = {"a": "added", "r": "removed", "s": "reshaped", "t": "attributes"}
-    for cls, change in kinds.items():
-        assert paths.count(cls) == 1 + sum(1 for c, _ in wanted if c == change), (cls, paths.count(cls))
+    svg = ET.parse(drawing).getroot()
+    polygons = [p.get("class") for p in svg.iter("{http://www.w3.org/2000/svg}polygon")]
+    for cls, change in (("p1", "added"), ("p2", "reshaped"), ("p3", "attributes")):
+        assert polygons.count(cls) == sum(1 for c, _ in wanted if c == change), (cls, polygons.count(cls))
+    red = [p for p in svg.iter("{http://www.w3.org/2000/svg}path") if p.get("stroke") == "#d32f2f"]
+    assert len(red) == 1 + sum(1 for c, _ in wanted if c == "removed"), len(red)
     shaped_new = sum(1 for chiban, g in read_polygons(new).values()
                      if g is not None and not any(word in chiban for word in LEFT_OUT))
-    assert paths.count("u") + sum(paths.count(c) for c in "ast") - 3 == shaped_new, paths.count("u")
+    assert len(polygons) == shaped_new, (len(polygons), shaped_new)
+    pdf = os.path.join(tmp, "diff.pdf")
+    done = subprocess.run([program, "--diff", pdf, old, new], capture_output=True)
+    assert done.returncode == 0, done.stderr
+    text = subprocess.run(["pdftotext", pdf, "-"], capture_output=True).stdout.decode()
+    assert "removed (old outline)" in text and "Changes from old.xml to new.xml" in text, text
     print(f"diff: {len(rows)} changes, {len(using)} parcels reshaped by one moved point")
 
 
