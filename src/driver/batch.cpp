@@ -331,6 +331,8 @@ unsigned job_count(unsigned requested, std::size_t files) {
 }
 
 int run_batch(const BatchOptions& options, const ConvertContext& context) {
+    if (!options.check_path.empty()) return run_quality_check(options, context);
+    if (!options.diff_path.empty()) return run_release_diff(options, context);
     const double start = platform::monotonic_seconds();
     Tally tally;
     const std::vector<MapFile> files = list_inputs(options.inputs, tally.failed);

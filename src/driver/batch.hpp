@@ -40,6 +40,11 @@ std::size_t convert_with_progress(const std::vector<MapFile>& files, unsigned jo
 int run_gis_export(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files,
                    std::size_t failed, double start);
 
+// --check: the quality report of every map file (quality_run.cpp); --diff: what changed between two
+// releases (diff_run.cpp). Each lists its own inputs.
+int run_quality_check(const BatchOptions& options, const ConvertContext& context);
+int run_release_diff(const BatchOptions& options, const ConvertContext& context);
+
 // The threads a run uses: `requested`, or the number of cores when 0; never more than files.
 unsigned job_count(unsigned requested, std::size_t files);
 

@@ -24,6 +24,8 @@ constexpr OptionRow kOptions[] = {
     {"--gis", true},
     {"--include-arbitrary", true},
     {"--include-outside", true},
+    {"--check", true},
+    {"--diff", true},
     {"--help", false},
     {"-h", false},
     {"--version", false},
@@ -187,6 +189,11 @@ Command parse_command_line(int argc, char** argv) {
             options.csv_path = value;
         } else if (arg == "--gis") {
             options.gis_path = value;
+        } else if (arg == "--check") {
+            options.check_path = value;
+        } else if (arg == "--diff") {
+            options.diff_path = value;
+
         } else if (arg == "--format") {
             if (value != "svg" && value != "htm" && value != "pdf") return bad("--format is svg, htm or pdf");
             options.extension = "." + std::string(value);
@@ -199,8 +206,9 @@ Command parse_command_line(int argc, char** argv) {
     }
     for (; i < argc; ++i) options.inputs.emplace_back(argv[i]);
 
-    const int outputs = !options.out_dir.empty() + !options.csv_path.empty() + !options.gis_path.empty();
-    if (outputs != 1) return bad("give one of --out-dir DIR, --csv FILE or --gis FILE");
+    const int outputs = !options.out_dir.empty() + !options.csv_path.empty() + !options.gis_path.empty() +
+                        !options.check_path.empty() + !options.diff_path.empty();
+    if (outputs != 1) return bad("give one of --out-dir DIR, --csv FILE, --gis FILE, --check FILE or --diff FILE");
     if (options.out_dir.empty() && (options.per_sheet || !options.highlights.empty())) {
         return bad("--per-sheet and --highlight are for drawings (--out-dir)");
     }
@@ -208,6 +216,8 @@ Command parse_command_line(int argc, char** argv) {
         return bad("--include-arbitrary and --include-outside are for GIS outputs (--gis)");
     }
     if (options.inputs.empty()) return bad("no input file given");
+    if (!options.diff_path.empty() && options.inputs.size() != 2)
+        return bad("--diff FILE takes two inputs, OLD and NEW");
     if (command.print.scale != 0 && command.print.paper_width_mm == 0) return bad("--scale is for --paper");
     if (command.printing && !options.csv_path.empty()) return bad("--paper, --scale and --frame are for drawings");
     return command;

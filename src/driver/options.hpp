@@ -19,6 +19,8 @@ inline constexpr const char* kBatchUsageGrammar =
     "Chizuvec.exe --csv FILE|- [--jobs N] INPUT...\n"
     "Chizuvec.exe --gis OUT.geojson|OUT.gpkg|OUT.fgb|- [--jobs N] [--include-arbitrary] [--include-outside] "
     "INPUT...\n"
+    "Chizuvec.exe --check REPORT.csv|REPORT.geojson|- [--jobs N] INPUT...\n"
+    "Chizuvec.exe --diff OUT.csv|OUT.geojson|OUT.gpkg|OUT.fgb|OUT.svg|OUT.htm|OUT.pdf [--jobs N] OLD NEW\n"
     "SIZE: A4, A3, A2, A1 or A0, optionally with -landscape or -portrait";
 
 // More threads than outputs the platform can keep track of at once would gain nothing.
@@ -28,6 +30,8 @@ struct BatchOptions {
     std::string out_dir;                  // --out-dir: one drawing per map file (or sheet) in it
     std::string csv_path;                 // --csv: one row per parcel; "-" for standard output
     std::string gis_path;                 // --gis: one feature per parcel; "-" for GeoJSON on standard output
+    std::string diff_path;                // --diff: one row per changed parcel from inputs[0] to inputs[1]
+    std::string check_path;               // --check: one row per finding; "-" for CSV on standard output
     bool include_arbitrary = false;       // --include-arbitrary
     bool include_outside = false;         // --include-outside
     std::string extension = ".svg";       // --format svg|htm

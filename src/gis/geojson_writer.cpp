@@ -10,12 +10,10 @@
 
 #include "common/utf8.hpp"
 #include "gis/feature_writer.hpp"
+#include "gis/gis_encoding.hpp"
 #include "platform/platform.hpp"
 
 namespace chizuvec {
-namespace {
-
-constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
 
 void append_json_text(std::string& out, std::string_view text) {
     out += '"';
@@ -46,6 +44,10 @@ void append_json_text(std::string& out, std::string_view text) {
     }
     out += '"';
 }
+
+namespace {
+
+constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
 
 class GeoJsonWriter final : public FeatureWriter {
   public:

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "gis/feature_writer.hpp"
@@ -13,6 +14,9 @@
 namespace chizuvec {
 
 using GisBytes = std::vector<std::uint8_t>;
+
+// `text` as a JSON string, quotes included; ill-formed UTF-8 stands for U+FFFD.
+void append_json_text(std::string& out, std::string_view text);
 
 inline void put_u8(GisBytes& out, std::uint8_t value) { out.push_back(value); }
 inline void put_u16_le(GisBytes& out, std::uint16_t value) {

@@ -290,9 +290,18 @@ WriteResult write_svg(const std::string& output_path, const std::string& input_p
         result.status = WriteStatus::no_memory;
         return result;
     }
+    const WriteResult written = write_drawing(output_path, drawing, *rules);
+    result.status = written.status;
+    result.size = written.size;
+    return result;
+}
 
+WriteResult write_drawing(const std::string& output_path, const Drawing& drawing, const platform::OutputRules& rules) {
+    const DocumentKind kind = document_kind(output_path);
+    if (kind == DocumentKind::kUnsupported) return {WriteStatus::unsupported_type, 0, {}};
+    WriteResult result;
     platform::OutputFile output;
-    switch (platform::open_output_file(output_path, *rules, output)) {
+    switch (platform::open_output_file(output_path, rules, output)) {
         case platform::OutputOpen::ok:
             break;
         case platform::OutputOpen::is_input:

@@ -53,4 +53,8 @@ WriteResult write_svg(const std::string& output_path, const std::string& input_p
                       const platform::OutputRules* rules = nullptr,
                       const std::vector<std::uint32_t>* selection = nullptr);
 
+// Writes a drawing built elsewhere as the document its output's extension names, under `rules`, as
+// write_svg writes its own.
+WriteResult write_drawing(const std::string& output_path, const Drawing& drawing, const platform::OutputRules& rules);
+
 }  // namespace chizuvec

@@ -1,0 +1,309 @@
+// --diff OUT OLD NEW: what changed between two releases of a municipality's map files. OLD is read
+// whole into a compact table of its parcels; NEW's files then stream past it one at a time, so
+// memory holds one release's parcels, not both archives.
+#include <memory>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/ascii.hpp"
+#include "common/text_format.hpp"
+#include "driver/batch.hpp"
+#include "driver/console.hpp"
+#include "driver/display_name.hpp"
+#include "driver/read_report.hpp"
+#include "platform/platform.hpp"
+#include "quality/diff_drawing.hpp"
+#include "quality/diff_report.hpp"
+#include "render/svg_writer.hpp"
+
+namespace chizuvec {
+namespace {
+
+// The parcels of one map file, or why they could not be read.
+struct ReleaseFile {
+    std::vector<ReleaseParcel> parcels;
+    std::string error;
+};
+
+ReleaseFile read_release_file(const MapFile& file, MapFileReader& reader) {
+    ReleaseFile result;
+    try {
+        MapDataset dataset;
+        MapHeader header;
+        ReadOptions options;
+        options.gis_detail = true;
+        const ReadResult read = reader.read(file, dataset, header, options);
+        if (read.status != ReadStatus::ok) {
+            result.error = read_failure_text(read, file.name);
+            return result;
+        }
+        release_parcels(dataset, header, result.parcels);
+    } catch (const std::bad_alloc&) {
+        result.parcels.clear();
+        result.error = "** Error: out of memory\n";
+    }
+    return result;
+}
+
+enum class DiffOutput { csv, gis, drawing };
+
+struct DiffTally {
+    std::size_t counts[4] = {};
+    std::size_t failed = 0;
+};
+
+}  // namespace
+
+int run_release_diff(const BatchOptions& options, const ConvertContext& context) {
+    const double start = platform::monotonic_seconds();
+    const std::string& path = options.diff_path;
+    DiffOutput kind = DiffOutput::csv;
+    GisFormat gis_format = GisFormat::geojson;
+    const auto ends_with = [&](std::string_view suffix) {
+        return path.size() > suffix.size() &&
+               equals_ignoring_ascii_case(std::string_view(path).substr(path.size() - suffix.size()), suffix);
+    };
+    const std::string_view extension = platform::path_extension(path);
+    if (ends_with(".svg") || ends_with(".pdf") ||
+        (extension.size() >= 4 && equals_ignoring_ascii_case(extension.substr(0, 4), ".htm"))) {
+        kind = DiffOutput::drawing;
+    } else if (!ends_with(".csv")) {
+        if (!gis_format_for(path, gis_format)) {
+            print_error(format_text(
+                "** Error: Unsupported output file type \"%s\" (.csv, .geojson, .gpkg, .fgb, .svg, .htm or .pdf)\n",
+                display_name(path).c_str()));
+            return 1;
+        }
+        kind = DiffOutput::gis;
+    }
+    std::size_t listing_failures = 0;
+    const std::vector<MapFile> old_files = list_inputs({options.inputs[0]}, listing_failures);
+    const std::vector<MapFile> new_files = list_inputs({options.inputs[1]}, listing_failures);
+    if (listing_failures != 0) return 1;
+    ConvertContext run_context = context;
+    std::vector<MapFile> all = old_files;
+    all.insert(all.end(), new_files.begin(), new_files.end());
+    run_context.output_rules.inputs = input_file_ids(all, options.inputs);
+    platform::catch_interrupts();
+
+    DiffTally tally;
+    // OLD, whole: its parcels and, by lot, their positions in order.
+    std::vector<ReleaseParcel> old_parcels;
+    {
+        std::vector<ReleaseFile> slots(old_files.size());
+        const auto work = [&](std::size_t i, MapFileReader& reader) {
+            slots[i] = read_release_file(old_files[i], reader);
+            return FileOutcome{};
+        };
+        const auto take = [&](std::size_t i, FileOutcome&) {
+            std::string text;
+            if (!slots[i].error.empty()) {
+                ++tally.failed;
+                text = prefixed(display_name(old_files[i].name) + ": ", slots[i].error);
+            }
+            for (ReleaseParcel& p : slots[i].parcels) {
+                p.file = static_cast<std::uint32_t>(i);
+                old_parcels.push_back(std::move(p));
+            }
+            slots[i] = ReleaseFile{};
+            return text;
+        };
+        convert_with_progress(old_files, options.jobs, start, work, take);
+    }
+    if (platform::interrupt_requested()) {
+        print_error("Interrupted: nothing written\n");
+        platform::end_as_interrupted();
+    }
+    std::unordered_map<std::string_view, std::vector<std::uint32_t>> old_of_lot;
+    for (std::uint32_t i = 0; i < old_parcels.size(); ++i) old_of_lot[old_parcels[i].key].push_back(i);
+    std::vector<bool> matched(old_parcels.size(), false);
+    // A lot given in several map files is matched in the map file of the same name first, whatever
+    // order the archives list their files in.
+    std::unordered_map<std::string, std::uint32_t> old_file_of_name;
+    for (std::uint32_t i = 0; i < old_files.size(); ++i) old_file_of_name.emplace(map_file_stem(old_files[i]), i);
+    constexpr std::uint32_t kNoFile = 0xFFFFFFFFu;
+    const auto match = [&](const ReleaseParcel& now, std::uint32_t old_file) -> std::uint32_t {
+        const auto found = old_of_lot.find(now.key);
+        if (found == old_of_lot.end()) return kNoFile;
+        std::uint32_t first_free = kNoFile;
+        for (const std::uint32_t at : found->second) {
+            if (matched[at]) continue;
+            if (old_parcels[at].file == old_file) return at;
+            if (first_free == kNoFile) first_free = at;
+        }
+        return first_free;
+    };
+
+    // A drawing is written whole at the end, through the drawing writers' own output.
+    platform::OutputFile output;
+    const platform::OutputOpen opened = kind == DiffOutput::drawing
+                                            ? platform::OutputOpen::ok
+                                            : platform::open_output_file(path, run_context.output_rules, output);
+    if (opened != platform::OutputOpen::ok) {
+        print_error(format_text(opened == platform::OutputOpen::is_input
+                                    ? "** Error: Output file \"%s\" is the input file\n"
+                                    : "** Error: Cannot write output file \"%s\"\n",
+                                display_name(path).c_str()));
+        return 1;
+    }
+    std::unique_ptr<FeatureWriter> writer;
+    bool written = true;
+    GisCoordinates coordinates = GisCoordinates::geographic;
+    bool began = false;
+    if (kind == DiffOutput::gis) {
+        const std::string write_path = platform::release_output_stream(output);
+        writer = gis_format == GisFormat::geopackage   ? make_geopackage_writer(write_path)
+                 : gis_format == GisFormat::flatgeobuf ? make_flatgeobuf_writer(write_path)
+                                                       : make_geojson_writer(write_path);
+    } else if (kind == DiffOutput::csv) {
+        written = platform::write_output(output, "\xEF\xBB\xBF") && platform::write_output(output, diff_csv_header());
+    }
+    DiffDrawing drawing;
+    std::string rows;
+    const auto put = [&](const DiffRow& row) {
+        ++tally.counts[static_cast<int>(row.kind)];
+        if (!written) return;
+        if (kind == DiffOutput::drawing) {
+            drawing.add(row.now != nullptr ? *row.now : *row.old, &row.kind);
+            return;
+        }
+        if (kind == DiffOutput::csv) {
+            rows.clear();
+            append_diff_csv(rows, row);
+            written = platform::write_output(output, rows);
+            return;
+        }
+        if (!began) {
+            // The first parcel's map decides: plane zones give longitude and latitude, 任意座標系 its metres.
+            const ReleaseParcel& p = row.now != nullptr ? *row.now : *row.old;
+            coordinates = p.zone != 0 ? GisCoordinates::geographic : GisCoordinates::local;
+            GisSchema schema;
+            schema.layer_name = "changes";
+            schema.fields = diff_fields();
+            schema.coordinates = coordinates;
+            began = true;
+            written = writer->begin(schema);
+        }
+        written = written && write_diff_feature(*writer, row, coordinates);
+    };
+
+    // NEW, a file at a time, against the table.
+    std::vector<ReleaseFile> slots(new_files.size());
+    const auto work = [&](std::size_t i, MapFileReader& reader) {
+        slots[i] = read_release_file(new_files[i], reader);
+        return FileOutcome{};
+    };
+    const auto take = [&](std::size_t i, FileOutcome&) {
+        std::string text;
+        if (!slots[i].error.empty()) {
+            ++tally.failed;
+            text = prefixed(display_name(new_files[i].name) + ": ", slots[i].error);
+        }
+        const auto same_name = old_file_of_name.find(map_file_stem(new_files[i]));
+        const std::uint32_t old_file = same_name == old_file_of_name.end() ? kNoFile : same_name->second;
+        for (const ReleaseParcel& now : slots[i].parcels) {
+            const std::uint32_t at = match(now, old_file);
+            if (at == kNoFile) {
+                DiffRow row;
+                row.kind = ChangeKind::added;
+                row.now = &now;
+                put(row);
+                continue;
+            }
+            matched[at] = true;
+            const std::optional<ParcelChange> change = compare_parcels(old_parcels[at], now);
+            if (!change) {
+                if (kind == DiffOutput::drawing) drawing.add(now, nullptr);
+                continue;
+            }
+            DiffRow row;
+            row.kind = change->kind;
+            row.old = &old_parcels[at];
+            row.now = &now;
+            row.max_shift_m = change->max_shift_m;
+            row.detail = change->detail;
+            put(row);
+        }
+        slots[i] = ReleaseFile{};
+        return text;
+    };
+    convert_with_progress(new_files, options.jobs, start, work, take);
+    const double elapsed = platform::monotonic_seconds() - start;
+    if (platform::interrupt_requested()) {
+        writer.reset();
+        platform::abandon_output_file(output);
+        print_error(format_text("Interrupted: nothing written, in %.1f s\n", elapsed));
+        platform::end_as_interrupted();
+    }
+    for (std::uint32_t i = 0; i < old_parcels.size(); ++i) {
+        if (matched[i]) continue;
+        DiffRow row;
+        row.kind = ChangeKind::removed;
+        row.old = &old_parcels[i];
+        put(row);
+    }
+    std::string writer_error;
+    if (writer) {
+        if (written && !began) {
+            GisSchema schema;
+            schema.layer_name = "changes";
+            schema.fields = diff_fields();
+            written = writer->begin(schema);
+        }
+        written = written && writer->finish();
+        writer_error = writer->error();
+        writer.reset();
+    }
+    // A release that could not be read whole would show its parcels as removed or added.
+    if (tally.failed != 0) {
+        if (kind != DiffOutput::drawing) platform::abandon_output_file(output);
+        print_error(format_text("** Error: %zu map files could not be read; no diff written\n", tally.failed));
+        return 1;
+    }
+    if (kind == DiffOutput::drawing) {
+        const auto name = [&](const std::string& input) {
+            return platform::convert_code_page(platform::path_file_name(input), context.ansi_code_page,
+                                               platform::kCodePageUtf8);
+        };
+        const WriteResult drawn = write_drawing(
+            path, drawing.drawing("Changes from " + name(options.inputs[0]) + " to " + name(options.inputs[1])),
+            run_context.output_rules);
+        const std::string shown = display_name(path);
+        switch (drawn.status) {
+            case WriteStatus::ok:
+                break;
+            case WriteStatus::pdf_unavailable:
+                print_error("** Error: PDF output is not available in this build\n");
+                return 1;
+            case WriteStatus::output_is_input:
+                print_error(format_text("** Error: Output file \"%s\" is the input file\n", shown.c_str()));
+                return 1;
+            case WriteStatus::no_memory:
+                print_error("** Error: out of memory\n");
+                return 1;
+            case WriteStatus::unsupported_type:
+            case WriteStatus::failed:
+                print_error(format_text("** Error: Cannot write output file \"%s\"\n", shown.c_str()));
+                return 1;
+        }
+    }
+    std::int64_t size = 0;
+    if (kind != DiffOutput::drawing && (!written || !platform::commit_output_file(output, size))) {
+        if (!written) platform::abandon_output_file(output);
+        const std::string shown = display_name(path);
+        print_error(writer_error.empty() ? format_text("** Error: Cannot write output file \"%s\"\n", shown.c_str())
+                                         : format_text("** Error: Cannot write output file \"%s\": %s\n", shown.c_str(),
+                                                       writer_error.c_str()));
+        return 1;
+    }
+    print_error(
+        format_text("Compared %zu map files with %zu: added %zu, removed %zu, reshaped %zu, attributes %zu "
+                    "in %.1f s\n",
+                    new_files.size(), old_files.size(), tally.counts[0], tally.counts[1], tally.counts[2],
+                    tally.counts[3], elapsed));
+    return 0;
+}
+
+}  // namespace chizuvec

@@ -1,0 +1,231 @@
+#include "quality/release_diff.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+
+#include "common/fixed_text.hpp"
+#include "common/text_format.hpp"
+#include "geometry/plane_projection.hpp"
+#include "model/id_index.hpp"
+#include "quality/ring_checks.hpp"
+
+namespace chizuvec {
+namespace {
+
+constexpr std::string_view kOutsideDistrict = "地区外";
+constexpr std::string_view kSeparateSheet = "別図";
+constexpr double kMoved = 0.01;  // metres: a vertex moved by more than this reshapes its parcel
+
+struct AttributeName {
+    ParcelText text;
+    std::string_view name;
+};
+constexpr AttributeName kAttributes[] = {
+    {ParcelText::oaza, "大字名"},
+    {ParcelText::chome, "丁目名"},
+    {ParcelText::koaza, "小字名"},
+    {ParcelText::yobi, "予備名"},
+    {ParcelText::undetermined, "筆界未定構成筆"},
+    {ParcelText::accuracy, "精度区分"},
+    {ParcelText::position_kind, "座標値種別"},
+};
+
+class ParcelReader {
+  public:
+    ParcelReader(const MapDataset& dataset, const MapHeader& header) : d_(dataset), header_(header) {
+        surfaces_ = build_id_index(d_.surfaces);
+        curves_ = build_id_index(d_.curves);
+        points_ = build_id_index(d_.points);
+        zone_ = plane_zone_of(field_view(header.coord_system));
+    }
+
+    void read(std::vector<ReleaseParcel>& out) {
+        for (std::uint32_t p = 0; p < d_.parcel_count(); ++p) {
+            const ParcelDetail& detail = d_.gis.parcels[p];
+            const std::string_view chiban = detail.text(ParcelText::chiban);
+            if (chiban.find(kOutsideDistrict) != std::string_view::npos ||
+                chiban.find(kSeparateSheet) != std::string_view::npos) {
+                continue;
+            }
+            ReleaseParcel& parcel = out.emplace_back();
+            parcel.key = field_view(header_.municipality_code);
+            for (const ParcelText part : {ParcelText::oaza_code, ParcelText::chome_code, ParcelText::koaza_code,
+                                          ParcelText::yobi_code, ParcelText::chiban}) {
+                parcel.key += '\x1F';
+                parcel.key += detail.text(part);
+            }
+            parcel.key.shrink_to_fit();
+            parcel.detail = CompactTexts(detail);
+            parcel.zone = zone_;
+            add_shape(d_.parcels[p], parcel);
+        }
+    }
+
+  private:
+    bool ring_points(const RingRun& ring, std::vector<PlanePoint>& out) const {
+        out.clear();
+        for (std::uint32_t r = ring.first_ref; r < ring.first_ref + ring.count; ++r) {
+            const std::uint32_t c = curves_.find(d_.ring_curves[r]);
+            if (c == kNoRecord) return false;
+            const CurveRun& run = d_.gis.curves[c];
+            for (std::uint32_t k = 0; k < run.count; ++k) {
+                const std::uint32_t i = run.reversed ? run.first + run.count - 1 - k : run.first + k;
+                const std::uint32_t reference = d_.gis.curve_points[i];
+                PlanePosition position;
+                if ((reference & kDirectPosition) != 0) {
+                    position = d_.gis.direct_positions[reference & ~kDirectPosition];
+                } else {
+                    const std::uint32_t at = points_.find(reference);
+                    if (at == kNoRecord) return false;
+                    position = {d_.points[at].x, d_.points[at].y};
+                }
+                if (!std::isfinite(position.x) || !std::isfinite(position.y)) return false;
+                const PlanePoint point{position.y, position.x};
+                if (out.empty() || out.back().x != point.x || out.back().y != point.y) out.push_back(point);
+            }
+        }
+        if (!out.empty() && (out.front().x != out.back().x || out.front().y != out.back().y)) {
+            out.push_back(out.front());
+        }
+        return true;
+    }
+
+    void add_shape(const Parcel& source, ReleaseParcel& parcel) const {
+        const std::uint32_t s = source.shape_no == 0 ? kNoRecord : surfaces_.find(source.shape_no);
+        if (s == kNoRecord) return;
+        const SurfaceRings& rings = d_.gis.surfaces[s];
+        std::vector<PlanePoint> ring;
+        for (std::uint32_t r = rings.first_ring; r < rings.first_ring + rings.count; ++r) {
+            const RingRun& run = d_.gis.rings[r];
+            if (!ring_points(run, ring)) {
+                parcel.points.clear();
+                parcel.ring_ends.clear();
+                parcel.holes.clear();
+                parcel.area = 0.0;
+                return;
+            }
+            if (ring.size() < 4) continue;
+            const double area = ring_signed_area(ring);
+            if (area == 0.0) continue;
+            if ((area > 0.0) == run.interior) std::reverse(ring.begin(), ring.end());
+            parcel.points.insert(parcel.points.end(), ring.begin(), ring.end());
+            parcel.ring_ends.push_back(static_cast<std::uint32_t>(parcel.points.size()));
+            parcel.holes.push_back(run.interior);
+            parcel.area += run.interior ? -std::abs(area) : std::abs(area);
+        }
+        parcel.shaped = !parcel.ring_ends.empty();
+        parcel.points.shrink_to_fit();
+    }
+
+    const MapDataset& d_;
+    const MapHeader& header_;
+    IdIndex surfaces_;
+    IdIndex curves_;
+    IdIndex points_;
+    int zone_ = 0;
+};
+
+// The vertices of a parcel, each ring's closing point left out.
+std::vector<PlanePoint> vertices_of(const ReleaseParcel& parcel) {
+    std::vector<PlanePoint> out;
+    std::uint32_t begin = 0;
+    for (const std::uint32_t end : parcel.ring_ends) {
+        out.insert(out.end(), parcel.points.begin() + begin, parcel.points.begin() + end - 1);
+        begin = end;
+    }
+    return out;
+}
+
+// For each of `from`, the distance to the nearest of `to` (sorted by x), through a scan outward
+// along x that stops where x alone is farther than the best.
+std::vector<double> nearest_distances(std::span<const PlanePoint> from, std::span<const PlanePoint> to) {
+    std::vector<double> out;
+    out.reserve(from.size());
+    for (const PlanePoint& p : from) {
+        const auto at =
+            std::lower_bound(to.begin(), to.end(), p.x, [](const PlanePoint& q, double x) { return q.x < x; });
+        double best = HUGE_VAL;
+        for (auto it = at; it != to.end() && it->x - p.x < best; ++it)
+            best = std::min(best, std::hypot(it->x - p.x, it->y - p.y));
+        for (auto it = at; it != to.begin();) {
+            --it;
+            if (p.x - it->x >= best) break;
+            best = std::min(best, std::hypot(it->x - p.x, it->y - p.y));
+        }
+        out.push_back(best);
+    }
+    return out;
+}
+
+}  // namespace
+
+CompactTexts::CompactTexts(const ParcelDetail& detail) : present_(detail.present) {
+    std::size_t size = 0;
+    for (const std::string& t : detail.texts) size += t.size();
+    joined_.reserve(size);
+    for (std::size_t i = 0; i < kParcelTextCount; ++i) {
+        joined_ += detail.texts[i];
+        ends_[i] = static_cast<std::uint32_t>(joined_.size());
+    }
+}
+
+std::string_view CompactTexts::text(ParcelText t) const {
+    const auto i = static_cast<std::size_t>(t);
+    const std::uint32_t begin = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(joined_).substr(begin, ends_[i] - begin);
+}
+
+void release_parcels(const MapDataset& dataset, const MapHeader& header, std::vector<ReleaseParcel>& out) {
+    ParcelReader(dataset, header).read(out);
+}
+
+std::string_view change_kind_name(ChangeKind kind) {
+    constexpr std::string_view kNames[] = {"added", "removed", "reshaped", "attributes"};
+    return kNames[static_cast<int>(kind)];
+}
+
+std::optional<ParcelChange> compare_parcels(const ReleaseParcel& old, const ReleaseParcel& now) {
+    ParcelChange change;
+    std::string shape;
+    if (old.shaped != now.shaped) {
+        shape = now.shaped ? "the parcel has a shape now" : "the parcel has lost its shape";
+    } else if (now.shaped) {
+        std::vector<PlanePoint> before = vertices_of(old);
+        const std::vector<PlanePoint> after = vertices_of(now);
+        std::vector<PlanePoint> after_sorted = after;
+        const auto by_x = [](const PlanePoint& a, const PlanePoint& b) { return a.x < b.x; };
+        std::sort(after_sorted.begin(), after_sorted.end(), by_x);
+        const std::vector<double> moves_back = nearest_distances(before, after_sorted);
+        std::sort(before.begin(), before.end(), by_x);
+        const std::vector<double> moves = nearest_distances(after, before);
+        std::size_t moved = 0;
+        for (const double m : moves) {
+            if (m > kMoved) ++moved;
+            change.max_shift_m = std::max(change.max_shift_m, m);
+        }
+        for (const double m : moves_back) change.max_shift_m = std::max(change.max_shift_m, m);
+        if (after.size() != before.size() || old.ring_ends.size() != now.ring_ends.size()) {
+            shape = format_text("%zu vertices in %zu rings, were %zu in %zu", after.size(), now.ring_ends.size(),
+                                before.size(), old.ring_ends.size());
+        }
+        if (moved != 0) {
+            if (!shape.empty()) shape += "; ";
+            shape += format_text("%zu vertices moved, up to %.3f m", moved, change.max_shift_m);
+        }
+    }
+    std::string attributes;
+    for (const AttributeName& a : kAttributes) {
+        const std::string_view before = old.detail.text(a.text);
+        const std::string_view after = now.detail.text(a.text);
+        if (before == after && old.detail.has(a.text) == now.detail.has(a.text)) continue;
+        if (!attributes.empty()) attributes += "; ";
+        attributes += std::string(a.name) + " \"" + std::string(before) + "\" to \"" + std::string(after) + "\"";
+    }
+    if (shape.empty() && attributes.empty()) return std::nullopt;
+    change.kind = shape.empty() ? ChangeKind::attributes : ChangeKind::reshaped;
+    change.detail = shape.empty() ? attributes : attributes.empty() ? shape : shape + "; " + attributes;
+    return change;
+}
+
+}  // namespace chizuvec
