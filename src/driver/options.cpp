@@ -4,6 +4,8 @@
 #include <string_view>
 
 #include "common/ascii.hpp"
+#include "driver/output_formats.hpp"
+#include "platform/platform.hpp"
 
 namespace chizuvec {
 namespace {
@@ -152,7 +154,18 @@ Command parse_command_line(int argc, char** argv) {
             return bad(std::string("options come before the input: \"") + argv[i] + "\" after \"" + argv[first] +
                        "\" (for the batch form: Chizuvec.exe " + argv[i] + " ... INPUT...)");
         }
-        command.first_argument = first;
+        SingleMapArguments& single = command.single;
+        if (first < argc) single.input = argv[first];
+        if (first + 1 < argc) {
+            single.output = argv[first + 1];
+            if (platform::path_extension(single.output).empty()) single.output += ".svg";
+        }
+        // "all" in any letter case and "0" select every parcel, as does an absent argument.
+        if (first + 2 < argc && !equals_ignoring_ascii_case(argv[first + 2], "all") &&
+            std::strcmp(argv[first + 2], "0") != 0) {
+            single.map_no = argv[first + 2];
+        }
+        for (int i = first + 3; i < argc; ++i) single.lots.emplace_back(argv[i]);
         return command;
     }
 
@@ -188,8 +201,9 @@ Command parse_command_line(int argc, char** argv) {
         } else if (arg == "--gis") {
             options.gis_path = value;
         } else if (arg == "--format") {
-            if (value != "svg" && value != "htm" && value != "pdf") return bad("--format is svg, htm or pdf");
-            options.extension = "." + std::string(value);
+            const OutputFormat* const format = format_named(value);
+            if (format == nullptr) return bad("--format is " + format_names(FormatKind::one_map));
+            options.extension = format->extensions[0];
         } else if (arg == "--jobs") {
             options.jobs = parse_jobs(value);
             if (options.jobs == 0) return bad("--jobs needs a number from 1 to " + std::to_string(kMaxJobs));
