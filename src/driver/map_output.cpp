@@ -58,7 +58,19 @@ WriteResult write_map_output(const std::string& output_path, const std::string& 
         result.status = WriteStatus::unavailable;
         return result;
     }
-    result.status = status_of(format->write_page(output.stream(), drawing));
+    if (format->source == OutputSource::page) {
+        result.status = status_of(format->write_page(output.stream(), drawing));
+    } else {
+        CadSource source;
+        source.dataset = &dataset;
+        source.header = &header;
+        source.input_path = input_path;
+        source.map_no = map_no;
+        source.selection = selection;
+        source.sheet = sheet;
+        source.settings = &settings;
+        result.status = status_of(format->write_parcels(output.stream(), source));
+    }
     if (result.status == WriteStatus::ok && !output.commit(result.size)) result.status = WriteStatus::failed;
     return result;
 }

@@ -14,7 +14,8 @@ inline constexpr const char* kUsageGrammar =
 inline constexpr const char* kListingUsageGrammar = "Chizuvec.exe Input_filename.xml   (lists the parcels)";
 inline constexpr const char* kBatchUsageGrammar =
     "Chizuvec.exe [--paper SIZE [--scale N]] [--frame] Input_filename.xml Output_filename.svg|.pdf [...]\n"
-    "Chizuvec.exe --out-dir DIR [--format svg|htm|pdf] [--per-sheet] [--jobs N] [--highlight LOT]... "
+    "Chizuvec.exe Input_filename.xml Output_filename.dxf|.sim ['all' or Map_number [Highlighted_lot_number...]]\n"
+    "Chizuvec.exe --out-dir DIR [--format svg|htm|pdf|dxf|sim] [--per-sheet] [--jobs N] [--highlight LOT]... "
     "[--paper SIZE [--scale N]] [--frame] INPUT...\n"
     "Chizuvec.exe --csv FILE|- [--jobs N] INPUT...\n"
     "Chizuvec.exe --gis OUT.geojson|OUT.gpkg|OUT.fgb|- [--jobs N] [--include-arbitrary] [--include-outside] "

@@ -28,6 +28,12 @@ OutputFormat page_row(std::string_view name, std::string_view extension, std::st
     return format;
 }
 
+OutputFormat parcel_row(std::string_view name, std::string_view extension, ParcelWriter writer) {
+    OutputFormat format = format_row(name, extension, extension, OutputSource::parcels);
+    format.write_parcels = writer;
+    return format;
+}
+
 OutputFormat feature_row(std::string_view name, std::string_view extension, FeatureWriterMaker maker) {
     OutputFormat format = format_row(name, extension, extension, OutputSource::features);
     format.make_feature_writer = maker;
@@ -49,6 +55,8 @@ const OutputFormat kFormats[] = {
              f.extension_prefix = true;
          }),
     with(page_row("pdf", ".pdf", ".pdf", write_pdf_page), [](OutputFormat& f) { f.available = pdf_output_built(); }),
+    parcel_row("dxf", ".dxf", write_dxf),
+    parcel_row("sim", ".sim", write_sima),
     with(format_row("csv", ".csv", ".csv", OutputSource::rows),
          [](OutputFormat& f) {
              f.append_rows = append_csv_rows;

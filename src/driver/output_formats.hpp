@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "cad/cad_source.hpp"
 #include "gis/feature_writer.hpp"
 #include "model/map_dataset.hpp"
 #include "render/drawing.hpp"
@@ -27,19 +28,21 @@ enum class OutputSource {
 using RowAppender = void (*)(std::string& out, const MapDataset& dataset, std::string_view map_file,
                              std::string_view coord_system);
 using PageWriter = PageStatus (*)(std::FILE* file, const Drawing& drawing);
+using ParcelWriter = PageStatus (*)(std::FILE* file, const CadSource& source);
 using FeatureWriterMaker = std::unique_ptr<FeatureWriter> (*)(const std::string& path);
 
 struct OutputFormat {
-    std::string_view name;           // as --format takes it, and as messages name it
-    std::string_view extensions[2];  // any letter case; the first is the one output names get
-    bool extension_prefix = false;   // an extension that begins with the first matches (.htm, .html)
+    std::string_view name;              // as --format takes it, and as messages name it
+    std::string_view extensions[2];     // any letter case; the first is the one output names get
+    bool extension_prefix = false;      // an extension that begins with the first matches (.htm, .html)
     std::string_view shown_extensions;  // as messages list them
     OutputSource source = OutputSource::page;
     bool available = true;  // this build has its writer
     PageWriter write_page = nullptr;
+    ParcelWriter write_parcels = nullptr;
     RowAppender append_rows = nullptr;
     FeatureWriterMaker make_feature_writer = nullptr;
-    std::string_view text_start;  // rows: what a file output begins with (before the header)
+    std::string_view text_start;             // rows: what a file output begins with (before the header)
     std::string_view (*header)() = nullptr;  // rows: the first row
 };
 
