@@ -19,10 +19,10 @@ struct CadSource {
     const MapDataset* dataset = nullptr;
     const MapHeader* header = nullptr;
     std::string_view input_path;
-    std::string_view map_no;                           // the selected map number; empty for every parcel
+    std::string_view map_no;                                // the selected map number; empty for every parcel
     const std::vector<std::uint32_t>* selection = nullptr;  // as build_drawing
-    const MapSheet* sheet = nullptr;                   // the one sheet drawn, if any
-    const RenderSettings* settings = nullptr;          // the source line
+    const MapSheet* sheet = nullptr;                        // the one sheet drawn, if any
+    const RenderSettings* settings = nullptr;               // the source line
 };
 
 // The parcels written, in parcel order: outlined and selected.

@@ -30,8 +30,7 @@ std::string to_cp932(std::string_view utf8, std::string_view special, Replace re
         // One character at a time, so that the one replacement marks exactly the character lacking.
         const std::string converted =
             !ch.well_formed ? std::string("?")
-                                       : platform::convert_code_page(one, platform::kCodePageUtf8,
-                                                                     platform::kCodePageShiftJis);
+                            : platform::convert_code_page(one, platform::kCodePageUtf8, platform::kCodePageShiftJis);
         if (converted.empty() || converted == "?") {
             out += replacement(c);
         } else {
@@ -49,8 +48,14 @@ bool is_outside_lot(std::string_view chiban) {
 
 std::string cad_text(std::string_view utf8) {
     return to_cp932(utf8, "\\%^", [](char32_t c) {
-        char code[16];
-        std::snprintf(code, sizeof code, "\\U+%04X", static_cast<unsigned>(c));
+        // \U+ takes four hexadecimal digits: a character beyond them is written as its UTF-16 pair.
+        char code[32];
+        if (c > 0xFFFF) {
+            const unsigned v = static_cast<unsigned>(c) - 0x10000;
+            std::snprintf(code, sizeof code, "\\U+%04X\\U+%04X", 0xD800 + (v >> 10), 0xDC00 + (v & 0x3FF));
+        } else {
+            std::snprintf(code, sizeof code, "\\U+%04X", static_cast<unsigned>(c));
+        }
         return std::string(code);
     });
 }

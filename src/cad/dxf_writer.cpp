@@ -59,8 +59,10 @@ class DxfOut {
   private:
     void line_number(int code) {
         // Group codes are right-aligned in three columns, as AutoCAD writes them.
-        if (code < 10) text_ += "  ";
-        else if (code < 100) text_ += " ";
+        if (code < 10)
+            text_ += "  ";
+        else if (code < 100)
+            text_ += " ";
         text_ += std::to_string(code);
         text_ += "\r\n";
     }
