@@ -23,6 +23,7 @@ struct CadSource {
     const std::vector<std::uint32_t>* selection = nullptr;  // as build_drawing
     const MapSheet* sheet = nullptr;                        // the one sheet drawn, if any
     const RenderSettings* settings = nullptr;               // the source line
+    std::uint32_t paper_scale = 0;  // --scale N: millimetres on paper at 1:N; 0 for metres of the plane
 };
 
 // The parcels written, in parcel order: outlined and selected.

@@ -28,9 +28,26 @@ constexpr std::size_t kFlushAt = std::size_t{256} << 10;
 constexpr double kLabelHeightMm = 2.5;
 constexpr std::uint32_t kDefaultScale = 500;
 
+// Map positions on the drawing: metres of the plane as they are, or millimetres on paper at 1:scale
+// from an origin.
+struct Placement {
+    double origin_e = 0.0;
+    double origin_n = 0.0;
+    double factor = 1.0;
+};
+
 class DxfOut {
   public:
-    explicit DxfOut(std::FILE* file) : file_(file) { text_.reserve(kFlushAt + 4096); }
+    DxfOut(std::FILE* file, const Placement& placement) : file_(file), placement_(placement) {
+        text_.reserve(kFlushAt + 4096);
+    }
+
+    // A map position: easting, northing.
+    void place(int code, double easting, double northing) {
+        point(code, (easting - placement_.origin_e) * placement_.factor,
+              (northing - placement_.origin_n) * placement_.factor);
+    }
+    void length(int code, double metres) { number(code, metres * placement_.factor); }
 
     void group(int code, std::string_view value) {
         line_number(code);
@@ -67,6 +84,7 @@ class DxfOut {
         text_ += "\r\n";
     }
     std::FILE* file_;
+    Placement placement_;
     std::string text_;
     bool failed_ = false;
 };
@@ -114,9 +132,9 @@ void write_header(DxfOut& out, const Extent& extent) {
     out.group(9, "$DWGCODEPAGE");
     out.group(3, "ANSI_932");
     out.group(9, "$EXTMIN");
-    out.point(10, extent.empty() ? 0.0 : extent.min_x, extent.empty() ? 0.0 : extent.min_y);
+    out.place(10, extent.empty() ? 0.0 : extent.min_x, extent.empty() ? 0.0 : extent.min_y);
     out.group(9, "$EXTMAX");
-    out.point(10, extent.empty() ? 0.0 : extent.max_x, extent.empty() ? 0.0 : extent.max_y);
+    out.place(10, extent.empty() ? 0.0 : extent.max_x, extent.empty() ? 0.0 : extent.max_y);
     out.group(0, "ENDSEC");
 }
 
@@ -174,7 +192,7 @@ void write_polyline(DxfOut& out, const std::string& layer, const MapDataset& dat
         const MapPoint& p = dataset.points[index];
         out.group(0, "VERTEX");
         out.group(8, layer);
-        out.point(10, p.y, p.x);
+        out.place(10, p.y, p.x);
     }
     out.group(0, "SEQEND");
     out.group(8, layer);
@@ -190,7 +208,7 @@ void write_corners(DxfOut& out, const std::string& layer, const MapSheet& sheet)
     for (const int corner : {0, 1, 3, 2}) {
         out.group(0, "VERTEX");
         out.group(8, layer);
-        out.point(10, sheet.corner_y[corner], sheet.corner_x[corner]);
+        out.place(10, sheet.corner_y[corner], sheet.corner_x[corner]);
     }
     out.group(0, "SEQEND");
     out.group(8, layer);
@@ -201,13 +219,13 @@ void write_text(DxfOut& out, const std::string& layer, double x, double y, doubl
                 bool centred) {
     out.group(0, "TEXT");
     out.group(8, layer);
-    out.point(10, x, y);
-    out.number(40, height);
+    out.place(10, x, y);
+    out.length(40, height);
     out.group(1, cad_text(utf8));
     out.group(7, "STANDARD");
     if (centred) {
         out.integer(72, 1);
-        out.point(11, x, y);
+        out.place(11, x, y);
         out.integer(73, 2);
     }
 }
@@ -216,7 +234,8 @@ void write_entities(DxfOut& out, const CadSource& source, const Extent& extent) 
     const MapDataset& dataset = *source.dataset;
     std::string layers[kLayerCount];
     for (int i = 0; i < kLayerCount; ++i) layers[i] = cad_text(kLayers[i].name);
-    const double label_height = kLabelHeightMm * label_scale(source) / 1000.0;
+    const double label_height =
+        kLabelHeightMm * (source.paper_scale != 0 ? source.paper_scale : label_scale(source)) / 1000.0;
     out.group(0, "SECTION");
     out.group(2, "ENTITIES");
     std::vector<PlanePoint> scratch;
@@ -244,12 +263,12 @@ void write_entities(DxfOut& out, const CadSource& source, const Extent& extent) 
             const double height = label_height;
             out.group(0, "TEXT");
             out.group(8, layers[kTitle]);
-            out.point(10, extent.max_x, extent.min_y - height * 2);
-            out.number(40, height);
+            out.place(10, extent.max_x, extent.min_y - height * 2);
+            out.length(40, height);
             out.group(1, cad_text(credit));
             out.group(7, "STANDARD");
             out.integer(72, 2);  // right
-            out.point(11, extent.max_x, extent.min_y - height * 2);
+            out.place(11, extent.max_x, extent.min_y - height * 2);
         }
     }
     out.group(0, "ENDSEC");
@@ -275,8 +294,20 @@ Extent extent_of(const CadSource& source) {
 
 PageStatus write_dxf(std::FILE* file, const CadSource& source) {
     try {
-        DxfOut out(file);
         const Extent extent = extent_of(source);
+        Placement placement;
+        if (source.paper_scale != 0) {
+            // Millimetres on paper, from the drawn sheet's lower left corner (or the parcels').
+            placement.factor = 1000.0 / source.paper_scale;
+            if (source.sheet != nullptr && source.sheet->has_frame) {
+                placement.origin_e = source.sheet->corner_y[0];
+                placement.origin_n = source.sheet->corner_x[0];
+            } else if (!extent.empty()) {
+                placement.origin_e = extent.min_x;
+                placement.origin_n = extent.min_y;
+            }
+        }
+        DxfOut out(file, placement);
         write_header(out, extent);
         write_tables(out);
         write_entities(out, source, extent);

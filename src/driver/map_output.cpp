@@ -69,6 +69,7 @@ WriteResult write_map_output(const std::string& output_path, const std::string& 
         source.selection = selection;
         source.sheet = sheet;
         source.settings = &settings;
+        source.paper_scale = print.scale;
         result.status = status_of(format->write_parcels(output.stream(), source));
     }
     if (result.status == WriteStatus::ok && !output.commit(result.size)) result.status = WriteStatus::failed;

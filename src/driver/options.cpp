@@ -146,8 +146,16 @@ Command parse_command_line(int argc, char** argv) {
         std::string error = read_print_option(argc, argv, first, command);
         if (!error.empty()) return bad(std::move(error));
     }
-    if (command.print.scale != 0 && command.print.paper_width_mm == 0) return bad("--scale is for --paper");
+    // A DXF takes --scale alone: millimetres on paper at that scale.
+    const auto scale_alone_allowed = [&](std::string_view output) {
+        const OutputFormat* const format = format_for_path(output, FormatKind::one_map);
+        return format != nullptr && format->name == "dxf";
+    };
     if (first >= argc || !is_batch_option(argv[first])) {
+        if (command.print.scale != 0 && command.print.paper_width_mm == 0 &&
+            !(first + 1 < argc && scale_alone_allowed(argv[first + 1]))) {
+            return bad("--scale is for --paper");
+        }
         // The single-map form takes no options after its input: one there was meant to come first.
         for (int i = first + 1; i < argc; ++i) {
             if (find_option(argv[i]) == nullptr) continue;
@@ -222,7 +230,10 @@ Command parse_command_line(int argc, char** argv) {
         return bad("--include-arbitrary and --include-outside are for GIS outputs (--gis)");
     }
     if (options.inputs.empty()) return bad("no input file given");
-    if (command.print.scale != 0 && command.print.paper_width_mm == 0) return bad("--scale is for --paper");
+    if (command.print.scale != 0 && command.print.paper_width_mm == 0 &&
+        !scale_alone_allowed("x" + options.extension)) {
+        return bad("--scale is for --paper");
+    }
     if (command.printing && !options.csv_path.empty()) return bad("--paper, --scale and --frame are for drawings");
     return command;
 }

@@ -184,6 +184,31 @@ TEST(CliCad, DxfReadsBackAsTheMap) {
     }
 }
 
+// --scale N: millimetres on paper at 1:N from the sheet's lower left corner, texts 2.5 mm high.
+TEST(CliCad, DxfOnPaperIsTheMapScaled) {
+    if (!have("ogrinfo")) GTEST_SKIP() << "bash tools/install_deps.sh";
+    ProgramDir program;
+    ASSERT_EQ(program.run({sample_map_path(), "metres.dxf", "A01"}).exit_code, 0);
+    const RunResult r = program.run({"--scale", "500", sample_map_path(), "paper.dxf", "A01"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    MapDataset dataset;
+    MapHeader header;
+    ASSERT_EQ(read_map_xml(sample_map_path(), dataset, header).status, ReadStatus::ok);
+    const MapSheet* sheet = find_sheet(dataset, "A01");
+    ASSERT_TRUE(sheet != nullptr && sheet->has_frame);
+    const auto metres = read_dxf(program.file("metres.dxf")).lines.at("筆界");
+    const auto paper = read_dxf(program.file("paper.dxf")).lines.at("筆界");
+    ASSERT_EQ(paper.size(), metres.size());
+    for (std::size_t k = 0; k < paper.size(); ++k) {
+        ASSERT_EQ(paper[k].size(), metres[k].size());
+        for (std::size_t i = 0; i < paper[k].size(); ++i) {
+            EXPECT_NEAR(paper[k][i].first, (metres[k][i].first - sheet->corner_y[0]) * 2.0, 1e-6);
+            EXPECT_NEAR(paper[k][i].second, (metres[k][i].second - sheet->corner_x[0]) * 2.0, 1e-6);
+        }
+    }
+    EXPECT_NE(read_file(program.file("paper.dxf")).find("\r\n 40\r\n2.5\r\n"), std::string::npos);
+}
+
 // The SIMA file as its record layout describes it: A01 points, then D00 .. D99 blocks of B01.
 struct Sima {
     std::map<int, std::pair<double, double>> points;  // number: X (northing), Y (easting)
