@@ -53,8 +53,8 @@ std::string cad_text(std::string_view utf8);
 // comma (the field separator of SIMA) as "?".
 std::string survey_text(std::string_view utf8);
 
-// A coordinate in the shortest decimal form that reads back as the same double, so the map file's
-// decimals are kept as written.
+// A coordinate in the shortest fixed-point decimal form that reads back as the same double, so the
+// map file's decimals are kept as written (a coordinate that is no number, as 0).
 void append_coordinate(std::string& out, double value);
 
 PageStatus write_dxf(std::FILE* file, const CadSource& source);

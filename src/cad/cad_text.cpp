@@ -1,4 +1,5 @@
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -65,9 +66,14 @@ std::string survey_text(std::string_view utf8) {
 }
 
 void append_coordinate(std::string& out, double value) {
-    char digits[32];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, end);
+    // Fixed notation: survey programs read no exponents. The largest double takes 309 digits.
+    char digits[400];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed);
+    if (!std::isfinite(value) || result.ec != std::errc()) {
+        out += '0';
+        return;
+    }
+    out.append(digits, result.ptr);
 }
 
 }  // namespace chizuvec
