@@ -12,12 +12,12 @@
 #include <utility>
 
 #include "config/render_settings.hpp"
+#include "driver/map_output.hpp"
 #include "gen_map_core.hpp"
 #include "geometry/parcel_measures.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "mapxml/line_reader.hpp"
 #include "mapxml/map_xml_reader.hpp"
-#include "render/svg_writer.hpp"
 
 namespace {
 
@@ -244,8 +244,8 @@ void BM_WriteSvg(benchmark::State& state) {
     const std::string output = map_files().scratch("out.svg");
     const std::string input = map_files().get(parcels, false)->path;
     for (auto _ : state) {
-        if (write_svg(output, input, map_no, header, bounds, settings, dataset).status != WriteStatus::ok) {
-            state.SkipWithError("write_svg failed");
+        if (write_map_output(output, input, map_no, header, bounds, settings, dataset).status != WriteStatus::ok) {
+            state.SkipWithError("write_map_output failed");
             break;
         }
     }

@@ -28,6 +28,8 @@
 # Then the quality report (QUALITY_ONLY=1 runs this part alone): --check of the same archive against
 # drawing it (wanted: within 1.5x), and --diff of it and a next release with every 筆ID renumbered and
 # 300 boundary points moved (bench/edit_release.py; wanted: within 2.5x of the drawing).
+# Then the CAD and survey outputs (CAD_ONLY=1 runs this part alone): the same archive to DXF and to
+# SIMA with --out-dir against drawing it (wanted: within 1.5x).
 #
 # Environment: RUNS (runs per median, at least 5; default 5), SIZES (default "10000 100000"),
 # SEED (generator seed, default 1). Uses hyperfine when installed, else its own loop; the peak memory
@@ -109,7 +111,7 @@ peak_mib() {
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
-if [[ "${BATCH_ONLY:-0}" != 1 && "${GIS_ONLY:-0}" != 1 && "${QUALITY_ONLY:-0}" != 1 ]]; then
+if [[ "${BATCH_ONLY:-0}" != 1 && "${GIS_ONLY:-0}" != 1 && "${QUALITY_ONLY:-0}" != 1 && "${CAD_ONLY:-0}" != 1 ]]; then
 declare -A MEDIAN PEAK
 MODES=("wc -l" "listing" "draw all" "draw sheet" "zip listing" "zip draw all" "zip draw sheet" "unzip -p")
 
@@ -189,7 +191,7 @@ printf '%-44s %10.4f %10.4f %8s %12s\n' "50000 highlights, 10000 parcels, draw a
 echo "(wanted: colliding ids within 3x, highlights within 2x)"
 fi
 
-if [[ "${BATCH_ONLY:-0}" != 1 && "${GIS_ONLY:-0}" != 1 && "${QUALITY_ONLY:-0}" != 1 ]]; then
+if [[ "${BATCH_ONLY:-0}" != 1 && "${GIS_ONLY:-0}" != 1 && "${QUALITY_ONLY:-0}" != 1 && "${CAD_ONLY:-0}" != 1 ]]; then
 echo
 echo "== Per-sheet drawings: a map of N parcels with N more sheets of one parcel each, numbered apart"
 echo "   (distinct) or in characters file names cannot hold, so that every drawing wants one name"
@@ -236,7 +238,7 @@ unzip_all() {
 # Slow rows: three runs each.
 RUNS_SAVED=$RUNS
 RUNS=3
-if [[ "${GIS_ONLY:-0}" != 1 && "${QUALITY_ONLY:-0}" != 1 ]]; then
+if [[ "${GIS_ONLY:-0}" != 1 && "${QUALITY_ONLY:-0}" != 1 && "${CAD_ONLY:-0}" != 1 ]]; then
 t_batch="$(loop_median_seconds batch_draw)"
 t_batch1="$(loop_median_seconds batch_draw --jobs 1)"
 t_loop="$(loop_median_seconds loop_draw)"
@@ -252,7 +254,7 @@ echo "(wanted: the loop at least 5x the batch; the batch at most 1.5x unzip -p, 
 echo "peak RSS of --out-dir --jobs 2 on the whole archive: $peak2 MiB (wanted: under 100)"
 fi
 
-if [[ "${QUALITY_ONLY:-0}" != 1 ]]; then
+if [[ "${QUALITY_ONLY:-0}" != 1 && "${CAD_ONLY:-0}" != 1 ]]; then
 echo
 echo "== GIS output"
 RUNS=3
@@ -284,6 +286,7 @@ echo "(wanted: the archive to each format within 2x of drawing it)"
 echo "the archive as .geojson $(($(stat -c %s "$WORK/muni.geojson") / 1000000)) MB, .gpkg $(($(stat -c %s "$WORK/muni.gpkg") / 1000000)) MB, .fgb $(($(stat -c %s "$WORK/muni.fgb") / 1000000)) MB; peak RSS of --gis --jobs 2: $peak_gis MiB (wanted: under 100)"
 fi
 
+if [[ "${BATCH_ONLY:-0}" != 1 && "${GIS_ONLY:-0}" != 1 && "${CAD_ONLY:-0}" != 1 ]]; then
 echo
 echo "== Quality report and release diff"
 RUNS=3
@@ -302,3 +305,21 @@ printf '%-52s %10.3f %8s\n' "--check of the archive" "$t_check" "$(ratio "$t_che
 printf '%-52s %10.3f %8s\n' "--diff of the archive and its next release" "$t_diff" "$(ratio "$t_diff" "$t_draw")"
 echo "(wanted: --check within 1.5x of drawing the archive, --diff within 2.5x)"
 echo "findings: $(($(wc -l <"$WORK/check.csv") - 1)); changed parcels: $(($(wc -l <"$WORK/diff.csv") - 1)); peak RSS of --check --jobs 2: $peak_check MiB, of --diff --jobs 2: $peak_diff MiB"
+fi
+
+if [[ "${BATCH_ONLY:-0}" != 1 && "${GIS_ONLY:-0}" != 1 && "${QUALITY_ONLY:-0}" != 1 ]]; then
+echo
+echo "== CAD and survey output"
+RUNS=3
+t_draw="$(loop_median_seconds batch_draw)"
+declare -A T_CAD
+for format in dxf sim; do T_CAD[$format]="$(loop_median_seconds batch_draw --format "$format")"; done
+printf '%-52s %10s %8s\n' case "median s" ratio
+printf '%-52s %10.3f %8s\n' "archive drawn with --out-dir, all cores" "$t_draw" "1.00"
+for format in dxf sim; do
+    printf '%-52s %10.3f %8s\n' "archive to .$format with --out-dir, all cores" "${T_CAD[$format]}" \
+        "$(ratio "${T_CAD[$format]}" "$t_draw")"
+done
+echo "(wanted: the archive to each format within 1.5x of drawing it)"
+RUNS=$RUNS_SAVED
+fi

@@ -21,6 +21,7 @@ packages=(
     chromium                                  # the tests open the .htm page in a browser
     proj-bin gdal-bin                         # the tests check coordinates with PROJ and GIS outputs with GDAL
     python3-shapely                           # GEOS, the oracle of the quality report's geometry checks
+    python3-ezdxf                             # the tests audit the DXF outputs with ezdxf
     zip unzip time hyperfine                  # benchmarks
 )
 if [ "${1:-}" = "--build-only" ]; then

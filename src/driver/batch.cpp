@@ -14,7 +14,9 @@
 #include "driver/console.hpp"
 #include "driver/csv_listing.hpp"
 #include "driver/display_name.hpp"
+#include "driver/output_formats.hpp"
 #include "driver/output_names.hpp"
+#include "driver/output_session.hpp"
 #include "driver/progress.hpp"
 #include "driver/read_report.hpp"
 #include "model/large_array.hpp"
@@ -248,36 +250,18 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
 
 int run_csv(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files, Tally& tally,
             double start) {
-    const bool to_stdout = options.csv_path == "-";
-    const std::string cannot_write =
-        to_stdout ? std::string(kCannotWriteStdout)
-                  : format_text("** Error: Cannot write output file \"%s\"\n", display_name(options.csv_path).c_str());
-    platform::OutputFile output;
-    if (to_stdout) {
-        output.stream = stdout;
-        platform::write_bytes_unchanged(stdout);  // the rows end in CR LF already
-    } else {
-        switch (platform::open_output_file(options.csv_path, context.output_rules, output)) {
-            case platform::OutputOpen::ok:
-                break;
-            case platform::OutputOpen::is_input:
-                print_error(format_text("** Error: Output file \"%s\" is the input file\n",
-                                        display_name(options.csv_path).c_str()));
-                return 1;
-            case platform::OutputOpen::failed:
-                print_error(cannot_write);
-                return 1;
-        }
+    const OutputFormat& format = csv_format();
+    OutputSession output;
+    const WriteStatus opened = output.open(options.csv_path, context.output_rules, true);
+    if (opened != WriteStatus::ok) {
+        print_error(output_error_text(opened, options.csv_path));
+        return 1;
     }
     // Every write is checked; the first failure ends the run, the previous CSV left as it was.
-    const auto write = [&](std::string_view bytes) {
-        return to_stdout ? write_standard_output(bytes) : platform::write_output(output, bytes);
-    };
-    bool written = true;
     // Excel takes a CSV without a byte order mark for the system's code page (CP932 on a Japanese
     // Windows); a pipe gets plain UTF-8, which tools reading standard input expect.
-    if (!to_stdout) written = write(kCsvByteOrderMark);
-    written = written && write(csv_header());
+    bool written = output.to_standard_output() || output.write(format.text_start);
+    written = written && output.write(format.header());
     std::size_t parcels = 0;
     const auto work = [&](std::size_t i, MapFileReader& reader) {
         ConvertRequest request;
@@ -289,7 +273,7 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
         std::string text = report_text(files[i], outcome, ignored);
         if (outcome.failed()) ++tally.failed;
         if (!outcome.failed()) {
-            written = written && write(outcome.csv);
+            written = written && output.write(outcome.csv);
             ++tally.drawn;
             for (const char c : outcome.csv) parcels += c == '\n' ? 1 : 0;
         }
@@ -299,21 +283,15 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
     const double elapsed = platform::monotonic_seconds() - start;
     if (platform::interrupt_requested()) {
         // A CSV with files missing is not left where the complete one was expected.
-        if (!to_stdout) platform::abandon_output_file(output);
+        output.abandon();
         print_error(format_text("Interrupted: listed %zu map files, failed %zu, %zu files not done, in %.1f s\n",
                                 tally.drawn, tally.failed, files.size() - reported, elapsed));
         platform::end_as_interrupted();
     }
-    if (to_stdout) {
-        written = finish_standard_output() && written;
-    } else if (!written) {
-        platform::abandon_output_file(output);
-    } else {
-        std::int64_t size = 0;
-        written = platform::commit_output_file(output, size);
-    }
-    if (!written) {
-        print_error(cannot_write);
+    std::int64_t size = 0;
+    if (!(written && output.commit(size))) {
+        output.abandon();
+        print_error(output_error_text(WriteStatus::failed, options.csv_path));
         return 1;
     }
     print_error(format_text("Listed %zu parcels of %zu map files, failed %zu in %.1f s\n", parcels, tally.drawn,
@@ -337,10 +315,11 @@ int run_batch(const BatchOptions& options, const ConvertContext& context) {
     Tally tally;
     const std::vector<MapFile> files = list_inputs(options.inputs, tally.failed);
     // No output may replace a file the run reads; in the output folder, the program chose the names,
-    // so a link found under one is replaced rather than followed out of the folder.
+    // so a link found under one is replaced rather than followed out of the folder. A file the user
+    // named (--csv, --gis) is written through a link, as the single-map output is.
     ConvertContext run_context = context;
     run_context.output_rules.inputs = input_file_ids(files, options.inputs);
-    run_context.output_rules.replace_links = options.csv_path.empty();
+    run_context.output_rules.replace_links = !options.out_dir.empty();
     platform::catch_interrupts();
     if (!options.gis_path.empty()) return run_gis_export(options, run_context, files, tally.failed, start);
     const int code = options.csv_path.empty() ? run_drawings(options, run_context, files, tally, start)

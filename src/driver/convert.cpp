@@ -14,13 +14,13 @@
 #include "driver/highlights.hpp"
 #include "driver/lookup_forms.hpp"
 #include "driver/lot_report.hpp"
+#include "driver/map_output.hpp"
 #include "driver/parcel_listing.hpp"
 #include "driver/read_report.hpp"
 #include "geometry/parcel_measures.hpp"
 #include "geometry/plane_projection.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "platform/platform.hpp"
-#include "render/svg_writer.hpp"
 
 namespace chizuvec {
 namespace {
@@ -31,10 +31,10 @@ std::string statistics_line(const std::string& input_name, const MapDataset& d) 
                        d.surface_count(), d.max_surface_no, d.parcel_count(), d.max_parcel_no);
 }
 
-void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
-                   const ConvertRequest& request, const BoundingBox& bounds, std::uint64_t entry_count,
-                   std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection, const MapSheet* sheet,
-                   DrawOutcome& d);
+void write_drawing(const MapFile& file, const MapDataset& dataset, const MapHeader& header,
+                   const ConvertContext& context, const ConvertRequest& request, const BoundingBox& bounds,
+                   std::uint64_t entry_count, std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection,
+                   const MapSheet* sheet, DrawOutcome& d);
 
 // Assembles and measures the parcels of `d.map_no`, then does the request's work with them. `sheet`
 // is the first sheet of that number, for a printed page.
@@ -115,7 +115,7 @@ constexpr double kLargestDouble = 1.7976931348623157e308;
 
 // One sheet of a file whose every parcel is outlined and measured: its bounds and size from its own
 // parcels' outlines, then its drawing.
-void draw_sheet(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
+void draw_sheet(const MapFile& file, const MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
                 const ConvertRequest& request, const std::vector<std::uint32_t>& selection, const MapSheet* sheet,
                 DrawOutcome& d) {
     d.statistics = statistics_line(file.name, dataset);
@@ -137,10 +137,10 @@ void draw_sheet(const MapFile& file, MapDataset& dataset, const MapHeader& heade
 }
 
 // Draws the selection: the whole file's selected parcels, or the parcels at `selection`.
-void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
-                   const ConvertRequest& request, const BoundingBox& bounds, std::uint64_t entry_count,
-                   std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection, const MapSheet* sheet,
-                   DrawOutcome& d) {
+void write_drawing(const MapFile& file, const MapDataset& dataset, const MapHeader& header,
+                   const ConvertContext& context, const ConvertRequest& request, const BoundingBox& bounds,
+                   std::uint64_t entry_count, std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection,
+                   const MapSheet* sheet, DrawOutcome& d) {
     if (entry_count == 0) {
         d.status = DrawStatus::no_polygons;
         d.warning = "**Warning: No polygons to draw\n";
@@ -153,8 +153,8 @@ void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& he
         return;
     }
     const WriteResult written =
-        write_svg(d.output_path, file.name, d.map_no, header, bounds, *context.settings, dataset, context.source_width,
-                  context.print, sheet, &context.output_rules, selection);
+        write_map_output(d.output_path, file.name, d.map_no, header, bounds, *context.settings, dataset,
+                         context.source_width, context.print, sheet, &context.output_rules, selection);
     d.finished_at = platform::monotonic_seconds();
     d.size = written.size;
     if (written.notes.beyond_usual) {
@@ -169,16 +169,7 @@ void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& he
         d.out_of_memory = true;
         return;
     }
-    const std::string shown = display_name(d.output_path);
-    if (written.status == WriteStatus::unsupported_type) {
-        d.error = format_text("** Error: Unsupported output file type \"%s\"\n", shown.c_str());
-    } else if (written.status == WriteStatus::pdf_unavailable) {
-        d.error = "** Error: PDF output is not available in this build\n";
-    } else if (written.status == WriteStatus::output_is_input) {
-        d.error = format_text("** Error: Output file \"%s\" is the input file\n", shown.c_str());
-    } else {
-        d.error = format_text("** Error: Cannot write output file \"%s\"\n", shown.c_str());
-    }
+    d.error = output_error_text(written.status, d.output_path);
     if (request.typed_lookups) d.error += write_failure_reason(written.status, d.output_path);
 }
 

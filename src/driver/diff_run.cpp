@@ -12,11 +12,13 @@
 #include "driver/batch.hpp"
 #include "driver/console.hpp"
 #include "driver/display_name.hpp"
+#include "driver/map_output.hpp"
+#include "driver/output_formats.hpp"
+#include "driver/output_session.hpp"
 #include "driver/read_report.hpp"
 #include "platform/platform.hpp"
 #include "quality/diff_drawing.hpp"
 #include "quality/diff_report.hpp"
-#include "render/svg_writer.hpp"
 
 namespace chizuvec {
 namespace {
@@ -60,23 +62,22 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
     const double start = platform::monotonic_seconds();
     const std::string& path = options.diff_path;
     DiffOutput kind = DiffOutput::csv;
-    GisFormat gis_format = GisFormat::geojson;
-    const auto ends_with = [&](std::string_view suffix) {
-        return path.size() > suffix.size() &&
-               equals_ignoring_ascii_case(std::string_view(path).substr(path.size() - suffix.size()), suffix);
-    };
+    const OutputFormat* format = nullptr;
     const std::string_view extension = platform::path_extension(path);
-    if (ends_with(".svg") || ends_with(".pdf") ||
-        (extension.size() >= 4 && equals_ignoring_ascii_case(extension.substr(0, 4), ".htm"))) {
-        kind = DiffOutput::drawing;
-    } else if (!ends_with(".csv")) {
-        if (!gis_format_for(path, gis_format)) {
-            print_error(format_text(
-                "** Error: Unsupported output file type \"%s\" (.csv, .geojson, .gpkg, .fgb, .svg, .htm or .pdf)\n",
-                display_name(path).c_str()));
-            return 1;
+    if (!equals_ignoring_ascii_case(extension, ".csv")) {
+        format = format_for_path(path, FormatKind::one_map);
+        if (format != nullptr && format->source == OutputSource::page) {
+            kind = DiffOutput::drawing;
+        } else {
+            format = format_for_path(path, FormatKind::features);
+            if (format == nullptr) {
+                print_error(format_text(
+                    "** Error: Unsupported output file type \"%s\" (.csv, .geojson, .gpkg, .fgb, .svg, .htm or .pdf)\n",
+                    display_name(path).c_str()));
+                return 1;
+            }
+            kind = DiffOutput::gis;
         }
-        kind = DiffOutput::gis;
     }
     std::size_t listing_failures = 0;
     const std::vector<MapFile> old_files = list_inputs({options.inputs[0]}, listing_failures);
@@ -136,29 +137,23 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
         return first_free;
     };
 
-    // A drawing is written whole at the end, through the drawing writers' own output.
-    platform::OutputFile output;
-    const platform::OutputOpen opened = kind == DiffOutput::drawing
-                                            ? platform::OutputOpen::ok
-                                            : platform::open_output_file(path, run_context.output_rules, output);
-    if (opened != platform::OutputOpen::ok) {
-        print_error(format_text(opened == platform::OutputOpen::is_input
-                                    ? "** Error: Output file \"%s\" is the input file\n"
-                                    : "** Error: Cannot write output file \"%s\"\n",
-                                display_name(path).c_str()));
-        return 1;
+    // A drawing is written whole at the end, through the page output.
+    OutputSession output;
+    if (kind != DiffOutput::drawing) {
+        const WriteStatus opened = output.open(path, run_context.output_rules, false);
+        if (opened != WriteStatus::ok) {
+            print_error(output_error_text(opened, path));
+            return 1;
+        }
     }
     std::unique_ptr<FeatureWriter> writer;
     bool written = true;
     GisCoordinates coordinates = GisCoordinates::geographic;
     bool began = false;
     if (kind == DiffOutput::gis) {
-        const std::string write_path = platform::release_output_stream(output);
-        writer = gis_format == GisFormat::geopackage   ? make_geopackage_writer(write_path)
-                 : gis_format == GisFormat::flatgeobuf ? make_flatgeobuf_writer(write_path)
-                                                       : make_geojson_writer(write_path);
+        writer = format->make_feature_writer(output.release_stream());
     } else if (kind == DiffOutput::csv) {
-        written = platform::write_output(output, "\xEF\xBB\xBF") && platform::write_output(output, diff_csv_header());
+        written = output.write("\xEF\xBB\xBF") && output.write(diff_csv_header());
     }
     DiffDrawing drawing;
     std::string rows;
@@ -172,7 +167,7 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
         if (kind == DiffOutput::csv) {
             rows.clear();
             append_diff_csv(rows, row);
-            written = platform::write_output(output, rows);
+            written = output.write(rows);
             return;
         }
         if (!began) {
@@ -233,7 +228,7 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
     const double elapsed = platform::monotonic_seconds() - start;
     if (platform::interrupt_requested()) {
         writer.reset();
-        platform::abandon_output_file(output);
+        output.abandon();
         print_error(format_text("Interrupted: nothing written, in %.1f s\n", elapsed));
         platform::end_as_interrupted();
     }
@@ -258,7 +253,7 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
     }
     // A release that could not be read whole would show its parcels as removed or added.
     if (tally.failed != 0) {
-        if (kind != DiffOutput::drawing) platform::abandon_output_file(output);
+        output.abandon();
         print_error(format_text("** Error: %zu map files could not be read; no diff written\n", tally.failed));
         return 1;
     }
@@ -267,31 +262,17 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
             return platform::convert_code_page(platform::path_file_name(input), context.ansi_code_page,
                                                platform::kCodePageUtf8);
         };
-        const WriteResult drawn = write_drawing(
+        const WriteStatus drawn = write_page_output(
             path, drawing.drawing("Changes from " + name(options.inputs[0]) + " to " + name(options.inputs[1])),
             run_context.output_rules);
-        const std::string shown = display_name(path);
-        switch (drawn.status) {
-            case WriteStatus::ok:
-                break;
-            case WriteStatus::pdf_unavailable:
-                print_error("** Error: PDF output is not available in this build\n");
-                return 1;
-            case WriteStatus::output_is_input:
-                print_error(format_text("** Error: Output file \"%s\" is the input file\n", shown.c_str()));
-                return 1;
-            case WriteStatus::no_memory:
-                print_error("** Error: out of memory\n");
-                return 1;
-            case WriteStatus::unsupported_type:
-            case WriteStatus::failed:
-                print_error(format_text("** Error: Cannot write output file \"%s\"\n", shown.c_str()));
-                return 1;
+        if (drawn != WriteStatus::ok) {
+            print_error(output_error_text(drawn, path));
+            return 1;
         }
     }
     std::int64_t size = 0;
-    if (kind != DiffOutput::drawing && (!written || !platform::commit_output_file(output, size))) {
-        if (!written) platform::abandon_output_file(output);
+    if (kind != DiffOutput::drawing && (!written || !output.commit(size))) {
+        output.abandon();
         const std::string shown = display_name(path);
         print_error(writer_error.empty() ? format_text("** Error: Cannot write output file \"%s\"\n", shown.c_str())
                                          : format_text("** Error: Cannot write output file \"%s\": %s\n", shown.c_str(),

@@ -2,12 +2,13 @@
 
 #include "common/text_format.hpp"
 #include "driver/display_name.hpp"
+#include "driver/output_formats.hpp"
 #include "platform/platform.hpp"
 
 namespace chizuvec {
 
 std::string write_failure_reason(WriteStatus status, const std::string& output_path) {
-    if (status == WriteStatus::unsupported_type) return "use .svg, .htm (.html) or .pdf\n";
+    if (status == WriteStatus::unsupported_type) return "use " + format_extensions(FormatKind::one_map) + "\n";
     if (status != WriteStatus::failed) return {};
     const std::string folder(platform::path_directory(output_path));
     if (!folder.empty() && !platform::is_directory(folder)) {

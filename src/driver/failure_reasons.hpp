@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "driver/output_session.hpp"
 #include "model/map_dataset.hpp"
-#include "render/svg_writer.hpp"
 
 namespace chizuvec {
 

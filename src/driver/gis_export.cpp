@@ -9,23 +9,13 @@
 #include "driver/batch.hpp"
 #include "driver/console.hpp"
 #include "driver/display_name.hpp"
+#include "driver/output_formats.hpp"
+#include "driver/output_session.hpp"
 #include "gis/feature_writer.hpp"
 #include "platform/platform.hpp"
 
 namespace chizuvec {
 namespace {
-
-std::unique_ptr<FeatureWriter> make_writer(GisFormat format, const std::string& path) {
-    switch (format) {
-        case GisFormat::geopackage:
-            return make_geopackage_writer(path);
-        case GisFormat::flatgeobuf:
-            return make_flatgeobuf_writer(path);
-        case GisFormat::geojson:
-            break;
-    }
-    return make_geojson_writer(path);
-}
 
 std::string joined(const std::vector<std::string>& names) {
     std::string text;
@@ -104,28 +94,20 @@ std::string take_gis_outcome(const MapFile& file, FileOutcome& outcome, GisOutpu
 int run_gis_export(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files,
                    std::size_t failed, double start) {
     const std::string& path = options.gis_path;
-    const bool to_stdout = path == "-";
-    GisFormat format = GisFormat::geojson;
-    if (!to_stdout && !gis_format_for(path, format)) {
-        print_error(format_text("** Error: Unsupported output file type \"%s\" (.geojson, .gpkg or .fgb)\n",
-                                display_name(path).c_str()));
+    const OutputFormat* const format = path == "-" ? &geojson_format() : format_for_path(path, FormatKind::features);
+    if (format == nullptr) {
+        print_error(format_text("** Error: Unsupported output file type \"%s\" (%s)\n", display_name(path).c_str(),
+                                format_extensions(FormatKind::features).c_str()));
         return 1;
     }
-    platform::OutputFile file;
-    std::string write_path = path;
-    if (!to_stdout) {
-        const platform::OutputOpen opened = platform::open_output_file(path, context.output_rules, file);
-        if (opened != platform::OutputOpen::ok) {
-            const char* form = opened == platform::OutputOpen::is_input
-                                   ? "** Error: Output file \"%s\" is the input file\n"
-                                   : "** Error: Cannot write output file \"%s\"\n";
-            print_error(format_text(form, display_name(path).c_str()));
-            return 1;
-        }
-        write_path = platform::release_output_stream(file);
+    OutputSession file;
+    const WriteStatus opened = file.open(path, context.output_rules, true);
+    if (opened != WriteStatus::ok) {
+        print_error(output_error_text(opened, path));
+        return 1;
     }
     GisOutput output;
-    output.writer = make_writer(format, write_path);
+    output.writer = format->make_feature_writer(file.release_stream());
     GisTally tally;
     tally.failed = failed;
 
@@ -143,11 +125,14 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
     const double elapsed = platform::monotonic_seconds() - start;
     if (platform::interrupt_requested()) {
         output.writer.reset();
-        if (!to_stdout) platform::abandon_output_file(file);
-        print_error(
-            format_text("Interrupted: wrote %zu parcels of %zu map files, failed %zu, %zu files not done, "
-                        "in %.1f s\n",
-                        tally.parcels, tally.files, tally.failed, files.size() - reported, elapsed));
+        file.abandon();
+        // What went to standard output stays there; a file is not written at all.
+        const std::string done =
+            file.to_standard_output()
+                ? format_text("wrote %zu parcels of %zu map files", tally.parcels, tally.files)
+                : format_text("nothing written (%zu parcels of %zu map files read)", tally.parcels, tally.files);
+        print_error(format_text("Interrupted: %s, failed %zu, %zu files not done, in %.1f s\n", done.c_str(),
+                                tally.failed, files.size() - reported, elapsed));
         platform::end_as_interrupted();
     }
     bool written = !output.mixed();
@@ -155,11 +140,13 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
     written = written && !output.failed && output.writer->finish();
     const std::string writer_error = output.writer->error();
     output.writer.reset();  // closes what it holds before the file is moved
-    if (written && !to_stdout) {
-        std::int64_t size = 0;
-        written = platform::commit_output_file(file, size);
-    } else if (!to_stdout) {
-        platform::abandon_output_file(file);
+    // One output of every map file: a run that failed on any of them keeps the previous output.
+    const bool complete = tally.failed == 0;
+    std::int64_t size = 0;
+    if (written && complete) {
+        written = file.commit(size);
+    } else {
+        file.abandon();
     }
     if (output.mixed()) {
         print_error(format_text(
@@ -173,9 +160,19 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
     }
     if (!written) {
         const std::string shown = display_name(path);
-        print_error(writer_error.empty() ? format_text("** Error: Cannot write output file \"%s\"\n", shown.c_str())
-                                         : format_text("** Error: Cannot write output file \"%s\": %s\n", shown.c_str(),
-                                                       writer_error.c_str()));
+        if (writer_error.empty()) {
+            print_error(output_error_text(WriteStatus::failed, path));
+            return 1;
+        }
+        print_error(
+            format_text("** Error: Cannot write output file \"%s\": %s\n", shown.c_str(), writer_error.c_str()));
+        return 1;
+    }
+    if (!complete && !file.to_standard_output()) {
+        print_error(
+            format_text("Nothing written: failed %zu, so \"%s\" stays as it was (%zu parcels of %zu map files "
+                        "read) in %.1f s\n",
+                        tally.failed, display_name(path).c_str(), tally.parcels, tally.files, elapsed));
         return 1;
     }
     print_error(

@@ -4,6 +4,8 @@
 #include <string_view>
 
 #include "common/ascii.hpp"
+#include "driver/output_formats.hpp"
+#include "platform/platform.hpp"
 
 namespace chizuvec {
 namespace {
@@ -146,15 +148,34 @@ Command parse_command_line(int argc, char** argv) {
         std::string error = read_print_option(argc, argv, first, command);
         if (!error.empty()) return bad(std::move(error));
     }
-    if (command.print.scale != 0 && command.print.paper_width_mm == 0) return bad("--scale is for --paper");
+    // A DXF takes --scale alone: millimetres on paper at that scale.
+    const auto scale_alone_allowed = [&](std::string_view output) {
+        const OutputFormat* const format = format_for_path(output, FormatKind::one_map);
+        return format != nullptr && format->name == "dxf";
+    };
     if (first >= argc || !is_batch_option(argv[first])) {
+        if (command.print.scale != 0 && command.print.paper_width_mm == 0 &&
+            !(first + 1 < argc && scale_alone_allowed(argv[first + 1]))) {
+            return bad("--scale is for --paper");
+        }
         // The single-map form takes no options after its input: one there was meant to come first.
         for (int i = first + 1; i < argc; ++i) {
             if (find_option(argv[i]) == nullptr) continue;
             return bad(std::string("options come before the input: \"") + argv[i] + "\" after \"" + argv[first] +
                        "\" (for the batch form: Chizuvec.exe " + argv[i] + " ... INPUT...)");
         }
-        command.first_argument = first;
+        SingleMapArguments& single = command.single;
+        if (first < argc) single.input = argv[first];
+        if (first + 1 < argc) {
+            single.output = argv[first + 1];
+            if (platform::path_extension(single.output).empty()) single.output += ".svg";
+        }
+        // "all" in any letter case and "0" select every parcel, as does an absent argument.
+        if (first + 2 < argc && !equals_ignoring_ascii_case(argv[first + 2], "all") &&
+            std::strcmp(argv[first + 2], "0") != 0) {
+            single.map_no = argv[first + 2];
+        }
+        for (int i = first + 3; i < argc; ++i) single.lots.emplace_back(argv[i]);
         return command;
     }
 
@@ -195,8 +216,9 @@ Command parse_command_line(int argc, char** argv) {
             options.diff_path = value;
 
         } else if (arg == "--format") {
-            if (value != "svg" && value != "htm" && value != "pdf") return bad("--format is svg, htm or pdf");
-            options.extension = "." + std::string(value);
+            const OutputFormat* const format = format_named(value);
+            if (format == nullptr) return bad("--format is " + format_names(FormatKind::one_map));
+            options.extension = format->extensions[0];
         } else if (arg == "--jobs") {
             options.jobs = parse_jobs(value);
             if (options.jobs == 0) return bad("--jobs needs a number from 1 to " + std::to_string(kMaxJobs));
@@ -218,7 +240,10 @@ Command parse_command_line(int argc, char** argv) {
     if (options.inputs.empty()) return bad("no input file given");
     if (!options.diff_path.empty() && options.inputs.size() != 2)
         return bad("--diff FILE takes two inputs, OLD and NEW");
-    if (command.print.scale != 0 && command.print.paper_width_mm == 0) return bad("--scale is for --paper");
+    if (command.print.scale != 0 && command.print.paper_width_mm == 0 &&
+        !scale_alone_allowed("x" + options.extension)) {
+        return bad("--scale is for --paper");
+    }
     if (command.printing && !options.csv_path.empty()) return bad("--paper, --scale and --frame are for drawings");
     return command;
 }

@@ -14,7 +14,8 @@ inline constexpr const char* kUsageGrammar =
 inline constexpr const char* kListingUsageGrammar = "Chizuvec.exe Input_filename.xml   (lists the parcels)";
 inline constexpr const char* kBatchUsageGrammar =
     "Chizuvec.exe [--paper SIZE [--scale N]] [--frame] Input_filename.xml Output_filename.svg|.pdf [...]\n"
-    "Chizuvec.exe --out-dir DIR [--format svg|htm|pdf] [--per-sheet] [--jobs N] [--highlight LOT]... "
+    "Chizuvec.exe Input_filename.xml Output_filename.dxf|.sim ['all' or Map_number [Highlighted_lot_number...]]\n"
+    "Chizuvec.exe --out-dir DIR [--format svg|htm|pdf|dxf|sim] [--per-sheet] [--jobs N] [--highlight LOT]... "
     "[--paper SIZE [--scale N]] [--frame] INPUT...\n"
     "Chizuvec.exe --csv FILE|- [--jobs N] INPUT...\n"
     "Chizuvec.exe --gis OUT.geojson|OUT.gpkg|OUT.fgb|- [--jobs N] [--include-arbitrary] [--include-outside] "
@@ -41,15 +42,23 @@ struct BatchOptions {
     std::vector<std::string> inputs;
 };
 
+// The single-map form: a listing (no output) or one output, of the map number, with the lots.
+struct SingleMapArguments {
+    std::string input;              // as typed; empty when none was given
+    std::string output;             // empty for the listing; ".svg" added when it has no extension
+    std::string map_no;             // empty for every parcel ("all" in any letter case, "0", or none)
+    std::vector<std::string> lots;  // the lots to highlight, in the ANSI code page as typed
+};
+
 enum class CommandForm { single_map, help, version, batch, bad_options };
 
 struct Command {
     CommandForm form = CommandForm::single_map;
     BatchOptions batch;
-    PrintOptions print;      // --paper, --scale, --frame
-    bool printing = false;   // any of them was given
-    int first_argument = 1;  // single_map: where its arguments begin, after the printing options
-    std::string error;       // bad_options: the message, without "** Error: " or the line end
+    PrintOptions print;     // --paper, --scale, --frame
+    bool printing = false;  // any of them was given
+    SingleMapArguments single;
+    std::string error;  // bad_options: the message, without "** Error: " or the line end
 };
 
 // Reads the arguments as they came. The batch form is the one whose first argument is one of its

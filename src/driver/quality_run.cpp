@@ -9,6 +9,7 @@
 #include "driver/batch.hpp"
 #include "driver/console.hpp"
 #include "driver/display_name.hpp"
+#include "driver/output_session.hpp"
 #include "driver/read_report.hpp"
 #include "platform/platform.hpp"
 #include "quality/findings_report.hpp"
@@ -134,26 +135,13 @@ int run_quality_check(const BatchOptions& options, const ConvertContext& context
     run_context.output_rules.inputs = input_file_ids(files, options.inputs);
     platform::catch_interrupts();
 
-    platform::OutputFile output;
-    if (to_stdout) {
-        output.stream = stdout;
-        platform::write_bytes_unchanged(stdout);
-    } else {
-        switch (platform::open_output_file(path, run_context.output_rules, output)) {
-            case platform::OutputOpen::ok:
-                break;
-            case platform::OutputOpen::is_input:
-                print_error(
-                    format_text("** Error: Output file \"%s\" is the input file\n", display_name(path).c_str()));
-                return 1;
-            case platform::OutputOpen::failed:
-                print_error(format_text("** Error: Cannot write output file \"%s\"\n", display_name(path).c_str()));
-                return 1;
-        }
+    OutputSession output;
+    const WriteStatus opened = output.open(path, run_context.output_rules, true);
+    if (opened != WriteStatus::ok) {
+        print_error(output_error_text(opened, path));
+        return 1;
     }
-    const auto write = [&](std::string_view bytes) {
-        return to_stdout ? write_standard_output(bytes) : platform::write_output(output, bytes);
-    };
+    const auto write = [&](std::string_view bytes) { return output.write(bytes); };
     bool written = true;
     if (!to_stdout && format == ReportFormat::csv) written = write("\xEF\xBB\xBF");
     written = written && write(report_head(format));
@@ -195,7 +183,7 @@ int run_quality_check(const BatchOptions& options, const ConvertContext& context
     const std::size_t reported = convert_with_progress(files, options.jobs, start, work, take);
     const double elapsed = platform::monotonic_seconds() - start;
     if (platform::interrupt_requested()) {
-        if (!to_stdout) platform::abandon_output_file(output);
+        output.abandon();
         print_summary("Interrupted: checked %zu map files, failed %zu, %zu findings, in %.1f s\n", tally, failed,
                       elapsed);
         print_error(format_text("%zu files not done\n", files.size() - reported));
@@ -203,17 +191,13 @@ int run_quality_check(const BatchOptions& options, const ConvertContext& context
     }
     put_listing_findings(files.size());
     written = written && write(report_tail(format));
-    if (to_stdout) {
-        written = finish_standard_output() && written;
-    } else if (!written) {
-        platform::abandon_output_file(output);
-    } else {
-        std::int64_t size = 0;
-        written = platform::commit_output_file(output, size);
+    std::int64_t size = 0;
+    if (!written || !output.commit(size)) {
+        output.abandon();
+        written = false;
     }
     if (!written) {
-        print_error(to_stdout ? std::string(kCannotWriteStdout)
-                              : format_text("** Error: Cannot write output file \"%s\"\n", display_name(path).c_str()));
+        print_error(output_error_text(WriteStatus::failed, path));
         return 1;
     }
     print_summary("Checked %zu map files (failed %zu): %zu findings in %.1f s\n", tally, failed, elapsed);

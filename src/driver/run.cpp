@@ -47,11 +47,6 @@ int fail_out_of_memory() {
     return kExitError;
 }
 
-std::string resolve_output_name(std::string name) {
-    if (platform::path_extension(name).empty()) name += ".svg";
-    return name;
-}
-
 // Does `input` name map files other than the one the single-map command has always read (a folder
 // or a municipality archive)? One without any keeps the message it has always given.
 bool names_several_map_files(const std::string& input_name, InputListing& listing) {
@@ -61,11 +56,11 @@ bool names_several_map_files(const std::string& input_name, InputListing& listin
 }
 
 // The single-map command: one file listed or drawn, its texts printed as they always were.
-int run_single_map(int argc, char** argv, const RenderSettings& settings, const ConvertContext& context, double start) {
-    const int arg_count = argc - 1;
-    const bool drawing = arg_count >= 2;
+int run_single_map(const SingleMapArguments& arguments, const RenderSettings& settings, const ConvertContext& context,
+                   double start) {
+    const bool drawing = !arguments.output.empty();
     // Arguments arrive in the locale's codeset, which is the ANSI code page here.
-    const std::string input_name = resolve_input_name(argv[1]);
+    const std::string input_name = resolve_input_name(arguments.input);
     if (!drawing) {
         InputListing listing;
         if (names_several_map_files(input_name, listing)) return run_listing_of_files(listing.files, context);
@@ -73,25 +68,21 @@ int run_single_map(int argc, char** argv, const RenderSettings& settings, const 
 
     ConvertRequest request;
     request.mode = drawing ? ConvertMode::drawing : ConvertMode::listing;
-    // "all" in any letter case and "0" select every parcel, as does an absent argument.
-    if (arg_count >= 3 && !equals_ignoring_ascii_case(argv[3], "all") && std::strcmp(argv[3], "0") != 0) {
-        request.map_no = argv[3];
-    }
+    request.map_no = arguments.map_no;
     request.typed_lookups = true;
     if (drawing) {
-        request.output_path = resolve_output_name(argv[2]);
-        for (int i = 4; i < argc; ++i) {
+        request.output_path = arguments.output;
+        for (const std::string& lot : arguments.lots) {
             request.highlights.push_back(
-                platform::convert_code_page(argv[i], context.ansi_code_page, platform::kCodePageUtf8));
-            request.lot_arguments.emplace_back(argv[i]);
+                platform::convert_code_page(lot, context.ansi_code_page, platform::kCodePageUtf8));
+            request.lot_arguments.push_back(lot);
         }
     }
     // Municipality archives and folders: the map file holding the first named lot (lot_lookup.hpp).
     MapFile file{input_name, {}, input_name};
     bool several = false;
     if (drawing) {
-        LotChoice choice = choose_map_file(input_name, request.highlights,
-                                           std::vector<std::string>(argv + std::min(argc, 4), argv + argc));
+        LotChoice choice = choose_map_file(input_name, request.highlights, arguments.lots);
         if (!choice.error.empty()) return fail(choice.error);
         several = choice.several;
         if (several) file = std::move(choice.file);
@@ -152,15 +143,11 @@ int run(int argc, char** argv) {
         return fail(
             format_text("** Error: %s\nUsage:\n%s\n%s\n", command.error.c_str(), kUsageGrammar, kBatchUsageGrammar));
     }
-    // The single-map arguments after the printing options, seen as a command line of their own.
-    const int skipped = command.form == CommandForm::single_map ? command.first_argument - 1 : 0;
-    argc -= skipped;
-    argv += skipped;
-    if (argc < 2) {
+    const bool batch = command.form == CommandForm::batch;
+    if (!batch && command.single.input.empty()) {
         return fail(format_text("Not enough input parameters\nUsage:\n%s\n\n", kUsageGrammar));
     }
-    const bool batch = command.form == CommandForm::batch;
-    const bool drawing = batch ? !command.batch.out_dir.empty() : argc >= 3;
+    const bool drawing = batch ? !command.batch.out_dir.empty() : !command.single.output.empty();
     if (command.printing && !drawing) {
         return fail(format_text("** Error: --paper, --scale and --frame are for drawings\nUsage:\n%s\n%s\n",
                                 kUsageGrammar, kBatchUsageGrammar));
@@ -186,7 +173,7 @@ int run(int argc, char** argv) {
     if (drawing) context.source_width = measure_source_text(settings);
 
     if (batch) return run_batch(command.batch, context);
-    return run_single_map(argc, argv, settings, context, start);
+    return run_single_map(command.single, settings, context, start);
 }
 
 }  // namespace

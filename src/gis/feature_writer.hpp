@@ -94,10 +94,6 @@ class FeatureWriter {
 
 enum class GisFormat { geojson, geopackage, flatgeobuf };
 
-// The format named by an output's extension (.geojson or .json, .gpkg, .fgb, any letter case);
-// false for any other.
-bool gis_format_for(std::string_view path, GisFormat& format);
-
 // A writer of `format` into the file at `path` (created or truncated); GeoJSON with the path "-"
 // writes standard output.
 std::unique_ptr<FeatureWriter> make_geojson_writer(const std::string& path);

@@ -306,7 +306,7 @@ void read_point(ReadState& state, std::uint32_t id_no) {
         if (text_after<kXOpen>(line, rest)) {
             state.pending_x = coordinate(rest, kXClose);
         } else if (text_after<kYOpen>(line, rest)) {
-            state.dataset.points.push_back(MapPoint{id_no, state.pending_x, coordinate(rest, kYClose), 0, 0});
+            state.dataset.points.push_back(MapPoint{id_no, state.pending_x, coordinate(rest, kYClose)});
         }
     }
 }

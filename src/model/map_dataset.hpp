@@ -1,6 +1,6 @@
 // The in-memory store of one map file. The reader fills the five element arrays in document order;
-// polygon assembly adds the outlines, the measures add area, centroid and highlight, and the SVG
-// writer adds each point's drawing coordinates. Counts are the array sizes.
+// polygon assembly adds the outlines and the measures add area, centroid and highlight; the writers
+// only read it. Counts are the array sizes.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +16,6 @@ struct MapPoint {
     std::uint32_t id_no = 0;
     double x = 0.0;  // zmn:X, the northing in metres: larger x is drawn higher
     double y = 0.0;  // zmn:Y, the easting in metres: larger y is drawn further right
-    std::int32_t svg_x = 0;
-    std::int32_t svg_y = 0;
 };
 
 // A curve is kept as a straight segment from its first to its last point reference.

@@ -38,38 +38,33 @@ void add_polygon_styles(Drawing& drawing, const RenderSettings& settings) {
         std::min<std::uint32_t>(settings.svg_boundary_line_width, std::numeric_limits<std::int32_t>::max()));
 }
 
-// Each drawn parcel's outline, in parcel order, at the drawing coordinates of its points.
+// Where a map position lands on the page: `origin` is the map position of the drawing's top left
+// corner inside the margins (its min_y and max_x are read).
+struct PagePlacement {
+    BoundingBox origin;
+    double scale = 1.0;
+    std::uint32_t left = 0;
+    std::uint32_t top = 0;
+
+    DrawPoint place(const MapPoint& point) const {
+        return {drawing_coordinate(point.y - origin.min_y, scale, left),
+                drawing_coordinate(origin.max_x - point.x, scale, top)};
+    }
+};
+
+// Each drawn parcel's outline, in parcel order. A point shared by neighbours is placed by the same
+// arithmetic each time, so they share their boundary vertices exactly; the dataset is only read.
 void add_polygons(Drawing& drawing, const MapDataset& dataset, const RenderSettings& settings,
-                  const std::vector<std::uint32_t>* selection) {
+                  const PagePlacement& placement, const std::vector<std::uint32_t>* selection) {
     const auto& points = dataset.points;
     for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
         const std::size_t begin = drawing.vertices.size();
         for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
-            if (index < points.size()) drawing.vertices.push_back({points[index].svg_x, points[index].svg_y});
+            if (index < points.size()) drawing.vertices.push_back(placement.place(points[index]));
         }
         if (drawing.vertices.size() == begin) return;
         drawing.polygons.push_back(
             {style_of(polygon_class(parcel, settings)), static_cast<std::uint32_t>(drawing.vertices.size())});
-    });
-}
-
-// The drawing coordinates of every point: `origin` is the map position of the drawing's top left
-// corner inside the margins (its min_y and max_x are read).
-// With a `selection`, only the points it draws (a shared point is converted again, to the same pair).
-void set_drawing_coordinates(MapDataset& dataset, const BoundingBox& origin, double scale, std::uint32_t left,
-                             std::uint32_t top, const std::vector<std::uint32_t>* selection) {
-    const auto convert = [&](MapPoint& point) {
-        point.svg_x = drawing_coordinate(point.y - origin.min_y, scale, left);
-        point.svg_y = drawing_coordinate(origin.max_x - point.x, scale, top);
-    };
-    if (selection == nullptr) {
-        for (MapPoint& point : dataset.points) convert(point);
-        return;
-    }
-    for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
-        for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
-            if (index < dataset.points.size()) convert(dataset.points[index]);
-        }
     });
 }
 
@@ -180,7 +175,7 @@ void add_printed_scale(Drawing& drawing, std::uint32_t scale, double units_per_m
 }
 
 Drawing build_printed_page(std::string_view input_path, std::string_view map_no, const MapHeader& header,
-                           const BoundingBox& bounds, const RenderSettings& settings, MapDataset& dataset,
+                           const BoundingBox& bounds, const RenderSettings& settings, const MapDataset& dataset,
                            const PrintOptions& print, const MapSheet* sheet, PageNotes& notes,
                            const std::vector<std::uint32_t>* selection) {
     const bool frame = frame_drawn(print, sheet);
@@ -218,9 +213,8 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
     drawing.page_unit = "mm";
     append_map_field(drawing.title, header.map_name);
     drawing.background = "#FFFFFF";
-    set_drawing_coordinates(dataset, origin, scale, left, top, selection);
     add_polygon_styles(drawing, paper);
-    add_polygons(drawing, dataset, paper, selection);
+    add_polygons(drawing, dataset, paper, {origin, scale, left, top}, selection);
     add_label_styles(drawing, paper);
     if (frame) add_frame(drawing, *sheet, origin, scale, left, top, 35);
     SvgLayout layout;
@@ -259,7 +253,7 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
 }  // namespace
 
 Drawing build_drawing(std::string_view input_path, std::string_view map_no, const MapHeader& header,
-                      const BoundingBox& assembled, const RenderSettings& settings, MapDataset& dataset,
+                      const BoundingBox& assembled, const RenderSettings& settings, const MapDataset& dataset,
                       std::int32_t source_width, const PrintOptions& print, const MapSheet* sheet, PageNotes* notes,
                       const std::vector<std::uint32_t>* selection) {
     if (print.paper_width_mm != 0) {
@@ -279,11 +273,9 @@ Drawing build_drawing(std::string_view input_path, std::string_view map_no, cons
     const std::string_view background = field_view(settings.svg_fill_color_viewbox);
     if (!equals_ignoring_ascii_case(background, "none")) drawing.background = background;
 
-    // Every point once, so neighbouring parcels share their boundary vertices exactly.
-    set_drawing_coordinates(dataset, bounds, layout.scale, settings.svg_viewbox_marginx, settings.svg_viewbox_marginy,
-                            selection);
     add_polygon_styles(drawing, settings);
-    add_polygons(drawing, dataset, settings, selection);
+    add_polygons(drawing, dataset, settings,
+                 {bounds, layout.scale, settings.svg_viewbox_marginx, settings.svg_viewbox_marginy}, selection);
     add_label_styles(drawing, settings);
     if (frame) {
         add_frame(drawing, *sheet, bounds, layout.scale, settings.svg_viewbox_marginx, settings.svg_viewbox_marginy,

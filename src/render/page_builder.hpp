@@ -1,6 +1,6 @@
 // Builds the page of a drawing as plain data (drawing.hpp): the drawing coordinates of the points,
 // the parcel polygons, the labels, the title, the source line, the scale bar and, on a printed page,
-// the frame and the north arrow. Writes svg_x and svg_y of every point of the dataset.
+// the frame and the north arrow. The dataset is only read: the page holds its own coordinates.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +39,7 @@ struct PageNotes {
 // (parcel positions, ascending, all outlined), only those parcels are drawn and only their points
 // get drawing coordinates: one sheet of a file outlined whole.
 Drawing build_drawing(std::string_view input_path, std::string_view map_no, const MapHeader& header,
-                      const BoundingBox& bounds, const RenderSettings& settings, MapDataset& dataset,
+                      const BoundingBox& bounds, const RenderSettings& settings, const MapDataset& dataset,
                       std::int32_t source_width, const PrintOptions& print = {}, const MapSheet* sheet = nullptr,
                       PageNotes* notes = nullptr, const std::vector<std::uint32_t>* selection = nullptr);
 

@@ -14,6 +14,9 @@ enum class PdfStatus {
     failed,       // cairo or the stream failed
 };
 
+// Whether this build has a PDF writer (cairo is still loaded only when the first PDF is written).
+bool pdf_output_built();
+
 // Writes the PDF of `drawing` to `file`.
 PdfStatus write_pdf(std::FILE* file, const Drawing& drawing);
 

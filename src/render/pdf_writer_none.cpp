@@ -3,6 +3,8 @@
 
 namespace chizuvec {
 
+bool pdf_output_built() { return false; }
+
 PdfStatus write_pdf(std::FILE*, const Drawing&) { return PdfStatus::unavailable; }
 
 }  // namespace chizuvec

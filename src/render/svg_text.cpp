@@ -8,7 +8,7 @@
 
 #include "common/fixed_text.hpp"
 #include "common/text_format.hpp"
-#include "geometry/polylabel.hpp"
+#include "geometry/label_point.hpp"
 #include "render/parcel_style.hpp"
 #include "render/xml_text.hpp"
 
@@ -21,17 +21,6 @@ constexpr double kScaleBarMetres = 100.0;
 std::int32_t clamp_to_int32(std::int64_t value) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
                                                               std::numeric_limits<std::int32_t>::max()));
-}
-
-// Is (x, y) inside the closed outline? Crossings of a ray, so both turning directions count.
-bool inside_outline(const std::vector<PlanePoint>& outline, double x, double y) {
-    bool inside = false;
-    for (std::size_t i = 0, j = outline.size() - 1; i < outline.size(); j = i++) {
-        const PlanePoint& a = outline[i];
-        const PlanePoint& b = outline[j];
-        if ((a.y > y) != (b.y > y) && x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x) inside = !inside;
-    }
-    return inside;
 }
 
 }  // namespace
@@ -171,26 +160,10 @@ void add_labels(Drawing& drawing, const MapDataset& dataset, const BoundingBox& 
         if (!parcel.has_outline || !parcel.has_centroid) return;
         const int cls = label_class(parcel, layout.scale, settings);
         if (cls == 0) return;
-        // The centroid of a thin or bent parcel can lie outside it, on a neighbour: such a label
-        // goes to the point farthest inside, found to a quarter of the label's height.
-        double label_x = parcel.centroid_x;
-        double label_y = parcel.centroid_y;
-        outline.clear();
-        bool finite = true;
-        for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
-            if (index >= dataset.points.size()) continue;
-            const MapPoint& point = dataset.points[index];
-            finite = finite && std::isfinite(point.x) && std::isfinite(point.y);
-            outline.push_back({point.x, point.y});
-        }
-        // An outline with a point at infinity has no inside to speak of.
-        if (finite && outline.size() >= 3 && !inside_outline(outline, label_x, label_y)) {
-            const double height = cls == 1 ? settings.svg_font_size_c1 : settings.svg_font_size_c2;
-            const std::uint32_t ends[] = {static_cast<std::uint32_t>(outline.size())};
-            const LabelPoint pole = pole_of_inaccessibility(outline, ends, std::max(height, 1.0) / layout.scale / 4);
-            label_x = pole.x;
-            label_y = pole.y;
-        }
+        const double height = cls == 1 ? settings.svg_font_size_c1 : settings.svg_font_size_c2;
+        const PlanePoint at = parcel_label_point(dataset, parcel, std::max(height, 1.0) / layout.scale / 4, outline);
+        const double label_x = at.x;
+        const double label_y = at.y;
         DrawText label;
         label.label_class = cls;
         label.anchor = TextAnchor::middle;

@@ -1,13 +1,11 @@
-// The drawing document: its kind by the output's extension, and the page (page_builder.cpp) translated
-// into the SVG skeleton, polygons and marks, or handed to the PDF writer.
+// The page (page_builder.cpp) translated into the SVG skeleton, polygons and marks, or handed to the
+// PDF writer.
 #include "render/svg_writer.hpp"
 
 #include <cstdio>
 #include <new>
 
-#include "common/ascii.hpp"
 #include "common/fixed_text.hpp"
-#include "platform/platform.hpp"
 #include "render/page_builder.hpp"
 #include "render/pdf_writer.hpp"
 #include "render/svg_layout.hpp"
@@ -27,16 +25,7 @@ constexpr std::string_view kSvgOpen = "<svg xmlns=\"http://www.w3.org/2000/svg\"
 constexpr std::string_view kSvgClose = "</svg>\r\n";
 constexpr std::string_view kHtmlTail = "</body>\r\n</html>\r\n";
 
-enum class DocumentKind { kUnsupported, kSvg, kHtm, kPdf };
-
-DocumentKind document_kind(std::string_view path) {
-    const std::string_view extension = platform::path_extension(path);
-    if (extension.empty()) return DocumentKind::kUnsupported;
-    if (equals_ignoring_ascii_case(extension, ".svg")) return DocumentKind::kSvg;
-    if (equals_ignoring_ascii_case(extension, ".pdf")) return DocumentKind::kPdf;
-    if (extension.size() >= 4 && equals_ignoring_ascii_case(extension.substr(0, 4), ".htm")) return DocumentKind::kHtm;
-    return DocumentKind::kUnsupported;
-}
+enum class DocumentKind { kSvg, kHtm };
 
 // A length of the drawing: fixed-point with `decimals` places, trailing zeros left out.
 void put_length(SvgOutput& out, std::int64_t value, int decimals) {
@@ -265,79 +254,45 @@ std::string_view find_invalid_layout_setting(const RenderSettings& settings) {
     return {};
 }
 
-WriteResult write_svg(const std::string& output_path, const std::string& input_path, std::string_view map_no,
-                      const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
-                      MapDataset& dataset, std::optional<std::int32_t> source_width, const PrintOptions& print,
-                      const MapSheet* sheet, const platform::OutputRules* rules,
-                      const std::vector<std::uint32_t>* selection) {
-    const DocumentKind kind = document_kind(output_path);
-    if (kind == DocumentKind::kUnsupported) return {WriteStatus::unsupported_type, 0, {}};
-    // Replacing the map with its own drawing would lose the map.
-    platform::OutputRules own_rules;
-    if (rules == nullptr) {
-        platform::FileId input;
-        if (platform::file_id(input_path, input)) own_rules.inputs.push_back(input);
-        rules = &own_rules;
-    }
+namespace {
 
-    WriteResult result;
-    Drawing drawing;
+PageStatus write_svg_document(std::FILE* file, DocumentKind kind, const Drawing& drawing) {
+    // Our own buffer is large; a second one in the stream would only copy.
+    std::setvbuf(file, nullptr, _IONBF, 0);
     try {
-        drawing = build_drawing(input_path, map_no, header, bounds, settings, dataset,
-                                source_width ? *source_width : measure_source_text(settings), print, sheet,
-                                &result.notes, selection);
+        SvgOutput out = make_output(file, nullptr);
+        write_document(out, kind, drawing);
+        return flush_output(out) ? PageStatus::ok : PageStatus::failed;
     } catch (const std::bad_alloc&) {
-        result.status = WriteStatus::no_memory;
-        return result;
+        return PageStatus::no_memory;
     }
-    const WriteResult written = write_drawing(output_path, drawing, *rules);
-    result.status = written.status;
-    result.size = written.size;
-    return result;
 }
 
-WriteResult write_drawing(const std::string& output_path, const Drawing& drawing, const platform::OutputRules& rules) {
-    const DocumentKind kind = document_kind(output_path);
-    if (kind == DocumentKind::kUnsupported) return {WriteStatus::unsupported_type, 0, {}};
-    WriteResult result;
-    platform::OutputFile output;
-    switch (platform::open_output_file(output_path, rules, output)) {
-        case platform::OutputOpen::ok:
-            break;
-        case platform::OutputOpen::is_input:
-            result.status = WriteStatus::output_is_input;
-            return result;
-        case platform::OutputOpen::failed:
-            result.status = WriteStatus::failed;
-            return result;
-    }
-    std::FILE* const file = output.stream;
-    // Our own buffer is large; a second one in the stream would only copy. cairo writes in small
-    // pieces and keeps the stream's.
-    if (kind != DocumentKind::kPdf) std::setvbuf(file, nullptr, _IONBF, 0);
+}  // namespace
 
-    bool ok = true;
+PageStatus write_svg_page(std::FILE* file, const Drawing& drawing) {
+    return write_svg_document(file, DocumentKind::kSvg, drawing);
+}
+
+PageStatus write_htm_page(std::FILE* file, const Drawing& drawing) {
+    return write_svg_document(file, DocumentKind::kHtm, drawing);
+}
+
+PageStatus write_pdf_page(std::FILE* file, const Drawing& drawing) {
     try {
-        if (kind == DocumentKind::kPdf) {
-            const PdfStatus pdf = write_pdf(file, drawing);
-            if (pdf == PdfStatus::unavailable) result.status = WriteStatus::pdf_unavailable;
-            ok = pdf == PdfStatus::ok;
-        } else {
-            SvgOutput out = make_output(file, nullptr);
-            write_document(out, kind, drawing);
-            ok = flush_output(out);
+        // cairo writes in small pieces and keeps the stream's buffer.
+        switch (write_pdf(file, drawing)) {
+            case PdfStatus::ok:
+                return PageStatus::ok;
+            case PdfStatus::unavailable:
+                return PageStatus::unavailable;
+            case PdfStatus::failed:
+                break;
         }
+        return PageStatus::failed;
     } catch (const std::bad_alloc&) {
-        result.status = WriteStatus::no_memory;
-        ok = false;
+        return PageStatus::no_memory;
     }
-    if (!ok) {
-        platform::abandon_output_file(output);
-        if (result.status == WriteStatus::ok) result.status = WriteStatus::failed;
-    } else if (!platform::commit_output_file(output, result.size)) {
-        result.status = WriteStatus::failed;
-    }
-    return result;
 }
 
 }  // namespace chizuvec

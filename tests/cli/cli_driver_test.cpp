@@ -185,8 +185,9 @@ TEST(CliDriver, UnsupportedAndUnwritableOutputsFail) {
     program.write("map.xml", read_file(sample_map_path()));
     const RunResult png = program.run({"map.xml", "out.png"});
     EXPECT_EQ(png.exit_code, 1);
-    EXPECT_EQ(png.err, "map.xml" + kSampleCounts + kSampleLeftOut +
-                           "** Error: Unsupported output file type \"out.png\"\nuse .svg, .htm (.html) or .pdf\n");
+    EXPECT_EQ(png.err,
+              "map.xml" + kSampleCounts + kSampleLeftOut +
+                  "** Error: Unsupported output file type \"out.png\"\nuse .svg, .htm (.html), .pdf, .dxf or .sim\n");
     EXPECT_EQ(png.out, "");
     EXPECT_FALSE(std::filesystem::exists(program.file("out.png")));
 

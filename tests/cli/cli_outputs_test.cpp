@@ -112,12 +112,14 @@ TEST(CliOutputs, NoOutputReplacesAnArchiveTheRunReads) {
         {"single map, hard link", {"muni.zip", "out.svg", "all", "1-1"}, "out.svg", false, 1},
         {"folder of drawings, hard link", {"--out-dir", "out", "muni.zip"}, "out/m-1.svg", false, 1},
         {"CSV, symbolic link", {"--csv", "out.csv", "muni.zip"}, "out.csv", true, 1},
+        {"GIS, symbolic link", {"--gis", "out.gpkg", "muni.zip"}, "out.gpkg", true, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(program.file("out"));
         fs::remove(program.file("out.svg"));
         fs::remove(program.file("out.csv"));
+        fs::remove(program.file("out.gpkg"));
         fs::create_directory(program.file("out"));
         if (c.symbolic) {
             fs::create_symlink(program.file("muni.zip"), program.file(c.output));
@@ -147,6 +149,32 @@ TEST(CliOutputs, LinkPlantedInTheOutputFolderIsReplacedNotFollowed) {
     EXPECT_EQ(read_file(program.file("outside.svg")), kPrevious);
     EXPECT_FALSE(fs::is_symlink(program.file("out/m-1.svg")));
     EXPECT_TRUE(xml_well_formed(program.file("out/m-1.svg")));
+}
+
+// A file the user names is written through a link to it, whatever the format; a run of many inputs
+// that fails on one keeps the previous file rather than a partial one.
+TEST(CliOutputs, NamedOutputsFollowLinksAndStayWholeOnFailure) {
+    if (const std::string why = missing(Need::kSymbolicLinks); !why.empty()) GTEST_SKIP() << why;
+    ProgramDir program;
+    make_municipality(program);
+    for (const std::string name : {"out.csv", "out.geojson", "out.gpkg"}) {
+        SCOPED_TRACE(name);
+        const std::string option = name == "out.csv" ? "--csv" : "--gis";
+        program.write("target_" + name, kPrevious);
+        fs::create_symlink(program.file("target_" + name), program.file(name));
+        RunResult r = program.run({option, name, "muni.zip"});
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_TRUE(fs::is_symlink(program.file(name)));
+        EXPECT_NE(read_file(program.file("target_" + name)), kPrevious);
+        if (option == "--gis") {
+            program.write("target_" + name, kPrevious);
+            r = program.run({option, name, "muni.zip", "missing.xml"});
+            EXPECT_EQ(r.exit_code, 1) << r.err;
+            EXPECT_NE(r.err.find("Nothing written: failed 1, so \"" + name + "\" stays as it was"), std::string::npos)
+                << r.err;
+            EXPECT_EQ(read_file(program.file("target_" + name)), kPrevious);
+        }
+    }
 }
 
 TEST(CliOutputs, OutputNamesArePortable) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/fixed_text.hpp"
+#include "driver/map_output.hpp"
 #include "geometry/parcel_measures.hpp"
 #include "mapxml/map_xml_reader.hpp"
 #include "render/page_builder.hpp"
@@ -167,7 +168,7 @@ struct SmallMap {
 
     SmallMap() {
         const double xy[][2] = {{1100, 0}, {1100, 100}, {1100, 200}, {1000, 0}, {1000, 100}, {1000, 200}, {5000, -900}};
-        for (const auto& p : xy) dataset.points.push_back(MapPoint{0, p[0], p[1], 0, 0});
+        for (const auto& p : xy) dataset.points.push_back(MapPoint{0, p[0], p[1]});
         dataset.vertex_index_list = {0, 1, 4, 3, 1, 2, 5, 4, 0, 2, 5};
         add("1", 0, 4, 10000.0, 1050.0, 50.0, 0);
         add("道2", 4, 4, 10000.0, 1050.0, 150.0, 0);
@@ -252,20 +253,18 @@ TEST(WriteSvg, WholeSvgDocument) {
     test::TempDir dir;
     SmallMap map;
     const std::string out = dir.file("map.svg");
-    ASSERT_EQ(write_svg(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+    ASSERT_EQ(write_map_output(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
               WriteStatus::ok);
     EXPECT_EQ(test::read_file(out), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + std::string(kSmallMapSvg));
     EXPECT_TRUE(xml_well_formed(out));
-    // Points of undrawn parcels get coordinates as well.
-    EXPECT_EQ(map.dataset.points[6].svg_x, -880);
-    EXPECT_EQ(map.dataset.points[6].svg_y, -3890);
 }
 
 TEST(WriteSvg, WholeHtmlPage) {
     test::TempDir dir;
     SmallMap map;
     const std::string out = dir.file("map.htm");
-    ASSERT_EQ(write_svg(out, "a&b.xml", "", map.header, map.bounds, map.settings, map.dataset).status, WriteStatus::ok);
+    ASSERT_EQ(write_map_output(out, "a&b.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+              WriteStatus::ok);
     EXPECT_EQ(test::read_file(out),
               "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
               "<html xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n"
@@ -291,7 +290,7 @@ TEST(WriteSvg, EmptyAndUnassembledOutlinesDrawNothing) {
     map.dataset.parcels.insert(map.dataset.parcels.begin(), empty_first);
     map.dataset.parcels.insert(map.dataset.parcels.begin() + 2, unassembled);
     const std::string out = dir.file("map.svg");
-    ASSERT_EQ(write_svg(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+    ASSERT_EQ(write_map_output(out, "/data/in/a&b.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
               WriteStatus::ok);
     EXPECT_EQ(test::read_file(out), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + std::string(kSmallMapSvg));
 }
@@ -306,7 +305,8 @@ TEST(WriteSvg, MapNumberDrawsTheParcelsAssemblyOutlined) {
     map.dataset.parcels[1].first_vertex = 0;
     map.dataset.parcels[3].first_vertex = 4;
     const std::string out = dir.file("map.svg");
-    ASSERT_EQ(write_svg(out, "a.xml", "12", map.header, map.bounds, map.settings, map.dataset).status, WriteStatus::ok);
+    ASSERT_EQ(write_map_output(out, "a.xml", "12", map.header, map.bounds, map.settings, map.dataset).status,
+              WriteStatus::ok);
     const std::string doc = test::read_file(out);
     EXPECT_NE(doc.find("<polygon class=\"p2\" points=\"120,10 220,10 220,110 120,110\"/>\r\n"
                        "<polygon class=\"ph\" points=\"20,10 220,10 220,110\"/>\r\n<style>"),
@@ -325,7 +325,8 @@ TEST(WriteSvg, NonFiniteCoordinatesNeverReachTheDocument) {
     map.dataset.parcels[3].centroid_x = std::nan("");
     map.dataset.parcels[3].area = std::nan("");
     const std::string out = dir.file("map.svg");
-    ASSERT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status, WriteStatus::ok);
+    ASSERT_EQ(write_map_output(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+              WriteStatus::ok);
     const std::string doc = test::read_file(out);
     EXPECT_EQ(doc.find("nan"), std::string::npos);
     EXPECT_EQ(doc.find("inf"), std::string::npos);
@@ -335,7 +336,8 @@ TEST(WriteSvg, NonFiniteCoordinatesNeverReachTheDocument) {
     // the centre of the triangle's inscribed circle, (181.8, 48.2), within a quarter of the label size.
     map.dataset.points[0].x = 1100;
     map.dataset.points[1].y = 100;
-    ASSERT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status, WriteStatus::ok);
+    ASSERT_EQ(write_map_output(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+              WriteStatus::ok);
     const std::string again = test::read_file(out);
     const std::size_t at = again.find("<text class=\"c2\" x=\"");
     ASSERT_NE(at, std::string::npos);
@@ -370,7 +372,8 @@ TEST(WriteSvg, ExtensionChoosesTheDocumentOrRefuses) {
         SCOPED_TRACE(c.name);
         SmallMap map;
         const std::string out = dir.file(c.name);
-        EXPECT_EQ(write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status, c.result);
+        EXPECT_EQ(write_map_output(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+                  c.result);
         if (c.result != WriteStatus::ok) {
             EXPECT_FALSE(std::filesystem::exists(out));
             continue;
@@ -381,7 +384,8 @@ TEST(WriteSvg, ExtensionChoosesTheDocumentOrRefuses) {
     std::filesystem::create_directory(dir.path / "dir.svg");
     SmallMap map;
     EXPECT_EQ(
-        write_svg(dir.file("dir.svg/plain"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+        write_map_output(dir.file("dir.svg/plain"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset)
+            .status,
         WriteStatus::unsupported_type);
     EXPECT_FALSE(std::filesystem::exists(dir.path / "dir.svg" / "plain"));
 }
@@ -390,13 +394,14 @@ TEST(WriteSvg, FailuresReportMinusTwo) {
     test::TempDir dir;
     SmallMap map;
     EXPECT_EQ(
-        write_svg(dir.file("missing/map.svg"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+        write_map_output(dir.file("missing/map.svg"), "a.xml", "", map.header, map.bounds, map.settings, map.dataset)
+            .status,
         WriteStatus::failed);
     if (std::filesystem::exists("/dev/full")) {
         // A full device behind a drawing name: the failure is reported and the device left alone.
         const std::string full = dir.file("full.svg");
         std::filesystem::create_symlink("/dev/full", full);
-        EXPECT_EQ(write_svg(full, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
+        EXPECT_EQ(write_map_output(full, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status,
                   WriteStatus::failed);
         EXPECT_TRUE(std::filesystem::is_symlink(full));
         EXPECT_TRUE(std::filesystem::exists("/dev/full"));
@@ -412,7 +417,7 @@ TEST(WriteSvg, IncompleteFileIsRemoved) {
     const auto write_under_limit = [&] {
         SmallMap map;
         const WriteStatus result =
-            write_svg(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status;
+            write_map_output(out, "a.xml", "", map.header, map.bounds, map.settings, map.dataset).status;
         return result == WriteStatus::failed ? 0 : 1;
     };
     EXPECT_EQ(test::run_with_file_size_limit(100, write_under_limit), 0);
@@ -454,14 +459,17 @@ TEST(WriteSvg, RealSheetsKeepLabelsInTheirParcelsAndTheBarOnThePage) {
             if (assemble_outlines(dataset, sheet, bounds).entry_count == 0) continue;
             measure_parcels(dataset);
             const Drawing drawing = build_drawing(path, sheet, header, bounds, settings, dataset, 300);
+            // The polygons are the outlined parcels' in parcel order.
             std::multimap<std::string, std::vector<DrawPoint>> parcels;
+            std::size_t polygon_at = 0;
             for (const Parcel& parcel : dataset.parcels) {
-                if (!parcel.has_outline) continue;
-                std::vector<DrawPoint> polygon;
-                for (const std::uint32_t i : parcel_outline(dataset, parcel)) {
-                    polygon.push_back({dataset.points[i].svg_x, dataset.points[i].svg_y});
-                }
-                parcels.emplace(parcel.chiban, polygon);
+                if (parcel_outline(dataset, parcel).empty()) continue;
+                ASSERT_LT(polygon_at, drawing.polygons.size());
+                const std::uint32_t begin = polygon_at == 0 ? 0 : drawing.polygons[polygon_at - 1].end;
+                parcels.emplace(parcel.chiban,
+                                std::vector<DrawPoint>(drawing.vertices.begin() + begin,
+                                                       drawing.vertices.begin() + drawing.polygons[polygon_at].end));
+                ++polygon_at;
             }
             for (const DrawMark& mark : drawing.marks) {
                 const auto* text = std::get_if<DrawText>(&mark);

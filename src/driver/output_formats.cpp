@@ -1,0 +1,129 @@
+#include "driver/output_formats.hpp"
+
+#include <iterator>
+
+#include "common/ascii.hpp"
+#include "driver/csv_listing.hpp"
+#include "platform/platform.hpp"
+#include "render/pdf_writer.hpp"
+
+namespace chizuvec {
+namespace {
+
+std::string_view csv_header_row() { return csv_header(); }
+
+OutputFormat format_row(std::string_view name, std::string_view extension, std::string_view shown,
+                        OutputSource source) {
+    OutputFormat format;
+    format.name = name;
+    format.extensions[0] = extension;
+    format.shown_extensions = shown;
+    format.source = source;
+    return format;
+}
+
+OutputFormat page_row(std::string_view name, std::string_view extension, std::string_view shown, PageWriter writer) {
+    OutputFormat format = format_row(name, extension, shown, OutputSource::page);
+    format.write_page = writer;
+    return format;
+}
+
+OutputFormat parcel_row(std::string_view name, std::string_view extension, ParcelWriter writer) {
+    OutputFormat format = format_row(name, extension, extension, OutputSource::parcels);
+    format.write_parcels = writer;
+    return format;
+}
+
+OutputFormat feature_row(std::string_view name, std::string_view extension, FeatureWriterMaker maker) {
+    OutputFormat format = format_row(name, extension, extension, OutputSource::features);
+    format.make_feature_writer = maker;
+    return format;
+}
+
+template <typename Change>
+OutputFormat with(OutputFormat format, Change change) {
+    change(format);
+    return format;
+}
+
+// The table. Formats of one kind are listed in messages in this order.
+const OutputFormat kFormats[] = {
+    page_row("svg", ".svg", ".svg", write_svg_page),
+    with(page_row("htm", ".htm", ".htm (.html)", write_htm_page),
+         [](OutputFormat& f) {
+             f.extensions[1] = ".html";
+             f.extension_prefix = true;
+         }),
+    with(page_row("pdf", ".pdf", ".pdf", write_pdf_page), [](OutputFormat& f) { f.available = pdf_output_built(); }),
+    parcel_row("dxf", ".dxf", write_dxf),
+    parcel_row("sim", ".sim", write_sima),
+    with(format_row("csv", ".csv", ".csv", OutputSource::rows),
+         [](OutputFormat& f) {
+             f.append_rows = append_csv_rows;
+             f.text_start = kCsvByteOrderMark;
+             f.header = csv_header_row;
+         }),
+    with(feature_row("geojson", ".geojson", make_geojson_writer), [](OutputFormat& f) { f.extensions[1] = ".json"; }),
+    feature_row("gpkg", ".gpkg", make_geopackage_writer),
+    feature_row("fgb", ".fgb", make_flatgeobuf_writer),
+};
+
+bool of_kind(const OutputFormat& format, FormatKind kind) {
+    return kind == FormatKind::one_map ? writes_one_map(format) : format.source == OutputSource::features;
+}
+
+bool matches(const OutputFormat& format, std::string_view extension) {
+    for (const std::string_view own : format.extensions) {
+        if (!own.empty() && equals_ignoring_ascii_case(extension, own)) return true;
+    }
+    const std::string_view first = format.extensions[0];
+    return format.extension_prefix && extension.size() >= first.size() &&
+           equals_ignoring_ascii_case(extension.substr(0, first.size()), first);
+}
+
+// "a, b or c" of the formats of one kind.
+std::string listed(FormatKind kind, std::string_view OutputFormat::*text) {
+    std::string out;
+    std::size_t count = 0;
+    for (const OutputFormat& format : kFormats) count += of_kind(format, kind) ? 1 : 0;
+    std::size_t seen = 0;
+    for (const OutputFormat& format : kFormats) {
+        if (!of_kind(format, kind)) continue;
+        if (seen > 0) out += seen + 1 == count ? " or " : ", ";
+        out += format.*text;
+        ++seen;
+    }
+    return out;
+}
+
+}  // namespace
+
+const OutputFormat* format_for_path(std::string_view path, FormatKind kind) {
+    const std::string_view extension = platform::path_extension(path);
+    if (extension.empty()) return nullptr;
+    for (const OutputFormat& format : kFormats) {
+        if (of_kind(format, kind) && matches(format, extension)) return &format;
+    }
+    return nullptr;
+}
+
+const OutputFormat* format_named(std::string_view name) {
+    for (const OutputFormat& format : kFormats) {
+        if (writes_one_map(format) && format.name == name) return &format;
+    }
+    return nullptr;
+}
+
+std::string format_names(FormatKind kind) { return listed(kind, &OutputFormat::name); }
+std::string format_extensions(FormatKind kind) { return listed(kind, &OutputFormat::shown_extensions); }
+
+const OutputFormat& csv_format() {
+    for (const OutputFormat& format : kFormats) {
+        if (format.source == OutputSource::rows) return format;
+    }
+    return kFormats[0];
+}
+
+const OutputFormat& geojson_format() { return *format_for_path(".geojson", FormatKind::features); }
+
+}  // namespace chizuvec

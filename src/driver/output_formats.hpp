@@ -1,0 +1,71 @@
+// Every output format of the program, one row each: its name, its extensions, what it writes from,
+// whether this build has it and its writer. The command line, the single-map form, the batch and
+// the messages all look formats up here, so a new format is its writer's file and its row.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "cad/cad_source.hpp"
+#include "gis/feature_writer.hpp"
+#include "model/map_dataset.hpp"
+#include "render/drawing.hpp"
+#include "render/svg_writer.hpp"
+
+namespace chizuvec {
+
+// What a format's writer reads.
+enum class OutputSource {
+    page,      // the page model of one map file's selection (render/drawing.hpp)
+    parcels,   // the parcels of one map file, in map coordinates
+    rows,      // the parcels of every map file of a run, as rows of one file
+    features,  // the GIS features of every map file of a run
+};
+
+// The rows of one map file, appended to the run's text: `map_file` and `coord_system` are UTF-8.
+using RowAppender = void (*)(std::string& out, const MapDataset& dataset, std::string_view map_file,
+                             std::string_view coord_system);
+using PageWriter = PageStatus (*)(std::FILE* file, const Drawing& drawing);
+using ParcelWriter = PageStatus (*)(std::FILE* file, const CadSource& source);
+using FeatureWriterMaker = std::unique_ptr<FeatureWriter> (*)(const std::string& path);
+
+struct OutputFormat {
+    std::string_view name;              // as --format takes it, and as messages name it
+    std::string_view extensions[2];     // any letter case; the first is the one output names get
+    bool extension_prefix = false;      // an extension that begins with the first matches (.htm, .html)
+    std::string_view shown_extensions;  // as messages list them
+    OutputSource source = OutputSource::page;
+    bool available = true;  // this build has its writer
+    PageWriter write_page = nullptr;
+    ParcelWriter write_parcels = nullptr;
+    RowAppender append_rows = nullptr;
+    FeatureWriterMaker make_feature_writer = nullptr;
+    std::string_view text_start;             // rows: what a file output begins with (before the header)
+    std::string_view (*header)() = nullptr;  // rows: the first row
+};
+
+// One output per map file (or sheet): the single-map form and --out-dir.
+inline bool writes_one_map(const OutputFormat& format) {
+    return format.source == OutputSource::page || format.source == OutputSource::parcels;
+}
+
+// Which formats a look-up considers: those writing one map file (writes_one_map), or the GIS ones.
+enum class FormatKind { one_map, features };
+
+// The format of `kind` whose extension ends `path`; null for none.
+const OutputFormat* format_for_path(std::string_view path, FormatKind kind);
+// The format of one map file named `name` (--format's value); null for none.
+const OutputFormat* format_named(std::string_view name);
+// The formats of `kind` as text for messages: "svg, htm or pdf" (names) or ".svg, .htm (.html) or
+// .pdf" (extensions).
+std::string format_names(FormatKind kind);
+std::string format_extensions(FormatKind kind);
+
+// The formats the batch's --csv and --gis write.
+const OutputFormat& csv_format();
+// GeoJSON: --gis - writes it on standard output.
+const OutputFormat& geojson_format();
+
+}  // namespace chizuvec
