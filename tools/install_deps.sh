@@ -10,6 +10,7 @@ packages=(
     libzip-dev                                # reading .zip map files
     libsqlite3-dev                            # writing GeoPackage
     libflatbuffers-dev flatbuffers-compiler   # writing FlatGeobuf
+    libzstd-dev                               # writing GeoParquet
     libfreetype-dev libfontconfig-dev         # measuring the source line
     libcairo2-dev                             # PDF output (cairo is loaded when the first PDF is written)
     libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev  # their static archives, linked in
@@ -22,8 +23,10 @@ packages=(
     proj-bin gdal-bin                         # the tests check coordinates with PROJ and GIS outputs with GDAL
     zip unzip time hyperfine                  # benchmarks
 )
+# The oracle tests read GeoParquet back with npm packages (tests/oracles): Debian's npm where none is.
+command -v npm >/dev/null || packages+=(nodejs npm)
 if [ "${1:-}" = "--build-only" ]; then
-    packages=(build-essential cmake pkg-config libzip-dev libsqlite3-dev libflatbuffers-dev flatbuffers-compiler
+    packages=(build-essential cmake pkg-config libzip-dev libsqlite3-dev libflatbuffers-dev flatbuffers-compiler libzstd-dev
               libfreetype-dev libfontconfig-dev libcairo2-dev
               libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev fonts-ipaexfont-gothic)
 fi

@@ -21,6 +21,8 @@ std::unique_ptr<FeatureWriter> make_writer(GisFormat format, const std::string& 
             return make_geopackage_writer(path);
         case GisFormat::flatgeobuf:
             return make_flatgeobuf_writer(path);
+        case GisFormat::geoparquet:
+            return make_geoparquet_writer(path);
         case GisFormat::geojson:
             break;
     }
@@ -107,7 +109,7 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
     const bool to_stdout = path == "-";
     GisFormat format = GisFormat::geojson;
     if (!to_stdout && !gis_format_for(path, format)) {
-        print_error(format_text("** Error: Unsupported output file type \"%s\" (.geojson, .gpkg or .fgb)\n",
+        print_error(format_text("** Error: Unsupported output file type \"%s\" (.geojson, .gpkg, .fgb or .parquet)\n",
                                 display_name(path).c_str()));
         return 1;
     }

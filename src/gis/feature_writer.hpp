@@ -1,5 +1,5 @@
 // The GIS outputs: one parcel a feature, written by one writer per format (GeoJSON, GeoPackage,
-// FlatGeobuf) behind one small interface, so the run that feeds them knows no format. The run
+// FlatGeobuf, GeoParquet) behind one small interface, so the run that feeds them knows no format. The run
 // builds each feature (attributes, rings in output coordinates) and hands the features over in
 // input order; a writer never sees the map dataset.
 #pragma once
@@ -92,9 +92,9 @@ class FeatureWriter {
     virtual std::string error() const = 0;
 };
 
-enum class GisFormat { geojson, geopackage, flatgeobuf };
+enum class GisFormat { geojson, geopackage, flatgeobuf, geoparquet };
 
-// The format named by an output's extension (.geojson or .json, .gpkg, .fgb, any letter case);
+// The format named by an output's extension (.geojson or .json, .gpkg, .fgb, .parquet, any letter case);
 // false for any other.
 bool gis_format_for(std::string_view path, GisFormat& format);
 
@@ -103,5 +103,8 @@ bool gis_format_for(std::string_view path, GisFormat& format);
 std::unique_ptr<FeatureWriter> make_geojson_writer(const std::string& path);
 std::unique_ptr<FeatureWriter> make_geopackage_writer(const std::string& path);
 std::unique_ptr<FeatureWriter> make_flatgeobuf_writer(const std::string& path);
+std::unique_ptr<FeatureWriter> make_geoparquet_writer(const std::string& path);
+// GeoParquet with row groups of `rows_per_group` rows instead of about 100,000 (for tests).
+std::unique_ptr<FeatureWriter> make_geoparquet_writer(const std::string& path, std::size_t rows_per_group);
 
 }  // namespace chizuvec

@@ -9,10 +9,8 @@ bool gis_format_for(std::string_view path, GisFormat& format) {
         GisFormat format;
     };
     static constexpr Row kRows[] = {
-        {".geojson", GisFormat::geojson},
-        {".json", GisFormat::geojson},
-        {".gpkg", GisFormat::geopackage},
-        {".fgb", GisFormat::flatgeobuf},
+        {".geojson", GisFormat::geojson}, {".json", GisFormat::geojson},       {".gpkg", GisFormat::geopackage},
+        {".fgb", GisFormat::flatgeobuf},  {".parquet", GisFormat::geoparquet},
     };
     for (const Row& row : kRows) {
         if (path.size() >= row.extension.size() &&
