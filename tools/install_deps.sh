@@ -37,7 +37,7 @@ if [ "${1:-}" = "--windows" ]; then
         libz-mingw-w64-dev                     # zlib for libzip
         wine wine64                            # running the tests
         googletest                             # its sources, cross-built
-        cmake ninja-build pkg-config dpkg-dev  # building; dpkg-dev unpacks the libzip and sqlite3 source packages
+        cmake ninja-build pkg-config dpkg-dev  # building; dpkg-dev unpacks the libzip, sqlite3 and libzstd source packages
         gcc make tcl                           # generating SQLite's amalgamation on the host
         libflatbuffers-dev flatbuffers-compiler  # the FlatGeobuf tables (headers only)
         locales fonts-ipaexfont-gothic         # the Japanese locale and a Japanese font for Wine
