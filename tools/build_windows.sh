@@ -132,7 +132,17 @@ if [ ! -f "$prefix/lib/libzstd.a" ] || [ ! -f "$prefix/lib/pkgconfig/libzstd.pc"
     add_deb_src
     rm -rf "$deps/zstd-src"
     mkdir -p "$deps/zstd-src" "$prefix/include" "$prefix/lib/pkgconfig"
-    (cd "$deps/zstd-src" && apt-get source -q libzstd)
+    # The host's release where its source can be had (the same release writes the same bytes),
+    # else the next one the archive lists: a security update's source may be missing from a mirror.
+    host_version=$(dpkg-query -W -f='${Version}' libzstd-dev 2>/dev/null || true)
+    fetched=0
+    for v in $host_version $(apt-cache showsrc libzstd | sed -n 's/^Version: //p'); do
+        if (cd "$deps/zstd-src" && apt-get source -q "libzstd=$v"); then
+            fetched=1
+            break
+        fi
+    done
+    [ "$fetched" = 1 ] || { echo "no libzstd source package could be fetched" >&2; exit 1; }
     zstd_src=$(find "$deps/zstd-src" -maxdepth 1 -mindepth 1 -type d -name 'libzstd-*' | head -n 1)
     [ -n "$zstd_src" ] || { echo "no libzstd source unpacked in $deps/zstd-src" >&2; exit 1; }
     make -C "$zstd_src/lib" -j"$jobs" libzstd.a CC=x86_64-w64-mingw32-gcc-posix AR=x86_64-w64-mingw32-gcc-ar-posix \

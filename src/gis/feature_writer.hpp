@@ -45,6 +45,11 @@ inline constexpr GisField kParcelFields[] = {
     {"面積", GisFieldType::real},        // m², the listing's area
     {"代表点緯度", GisFieldType::real},  // a point inside the parcel
     {"代表点経度", GisFieldType::real},
+    // Of the first sheet that lists the parcel: 法第14条1項地図 or 地図に準ずる図面, and so on.
+    {"地図種類"},
+    {"地図分類"},
+    {"地図材質"},
+    {"地図作成年月日"},  // an ISO date, 2009-03-23
 };
 inline constexpr std::size_t kParcelFieldCount = std::size(kParcelFields);
 

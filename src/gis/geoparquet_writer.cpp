@@ -125,7 +125,8 @@ void put_hybrid(GisBytes& out, std::span<const std::uint32_t> values, int width)
         const std::size_t run = run_at(i);
         if (run >= 8 || i + run == n) {
             put_varint(out, std::uint64_t{run} << 1);
-            for (std::size_t b = 0; b < value_bytes; ++b) out.push_back(static_cast<std::uint8_t>(values[i] >> (8 * b)));
+            for (std::size_t b = 0; b < value_bytes; ++b)
+                out.push_back(static_cast<std::uint8_t>(values[i] >> (8 * b)));
             i += run;
             continue;
         }
@@ -231,7 +232,8 @@ class GeoParquetWriter final : public FeatureWriter {
         if (!feature.ring_ends.empty()) {
             put_wkb(feature);
             const auto wkb_size = static_cast<std::uint32_t>(record_.size() - size_at - 4);
-            for (int b = 0; b < 4; ++b) record_[size_at + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(wkb_size >> (8 * b));
+            for (int b = 0; b < 4; ++b)
+                record_[size_at + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(wkb_size >> (8 * b));
         }
         if (std::fwrite(record_.data(), 1, record_.size(), spool_.stream) != record_.size()) {
             return fail("the temporary file beside the output cannot be written (is the disk full?)");
@@ -410,7 +412,8 @@ class GeoParquetWriter final : public FeatureWriter {
     // One column chunk: a dictionary page where texts repeat enough, then data pages.
     bool write_chunk(const Column& column, const ColumnValues& v, ChunkMeta& chunk) {
         chunk.values = static_cast<std::int64_t>(v.defined.size());
-        chunk.null_count = chunk.values - static_cast<std::int64_t>(column.type == kDouble ? v.numbers.size() : v.texts.size());
+        chunk.null_count =
+            chunk.values - static_cast<std::int64_t>(column.type == kDouble ? v.numbers.size() : v.texts.size());
         bounds(column, v, chunk);
 
         // Dictionary: each distinct text's index, in order of first use.
