@@ -30,6 +30,11 @@
 # 300 boundary points moved (bench/edit_release.py; wanted: within 2.5x of the drawing).
 # Then the CAD and survey outputs (CAD_ONLY=1 runs this part alone): the same archive to DXF and to
 # SIMA with --out-dir against drawing it (wanted: within 1.5x).
+# Then (REAL_ONLY=1 runs this part alone) a municipality archive of real density: the real map files
+# of tests/data repeated REAL_COPIES (150) times under new names into inner zips, as the open data
+# ships them, drawn with --out-dir and written to each GIS format, each on all cores; for each the
+# median CPU time (user + system) of three runs and the parcels per CPU-second (wanted: every GIS
+# format within 1.2x of the drawing's CPU time).
 #
 # Environment: RUNS (runs per median, at least 5; default 5), SIZES (default "10000 100000"),
 # SEED (generator seed, default 1). Uses hyperfine when installed, else its own loop; the peak memory
@@ -111,6 +116,7 @@ peak_mib() {
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+if [[ "${REAL_ONLY:-0}" != 1 ]]; then
 if [[ "${BATCH_ONLY:-0}" != 1 && "${GIS_ONLY:-0}" != 1 && "${QUALITY_ONLY:-0}" != 1 && "${CAD_ONLY:-0}" != 1 ]]; then
 declare -A MEDIAN PEAK
 MODES=("wc -l" "listing" "draw all" "draw sheet" "zip listing" "zip draw all" "zip draw sheet" "unzip -p")
@@ -262,7 +268,7 @@ gis_all() { "$PROGRAM" --gis "$WORK/muni.$1" "$muni"; }
 real="$ROOT/tests/data/13113-0110-44.xml"
 t_draw="$(loop_median_seconds batch_draw)"
 declare -A T_GIS T_REAL_GIS
-for format in geojson gpkg fgb; do
+for format in geojson gpkg fgb parquet; do
     RUNS=3
     T_GIS[$format]="$(loop_median_seconds gis_all "$format")"
     RUNS=$RUNS_SAVED
@@ -273,12 +279,12 @@ t_real_draw="$(median_seconds "$PROGRAM" "$real" "$WORK/real.svg")"
 peak_gis="$(peak_mib "$PROGRAM" --gis "$WORK/muni.geojson" --jobs 2 "$muni")"
 printf '%-52s %10s %8s\n' case "median s" ratio
 printf '%-52s %10.3f %8s\n' "archive drawn with --out-dir, all cores" "$t_draw" "1.00"
-for format in geojson gpkg fgb; do
+for format in geojson gpkg fgb parquet; do
     printf '%-52s %10.3f %8s\n' "archive to .$format with --gis, all cores" "${T_GIS[$format]}" \
         "$(ratio "${T_GIS[$format]}" "$t_draw")"
 done
 printf '%-52s %10.4f %8s\n' "13113-0110-44.xml drawn (single map)" "$t_real_draw" "1.00"
-for format in geojson gpkg fgb; do
+for format in geojson gpkg fgb parquet; do
     printf '%-52s %10.4f %8s\n' "13113-0110-44.xml to .$format" "${T_REAL_GIS[$format]}" \
         "$(ratio "${T_REAL_GIS[$format]}" "$t_real_draw")"
 done
@@ -322,4 +328,46 @@ for format in dxf sim; do
 done
 echo "(wanted: the archive to each format within 1.5x of drawing it)"
 RUNS=$RUNS_SAVED
+fi
+fi  # REAL_ONLY
+
+# ---- Real density ------------------------------------------------------------------------------------
+if [[ "${BATCH_ONLY:-0}" != 1 && "${GIS_ONLY:-0}" != 1 && "${QUALITY_ONLY:-0}" != 1 && "${CAD_ONLY:-0}" != 1 ]]; then
+echo
+REAL_COPIES="${REAL_COPIES:-150}"
+real_parts="$WORK/real_parts"
+rm -rf "$real_parts" && mkdir -p "$real_parts"
+for ((k = 1; k <= REAL_COPIES; ++k)); do
+    for f in "$ROOT"/tests/data/*.xml; do
+        name="$(basename "$f" .xml)-r$k"
+        cp "$f" "$real_parts/$name.xml"
+        (cd "$real_parts" && zip -q -X "$name.zip" "$name.xml" && rm "$name.xml")
+    done
+done
+real_muni="$WORK/99999-0000.zip"
+(cd "$real_parts" && zip -q -X -0 "$real_muni" ./*.zip)
+rm -rf "$real_parts"
+parcels="$("$PROGRAM" --gis "$WORK/count.geojson" "$real_muni" 2>&1 | sed -n 's/^Wrote \([0-9]*\) parcels.*/\1/p')"
+rm -f "$WORK/count.geojson"
+echo "== Real-density archive: $((REAL_COPIES * $(ls "$ROOT"/tests/data/*.xml | wc -l))) map files, $parcels parcels, $(($(stat -c %s "$real_muni") / 1000000)) MB zipped"
+# Median CPU seconds (user + system) of three runs of one command.
+cpu_seconds() {
+    local i
+    for ((i = 0; i < 3; ++i)); do
+        /usr/bin/time -f '%U %S' -o "$WORK/cpu.txt" "$@" >/dev/null 2>&1 </dev/null
+        awk '{ printf "%.3f\n", $1 + $2 }' "$WORK/cpu.txt"
+    done | sort -n | sed -n 2p
+}
+printf '%-36s %10s %18s %8s\n' output "CPU s" "parcels/CPU-s" ratio
+rm -rf "$WORK/real_out"
+t_cpu_draw="$(cpu_seconds "$PROGRAM" --out-dir "$WORK/real_out" "$real_muni")"
+printf '%-36s %10.3f %18.0f %8s\n' "drawing (--out-dir)" "$t_cpu_draw" "$(awk -v p="$parcels" -v t="$t_cpu_draw" 'BEGIN { print p / t }')" "1.00"
+rm -rf "$WORK/real_out"
+for format in geojson gpkg fgb parquet; do
+    t="$(cpu_seconds "$PROGRAM" --gis "$WORK/real.$format" "$real_muni")"
+    printf '%-36s %10.3f %18.0f %8s\n' ".$format (--gis)" "$t" "$(awk -v p="$parcels" -v t="$t" 'BEGIN { print p / t }')" \
+        "$(ratio "$t" "$t_cpu_draw")"
+    rm -f "$WORK/real.$format"
+done
+echo "(wanted: every GIS format within 1.2x of the drawing's CPU time)"
 fi

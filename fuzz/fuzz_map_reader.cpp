@@ -52,6 +52,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check_terminated(p.chiban);
         check_terminated(p.map_no);
     }
+    // With the GIS detail: one detail per parcel, each naming a sheet that was read or none, and a
+    // sheet date in one of ISO 8601's three lengths.
+    MapDataset detailed;
+    MapHeader detailed_header;
+    ReadOptions options;
+    options.gis_detail = true;
+    check(read_map_xml(path, detailed, detailed_header, options).status == ReadStatus::ok);
+    check(detailed.gis.parcels.size() == detailed.parcel_count());
+    for (const ParcelDetail& p : detailed.gis.parcels) {
+        check(p.first_sheet == kNoSheet || p.first_sheet < detailed.gis.sheets.size());
+    }
+    for (const SheetDetail& sheet : detailed.gis.sheets) {
+        const std::size_t length = sheet.text(SheetText::made_on).size();
+        check(!sheet.has(SheetText::made_on) || length == 4 || length == 7 || length == 10);
+    }
     // Nothing but the map file itself lies in the folder.
     check(fuzz::folder_listing(fuzz::scratch_dir()) == "map.xml");
     return 0;

@@ -3,7 +3,7 @@
 #   tools/build_windows.sh         installs what is missing, builds into build-win/, checks the
 #                                  program's DLL imports and runs the suite under Wine
 #   tools/build_windows.sh --dist  the same, then packs dist/Chizuvec-VERSION-win64.zip
-# Debian has no MinGW libzip, SQLite or GoogleTest: all are cross-built from Debian's own sources into
+# Debian has no MinGW libzip, SQLite, zstd or GoogleTest: all are cross-built from Debian's own sources into
 # build-win/deps/ once and reused, as is the Wine prefix in build-win/wine/. Nothing it fetches or
 # builds lands outside build-win/ and dist/, except the apt packages, a deb-src entry and the
 # ja_JP.UTF-8 locale.
@@ -122,6 +122,42 @@ if [ ! -f "$prefix/lib/libsqlite3.a" ] || [ ! -f "$prefix/lib/pkgconfig/sqlite3.
 else
     echo "reusing $prefix/lib/libsqlite3.a"
 fi
+finish
+
+# ---- zstd, from Debian's source package ----------------------------------------------------------------
+# The library's own Makefile builds the static archive with the cross compiler; the assembly
+# decoder is for System V targets only.
+begin "zstd"
+if [ ! -f "$prefix/lib/libzstd.a" ] || [ ! -f "$prefix/lib/pkgconfig/libzstd.pc" ]; then
+    add_deb_src
+    rm -rf "$deps/zstd-src"
+    mkdir -p "$deps/zstd-src" "$prefix/include" "$prefix/lib/pkgconfig"
+    # The host's release where its source can be had (the same release writes the same bytes),
+    # else the next one the archive lists: a security update's source may be missing from a mirror.
+    host_version=$(dpkg-query -W -f='${Version}' libzstd-dev 2>/dev/null || true)
+    fetched=0
+    for v in $host_version $(apt-cache showsrc libzstd | sed -n 's/^Version: //p'); do
+        if (cd "$deps/zstd-src" && apt-get source -q "libzstd=$v"); then
+            fetched=1
+            break
+        fi
+    done
+    [ "$fetched" = 1 ] || { echo "no libzstd source package could be fetched" >&2; exit 1; }
+    zstd_src=$(find "$deps/zstd-src" -maxdepth 1 -mindepth 1 -type d -name 'libzstd-*' | head -n 1)
+    [ -n "$zstd_src" ] || { echo "no libzstd source unpacked in $deps/zstd-src" >&2; exit 1; }
+    make -C "$zstd_src/lib" -j"$jobs" libzstd.a CC=x86_64-w64-mingw32-gcc-posix AR=x86_64-w64-mingw32-gcc-ar-posix \
+        CPPFLAGS=-DZSTD_DISABLE_ASM ZSTD_LEGACY_SUPPORT=0 >/dev/null
+    cp "$zstd_src/lib/libzstd.a" "$prefix/lib/"
+    cp "$zstd_src/lib/zstd.h" "$zstd_src/lib/zstd_errors.h" "$zstd_src/lib/zdict.h" "$prefix/include/"
+    version=$(sed -n 's/^#define ZSTD_VERSION_\(MAJOR\|MINOR\|RELEASE\) *\([0-9]*\).*/\2/p' "$prefix/include/zstd.h" | paste -sd.)
+    printf 'prefix=%s\nlibdir=${prefix}/lib\nincludedir=${prefix}/include\n\nName: zstd\nDescription: fast lossless compression algorithm library\nVersion: %s\nLibs: -L${libdir} -lzstd\nCflags: -I${includedir}\n' \
+        "$prefix" "$version" >"$prefix/lib/pkgconfig/libzstd.pc"
+else
+    echo "reusing $prefix/lib/libzstd.a"
+fi
+finish
+
+begin "flatbuffers headers"
 # FlatBuffers is headers only: the host's copy serves the cross build too.
 rm -rf "$prefix/include/flatbuffers"
 mkdir -p "$prefix/include"

@@ -10,6 +10,7 @@ packages=(
     libzip-dev                                # reading .zip map files
     libsqlite3-dev                            # writing GeoPackage
     libflatbuffers-dev flatbuffers-compiler   # writing FlatGeobuf
+    libzstd-dev                               # writing GeoParquet
     libfreetype-dev libfontconfig-dev         # measuring the source line
     libcairo2-dev                             # PDF output (cairo is loaded when the first PDF is written)
     libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev  # their static archives, linked in
@@ -24,8 +25,10 @@ packages=(
     python3-ezdxf                             # the tests audit the DXF outputs with ezdxf
     zip unzip time hyperfine                  # benchmarks
 )
+# The oracle tests read GeoParquet back with npm packages (tests/oracles): Debian's npm where none is.
+command -v npm >/dev/null || packages+=(nodejs npm)
 if [ "${1:-}" = "--build-only" ]; then
-    packages=(build-essential cmake pkg-config libzip-dev libsqlite3-dev libflatbuffers-dev flatbuffers-compiler
+    packages=(build-essential cmake pkg-config libzip-dev libsqlite3-dev libflatbuffers-dev flatbuffers-compiler libzstd-dev
               libfreetype-dev libfontconfig-dev libcairo2-dev
               libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev fonts-ipaexfont-gothic)
 fi
@@ -36,7 +39,7 @@ if [ "${1:-}" = "--windows" ]; then
         libz-mingw-w64-dev                     # zlib for libzip
         wine wine64                            # running the tests
         googletest                             # its sources, cross-built
-        cmake ninja-build pkg-config dpkg-dev  # building; dpkg-dev unpacks the libzip and sqlite3 source packages
+        cmake ninja-build pkg-config dpkg-dev  # building; dpkg-dev unpacks the libzip, sqlite3 and libzstd source packages
         gcc make tcl                           # generating SQLite's amalgamation on the host
         libflatbuffers-dev flatbuffers-compiler  # the FlatGeobuf tables (headers only)
         locales fonts-ipaexfont-gothic         # the Japanese locale and a Japanese font for Wine

@@ -66,6 +66,7 @@ const OutputFormat kFormats[] = {
     with(feature_row("geojson", ".geojson", make_geojson_writer), [](OutputFormat& f) { f.extensions[1] = ".json"; }),
     feature_row("gpkg", ".gpkg", make_geopackage_writer),
     feature_row("fgb", ".fgb", make_flatgeobuf_writer),
+    feature_row("parquet", ".parquet", make_geoparquet_writer),
 };
 
 bool of_kind(const OutputFormat& format, FormatKind kind) {

@@ -1,5 +1,5 @@
 // The GIS outputs: one parcel a feature, written by one writer per format (GeoJSON, GeoPackage,
-// FlatGeobuf) behind one small interface, so the run that feeds them knows no format. The run
+// FlatGeobuf, GeoParquet) behind one small interface, so the run that feeds them knows no format. The run
 // builds each feature (attributes, rings in output coordinates) and hands the features over in
 // input order; a writer never sees the map dataset.
 #pragma once
@@ -45,6 +45,11 @@ inline constexpr GisField kParcelFields[] = {
     {"面積", GisFieldType::real},        // m², the listing's area
     {"代表点緯度", GisFieldType::real},  // a point inside the parcel
     {"代表点経度", GisFieldType::real},
+    // Of the first sheet that lists the parcel: 法第14条1項地図 or 地図に準ずる図面, and so on.
+    {"地図種類"},
+    {"地図分類"},
+    {"地図材質"},
+    {"地図作成年月日"},  // an ISO date, 2009-03-23
 };
 inline constexpr std::size_t kParcelFieldCount = std::size(kParcelFields);
 
@@ -92,12 +97,15 @@ class FeatureWriter {
     virtual std::string error() const = 0;
 };
 
-enum class GisFormat { geojson, geopackage, flatgeobuf };
+enum class GisFormat { geojson, geopackage, flatgeobuf, geoparquet };
 
 // A writer of `format` into the file at `path` (created or truncated); GeoJSON with the path "-"
 // writes standard output.
 std::unique_ptr<FeatureWriter> make_geojson_writer(const std::string& path);
 std::unique_ptr<FeatureWriter> make_geopackage_writer(const std::string& path);
 std::unique_ptr<FeatureWriter> make_flatgeobuf_writer(const std::string& path);
+std::unique_ptr<FeatureWriter> make_geoparquet_writer(const std::string& path);
+// GeoParquet with row groups of `rows_per_group` rows instead of about 100,000 (for tests).
+std::unique_ptr<FeatureWriter> make_geoparquet_writer(const std::string& path, std::size_t rows_per_group);
 
 }  // namespace chizuvec

@@ -39,8 +39,9 @@ enum Field : std::size_t {
     kArea,
     kLabelLatitude,
     kLabelLongitude,
+    kFirstSheetText,  // 地図種類 .. 地図作成年月日 follow in SheetText order
 };
-static_assert(kLabelLongitude + 1 == kParcelFieldCount);
+static_assert(kFirstSheetText + kSheetTextCount == kParcelFieldCount);
 static_assert(kFirstParcelText + kParcelTextCount - 1 == kMapNumbers);
 
 struct Indexes {
@@ -305,6 +306,13 @@ class FeatureBuilder {
         if (shaped) {
             put_number(kLabelLatitude, label_.y);
             put_number(kLabelLongitude, label_.x);
+        }
+        if (detail.first_sheet != kNoSheet) {
+            const SheetDetail& sheet = dataset_.gis.sheets[detail.first_sheet];
+            for (std::size_t t = 0; t < kSheetTextCount; ++t) {
+                const auto text = static_cast<SheetText>(t);
+                put_text(kFirstSheetText + t, sheet.text(text), sheet.has(text));
+            }
         }
     }
 

@@ -96,6 +96,14 @@ constexpr std::string_view kScaleOpen = "<縮尺分母>";
 constexpr std::string_view kScaleClose = "</縮尺分母>";
 constexpr std::string_view kOrientationOpen = "<方位不明フラグ>";
 constexpr std::string_view kOrientationClose = "</方位不明フラグ>";
+constexpr std::string_view kSheetKindOpen = "<地図種類>";
+constexpr std::string_view kSheetClassOpen = "<地図分類>";
+constexpr std::string_view kSheetMaterialOpen = "<地図材質>";
+constexpr std::string_view kMadeOnOpen = "<地図作成年月日>";
+constexpr std::string_view kMadeOnClose = "</地図作成年月日>";
+constexpr std::string_view kYearOpen = "<年>";
+constexpr std::string_view kMonthOpen = "<月>";
+constexpr std::string_view kDayOpen = "<日>";
 // The frame's corners, in the order MapSheet keeps them.
 constexpr std::string_view kLowerLeftOpen = "<左下座標>";
 constexpr std::string_view kUpperLeftOpen = "<左上座標>";
@@ -549,8 +557,71 @@ int corner_opened(const TaggedLine& line) {
     return -1;
 }
 
+// A date's part: a whole number of at most `digits` digits from 1 to `max`, else 0.
+unsigned date_part(std::string_view rest, std::size_t digits, unsigned max) {
+    std::string_view value;
+    if (!value_until(rest, "<", value) || value.empty() || value.size() > digits) return 0;
+    unsigned number = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9') return 0;
+        number = number * 10 + static_cast<unsigned>(c - '0');
+    }
+    return number <= max ? number : 0;
+}
+
+// 地図作成年月日's 年, 月 and 日 as an ISO date (1996-03 without a day); nothing without a year, or when
+// a part is out of range. True
+// when the sheet (or the file) ended before the date did.
+bool read_made_on(ReadState& state, SheetDetail& sheet) {
+    TaggedLine line;
+    std::string_view rest;
+    unsigned year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    while (next_line(state.lines, line)) {
+        if (text_after<kYearOpen>(line, rest)) {
+            year = date_part(rest, 4, 9999);
+        } else if (text_after<kMonthOpen>(line, rest)) {
+            month = date_part(rest, 2, 12);
+        } else if (text_after<kDayOpen>(line, rest)) {
+            day = date_part(rest, 2, 31);
+        } else if (contains<kMadeOnClose>(line)) {
+            // Old sheets give the year and month only: ISO 8601's shorter forms keep what they give.
+            char text[40];
+            if (year != 0 && month != 0 && day != 0) {
+                std::snprintf(text, sizeof text, "%04u-%02u-%02u", year, month, day);
+            } else if (year != 0 && month != 0) {
+                std::snprintf(text, sizeof text, "%04u-%02u", year, month);
+            } else if (year != 0) {
+                std::snprintf(text, sizeof text, "%04u", year);
+            }
+            if (year != 0) sheet.set(SheetText::made_on, text);
+            return false;
+        } else if (contains<kSheetClose>(line)) {
+            break;
+        }
+    }
+    return true;
+}
+
+// The sheet texts only GIS outputs keep; true when the sheet ended within them.
+bool read_sheet_detail_line(ReadState& state, const TaggedLine& line, SheetDetail& sheet) {
+    std::string_view rest;
+    std::string_view value;
+    const auto take = [&](SheetText field) {
+        if (name_value(rest, value)) sheet.set(field, value);
+        return false;
+    };
+    if (text_after<kSheetKindOpen>(line, rest)) return take(SheetText::kind);
+    if (text_after<kSheetClassOpen>(line, rest)) return take(SheetText::classification);
+    if (text_after<kSheetMaterialOpen>(line, rest)) return take(SheetText::material);
+    if (contains<kMadeOnOpen>(line)) return read_made_on(state, sheet);
+    return false;
+}
+
 // A map sheet gives its map number to the parcels it lists, and records its scale, orientation and
-// frame. A number or reference whose end is not on its line ends the sheet.
+// frame (with the GIS detail, its texts too, which the parcels it lists first take). A number or
+// reference whose end is not on its line ends the sheet.
 void read_map_sheet(ReadState& state) {
     TaggedLine line;
     std::string_view rest;
@@ -559,6 +630,9 @@ void read_map_sheet(ReadState& state) {
     int corner = -1;            // the corner whose coordinates are being read
     unsigned corners_read = 0;  // one bit per corner with both coordinates
     unsigned coordinates = 0;   // of the current corner: 1 for X, 2 for Y
+    const bool detail = state.options.gis_detail;
+    if (detail) state.dataset.gis.sheets.emplace_back();
+    const auto sheet_no = static_cast<std::uint32_t>(state.dataset.gis.sheets.size() - 1);
     while (next_line(state.lines, line)) {
         if (text_after<kMapNoOpen>(line, rest)) {
             if (!value_until(rest, kMapNoClose, value)) return;
@@ -568,6 +642,9 @@ void read_map_sheet(ReadState& state) {
             if (!value_until(rest, kParcelRefClose, value)) return;
             const std::uint32_t position = state.parcel_index.find(parse_id_number(value));
             if (position != kNoRecord) {
+                if (detail && state.dataset.gis.parcels[position].first_sheet == kNoSheet) {
+                    state.dataset.gis.parcels[position].first_sheet = sheet_no;
+                }
                 copy_text(state.dataset.parcels[position].map_no, field_view(state.current_map_no));
                 if (state.current_map_no[0] != '\0') {
                     add_sheet_listing(state.dataset, position, field_view(state.current_map_no));
@@ -591,6 +668,8 @@ void read_map_sheet(ReadState& state) {
             corner = opened;
             coordinates = 0;
         } else if (contains<kSheetClose>(line)) {
+            break;
+        } else if (detail && read_sheet_detail_line(state, line, state.dataset.gis.sheets[sheet_no])) {
             break;
         }
     }

@@ -124,13 +124,37 @@ enum class ParcelText {
 };
 inline constexpr std::size_t kParcelTextCount = 13;
 
+inline constexpr std::uint32_t kNoSheet = 0xFFFFFFFFu;
+
 struct ParcelDetail {
     std::string texts[kParcelTextCount];
-    std::uint32_t present = 0;  // bit i: texts[i] was given
+    std::uint32_t present = 0;             // bit i: texts[i] was given
+    std::uint32_t first_sheet = kNoSheet;  // gis.sheets index of the first 図郭 that lists it
 
     bool has(ParcelText t) const { return (present >> static_cast<unsigned>(t)) & 1u; }
     const std::string& text(ParcelText t) const { return texts[static_cast<std::size_t>(t)]; }
     void set(ParcelText t, std::string_view value) {
+        texts[static_cast<std::size_t>(t)] = value;
+        present |= 1u << static_cast<unsigned>(t);
+    }
+};
+
+// The texts of a map sheet (図郭) that each parcel it lists first carries in the GIS outputs.
+enum class SheetText {
+    kind,            // 地図種類
+    classification,  // 地図分類
+    material,        // 地図材質
+    made_on,         // 地図作成年月日 as an ISO date, 2009-03-23
+};
+inline constexpr std::size_t kSheetTextCount = 4;
+
+struct SheetDetail {
+    std::string texts[kSheetTextCount];
+    std::uint32_t present = 0;  // bit i: texts[i] was given
+
+    bool has(SheetText t) const { return (present >> static_cast<unsigned>(t)) & 1u; }
+    const std::string& text(SheetText t) const { return texts[static_cast<std::size_t>(t)]; }
+    void set(SheetText t, std::string_view value) {
         texts[static_cast<std::size_t>(t)] = value;
         present |= 1u << static_cast<unsigned>(t);
     }
@@ -144,6 +168,7 @@ struct MapGisDetail {
     LargeArray<RingRun> rings;
     LargeArray<SurfaceRings> surfaces;
     LargeArray<ParcelDetail> parcels;
+    std::vector<SheetDetail> sheets;  // every 図郭 element, in document order
 };
 
 struct MapDataset {

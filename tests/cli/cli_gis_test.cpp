@@ -12,6 +12,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli_support.hpp"
@@ -215,7 +216,8 @@ const std::vector<std::string> kGeoJsonFields = {
     "小字名: String (0.0)",         "予備名: String (0.0)",     "地番: String (0.0)",
     "筆界未定構成筆: String (0.0)", "精度区分: String (0.0)",   "座標値種別: String (0.0)",
     "地図番号: String (0.0)",       "縮尺分母: String (0.0)",   "面積: Real (0.0)",
-    "代表点緯度: Real (0.0)",       "代表点経度: Real (0.0)",
+    "代表点緯度: Real (0.0)",       "代表点経度: Real (0.0)",   "地図種類: String (0.0)",
+    "地図分類: String (0.0)",       "地図材質: String (0.0)",   "地図作成年月日: String (0.0)",
 };
 
 void expect_gdal_reads(const std::string& path, const Json& collection) {
@@ -242,7 +244,12 @@ void expect_gdal_reads(const std::string& path, const Json& collection) {
         EXPECT_NEAR(s.extent[2], hi_x, 1e-6) << s.text;
         EXPECT_NEAR(s.extent[3], hi_y, 1e-6) << s.text;
     }
-    EXPECT_EQ(s.fields, kGeoJsonFields) << s.text;
+    // GDAL takes a GeoJSON field whose every value is a whole ISO date for a Date.
+    std::vector<std::string> fields = s.fields;
+    for (std::string& field : fields) {
+        if (field == "地図作成年月日: Date (0.0)") field = "地図作成年月日: String (0.0)";
+    }
+    EXPECT_EQ(fields, kGeoJsonFields) << s.text;
 }
 
 // The real map file against the output of another converter (through PROJ; its coordinates
@@ -359,9 +366,14 @@ std::string shapes_map(const char* coord_system = "公共座標9系") {
     s += xml_parcel(3, "3", 0);
     s += xml_parcel(4, "地区外-4", 2);
     s += xml_parcel(5, "別図-5", 2);
-    s += "</主題属性>\n<図郭>\n<地図番号>A1</地図番号>\n<縮尺分母>500</縮尺分母>\n<筆参照 idref=\"H1\"/>\n"
+    // Sheet A1 gives its texts before its parcels, A2 after them and a date without a day.
+    s += "</主題属性>\n<図郭>\n<地図番号>A1</地図番号>\n<縮尺分母>500</縮尺分母>\n<地図種類>法務局作成地図</地図種類>\n"
+         "<地図分類>法第14条1項地図</地図分類>\n<地図材質>電磁的記録媒体</地図材質>\n"
+         "<地図作成年月日>\n<年>2009</年>\n<月>3</月>\n<日>23</日>\n</地図作成年月日>\n<筆参照 idref=\"H1\"/>\n"
          "<筆参照 idref=\"H2\"/>\n</図郭>\n<図郭>\n<地図番号>A2</地図番号>\n<縮尺分母>250</縮尺分母>\n"
-         "<筆参照 idref=\"H1\"/>\n</図郭>\n</地図>\n";
+         "<筆参照 idref=\"H1\"/>\n<筆参照 "
+         "idref=\"H3\"/>\n<地図種類>地籍図</地図種類>\n<地図分類>地図に準ずる図面</地図分類>\n"
+         "<地図作成年月日>\n<年>1996</年>\n<月>3</月>\n</地図作成年月日>\n</図郭>\n</地図>\n";
     return s;
 }
 
@@ -452,6 +464,22 @@ TEST(CliGis, EveryShapeOfAHandMadeMap) {
     EXPECT_EQ(features[2]["properties"]["地番"].string, "3");
     EXPECT_EQ(features[2]["geometry"].kind, Json::null);
     EXPECT_EQ(features[2]["properties"]["代表点緯度"].kind, Json::null);
+    // Sheet texts from the first sheet that lists the parcel, whichever comes first in the sheet.
+    for (const auto& [f, kind, classification, material, made_on] :
+         std::vector<std::tuple<int, const char*, const char*, const char*, const char*>>{
+             {0, "法務局作成地図", "法第14条1項地図", "電磁的記録媒体", "2009-03-23"},
+             {1, "法務局作成地図", "法第14条1項地図", "電磁的記録媒体", "2009-03-23"},
+             {2, "地籍図", "地図に準ずる図面", nullptr, "1996-03"}}) {
+        const Json& p = features[static_cast<std::size_t>(f)]["properties"];
+        EXPECT_EQ(p["地図種類"].string, kind) << f;
+        EXPECT_EQ(p["地図分類"].string, classification) << f;
+        if (material == nullptr) {
+            EXPECT_EQ(p["地図材質"].kind, Json::null) << f;
+        } else {
+            EXPECT_EQ(p["地図材質"].string, material) << f;
+        }
+        EXPECT_EQ(p["地図作成年月日"].string, made_on) << f;
+    }
 
     std::vector<std::vector<Point>> rings = rings_of(features[0]["geometry"]);
     for (const auto& ring : rings_of(features[1]["geometry"])) rings.push_back(ring);

@@ -77,6 +77,7 @@ const std::vector<TestFeature> kLocal = {
 };
 
 std::unique_ptr<FeatureWriter> make_writer(GisFormat format, const std::string& path) {
+    if (format == GisFormat::geoparquet) return make_geoparquet_writer(path);
     return format == GisFormat::geopackage ? make_geopackage_writer(path) : make_flatgeobuf_writer(path);
 }
 
@@ -273,7 +274,7 @@ TEST(GisWriters, FullDiskIsAnErrorInPlainWords) {
     for (int i = 0; i < 3000; ++i) {
         many.push_back({numbered("M", i), std::to_string(i), 1.0, {{square(139.0 + i * 1e-4, 35.0, 1e-5)}}});
     }
-    for (const GisFormat format : {GisFormat::geopackage, GisFormat::flatgeobuf}) {
+    for (const GisFormat format : {GisFormat::geopackage, GisFormat::flatgeobuf, GisFormat::geoparquet}) {
         const test::TempDir dir;
         const std::string path = dir.file("full");
         const int result = test::run_with_file_size_limit(64 * 1024, [&] {

@@ -194,6 +194,37 @@ TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
     EXPECT_EQ(address(d.parcels[1]), "宇田川町北");
 }
 
+// A parcel takes the texts of the first sheet that lists it; a date cut short by the sheet's end,
+// or out of range, gives no date and never takes the next sheet's lines.
+TEST(MapXmlReader, SheetTextsOfTheFirstSheetThatListsAParcel) {
+    const std::string sheets =
+        "<図郭>\n<地図番号>S1</地図番号>\n<筆参照 idref=\"H1\"/>\n<地図種類>法務局作成地図</地図種類>\n"
+        "<地図作成年月日>\n<年>2009</年>\n<月>3</月>\n</図郭>\n"
+        "<図郭>\n<地図番号>S2</地図番号>\n<地図材質>P-F</地図材質>\n<筆参照 idref=\"H1\"/>\n<筆参照 idref=\"H2\"/>\n"
+        "<地図作成年月日>\n<年>1996</年>\n<月>13</月>\n<日>2</日>\n</地図作成年月日>\n</図郭>\n"
+        "<図郭>\n<地図番号>S3</地図番号>\n<筆参照 idref=\"H3\"/>\n"
+        "<地図作成年月日>\n<年>2021</年>\n<月>1</月>\n<日>5</日>\n</地図作成年月日>\n</図郭>\n";
+    const std::string text = kHead + thematic(parcel(1, "1") + parcel(2, "2") + parcel(3, "3")) + sheets;
+    test::TempDir dir;
+    Loaded m;
+    ReadOptions options;
+    options.gis_detail = true;
+    ASSERT_EQ(read_map_xml(dir.write("map.xml", text), m.dataset, m.header, options).status, ReadStatus::ok);
+    const MapDataset& d = m.dataset;
+    ASSERT_EQ(d.gis.sheets.size(), 3u);
+    ASSERT_EQ(d.gis.parcels.size(), 3u);
+    EXPECT_EQ(d.gis.parcels[0].first_sheet, 0u);
+    EXPECT_EQ(d.gis.parcels[1].first_sheet, 1u);
+    EXPECT_EQ(d.gis.parcels[2].first_sheet, 2u);
+    EXPECT_EQ(map_no(d.parcels[1]), "S2");
+    EXPECT_EQ(d.gis.sheets[0].text(SheetText::kind), "法務局作成地図");
+    EXPECT_FALSE(d.gis.sheets[0].has(SheetText::made_on));
+    EXPECT_FALSE(d.gis.sheets[0].has(SheetText::material));
+    EXPECT_EQ(d.gis.sheets[1].text(SheetText::material), "P-F");
+    EXPECT_EQ(d.gis.sheets[1].text(SheetText::made_on), "1996");
+    EXPECT_EQ(d.gis.sheets[2].text(SheetText::made_on), "2021-01-05");
+}
+
 TEST(MapXmlReader, SurfaceKeepsRunOfItsLastRing) {
     auto ring = [](std::initializer_list<int> curves) {
         std::string s = "<zmn:GM_Ring>\n";

@@ -1,0 +1,701 @@
+// The GeoParquet writer (GeoParquet 1.1 on Parquet). Rows go out in the Hilbert order of their
+// boxes, in row groups of kRowGroupRows, so that each group covers a compact area and the
+// statistics of the bbox columns let a reader skip the groups outside its window. That order needs
+// every box first: features are encoded as they come into a spool file beside the output, only
+// their box, place and size kept in memory, and finish reads them back a row group at a time.
+// Each column chunk is one dictionary page (repeated texts) and data pages of about kPageBytes,
+// compressed with zstd; the footer is Parquet's FileMetaData in Thrift's compact protocol.
+#include <zstd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "gis/feature_writer.hpp"
+#include "gis/gis_encoding.hpp"
+#include "gis/hilbert_rtree.hpp"
+#include "gis/thrift_compact.hpp"
+#include "platform/platform.hpp"
+
+namespace chizuvec {
+
+namespace {
+
+constexpr std::size_t kRowGroupRows = 100000;
+constexpr std::size_t kPageBytes = 1 << 20;
+constexpr std::size_t kDictionaryBytes = 1 << 20;
+constexpr int kZstdLevel = 3;
+constexpr std::size_t kStreamBuffer = 1 << 20;
+constexpr std::uint64_t kReadGap = 16u << 10;
+constexpr std::string_view kMagic = "PAR1";
+
+// EPSG:6668 (JGD2011, geographic 2D) as PROJJSON, as PROJ gives it.
+constexpr std::string_view kJgd2011Projjson =
+    R"({"$schema":"https://proj.org/schemas/v0.5/projjson.schema.json","type":"GeographicCRS","name":"JGD2011",)"
+    R"("datum":{"type":"GeodeticReferenceFrame","name":"Japanese Geodetic Datum 2011","ellipsoid":{"name":"GRS 1980",)"
+    R"("semi_major_axis":6378137,"inverse_flattening":298.257222101}},"coordinate_system":{"subtype":"ellipsoidal",)"
+    R"("axis":[{"name":"Geodetic latitude","abbreviation":"Lat","direction":"north","unit":"degree"},)"
+    R"({"name":"Geodetic longitude","abbreviation":"Lon","direction":"east","unit":"degree"}]},)"
+    R"("scope":"Horizontal component of 3D system.","area":"Japan - onshore and offshore.",)"
+    R"("bbox":{"south_latitude":17.09,"west_longitude":122.38,"north_latitude":46.05,"east_longitude":157.65},)"
+    R"("id":{"authority":"EPSG","code":6668}})";
+
+// Parquet's numbers (parquet.thrift).
+enum PhysicalType : std::int32_t { kInt32 = 1, kDouble = 5, kByteArray = 6 };
+enum Repetition : std::int32_t { kRequired = 0, kOptional = 1 };
+enum Encoding : std::int32_t { kPlain = 0, kRle = 3, kRleDictionary = 8 };
+enum PageType : std::int32_t { kDataPage = 0, kDictionaryPage = 2 };
+constexpr std::int32_t kConvertedUtf8 = 0;
+constexpr std::int32_t kCodecZstd = 6;
+
+// One leaf column of the file. Every leaf has one definition level: optional leaves, and the
+// required coordinates inside the optional bbox group.
+struct Column {
+    std::string name;
+    PhysicalType type = kByteArray;
+    bool utf8 = false;
+    bool in_bbox = false;
+};
+
+// A row group's values of one column: a definition level per row, the values of the defined rows.
+struct ColumnValues {
+    std::vector<std::uint8_t> defined;
+    std::vector<double> numbers;
+    std::vector<std::string_view> texts;
+    void clear() {
+        defined.clear();
+        numbers.clear();
+        texts.clear();
+    }
+};
+
+// What the footer says of a column chunk.
+struct ChunkMeta {
+    std::vector<std::int32_t> encodings;
+    std::int64_t values = 0;
+    std::int64_t uncompressed = 0;
+    std::int64_t compressed = 0;
+    std::int64_t data_page_offset = 0;
+    std::int64_t dictionary_page_offset = -1;
+    std::int64_t null_count = 0;
+    bool has_bounds = false;
+    std::string min;
+    std::string max;
+};
+
+struct RowGroupMeta {
+    std::vector<ChunkMeta> chunks;
+    std::int64_t rows = 0;
+    std::int64_t offset = 0;
+};
+
+struct SpooledFeature {
+    GisEnvelope box;
+    std::uint64_t offset = 0;
+    std::uint32_t size = 0;
+};
+
+void put_varint(GisBytes& out, std::uint64_t v) {
+    while (v >= 0x80) {
+        out.push_back(static_cast<std::uint8_t>(v | 0x80));
+        v >>= 7;
+    }
+    out.push_back(static_cast<std::uint8_t>(v));
+}
+
+// Parquet's RLE / bit-packing hybrid of `values`, each `width` bits (1 to 32): runs of eight or more
+// equal values as RLE runs, the rest bit-packed in groups of eight.
+void put_hybrid(GisBytes& out, std::span<const std::uint32_t> values, int width) {
+    const std::size_t n = values.size();
+    const std::size_t value_bytes = (static_cast<std::size_t>(width) + 7) / 8;
+    const auto run_at = [&](std::size_t i) {
+        std::size_t j = i;
+        while (j < n && values[j] == values[i]) ++j;
+        return j - i;
+    };
+    std::size_t i = 0;
+    while (i < n) {
+        const std::size_t run = run_at(i);
+        if (run >= 8 || i + run == n) {
+            put_varint(out, std::uint64_t{run} << 1);
+            for (std::size_t b = 0; b < value_bytes; ++b)
+                out.push_back(static_cast<std::uint8_t>(values[i] >> (8 * b)));
+            i += run;
+            continue;
+        }
+        const std::size_t start = i;
+        std::size_t groups = 0;
+        while (i < n && groups < 63 && (groups == 0 || run_at(i) < 8)) {
+            i = std::min(n, i + 8);
+            ++groups;
+        }
+        put_varint(out, std::uint64_t{groups} << 1 | 1);
+        std::uint64_t bits = 0;
+        int filled = 0;
+        for (std::size_t k = start; k < start + groups * 8; ++k) {
+            bits |= std::uint64_t{k < n ? values[k] : 0u} << filled;
+            filled += width;
+            while (filled >= 8) {
+                out.push_back(static_cast<std::uint8_t>(bits));
+                bits >>= 8;
+                filled -= 8;
+            }
+        }
+    }
+}
+
+int bit_width(std::size_t max_value) {
+    int width = 1;
+    while (width < 32 && (max_value >> width) != 0) ++width;
+    return width;
+}
+
+std::string number_text(double value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+class GeoParquetWriter final : public FeatureWriter {
+  public:
+    GeoParquetWriter(std::string path, std::size_t rows_per_group)
+        : path_(std::move(path)), rows_per_group_(std::max<std::size_t>(1, rows_per_group)) {}
+    ~GeoParquetWriter() override {
+        if (spool_reader_ != nullptr) std::fclose(spool_reader_);
+        platform::abandon_output_file(spool_);
+        if (out_ != nullptr) std::fclose(out_);
+        if (zstd_ != nullptr) ZSTD_freeCCtx(zstd_);
+    }
+    GeoParquetWriter(const GeoParquetWriter&) = delete;
+    GeoParquetWriter& operator=(const GeoParquetWriter&) = delete;
+
+    bool begin(const GisSchema& schema) override {
+        if (!error_.empty()) return false;
+        coordinates_ = schema.coordinates;
+        for (const GisField& field : schema.fields) {
+            fields_.push_back(field.type);
+            switch (field.type) {
+                case GisFieldType::text:
+                    columns_.push_back({std::string(field.name), kByteArray, true, false});
+                    break;
+                case GisFieldType::real:
+                    columns_.push_back({std::string(field.name), kDouble, false, false});
+                    break;
+            }
+        }
+        columns_.push_back({"geometry", kByteArray, false, false});
+        for (const char* corner : {"xmin", "ymin", "xmax", "ymax"}) columns_.push_back({corner, kDouble, false, true});
+        values_.resize(columns_.size());
+        zstd_ = ZSTD_createCCtx();
+        if (zstd_ == nullptr) return fail("out of memory");
+        out_ = std::fopen(path_.c_str(), "wb");
+        if (out_ == nullptr) return fail("the file cannot be created");
+        if (!platform::begin_output_file(path_ + ".spool", spool_)) {
+            return fail("no temporary file can be made beside the output");
+        }
+        std::setvbuf(out_, nullptr, _IOFBF, kStreamBuffer);
+        std::setvbuf(spool_.stream, nullptr, _IOFBF, kStreamBuffer);
+        began_ = true;
+        return put(kMagic.data(), kMagic.size());
+    }
+
+    // The feature as a spool record: per field a flag byte (0 null) and the value (text: its u32
+    // size and bytes; real: 8 bytes), then the geometry's u32 WKB size (0 null) and WKB.
+    bool write(const GisFeature& feature) override {
+        if (!error_.empty()) return false;
+        if (!began_) return fail("a feature came before the file was begun");
+        if (const std::string wrong = check_feature(fields_.size(), feature); !wrong.empty()) return fail(wrong);
+        record_.clear();
+        for (std::size_t i = 0; i < feature.values.size(); ++i) {
+            const GisValue& value = feature.values[i];
+            put_u8(record_, value.null ? 0 : 1);
+            if (value.null) continue;
+            switch (fields_[i]) {
+                case GisFieldType::text:
+                    put_u32_le(record_, static_cast<std::uint32_t>(value.text.size()));
+                    record_.insert(record_.end(), value.text.begin(), value.text.end());
+                    break;
+                case GisFieldType::real:
+                    put_f64_le(record_, value.number);
+                    break;
+            }
+        }
+        const std::size_t size_at = record_.size();
+        put_u32_le(record_, 0);
+        if (!feature.ring_ends.empty()) {
+            put_wkb(feature);
+            const auto wkb_size = static_cast<std::uint32_t>(record_.size() - size_at - 4);
+            for (int b = 0; b < 4; ++b)
+                record_[size_at + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(wkb_size >> (8 * b));
+        }
+        if (std::fwrite(record_.data(), 1, record_.size(), spool_.stream) != record_.size()) {
+            return fail("the temporary file beside the output cannot be written (is the disk full?)");
+        }
+        features_.push_back({feature_envelope(feature), spool_size_, static_cast<std::uint32_t>(record_.size())});
+        spool_size_ += record_.size();
+        extent_.add(features_.back().box);
+        return true;
+    }
+
+    bool finish() override {
+        if (!error_.empty()) return false;
+        if (!began_) return fail("the file was finished before it was begun");
+        if (std::fflush(spool_.stream) != 0) return fail("the temporary file beside the output cannot be written");
+        spool_reader_ = std::fopen(spool_.temp_path.c_str(), "rb");
+        if (spool_reader_ == nullptr) return fail("the temporary file beside the output cannot be read back");
+
+        std::vector<std::size_t> order(features_.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        std::vector<GisEnvelope> boxes;
+        boxes.reserve(features_.size());
+        for (const SpooledFeature& f : features_) boxes.push_back(f.box);
+        hilbert_order(boxes, extent_, order);
+        boxes = {};
+
+        for (std::size_t first = 0; first < order.size(); first += rows_per_group_) {
+            const std::size_t end = std::min(order.size(), first + rows_per_group_);
+            if (!write_row_group(std::span(order).subspan(first, end - first))) return false;
+        }
+        std::fclose(spool_reader_);
+        spool_reader_ = nullptr;
+        platform::abandon_output_file(spool_);
+        const GisBytes footer = file_metadata();
+        GisBytes tail;
+        put_u32_le(tail, static_cast<std::uint32_t>(footer.size()));
+        tail.insert(tail.end(), kMagic.begin(), kMagic.end());
+        if (!put(footer.data(), footer.size()) || !put(tail.data(), tail.size())) return false;
+        const bool closed = std::fclose(out_) == 0;
+        out_ = nullptr;
+        return closed || fail("the file cannot be written (is the disk full?)");
+    }
+
+    std::string error() const override { return error_; }
+
+  private:
+    bool fail(const std::string& what) {
+        if (error_.empty()) error_ = "GeoParquet: " + what;
+        return false;
+    }
+    bool put(const void* bytes, std::size_t size) {
+        if (std::fwrite(bytes, 1, size, out_) != size) return fail("the file cannot be written (is the disk full?)");
+        offset_ += static_cast<std::int64_t>(size);
+        return true;
+    }
+
+    // A MultiPolygon in little-endian WKB, rings as the feature winds them.
+    void put_wkb(const GisFeature& feature) {
+        put_u8(record_, 1);
+        put_u32_le(record_, 6);
+        put_u32_le(record_, static_cast<std::uint32_t>(feature.polygon_ends.size()));
+        std::uint32_t ring = 0;
+        for (const std::uint32_t polygon_end : feature.polygon_ends) {
+            put_u8(record_, 1);
+            put_u32_le(record_, 3);
+            put_u32_le(record_, polygon_end - ring);
+            for (; ring < polygon_end; ++ring) {
+                const std::uint32_t from = ring == 0 ? 0 : feature.ring_ends[ring - 1];
+                const std::uint32_t to = feature.ring_ends[ring];
+                put_u32_le(record_, to - from);
+                const std::size_t at = record_.size();
+                record_.resize(at + std::size_t{to - from} * 16);
+                for (std::uint32_t p = from; p < to; ++p) {
+                    const std::uint64_t x = std::bit_cast<std::uint64_t>(feature.xy[2 * std::size_t{p}]);
+                    const std::uint64_t y = std::bit_cast<std::uint64_t>(feature.xy[2 * std::size_t{p} + 1]);
+                    std::uint8_t* dst = record_.data() + at + std::size_t{p - from} * 16;
+                    for (int b = 0; b < 8; ++b) {
+                        dst[b] = static_cast<std::uint8_t>(x >> (8 * b));
+                        dst[8 + b] = static_cast<std::uint8_t>(y >> (8 * b));
+                    }
+                }
+            }
+        }
+    }
+
+    // Reads the records of `rows` into segment_, the spool read in runs of nearby records; place_
+    // holds where each row's record starts in segment_.
+    bool load_records(std::span<const std::size_t> rows) {
+        std::uint64_t bytes = 0;
+        place_.resize(rows.size());
+        for (std::size_t k = 0; k < rows.size(); ++k) {
+            place_[k] = bytes;
+            bytes += features_[rows[k]].size;
+        }
+        segment_.resize(bytes);
+        std::vector<std::size_t> by_offset(rows.size());
+        std::iota(by_offset.begin(), by_offset.end(), std::size_t{0});
+        std::sort(by_offset.begin(), by_offset.end(),
+                  [&](std::size_t a, std::size_t b) { return features_[rows[a]].offset < features_[rows[b]].offset; });
+        for (std::size_t k = 0; k < by_offset.size();) {
+            const std::uint64_t from = features_[rows[by_offset[k]]].offset;
+            std::uint64_t to = from + features_[rows[by_offset[k]]].size;
+            std::size_t last = k + 1;
+            while (last < by_offset.size() && features_[rows[by_offset[last]]].offset <= to + kReadGap &&
+                   to - from <= kPageBytes * 16) {
+                const SpooledFeature& f = features_[rows[by_offset[last]]];
+                to = std::max(to, f.offset + f.size);
+                ++last;
+            }
+            run_.resize(to - from);
+            if (!platform::seek_file(spool_reader_, static_cast<std::int64_t>(from)) ||
+                std::fread(run_.data(), 1, run_.size(), spool_reader_) != run_.size()) {
+                return fail("the temporary file beside the output cannot be read back");
+            }
+            for (; k < last; ++k) {
+                const SpooledFeature& f = features_[rows[by_offset[k]]];
+                std::copy_n(run_.data() + (f.offset - from), f.size, segment_.data() + place_[by_offset[k]]);
+            }
+        }
+        return true;
+    }
+
+    bool write_row_group(std::span<const std::size_t> rows) {
+        if (!load_records(rows)) return false;
+        for (ColumnValues& v : values_) v.clear();
+        const std::size_t geometry = fields_.size();
+        for (std::size_t k = 0; k < rows.size(); ++k) {
+            const std::uint8_t* p = segment_.data() + place_[k];
+            for (std::size_t i = 0; i < fields_.size(); ++i) {
+                ColumnValues& column = values_[i];
+                const bool defined = *p++ != 0;
+                column.defined.push_back(defined ? 1 : 0);
+                if (!defined) continue;
+                switch (fields_[i]) {
+                    case GisFieldType::text: {
+                        const std::uint32_t size = read_u32(p);
+                        column.texts.emplace_back(reinterpret_cast<const char*>(p + 4), size);
+                        p += 4 + size;
+                        break;
+                    }
+                    case GisFieldType::real: {
+                        double number = 0;
+                        std::memcpy(&number, p, 8);
+                        column.numbers.push_back(number);
+                        p += 8;
+                        break;
+                    }
+                }
+            }
+            const std::uint32_t wkb_size = read_u32(p);
+            const GisEnvelope& box = features_[rows[k]].box;
+            const bool shaped = wkb_size > 0;
+            values_[geometry].defined.push_back(shaped ? 1 : 0);
+            if (shaped) values_[geometry].texts.emplace_back(reinterpret_cast<const char*>(p + 4), wkb_size);
+            const double corners[4] = {box.min_x, box.min_y, box.max_x, box.max_y};
+            for (std::size_t c = 0; c < 4; ++c) {
+                values_[geometry + 1 + c].defined.push_back(shaped ? 1 : 0);
+                if (shaped) values_[geometry + 1 + c].numbers.push_back(corners[c]);
+            }
+        }
+        RowGroupMeta group;
+        group.rows = static_cast<std::int64_t>(rows.size());
+        group.offset = offset_;
+        for (std::size_t c = 0; c < columns_.size(); ++c) {
+            ChunkMeta chunk;
+            if (!write_chunk(columns_[c], values_[c], chunk)) return false;
+            group.chunks.push_back(std::move(chunk));
+        }
+        row_groups_.push_back(std::move(group));
+        return true;
+    }
+
+    static std::uint32_t read_u32(const std::uint8_t* p) {
+        return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+    }
+
+    // One column chunk: a dictionary page where texts repeat enough, then data pages.
+    bool write_chunk(const Column& column, const ColumnValues& v, ChunkMeta& chunk) {
+        chunk.values = static_cast<std::int64_t>(v.defined.size());
+        chunk.null_count =
+            chunk.values - static_cast<std::int64_t>(column.type == kDouble ? v.numbers.size() : v.texts.size());
+        bounds(column, v, chunk);
+
+        // Dictionary: each distinct text's index, in order of first use.
+        dictionary_.clear();
+        indices_.clear();
+        bool use_dictionary = column.type == kByteArray && column.utf8 && !v.texts.empty();
+        std::size_t dictionary_bytes = 0;
+        std::vector<std::string_view> entries;
+        if (use_dictionary) {
+            for (const std::string_view text : v.texts) {
+                const auto [it, added] = dictionary_.try_emplace(text, static_cast<std::uint32_t>(entries.size()));
+                if (added) {
+                    entries.push_back(text);
+                    dictionary_bytes += 4 + text.size();
+                }
+                indices_.push_back(it->second);
+            }
+            use_dictionary = entries.size() * 2 <= v.texts.size() && dictionary_bytes <= kDictionaryBytes;
+        }
+        if (use_dictionary) {
+            page_.clear();
+            for (const std::string_view text : entries) {
+                put_u32_le(page_, static_cast<std::uint32_t>(text.size()));
+                page_.insert(page_.end(), text.begin(), text.end());
+            }
+            chunk.dictionary_page_offset = offset_;
+            if (!write_page(kDictionaryPage, static_cast<std::int32_t>(entries.size()), kPlain, chunk)) return false;
+            chunk.encodings = {kPlain, kRle, kRleDictionary};
+        } else {
+            chunk.encodings = {kPlain, kRle};
+        }
+        chunk.data_page_offset = offset_;
+        const int width = use_dictionary ? bit_width(entries.size() - 1) : 0;
+
+        std::size_t row = 0;
+        std::size_t value = 0;
+        while (row < v.defined.size()) {
+            // The rows of this page: until its values pass kPageBytes.
+            const std::size_t first_row = row;
+            const std::size_t first_value = value;
+            std::size_t bytes = 0;
+            while (row < v.defined.size() && bytes < kPageBytes) {
+                if (v.defined[row] != 0) {
+                    bytes += column.type == kDouble ? 8 : use_dictionary ? 1 : 4 + v.texts[value].size();
+                    ++value;
+                }
+                ++row;
+            }
+            page_.clear();
+            levels_.assign(v.defined.begin() + static_cast<std::ptrdiff_t>(first_row),
+                           v.defined.begin() + static_cast<std::ptrdiff_t>(row));
+            levels_bytes_.clear();
+            put_hybrid(levels_bytes_, levels_, 1);
+            put_u32_le(page_, static_cast<std::uint32_t>(levels_bytes_.size()));
+            page_.insert(page_.end(), levels_bytes_.begin(), levels_bytes_.end());
+            if (use_dictionary) {
+                put_u8(page_, static_cast<std::uint8_t>(width));
+                put_hybrid(page_, std::span(indices_).subspan(first_value, value - first_value), width);
+            } else if (column.type == kDouble) {
+                for (std::size_t k = first_value; k < value; ++k) put_f64_le(page_, v.numbers[k]);
+            } else {
+                for (std::size_t k = first_value; k < value; ++k) {
+                    put_u32_le(page_, static_cast<std::uint32_t>(v.texts[k].size()));
+                    page_.insert(page_.end(), v.texts[k].begin(), v.texts[k].end());
+                }
+            }
+            if (!write_page(kDataPage, static_cast<std::int32_t>(row - first_row),
+                            use_dictionary ? kRleDictionary : kPlain, chunk)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The column's smallest and largest value as Parquet orders them (texts byte by byte, numbers
+    // by value, NaN left out); none for the geometry, whose bytes have no useful order.
+    static void bounds(const Column& column, const ColumnValues& v, ChunkMeta& chunk) {
+        if (column.type == kDouble) {
+            bool any = false;
+            double lo = 0;
+            double hi = 0;
+            for (const double d : v.numbers) {
+                if (d != d) continue;
+                if (!any || d < lo) lo = d;
+                if (!any || d > hi) hi = d;
+                any = true;
+            }
+            if (!any) return;
+            GisBytes b;
+            put_f64_le(b, lo);
+            chunk.min.assign(b.begin(), b.end());
+            b.clear();
+            put_f64_le(b, hi);
+            chunk.max.assign(b.begin(), b.end());
+            chunk.has_bounds = true;
+        } else if (column.utf8 && !v.texts.empty()) {
+            const auto [lo, hi] = std::minmax_element(v.texts.begin(), v.texts.end());
+            chunk.min = std::string(*lo);
+            chunk.max = std::string(*hi);
+            chunk.has_bounds = true;
+        }
+    }
+
+    // Compresses page_ and writes it with its header.
+    bool write_page(PageType type, std::int32_t count, Encoding encoding, ChunkMeta& chunk) {
+        compressed_.resize(ZSTD_compressBound(page_.size()));
+        const std::size_t size =
+            ZSTD_compressCCtx(zstd_, compressed_.data(), compressed_.size(), page_.data(), page_.size(), kZstdLevel);
+        if (ZSTD_isError(size) != 0) return fail("a page cannot be compressed");
+        header_.clear();
+        ThriftWriter t(header_);
+        t.i32(1, type);
+        t.i32(2, static_cast<std::int32_t>(page_.size()));
+        t.i32(3, static_cast<std::int32_t>(size));
+        if (type == kDataPage) {
+            t.begin_struct(5);
+            t.i32(1, count);
+            t.i32(2, encoding);
+            t.i32(3, kRle);
+            t.i32(4, kRle);
+            t.end_struct();
+        } else {
+            t.begin_struct(7);
+            t.i32(1, count);
+            t.i32(2, encoding);
+            t.end_struct();
+        }
+        t.stop();
+        chunk.uncompressed += static_cast<std::int64_t>(header_.size() + page_.size());
+        chunk.compressed += static_cast<std::int64_t>(header_.size() + size);
+        return put(header_.data(), header_.size()) && put(compressed_.data(), size);
+    }
+
+    std::string geo_metadata() const {
+        std::string json = R"({"version":"1.1.0","primary_column":"geometry","columns":{"geometry":{)";
+        json += R"("encoding":"WKB","geometry_types":)";
+        json += features_.empty() ? "[]" : R"(["MultiPolygon"])";
+        json += R"(,"crs":)";
+        json += coordinates_ == GisCoordinates::geographic ? kJgd2011Projjson : "null";
+        json += R"(,"orientation":"counterclockwise","edges":"planar")";
+        if (!extent_.empty()) {
+            json += ",\"bbox\":[" + number_text(extent_.min_x) + "," + number_text(extent_.min_y) + "," +
+                    number_text(extent_.max_x) + "," + number_text(extent_.max_y) + "]";
+        }
+        json += R"(,"covering":{"bbox":{"xmin":["bbox","xmin"],"ymin":["bbox","ymin"],)";
+        json += R"("xmax":["bbox","xmax"],"ymax":["bbox","ymax"]}}}}})";
+        return json;
+    }
+
+    GisBytes file_metadata() const {
+        GisBytes out;
+        ThriftWriter t(out);
+        t.i32(1, 2);
+        // The schema, depth first: the root, the attributes, the geometry, the bbox group and its four leaves.
+        t.begin_list(2, ThriftWriter::kStruct, columns_.size() + 2);
+        t.begin_element();
+        t.binary(4, "schema");
+        t.i32(5, static_cast<std::int32_t>(columns_.size() - 4 + 1));
+        t.end_struct();
+        for (const Column& column : columns_) {
+            if (column.in_bbox && column.name == "xmin") {
+                t.begin_element();
+                t.i32(3, kOptional);
+                t.binary(4, "bbox");
+                t.i32(5, 4);
+                t.end_struct();
+            }
+            t.begin_element();
+            t.i32(1, column.type);
+            t.i32(3, column.in_bbox ? kRequired : kOptional);
+            t.binary(4, column.name);
+            if (column.utf8) {
+                t.i32(6, kConvertedUtf8);
+                t.begin_struct(10);  // LogicalType: STRING
+                t.begin_struct(1);
+                t.end_struct();
+                t.end_struct();
+            }
+            t.end_struct();
+        }
+        std::int64_t rows = 0;
+        for (const RowGroupMeta& g : row_groups_) rows += g.rows;
+        t.i64(3, rows);
+        t.begin_list(4, ThriftWriter::kStruct, row_groups_.size());
+        for (const RowGroupMeta& g : row_groups_) {
+            t.begin_element();
+            t.begin_list(1, ThriftWriter::kStruct, g.chunks.size());
+            std::int64_t uncompressed = 0;
+            std::int64_t compressed = 0;
+            for (std::size_t c = 0; c < g.chunks.size(); ++c) {
+                const ChunkMeta& chunk = g.chunks[c];
+                const Column& column = columns_[c];
+                uncompressed += chunk.uncompressed;
+                compressed += chunk.compressed;
+                t.begin_element();
+                t.i64(2, chunk.dictionary_page_offset >= 0 ? chunk.dictionary_page_offset : chunk.data_page_offset);
+                t.begin_struct(3);
+                t.i32(1, column.type);
+                t.begin_list(2, ThriftWriter::kI32, chunk.encodings.size());
+                for (const std::int32_t e : chunk.encodings) t.element_i32(e);
+                t.begin_list(3, ThriftWriter::kBinary, column.in_bbox ? 2 : 1);
+                if (column.in_bbox) t.element_binary("bbox");
+                t.element_binary(column.name);
+                t.i32(4, kCodecZstd);
+                t.i64(5, chunk.values);
+                t.i64(6, chunk.uncompressed);
+                t.i64(7, chunk.compressed);
+                t.i64(9, chunk.data_page_offset);
+                if (chunk.dictionary_page_offset >= 0) t.i64(11, chunk.dictionary_page_offset);
+                t.begin_struct(12);  // Statistics
+                t.i64(3, chunk.null_count);
+                if (chunk.has_bounds) {
+                    t.binary(5, chunk.max);
+                    t.binary(6, chunk.min);
+                }
+                t.end_struct();
+                t.end_struct();
+                t.end_struct();
+            }
+            t.i64(2, uncompressed);
+            t.i64(3, g.rows);
+            t.i64(5, g.offset);
+            t.i64(6, compressed);
+            t.end_struct();
+        }
+        t.begin_list(5, ThriftWriter::kStruct, 1);
+        t.begin_element();
+        t.binary(1, "geo");
+        t.binary(2, geo_metadata());
+        t.end_struct();
+        t.binary(6, "Chizuvec version " CHIZUVEC_VERSION);
+        // Column orders: every leaf by its type's order, so readers trust min_value and max_value.
+        t.begin_list(7, ThriftWriter::kStruct, columns_.size());
+        for (std::size_t c = 0; c < columns_.size(); ++c) {
+            t.begin_element();
+            t.begin_struct(1);
+            t.end_struct();
+            t.end_struct();
+        }
+        t.stop();
+        return out;
+    }
+
+    std::string path_;
+    std::size_t rows_per_group_;
+    GisCoordinates coordinates_ = GisCoordinates::geographic;
+    std::vector<GisFieldType> fields_;
+    std::vector<Column> columns_;
+    std::FILE* out_ = nullptr;
+    std::int64_t offset_ = 0;
+    platform::OutputFile spool_;
+    std::FILE* spool_reader_ = nullptr;
+    std::uint64_t spool_size_ = 0;
+    bool began_ = false;
+    std::vector<SpooledFeature> features_;
+    GisEnvelope extent_;
+    std::vector<RowGroupMeta> row_groups_;
+    ZSTD_CCtx* zstd_ = nullptr;
+    // Buffers reused from feature to feature and page to page.
+    GisBytes record_;
+    std::vector<std::uint8_t> segment_;
+    std::vector<std::uint8_t> run_;
+    std::vector<std::uint64_t> place_;
+    std::vector<ColumnValues> values_;
+    std::unordered_map<std::string_view, std::uint32_t> dictionary_;
+    std::vector<std::uint32_t> indices_;
+    std::vector<std::uint32_t> levels_;
+    GisBytes levels_bytes_;
+    GisBytes page_;
+    GisBytes compressed_;
+    GisBytes header_;
+    std::string error_;
+};
+
+}  // namespace
+
+std::unique_ptr<FeatureWriter> make_geoparquet_writer(const std::string& path) {
+    return std::make_unique<GeoParquetWriter>(path, kRowGroupRows);
+}
+
+std::unique_ptr<FeatureWriter> make_geoparquet_writer(const std::string& path, std::size_t rows_per_group) {
+    return std::make_unique<GeoParquetWriter>(path, rows_per_group);
+}
+
+}  // namespace chizuvec
