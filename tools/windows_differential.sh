@@ -146,6 +146,9 @@ for input in "${inputs[@]}"; do
     if [ -n "$sheet" ]; then
         compare_run "$name sheet $sheet" "$ini" "$input" sheet.svg "$name" sheet.svg "$sheet" "${lot:-1}"
     fi
+    # CAD and survey files: Shift_JIS through each system's own code-page conversion, the same bytes.
+    compare_run "$name dxf" "$ini" "$input" out.dxf "$name" out.dxf all "${lot:-1}"
+    compare_run "$name sima" "$ini" "$input" out.sim "$name" out.sim
     # GeoParquet: the same zstd release and level on both systems give the same bytes.
     compare_run "$name geoparquet" "$ini" "$input" out.parquet --gis out.parquet "$name"
 done
