@@ -48,6 +48,9 @@ std::string_view path_directory(std::string_view path);
 bool path_exists(const std::string& path);
 // Is this an existing directory?
 bool is_directory(const std::string& path);
+// Is this an existing regular file (through any link), not a directory, a device or a pipe? Asked
+// without opening it: opening a pipe waits for its writer.
+bool is_regular_file(const std::string& path);
 // The names of the entries of a directory (no "." or ".."), in no particular order; empty when it
 // cannot be read.
 std::vector<std::string> list_directory(const std::string& path);

@@ -157,6 +157,11 @@ bool is_directory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool is_regular_file(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 FolderProblem folder_problem(const std::string& folder) {
     const std::string path = folder.empty() ? "." : folder;
     if (::access(path.c_str(), W_OK | X_OK) != 0 && (errno == EACCES || errno == EROFS)) {

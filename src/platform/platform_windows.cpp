@@ -147,6 +147,14 @@ bool is_directory(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool is_regular_file(const std::string& path) {
+    // Pipes and devices by their own names (\\.\pipe\NAME, \\.\COM1) are no files on a disk.
+    if (path.rfind("\\\\.\\", 0) == 0) return false;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 std::vector<std::string> list_directory(const std::string& path) {
     std::vector<std::string> names;
     const std::string pattern =
