@@ -20,6 +20,7 @@
 #include "geometry/plane_projection.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "platform/platform.hpp"
+#include "render/pdf_writer.hpp"
 #include "render/svg_writer.hpp"
 
 namespace chizuvec {
@@ -178,7 +179,10 @@ void write_drawing(const MapFile& file, MapDataset& dataset, const MapHeader& he
     if (written.status == WriteStatus::unsupported_type) {
         d.error = format_text("** Error: Unsupported output file type \"%s\"\n", shown.c_str());
     } else if (written.status == WriteStatus::pdf_unavailable) {
-        d.error = "** Error: PDF output is not available in this build\n";
+        // As for libzip: the library that could not be loaded, and why.
+        const std::string why = pdf_unavailable_reason();
+        d.error = why.empty() ? "** Error: PDF output is not available in this build\n"
+                              : "** Error: cannot load " + why + "\n";
     } else if (written.status == WriteStatus::output_is_input) {
         d.error = format_text("** Error: Output file \"%s\" is the input file\n", shown.c_str());
     } else {

@@ -30,6 +30,10 @@ std::uint32_t console_code_page();
 // Returns the converted text; text is returned unchanged when both code pages are the same.
 std::string convert_code_page(std::string_view text, std::uint32_t from_code_page, std::uint32_t to_code_page);
 
+// The moment a reproducible run asks its outputs to record instead of the present one:
+// SOURCE_DATE_EPOCH, seconds since 1970 UTC, when it is set to a whole number; false otherwise.
+bool source_date_epoch(std::int64_t& seconds);
+
 // Directory of the running executable, without a trailing separator.
 std::string executable_directory();
 // A path for a library that takes UTF-8 file names (SQLite): converted from the ANSI code page on

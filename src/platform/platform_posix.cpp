@@ -17,11 +17,13 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -107,6 +109,14 @@ std::string convert_code_page(std::string_view text, std::uint32_t from_code_pag
     out.append(buffer, static_cast<std::size_t>(dst - buffer));
     iconv_close(cd);
     return out;
+}
+
+bool source_date_epoch(std::int64_t& seconds) {
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (text == nullptr || *text == '\0') return false;
+    const char* end = text + std::strlen(text);
+    const auto [at, error] = std::from_chars(text, end, seconds);
+    return error == std::errc() && at == end;
 }
 
 std::string executable_directory() {

@@ -8,9 +8,11 @@
 #include <windows.h>
 
 #include <atomic>
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -98,6 +100,14 @@ std::string convert_code_page(std::string_view text, std::uint32_t from_code_pag
         wide.swap(narrowed);
     }
     return from_utf16(wide, to_code_page);
+}
+
+bool source_date_epoch(std::int64_t& seconds) {
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (text == nullptr || *text == '\0') return false;
+    const char* end = text + std::strlen(text);
+    const auto [at, error] = std::from_chars(text, end, seconds);
+    return error == std::errc() && at == end;
 }
 
 std::string executable_directory() {

@@ -4,5 +4,6 @@
 namespace chizuvec {
 
 PdfStatus write_pdf(std::FILE*, const Drawing&) { return PdfStatus::unavailable; }
+std::string pdf_unavailable_reason() { return {}; }
 
 }  // namespace chizuvec
