@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "common/fixed_text.hpp"
+#include "common/utf8.hpp"
 #include "geometry/plane_projection.hpp"
 #include "geometry/polylabel.hpp"
 #include "model/id_index.hpp"
@@ -281,8 +282,9 @@ class FeatureBuilder {
         if (!present) return;
         v.null = false;
         v.offset = static_cast<std::uint32_t>(batch_.texts.size());
-        v.size = static_cast<std::uint32_t>(text.size());
-        batch_.texts += text;
+        // Every format gets valid UTF-8, whatever bytes the map file held.
+        append_well_formed_utf8(batch_.texts, text);
+        v.size = static_cast<std::uint32_t>(batch_.texts.size() - v.offset);
     }
 
     // A text of the map's head: null when the file leaves it out or empty.

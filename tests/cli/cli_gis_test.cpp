@@ -572,8 +572,15 @@ TEST(CliGis, HostileInputGivesValidJson) {
     EXPECT_NE(r.err.find("Wrote 3 parcels (3 without shape)"), std::string::npos) << r.err;
     const Json json = parse_json(read_file(program.file("out.geojson")));
     for (const Json& f : json["features"].items) EXPECT_EQ(f["geometry"].kind, Json::null);
-    // Texts that are not UTF-8 or need escaping arrive as what they stand for.
+    // Texts that are not UTF-8 or need escaping arrive as what they stand for, in every format.
     EXPECT_EQ(json["features"].items[2]["properties"]["小字名"].string, "\xEF\xBF\xBD\x01\"\\");
+    for (const char* name : {"out.gpkg", "out.fgb"}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(program.run({"--gis", name, "hostile.xml"}).exit_code, 0);
+        const std::string bytes = read_file(program.file(name));
+        EXPECT_EQ(bytes.find("\xff\x01\"\\"), std::string::npos);
+        EXPECT_NE(bytes.find("\xEF\xBF\xBD\x01\"\\"), std::string::npos);
+    }
 }
 
 // A generated archive of thousands of parcels: every feature well formed, and GDAL agrees.

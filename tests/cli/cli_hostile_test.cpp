@@ -449,6 +449,18 @@ TEST(CliHostile, ManyInnerZipsWithoutTheirMapFile) {
     EXPECT_EQ(r.err.substr(0, r.err.find("Listed")), expected);
     EXPECT_NE(r.err.find("Listed 1 parcels of 1 map files, failed 3000"), std::string::npos)
         << r.err.substr(expected.size());
+
+    // Entry names with the controls that reorder a line (U+202E, U+2066, U+200F) are shown with "?".
+    const std::string empty = map_zip_bytes("other", "");
+    ASSERT_TRUE(
+        write_archive(program.file("B.zip"), {{"a\u202Egpj.zip", empty},
+                                              {"b\u2066x\u2069.zip", empty},
+                                              {"c\u200F.zip", empty},
+                                              {"B-1.zip", map_zip_bytes("B-1", read_file(sample_map_path()))}}));
+    const RunResult shown = program.run({"--csv", "out.csv", "B.zip"});
+    EXPECT_EQ(shown.err.substr(0, shown.err.find("Listed")),
+              "a?gpj.xml: ** Error: holds no map file\nb?x?.xml: ** Error: holds no map file\n"
+              "c?.xml: ** Error: holds no map file\n");
 }
 
 // The search list is a hint: whatever an error or warning would say of it is first checked against
