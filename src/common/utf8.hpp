@@ -72,4 +72,24 @@ inline void append_utf8(std::string& out, char32_t c) {
     }
 }
 
+// Appends `text` with each ill-formed subpart replaced by U+FFFD, so that what a map file holds
+// reaches every output as valid UTF-8. Runs of ASCII are copied whole.
+inline void append_well_formed_utf8(std::string& out, std::string_view text) {
+    std::size_t copied = 0;  // text[copied, i) is yet to be appended, and well formed
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const Utf8Char ch = decode_utf8(text, i);
+        if (!ch.well_formed) {
+            out.append(text, copied, i - copied);
+            out += kReplacementUtf8;
+            copied = i + ch.length;
+        }
+        i += ch.length;
+    }
+    out.append(text, copied, text.size() - copied);
+}
+
 }  // namespace chizuvec

@@ -109,10 +109,18 @@ std::vector<MapFile> list_inputs(const std::vector<std::string>& inputs, std::si
     std::vector<MapFile> files;
     for (const std::string& input : inputs) {
         InputListing listing = list_map_files(input);
+        // Refused rather than read: a pipe or device that never ends would hold up every file.
+        for (const std::string& path : listing.not_regular) {
+            print_error(display_name(path) + ": " + kNotRegularError);
+            ++failures;
+        }
         switch (listing.status) {
             case InputStatus::ok:
                 for (MapFile& f : listing.files) files.push_back(std::move(f));
                 continue;
+            case InputStatus::not_regular:
+                print_error(display_name(input) + ": " + kNotRegularError);
+                break;
             case InputStatus::not_found:
                 print_error(display_name(input) + ": ** Error: Input file not found\n");
                 break;

@@ -15,6 +15,10 @@
 
 namespace chizuvec {
 
+// An input of a run of many files that is a pipe or a device, refused: one that never ends would
+// hold up every file.
+inline constexpr const char* kNotRegularError = "** Error: not a regular file (a pipe or device): name it alone\n";
+
 // --out-dir or --csv. `context` has the settings (and, for drawings, the measured source line).
 // Returns the exit code; an interrupt ends the process after the summary.
 int run_batch(const BatchOptions& options, const ConvertContext& context);

@@ -61,7 +61,12 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
         options.coordinates = outcome.gis_coordinates;
         options.zone = plane_zone_of(field_view(header.coord_system));
         options.include_outside = request.include_outside;
-        build_parcel_features(dataset, header, options, outcome.features);
+        // The drawing's bound on outline points holds for the features too.
+        options.max_points = kMaxDrawnPoints;
+        if (const std::uint64_t points = build_parcel_features(dataset, header, options, outcome.features)) {
+            d.status = DrawStatus::failed;
+            d.error = drawing_too_large_text(points);
+        }
         return;
     }
     if (request.mode == ConvertMode::csv) {
@@ -238,6 +243,7 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
             read.cut_off ? message_text(format_text("**Warning: \"%s\" ends before </地図>: it may be cut off\n",
                                                     display_utf8(file.name).c_str()))
                          : std::string();
+        if (request.mode == ConvertMode::gis) outcome.read_warning = cut_off;
         if (request.mode == ConvertMode::gis && !choose_gis_coordinates(header, request, outcome)) return outcome;
         if (request.mode == ConvertMode::drawing && request.per_sheet) {
             const std::vector<std::string> numbers = listed_map_numbers(dataset);

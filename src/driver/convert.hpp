@@ -88,6 +88,7 @@ struct FileOutcome {
     GisCoordinates gis_coordinates = GisCoordinates::geographic;
     std::string coord_system;  // gis: the map's 座標系
     FeatureBatch features;     // gis: the file's features
+    std::string read_warning;  // gis: the cut-off warning, which the drawings carry in their messages
     bool failed() const;
 };
 

@@ -16,6 +16,12 @@ bool is_utf8(std::string_view text) {
     return true;
 }
 
+// The bidirectional formatting characters: shown as they are, they reorder the rest of the line, so
+// that "a\u202Egpj.exe" reads as "aexe.jpg" on a terminal.
+bool is_bidi_control(char32_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 }  // namespace
 
 std::string display_name(std::string_view name) { return message_text(display_utf8(name)); }
@@ -42,7 +48,8 @@ std::string display_utf8(std::string_view name) {
     shown.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const Utf8Char c = decode_utf8(text, i);
-        const bool control = c.code_point < 0x20 || (c.code_point >= 0x7F && c.code_point <= 0x9F);
+        const bool control =
+            c.code_point < 0x20 || (c.code_point >= 0x7F && c.code_point <= 0x9F) || is_bidi_control(c.code_point);
         if (!c.well_formed || control) {
             shown += '?';
         } else {

@@ -9,8 +9,9 @@
 namespace chizuvec {
 
 // `name` for a message: read as UTF-8 when it is, else decoded from the code page the entry-name
-// guess gives it (Shift_JIS, EUC-JP); control characters (line ends, ESC, C1 controls) and DEL
-// shown as "?", as is every byte that still forms no character; then put in the code page of
+// guess gives it (Shift_JIS, EUC-JP); control characters (line ends, ESC, C1 controls), DEL and
+// the bidirectional controls (U+202E and its kin, which reorder the line) shown as "?", as is every
+// byte that still forms no character; then put in the code page of
 // messages (UTF-8 on POSIX; the ANSI code page on Windows, characters it lacks as "?").
 std::string display_name(std::string_view name);
 

@@ -54,7 +54,7 @@ struct GisTally {
 
 // What a file reports, and its features handed to the output. Messages are built in UTF-8 and go
 // out in the code page of messages (message_text).
-std::string take_gis_outcome(const MapFile& file, FileOutcome& outcome, GisOutput& output, GisTally& tally) {
+std::string file_gis_report(const MapFile& file, FileOutcome& outcome, GisOutput& output, GisTally& tally) {
     const std::string prefix = display_name(file.name) + ": ";
     if (outcome.read_failed) {
         ++tally.failed;
@@ -65,6 +65,10 @@ std::string take_gis_outcome(const MapFile& file, FileOutcome& outcome, GisOutpu
         if (d.out_of_memory) {
             ++tally.failed;
             return prefix + "** Error: out of memory\n";
+        }
+        if (d.status == DrawStatus::failed) {
+            ++tally.failed;
+            return prefixed(prefix, d.error);
         }
     }
     if (outcome.gis_status == GisFileStatus::arbitrary) {
@@ -87,6 +91,12 @@ std::string take_gis_outcome(const MapFile& file, FileOutcome& outcome, GisOutpu
     tally.parcels += outcome.features.size();
     tally.without_shape += outcome.features.without_shape;
     return {};
+}
+
+// A file cut off is said so before anything else of it, as the drawings and CSV rows say it.
+std::string take_gis_outcome(const MapFile& file, FileOutcome& outcome, GisOutput& output, GisTally& tally) {
+    std::string text = prefixed(display_name(file.name) + ": ", outcome.read_warning);
+    return text + file_gis_report(file, outcome, output, tally);
 }
 
 }  // namespace

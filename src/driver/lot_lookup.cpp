@@ -6,6 +6,7 @@
 #include <set>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "common/ascii.hpp"
 #include "common/text_format.hpp"
@@ -23,6 +24,9 @@ namespace {
 
 constexpr int kNone = -1;
 
+// A list that puts one lot in more 地番区域 than this is not believed: the map files are searched.
+constexpr std::size_t kMaxListedAreas = 1000;
+
 // Where the lots are: for each key, the map files holding it (indexes into the listing), as far
 // as they were looked at, and the 地番区域 in which a lot number given alone lies.
 struct LotPlaces {
@@ -30,17 +34,16 @@ struct LotPlaces {
     std::vector<std::set<int>> holders;  // per key: every map file known to hold it
     // per key: each 地番区域 of a lot number given alone, once, with the first map file holding it
     std::vector<std::vector<std::pair<std::string, int>>> areas;
+    std::vector<std::unordered_set<std::string>> area_names;  // per key: the names in `areas`
 
-    explicit LotPlaces(std::size_t keys) : first(keys, kNone), holders(keys), areas(keys) {}
+    explicit LotPlaces(std::size_t keys) : first(keys, kNone), holders(keys), areas(keys), area_names(keys) {}
     void add(std::size_t key, int file) {
         holders[key].insert(file);
         if (first[key] == kNone || file < first[key]) first[key] = file;
     }
+    // Looked up in a set: a list may name one lot in many 地番区域.
     void add_area(std::size_t key, std::string_view area, int file) {
-        for (const auto& known : areas[key]) {
-            if (known.first == area) return;
-        }
-        areas[key].emplace_back(area, file);
+        if (area_names[key].emplace(area).second) areas[key].emplace_back(area, file);
     }
 };
 
@@ -85,7 +88,9 @@ LotPlaces places_from_list(const SearchList& list, const std::vector<MapFile>& f
             const auto found = by_entry.find(lower_ascii(place.file));
             if (found == by_entry.end()) continue;
             places.add(k, found->second);
-            if (place.lot_only) places.add_area(k, place.area, found->second);
+            if (place.lot_only && places.areas[k].size() <= kMaxListedAreas) {
+                places.add_area(k, place.area, found->second);
+            }
         }
     }
     return places;
@@ -128,18 +133,49 @@ LotPlaces places_by_reading(const std::vector<MapFile>& files, const std::vector
     return places;
 }
 
-// Does the list hold every key, and does the map file it gives for the first one hold it indeed?
+// Does the list hold every key, and do the map files that the drawing and its messages would rest on
+// hold what the list says of them? Those are the file chosen for the first key, the file named for
+// each key that the chosen one lacks, and every file named with a 地番区域 of a lot in several. Each
+// is read once; they are at most the archive's map files.
 bool list_holds_up(const std::vector<MapFile>& files, const std::vector<std::string>& keys, const LotPlaces& listed,
                    std::string& error) {
-    for (const int first : listed.first) {
-        if (first == kNone) return false;
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        if (listed.first[k] == kNone || listed.areas[k].size() > kMaxListedAreas) return false;
     }
-    const auto chosen = static_cast<std::size_t>(listed.first.front());
+    const int chosen = listed.first.front();
+    std::set<int> named{chosen};
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        if (listed.holders[k].count(chosen) == 0) named.insert(listed.first[k]);
+        if (listed.areas[k].size() < 2) continue;
+        for (const auto& area : listed.areas[k]) named.insert(area.second);
+    }
     LotPlaces read(keys.size());
+    std::vector<std::set<std::pair<std::string, int>>> read_areas(keys.size());  // per key: (地番区域, file)
     MapFileReader reader;
-    // A file that cannot be read is reported when the map files are searched.
-    if (!add_places_of_file(files, chosen, {keys.front()}, reader, read, error, false)) return false;
-    return read.first.front() != kNone;
+    for (const int file : named) {
+        // A file that cannot be read is reported when the map files are searched.
+        LotPlaces one(keys.size());
+        if (!add_places_of_file(files, static_cast<std::size_t>(file), keys, reader, one, error, false)) return false;
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            if (one.first[k] != kNone) read.add(k, file);
+            for (const auto& area : one.areas[k]) {
+                read.add_area(k, area.first, file);
+                read_areas[k].insert(area);
+            }
+        }
+    }
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        for (const int file : named) {
+            if ((listed.holders[k].count(file) > 0) != (read.holders[k].count(file) > 0)) return false;
+        }
+        if (listed.areas[k].size() < 2 && read.areas[k].size() < 2) continue;
+        // Every 地番区域 an error would name, with its file, is in the map files, and no other.
+        if (listed.area_names[k] != read.area_names[k]) return false;
+        for (const auto& area : listed.areas[k]) {
+            if (read_areas[k].count(area) == 0) return false;
+        }
+    }
+    return true;
 }
 
 // The first key given alone that lies in several 地番区域, as the error that names them.
@@ -204,7 +240,7 @@ LotChoice choose_map_file(const std::string& input_name, const std::vector<std::
         if (!choice.error.empty()) return choice;
         // A list that cannot be read, or that the map files contradict, is worth a word; a lot that
         // is nowhere is not the list's fault.
-        if (has_list && found.holders != places.holders &&
+        if (has_list && (found.holders != places.holders || found.area_names != places.area_names) &&
             std::any_of(found.first.begin(), found.first.end(), [](int f) { return f != kNone; })) {
             print_error(format_text("**Warning: the search list of \"%s\" does not match its map files\n",
                                     display_name(input_name).c_str()));

@@ -3,6 +3,7 @@
 #include "common/text_format.hpp"
 #include "driver/console.hpp"
 #include "driver/display_name.hpp"
+#include "render/pdf_writer.hpp"
 
 namespace chizuvec {
 
@@ -67,8 +68,12 @@ std::string output_error_text(WriteStatus status, const std::string& path) {
             return format_text("** Error: Unsupported output file type \"%s\"\n", shown.c_str());
         case WriteStatus::output_is_input:
             return format_text("** Error: Output file \"%s\" is the input file\n", shown.c_str());
-        case WriteStatus::unavailable:
-            return "** Error: PDF output is not available in this build\n";
+        case WriteStatus::unavailable: {
+            // As for libzip: the library that could not be loaded, and why.
+            const std::string why = pdf_unavailable_reason();
+            return why.empty() ? "** Error: PDF output is not available in this build\n"
+                               : "** Error: cannot load " + why + "\n";
+        }
         case WriteStatus::no_memory:
             return "** Error: out of memory\n";
         case WriteStatus::failed:

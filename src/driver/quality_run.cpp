@@ -104,9 +104,17 @@ int run_quality_check(const BatchOptions& options, const ConvertContext& context
     std::size_t failed = 0;
     for (const std::string& input : options.inputs) {
         InputListing listing = list_map_files(input);
+        for (const std::string& skipped : listing.not_regular) {
+            print_error(display_name(skipped) + ": " + kNotRegularError);
+            ++failed;
+        }
         switch (listing.status) {
             case InputStatus::ok:
                 for (MapFile& f : listing.files) files.push_back(std::move(f));
+                continue;
+            case InputStatus::not_regular:
+                print_error(display_name(input) + ": " + kNotRegularError);
+                ++failed;
                 continue;
             case InputStatus::not_found:
                 print_error(display_name(input) + ": ** Error: Input file not found\n");

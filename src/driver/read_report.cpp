@@ -2,6 +2,7 @@
 
 #include "common/text_format.hpp"
 #include "driver/display_name.hpp"
+#include "mapxml/stream_input.hpp"
 
 namespace chizuvec {
 
@@ -18,6 +19,13 @@ std::string read_failure_text(const ReadResult& read, std::string_view name) {
             return "** Error: code=2\n";
         case ReadStatus::no_map_file:
             return "** Error: holds no map file\n";
+        case ReadStatus::archive_not_file:
+            return format_text("** Error: \"%.*s\" is a zip archive on a pipe or device: save it as a file first\n",
+                               static_cast<int>(name.size()), name.data());
+        case ReadStatus::stream_too_long:
+            return format_text("** Error: \"%.*s\" is not a file and goes on past %llu MB: not a map XML file\n",
+                               static_cast<int>(name.size()), name.data(),
+                               static_cast<unsigned long long>(kMaxStreamedInputBytes >> 20));
         case ReadStatus::zip_failed:
             break;
     }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/utc_time.hpp"
 #include "gis/feature_writer.hpp"
 #include "gis/gis_encoding.hpp"
 #include "gis/hilbert_rtree.hpp"
@@ -207,8 +209,16 @@ class GeoPackageWriter final : public FeatureWriter {
         }
         setup += "CREATE TABLE " + quoted(table_) +
                  " (fid INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, geom MULTIPOLYGON" + columns + ");\n";
-        setup += "INSERT INTO gpkg_contents (table_name, data_type, identifier, description, srs_id) VALUES (" +
-                 literal(table_) + ", 'features', " + literal(table_) + ", '', " + srs + ");\n";
+        // last_change is the present moment unless a reproducible run gives its own: the one field
+        // that differs between two runs.
+        std::string last_change = "strftime('%Y-%m-%dT%H:%M:%fZ','now')";
+        if (std::int64_t epoch = 0; platform::source_date_epoch(epoch)) {
+            last_change = literal(utc_time_text(epoch) + ".000Z");
+        }
+        setup +=
+            "INSERT INTO gpkg_contents (table_name, data_type, identifier, description, last_change, srs_id) "
+            "VALUES (" +
+            literal(table_) + ", 'features', " + literal(table_) + ", '', " + last_change + ", " + srs + ");\n";
         setup += "INSERT INTO gpkg_geometry_columns VALUES (" + literal(table_) + ", 'geom', 'MULTIPOLYGON', " + srs +
                  ", 0, 0);\n";
         setup += "INSERT INTO gpkg_extensions VALUES (" + literal(table_) +

@@ -6,8 +6,10 @@
 #include <span>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "common/fixed_text.hpp"
+#include "common/utf8.hpp"
 #include "geometry/plane_projection.hpp"
 #include "geometry/polylabel.hpp"
 #include "model/id_index.hpp"
@@ -94,14 +96,36 @@ class FeatureBuilder {
         scales_ = scales_of_numbers(dataset);
     }
 
+    // The points the features would hold at most: for each kept parcel its surface's curve points and
+    // a closing point per ring. Each surface is counted once, however many parcels share it.
+    // Counting stops past `limit`, so the sum cannot wrap.
+    std::uint64_t point_count(std::uint64_t limit) const {
+        std::vector<std::uint64_t> of_surface(dataset_.gis.surfaces.size(), 0);
+        for (std::size_t s = 0; s < of_surface.size(); ++s) {
+            const SurfaceRings& rings = dataset_.gis.surfaces[s];
+            for (std::uint32_t r = rings.first_ring; r < rings.first_ring + rings.count; ++r) {
+                const RingRun& ring = dataset_.gis.rings[r];
+                of_surface[s] += 1;
+                for (std::uint32_t c = ring.first_ref; c < ring.first_ref + ring.count; ++c) {
+                    const std::uint32_t curve_at = indexes_.curves.find(dataset_.ring_curves[c]);
+                    if (curve_at != kNoRecord) of_surface[s] += dataset_.gis.curves[curve_at].count;
+                }
+            }
+        }
+        std::uint64_t points = 0;
+        for (std::uint32_t p = 0; p < dataset_.parcel_count(); ++p) {
+            const std::uint32_t shape_no = dataset_.parcels[p].shape_no;
+            const std::uint32_t surface_at = shape_no == 0 ? kNoRecord : indexes_.surfaces.find(shape_no);
+            if (surface_at != kNoRecord && !left_out(p)) points += of_surface[surface_at];
+            if (points > limit) break;
+        }
+        return points;
+    }
+
     void add(std::uint32_t parcel_at) {
+        if (left_out(parcel_at)) return;
         const Parcel& parcel = dataset_.parcels[parcel_at];
         const ParcelDetail& detail = dataset_.gis.parcels[parcel_at];
-        const std::string_view chiban = detail.text(ParcelText::chiban);
-        if (!options_.include_outside && (chiban.find(kOutsideDistrict) != std::string_view::npos ||
-                                          chiban.find(kSeparateSheet) != std::string_view::npos)) {
-            return;
-        }
         const bool shaped = add_geometry(parcel);
         add_values(parcel, parcel_at, detail, shaped);
         batch_.point_begin.push_back(static_cast<std::uint32_t>(batch_.xy.size() / 2));
@@ -111,6 +135,12 @@ class FeatureBuilder {
     }
 
   private:
+    bool left_out(std::uint32_t parcel_at) const {
+        const std::string_view chiban = dataset_.gis.parcels[parcel_at].text(ParcelText::chiban);
+        return !options_.include_outside && (chiban.find(kOutsideDistrict) != std::string_view::npos ||
+                                             chiban.find(kSeparateSheet) != std::string_view::npos);
+    }
+
     // The plane position of a curve's point reference; false when it names no point.
     bool position_of(std::uint32_t reference, PlanePosition& position) const {
         if ((reference & kDirectPosition) != 0) {
@@ -253,8 +283,9 @@ class FeatureBuilder {
         if (!present) return;
         v.null = false;
         v.offset = static_cast<std::uint32_t>(batch_.texts.size());
-        v.size = static_cast<std::uint32_t>(text.size());
-        batch_.texts += text;
+        // Every format gets valid UTF-8, whatever bytes the map file held.
+        append_well_formed_utf8(batch_.texts, text);
+        v.size = static_cast<std::uint32_t>(batch_.texts.size() - v.offset);
     }
 
     // A text of the map's head: null when the file leaves it out or empty.
@@ -287,14 +318,14 @@ class FeatureBuilder {
         }
         put_text(kMapNumbers, numbers, !numbers.empty());
         std::string scales;
+        // Sheets of one map mostly share a scale: each once, looked up in a set, so that a parcel
+        // listed by many sheets of distinct scales stays linear.
+        std::unordered_set<std::uint32_t> seen;
         for (std::uint32_t i = sheets_.first[parcel_at]; i < sheets_.first[parcel_at + 1]; ++i) {
             const std::uint32_t scale = scales_[sheets_.listed[i]];
-            if (scale == 0) continue;
-            const std::string text = std::to_string(scale);
-            // Sheets of one map mostly share a scale: each once.
-            if ((";" + scales + ";").find(";" + text + ";") != std::string::npos) continue;
+            if (scale == 0 || !seen.insert(scale).second) continue;
             if (!scales.empty()) scales += ';';
-            scales += text;
+            scales += std::to_string(scale);
         }
         put_text(kScale, scales, !scales.empty());
         // The listing measures one ring of the surface; a parcel with holes is its outline less them.
@@ -334,8 +365,11 @@ class FeatureBuilder {
 
 }  // namespace
 
-void build_parcel_features(const MapDataset& dataset, const MapHeader& header, const FeatureBuildOptions& options,
-                           FeatureBatch& batch) {
+std::uint64_t build_parcel_features(const MapDataset& dataset, const MapHeader& header,
+                                    const FeatureBuildOptions& options, FeatureBatch& batch) {
+    FeatureBuilder builder(dataset, header, options, batch);
+    const std::uint64_t points = builder.point_count(options.max_points);
+    if (points > options.max_points) return points;
     // Room for every parcel and every curve point up front: growing by doubling copies the arrays
     // and touches fresh pages each time.
     batch.values.reserve(static_cast<std::size_t>(dataset.parcel_count()) * kParcelFieldCount);
@@ -344,8 +378,8 @@ void build_parcel_features(const MapDataset& dataset, const MapHeader& header, c
     batch.polygon_begin.reserve(dataset.parcels.size() + 1);
     batch.xy.reserve((dataset.gis.curve_points.size() + dataset.gis.rings.size()) * 2);
     batch.texts.reserve(static_cast<std::size_t>(dataset.parcel_count()) * 128);
-    FeatureBuilder builder(dataset, header, options, batch);
     for (std::uint32_t i = 0; i < dataset.parcel_count(); ++i) builder.add(i);
+    return 0;
 }
 
 bool write_feature_batch(FeatureWriter& writer, const FeatureBatch& batch) {

@@ -17,6 +17,8 @@ struct FeatureBuildOptions {
     GisCoordinates coordinates = GisCoordinates::geographic;
     int zone = 0;                  // geographic: the plane zone, 1 .. 19
     bool include_outside = false;  // keep the lots whose 地番 holds 地区外 or 別図
+    // The most outline points the features may hold; a file beyond it gives none.
+    std::uint64_t max_points = UINT64_MAX;
 };
 
 // The features of a file, end to end: feature f has the values [f * kParcelFieldCount, ...), the
@@ -43,9 +45,11 @@ struct FeatureBatch {
 };
 
 // Builds the features of the parcels of `dataset`, read with the GIS detail, assembled and measured
-// (for the listing's areas).
-void build_parcel_features(const MapDataset& dataset, const MapHeader& header, const FeatureBuildOptions& options,
-                           FeatureBatch& batch);
+// (for the listing's areas). The points every kept parcel's rings name are counted first (a ring may
+// name one long curve many times): when they are more than options.max_points, nothing is built and
+// the count is returned; else 0.
+std::uint64_t build_parcel_features(const MapDataset& dataset, const MapHeader& header,
+                                    const FeatureBuildOptions& options, FeatureBatch& batch);
 
 // Hands the features to `writer` in order; false as soon as the writer fails.
 bool write_feature_batch(FeatureWriter& writer, const FeatureBatch& batch);

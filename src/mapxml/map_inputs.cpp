@@ -118,17 +118,24 @@ InputListing list_map_files(const std::string& input) {
         for (const std::string& name : names) {
             const std::string file = path + platform::path_separator() + name;
             if (platform::is_directory(file)) continue;
-            if (has_extension(name, kXmlExtension)) {
+            const bool map_name = has_extension(name, kXmlExtension) || has_extension(name, kZipExtension);
+            if (map_name && !platform::is_regular_file(file)) {
+                listing.not_regular.push_back(file);
+            } else if (has_extension(name, kXmlExtension)) {
                 list_file(file, listing.files);
             } else if (has_extension(name, kZipExtension) && !list_archive(file, listing.files, nullptr)) {
                 list_file(file, listing.files);
             }
         }
-        if (listing.files.empty()) listing.status = InputStatus::no_map_file;
+        if (listing.files.empty() && listing.not_regular.empty()) listing.status = InputStatus::no_map_file;
         return listing;
     }
     if (!platform::path_exists(path)) {
         listing.status = InputStatus::not_found;
+        return listing;
+    }
+    if (!platform::is_regular_file(path)) {
+        listing.status = InputStatus::not_regular;
         return listing;
     }
     if (!reads_as_archive(path)) {

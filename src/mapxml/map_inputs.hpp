@@ -32,6 +32,7 @@ enum class InputStatus {
     not_found,    // no such file or folder
     no_map_file,  // the input holds no map file
     zip_failed,   // the archive could not be listed; `zip` tells why
+    not_regular,  // a pipe or a device, which only the single-map command reads
 };
 
 struct InputListing {
@@ -41,6 +42,9 @@ struct InputListing {
     // A municipality archive's search list (its entry "...-search-list.csv"); `inner_entry` is empty
     // when there is none. Folders have none.
     MapFile search_list;
+    // A folder's .xml and .zip names that are no regular files (pipes, devices): never opened, as
+    // one that never ends would hold up the run.
+    std::vector<std::string> not_regular;
 };
 
 // `name` as the single-map command has always resolved it: without an extension, ".xml" when such a
@@ -57,6 +61,7 @@ std::string resolve_input_name(std::string name);
 //   ("14103-0200/14103-0200-7.xml"). None: no_map_file.
 // - A folder: its .xml and .zip files by name (not its subfolders), municipality archives expanded;
 //   a .zip in it that holds no map file is still listed, so that reading it reports it by name.
+// - An input that is not a regular file, nor a folder: not_regular, nothing listed and nothing read.
 InputListing list_map_files(const std::string& input);
 
 // Reads one listed map file into `dataset` (which must be empty) and `header`. An inner map file

@@ -13,6 +13,7 @@
 #include "common/fixed_text.hpp"
 #include "common/numbers.hpp"
 #include "mapxml/line_reader.hpp"
+#include "mapxml/stream_input.hpp"
 #include "mapxml/zip_input.hpp"
 #include "model/id_index.hpp"
 #include "platform/platform.hpp"
@@ -436,7 +437,9 @@ void read_undetermined_member(ReadState& state, ParcelDetail* detail) {
         }
     }
     if (detail == nullptr) return;
-    std::string json = detail->has(ParcelText::undetermined) ? detail->text(ParcelText::undetermined) : "[]";
+    // Appended in place: copying the array for each member would make many members quadratic.
+    if (!detail->has(ParcelText::undetermined)) detail->set(ParcelText::undetermined, "[]");
+    std::string& json = detail->texts[static_cast<std::size_t>(ParcelText::undetermined)];
     json.pop_back();
     if (json.size() > 1) json += ',';
     json += "{\"大字名\":";
@@ -444,7 +447,6 @@ void read_undetermined_member(ReadState& state, ParcelDetail* detail) {
     json += ",\"地番\":";
     append_json_string(json, has_chiban, chiban_text);
     json += "}]";
-    detail->set(ParcelText::undetermined, json);
 }
 
 // The parcel texts that only GIS outputs keep, of lines the drawing's tests passed over.
@@ -735,6 +737,40 @@ ReadResult read_text_file(const std::string& text_path, MapDataset& dataset, Map
     }
 }
 
+ReadResult read_stream_input(const std::string& path, MapDataset& dataset, MapHeader& header,
+                             const ReadOptions& options) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return {ReadStatus::not_found, {}};
+    ReadResult result;
+    try {
+        StreamSource source(file);
+        LineReader lines;
+        lines.open_source(source);
+        result.status = read_lines(lines, 0, dataset, header, options, result.cut_off);
+        switch (source.verdict()) {
+            case StreamVerdict::text:
+                break;
+            case StreamVerdict::binary:
+                result = {ReadStatus::not_map_xml, {}};
+                break;
+            case StreamVerdict::archive:
+                result = {ReadStatus::archive_not_file, {}};
+                break;
+            case StreamVerdict::too_long:
+                result = {ReadStatus::stream_too_long, {}};
+                break;
+            case StreamVerdict::read_error:
+                result = {ReadStatus::not_found, {}};
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        result = {ReadStatus::no_memory, {}};
+    }
+    std::fclose(file);
+    if (result.status != ReadStatus::ok) release_dataset(dataset);
+    return result;
+}
+
 // The entry named after the archive (sample.zip holds sample.xml), streamed out of the archive.
 ReadResult read_zip_input(const std::string& input_path, MapDataset& dataset, MapHeader& header,
                           const ReadOptions& options) {
@@ -791,6 +827,9 @@ bool reads_as_archive(const std::string& path) {
 ReadResult read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header,
                         const ReadOptions& options) {
     if (!platform::path_exists(input_path)) return {ReadStatus::not_found, {}};
+    if (!platform::is_directory(input_path) && !platform::is_regular_file(input_path)) {
+        return read_stream_input(input_path, dataset, header, options);
+    }
     if (reads_as_archive(input_path)) return read_zip_input(input_path, dataset, header, options);
     return read_text_file(input_path, dataset, header, options);
 }

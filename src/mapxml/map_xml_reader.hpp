@@ -17,6 +17,9 @@ enum class ReadStatus {
     zip_failed,   // the archive could not be read; `zip` tells why
     no_map_file,  // an archive inside the archive holds no map file
     not_map_xml,  // no 地図 root element and nothing else the reader knows: not a map file at all
+    // A pipe or device: a zip archive, which can only be read from a file
+    archive_not_file,
+    stream_too_long,  // a pipe or device that went on past kMaxStreamedInputBytes
 };
 
 struct ReadResult {
@@ -35,7 +38,9 @@ struct ReadOptions {
 };
 
 // Reads `input_path` into `dataset` (which must be empty) and `header` (passed empty; a field is
-// changed only when its element is met).
+// changed only when its element is met). An input that is not a regular file (a pipe, a device) is
+// read as map XML as it comes (stream_input.hpp): binary bytes among its first bytes make it
+// not_map_xml at once, a zip signature archive_not_file, and it is read up to a bound.
 ReadResult read_map_xml(const std::string& input_path, MapDataset& dataset, MapHeader& header,
                         const ReadOptions& options = {});
 

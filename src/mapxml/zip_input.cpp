@@ -95,13 +95,17 @@ void ZipEntrySource::close() {
 }
 
 bool ZipEntrySource::open_archive(const std::string& archive_path) {
-    // The archive of the last entry read stays open for the next one, unless anything failed: its
-    // directory is read once, not once per inner file.
-    const bool reuse = archive_ != nullptr && result_.status == ZipStatus::ok && archive_path == archive_path_;
+    // The archive of the last entry read stays open for the next one, also after that entry failed
+    // (an inner zip without its map file, a damaged entry): its directory is read once, not once per
+    // inner file, so many failing entries cost no more than many good ones.
+    const bool reuse = archive_ != nullptr && archive_path == archive_path_;
     close_entry();
     size_ = 0;
     total_ = 0;
-    if (reuse) return true;
+    if (reuse) {
+        result_ = ZipResult{};
+        return true;
+    }
     close();
     if (!zip_.usable()) {
         result_ = library_missing(zip_);

@@ -50,7 +50,7 @@ ZipResult list_zip_entries(const std::string& path, std::vector<ZipEntryName>& e
 // match wins, else the first entry equal to it in ASCII letters of any case (names flagged or
 // guessed UTF-8 are converted to the ANSI code page first). Reading checks the entry's CRC and
 // stated size at its end; a failure ends the input and leaves its code in result(). Opening another
-// entry of the same archive after one was read without failure keeps the archive open.
+// entry of the same archive keeps the archive open, whether the last entry failed or not.
 class ZipEntrySource final : public ByteSource {
   public:
     explicit ZipEntrySource(const ZipLibrary& zip);

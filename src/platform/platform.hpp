@@ -30,6 +30,10 @@ std::uint32_t console_code_page();
 // Returns the converted text; text is returned unchanged when both code pages are the same.
 std::string convert_code_page(std::string_view text, std::uint32_t from_code_page, std::uint32_t to_code_page);
 
+// The moment a reproducible run asks its outputs to record instead of the present one:
+// SOURCE_DATE_EPOCH, seconds since 1970 UTC, when it is set to a whole number; false otherwise.
+bool source_date_epoch(std::int64_t& seconds);
+
 // Directory of the running executable, without a trailing separator.
 std::string executable_directory();
 // A path for a library that takes UTF-8 file names (SQLite): converted from the ANSI code page on
@@ -48,6 +52,9 @@ std::string_view path_directory(std::string_view path);
 bool path_exists(const std::string& path);
 // Is this an existing directory?
 bool is_directory(const std::string& path);
+// Is this an existing regular file (through any link), not a directory, a device or a pipe? Asked
+// without opening it: opening a pipe waits for its writer.
+bool is_regular_file(const std::string& path);
 // The names of the entries of a directory (no "." or ".."), in no particular order; empty when it
 // cannot be read.
 std::vector<std::string> list_directory(const std::string& path);

@@ -17,11 +17,13 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -109,6 +111,14 @@ std::string convert_code_page(std::string_view text, std::uint32_t from_code_pag
     return out;
 }
 
+bool source_date_epoch(std::int64_t& seconds) {
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (text == nullptr || *text == '\0') return false;
+    const char* end = text + std::strlen(text);
+    const auto [at, error] = std::from_chars(text, end, seconds);
+    return error == std::errc() && at == end;
+}
+
 std::string executable_directory() {
     std::string path(4096, '\0');
     for (;;) {
@@ -155,6 +165,11 @@ bool path_exists(const std::string& path) {
 bool is_directory(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool is_regular_file(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 FolderProblem folder_problem(const std::string& folder) {

@@ -8,9 +8,11 @@
 #include <windows.h>
 
 #include <atomic>
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -100,6 +102,14 @@ std::string convert_code_page(std::string_view text, std::uint32_t from_code_pag
     return from_utf16(wide, to_code_page);
 }
 
+bool source_date_epoch(std::int64_t& seconds) {
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (text == nullptr || *text == '\0') return false;
+    const char* end = text + std::strlen(text);
+    const auto [at, error] = std::from_chars(text, end, seconds);
+    return error == std::errc() && at == end;
+}
+
 std::string executable_directory() {
     std::string path(MAX_PATH, '\0');
     for (;;) {
@@ -145,6 +155,14 @@ bool path_exists(const std::string& path) { return GetFileAttributesA(path.c_str
 bool is_directory(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool is_regular_file(const std::string& path) {
+    // Pipes and devices by their own names (\\.\pipe\NAME, \\.\COM1) are no files on a disk.
+    if (path.rfind("\\\\.\\", 0) == 0) return false;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 std::vector<std::string> list_directory(const std::string& path) {

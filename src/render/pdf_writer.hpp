@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "render/drawing.hpp"
 
@@ -19,5 +20,9 @@ bool pdf_output_built();
 
 // Writes the PDF of `drawing` to `file`.
 PdfStatus write_pdf(std::FILE* file, const Drawing& drawing);
+
+// After write_pdf was unavailable: the library that could not be loaded and why
+// ("libcairo.so.2: cannot open shared object file: ..."); empty in a build without PDF output.
+std::string pdf_unavailable_reason();
 
 }  // namespace chizuvec

@@ -4,10 +4,12 @@
 #include <cairo.h>
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "common/ascii.hpp"
+#include "common/utc_time.hpp"
 #include "platform/platform.hpp"
 #include "render/pdf_writer.hpp"
 #include "render/xml_text.hpp"
@@ -53,19 +55,30 @@ struct CairoLibrary {
     CHIZUVEC_CAIRO_FUNCTIONS(CHIZUVEC_CAIRO_MEMBER)
 #undef CHIZUVEC_CAIRO_MEMBER
     bool usable = false;
+    std::string error;  // why it is not usable: the library's file name and the reason
 };
 
 CairoLibrary load_cairo() {
     CairoLibrary lib;
     void* library = platform::load_library(CHIZUVEC_CAIRO_SONAME);
-    if (library == nullptr) return lib;
+    if (library == nullptr) {
+        lib.error = std::string(CHIZUVEC_CAIRO_SONAME) + ": " + platform::library_error();
+        return lib;
+    }
     bool complete = true;
-#define CHIZUVEC_CAIRO_LOOKUP(name)                                                            \
-    lib.name = reinterpret_cast<decltype(lib.name)>(platform::library_symbol(library, #name)); \
+#define CHIZUVEC_CAIRO_LOOKUP(name)                                                                               \
+    lib.name = reinterpret_cast<decltype(lib.name)>(platform::library_symbol(library, #name));                    \
+    if (complete && lib.name == nullptr) lib.error = std::string(CHIZUVEC_CAIRO_SONAME) + ": no function " #name; \
     complete = complete && lib.name != nullptr;
     CHIZUVEC_CAIRO_FUNCTIONS(CHIZUVEC_CAIRO_LOOKUP)
 #undef CHIZUVEC_CAIRO_LOOKUP
     lib.usable = complete;
+    return lib;
+}
+
+// Loaded once, on the first PDF.
+const CairoLibrary& cairo_library() {
+    static const CairoLibrary lib = load_cairo();
     return lib;
 }
 
@@ -210,13 +223,18 @@ PdfStatus write_pdf(std::FILE* file, const Drawing& drawing) {
     const double page_width = static_cast<double>(drawing.page_width) * points_per_page_unit;
     const double page_height = static_cast<double>(drawing.page_height) * points_per_page_unit;
     if (drawing.width <= 0 || drawing.height <= 0 || page_width <= 0 || page_height <= 0) return PdfStatus::failed;
-    static const CairoLibrary lib = load_cairo();
+    const CairoLibrary& lib = cairo_library();
     if (!lib.usable) return PdfStatus::unavailable;
 
     cairo_surface_t* surface = lib.cairo_pdf_surface_create_for_stream(write_to_file, file, page_width, page_height);
     const std::string title = plain_text_of(drawing.title);
     lib.cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE, title.c_str());
     lib.cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "Chizuvec");
+    // Otherwise the present moment: the one field that differs between two runs.
+    if (std::int64_t epoch = 0; platform::source_date_epoch(epoch)) {
+        const std::string created = utc_time_text(epoch) + "Z";
+        lib.cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATE_DATE, created.c_str());
+    }
     cairo_t* cr = lib.cairo_create(surface);
     double unit = 1.0;
     for (int i = 0; i < drawing.decimals; ++i) unit /= 10.0;
@@ -243,5 +261,7 @@ PdfStatus write_pdf(std::FILE* file, const Drawing& drawing) {
     lib.cairo_surface_destroy(surface);
     return drawn && written ? PdfStatus::ok : PdfStatus::failed;
 }
+
+std::string pdf_unavailable_reason() { return cairo_library().error; }
 
 }  // namespace chizuvec

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli_support.hpp"
+#include "gen_hostile_core.hpp"
 #include "gen_map_core.hpp"
 #include "gis/feature_writer.hpp"
 #include "test_os.hpp"
@@ -599,8 +600,15 @@ TEST(CliGis, HostileInputGivesValidJson) {
     EXPECT_NE(r.err.find("Wrote 3 parcels (3 without shape)"), std::string::npos) << r.err;
     const Json json = parse_json(read_file(program.file("out.geojson")));
     for (const Json& f : json["features"].items) EXPECT_EQ(f["geometry"].kind, Json::null);
-    // Texts that are not UTF-8 or need escaping arrive as what they stand for.
+    // Texts that are not UTF-8 or need escaping arrive as what they stand for, in every format.
     EXPECT_EQ(json["features"].items[2]["properties"]["小字名"].string, "\xEF\xBF\xBD\x01\"\\");
+    for (const char* name : {"out.gpkg", "out.fgb"}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(program.run({"--gis", name, "hostile.xml"}).exit_code, 0);
+        const std::string bytes = read_file(program.file(name));
+        EXPECT_EQ(bytes.find("\xff\x01\"\\"), std::string::npos);
+        EXPECT_NE(bytes.find("\xEF\xBF\xBD\x01\"\\"), std::string::npos);
+    }
 }
 
 // A generated archive of thousands of parcels: every feature well formed, and GDAL agrees.
@@ -633,6 +641,57 @@ TEST(CliGis, GeneratedMapsInInputOrder) {
     EXPECT_EQ(features.front()["properties"]["筆ID"].string.substr(0, 1), "H");
     EXPECT_NE(features.front()["properties"]["地図名"].string, features.back()["properties"]["地図名"].string);
     expect_gdal_reads(program.file("out.json"), json);
+}
+
+// Maps shaped so that each parcel's attributes or points would grow faster than the file: one
+// parcel with many 筆界未定構成筆 members or on many sheets of distinct scales keeps every one, in
+// order; a ring naming one long curve again and again is refused with the drawing's bound before
+// its points are made; a cut-off file says so, as the other batch outputs do.
+TEST(CliGis, InputsShapedToGrowStayLinear) {
+    using genhostile::Attack;
+    ProgramDir program;
+    constexpr std::uint32_t kMembers = 20000;
+    ASSERT_TRUE(genhostile::write_attack(Attack::undetermined_members, kMembers, program.file("members.xml")));
+    ASSERT_TRUE(genhostile::write_attack(Attack::distinct_scales, kMembers, program.file("scales.xml")));
+    RunResult r = program.run({"--gis", "out.geojson", "members.xml", "scales.xml"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const Json json = parse_json(read_file(program.file("out.geojson")));
+    ASSERT_EQ(json["features"].items.size(), 2u);
+    const Json members = parse_json(json["features"].items[0]["properties"]["筆界未定構成筆"].string);
+    ASSERT_EQ(members.items.size(), kMembers);
+    EXPECT_EQ(members.items.front()["地番"].string, "2");
+    EXPECT_EQ(members.items.back()["地番"].string, std::to_string(kMembers + 1));
+    // Sheet A1 at 1/500 first, then S0 .. at 1/1, 1/2, ...: 500 comes once.
+    std::string scales = "500";
+    for (std::uint32_t k = 1; k <= kMembers; ++k) {
+        if (k != 500) scales.append(";").append(std::to_string(k));
+    }
+    EXPECT_EQ(json["features"].items[1]["properties"]["縮尺分母"].string, scales);
+
+    // 2,000 points named 50,001 times: over 100,000,000 with the closing point.
+    ASSERT_TRUE(genhostile::write_attack(Attack::repeated_curve, 50001, program.file("curve.xml")));
+    r = program.run({"--gis", "curve.geojson", "curve.xml", "members.xml"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err.substr(0, r.err.find("Nothing written")),
+              "curve.xml: ** Error: The drawing would have 100002001 polygon points, more than 100000000\n");
+    EXPECT_NE(
+        r.err.find("Nothing written: failed 1, so \"curve.geojson\" stays as it was (1 parcels of 1 map files read)"),
+        std::string::npos)
+        << r.err;
+    // Under the bound the curve is walked as often as it is named.
+    ASSERT_TRUE(genhostile::write_attack(Attack::repeated_curve, 3, program.file("curve.xml")));
+    r = program.run({"--gis", "curve.geojson", "curve.xml"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const Json curve = parse_json(read_file(program.file("curve.geojson")));
+    EXPECT_EQ(curve["features"].items[0]["geometry"]["coordinates"].items[0].items[0].items.size(),
+              std::size_t{3} * genhostile::kRepeatedCurvePoints + 1);
+
+    const std::string whole = genhostile::small_map("甲");
+    program.write("cut.xml", whole.substr(0, whole.find("<図郭>")));
+    r = program.run({"--gis", "cut.geojson", "cut.xml"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err.substr(0, r.err.find("Wrote")),
+              "cut.xml: **Warning: \"cut.xml\" ends before </地図>: it may be cut off\n");
 }
 
 // Ctrl+C in the middle: the previous output stays as it was and nothing is left beside it.

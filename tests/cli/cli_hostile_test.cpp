@@ -16,6 +16,7 @@
 
 #include "cli_support.hpp"
 #include "common/sanitizer.hpp"
+#include "gen_hostile_core.hpp"
 #include "test_archive.hpp"
 #include "test_os.hpp"
 
@@ -393,6 +394,122 @@ TEST(CliHostile, InputThatIsASocket) {
     const RunResult r = program.run({"socket.xml"});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err, "** Error: Input file not found\n");
+}
+
+// Inputs that are no files and may never end: a named one is judged by its first bytes (NUL bytes
+// of /dev/zero end the run at once, a zip signature asks for a file) and map text on a pipe is read;
+// a batch never opens one, named or in a folder, so none can hold up the other files.
+TEST(CliHostile, InputsThatAreNotFilesNeverHoldARunUp) {
+    if (const std::string why = missing(Need::kEndlessInputs); !why.empty()) GTEST_SKIP() << why;
+    ProgramDir program;
+    RunResult r = program.run({"/dev/zero", "out.svg"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "** Error: \"/dev/zero\" is not a map XML file\n");
+    r = program.run({"--csv", "out.csv", "/dev/zero"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err.substr(0, r.err.find("Listed")),
+              "/dev/zero: ** Error: not a regular file (a pipe or device): name it alone\n");
+
+    std::filesystem::create_directory(program.file("in"));
+    program.write("in/a.xml", read_file(sample_map_path()));
+    ASSERT_TRUE(make_fifo(program.file("in/b.xml")));
+    r = program.run({"--csv", "out.csv", "in"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err.substr(0, r.err.find(" in ", r.err.find("Listed"))),
+              "in/b.xml: ** Error: not a regular file (a pipe or device): name it alone\n"
+              "Listed 12 parcels of 1 map files, failed 1");
+
+    program.write("map.zip", map_zip_bytes("map", read_file(sample_map_path())));
+    program.write("map.xml", read_file(sample_map_path()));
+    const std::string run_on_pipe =
+        "cd '" + program.dir.path.string() + "' && cat %s | '" + program.exe + "' /dev/stdin out.svg 2>&1";
+    std::string output;
+    char command[4096];
+    std::snprintf(command, sizeof command, run_on_pipe.c_str(), "map.zip");
+    EXPECT_EQ(command_output(command, output), 1);
+    EXPECT_EQ(output, "** Error: \"/dev/stdin\" is a zip archive on a pipe or device: save it as a file first\n");
+    std::snprintf(command, sizeof command, run_on_pipe.c_str(), "map.xml");
+    EXPECT_EQ(command_output(command, output), 0) << output;
+    EXPECT_NE(output.find("/dev/stdin" + kSampleCounts), std::string::npos) << output;
+    EXPECT_EQ(read_file(program.file("out.svg")).rfind("<?xml", 0), 0u);
+}
+
+// A municipality archive of thousands of inner zips that lack their map file: each is reported, in
+// archive order, and the archive stays open from one to the next.
+TEST(CliHostile, ManyInnerZipsWithoutTheirMapFile) {
+    constexpr std::uint32_t kEmpty = 3000;
+    ProgramDir program;
+    ASSERT_TRUE(genhostile::write_attack(genhostile::Attack::empty_inner_zips, kEmpty, program.file("A.zip")));
+    const RunResult r = program.run({"--csv", "out.csv", "A.zip"});
+    EXPECT_EQ(r.exit_code, 1);
+    std::string expected;
+    for (std::uint32_t k = 0; k < kEmpty; ++k) {
+        expected.append("A-").append(std::to_string(k)).append(".xml: ** Error: holds no map file\n");
+    }
+    EXPECT_EQ(r.err.substr(0, r.err.find("Listed")), expected);
+    EXPECT_NE(r.err.find("Listed 1 parcels of 1 map files, failed 3000"), std::string::npos)
+        << r.err.substr(expected.size());
+
+    // Entry names with the controls that reorder a line (U+202E, U+2066, U+200F) are shown with "?".
+    const std::string empty = map_zip_bytes("other", "");
+    ASSERT_TRUE(
+        write_archive(program.file("B.zip"), {{"a\u202Egpj.zip", empty},
+                                              {"b\u2066x\u2069.zip", empty},
+                                              {"c\u200F.zip", empty},
+                                              {"B-1.zip", map_zip_bytes("B-1", read_file(sample_map_path()))}}));
+    const RunResult shown = program.run({"--csv", "out.csv", "B.zip"});
+    EXPECT_EQ(shown.err.substr(0, shown.err.find("Listed")),
+              "a?gpj.xml: ** Error: holds no map file\nb?x?.xml: ** Error: holds no map file\n"
+              "c?.xml: ** Error: holds no map file\n");
+}
+
+// The search list is a hint: whatever an error or warning would say of it is first checked against
+// the map files it names. A list that puts one lot in 50,000 地番区域, one forged row that puts it in
+// a second 地番区域, and a row that puts another lot in a map file that lacks it: each gives the
+// answer of the map files themselves, with the warning that the list does not match.
+TEST(CliHostile, SearchListClaimsAreCheckedAgainstTheMapFiles) {
+    ProgramDir program;
+    ASSERT_TRUE(genhostile::write_attack(genhostile::Attack::search_list_areas, 50000, program.file("A.zip")));
+    RunResult r = program.run({"A.zip", "out.svg", "all", "1"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "**Warning: the search list of \"A.zip\" does not match its map files\n"
+              "A-1.xml: P=4(max=4) C=4(4) C-F=4 F=1(1) H=1(1)\n");
+
+    const std::string map = genhostile::small_map("甲");
+    const auto lot_map = [&](const std::string& area, const std::string& lot) {
+        return replace_all(replace_all(map, "<地番>1</地番>", "<地番>" + lot + "</地番>"), "<大字名>甲</大字名>",
+                           "<大字名>" + area + "</大字名>");
+    };
+    const auto archive = [&](const std::string& name, const std::vector<SearchListRow>& rows) {
+        ASSERT_TRUE(write_archive(program.file(name), {{"B-1.zip", map_zip_bytes("B-1", lot_map("甲", "1"))},
+                                                       {"B-2.zip", map_zip_bytes("B-2", lot_map("乙", "2"))},
+                                                       {"B-3.zip", map_zip_bytes("B-3", lot_map("丙", "3"))},
+                                                       {"B-search-list.csv", search_list_bytes(rows, true)}}));
+    };
+    const std::vector<SearchListRow> truth = {{"B-1.zip", "甲", "1"}, {"B-2.zip", "乙", "2"}, {"B-3.zip", "丙", "3"}};
+    std::vector<SearchListRow> forged = truth;
+    forged.push_back({"B-3.zip", "丙", "1"});
+    archive("B.zip", forged);
+    r = program.run({"B.zip", "out.svg", "all", "1"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "**Warning: the search list of \"B.zip\" does not match its map files\n"
+              "B-1.xml: P=4(max=4) C=4(4) C-F=4 F=1(1) H=1(1)\n");
+    forged = truth;
+    forged[1].file = "B-3.zip";
+    archive("B.zip", forged);
+    r = program.run({"B.zip", "out.svg", "all", "1", "2"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "**Warning: the search list of \"B.zip\" does not match its map files\n"
+              "**Warning: lot \"2\" is in B-2.xml, not drawn\n"
+              "B-1.xml: P=4(max=4) C=4(4) C-F=4 F=1(1) H=1(1)\n");
+    // A true list is believed: no warning but the one about the lot not drawn.
+    archive("C.zip", truth);
+    r = program.run({"C.zip", "out.svg", "all", "1", "2"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "**Warning: lot \"2\" is in B-2.xml, not drawn\nB-1.xml: P=4(max=4) C=4(4) C-F=4 F=1(1) H=1(1)\n");
 }
 
 // Several runs on one archive in one folder at the same moment: each reads its own temporary file

@@ -3,12 +3,14 @@
 // the corners in the map file and against poppler's reading of the PDF.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli_support.hpp"
@@ -155,6 +157,46 @@ TEST(CliPrint, PdfHoldsThePageTheTitleAndEmbeddedFontSubsets) {
         EXPECT_TRUE(std::regex_search(line, std::regex(" yes +yes ")) && line.find('+') == 6) << line;
     }
     EXPECT_GE(font_count, 1) << fonts;
+}
+
+// The moment an output was made is its only field that differs between runs; SOURCE_DATE_EPOCH
+// gives it, so two runs give the same bytes (1700000000 is 2023-11-14 22:13:20 UTC).
+TEST(CliPrint, SourceDateEpochMakesPdfAndGeoPackageReproducible) {
+    ProgramDir program;
+    const std::vector<std::string> epoch = {"SOURCE_DATE_EPOCH=1700000000"};
+    for (const char* name : {"a", "b"}) {
+        const std::string stem = name;
+        const RunResult pdf = program.run({"--paper", "A4", sample_map_path(), stem + ".pdf"}, "", epoch);
+        if (pdf.err.ends_with(kNotAvailable)) GTEST_SKIP() << "this build writes no PDF";
+        ASSERT_EQ(pdf.exit_code, 0) << pdf.err;
+        ASSERT_EQ(program.run({"--gis", stem + ".gpkg", sample_map_path()}, "", epoch).exit_code, 0);
+        // A second apart at least, so the present moment would show.
+        if (stem == "a") std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    }
+    const std::string pdf = read_file(program.file("a.pdf"));
+    EXPECT_EQ(pdf, read_file(program.file("b.pdf")));
+    EXPECT_NE(pdf.find("/CreationDate (20231114221320Z)"), std::string::npos);
+    const std::string gpkg = read_file(program.file("a.gpkg"));
+    EXPECT_EQ(gpkg, read_file(program.file("b.gpkg")));
+    EXPECT_NE(gpkg.find("2023-11-14T22:13:20.000Z"), std::string::npos);
+}
+
+// A cairo that cannot be loaded is named with the reason, as libzip is, and nothing is written.
+TEST(CliPrint, CairoThatCannotBeLoadedIsNamedWithTheReason) {
+    ProgramDir program;
+    if (program.run({"--paper", "A4", sample_map_path(), "probe.pdf"}).err.ends_with(kNotAvailable)) {
+        GTEST_SKIP() << "this build writes no PDF";
+    }
+    std::filesystem::create_directory(program.file("fake"));
+    program.write("fake/libcairo.so.2", "not a shared library\n");
+    const RunResult r =
+        program.run({"--paper", "A4", sample_map_path(), "out.pdf"}, "", {"LD_LIBRARY_PATH=" + program.file("fake")});
+    EXPECT_EQ(r.exit_code, 1);
+    const std::string first = "** Error: cannot load libcairo.so.2: ";
+    const std::size_t at = r.err.find(first);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_GT(r.err.find('\n', at), at + first.size()) << "no reason given: " << r.err;
+    EXPECT_FALSE(std::filesystem::exists(program.file("out.pdf")));
 }
 
 TEST(CliPrint, EverySheetPrintsAtItsOwnScaleInOneRun) {

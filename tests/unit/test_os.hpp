@@ -21,6 +21,8 @@ bool code_page_follows_environment();
 
 // A pipe as two C run-time descriptors: [0] reads, [1] writes.
 bool make_pipe(int ends[2]);
+// A named pipe at `path`, which nothing writes to (Need::kEndlessInputs).
+bool make_fifo(const std::string& path);
 
 // What some tests need and not every system offers.
 enum class Need {
@@ -34,6 +36,7 @@ enum class Need {
     kFullDevice,         // a device every write to fails as on a full disk
     kLocalSockets,       // a socket bound to a name in a folder
     kSymbolicLinks,      // symbolic links the tests can make and read
+    kEndlessInputs,      // a named pipe in a folder (make_fifo) and a device that never ends (/dev/zero)
 };
 // Why this system cannot give what a test needs; empty when it can.
 std::string missing(Need need);

@@ -3,6 +3,7 @@
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,6 +53,7 @@ void unset_environment(const std::string& name) { ::unsetenv(name.c_str()); }
 bool code_page_follows_environment() { return true; }
 
 bool make_pipe(int ends[2]) { return ::pipe(ends) == 0; }
+bool make_fifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }
 
 std::string missing(Need) { return {}; }
 bool file_names_ignore_case() { return false; }

@@ -91,6 +91,7 @@ void unset_environment(const std::string& name) { _putenv_s(name.c_str(), ""); }
 bool code_page_follows_environment() { return false; }
 
 bool make_pipe(int ends[2]) { return _pipe(ends, 4096, _O_BINARY) == 0; }
+bool make_fifo(const std::string&) { return false; }
 
 std::string missing(Need need) {
     switch (need) {
@@ -115,6 +116,8 @@ std::string missing(Need need) {
         case Need::kSymbolicLinks:
             return "a symbolic link needs a privilege or developer mode on Windows, and this C++ library "
                    "neither makes nor reads one there";
+        case Need::kEndlessInputs:
+            return "Windows makes no named pipe in a folder and has no endless device file";
     }
     return "unknown need";
 }
