@@ -33,7 +33,10 @@ TEST(CliQuality, RealFilesAndADamagedEntry) {
     // Standard output: the same rows, without the byte order mark that spreadsheets want.
     r = program.run({"--check", "-", "13113-0110.zip"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
+#ifndef _WIN32
+    // The Windows harness reads standard output in the console's code page, not as bytes.
     EXPECT_EQ(r.out, header + rows);
+#endif
 
     // A missing input is an error, the others still reported; a type the report has not is refused
     // before anything is read.
