@@ -9,11 +9,11 @@
 #include "common/fixed_text.hpp"
 #include "config/render_settings.hpp"
 #include "driver/highlights.hpp"
+#include "driver/map_output.hpp"
 #include "fuzz_support.hpp"
 #include "geometry/parcel_measures.hpp"
 #include "geometry/polygon_assembly.hpp"
 #include "mapxml/map_xml_reader.hpp"
-#include "render/svg_writer.hpp"
 
 namespace {
 
@@ -63,7 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (entries == 0) return 0;  // the program draws nothing then
 
     const std::string output = fuzz::scratch_dir() + (html ? "/out.htm" : "/out.svg");
-    if (write_svg(output, input, map_no, header, bounds, settings, dataset).status != WriteStatus::ok) std::abort();
+    if (write_map_output(output, input, map_no, header, bounds, settings, dataset).status != WriteStatus::ok) {
+        std::abort();
+    }
     const std::string document = fuzz::read_whole_file(output);
     std::remove(output.c_str());
     std::string why;
