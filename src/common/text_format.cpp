@@ -41,4 +41,30 @@ std::string format_text(const char* format, ...) {
     return text;
 }
 
+// A field, quoted when it holds a comma, quote or line end. Control bytes become "?" as in the
+// listing, and a text from the map that a spreadsheet would take for a formula (it begins with =,
+// +, -, @) gets a leading apostrophe, so that opening the file never evaluates it.
+void append_csv_field(std::string& out, std::string_view text) {
+    std::string field;
+    if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@')) field = "'";
+    bool quote = false;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) {
+            field += '?';
+            continue;
+        }
+        if (c == '"') field += '"';
+        quote = quote || c == ',' || c == '"';
+        field += c;
+    }
+    if (quote) {
+        out += '"';
+        out += field;
+        out += '"';
+    } else {
+        out += field;
+    }
+}
+
 }  // namespace chizuvec

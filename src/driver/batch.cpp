@@ -105,15 +105,17 @@ std::size_t convert_in_order(std::size_t count, unsigned jobs,
 
 }  // namespace
 
+std::size_t report_refused_entries(const InputListing& listing) {
+    for (const std::string& path : listing.not_regular) print_error(display_name(path) + ": " + kNotRegularError);
+    return listing.not_regular.size();
+}
+
 std::vector<MapFile> list_inputs(const std::vector<std::string>& inputs, std::size_t& failures) {
     std::vector<MapFile> files;
     for (const std::string& input : inputs) {
         InputListing listing = list_map_files(input);
         // Refused rather than read: a pipe or device that never ends would hold up every file.
-        for (const std::string& path : listing.not_regular) {
-            print_error(display_name(path) + ": " + kNotRegularError);
-            ++failures;
-        }
+        failures += report_refused_entries(listing);
         switch (listing.status) {
             case InputStatus::ok:
                 for (MapFile& f : listing.files) files.push_back(std::move(f));

@@ -19,6 +19,9 @@ namespace chizuvec {
 // hold up every file.
 inline constexpr const char* kNotRegularError = "** Error: not a regular file (a pipe or device): name it alone\n";
 
+// Prints the error of each pipe or device a folder listing refused; how many there were.
+std::size_t report_refused_entries(const InputListing& listing);
+
 // --out-dir or --csv. `context` has the settings (and, for drawings, the measured source line).
 // Returns the exit code; an interrupt ends the process after the summary.
 int run_batch(const BatchOptions& options, const ConvertContext& context);

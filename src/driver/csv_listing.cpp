@@ -13,32 +13,6 @@
 namespace chizuvec {
 namespace {
 
-// A field, quoted when it holds a comma, quote or line end. Control bytes become "?" as in the
-// listing, and a text from the map that a spreadsheet would take for a formula (it begins with =,
-// +, -, @) gets a leading apostrophe, so that opening the file never evaluates it.
-void append_field(std::string& out, std::string_view text) {
-    std::string field;
-    if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@')) field = "'";
-    bool quote = false;
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F) {
-            field += '?';
-            continue;
-        }
-        if (c == '"') field += '"';
-        quote = quote || c == ',' || c == '"';
-        field += c;
-    }
-    if (quote) {
-        out += '"';
-        out += field;
-        out += '"';
-    } else {
-        out += field;
-    }
-}
-
 // Every map number that lists a parcel, each once, in the order the sheets first give it; the
 // parcel's own map number when no sheet lists it. Sorting keeps this linear-logarithmic however
 // many sheets list one parcel.
@@ -85,15 +59,15 @@ void append_csv_rows(std::string& out, const MapDataset& dataset, std::string_vi
     const std::vector<std::string> sheets = parcel_sheets(dataset);
     std::size_t i = 0;
     for (const Parcel& parcel : dataset.parcels) {
-        append_field(out, map_file);
+        append_csv_field(out, map_file);
         append_format(out, ",%u,", parcel.id_no);
-        append_field(out, field_view(parcel.address));
+        append_csv_field(out, field_view(parcel.address));
         out += ',';
-        append_field(out, field_view(parcel.chiban));
+        append_csv_field(out, field_view(parcel.chiban));
         out += ',';
-        append_field(out, sheets[i++]);
+        append_csv_field(out, sheets[i++]);
         out += ',';
-        append_field(out, coord_system);
+        append_csv_field(out, coord_system);
         append_format(out, ",%.1f,", parcel.area);
         if (parcel.has_centroid)
             append_format(out, "%.3f,%.3f", parcel.centroid_x, parcel.centroid_y);

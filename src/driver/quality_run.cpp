@@ -104,10 +104,7 @@ int run_quality_check(const BatchOptions& options, const ConvertContext& context
     std::size_t failed = 0;
     for (const std::string& input : options.inputs) {
         InputListing listing = list_map_files(input);
-        for (const std::string& skipped : listing.not_regular) {
-            print_error(display_name(skipped) + ": " + kNotRegularError);
-            ++failed;
-        }
+        failed += report_refused_entries(listing);
         switch (listing.status) {
             case InputStatus::ok:
                 for (MapFile& f : listing.files) files.push_back(std::move(f));

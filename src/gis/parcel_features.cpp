@@ -17,6 +17,44 @@
 namespace chizuvec {
 namespace {
 
+// The plane position of a curve's point reference; false when it names no point.
+bool position_of(const MapDataset& dataset, const IdIndex& points, std::uint32_t reference, PlanePosition& position) {
+    if ((reference & kDirectPosition) != 0) {
+        const std::uint32_t i = reference & ~kDirectPosition;
+        if (i >= dataset.gis.direct_positions.size()) return false;
+        position = dataset.gis.direct_positions[i];
+    } else {
+        const std::uint32_t at = points.find(reference);
+        if (at == kNoRecord) return false;
+        position = {dataset.points[at].x, dataset.points[at].y};
+    }
+    // A coordinate no number can hold gives no point.
+    return std::isfinite(position.x) && std::isfinite(position.y);
+}
+
+}  // namespace
+
+bool plane_ring_points(const MapDataset& dataset, const IdIndex& curves, const IdIndex& points, const RingRun& ring,
+                       std::vector<PlanePoint>& out) {
+    out.clear();
+    for (std::uint32_t r = ring.first_ref; r < ring.first_ref + ring.count; ++r) {
+        const std::uint32_t curve_at = curves.find(dataset.ring_curves[r]);
+        if (curve_at == kNoRecord) return false;
+        const CurveRun& run = dataset.gis.curves[curve_at];
+        for (std::uint32_t k = 0; k < run.count; ++k) {
+            const std::uint32_t i = run.reversed ? run.first + run.count - 1 - k : run.first + k;
+            PlanePosition p;
+            if (!position_of(dataset, points, dataset.gis.curve_points[i], p)) return false;
+            const PlanePoint point{p.y, p.x};
+            if (out.empty() || out.back().x != point.x || out.back().y != point.y) out.push_back(point);
+        }
+    }
+    if (!out.empty() && (out.front().x != out.back().x || out.front().y != out.back().y)) out.push_back(out.front());
+    return true;
+}
+
+namespace {
+
 // Lots outside the district or drawn on a separate sheet: left out unless asked for.
 constexpr std::string_view kOutsideDistrict = "地区外";
 constexpr std::string_view kSeparateSheet = "別図";
@@ -141,41 +179,8 @@ class FeatureBuilder {
                                              chiban.find(kSeparateSheet) != std::string_view::npos);
     }
 
-    // The plane position of a curve's point reference; false when it names no point.
-    bool position_of(std::uint32_t reference, PlanePosition& position) const {
-        if ((reference & kDirectPosition) != 0) {
-            const std::uint32_t i = reference & ~kDirectPosition;
-            if (i >= dataset_.gis.direct_positions.size()) return false;
-            position = dataset_.gis.direct_positions[i];
-        } else {
-            const std::uint32_t at = indexes_.points.find(reference);
-            if (at == kNoRecord) return false;
-            position = {dataset_.points[at].x, dataset_.points[at].y};
-        }
-        // A coordinate no number can hold gives no point.
-        return std::isfinite(position.x) && std::isfinite(position.y);
-    }
-
-    // The points of one ring in map metres, easting first, consecutive duplicates dropped, closed.
-    // False when a curve or point it names is missing.
     bool ring_points(const RingRun& ring, std::vector<PlanePoint>& out) const {
-        out.clear();
-        for (std::uint32_t r = ring.first_ref; r < ring.first_ref + ring.count; ++r) {
-            const std::uint32_t curve_at = indexes_.curves.find(dataset_.ring_curves[r]);
-            if (curve_at == kNoRecord) return false;
-            const CurveRun& run = dataset_.gis.curves[curve_at];
-            for (std::uint32_t k = 0; k < run.count; ++k) {
-                const std::uint32_t i = run.reversed ? run.first + run.count - 1 - k : run.first + k;
-                PlanePosition p;
-                if (!position_of(dataset_.gis.curve_points[i], p)) return false;
-                const PlanePoint point{p.y, p.x};
-                if (out.empty() || out.back().x != point.x || out.back().y != point.y) out.push_back(point);
-            }
-        }
-        if (!out.empty() && (out.front().x != out.back().x || out.front().y != out.back().y)) {
-            out.push_back(out.front());
-        }
-        return true;
+        return plane_ring_points(dataset_, indexes_.curves, indexes_.points, ring, out);
     }
 
     static double signed_area(std::span<const PlanePoint> ring) {

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "geometry/polylabel.hpp"
 #include "gis/feature_writer.hpp"
+#include "model/id_index.hpp"
 #include "model/map_dataset.hpp"
 
 namespace chizuvec {
@@ -48,6 +50,11 @@ struct FeatureBatch {
 // (for the listing's areas). The points every kept parcel's rings name are counted first (a ring may
 // name one long curve many times): when they are more than options.max_points, nothing is built and
 // the count is returned; else 0.
+// The points of one ring in map metres, easting first, consecutive duplicates dropped, closed. False
+// when a curve or point it names is missing, or a coordinate is no number.
+bool plane_ring_points(const MapDataset& dataset, const IdIndex& curves, const IdIndex& points, const RingRun& ring,
+                       std::vector<PlanePoint>& out);
+
 std::uint64_t build_parcel_features(const MapDataset& dataset, const MapHeader& header,
                                     const FeatureBuildOptions& options, FeatureBatch& batch);
 

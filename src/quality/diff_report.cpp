@@ -80,7 +80,7 @@ void append_diff_csv(std::string& out, const DiffRow& row) {
         if (kDiffFields[i].type == GisFieldType::real) {
             append_number(out, values[i].number, 3);
         } else {
-            append_csv_field(out, values[i].text);
+            append_report_field(out, values[i].text);
         }
     }
     out += "\r\n";

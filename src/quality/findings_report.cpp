@@ -3,42 +3,16 @@
 #include <charconv>
 
 #include "common/ascii.hpp"
+#include "common/text_format.hpp"
 #include "common/utf8.hpp"
 #include "gis/gis_encoding.hpp"
 
 namespace chizuvec {
 
-// A CSV field, quoted when it holds a comma or quote. Ill-formed UTF-8 becomes U+FFFD, control bytes become "?", and a
-// text that a spreadsheet would take for a formula (=, +, -, @ first) gets a leading apostrophe.
-void append_csv_field(std::string& out, std::string_view text) {
-    std::string field;
-    if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@')) field = "'";
-    bool quote = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        const auto b = static_cast<unsigned char>(c);
-        if (b >= 0x80) {
-            // The report is UTF-8 whatever the map holds: what is ill-formed stands for U+FFFD.
-            const Utf8Char ch = decode_utf8(text, i);
-            field.append(ch.well_formed ? text.substr(i, ch.length) : kReplacementUtf8);
-            i += ch.length - 1;
-            continue;
-        }
-        if (b < 0x20 || b == 0x7F) {
-            field += '?';
-            continue;
-        }
-        if (c == '"') field += '"';
-        quote = quote || c == ',' || c == '"';
-        field += c;
-    }
-    if (quote) {
-        out += '"';
-        out += field;
-        out += '"';
-    } else {
-        out += field;
-    }
+void append_report_field(std::string& out, std::string_view text) {
+    std::string well_formed;
+    append_well_formed_utf8(well_formed, text);
+    append_csv_field(out, well_formed);
 }
 
 namespace {
@@ -77,15 +51,15 @@ std::string_view report_tail(ReportFormat format) { return format == ReportForma
 void append_report_rows(std::string& out, ReportFormat format, const FileFindings& file, bool& first) {
     for (const Finding& f : file.findings) {
         if (format == ReportFormat::csv) {
-            append_csv_field(out, file.file);
+            append_report_field(out, file.file);
             out += ',';
-            append_csv_field(out, f.parcel_id);
+            append_report_field(out, f.parcel_id);
             out += ',';
-            append_csv_field(out, f.lot);
+            append_report_field(out, f.lot);
             out += ',';
             out += finding_kind_name(f.kind);
             out += ',';
-            append_csv_field(out, f.detail);
+            append_report_field(out, f.detail);
             out += ',';
             if (f.located) append_fixed(out, f.x, 3);
             out += ',';

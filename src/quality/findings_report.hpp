@@ -9,8 +9,8 @@
 
 namespace chizuvec {
 
-// Appends `text` as one CSV field.
-void append_csv_field(std::string& out, std::string_view text);
+// Appends `text` as one CSV field, ill-formed UTF-8 as U+FFFD (the report is UTF-8 whatever the map holds).
+void append_report_field(std::string& out, std::string_view text);
 
 enum class ReportFormat { csv, geojson };
 

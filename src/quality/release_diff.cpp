@@ -7,6 +7,7 @@
 #include "common/fixed_text.hpp"
 #include "common/text_format.hpp"
 #include "geometry/plane_projection.hpp"
+#include "gis/parcel_features.hpp"
 #include "model/id_index.hpp"
 #include "quality/ring_checks.hpp"
 
@@ -64,31 +65,7 @@ class ParcelReader {
 
   private:
     bool ring_points(const RingRun& ring, std::vector<PlanePoint>& out) const {
-        out.clear();
-        for (std::uint32_t r = ring.first_ref; r < ring.first_ref + ring.count; ++r) {
-            const std::uint32_t c = curves_.find(d_.ring_curves[r]);
-            if (c == kNoRecord) return false;
-            const CurveRun& run = d_.gis.curves[c];
-            for (std::uint32_t k = 0; k < run.count; ++k) {
-                const std::uint32_t i = run.reversed ? run.first + run.count - 1 - k : run.first + k;
-                const std::uint32_t reference = d_.gis.curve_points[i];
-                PlanePosition position;
-                if ((reference & kDirectPosition) != 0) {
-                    position = d_.gis.direct_positions[reference & ~kDirectPosition];
-                } else {
-                    const std::uint32_t at = points_.find(reference);
-                    if (at == kNoRecord) return false;
-                    position = {d_.points[at].x, d_.points[at].y};
-                }
-                if (!std::isfinite(position.x) || !std::isfinite(position.y)) return false;
-                const PlanePoint point{position.y, position.x};
-                if (out.empty() || out.back().x != point.x || out.back().y != point.y) out.push_back(point);
-            }
-        }
-        if (!out.empty() && (out.front().x != out.back().x || out.front().y != out.back().y)) {
-            out.push_back(out.front());
-        }
-        return true;
+        return plane_ring_points(d_, curves_, points_, ring, out);
     }
 
     void add_shape(const Parcel& source, ReleaseParcel& parcel) const {
