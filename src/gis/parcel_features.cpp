@@ -10,6 +10,7 @@
 #include "common/fixed_text.hpp"
 #include "geometry/plane_projection.hpp"
 #include "geometry/polylabel.hpp"
+#include "geometry/ring_extent.hpp"
 #include "model/id_index.hpp"
 
 namespace chizuvec {
@@ -201,14 +202,15 @@ class FeatureBuilder {
         shape_has_holes_ = false;
         const std::uint32_t surface_at = parcel.shape_no == 0 ? kNoRecord : indexes_.surfaces.find(parcel.shape_no);
         if (surface_at == kNoRecord) return false;
-        const SurfaceRings& rings = dataset_.gis.surfaces[surface_at];
+        const MapSurface& rings = dataset_.surfaces[surface_at];
         const std::size_t first_ring = batch_.ring_ends.size();
         bool exterior_kept = false;
+        RingExtent exterior_extent;
         double largest_area = 0.0;
         std::vector<PlanePoint> label_points;
         std::vector<std::uint32_t> label_ends;
-        for (std::uint32_t r = rings.first_ring; r < rings.first_ring + rings.count; ++r) {
-            const RingRun& ring = dataset_.gis.rings[r];
+        for (std::uint32_t r = rings.first_ring; r < rings.first_ring + rings.ring_count; ++r) {
+            const RingRun& ring = dataset_.rings[r];
             if (!ring_points(ring, points_)) {
                 // A shape that names what the file does not have is no shape at all.
                 batch_.xy.resize(static_cast<std::size_t>(batch_.point_begin.back()) * 2);
@@ -216,10 +218,12 @@ class FeatureBuilder {
                 batch_.polygon_ends.resize(batch_.polygon_begin.back());
                 return false;
             }
+            const RingExtent extent = ring_extent(points_.size(), [&](std::size_t k) { return points_[k]; });
             if (!ring.interior) {
                 const double area = std::abs(signed_area(points_));
                 exterior_kept = append_ring(points_, true);
                 if (!exterior_kept) continue;
+                exterior_extent = extent;
                 shape_area_ += area;
                 batch_.polygon_ends.push_back(static_cast<std::uint32_t>(batch_.ring_ends.size() - first_ring));
                 // The label goes into the largest polygon.
@@ -232,7 +236,8 @@ class FeatureBuilder {
             } else if (const double hole = std::abs(signed_area(points_));
                        exterior_kept && append_ring(points_, false)) {
                 ++batch_.polygon_ends.back();
-                shape_area_ -= hole;
+                // Written as it stands; only a hole that counts takes its area away.
+                if (hole_counts(exterior_extent, extent)) shape_area_ -= hole;
                 shape_has_holes_ = true;
                 if (label_polygon_ == batch_.polygon_ends.size()) {
                     label_points.insert(label_points.end(), points_.begin(), points_.end());
@@ -298,7 +303,7 @@ class FeatureBuilder {
         put_text(kScale, scales, !scales.empty());
         // The listing measures one ring of the surface; a parcel with holes is its outline less them.
         if (shape_has_holes_) {
-            put_number(kArea, shape_area_);
+            put_number(kArea, std::max(shape_area_, 0.0));
         } else if (parcel.has_outline) {
             put_number(kArea, parcel.area);
         }
@@ -334,7 +339,7 @@ void build_parcel_features(const MapDataset& dataset, const MapHeader& header, c
     batch.point_begin.reserve(dataset.parcels.size() + 1);
     batch.ring_begin.reserve(dataset.parcels.size() + 1);
     batch.polygon_begin.reserve(dataset.parcels.size() + 1);
-    batch.xy.reserve((dataset.gis.curve_points.size() + dataset.gis.rings.size()) * 2);
+    batch.xy.reserve((dataset.gis.curve_points.size() + dataset.rings.size()) * 2);
     batch.texts.reserve(static_cast<std::size_t>(dataset.parcel_count()) * 128);
     FeatureBuilder builder(dataset, header, options, batch);
     for (std::uint32_t i = 0; i < dataset.parcel_count(); ++i) builder.add(i);

@@ -311,8 +311,8 @@ void read_point(ReadState& state, std::uint32_t id_no) {
     }
 }
 
-// Reads one ring's curve references; the surface keeps the run of its last ring.
-void read_ring(ReadState& state, std::size_t surface_index) {
+// Reads one ring's curve references, appended to ring_curves. Returns how many there were.
+std::uint32_t read_ring(ReadState& state) {
     MapDataset& dataset = state.dataset;
     std::uint32_t ring_refs = 0;
     TaggedLine line;
@@ -320,43 +320,36 @@ void read_ring(ReadState& state, std::size_t surface_index) {
     while (next_line(state.lines, line)) {
         if (contains<kRingClose>(line)) break;
         if (!text_after<kGeneratorRef>(line, rest)) continue;
-        const std::uint32_t position = dataset.ring_curve_count();
         dataset.ring_curves.push_back(parse_id_number(rest));
-        MapSurface& surface = dataset.surfaces[surface_index];
-        if (ring_refs == 0) surface.first_ref = position;
-        surface.last_ref = position;
         ++ring_refs;
     }
     raise(dataset.max_ring_curves, ring_refs);
+    return ring_refs;
 }
 
+// A surface keeps every ring, each marked as a hole when it stands in an interior boundary.
 void read_surface(ReadState& state, std::uint32_t id_no) {
     MapDataset& dataset = state.dataset;
     raise(dataset.max_surface_no, id_no);
     MapSurface surface;
     surface.id_no = id_no;
-    dataset.surfaces.push_back(surface);
-    const std::size_t surface_index = dataset.surfaces.size() - 1;
-    const bool detail = state.options.gis_detail;
-    SurfaceRings rings{static_cast<std::uint32_t>(dataset.gis.rings.size()), 0};
+    surface.first_ring = static_cast<std::uint32_t>(dataset.rings.size());
     bool interior = false;
     TaggedLine line;
     while (next_line(state.lines, line)) {
         if (contains<kSurfaceClose>(line)) break;
         if (contains<kRingOpen>(line)) {
             const std::uint32_t first_ref = dataset.ring_curve_count();
-            read_ring(state, surface_index);
-            if (detail) {
-                dataset.gis.rings.push_back(RingRun{first_ref, dataset.ring_curve_count() - first_ref, interior});
-                ++rings.count;
-            }
-        } else if (detail && contains<kInteriorOpen>(line)) {
+            const std::uint32_t count = read_ring(state);
+            dataset.rings.push_back(RingRun{first_ref, count, interior});
+            ++surface.ring_count;
+        } else if (contains<kInteriorOpen>(line)) {
             interior = true;
-        } else if (detail && contains<kExteriorOpen>(line)) {
+        } else if (contains<kExteriorOpen>(line)) {
             interior = false;
         }
     }
-    if (detail) dataset.gis.surfaces.push_back(rings);
+    dataset.surfaces.push_back(surface);
 }
 
 void read_spatial_section(ReadState& state) {

@@ -44,12 +44,22 @@ void add_polygons(Drawing& drawing, const MapDataset& dataset, const RenderSetti
     const auto& points = dataset.points;
     for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
         const std::size_t begin = drawing.vertices.size();
-        for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
-            if (index < points.size()) drawing.vertices.push_back({points[index].svg_x, points[index].svg_y});
+        const std::span<const std::uint32_t> outline = parcel_outline(dataset, parcel);
+        std::size_t at = 0;
+        for (const OutlineRing& ring : parcel_rings(dataset, parcel)) {
+            const std::size_t ring_begin = drawing.vertices.size();
+            for (std::size_t k = 0; k < ring.count && at < outline.size(); ++k, ++at) {
+                const std::uint32_t index = outline[at];
+                if (index < points.size()) drawing.vertices.push_back({points[index].svg_x, points[index].svg_y});
+            }
+            if (drawing.vertices.size() != ring_begin) {
+                drawing.ring_ends.push_back(static_cast<std::uint32_t>(drawing.vertices.size()));
+            }
         }
         if (drawing.vertices.size() == begin) return;
-        drawing.polygons.push_back(
-            {style_of(polygon_class(parcel, settings)), static_cast<std::uint32_t>(drawing.vertices.size())});
+        drawing.polygons.push_back({style_of(polygon_class(parcel, settings)),
+                                    static_cast<std::uint32_t>(drawing.vertices.size()),
+                                    static_cast<std::uint32_t>(drawing.ring_ends.size())});
     });
 }
 

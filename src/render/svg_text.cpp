@@ -23,13 +23,18 @@ std::int32_t clamp_to_int32(std::int64_t value) {
                                                               std::numeric_limits<std::int32_t>::max()));
 }
 
-// Is (x, y) inside the closed outline? Crossings of a ray, so both turning directions count.
-bool inside_outline(const std::vector<PlanePoint>& outline, double x, double y) {
+// Is (x, y) inside the shape? Crossings of a ray over every ring (even-odd), so both turning
+// directions count and a point in a hole is outside.
+bool inside_outline(const std::vector<PlanePoint>& points, const std::vector<std::uint32_t>& ends, double x, double y) {
     bool inside = false;
-    for (std::size_t i = 0, j = outline.size() - 1; i < outline.size(); j = i++) {
-        const PlanePoint& a = outline[i];
-        const PlanePoint& b = outline[j];
-        if ((a.y > y) != (b.y > y) && x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x) inside = !inside;
+    std::size_t begin = 0;
+    for (const std::uint32_t end : ends) {
+        for (std::size_t i = begin, j = end - 1; i < end; j = i++) {
+            const PlanePoint& a = points[i];
+            const PlanePoint& b = points[j];
+            if ((a.y > y) != (b.y > y) && x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x) inside = !inside;
+        }
+        begin = end;
     }
     return inside;
 }
@@ -166,30 +171,55 @@ void add_label_styles(Drawing& drawing, const RenderSettings& settings) {
 void add_labels(Drawing& drawing, const MapDataset& dataset, const BoundingBox& bounds, const SvgLayout& layout,
                 const RenderSettings& settings, const std::vector<std::uint32_t>* selection) {
     std::vector<PlanePoint> outline;
+    std::vector<std::uint32_t> ends;
+    // The label point of the outline measured last, by its first entry and label class: parcels
+    // that share a surface come one after another and share its point, found once.
+    bool cached = false;
+    std::uint32_t cached_vertex = 0;
+    int cached_class = 0;
+    PlanePoint cached_point;
     for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
         // Assembly outlines the selected parcels only.
         if (!parcel.has_outline || !parcel.has_centroid) return;
         const int cls = label_class(parcel, layout.scale, settings);
         if (cls == 0) return;
-        // The centroid of a thin or bent parcel can lie outside it, on a neighbour: such a label
-        // goes to the point farthest inside, found to a quarter of the label's height.
+        // The centroid of a thin or bent parcel can lie outside it, on a neighbour, or in a hole: such
+        // a label goes to the point farthest inside, found to a quarter of the label's height.
         double label_x = parcel.centroid_x;
         double label_y = parcel.centroid_y;
-        outline.clear();
-        bool finite = true;
-        for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
-            if (index >= dataset.points.size()) continue;
-            const MapPoint& point = dataset.points[index];
-            finite = finite && std::isfinite(point.x) && std::isfinite(point.y);
-            outline.push_back({point.x, point.y});
-        }
-        // An outline with a point at infinity has no inside to speak of.
-        if (finite && outline.size() >= 3 && !inside_outline(outline, label_x, label_y)) {
-            const double height = cls == 1 ? settings.svg_font_size_c1 : settings.svg_font_size_c2;
-            const std::uint32_t ends[] = {static_cast<std::uint32_t>(outline.size())};
-            const LabelPoint pole = pole_of_inaccessibility(outline, ends, std::max(height, 1.0) / layout.scale / 4);
-            label_x = pole.x;
-            label_y = pole.y;
+        if (cached && cached_vertex == parcel.first_vertex && cached_class == cls) {
+            label_x = cached_point.x;
+            label_y = cached_point.y;
+        } else {
+            outline.clear();
+            ends.clear();
+            bool finite = true;
+            const std::span<const std::uint32_t> indexes = parcel_outline(dataset, parcel);
+            std::size_t at = 0;
+            for (const OutlineRing& ring : parcel_rings(dataset, parcel)) {
+                for (std::size_t k = 0; k < ring.count && at < indexes.size(); ++k, ++at) {
+                    if (indexes[at] >= dataset.points.size()) continue;
+                    const MapPoint& point = dataset.points[indexes[at]];
+                    finite = finite && std::isfinite(point.x) && std::isfinite(point.y);
+                    outline.push_back({point.x, point.y});
+                }
+                if (ends.empty() ? !outline.empty() : outline.size() > ends.back()) {
+                    ends.push_back(static_cast<std::uint32_t>(outline.size()));
+                }
+            }
+            // An outline with a point at infinity has no inside to speak of.
+            if (finite && outline.size() >= 3 && parcel.area != 0.0 &&
+                !inside_outline(outline, ends, label_x, label_y)) {
+                const double height = cls == 1 ? settings.svg_font_size_c1 : settings.svg_font_size_c2;
+                const LabelPoint pole =
+                    pole_of_inaccessibility(outline, ends, std::max(height, 1.0) / layout.scale / 4);
+                label_x = pole.x;
+                label_y = pole.y;
+            }
+            cached = true;
+            cached_vertex = parcel.first_vertex;
+            cached_class = cls;
+            cached_point = {label_x, label_y};
         }
         DrawText label;
         label.label_class = cls;

@@ -147,7 +147,7 @@ TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
     ASSERT_EQ(d.curve_count(), plain.dataset.curve_count());
     EXPECT_EQ(d.curves[0].start_point_no, plain.dataset.curves[0].start_point_no);
     EXPECT_EQ(d.curves[0].end_point_no, plain.dataset.curves[0].end_point_no);
-    EXPECT_EQ(d.surfaces[0].first_ref, plain.dataset.surfaces[0].first_ref);
+    EXPECT_EQ(d.rings.size(), plain.dataset.rings.size());
     EXPECT_EQ(d.ring_curves, plain.dataset.ring_curves);
     EXPECT_EQ(plain.dataset.parcel_count(), 1u);
     ASSERT_EQ(d.parcel_count(), 2u);
@@ -168,10 +168,10 @@ TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
     EXPECT_EQ(d.gis.direct_positions[0].x, 5.5);
     EXPECT_EQ(d.gis.direct_positions[0].y, -6.25);
 
-    ASSERT_EQ(d.gis.surfaces.size(), 1u);
-    ASSERT_EQ(d.gis.surfaces[0].count, 2u);
-    const RingRun& exterior = d.gis.rings[d.gis.surfaces[0].first_ring];
-    const RingRun& hole = d.gis.rings[d.gis.surfaces[0].first_ring + 1];
+    ASSERT_EQ(d.surfaces.size(), 1u);
+    ASSERT_EQ(d.surfaces[0].ring_count, 2u);
+    const RingRun& exterior = d.rings[d.surfaces[0].first_ring];
+    const RingRun& hole = d.rings[d.surfaces[0].first_ring + 1];
     EXPECT_FALSE(exterior.interior);
     EXPECT_EQ(exterior.count, 2u);
     EXPECT_TRUE(hole.interior);
@@ -194,20 +194,29 @@ TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
     EXPECT_EQ(address(d.parcels[1]), "宇田川町北");
 }
 
-TEST(MapXmlReader, SurfaceKeepsRunOfItsLastRing) {
+TEST(MapXmlReader, SurfaceKeepsEveryRing) {
     auto ring = [](std::initializer_list<int> curves) {
         std::string s = "<zmn:GM_Ring>\n";
         for (int c : curves) s += "<zmn:GM_CompositeCurve.generator idref=\"C" + std::to_string(c) + "\"/>\n";
         return s + "</zmn:GM_Ring>\n";
     };
-    const std::string surfaces = "<zmn:GM_Surface id=\"F2\">\n" + ring({1, 2, 3, 4}) + ring({5, 6, 7}) +
+    const std::string surfaces = "<zmn:GM_Surface id=\"F2\">\n" + ring({1, 2, 3, 4}) +
+                                 "<zmn:GM_SurfaceBoundary.interior>\n" + ring({5, 6, 7}) +
+                                 "</zmn:GM_SurfaceBoundary.interior>\n"
                                  "</zmn:GM_Surface>\n<zmn:GM_Surface id=\"F3\">\n</zmn:GM_Surface>\n";
     const Loaded m = load(kHead + spatial(surfaces));
     ASSERT_EQ(m.dataset.surface_count(), 2u);
     EXPECT_EQ(m.dataset.ring_curves, (LargeArray<std::uint32_t>{1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(m.dataset.surfaces[0].first_ref, 4u);
-    EXPECT_EQ(m.dataset.surfaces[0].last_ref, 6u);
-    EXPECT_GT(m.dataset.surfaces[1].first_ref, m.dataset.surfaces[1].last_ref);  // no ring: empty run
+    ASSERT_EQ(m.dataset.surfaces[0].ring_count, 2u);
+    const RingRun& outline = m.dataset.rings[m.dataset.surfaces[0].first_ring];
+    const RingRun& hole = m.dataset.rings[m.dataset.surfaces[0].first_ring + 1];
+    EXPECT_EQ(outline.first_ref, 0u);
+    EXPECT_EQ(outline.count, 4u);
+    EXPECT_FALSE(outline.interior);
+    EXPECT_EQ(hole.first_ref, 4u);
+    EXPECT_EQ(hole.count, 3u);
+    EXPECT_TRUE(hole.interior);
+    EXPECT_EQ(m.dataset.surfaces[1].ring_count, 0u);  // no ring
     EXPECT_EQ(m.dataset.max_ring_curves, 4u);
     EXPECT_EQ(m.dataset.max_surface_no, 3u);
 }
@@ -303,8 +312,9 @@ TEST(MapXmlReader, InputEndingInsideAnElement) {
                                 "<zmn:GM_CompositeCurve.generator idref=\"C1\"/>\n"
                                 "<zmn:GM_CompositeCurve.generator idref=\"C2\"/>\n");
     ASSERT_EQ(surface.dataset.surface_count(), 1u);
-    EXPECT_EQ(surface.dataset.surfaces[0].first_ref, 0u);
-    EXPECT_EQ(surface.dataset.surfaces[0].last_ref, 1u);
+    ASSERT_EQ(surface.dataset.surfaces[0].ring_count, 1u);
+    EXPECT_EQ(surface.dataset.rings[0].first_ref, 0u);
+    EXPECT_EQ(surface.dataset.rings[0].count, 2u);
     EXPECT_EQ(surface.dataset.max_ring_curves, 2u);
 
     const Loaded parcel_cut = load(kHead + "<主題属性>\n<筆 id=\"H3\">\n<地番>3</地番>\n");
@@ -348,7 +358,7 @@ TEST(MapXmlReader, ArraysGrowAndKeepDocumentOrder) {
     for (std::uint32_t i = 0; i < 1500; ++i) ASSERT_EQ(m.dataset.points[i].x, i + 1.0);
     for (std::uint32_t i = 0; i < 5200; ++i) ASSERT_EQ(m.dataset.curves[i].id_no, i + 1);
     for (std::uint32_t i = 0; i < 700; ++i) {
-        ASSERT_EQ(m.dataset.surfaces[i].first_ref, 8 * i);
+        ASSERT_EQ(m.dataset.rings[m.dataset.surfaces[i].first_ring].first_ref, 8 * i);
         ASSERT_EQ(m.dataset.ring_curves[8 * i + 7], i + 1);
     }
     for (std::uint32_t i = 0; i < 650; ++i) ASSERT_EQ(m.dataset.parcels[i].id_no, i + 1);
