@@ -88,7 +88,7 @@ class FeatureBuilder {
         : dataset_(dataset), header_(header), options_(options), batch_(batch) {
         indexes_.surfaces = build_id_index(dataset.surfaces);
         indexes_.curves = build_id_index(dataset.curves);
-        indexes_.points = build_id_index(dataset.points);
+        indexes_.points = build_id_index(dataset.file_points());
         if (options.coordinates == GisCoordinates::geographic) projection_.emplace(options.zone);
         sheets_ = sheets_of_parcels(dataset);
         scales_ = scales_of_numbers(dataset);
@@ -103,7 +103,7 @@ class FeatureBuilder {
             return;
         }
         const bool shaped = add_geometry(parcel);
-        add_values(parcel, parcel_at, detail, shaped);
+        add_values(parcel_at, detail, shaped);
         batch_.point_begin.push_back(static_cast<std::uint32_t>(batch_.xy.size() / 2));
         batch_.ring_begin.push_back(static_cast<std::uint32_t>(batch_.ring_ends.size()));
         batch_.polygon_begin.push_back(static_cast<std::uint32_t>(batch_.polygon_ends.size()));
@@ -199,7 +199,6 @@ class FeatureBuilder {
     bool add_geometry(const Parcel& parcel) {
         label_ = {};
         shape_area_ = 0.0;
-        shape_has_holes_ = false;
         const std::uint32_t surface_at = parcel.shape_no == 0 ? kNoRecord : indexes_.surfaces.find(parcel.shape_no);
         if (surface_at == kNoRecord) return false;
         const MapSurface& rings = dataset_.surfaces[surface_at];
@@ -238,7 +237,6 @@ class FeatureBuilder {
                 ++batch_.polygon_ends.back();
                 // Written as it stands; only a hole that counts takes its area away.
                 if (hole_counts(exterior_extent, extent)) shape_area_ -= hole;
-                shape_has_holes_ = true;
                 if (label_polygon_ == batch_.polygon_ends.size()) {
                     label_points.insert(label_points.end(), points_.begin(), points_.end());
                     label_ends.push_back(static_cast<std::uint32_t>(label_points.size()));
@@ -270,7 +268,7 @@ class FeatureBuilder {
         v.number = number;
     }
 
-    void add_values(const Parcel& parcel, std::uint32_t parcel_at, const ParcelDetail& detail, bool shaped) {
+    void add_values(std::uint32_t parcel_at, const ParcelDetail& detail, bool shaped) {
         values_at_ = batch_.values.size();
         batch_.values.resize(values_at_ + kParcelFieldCount);
         put_text(kParcelId, detail.text(ParcelText::parcel_id));
@@ -301,12 +299,8 @@ class FeatureBuilder {
             scales += text;
         }
         put_text(kScale, scales, !scales.empty());
-        // The listing measures one ring of the surface; a parcel with holes is its outline less them.
-        if (shape_has_holes_) {
-            put_number(kArea, std::max(shape_area_, 0.0));
-        } else if (parcel.has_outline) {
-            put_number(kArea, parcel.area);
-        }
+        // The area of the shape the feature carries, its holes taken away.
+        if (shaped) put_number(kArea, std::max(shape_area_, 0.0));
         if (shaped) {
             put_number(kLabelLatitude, label_.y);
             put_number(kLabelLongitude, label_.x);
@@ -314,8 +308,7 @@ class FeatureBuilder {
     }
 
     const MapDataset& dataset_;
-    double shape_area_ = 0.0;       // the shape's exterior rings less its holes, m²
-    bool shape_has_holes_ = false;  // the shape kept a hole
+    double shape_area_ = 0.0;  // the shape's exterior rings less its holes, m²
     const MapHeader& header_;
     const FeatureBuildOptions& options_;
     FeatureBatch& batch_;

@@ -231,32 +231,9 @@ bool read_head(LineReader& lines, MapHeader& header, RootSeen& root) {
     return false;
 }
 
+// A curve: every point reference and direct position in order, and its orientation. The first and
+// last references are kept in the curve record too, for the continuity check of assembly.
 void read_curve(ReadState& state, std::uint32_t id_no) {
-    raise(state.dataset.max_curve_no, id_no);
-    state.dataset.curves.push_back(MapCurve{id_no, 0, 0});
-    MapCurve& curve = state.dataset.curves.back();
-    TaggedLine line;
-    std::string_view rest;
-    while (next_line(state.lines, line)) {
-        if (contains<kCurveClose>(line)) return;
-        if (!contains<kIndirectOpen>(line)) continue;
-        // Point references count only inside an indirect position block.
-        while (next_line(state.lines, line)) {
-            if (contains<kIndirectClose>(line)) break;
-            if (!text_after<kPointRef>(line, rest)) continue;
-            const std::uint32_t point_no = parse_id_number(rest);
-            if (curve.start_point_no == 0) {
-                curve.start_point_no = point_no;
-            } else {
-                curve.end_point_no = point_no;
-            }
-        }
-    }
-}
-
-// A curve as GIS outputs need it: every point reference and direct position in order, and its
-// orientation. The drawing's first and last references are kept as read_curve keeps them.
-void read_curve_detail(ReadState& state, std::uint32_t id_no) {
     MapDataset& dataset = state.dataset;
     raise(dataset.max_curve_no, id_no);
     dataset.curves.push_back(MapCurve{id_no, 0, 0});
@@ -359,11 +336,7 @@ void read_spatial_section(ReadState& state) {
     while (next_line(state.lines, line)) {
         if (text_after<kCurveOpen>(line, rest)) {
             if (id_attribute(rest, id_no)) {
-                if (state.options.gis_detail) {
-                    read_curve_detail(state, id_no);
-                } else {
-                    read_curve(state, id_no);
-                }
+                read_curve(state, id_no);
             }
         } else if (text_after<kPointOpen>(line, rest)) {
             if (id_attribute(rest, id_no)) read_point(state, id_no);
@@ -608,6 +581,15 @@ void read_sections(ReadState& state) {
     }
 }
 
+// The direct positions of curves as points after the file's own, so that outlines reach them as
+// they reach every other point.
+void append_position_points(MapDataset& dataset) {
+    for (const PlanePosition& position : dataset.gis.direct_positions) {
+        dataset.points.push_back(MapPoint{0, position.x, position.y, 0, 0});
+    }
+    dataset.position_points = static_cast<std::uint32_t>(dataset.gis.direct_positions.size());
+}
+
 bool knows_nothing(const MapDataset& dataset, const MapHeader& header) {
     return dataset.points.empty() && dataset.curves.empty() && dataset.surfaces.empty() && dataset.parcels.empty() &&
            dataset.outside_parcels == 0 && header.map_name[0] == '\0' && header.municipality_name[0] == '\0' &&
@@ -626,6 +608,7 @@ ReadStatus read_lines(LineReader& lines, std::int64_t input_bytes, MapDataset& d
             state.parcel_index.reserve_dense(dataset.parcels.capacity() + 1);
             read_sections(state);
         }
+        append_position_points(dataset);
         if (!root.opened && knows_nothing(dataset, header)) return ReadStatus::not_map_xml;
         cut_off = root.opened && !root.closed;
         return ReadStatus::ok;

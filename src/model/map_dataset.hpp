@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,9 +92,9 @@ struct MapSheet {
     double corner_y[4] = {};
 };
 
-// What GIS outputs need beyond the drawing, read only when asked for (ReadOptions::gis_detail): every
-// point of every curve with its orientation, and each parcel's texts.
-// Each array runs beside its element array: gis.curves[i] belongs to curves[i], and so on.
+// Every point of every curve with its orientation (always read), and each parcel's texts (read only
+// when asked for, ReadOptions::gis_detail). Each array runs beside its element array: gis.curves[i]
+// belongs to curves[i], and so on.
 
 // A curve's point references: curve_points[first, first + count), in document order. A reference is
 // a point number, or kDirectPosition plus an index into direct_positions.
@@ -163,6 +164,9 @@ struct MapDataset {
     std::vector<MapSheet> sheets;          // in document order, those with any element of their own
     MapGisDetail gis;                      // empty unless the reader was asked for it
 
+    // The last `position_points` of `points` are the curves' direct positions, in order, after the
+    // file's own points; they have no number.
+    std::uint32_t position_points = 0;
     std::uint32_t max_ring_curves = 0;
     std::uint32_t max_point_no = 0;
     std::uint32_t max_curve_no = 0;
@@ -170,7 +174,9 @@ struct MapDataset {
     std::uint32_t max_parcel_no = 0;    // counts parcels that were not kept
     std::uint32_t outside_parcels = 0;  // parcels left out as outside the district
 
-    std::uint32_t point_count() const { return static_cast<std::uint32_t>(points.size()); }
+    // The file's own points.
+    std::uint32_t point_count() const { return static_cast<std::uint32_t>(points.size()) - position_points; }
+    std::span<const MapPoint> file_points() const { return {points.data(), point_count()}; }
     std::uint32_t curve_count() const { return static_cast<std::uint32_t>(curves.size()); }
     std::uint32_t surface_count() const { return static_cast<std::uint32_t>(surfaces.size()); }
     std::uint32_t ring_curve_count() const { return static_cast<std::uint32_t>(ring_curves.size()); }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -418,6 +419,88 @@ void expect_same_features(const std::string& converted, const Json& ours) {
     }
 }
 
+// A curve of direct positions and point references: {n, 0} is point n, {x, y} a direct position.
+std::string xml_mixed_curve(int id, std::initializer_list<std::pair<int, int>> items, bool reversed = false) {
+    std::string s = "<zmn:GM_Curve id=\"C" + std::to_string(id) + "\">\n<zmn:GM_OrientablePrimitive.orientation>" +
+                    (reversed ? "-" : "+") + "</zmn:GM_OrientablePrimitive.orientation>\n";
+    for (const auto& [a, b] : items) {
+        if (b == 0) {
+            s += "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P" + std::to_string(a) +
+                 "\"/>\n</zmn:GM_Position.indirect>\n";
+        } else {
+            s += "<zmn:GM_Position.direct>\n<zmn:X>" + std::to_string(a) + "</zmn:X>\n<zmn:Y>" + std::to_string(b) +
+                 "</zmn:Y>\n</zmn:GM_Position.direct>\n";
+        }
+    }
+    return s + "</zmn:GM_Curve>\n";
+}
+
+double plane_shoelace(const std::vector<std::pair<int, int>>& ring) {
+    double twice = 0.0;
+    for (std::size_t i = 0; i < ring.size(); ++i) {
+        const auto& [x0, y0] = ring[i];
+        const auto& [x1, y1] = ring[(i + 1) % ring.size()];
+        twice += static_cast<double>(x0) * y1 - static_cast<double>(x1) * y0;
+    }
+    return std::abs(twice) / 2.0;
+}
+
+// The area of every output is that of the shape the outputs draw: every curve point in its
+// orientation, direct positions too, and a parcel without shape before it changes nothing. Points
+// 1-4 are a 20 m square at (1000, 2000); the expected area is the shoelace of the ring each case
+// means, computed here.
+TEST(CliGis, AreaFollowsTheShapeInEveryOutput) {
+    const std::string square_points =
+        xml_point(1, 1000, 2000) + xml_point(2, 1000, 2020) + xml_point(3, 1020, 2020) + xml_point(4, 1020, 2000);
+    const std::string tail = xml_curve(3, {3, 4}) + xml_curve(4, {4, 1});
+    struct Case {
+        const char* name;
+        std::string curves;
+        std::vector<std::pair<int, int>> ring;
+        bool shapeless_before = false;
+    };
+    const std::vector<std::pair<int, int>> square = {{1000, 2000}, {1000, 2020}, {1020, 2020}, {1020, 2000}};
+    const Case cases[] = {
+        {"curve marked -", xml_curve(1, {1, 2}) + xml_curve(2, {3, 2}, true) + tail, square},
+        {"curve of three points",
+         xml_mixed_curve(1, {{1, 0}, {998, 2010}, {2, 0}}) + xml_curve(2, {2, 3}) + tail,
+         {{1000, 2000}, {998, 2010}, {1000, 2020}, {1020, 2020}, {1020, 2000}}},
+        {"direct and indirect positions",
+         xml_mixed_curve(1, {{1, 0}, {1000, 2020}}) + xml_mixed_curve(2, {{1000, 2020}, {3, 0}}) + tail, square},
+        {"direct positions only",
+         xml_mixed_curve(1, {{1000, 2000}, {1000, 2020}}) + xml_mixed_curve(2, {{1000, 2020}, {1020, 2020}}) +
+             xml_mixed_curve(3, {{1020, 2020}, {1020, 2000}}) + xml_mixed_curve(4, {{1020, 2000}, {1000, 2000}}),
+         square},
+        {"a parcel without shape before it", xml_curve(1, {1, 2}) + xml_curve(2, {2, 3}) + tail, square, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string map = kShapesHead;
+        map += "<空間属性>\n" + square_points + c.curves + "<zmn:GM_Surface id=\"F1\">\n" +
+               xml_ring("exterior", {1, 2, 3, 4}) + "</zmn:GM_Surface>\n</空間属性>\n<主題属性>\n";
+        if (c.shapeless_before) map += xml_parcel(1, "1", 0);
+        map += xml_parcel(2, "2", 1) + "</主題属性>\n</地図>\n";
+        ProgramDir program;
+        program.write("m.xml", map);
+        const double area = plane_shoelace(c.ring);
+        const RunResult gis = program.run({"--gis", "out.geojson", "m.xml"});
+        ASSERT_EQ(gis.exit_code, 0) << gis.err;
+        const Json json = parse_json(read_file(program.file("out.geojson")));
+        const Json& last = json["features"].items.back();
+        ASSERT_NE(last["geometry"].kind, Json::null);
+        EXPECT_NEAR(last["properties"]["面積"].value, area, 1e-6);
+        if (c.shapeless_before) continue;  // the drawing's assembly stops at a parcel without shape
+        const RunResult csv = program.run({"--csv", "-", "m.xml"});
+        ASSERT_EQ(csv.exit_code, 0) << csv.err;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(csv.out, m, std::regex("\nm\\.xml,2,宇田川町,2,,公共座標9系,([0-9.]+),")))
+            << csv.out;
+        EXPECT_NEAR(std::stod(m[1]), area, 0.05);
+        const RunResult listing = program.run({"m.xml"});
+        EXPECT_EQ(listing.err.find("Illegal polygon"), std::string::npos) << listing.err;
+    }
+}
+
 TEST(CliGis, EveryShapeOfAHandMadeMap) {
     ProgramDir program;
     program.write("shapes.xml", shapes_map());
@@ -442,7 +525,7 @@ TEST(CliGis, EveryShapeOfAHandMadeMap) {
     EXPECT_EQ(p1["座標値種別"].string, "測量成果");
     EXPECT_EQ(p1["丁目名"].kind, Json::null);
     EXPECT_EQ(p1["筆界未定構成筆"].kind, Json::null);
-    // The outline less its hole (the listing measures one ring only).
+    // The outline less its hole.
     EXPECT_NEAR(p1["面積"].value, kSquareLessHoleArea, 1e-6);
     const Json& p2 = features[1]["properties"];
     const Json members = parse_json(p2["筆界未定構成筆"].string);

@@ -100,7 +100,7 @@ TEST(MapXmlReader, CurveKeepsFirstAndLastIndirectReference) {
     EXPECT_EQ(m.dataset.max_curve_no, 8u);
 }
 
-// The detail GIS outputs ask for comes on top of what the drawing reads, which stays the same.
+// The parcel texts GIS outputs ask for come on top of what the drawing reads, which stays the same.
 TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
     const std::string head =
         "<地図名>名</地図名>\n<市区町村コード>13113</市区町村コード>\n<座標系>公共座標9系</座標系>\n"
@@ -135,7 +135,14 @@ TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
     const std::string path = dir.write("map.xml", text);
     Loaded plain;
     ASSERT_EQ(read_map_xml(path, plain.dataset, plain.header).status, ReadStatus::ok);
-    EXPECT_TRUE(plain.dataset.gis.curves.empty() && plain.dataset.gis.parcels.empty());
+    EXPECT_TRUE(plain.dataset.gis.parcels.empty());
+    // Every curve point is read for the outlines too; a direct position becomes a point after the
+    // file's own, with no number.
+    EXPECT_EQ(plain.dataset.gis.curve_points, (LargeArray<std::uint32_t>{1, kDirectPosition, 2, 3, 3}));
+    EXPECT_EQ(plain.dataset.point_count(), 0u);
+    ASSERT_EQ(plain.dataset.points.size(), 1u);
+    EXPECT_EQ(plain.dataset.points[0].x, 5.5);
+    EXPECT_EQ(plain.dataset.points[0].y, -6.25);
     Loaded gis;
     ReadOptions options;
     options.gis_detail = true;
