@@ -122,6 +122,7 @@ constexpr int kPaperDecimals = 2;
 constexpr std::int32_t kMm = 100;
 constexpr std::int32_t kPaperMargin = 7 * kMm;
 constexpr std::int32_t kTitleSize = 5 * kMm;
+constexpr std::uint32_t kLegiblePaperTitle = 150;         // 1.5 mm
 constexpr std::int32_t kMapTop = kPaperMargin + 8 * kMm;  // below the title
 constexpr std::int32_t kMapBottomBand = 12 * kMm;         // scale bar, scale and source lines
 constexpr std::uint32_t kUsualScales[] = {250, 500, 600, 1000, 2500, 5000, 10000};
@@ -251,9 +252,10 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
         drawing.marks.end());
 
     const std::string_view font = field_view(settings.svg_font_title);
-    add_text(drawing, kPaperMargin, kPaperMargin + kTitleSize, TextAnchor::start, font,
-             clamp_to_int32(fitted_title_size(title_text(input_path, map_no, header), width, paper)),
-             title_markup(input_path, map_no, header));
+    add_text(
+        drawing, kPaperMargin, kPaperMargin + kTitleSize, TextAnchor::start, font,
+        clamp_to_int32(fitted_title_size(title_text(input_path, map_no, header), width, paper, kLegiblePaperTitle)),
+        title_markup(input_path, map_no, header));
     const bool arbitrary = field_view(header.coord_system) == kArbitraryCoordSystem;
     const bool orientation_known = sheet == nullptr || !sheet->orientation_unknown;
     if (orientation_known && (!arbitrary || frame)) add_north_arrow(drawing, width - kPaperMargin, kMapTop, font);

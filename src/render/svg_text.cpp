@@ -139,7 +139,8 @@ std::string title_text(std::string_view input_path, std::string_view map_no, con
     return text;
 }
 
-std::uint32_t fitted_title_size(std::string_view title, std::int32_t viewbox_width, const RenderSettings& settings) {
+std::uint32_t fitted_title_size(std::string_view title, std::int32_t viewbox_width, const RenderSettings& settings,
+                                std::uint32_t legible) {
     const std::uint32_t size = settings.svg_font_size_title;
     const std::int64_t room = std::int64_t{viewbox_width} - 2 * std::int64_t{settings.svg_viewbox_marginx};
     if (size <= 1 || room <= 0) return size;
@@ -157,7 +158,8 @@ std::uint32_t fitted_title_size(std::string_view title, std::int32_t viewbox_wid
     auto fitted = static_cast<std::uint32_t>(std::max<std::int64_t>(1, room * size / width));
     // Hinting keeps widths from scaling exactly with the size.
     for (int tries = 0; tries < 4 && fitted > 1 && width_at(fitted) > room; ++tries) --fitted;
-    return fitted;
+    // Too small to read: the configured size, overflowing the page, says more.
+    return fitted < legible ? size : fitted;
 }
 
 // ---- Elements ---------------------------------------------------------------------------------------

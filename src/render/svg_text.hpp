@@ -47,9 +47,12 @@ std::string scale_bar_label(const ScaleBar& bar);
 std::int32_t scale_bar_label_width(std::string_view text, std::int32_t size);
 
 // The title's text as drawn (unescaped), and its font size: svg_font_size_title, or smaller so that
-// the measured title fits between the side margins.
+// the measured title fits between the side margins; when that would be below `legible` (drawing
+// units), svg_font_size_title, and the title runs over.
+inline constexpr std::uint32_t kLegibleTitleSize = 6;
 std::string title_text(std::string_view input_path, std::string_view map_no, const MapHeader& header);
-std::uint32_t fitted_title_size(std::string_view title, std::int32_t viewbox_width, const RenderSettings& settings);
+std::uint32_t fitted_title_size(std::string_view title, std::int32_t viewbox_width, const RenderSettings& settings,
+                                std::uint32_t legible = kLegibleTitleSize);
 
 // The marks that carry text, added in document order.
 void add_label_styles(Drawing& drawing, const RenderSettings& settings);

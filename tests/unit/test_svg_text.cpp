@@ -207,12 +207,16 @@ TEST(Title, SetSmallerToFitThePage) {
         return source_width_from_extent(extent, size);
     };
     EXPECT_EQ(fitted_title_size(title, 2000, s), 24u);  // fits
-    for (const std::int32_t page : {800, 400, 200}) {
+    for (const std::int32_t page : {800, 400}) {
         const std::uint32_t size = fitted_title_size(title, page, s);
         EXPECT_LT(size, 24u) << page;
         EXPECT_LE(width_at(size), page - 80) << page;
         EXPECT_GT(width_at(size + 2), page - 80) << page;  // not smaller than it needs to be
     }
+    // A page too narrow for a legible title keeps the configured size rather than one of a pixel.
+    EXPECT_GT(width_at(kLegibleTitleSize - 1), 200 - 80);
+    EXPECT_EQ(fitted_title_size(title, 200, s), 24u);
+    EXPECT_EQ(fitted_title_size(title, 80, s), 24u);  // no room at all
 }
 
 TEST(SourceLine, PositionAndEscapedText) {
