@@ -167,11 +167,11 @@ class FeatureBuilder {
         y = std::round(g.latitude * 1e9) / 1e9;
     }
 
-    // Appends one ring in output coordinates, wound as asked; false when it has no area left.
+    // Appends one ring in output coordinates, wound as asked; false when fewer than three distinct
+    // points are left. A ring without signed area (a bow-tie) has no winding and goes as it stands.
     bool append_ring(std::vector<PlanePoint>& ring, bool counter_clockwise) {
         const double area = signed_area(ring);
-        if (area == 0.0) return false;
-        if ((area > 0.0) != counter_clockwise) std::reverse(ring.begin(), ring.end());
+        if (area != 0.0 && (area > 0.0) != counter_clockwise) std::reverse(ring.begin(), ring.end());
         const std::size_t start = batch_.xy.size();
         for (const PlanePoint& p : ring) {
             double x = 0.0;
@@ -225,8 +225,8 @@ class FeatureBuilder {
                 exterior_extent = extent;
                 shape_area_ += area;
                 batch_.polygon_ends.push_back(static_cast<std::uint32_t>(batch_.ring_ends.size() - first_ring));
-                // The label goes into the largest polygon.
-                if (area > largest_area) {
+                // The label goes into the largest polygon (the first one, when none has area).
+                if (area > largest_area || label_points.empty()) {
                     largest_area = area;
                     label_points = points_;
                     label_ends.assign(1, static_cast<std::uint32_t>(points_.size()));
@@ -245,8 +245,18 @@ class FeatureBuilder {
         }
         if (batch_.ring_ends.size() == first_ring) return false;
         const double precision = std::max(std::sqrt(largest_area) * kLabelPrecisionShare, kFinestLabelPrecision);
-        const LabelPoint label = pole_of_inaccessibility(label_points, label_ends, precision);
-        output_point(PlanePoint{label.x, label.y}, label_.x, label_.y);
+        PlanePoint at;
+        if (largest_area > 0.0) {
+            const LabelPoint label = pole_of_inaccessibility(label_points, label_ends, precision);
+            at = {label.x, label.y};
+        } else {
+            // No area to be inside of: the mean of the outline's points, never away from them.
+            for (std::size_t k = 0; k + 1 < label_ends[0]; ++k) {
+                at.x += label_points[k].x / static_cast<double>(label_ends[0] - 1);
+                at.y += label_points[k].y / static_cast<double>(label_ends[0] - 1);
+            }
+        }
+        output_point(at, label_.x, label_.y);
         return true;
     }
 

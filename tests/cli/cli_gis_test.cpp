@@ -501,6 +501,51 @@ TEST(CliGis, AreaFollowsTheShapeInEveryOutput) {
     }
 }
 
+// A bow-tie (a ring crossing itself, of no signed area) and an outline of three points on one line are
+// written as they stand; one of two points has no shape. The label of the one on a line stands at its
+// middle point, the mean of its points.
+TEST(CliGis, BowTieWrittenAsItStandsAndAnOutlineOnALineLabelledAtItsPoints) {
+    std::string map = kShapesHead;
+    map += "<空間属性>\n" + xml_point(1, 1000, 2000) + xml_point(2, 1020, 2020) + xml_point(3, 1000, 2020) +
+           xml_point(4, 1020, 2000) + xml_point(5, 1000, 2100) + xml_point(6, 1010, 2100) + xml_point(7, 1020, 2100);
+    map += xml_curve(1, {1, 2}) + xml_curve(2, {2, 3}) + xml_curve(3, {3, 4}) + xml_curve(4, {4, 1}) +
+           xml_curve(5, {5, 6}) + xml_curve(6, {6, 7}) + xml_curve(7, {7, 5}) + xml_curve(8, {5, 7}) +
+           xml_curve(9, {7, 5});
+    map += "<zmn:GM_Surface id=\"F1\">\n" + xml_ring("exterior", {1, 2, 3, 4}) + "</zmn:GM_Surface>\n";
+    map += "<zmn:GM_Surface id=\"F2\">\n" + xml_ring("exterior", {5, 6, 7}) + "</zmn:GM_Surface>\n";
+    map += "<zmn:GM_Surface id=\"F3\">\n" + xml_ring("exterior", {8, 9}) + "</zmn:GM_Surface>\n";
+    map += "</空間属性>\n<主題属性>\n" + xml_parcel(1, "1", 1) + xml_parcel(2, "2", 2) + xml_parcel(3, "3", 3) +
+           "</主題属性>\n</地図>\n";
+    ProgramDir program;
+    program.write("m.xml", map);
+    const RunResult r = program.run({"--gis", "out.geojson", "m.xml"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("Wrote 3 parcels (1 without shape)"), std::string::npos) << r.err;
+    const Json json = parse_json(read_file(program.file("out.geojson")));
+    const auto& features = json["features"].items;
+    ASSERT_EQ(features.size(), 3u);
+    const auto rings = rings_of(features[0]["geometry"]);
+    ASSERT_EQ(rings.size(), 1u);
+    EXPECT_EQ(rings[0].size(), 5u);  // the four corners in the file's order, closed
+    EXPECT_EQ(features[0]["properties"]["面積"].value, 0.0);
+    EXPECT_NE(features[0]["properties"]["代表点緯度"].kind, Json::null);
+    EXPECT_EQ(rings_of(features[1]["geometry"]).size(), 1u);
+    EXPECT_EQ(features[2]["geometry"].kind, Json::null);
+
+    const RunResult drawn = program.run({"m.xml", "m.svg", "all", "2"});
+    ASSERT_EQ(drawn.exit_code, 0) << drawn.err;
+    const std::string doc = read_file(program.file("m.svg"));
+    std::smatch m;
+    ASSERT_TRUE(
+        std::regex_search(doc, m, std::regex("<polygon class=\"ph\" points=\"\\d+,\\d+ (\\d+),(\\d+) \\d+,\\d+\"/>")))
+        << doc;
+    const int middle_x = std::stoi(m[1]), middle_y = std::stoi(m[2]);
+    ASSERT_TRUE(std::regex_search(doc, m, std::regex("<text class=\"c\\d\" x=\"(\\d+)\" y=\"(\\d+)\">2</text>")))
+        << doc;
+    EXPECT_NEAR(std::stoi(m[1]), middle_x, 1);
+    EXPECT_NEAR(std::stoi(m[2]), middle_y, 1);
+}
+
 TEST(CliGis, EveryShapeOfAHandMadeMap) {
     ProgramDir program;
     program.write("shapes.xml", shapes_map());
