@@ -107,7 +107,11 @@ class FeatureBuilder {
         batch_.point_begin.push_back(static_cast<std::uint32_t>(batch_.xy.size() / 2));
         batch_.ring_begin.push_back(static_cast<std::uint32_t>(batch_.ring_ends.size()));
         batch_.polygon_begin.push_back(static_cast<std::uint32_t>(batch_.polygon_ends.size()));
-        if (!shaped) ++batch_.without_shape;
+        if (!shaped) {
+            if (batch_.shapeless_lots.size() < FeatureBatch::kNamedShapeless)
+                batch_.shapeless_lots.emplace_back(chiban);
+            ++batch_.without_shape;
+        }
     }
 
   private:

@@ -521,6 +521,18 @@ TEST(CliGis, BowTieWrittenAsItStandsAndAnOutlineOnALineLabelledAtItsPoints) {
     const RunResult r = program.run({"--gis", "out.geojson", "m.xml"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.err.find("Wrote 3 parcels (1 without shape)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\nWithout shape: 3 (m.xml)\n"), std::string::npos) << r.err;
+    // Ten are named, then how many more.
+    std::string many = std::string(kShapesHead) + "<主題属性>\n";
+    std::string named;
+    for (int i = 1; i <= 12; ++i) {
+        many += xml_parcel(i, std::to_string(i), 0);
+        if (i <= 10) named += (i > 1 ? ", " : "") + std::to_string(i) + " (n.xml)";
+    }
+    program.write("n.xml", many + "</主題属性>\n</地図>\n");
+    const RunResult n = program.run({"--gis", "n.geojson", "n.xml"});
+    ASSERT_EQ(n.exit_code, 0) << n.err;
+    EXPECT_NE(n.err.find("\nWithout shape: " + named + " and 2 more\n"), std::string::npos) << n.err;
     const Json json = parse_json(read_file(program.file("out.geojson")));
     const auto& features = json["features"].items;
     ASSERT_EQ(features.size(), 3u);
