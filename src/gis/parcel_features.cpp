@@ -302,17 +302,13 @@ class FeatureBuilder {
             numbers += number;
         }
         put_text(kMapNumbers, numbers, !numbers.empty());
-        std::string scales;
+        // A number, as GIS users filter by it: the scale of the first listing sheet that has one.
         for (std::uint32_t i = sheets_.first[parcel_at]; i < sheets_.first[parcel_at + 1]; ++i) {
             const std::uint32_t scale = scales_[sheets_.listed[i]];
             if (scale == 0) continue;
-            const std::string text = std::to_string(scale);
-            // Sheets of one map mostly share a scale: each once.
-            if ((";" + scales + ";").find(";" + text + ";") != std::string::npos) continue;
-            if (!scales.empty()) scales += ';';
-            scales += text;
+            put_number(kScale, scale);
+            break;
         }
-        put_text(kScale, scales, !scales.empty());
         // The area of the shape the feature carries, its holes taken away.
         if (shaped) put_number(kArea, std::max(shape_area_, 0.0));
         if (shaped) {

@@ -215,7 +215,7 @@ const std::vector<std::string> kGeoJsonFields = {
     "予備コード: String (0.0)",     "大字名: String (0.0)",     "丁目名: String (0.0)",
     "小字名: String (0.0)",         "予備名: String (0.0)",     "地番: String (0.0)",
     "筆界未定構成筆: String (0.0)", "精度区分: String (0.0)",   "座標値種別: String (0.0)",
-    "地図番号: String (0.0)",       "縮尺分母: String (0.0)",   "面積: Real (0.0)",
+    "地図番号: String (0.0)",       "縮尺分母: Real (0.0)",     "面積: Real (0.0)",
     "代表点緯度: Real (0.0)",       "代表点経度: Real (0.0)",
 };
 
@@ -576,8 +576,11 @@ TEST(CliGis, EveryShapeOfAHandMadeMap) {
     EXPECT_EQ(p1["市区町村コード"].string, "13113");
     EXPECT_EQ(p1["測地系判別"].string, "測量");
     EXPECT_EQ(p1["地図番号"].string, "A1;A2");
-    EXPECT_EQ(p1["縮尺分母"].string, "500;250");
-    EXPECT_EQ(features[1]["properties"]["縮尺分母"].string, "500");
+    // A number: the scale of the first sheet that lists the parcel; null where no sheet has one.
+    EXPECT_EQ(p1["縮尺分母"].kind, Json::number);
+    EXPECT_EQ(p1["縮尺分母"].value, 500.0);
+    EXPECT_EQ(features[1]["properties"]["縮尺分母"].value, 500.0);
+    EXPECT_EQ(features[2]["properties"]["縮尺分母"].kind, Json::null);
     EXPECT_EQ(p1["精度区分"].string, "甲二");
     EXPECT_EQ(p1["座標値種別"].string, "測量成果");
     EXPECT_EQ(p1["丁目名"].kind, Json::null);
