@@ -374,33 +374,49 @@ void append_json_string(std::string& json, bool present, std::string_view text) 
     json += '"';
 }
 
-// One 筆界未定構成筆 element: its 大字名 and 地番 become one object of the parcel's JSON array.
+// One 筆界未定構成筆 element: its codes, names and 地番 become one object of the parcel's JSON array,
+// null where it leaves one out.
 void read_undetermined_member(ReadState& state, ParcelDetail* detail) {
+    struct Member {
+        std::string_view name;  // the member's key, the element's name
+        bool (*test)(const TaggedLine&, std::string_view&);
+        bool present = false;
+        std::string text;
+    };
+    Member members[] = {
+        {"大字コード", text_after<kOazaCodeOpen>, false, {}},  {"丁目コード", text_after<kChomeCodeOpen>, false, {}},
+        {"小字コード", text_after<kKoazaCodeOpen>, false, {}}, {"予備コード", text_after<kYobiCodeOpen>, false, {}},
+        {"大字名", text_after<kOazaOpen>, false, {}},          {"丁目名", text_after<kChomeOpen>, false, {}},
+        {"小字名", text_after<kKoazaOpen>, false, {}},         {"予備名", text_after<kYobiOpen>, false, {}},
+        {"地番", text_after<kChibanOpen>, false, {}},
+    };
     TaggedLine line;
     std::string_view rest;
     std::string_view value;
-    bool has_oaza = false;
-    bool has_chiban = false;
-    std::string oaza_text;
-    std::string chiban_text;
     while (next_line(state.lines, line) && !contains<kUndeterminedClose>(line)) {
         if (detail == nullptr) continue;
-        if (text_after<kOazaOpen>(line, rest) && name_value(rest, value)) {
-            oaza_text = value;
-            has_oaza = true;
-        } else if (text_after<kChibanOpen>(line, rest) && name_value(rest, value)) {
-            chiban_text = value;
-            has_chiban = true;
+        for (Member& member : members) {
+            if (!member.test(line, rest)) continue;
+            if (name_value(rest, value)) {
+                member.text = value;
+                member.present = true;
+            }
+            break;
         }
     }
     if (detail == nullptr) return;
     std::string json = detail->has(ParcelText::undetermined) ? detail->text(ParcelText::undetermined) : "[]";
     json.pop_back();
     if (json.size() > 1) json += ',';
-    json += "{\"大字名\":";
-    append_json_string(json, has_oaza, oaza_text);
-    json += ",\"地番\":";
-    append_json_string(json, has_chiban, chiban_text);
+    char separator = '{';
+    for (const Member& member : members) {
+        json += separator;
+        json += '"';
+        json += member.name;
+        json += "\":";
+        append_json_string(json, member.present, member.text);
+        separator = ',';
+    }
     json += "}]";
     detail->set(ParcelText::undetermined, json);
 }

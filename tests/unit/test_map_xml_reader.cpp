@@ -123,12 +123,14 @@ TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
         "</zmn:GM_Ring>\n</zmn:GM_SurfaceBoundary.exterior>\n<zmn:GM_SurfaceBoundary.interior>\n<zmn:GM_Ring>\n"
         "<zmn:GM_CompositeCurve.generator idref=\"C2\"/>\n</zmn:GM_Ring>\n</zmn:GM_SurfaceBoundary.interior>\n"
         "</zmn:GM_Surface>\n";
-    const std::string parcels = parcel(1, "地区外-1") +
-                                "<筆 id=\"H0002\">\n<大字コード>049</大字コード>\n<大字名>宇田川町</大字名>\n"
-                                "<小字名>北</小字名>\n<地番>75-1</地番>\n<筆界未定構成筆>\n<大字名>宇田川町</大字名>\n"
-                                "<地番>7\"5</地番>\n</筆界未定構成筆>\n<筆界未定構成筆>\n<地番>76</地番>\n"
-                                "</筆界未定構成筆>\n<精度区分>甲二</精度区分>\n<形状 idref=\"F1\"/>\n"
-                                "<座標値種別>図上測量</座標値種別>\n</筆>\n";
+    const std::string parcels =
+        parcel(1, "地区外-1") +
+        "<筆 id=\"H0002\">\n<大字コード>049</大字コード>\n<大字名>宇田川町</大字名>\n"
+        "<小字名>北</小字名>\n<地番>75-1</地番>\n<筆界未定構成筆>\n<大字コード>049</大字コード>\n"
+        "<丁目コード>001</丁目コード>\n<大字名>宇田川町</大字名>\n<小字名>南</小字名>\n"
+        "<地番>7\"5</地番>\n</筆界未定構成筆>\n<筆界未定構成筆>\n<地番>76</地番>\n"
+        "</筆界未定構成筆>\n<精度区分>甲二</精度区分>\n<形状 idref=\"F1\"/>\n"
+        "<座標値種別>図上測量</座標値種別>\n</筆>\n";
     const std::string text = head + spatial(curves + surface) + thematic(parcels);
 
     test::TempDir dir;
@@ -195,7 +197,10 @@ TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
     EXPECT_FALSE(p.has(ParcelText::chome));
     EXPECT_EQ(p.text(ParcelText::chiban), "75-1");
     EXPECT_EQ(p.text(ParcelText::undetermined),
-              "[{\"大字名\":\"宇田川町\",\"地番\":\"7\\\"5\"},{\"大字名\":null,\"地番\":\"76\"}]");
+              "[{\"大字コード\":\"049\",\"丁目コード\":\"001\",\"小字コード\":null,\"予備コード\":null,"
+              "\"大字名\":\"宇田川町\",\"丁目名\":null,\"小字名\":\"南\",\"予備名\":null,\"地番\":\"7\\\"5\"},"
+              "{\"大字コード\":null,\"丁目コード\":null,\"小字コード\":null,\"予備コード\":null,\"大字名\":null,"
+              "\"丁目名\":null,\"小字名\":null,\"予備名\":null,\"地番\":\"76\"}]");
     EXPECT_EQ(p.text(ParcelText::accuracy), "甲二");
     EXPECT_EQ(p.text(ParcelText::position_kind), "図上測量");
     EXPECT_EQ(address(d.parcels[1]), "宇田川町北");
