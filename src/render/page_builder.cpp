@@ -172,10 +172,9 @@ void add_north_arrow(Drawing& drawing, std::int32_t right, std::int32_t top, std
 
 // The scale as text at the bottom left, under a bar of a round length.
 void add_printed_scale(Drawing& drawing, std::uint32_t scale, double units_per_metre, std::int32_t bottom,
-                       std::int32_t room, bool unit, std::string_view font) {
+                       std::int32_t room, std::string_view font) {
     add_text(drawing, kPaperMargin, bottom, TextAnchor::start, font, 350, format_text("縮尺 1/%u", scale));
     ScaleBar bar;
-    bar.unit = unit;
     bar.metres = round_length_within(std::min(50.0 * kMm, room / 3.0) / units_per_metre);
     const std::int32_t length = drawing_coordinate(bar.metres, units_per_metre, 0);
     const std::int32_t base = bottom - 7 * kMm;
@@ -260,7 +259,7 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
     const bool orientation_known = sheet == nullptr || !sheet->orientation_unknown;
     if (orientation_known && (!arbitrary || frame)) add_north_arrow(drawing, width - kPaperMargin, kMapTop, font);
     const std::int32_t bottom = height - kPaperMargin;
-    add_printed_scale(drawing, notes.scale, scale, bottom, map_width, !arbitrary, font);
+    add_printed_scale(drawing, notes.scale, scale, bottom, map_width, font);
     std::string escaped_source;
     append_xml_escaped(escaped_source, field_view(settings.svg_text_source));
     add_text(drawing, width - kPaperMargin, bottom, TextAnchor::end, field_view(settings.svg_font_source),
@@ -307,8 +306,7 @@ Drawing build_drawing(std::string_view input_path, std::string_view map_no, cons
     std::string escaped_source;
     append_xml_escaped(escaped_source, field_view(settings.svg_text_source));
     add_source_line(drawing, escaped_source, layout, settings);
-    add_scale_bar(drawing, compute_scale_bar(layout, settings, source_width, field_view(header.coord_system)), layout,
-                  settings);
+    add_scale_bar(drawing, compute_scale_bar(layout, settings, source_width), layout, settings);
     return drawing;
 }
 

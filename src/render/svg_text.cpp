@@ -84,17 +84,14 @@ std::int32_t scale_bar_label_width(std::string_view text, std::int32_t size) {
 }
 
 std::string scale_bar_label(const ScaleBar& bar) {
-    std::string label = format_text(bar.metres >= 1.0 ? "%.0f" : "%g", bar.metres);
-    if (bar.unit) label += " m";
-    return label;
+    // Every map's coordinates are metres, a local system's too.
+    return format_text(bar.metres >= 1.0 ? "%.0f m" : "%g m", bar.metres);
 }
 
-ScaleBar compute_scale_bar(const SvgLayout& layout, const RenderSettings& settings, std::int32_t source_width,
-                           std::string_view coord_system) {
+ScaleBar compute_scale_bar(const SvgLayout& layout, const RenderSettings& settings, std::int32_t source_width) {
     ScaleBar bar;
     const std::uint32_t mx = settings.svg_viewbox_marginx;
     const std::uint32_t my = settings.svg_viewbox_marginy;
-    bar.unit = coord_system != kArbitraryCoordSystem;
     bar.bar_height = static_cast<std::int32_t>(std::min(my, kMaxBarHeight));
     bar.bar_length = drawing_coordinate(kScaleBarMetres, layout.scale, 0);
     const std::int64_t width = layout.viewbox_width;
