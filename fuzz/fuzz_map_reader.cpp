@@ -40,10 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const MapCurve& c : dataset.curves) check(c.id_no <= dataset.max_curve_no);
     for (const MapSurface& s : dataset.surfaces) {
         check(s.id_no <= dataset.max_surface_no);
-        // A run is empty or lies within the ring references and is no longer than the longest ring.
-        if (s.first_ref <= s.last_ref) {
-            check(s.last_ref < dataset.ring_curve_count());
-            check(s.last_ref - s.first_ref < dataset.max_ring_curves);
+        // Its rings lie within the ring list, each within the ring references and no longer than
+        // the longest ring.
+        check(std::uint64_t{s.first_ring} + s.ring_count <= dataset.rings.size());
+        for (std::uint32_t r = s.first_ring; r < s.first_ring + s.ring_count && r < dataset.rings.size(); ++r) {
+            const RingRun& ring = dataset.rings[r];
+            check(std::uint64_t{ring.first_ref} + ring.count <= dataset.ring_curve_count());
+            check(ring.count <= dataset.max_ring_curves);
         }
     }
     for (const Parcel& p : dataset.parcels) {

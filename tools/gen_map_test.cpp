@@ -94,7 +94,8 @@ TEST(GenMap, ReadsBackWithTheCountsItReportsAndAssemblesSilently) {
         for (const Parcel& parcel : dataset.parcels) {
             const MapSurface& surface = dataset.surfaces[parcel.shape_no - 1];
             ASSERT_EQ(surface.id_no, parcel.shape_no);
-            const std::uint32_t curves = surface.last_ref - surface.first_ref + 1;
+            ASSERT_EQ(surface.ring_count, 1u);
+            const std::uint32_t curves = dataset.rings[surface.first_ring].count;
             EXPECT_GE(curves, 4u);
             EXPECT_LE(curves, 8u);
             kept_curves += curves;

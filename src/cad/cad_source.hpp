@@ -2,6 +2,7 @@
 // map's own plane coordinates, with the highlights and sheets the drawing has. Read only.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -40,7 +41,13 @@ void for_each_cad_parcel(const CadSource& source, Visit visit) {
 // in dataset.points, each vertex once (the first not repeated).
 template <typename Visit>
 void for_each_parcel_ring(const CadSource& source, const Parcel& parcel, Visit visit) {
-    visit(parcel_outline(*source.dataset, parcel), false);
+    const std::span<const std::uint32_t> outline = parcel_outline(*source.dataset, parcel);
+    std::size_t at = 0;
+    for (const OutlineRing& ring : parcel_rings(*source.dataset, parcel)) {
+        const std::size_t count = std::min<std::size_t>(ring.count, outline.size() - at);
+        if (count != 0) visit(outline.subspan(at, count), ring.hole);
+        at += count;
+    }
 }
 
 // Lots outside the district and those drawn on a separate sheet: their 地番 holds 地区外 or 別図.

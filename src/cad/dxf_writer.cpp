@@ -238,7 +238,7 @@ void write_entities(DxfOut& out, const CadSource& source, const Extent& extent) 
         kLabelHeightMm * (source.paper_scale != 0 ? source.paper_scale : label_scale(source)) / 1000.0;
     out.group(0, "SECTION");
     out.group(2, "ENTITIES");
-    std::vector<PlanePoint> scratch;
+    LabelScratch scratch;
     for_each_cad_parcel(source, [&](const Parcel& parcel) {
         const bool outside = is_outside_lot(field_view(parcel.chiban));
         for_each_parcel_ring(source, parcel, [&](std::span<const std::uint32_t> ring, bool) {

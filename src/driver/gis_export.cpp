@@ -48,6 +48,7 @@ struct GisTally {
     std::size_t files = 0;
     std::size_t parcels = 0;
     std::size_t without_shape = 0;
+    std::vector<std::string> shapeless;  // the first lots without shape, "LOT (FILE)"
     std::size_t failed = 0;
     std::vector<std::string> skipped;  // 任意座標系 maps left out
 };
@@ -90,6 +91,10 @@ std::string file_gis_report(const MapFile& file, FileOutcome& outcome, GisOutput
     ++tally.files;
     tally.parcels += outcome.features.size();
     tally.without_shape += outcome.features.without_shape;
+    for (const std::string& lot : outcome.features.shapeless_lots) {
+        if (tally.shapeless.size() == FeatureBatch::kNamedShapeless) break;
+        tally.shapeless.push_back(display_utf8(lot) + " (" + display_name(file.name) + ")");
+    }
     return {};
 }
 
@@ -190,6 +195,13 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
                                  "failed %zu in %.1f s\n")
                         .c_str(),
                     tally.parcels, tally.without_shape, tally.files, tally.skipped.size(), tally.failed, elapsed));
+    if (!tally.shapeless.empty()) {
+        std::string more;
+        if (tally.without_shape > tally.shapeless.size()) {
+            more = format_text(" and %zu more", tally.without_shape - tally.shapeless.size());
+        }
+        print_error(message_text("Without shape: ") + joined(tally.shapeless) + more + "\n");
+    }
     if (!tally.skipped.empty()) print_error(message_text("Skipped (任意座標系): ") + joined(tally.skipped) + "\n");
     return tally.failed == 0 ? 0 : 1;
 }

@@ -61,11 +61,14 @@ std::string lot_warnings_text(const MapDataset& dataset, const std::vector<std::
                               const std::vector<std::string>& arguments, std::string_view file_name,
                               const std::vector<std::string>& skipped) {
     const std::vector<LotFinding> findings = find_lots(dataset, keys);
-    std::set<std::string_view> told(skipped.begin(), skipped.end());
+    // Each lot once, by its normal form: ２６-１ and 26-1 are one lot typed two ways.
+    std::string buffer;
+    std::set<std::string> told;
+    for (const std::string& name : skipped) told.emplace(normal_lot_text(name, buffer));
     std::string text;
     for (std::size_t k = 0; k < keys.size(); ++k) {
         // An empty argument names no lot to look for.
-        if (arguments[k].empty() || !told.insert(arguments[k]).second) continue;
+        if (arguments[k].empty() || !told.emplace(normal_lot_text(arguments[k], buffer)).second) continue;
         const LotFinding& f = findings[k];
         if (!f.found) {
             text += message_text(format_text("**Warning: lot \"%s\" not found in %s\n",

@@ -1,17 +1,23 @@
 #include "geometry/label_point.hpp"
 
 #include <cmath>
+#include <span>
 
 namespace chizuvec {
 namespace {
 
-// Is (x, y) inside the closed outline? Crossings of a ray, so both turning directions count.
-bool inside_outline(const std::vector<PlanePoint>& outline, double x, double y) {
+// Is (x, y) inside the shape? Crossings of a ray over every ring (even-odd), so both turning
+// directions count and a point in a hole is outside.
+bool inside_shape(const LabelScratch& shape, double x, double y) {
     bool inside = false;
-    for (std::size_t i = 0, j = outline.size() - 1; i < outline.size(); j = i++) {
-        const PlanePoint& a = outline[i];
-        const PlanePoint& b = outline[j];
-        if ((a.y > y) != (b.y > y) && x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x) inside = !inside;
+    std::size_t begin = 0;
+    for (const std::uint32_t end : shape.ends) {
+        for (std::size_t i = begin, j = end - 1; i < end; j = i++) {
+            const PlanePoint& a = shape.points[i];
+            const PlanePoint& b = shape.points[j];
+            if ((a.y > y) != (b.y > y) && x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x) inside = !inside;
+        }
+        begin = end;
     }
     return inside;
 }
@@ -19,20 +25,27 @@ bool inside_outline(const std::vector<PlanePoint>& outline, double x, double y) 
 }  // namespace
 
 PlanePoint parcel_label_point(const MapDataset& dataset, const Parcel& parcel, double precision,
-                              std::vector<PlanePoint>& scratch) {
+                              LabelScratch& scratch) {
     PlanePoint label{parcel.centroid_x, parcel.centroid_y};
-    scratch.clear();
+    scratch.points.clear();
+    scratch.ends.clear();
     bool finite = true;
-    for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
-        if (index >= dataset.points.size()) continue;
-        const MapPoint& point = dataset.points[index];
-        finite = finite && std::isfinite(point.x) && std::isfinite(point.y);
-        scratch.push_back({point.x, point.y});
+    const std::span<const std::uint32_t> indexes = parcel_outline(dataset, parcel);
+    std::size_t at = 0;
+    for (const OutlineRing& ring : parcel_rings(dataset, parcel)) {
+        for (std::size_t k = 0; k < ring.count && at < indexes.size(); ++k, ++at) {
+            if (indexes[at] >= dataset.points.size()) continue;
+            const MapPoint& point = dataset.points[indexes[at]];
+            finite = finite && std::isfinite(point.x) && std::isfinite(point.y);
+            scratch.points.push_back({point.x, point.y});
+        }
+        if (scratch.ends.empty() ? !scratch.points.empty() : scratch.points.size() > scratch.ends.back()) {
+            scratch.ends.push_back(static_cast<std::uint32_t>(scratch.points.size()));
+        }
     }
     // An outline with a point at infinity has no inside to speak of.
-    if (finite && scratch.size() >= 3 && !inside_outline(scratch, label.x, label.y)) {
-        const std::uint32_t ends[] = {static_cast<std::uint32_t>(scratch.size())};
-        const LabelPoint pole = pole_of_inaccessibility(scratch, ends, precision);
+    if (finite && scratch.points.size() >= 3 && parcel.area != 0.0 && !inside_shape(scratch, label.x, label.y)) {
+        const LabelPoint pole = pole_of_inaccessibility(scratch.points, scratch.ends, precision);
         label = {pole.x, pole.y};
     }
     return label;

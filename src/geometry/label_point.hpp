@@ -2,6 +2,7 @@
 // drawing, the DXF), so that they put each label at the same point.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "geometry/polygon_assembly.hpp"
@@ -10,10 +11,16 @@
 
 namespace chizuvec {
 
-// The centroid of an outlined parcel with a centroid, or, when that lies outside its outline (road
-// strips, L shapes), the pole of inaccessibility found to `precision` metres. `scratch` is reused
-// between calls.
+// Buffers reused between calls: the shape's points and where each of its rings ends.
+struct LabelScratch {
+    std::vector<PlanePoint> points;
+    std::vector<std::uint32_t> ends;
+};
+
+// The centroid of an outlined parcel with a centroid, or, when that lies outside its shape (road
+// strips, L shapes, a hole), the pole of inaccessibility found to `precision` metres. A shape of no
+// area keeps the centroid of its points.
 PlanePoint parcel_label_point(const MapDataset& dataset, const Parcel& parcel, double precision,
-                              std::vector<PlanePoint>& scratch);
+                              LabelScratch& scratch);
 
 }  // namespace chizuvec

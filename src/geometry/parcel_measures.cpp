@@ -1,5 +1,6 @@
 #include "geometry/parcel_measures.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <span>
@@ -13,8 +14,8 @@ namespace {
 
 bool finite(double a, double b) { return std::isfinite(a) && std::isfinite(b); }
 
-// Area and centroid of a non-empty outline: the shoelace sums, taken in outline order with the ring
-// closed from the last point back to the first.
+// Area and centroid of a non-empty outline of one ring: the shoelace sums, taken in outline order
+// with the ring closed from the last point back to the first.
 void measure_outline(const MapDataset& dataset, std::span<const std::uint32_t> outline, Parcel& parcel) {
     parcel.area = 0.0;
     parcel.centroid_x = 0.0;
@@ -52,6 +53,57 @@ void measure_outline(const MapDataset& dataset, std::span<const std::uint32_t> o
     parcel.has_centroid = true;
 }
 
+// The same for an outline with holes or several rings: each outline ring adds its area and each hole
+// takes its own away, whichever way the rings run; the centroid is that of the shape with its holes.
+void measure_rings(const MapDataset& dataset, std::span<const std::uint32_t> outline,
+                   std::span<const OutlineRing> rings, Parcel& parcel) {
+    parcel.area = 0.0;
+    parcel.centroid_x = 0.0;
+    parcel.centroid_y = 0.0;
+    parcel.has_centroid = false;
+
+    const auto& points = dataset.points;
+    double s = 0.0, sx = 0.0, sy = 0.0;
+    double sum_x = 0.0, sum_y = 0.0, outline_points = 0.0;  // of the outline rings, for a shape of no area
+    std::size_t first = 0;
+    for (const OutlineRing& ring : rings) {
+        const std::size_t end = std::min(first + ring.count, outline.size());
+        double rs = 0.0, rsx = 0.0, rsy = 0.0;
+        for (std::size_t k = first; k < end; ++k) {
+            const MapPoint& p = points[outline[k]];
+            const MapPoint& q = points[outline[k + 1 < end ? k + 1 : first]];
+            const double c = p.x * q.y - p.y * q.x;
+            rs += c;
+            rsx += (p.x + q.x) * c;
+            rsy += (p.y + q.y) * c;
+            if (!ring.hole) {
+                sum_x += p.x;
+                sum_y += p.y;
+                outline_points += 1.0;
+            }
+        }
+        // Outline rings count positive, holes negative.
+        const double sign = (rs < 0.0) != ring.hole ? -1.0 : 1.0;
+        s += sign * rs;
+        sx += sign * rsx;
+        sy += sign * rsy;
+        first = end;
+    }
+    parcel.area = s > 0.0 ? s * 0.5 : 0.0;
+
+    const double three_s = 3.0 * s;
+    double cx = s > 0.0 ? sx / three_s : 0.0;
+    double cy = s > 0.0 ? sy / three_s : 0.0;
+    if (s <= 0.0 || !finite(cx, cy)) {
+        cx = sum_x / outline_points;
+        cy = sum_y / outline_points;
+    }
+    if (!finite(cx, cy)) return;
+    parcel.centroid_x = cx;
+    parcel.centroid_y = cy;
+    parcel.has_centroid = true;
+}
+
 }  // namespace
 
 void measure_parcels(MapDataset& dataset) {
@@ -79,7 +131,12 @@ void measure_parcels(MapDataset& dataset) {
             parcel.has_centroid = measured.has_centroid;
             continue;
         }
-        measure_outline(dataset, outline, parcel);
+        const std::span<const OutlineRing> rings = parcel_rings(dataset, parcel);
+        if (rings.size() > 1) {
+            measure_rings(dataset, outline, rings, parcel);
+        } else {
+            measure_outline(dataset, outline, parcel);
+        }
         first_measure = static_cast<std::uint32_t>(j);
     }
 }

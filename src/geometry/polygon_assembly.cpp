@@ -4,6 +4,7 @@
 #include <new>
 
 #include "common/fixed_text.hpp"
+#include "geometry/ring_extent.hpp"
 #include "model/id_index.hpp"
 
 namespace chizuvec {
@@ -31,13 +32,54 @@ AssemblyMessage message(AssemblyMessage::Kind kind, std::uint32_t a = 0, std::ui
     return AssemblyMessage{kind, {a, b, c, d}};
 }
 
-// Appends the outline of one surface. Returns the status that stops assembly, or ok.
-AssemblyStatus append_outline(MapDataset& dataset, const Indexes& indexes, const MapSurface& surface,
-                              std::uint32_t parcel_position, BoundingBox& bounds, AssemblyResult& result) {
+// The position in `points` of a curve's point reference (a point number or a direct position), or
+// kNoRecord.
+std::uint32_t point_position(const MapDataset& dataset, const Indexes& indexes, std::uint32_t reference) {
+    if ((reference & kDirectPosition) == 0) return indexes.points.find(reference);
+    const std::uint32_t i = reference & ~kDirectPosition;
+    return i < dataset.position_points ? dataset.point_count() + i : kNoRecord;
+}
+
+// A curve walked as the file means it: its references in its orientation. A plain segment (two
+// point references, forward) is its start point and end point, as the curve record has them.
+struct WalkedCurve {
+    std::uint32_t first = 0;  // into gis.curve_points
+    std::uint32_t count = 0;
+    bool reversed = false;
+    bool plain = true;
+
+    std::uint32_t at(const MapDataset& dataset, std::uint32_t k) const {
+        return dataset.gis.curve_points[reversed ? first + count - 1 - k : first + k];
+    }
+};
+
+WalkedCurve walked_curve(const MapDataset& dataset, std::uint32_t curve_at) {
+    WalkedCurve walk;
+    if (curve_at >= dataset.gis.curves.size()) return walk;  // a curve without its points: plain
+    const CurveRun& run = dataset.gis.curves[curve_at];
+    walk = {run.first, run.count, run.reversed, !run.reversed && run.count <= 2};
+    if (static_cast<std::uint64_t>(run.first) + run.count > dataset.gis.curve_points.size()) walk = {};
+    for (std::uint32_t k = 0; walk.plain && k < walk.count; ++k)
+        walk.plain = (walk.at(dataset, k) & kDirectPosition) == 0;
+    return walk;
+}
+
+bool same_place(const MapDataset& dataset, std::uint32_t a, std::uint32_t b) {
+    return a == b || (a != kNoRecord && b != kNoRecord && dataset.points[a].x == dataset.points[b].x &&
+                      dataset.points[a].y == dataset.points[b].y);
+}
+
+// Appends one ring's vertices: each curve's points in its orientation but its last, which is where
+// the next curve starts (a plain segment gives its start point). Returns the status that stops
+// assembly, or ok.
+AssemblyStatus append_ring(MapDataset& dataset, const Indexes& indexes, const RingRun& ring,
+                           std::uint32_t parcel_position, AssemblyResult& result) {
     std::uint32_t prev_start = 0;
     std::uint32_t prev_end = 0;
-    // first_ref > last_ref is an empty run; 64-bit positions so last_ref = UINT32_MAX cannot loop forever.
-    for (std::uint64_t r = surface.first_ref; r <= surface.last_ref; ++r) {
+    std::uint32_t prev_end_at = kNoRecord;
+    // 64-bit positions, so that a run at the end of the 32-bit range cannot loop forever.
+    const std::uint64_t first = ring.first_ref;
+    for (std::uint64_t r = first; r < first + ring.count; ++r) {
         const std::uint32_t curve_at = r < dataset.ring_curves.size()
                                            ? indexes.curves.find(dataset.ring_curves[static_cast<std::size_t>(r)])
                                            : kNoRecord;
@@ -46,23 +88,87 @@ AssemblyStatus append_outline(MapDataset& dataset, const Indexes& indexes, const
             return AssemblyStatus::curve_not_found;
         }
         const MapCurve& curve = dataset.curves[curve_at];
-        const std::uint32_t start = curve.start_point_no;
-        const std::uint32_t end = curve.end_point_no;
-        // Reported, never repaired: the outline follows the stored order of the curves.
-        if (r != surface.first_ref && start != prev_end) {
-            result.messages.push_back(
-                message(AssemblyMessage::Kind::illegal_polygon, prev_start, prev_end, start, end));
+        const WalkedCurve walk = walked_curve(dataset, curve_at);
+        if (walk.plain) {
+            const std::uint32_t start = curve.start_point_no;
+            const std::uint32_t end = curve.end_point_no;
+            // Reported, never repaired: the outline follows the stored order of the curves.
+            if (r != first && start != prev_end) {
+                result.messages.push_back(
+                    message(AssemblyMessage::Kind::illegal_polygon, prev_start, prev_end, start, end));
+            }
+            prev_start = start;
+            prev_end = end;
+            prev_end_at = indexes.points.find(end);
+            const std::uint32_t point_at = indexes.points.find(start);
+            if (point_at == kNoRecord) {
+                result.messages.push_back(message(AssemblyMessage::Kind::point_not_found));
+                return AssemblyStatus::point_not_found;
+            }
+            dataset.vertex_index_list.push_back(point_at);
+            continue;
         }
-        prev_start = start;
-        prev_end = end;
-
-        const std::uint32_t point_at = indexes.points.find(start);
-        if (point_at == kNoRecord) {
+        if (walk.count == 0) {
             result.messages.push_back(message(AssemblyMessage::Kind::point_not_found));
             return AssemblyStatus::point_not_found;
         }
-        dataset.vertex_index_list.push_back(point_at);
-        widen(bounds, dataset.points[point_at]);
+        // Numbers in the message: a direct position has none and shows as 0.
+        const auto number = [](std::uint32_t reference) { return (reference & kDirectPosition) != 0 ? 0u : reference; };
+        const std::uint32_t start = walk.at(dataset, 0);
+        const std::uint32_t end = walk.at(dataset, walk.count - 1);
+        const std::uint32_t start_at = point_position(dataset, indexes, start);
+        if (r != first && !same_place(dataset, prev_end_at, start_at)) {
+            result.messages.push_back(
+                message(AssemblyMessage::Kind::illegal_polygon, prev_start, prev_end, number(start), number(end)));
+        }
+        prev_start = number(start);
+        prev_end = number(end);
+        prev_end_at = point_position(dataset, indexes, end);
+        const std::uint32_t last = walk.count == 1 ? 1 : walk.count - 1;
+        for (std::uint32_t k = 0; k < last; ++k) {
+            const std::uint32_t point_at = point_position(dataset, indexes, walk.at(dataset, k));
+            if (point_at == kNoRecord) {
+                result.messages.push_back(message(AssemblyMessage::Kind::point_not_found));
+                return AssemblyStatus::point_not_found;
+            }
+            dataset.vertex_index_list.push_back(point_at);
+        }
+    }
+    return AssemblyStatus::ok;
+}
+
+RingExtent extent_of(const MapDataset& dataset, std::size_t first, std::size_t count) {
+    return ring_extent(
+        count, [&](std::size_t k) -> const MapPoint& { return dataset.points[dataset.vertex_index_list[first + k]]; });
+}
+
+// Appends the outline of one surface: every ring, each hole after the outline ring it belongs to.
+// A hole that does not count (ring_extent.hpp) is left out, so that every output agrees on the shape.
+AssemblyStatus append_outline(MapDataset& dataset, const Indexes& indexes, const MapSurface& surface,
+                              std::uint32_t parcel_position, BoundingBox& bounds, AssemblyResult& result) {
+    const bool several = surface.ring_count > 1;
+    bool have_outline = false;
+    RingExtent outline;
+    const std::uint64_t first_ring = surface.first_ring;
+    for (std::uint64_t k = first_ring; k < first_ring + surface.ring_count && k < dataset.rings.size(); ++k) {
+        const RingRun& ring = dataset.rings[static_cast<std::size_t>(k)];
+        const std::size_t begin = dataset.vertex_index_list.size();
+        const AssemblyStatus status = append_ring(dataset, indexes, ring, parcel_position, result);
+        if (status != AssemblyStatus::ok) return status;
+        const std::size_t count = dataset.vertex_index_list.size() - begin;
+        if (count == 0) continue;
+        const bool hole = ring.interior && have_outline;
+        if (several) {
+            const RingExtent extent = extent_of(dataset, begin, count);
+            if (hole && !hole_counts(outline, extent)) {
+                dataset.vertex_index_list.resize(begin);
+                continue;
+            }
+            if (!hole) outline = extent;
+        }
+        have_outline = have_outline || !hole;
+        for (std::size_t i = begin; i < begin + count; ++i) widen(bounds, dataset.points[dataset.vertex_index_list[i]]);
+        dataset.outline_rings.push_back(OutlineRing{static_cast<std::uint32_t>(count), hole});
     }
     return AssemblyStatus::ok;
 }
@@ -71,9 +177,10 @@ AssemblyStatus assemble_selected(MapDataset& dataset, BoundingBox& bounds, Assem
     Indexes indexes;
     indexes.surfaces = build_id_index(dataset.surfaces);
     indexes.curves = build_id_index(dataset.curves);
-    indexes.points = build_id_index(dataset.points);
-    // Each surface is outlined once, so the list never needs more than one entry per ring reference.
+    indexes.points = build_id_index(dataset.file_points());
+    // Each surface is outlined once: one entry per ring reference, and more for curves of more points.
     dataset.vertex_index_list.reserve(dataset.ring_curves.size());
+    dataset.outline_rings.reserve(dataset.rings.size());
     // For each surface, the parcel whose outline run it has, once built.
     std::vector<std::uint32_t> built_by(dataset.surfaces.size(), kNoRecord);
 
@@ -90,13 +197,18 @@ AssemblyStatus assemble_selected(MapDataset& dataset, BoundingBox& bounds, Assem
             const Parcel& first = dataset.parcels[built_by[surface_at]];
             parcel.first_vertex = first.first_vertex;
             parcel.vertex_count = first.vertex_count;
+            parcel.first_ring = first.first_ring;
+            parcel.ring_count = first.ring_count;
         } else {
             const auto first_vertex = static_cast<std::uint32_t>(dataset.vertex_index_list.size());
+            const auto first_ring = static_cast<std::uint32_t>(dataset.outline_rings.size());
             const AssemblyStatus status = append_outline(dataset, indexes, dataset.surfaces[surface_at],
                                                          static_cast<std::uint32_t>(j), bounds, result);
             if (status != AssemblyStatus::ok) return status;
             parcel.first_vertex = first_vertex;
             parcel.vertex_count = static_cast<std::uint32_t>(dataset.vertex_index_list.size()) - first_vertex;
+            parcel.first_ring = first_ring;
+            parcel.ring_count = static_cast<std::uint32_t>(dataset.outline_rings.size()) - first_ring;
             built_by[surface_at] = static_cast<std::uint32_t>(j);
         }
         parcel.has_outline = true;
@@ -133,6 +245,7 @@ AssemblyResult assemble_outlines(MapDataset& dataset, std::string_view map_no, B
     // Parcels that assembly never reaches (unselected, or after a stopping error) keep no range.
     for (Parcel& parcel : dataset.parcels) parcel.has_outline = false;
     dataset.vertex_index_list.clear();
+    dataset.outline_rings.clear();
     if (dataset.parcels.empty()) return result;
 
     try {

@@ -66,6 +66,17 @@ inline std::span<const std::uint32_t> parcel_outline(const MapDataset& dataset, 
     return std::span<const std::uint32_t>(dataset.vertex_index_list.data() + first, count);
 }
 
+// The rings of a parcel's outline, each a run of parcel_outline in order: the outline ring first,
+// then its holes (and further outline rings with theirs, where a surface has several).
+inline std::span<const OutlineRing> parcel_rings(const MapDataset& dataset, const Parcel& parcel) {
+    if (!parcel.has_outline) return {};
+    const std::size_t first = parcel.first_ring;
+    const std::size_t size = dataset.outline_rings.size();
+    if (first >= size) return {};
+    const std::size_t count = parcel.ring_count < size - first ? parcel.ring_count : size - first;
+    return std::span<const OutlineRing>(dataset.outline_rings.data() + first, count);
+}
+
 // The parcels of a drawing: every parcel in array order, or only those at the positions
 // `selection` lists (ascending), so a drawing of a few parcels of a large file takes time by its
 // own parcels.

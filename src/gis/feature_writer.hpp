@@ -40,9 +40,9 @@ inline constexpr GisField kParcelFields[] = {
     {"筆界未定構成筆"},  // a JSON array text of the parcels it names
     {"精度区分"},
     {"座標値種別"},
-    {"地図番号"},  // every sheet that lists the parcel, joined by ';'
-    {"縮尺分母"},
-    {"面積", GisFieldType::real},        // m², the listing's area
+    {"地図番号"},                        // every sheet that lists the parcel, joined by ';'
+    {"縮尺分母", GisFieldType::real},    // of the first of those sheets that gives one
+    {"面積", GisFieldType::real},        // m², of the shape written, its holes taken away
     {"代表点緯度", GisFieldType::real},  // a point inside the parcel
     {"代表点経度", GisFieldType::real},
     // Of the first sheet that lists the parcel: 法第14条1項地図 or 地図に準ずる図面, and so on.

@@ -6,12 +6,12 @@
 #include <span>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "common/fixed_text.hpp"
 #include "common/utf8.hpp"
 #include "geometry/plane_projection.hpp"
 #include "geometry/polylabel.hpp"
+#include "geometry/ring_extent.hpp"
 #include "model/id_index.hpp"
 
 namespace chizuvec {
@@ -128,7 +128,7 @@ class FeatureBuilder {
         : dataset_(dataset), header_(header), options_(options), batch_(batch) {
         indexes_.surfaces = build_id_index(dataset.surfaces);
         indexes_.curves = build_id_index(dataset.curves);
-        indexes_.points = build_id_index(dataset.points);
+        indexes_.points = build_id_index(dataset.file_points());
         if (options.coordinates == GisCoordinates::geographic) projection_.emplace(options.zone);
         sheets_ = sheets_of_parcels(dataset);
         scales_ = scales_of_numbers(dataset);
@@ -138,11 +138,11 @@ class FeatureBuilder {
     // a closing point per ring. Each surface is counted once, however many parcels share it.
     // Counting stops past `limit`, so the sum cannot wrap.
     std::uint64_t point_count(std::uint64_t limit) const {
-        std::vector<std::uint64_t> of_surface(dataset_.gis.surfaces.size(), 0);
+        std::vector<std::uint64_t> of_surface(dataset_.surfaces.size(), 0);
         for (std::size_t s = 0; s < of_surface.size(); ++s) {
-            const SurfaceRings& rings = dataset_.gis.surfaces[s];
-            for (std::uint32_t r = rings.first_ring; r < rings.first_ring + rings.count; ++r) {
-                const RingRun& ring = dataset_.gis.rings[r];
+            const MapSurface& surface = dataset_.surfaces[s];
+            for (std::uint32_t r = surface.first_ring; r < surface.first_ring + surface.ring_count; ++r) {
+                const RingRun& ring = dataset_.rings[r];
                 of_surface[s] += 1;
                 for (std::uint32_t c = ring.first_ref; c < ring.first_ref + ring.count; ++c) {
                     const std::uint32_t curve_at = indexes_.curves.find(dataset_.ring_curves[c]);
@@ -165,11 +165,15 @@ class FeatureBuilder {
         const Parcel& parcel = dataset_.parcels[parcel_at];
         const ParcelDetail& detail = dataset_.gis.parcels[parcel_at];
         const bool shaped = add_geometry(parcel);
-        add_values(parcel, parcel_at, detail, shaped);
+        add_values(parcel_at, detail, shaped);
         batch_.point_begin.push_back(static_cast<std::uint32_t>(batch_.xy.size() / 2));
         batch_.ring_begin.push_back(static_cast<std::uint32_t>(batch_.ring_ends.size()));
         batch_.polygon_begin.push_back(static_cast<std::uint32_t>(batch_.polygon_ends.size()));
-        if (!shaped) ++batch_.without_shape;
+        if (!shaped) {
+            if (batch_.shapeless_lots.size() < FeatureBatch::kNamedShapeless)
+                batch_.shapeless_lots.emplace_back(detail.text(ParcelText::chiban));
+            ++batch_.without_shape;
+        }
     }
 
   private:
@@ -202,11 +206,11 @@ class FeatureBuilder {
         y = std::round(g.latitude * 1e9) / 1e9;
     }
 
-    // Appends one ring in output coordinates, wound as asked; false when it has no area left.
+    // Appends one ring in output coordinates, wound as asked; false when fewer than three distinct
+    // points are left. A ring without signed area (a bow-tie) has no winding and goes as it stands.
     bool append_ring(std::vector<PlanePoint>& ring, bool counter_clockwise) {
         const double area = signed_area(ring);
-        if (area == 0.0) return false;
-        if ((area > 0.0) != counter_clockwise) std::reverse(ring.begin(), ring.end());
+        if (area != 0.0 && (area > 0.0) != counter_clockwise) std::reverse(ring.begin(), ring.end());
         const std::size_t start = batch_.xy.size();
         for (const PlanePoint& p : ring) {
             double x = 0.0;
@@ -234,17 +238,17 @@ class FeatureBuilder {
     bool add_geometry(const Parcel& parcel) {
         label_ = {};
         shape_area_ = 0.0;
-        shape_has_holes_ = false;
         const std::uint32_t surface_at = parcel.shape_no == 0 ? kNoRecord : indexes_.surfaces.find(parcel.shape_no);
         if (surface_at == kNoRecord) return false;
-        const SurfaceRings& rings = dataset_.gis.surfaces[surface_at];
+        const MapSurface& rings = dataset_.surfaces[surface_at];
         const std::size_t first_ring = batch_.ring_ends.size();
         bool exterior_kept = false;
+        RingExtent exterior_extent;
         double largest_area = 0.0;
         std::vector<PlanePoint> label_points;
         std::vector<std::uint32_t> label_ends;
-        for (std::uint32_t r = rings.first_ring; r < rings.first_ring + rings.count; ++r) {
-            const RingRun& ring = dataset_.gis.rings[r];
+        for (std::uint32_t r = rings.first_ring; r < rings.first_ring + rings.ring_count; ++r) {
+            const RingRun& ring = dataset_.rings[r];
             if (!ring_points(ring, points_)) {
                 // A shape that names what the file does not have is no shape at all.
                 batch_.xy.resize(static_cast<std::size_t>(batch_.point_begin.back()) * 2);
@@ -252,14 +256,16 @@ class FeatureBuilder {
                 batch_.polygon_ends.resize(batch_.polygon_begin.back());
                 return false;
             }
+            const RingExtent extent = ring_extent(points_.size(), [&](std::size_t k) { return points_[k]; });
             if (!ring.interior) {
                 const double area = std::abs(signed_area(points_));
                 exterior_kept = append_ring(points_, true);
                 if (!exterior_kept) continue;
+                exterior_extent = extent;
                 shape_area_ += area;
                 batch_.polygon_ends.push_back(static_cast<std::uint32_t>(batch_.ring_ends.size() - first_ring));
-                // The label goes into the largest polygon.
-                if (area > largest_area) {
+                // The label goes into the largest polygon (the first one, when none has area).
+                if (area > largest_area || label_points.empty()) {
                     largest_area = area;
                     label_points = points_;
                     label_ends.assign(1, static_cast<std::uint32_t>(points_.size()));
@@ -268,8 +274,8 @@ class FeatureBuilder {
             } else if (const double hole = std::abs(signed_area(points_));
                        exterior_kept && append_ring(points_, false)) {
                 ++batch_.polygon_ends.back();
-                shape_area_ -= hole;
-                shape_has_holes_ = true;
+                // Written as it stands; only a hole that counts takes its area away.
+                if (hole_counts(exterior_extent, extent)) shape_area_ -= hole;
                 if (label_polygon_ == batch_.polygon_ends.size()) {
                     label_points.insert(label_points.end(), points_.begin(), points_.end());
                     label_ends.push_back(static_cast<std::uint32_t>(label_points.size()));
@@ -278,8 +284,18 @@ class FeatureBuilder {
         }
         if (batch_.ring_ends.size() == first_ring) return false;
         const double precision = std::max(std::sqrt(largest_area) * kLabelPrecisionShare, kFinestLabelPrecision);
-        const LabelPoint label = pole_of_inaccessibility(label_points, label_ends, precision);
-        output_point(PlanePoint{label.x, label.y}, label_.x, label_.y);
+        PlanePoint at;
+        if (largest_area > 0.0) {
+            const LabelPoint label = pole_of_inaccessibility(label_points, label_ends, precision);
+            at = {label.x, label.y};
+        } else {
+            // No area to be inside of: the mean of the outline's points, never away from them.
+            for (std::size_t k = 0; k + 1 < label_ends[0]; ++k) {
+                at.x += label_points[k].x / static_cast<double>(label_ends[0] - 1);
+                at.y += label_points[k].y / static_cast<double>(label_ends[0] - 1);
+            }
+        }
+        output_point(at, label_.x, label_.y);
         return true;
     }
 
@@ -302,7 +318,7 @@ class FeatureBuilder {
         v.number = number;
     }
 
-    void add_values(const Parcel& parcel, std::uint32_t parcel_at, const ParcelDetail& detail, bool shaped) {
+    void add_values(std::uint32_t parcel_at, const ParcelDetail& detail, bool shaped) {
         values_at_ = batch_.values.size();
         batch_.values.resize(values_at_ + kParcelFieldCount);
         put_text(kParcelId, detail.text(ParcelText::parcel_id));
@@ -322,23 +338,15 @@ class FeatureBuilder {
             numbers += number;
         }
         put_text(kMapNumbers, numbers, !numbers.empty());
-        std::string scales;
-        // Sheets of one map mostly share a scale: each once, looked up in a set, so that a parcel
-        // listed by many sheets of distinct scales stays linear.
-        std::unordered_set<std::uint32_t> seen;
+        // A number, as GIS users filter by it: the scale of the first listing sheet that has one.
         for (std::uint32_t i = sheets_.first[parcel_at]; i < sheets_.first[parcel_at + 1]; ++i) {
             const std::uint32_t scale = scales_[sheets_.listed[i]];
-            if (scale == 0 || !seen.insert(scale).second) continue;
-            if (!scales.empty()) scales += ';';
-            scales += std::to_string(scale);
+            if (scale == 0) continue;
+            put_number(kScale, scale);
+            break;
         }
-        put_text(kScale, scales, !scales.empty());
-        // The listing measures one ring of the surface; a parcel with holes is its outline less them.
-        if (shape_has_holes_) {
-            put_number(kArea, shape_area_);
-        } else if (parcel.has_outline) {
-            put_number(kArea, parcel.area);
-        }
+        // The area of the shape the feature carries, its holes taken away.
+        if (shaped) put_number(kArea, std::max(shape_area_, 0.0));
         if (shaped) {
             put_number(kLabelLatitude, label_.y);
             put_number(kLabelLongitude, label_.x);
@@ -353,8 +361,7 @@ class FeatureBuilder {
     }
 
     const MapDataset& dataset_;
-    double shape_area_ = 0.0;       // the shape's exterior rings less its holes, m²
-    bool shape_has_holes_ = false;  // the shape kept a hole
+    double shape_area_ = 0.0;  // the shape's exterior rings less its holes, m²
     const MapHeader& header_;
     const FeatureBuildOptions& options_;
     FeatureBatch& batch_;
@@ -381,7 +388,7 @@ std::uint64_t build_parcel_features(const MapDataset& dataset, const MapHeader& 
     batch.point_begin.reserve(dataset.parcels.size() + 1);
     batch.ring_begin.reserve(dataset.parcels.size() + 1);
     batch.polygon_begin.reserve(dataset.parcels.size() + 1);
-    batch.xy.reserve((dataset.gis.curve_points.size() + dataset.gis.rings.size()) * 2);
+    batch.xy.reserve((dataset.gis.curve_points.size() + dataset.rings.size()) * 2);
     batch.texts.reserve(static_cast<std::size_t>(dataset.parcel_count()) * 128);
     for (std::uint32_t i = 0; i < dataset.parcel_count(); ++i) builder.add(i);
     return 0;

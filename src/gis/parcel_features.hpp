@@ -42,6 +42,8 @@ struct FeatureBatch {
     std::vector<std::uint32_t> ring_begin{0};
     std::vector<std::uint32_t> polygon_begin{0};
     std::size_t without_shape = 0;  // features with a null geometry
+    static constexpr std::size_t kNamedShapeless = 10;
+    std::vector<std::string> shapeless_lots;  // the 地番 of the first of them, at most kNamedShapeless
 
     std::size_t size() const { return point_begin.size() - 1; }
 };

@@ -240,32 +240,9 @@ bool read_head(LineReader& lines, MapHeader& header, RootSeen& root) {
     return false;
 }
 
+// A curve: every point reference and direct position in order, and its orientation. The first and
+// last references are kept in the curve record too, for the continuity check of assembly.
 void read_curve(ReadState& state, std::uint32_t id_no) {
-    raise(state.dataset.max_curve_no, id_no);
-    state.dataset.curves.push_back(MapCurve{id_no, 0, 0});
-    MapCurve& curve = state.dataset.curves.back();
-    TaggedLine line;
-    std::string_view rest;
-    while (next_line(state.lines, line)) {
-        if (contains<kCurveClose>(line)) return;
-        if (!contains<kIndirectOpen>(line)) continue;
-        // Point references count only inside an indirect position block.
-        while (next_line(state.lines, line)) {
-            if (contains<kIndirectClose>(line)) break;
-            if (!text_after<kPointRef>(line, rest)) continue;
-            const std::uint32_t point_no = parse_id_number(rest);
-            if (curve.start_point_no == 0) {
-                curve.start_point_no = point_no;
-            } else {
-                curve.end_point_no = point_no;
-            }
-        }
-    }
-}
-
-// A curve as GIS outputs need it: every point reference and direct position in order, and its
-// orientation. The drawing's first and last references are kept as read_curve keeps them.
-void read_curve_detail(ReadState& state, std::uint32_t id_no) {
     MapDataset& dataset = state.dataset;
     raise(dataset.max_curve_no, id_no);
     dataset.curves.push_back(MapCurve{id_no, 0, 0});
@@ -320,8 +297,8 @@ void read_point(ReadState& state, std::uint32_t id_no) {
     }
 }
 
-// Reads one ring's curve references; the surface keeps the run of its last ring.
-void read_ring(ReadState& state, std::size_t surface_index) {
+// Reads one ring's curve references, appended to ring_curves. Returns how many there were.
+std::uint32_t read_ring(ReadState& state) {
     MapDataset& dataset = state.dataset;
     std::uint32_t ring_refs = 0;
     TaggedLine line;
@@ -329,43 +306,36 @@ void read_ring(ReadState& state, std::size_t surface_index) {
     while (next_line(state.lines, line)) {
         if (contains<kRingClose>(line)) break;
         if (!text_after<kGeneratorRef>(line, rest)) continue;
-        const std::uint32_t position = dataset.ring_curve_count();
         dataset.ring_curves.push_back(parse_id_number(rest));
-        MapSurface& surface = dataset.surfaces[surface_index];
-        if (ring_refs == 0) surface.first_ref = position;
-        surface.last_ref = position;
         ++ring_refs;
     }
     raise(dataset.max_ring_curves, ring_refs);
+    return ring_refs;
 }
 
+// A surface keeps every ring, each marked as a hole when it stands in an interior boundary.
 void read_surface(ReadState& state, std::uint32_t id_no) {
     MapDataset& dataset = state.dataset;
     raise(dataset.max_surface_no, id_no);
     MapSurface surface;
     surface.id_no = id_no;
-    dataset.surfaces.push_back(surface);
-    const std::size_t surface_index = dataset.surfaces.size() - 1;
-    const bool detail = state.options.gis_detail;
-    SurfaceRings rings{static_cast<std::uint32_t>(dataset.gis.rings.size()), 0};
+    surface.first_ring = static_cast<std::uint32_t>(dataset.rings.size());
     bool interior = false;
     TaggedLine line;
     while (next_line(state.lines, line)) {
         if (contains<kSurfaceClose>(line)) break;
         if (contains<kRingOpen>(line)) {
             const std::uint32_t first_ref = dataset.ring_curve_count();
-            read_ring(state, surface_index);
-            if (detail) {
-                dataset.gis.rings.push_back(RingRun{first_ref, dataset.ring_curve_count() - first_ref, interior});
-                ++rings.count;
-            }
-        } else if (detail && contains<kInteriorOpen>(line)) {
+            const std::uint32_t count = read_ring(state);
+            dataset.rings.push_back(RingRun{first_ref, count, interior});
+            ++surface.ring_count;
+        } else if (contains<kInteriorOpen>(line)) {
             interior = true;
-        } else if (detail && contains<kExteriorOpen>(line)) {
+        } else if (contains<kExteriorOpen>(line)) {
             interior = false;
         }
     }
-    if (detail) dataset.gis.surfaces.push_back(rings);
+    dataset.surfaces.push_back(surface);
 }
 
 void read_spatial_section(ReadState& state) {
@@ -375,11 +345,7 @@ void read_spatial_section(ReadState& state) {
     while (next_line(state.lines, line)) {
         if (text_after<kCurveOpen>(line, rest)) {
             if (id_attribute(rest, id_no)) {
-                if (state.options.gis_detail) {
-                    read_curve_detail(state, id_no);
-                } else {
-                    read_curve(state, id_no);
-                }
+                read_curve(state, id_no);
             }
         } else if (text_after<kPointOpen>(line, rest)) {
             if (id_attribute(rest, id_no)) read_point(state, id_no);
@@ -417,23 +383,34 @@ void append_json_string(std::string& json, bool present, std::string_view text) 
     json += '"';
 }
 
-// One 筆界未定構成筆 element: its 大字名 and 地番 become one object of the parcel's JSON array.
+// One 筆界未定構成筆 element: its codes, names and 地番 become one object of the parcel's JSON array,
+// null where it leaves one out.
 void read_undetermined_member(ReadState& state, ParcelDetail* detail) {
+    struct Member {
+        std::string_view name;  // the member's key, the element's name
+        bool (*test)(const TaggedLine&, std::string_view&);
+        bool present = false;
+        std::string text;
+    };
+    Member members[] = {
+        {"大字コード", text_after<kOazaCodeOpen>, false, {}},  {"丁目コード", text_after<kChomeCodeOpen>, false, {}},
+        {"小字コード", text_after<kKoazaCodeOpen>, false, {}}, {"予備コード", text_after<kYobiCodeOpen>, false, {}},
+        {"大字名", text_after<kOazaOpen>, false, {}},          {"丁目名", text_after<kChomeOpen>, false, {}},
+        {"小字名", text_after<kKoazaOpen>, false, {}},         {"予備名", text_after<kYobiOpen>, false, {}},
+        {"地番", text_after<kChibanOpen>, false, {}},
+    };
     TaggedLine line;
     std::string_view rest;
     std::string_view value;
-    bool has_oaza = false;
-    bool has_chiban = false;
-    std::string oaza_text;
-    std::string chiban_text;
     while (next_line(state.lines, line) && !contains<kUndeterminedClose>(line)) {
         if (detail == nullptr) continue;
-        if (text_after<kOazaOpen>(line, rest) && name_value(rest, value)) {
-            oaza_text = value;
-            has_oaza = true;
-        } else if (text_after<kChibanOpen>(line, rest) && name_value(rest, value)) {
-            chiban_text = value;
-            has_chiban = true;
+        for (Member& member : members) {
+            if (!member.test(line, rest)) continue;
+            if (name_value(rest, value)) {
+                member.text = value;
+                member.present = true;
+            }
+            break;
         }
     }
     if (detail == nullptr) return;
@@ -442,10 +419,15 @@ void read_undetermined_member(ReadState& state, ParcelDetail* detail) {
     std::string& json = detail->texts[static_cast<std::size_t>(ParcelText::undetermined)];
     json.pop_back();
     if (json.size() > 1) json += ',';
-    json += "{\"大字名\":";
-    append_json_string(json, has_oaza, oaza_text);
-    json += ",\"地番\":";
-    append_json_string(json, has_chiban, chiban_text);
+    char separator = '{';
+    for (const Member& member : members) {
+        json += separator;
+        json += '"';
+        json += member.name;
+        json += "\":";
+        append_json_string(json, member.present, member.text);
+        separator = ',';
+    }
     json += "}]";
 }
 
@@ -696,6 +678,15 @@ void read_sections(ReadState& state) {
     }
 }
 
+// The direct positions of curves as points after the file's own, so that outlines reach them as
+// they reach every other point.
+void append_position_points(MapDataset& dataset) {
+    for (const PlanePosition& position : dataset.gis.direct_positions) {
+        dataset.points.push_back(MapPoint{0, position.x, position.y});
+    }
+    dataset.position_points = static_cast<std::uint32_t>(dataset.gis.direct_positions.size());
+}
+
 bool knows_nothing(const MapDataset& dataset, const MapHeader& header) {
     return dataset.points.empty() && dataset.curves.empty() && dataset.surfaces.empty() && dataset.parcels.empty() &&
            dataset.outside_parcels == 0 && header.map_name[0] == '\0' && header.municipality_name[0] == '\0' &&
@@ -714,6 +705,7 @@ ReadStatus read_lines(LineReader& lines, std::int64_t input_bytes, MapDataset& d
             state.parcel_index.reserve_dense(dataset.parcels.capacity() + 1);
             read_sections(state);
         }
+        append_position_points(dataset);
         if (!root.opened && knows_nothing(dataset, header)) return ReadStatus::not_map_xml;
         cut_off = root.opened && !root.closed;
         return ReadStatus::ok;

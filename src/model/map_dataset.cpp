@@ -55,6 +55,7 @@ void reserve_for_input(MapDataset& dataset, std::int64_t file_bytes) {
     reserve_if_possible(dataset.curves, 5000 + bytes / 256);
     reserve_if_possible(dataset.surfaces, 500 + bytes / 2048);
     reserve_if_possible(dataset.ring_curves, 5000 + bytes / 512);
+    reserve_if_possible(dataset.rings, 500 + bytes / 2048);
     reserve_if_possible(dataset.parcels, 500 + bytes / 2048);
 }
 

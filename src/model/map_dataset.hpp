@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,12 +26,24 @@ struct MapCurve {
     std::uint32_t end_point_no = 0;
 };
 
-// The outline of a surface is ring_curves[first_ref .. last_ref] (inclusive); first_ref > last_ref
-// is an empty run.
+// One ring of a surface: ring_curves[first_ref, first_ref + count).
+struct RingRun {
+    std::uint32_t first_ref = 0;
+    std::uint32_t count = 0;
+    bool interior = false;  // a hole of the exterior ring before it
+};
+
+// A surface's rings, in document order: rings[first_ring, first_ring + ring_count).
 struct MapSurface {
     std::uint32_t id_no = 0;
-    std::uint32_t first_ref = 1;
-    std::uint32_t last_ref = 0;
+    std::uint32_t first_ring = 0;
+    std::uint32_t ring_count = 0;
+};
+
+// One ring of an assembled outline: `count` entries of vertex_index_list.
+struct OutlineRing {
+    std::uint32_t count = 0;
+    bool hole = false;  // a hole of the outline ring before it
 };
 
 struct Parcel {
@@ -39,10 +52,13 @@ struct Parcel {
     char address[128] = {};  // 大字名 + 丁目名 + 小字名 + 予備名, UTF-8
     char chiban[32] = {};    // 地番, UTF-8
     char map_no[16] = {};    // 地図番号 of the last sheet that lists the parcel
-    // The outline: vertex_index_list[first_vertex, first_vertex + vertex_count). Parcels that share a
+    // The outline: vertex_index_list[first_vertex, first_vertex + vertex_count), its rings (outline
+    // first, then its holes) outline_rings[first_ring, first_ring + ring_count). Parcels that share a
     // surface share one range. Only meaningful when has_outline is set.
     std::uint32_t first_vertex = 0;
     std::uint32_t vertex_count = 0;
+    std::uint32_t first_ring = 0;
+    std::uint32_t ring_count = 0;
     bool selected = false;      // in the drawing's map number, set by polygon assembly
     bool has_outline = false;   // polygon assembly reached this parcel and set its range
     bool has_centroid = false;  // the outline gathered at least one point
@@ -74,9 +90,9 @@ struct MapSheet {
     double corner_y[4] = {};
 };
 
-// What GIS outputs need beyond the drawing, read only when asked for (ReadOptions::gis_detail): every
-// point of every curve with its orientation, every ring of every surface, and each parcel's texts.
-// Each array runs beside its element array: gis.curves[i] belongs to curves[i], and so on.
+// Every point of every curve with its orientation (always read), and each parcel's texts (read only
+// when asked for, ReadOptions::gis_detail). Each array runs beside its element array: gis.curves[i]
+// belongs to curves[i], and so on.
 
 // A curve's point references: curve_points[first, first + count), in document order. A reference is
 // a point number, or kDirectPosition plus an index into direct_positions.
@@ -91,19 +107,6 @@ inline constexpr std::uint32_t kNoSuchPoint = 0xFFFFFFFFu;  // a point number fr
 struct PlanePosition {
     double x = 0.0;  // northing
     double y = 0.0;  // easting
-};
-
-// One ring: ring_curves[first_ref, first_ref + count).
-struct RingRun {
-    std::uint32_t first_ref = 0;
-    std::uint32_t count = 0;
-    bool interior = false;  // a hole of the exterior ring before it
-};
-
-// A surface's rings: gis.rings[first_ring, first_ring + count).
-struct SurfaceRings {
-    std::uint32_t first_ring = 0;
-    std::uint32_t count = 0;
 };
 
 // The texts of a parcel, whole (the drawing's fields are cut to their size).
@@ -165,8 +168,6 @@ struct MapGisDetail {
     LargeArray<CurveRun> curves;
     LargeArray<std::uint32_t> curve_points;
     LargeArray<PlanePosition> direct_positions;
-    LargeArray<RingRun> rings;
-    LargeArray<SurfaceRings> surfaces;
     LargeArray<ParcelDetail> parcels;
     std::vector<SheetDetail> sheets;  // every 図郭 element, in document order
 };
@@ -176,14 +177,19 @@ struct MapDataset {
     LargeArray<MapCurve> curves;
     LargeArray<MapSurface> surfaces;
     LargeArray<std::uint32_t> ring_curves;  // curve numbers of every ring, end to end
+    LargeArray<RingRun> rings;              // every ring of every surface, end to end
     LargeArray<Parcel> parcels;
     LargeArray<std::uint32_t> vertex_index_list;  // positions in points, the outlines end to end
+    LargeArray<OutlineRing> outline_rings;        // the rings of the outlines, end to end
     // Every sheet that lists a parcel, so that a parcel on the edge of sheets is in each of them.
     std::vector<SheetListing> sheet_listings;
     std::vector<MapNumber> sheet_map_nos;  // one per run of listings under the same map number
     std::vector<MapSheet> sheets;          // in document order, those with any element of their own
     MapGisDetail gis;                      // empty unless the reader was asked for it
 
+    // The last `position_points` of `points` are the curves' direct positions, in order, after the
+    // file's own points; they have no number.
+    std::uint32_t position_points = 0;
     std::uint32_t max_ring_curves = 0;
     std::uint32_t max_point_no = 0;
     std::uint32_t max_curve_no = 0;
@@ -191,7 +197,9 @@ struct MapDataset {
     std::uint32_t max_parcel_no = 0;    // counts parcels that were not kept
     std::uint32_t outside_parcels = 0;  // parcels left out as outside the district
 
-    std::uint32_t point_count() const { return static_cast<std::uint32_t>(points.size()); }
+    // The file's own points.
+    std::uint32_t point_count() const { return static_cast<std::uint32_t>(points.size()) - position_points; }
+    std::span<const MapPoint> file_points() const { return {points.data(), point_count()}; }
     std::uint32_t curve_count() const { return static_cast<std::uint32_t>(curves.size()); }
     std::uint32_t surface_count() const { return static_cast<std::uint32_t>(surfaces.size()); }
     std::uint32_t ring_curve_count() const { return static_cast<std::uint32_t>(ring_curves.size()); }

@@ -258,12 +258,12 @@ class MapChecker {
         if (shape.checked) return;  // a surface shared by parcels is checked with the first
         shape.checked = true;
         shape.sound = true;
-        const SurfaceRings& rings = d_.gis.surfaces[s];
+        const MapSurface& rings = d_.surfaces[s];
         std::vector<PlanePoint> ring;
         std::vector<PlanePoint> exterior;
         bool has_exterior = false;
-        for (std::uint32_t r = rings.first_ring; r < rings.first_ring + rings.count; ++r) {
-            const RingRun& run = d_.gis.rings[r];
+        for (std::uint32_t r = rings.first_ring; r < rings.first_ring + rings.ring_count; ++r) {
+            const RingRun& run = d_.rings[r];
             if (!ring_positions(p, parcel.shape_no, run, ring)) {
                 shape.sound = false;
                 shape.polygon.points.clear();

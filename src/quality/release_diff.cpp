@@ -71,10 +71,10 @@ class ParcelReader {
     void add_shape(const Parcel& source, ReleaseParcel& parcel) const {
         const std::uint32_t s = source.shape_no == 0 ? kNoRecord : surfaces_.find(source.shape_no);
         if (s == kNoRecord) return;
-        const SurfaceRings& rings = d_.gis.surfaces[s];
+        const MapSurface& rings = d_.surfaces[s];
         std::vector<PlanePoint> ring;
-        for (std::uint32_t r = rings.first_ring; r < rings.first_ring + rings.count; ++r) {
-            const RingRun& run = d_.gis.rings[r];
+        for (std::uint32_t r = rings.first_ring; r < rings.first_ring + rings.ring_count; ++r) {
+            const RingRun& run = d_.rings[r];
             if (!ring_points(run, ring)) {
                 parcel.points.clear();
                 parcel.ring_ends.clear();

@@ -16,10 +16,13 @@ struct DrawPoint {
 };
 
 // A parcel: the fill of polygon class `style` ("p0", "p1", "p2", "p3", "ph"), its vertices the run of
-// Drawing::vertices that ends at `end` (and begins where the previous polygon's ended).
+// Drawing::vertices that ends at `end` (and begins where the previous polygon's ended). Its rings are
+// Drawing::ring_ends up to `ring_end` (from the previous polygon's): the outline first, then its
+// holes, each ring ending at the vertex its entry gives. The shape is filled by the even-odd rule.
 struct DrawPolygon {
     std::uint8_t style = 0;
     std::uint32_t end = 0;
+    std::uint32_t ring_end = 0;
 };
 
 enum class TextAnchor { start, middle, end };
@@ -73,9 +76,27 @@ struct Drawing {
     std::int32_t label_sizes[2] = {};  // classes 1 and 2
     std::vector<DrawPoint> vertices;
     std::vector<DrawPolygon> polygons;
-    DrawRect polygon_clip;        // the polygons are cut off outside it
-    std::vector<DrawMark> marks;  // drawn over the polygons, in order
+    std::vector<std::uint32_t> ring_ends;  // each ring's end in `vertices`, the polygons' rings end to end
+    DrawRect polygon_clip;                 // the polygons are cut off outside it
+    std::vector<DrawMark> marks;           // drawn over the polygons, in order
 };
+
+// Calls visit(begin, end) with each ring of polygon `p` as a run of Drawing::vertices, in order.
+template <typename Visit>
+void for_each_ring(const Drawing& drawing, std::size_t p, Visit visit) {
+    std::uint32_t ring = p == 0 ? 0 : drawing.polygons[p - 1].ring_end;
+    std::uint32_t begin = p == 0 ? 0 : drawing.polygons[p - 1].end;
+    for (; ring < drawing.polygons[p].ring_end; ++ring) {
+        visit(begin, drawing.ring_ends[ring]);
+        begin = drawing.ring_ends[ring];
+    }
+}
+
+// Whether polygon `p` is more than one ring.
+inline bool has_holes(const Drawing& drawing, std::size_t p) {
+    const std::uint32_t first = p == 0 ? 0 : drawing.polygons[p - 1].ring_end;
+    return drawing.polygons[p].ring_end - first > 1;
+}
 
 inline constexpr const char* kPolygonStyleNames[kPolygonStyleCount] = {"p0", "p1", "p2", "p3", "ph"};
 

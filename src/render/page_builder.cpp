@@ -59,12 +59,22 @@ void add_polygons(Drawing& drawing, const MapDataset& dataset, const RenderSetti
     const auto& points = dataset.points;
     for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
         const std::size_t begin = drawing.vertices.size();
-        for (const std::uint32_t index : parcel_outline(dataset, parcel)) {
-            if (index < points.size()) drawing.vertices.push_back(placement.place(points[index]));
+        const std::span<const std::uint32_t> outline = parcel_outline(dataset, parcel);
+        std::size_t at = 0;
+        for (const OutlineRing& ring : parcel_rings(dataset, parcel)) {
+            const std::size_t ring_begin = drawing.vertices.size();
+            for (std::size_t k = 0; k < ring.count && at < outline.size(); ++k, ++at) {
+                const std::uint32_t index = outline[at];
+                if (index < points.size()) drawing.vertices.push_back(placement.place(points[index]));
+            }
+            if (drawing.vertices.size() != ring_begin) {
+                drawing.ring_ends.push_back(static_cast<std::uint32_t>(drawing.vertices.size()));
+            }
         }
         if (drawing.vertices.size() == begin) return;
-        drawing.polygons.push_back(
-            {style_of(polygon_class(parcel, settings)), static_cast<std::uint32_t>(drawing.vertices.size())});
+        drawing.polygons.push_back({style_of(polygon_class(parcel, settings)),
+                                    static_cast<std::uint32_t>(drawing.vertices.size()),
+                                    static_cast<std::uint32_t>(drawing.ring_ends.size())});
     });
 }
 
@@ -107,6 +117,7 @@ constexpr int kPaperDecimals = 2;
 constexpr std::int32_t kMm = 100;
 constexpr std::int32_t kPaperMargin = 7 * kMm;
 constexpr std::int32_t kTitleSize = 5 * kMm;
+constexpr std::uint32_t kLegiblePaperTitle = 150;         // 1.5 mm
 constexpr std::int32_t kMapTop = kPaperMargin + 8 * kMm;  // below the title
 constexpr std::int32_t kMapBottomBand = 12 * kMm;         // scale bar, scale and source lines
 constexpr std::uint32_t kUsualScales[] = {250, 500, 600, 1000, 2500, 5000, 10000};
@@ -156,10 +167,9 @@ void add_north_arrow(Drawing& drawing, std::int32_t right, std::int32_t top, std
 
 // The scale as text at the bottom left, under a bar of a round length.
 void add_printed_scale(Drawing& drawing, std::uint32_t scale, double units_per_metre, std::int32_t bottom,
-                       std::int32_t room, bool unit, std::string_view font) {
+                       std::int32_t room, std::string_view font) {
     add_text(drawing, kPaperMargin, bottom, TextAnchor::start, font, 350, format_text("縮尺 1/%u", scale));
     ScaleBar bar;
-    bar.unit = unit;
     bar.metres = round_length_within(std::min(50.0 * kMm, room / 3.0) / units_per_metre);
     const std::int32_t length = drawing_coordinate(bar.metres, units_per_metre, 0);
     const std::int32_t base = bottom - 7 * kMm;
@@ -235,14 +245,15 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
         drawing.marks.end());
 
     const std::string_view font = field_view(settings.svg_font_title);
-    add_text(drawing, kPaperMargin, kPaperMargin + kTitleSize, TextAnchor::start, font,
-             clamp_to_int32(fitted_title_size(title_text(input_path, map_no, header), width, paper)),
-             title_markup(input_path, map_no, header));
+    add_text(
+        drawing, kPaperMargin, kPaperMargin + kTitleSize, TextAnchor::start, font,
+        clamp_to_int32(fitted_title_size(title_text(input_path, map_no, header), width, paper, kLegiblePaperTitle)),
+        title_markup(input_path, map_no, header));
     const bool arbitrary = field_view(header.coord_system) == kArbitraryCoordSystem;
     const bool orientation_known = sheet == nullptr || !sheet->orientation_unknown;
     if (orientation_known && (!arbitrary || frame)) add_north_arrow(drawing, width - kPaperMargin, kMapTop, font);
     const std::int32_t bottom = height - kPaperMargin;
-    add_printed_scale(drawing, notes.scale, scale, bottom, map_width, !arbitrary, font);
+    add_printed_scale(drawing, notes.scale, scale, bottom, map_width, font);
     std::string escaped_source;
     append_xml_escaped(escaped_source, field_view(settings.svg_text_source));
     add_text(drawing, width - kPaperMargin, bottom, TextAnchor::end, field_view(settings.svg_font_source),
@@ -287,8 +298,7 @@ Drawing build_drawing(std::string_view input_path, std::string_view map_no, cons
     std::string escaped_source;
     append_xml_escaped(escaped_source, field_view(settings.svg_text_source));
     add_source_line(drawing, escaped_source, layout, settings);
-    add_scale_bar(drawing, compute_scale_bar(layout, settings, source_width, field_view(header.coord_system)), layout,
-                  settings);
+    add_scale_bar(drawing, compute_scale_bar(layout, settings, source_width), layout, settings);
     return drawing;
 }
 

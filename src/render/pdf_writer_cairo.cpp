@@ -29,6 +29,7 @@
     X(cairo_rectangle)                     \
     X(cairo_scale)                         \
     X(cairo_select_font_face)              \
+    X(cairo_set_fill_rule)                 \
     X(cairo_set_font_size)                 \
     X(cairo_set_line_join)                 \
     X(cairo_save)                          \
@@ -156,23 +157,27 @@ void draw_polygons(const Painter& p, const Drawing& drawing) {
     }
     p.lib.cairo_set_line_join(p.cr, CAIRO_LINE_JOIN_MITER);
     p.lib.cairo_set_line_width(p.cr, length(p, drawing.polygon_stroke_width));
-    std::uint32_t begin = 0;
-    for (const DrawPolygon& polygon : drawing.polygons) {
-        for (std::uint32_t i = begin; i < polygon.end; ++i) {
-            const double x = length(p, drawing.vertices[i].x);
-            const double y = length(p, drawing.vertices[i].y);
-            if (i == begin) {
-                p.lib.cairo_move_to(p.cr, x, y);
-            } else {
-                p.lib.cairo_line_to(p.cr, x, y);
+    for (std::size_t k = 0; k < drawing.polygons.size(); ++k) {
+        const DrawPolygon& polygon = drawing.polygons[k];
+        // A parcel's holes are rings of its path, left unfilled as the SVG's even-odd rule leaves
+        // them; a single ring is filled as an SVG polygon is.
+        p.lib.cairo_set_fill_rule(p.cr, has_holes(drawing, k) ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
+        for_each_ring(drawing, k, [&](std::uint32_t begin, std::uint32_t end) {
+            for (std::uint32_t i = begin; i < end; ++i) {
+                const double x = length(p, drawing.vertices[i].x);
+                const double y = length(p, drawing.vertices[i].y);
+                if (i == begin) {
+                    p.lib.cairo_move_to(p.cr, x, y);
+                } else {
+                    p.lib.cairo_line_to(p.cr, x, y);
+                }
             }
-        }
-        p.lib.cairo_close_path(p.cr);
+            p.lib.cairo_close_path(p.cr);
+        });
         if (set_colour(p, drawing.polygon_fills[polygon.style])) p.lib.cairo_fill_preserve(p.cr);
         if (drawing.polygon_stroke_width > 0 && set_colour(p, drawing.polygon_stroke))
             p.lib.cairo_stroke_preserve(p.cr);
         p.lib.cairo_new_path(p.cr);
-        begin = polygon.end;
     }
     p.lib.cairo_restore(p.cr);
 }

@@ -68,17 +68,14 @@ std::int32_t scale_bar_label_width(std::string_view text, std::int32_t size) {
 }
 
 std::string scale_bar_label(const ScaleBar& bar) {
-    std::string label = format_text(bar.metres >= 1.0 ? "%.0f" : "%g", bar.metres);
-    if (bar.unit) label += " m";
-    return label;
+    // Every map's coordinates are metres, a local system's too.
+    return format_text(bar.metres >= 1.0 ? "%.0f m" : "%g m", bar.metres);
 }
 
-ScaleBar compute_scale_bar(const SvgLayout& layout, const RenderSettings& settings, std::int32_t source_width,
-                           std::string_view coord_system) {
+ScaleBar compute_scale_bar(const SvgLayout& layout, const RenderSettings& settings, std::int32_t source_width) {
     ScaleBar bar;
     const std::uint32_t mx = settings.svg_viewbox_marginx;
     const std::uint32_t my = settings.svg_viewbox_marginy;
-    bar.unit = coord_system != kArbitraryCoordSystem;
     bar.bar_height = static_cast<std::int32_t>(std::min(my, kMaxBarHeight));
     bar.bar_length = drawing_coordinate(kScaleBarMetres, layout.scale, 0);
     const std::int64_t width = layout.viewbox_width;
@@ -123,7 +120,8 @@ std::string title_text(std::string_view input_path, std::string_view map_no, con
     return text;
 }
 
-std::uint32_t fitted_title_size(std::string_view title, std::int32_t viewbox_width, const RenderSettings& settings) {
+std::uint32_t fitted_title_size(std::string_view title, std::int32_t viewbox_width, const RenderSettings& settings,
+                                std::uint32_t legible) {
     const std::uint32_t size = settings.svg_font_size_title;
     const std::int64_t room = std::int64_t{viewbox_width} - 2 * std::int64_t{settings.svg_viewbox_marginx};
     if (size <= 1 || room <= 0) return size;
@@ -141,7 +139,8 @@ std::uint32_t fitted_title_size(std::string_view title, std::int32_t viewbox_wid
     auto fitted = static_cast<std::uint32_t>(std::max<std::int64_t>(1, room * size / width));
     // Hinting keeps widths from scaling exactly with the size.
     for (int tries = 0; tries < 4 && fitted > 1 && width_at(fitted) > room; ++tries) --fitted;
-    return fitted;
+    // Too small to read: the configured size, overflowing the page, says more.
+    return fitted < legible ? size : fitted;
 }
 
 // ---- Elements ---------------------------------------------------------------------------------------
@@ -154,16 +153,29 @@ void add_label_styles(Drawing& drawing, const RenderSettings& settings) {
 
 void add_labels(Drawing& drawing, const MapDataset& dataset, const BoundingBox& bounds, const SvgLayout& layout,
                 const RenderSettings& settings, const std::vector<std::uint32_t>* selection) {
-    std::vector<PlanePoint> outline;
+    LabelScratch scratch;
+    // The label point of the outline measured last, by its first entry and label class: parcels
+    // that share a surface come one after another and share its point, found once.
+    bool cached = false;
+    std::uint32_t cached_vertex = 0;
+    int cached_class = 0;
+    PlanePoint cached_point;
     for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
         // Assembly outlines the selected parcels only.
         if (!parcel.has_outline || !parcel.has_centroid) return;
         const int cls = label_class(parcel, layout.scale, settings);
         if (cls == 0) return;
+        // The centroid of a thin or bent parcel can lie outside it, on a neighbour, or in a hole: such
+        // a label goes to the point farthest inside, found to a quarter of the label's height.
         const double height = cls == 1 ? settings.svg_font_size_c1 : settings.svg_font_size_c2;
-        const PlanePoint at = parcel_label_point(dataset, parcel, std::max(height, 1.0) / layout.scale / 4, outline);
-        const double label_x = at.x;
-        const double label_y = at.y;
+        if (!cached || cached_vertex != parcel.first_vertex || cached_class != cls) {
+            cached_point = parcel_label_point(dataset, parcel, std::max(height, 1.0) / layout.scale / 4, scratch);
+            cached = true;
+            cached_vertex = parcel.first_vertex;
+            cached_class = cls;
+        }
+        const double label_x = cached_point.x;
+        const double label_y = cached_point.y;
         DrawText label;
         label.label_class = cls;
         label.anchor = TextAnchor::middle;

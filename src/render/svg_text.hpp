@@ -31,13 +31,11 @@ struct ScaleBar {
     std::int32_t bar_lift = 4;    // base line above the bottom edge
     std::int32_t bar_height = 0;  // tick height and label size
     std::int32_t label_x = 0;     // centre of the label
-    bool unit = true;             // " m" after the number; a local coordinate system has no known unit
 };
 // The 100 m bar where it and its label fit (the bar at most half the drawing wide, the label inside
 // the page); otherwise the longest length of the 1-2-5 series that fits half the width, its label
 // kept inside the page.
-ScaleBar compute_scale_bar(const SvgLayout& layout, const RenderSettings& settings, std::int32_t source_width,
-                           std::string_view coord_system);
+ScaleBar compute_scale_bar(const SvgLayout& layout, const RenderSettings& settings, std::int32_t source_width);
 // The longest length of the series ..., 0.5, 1, 2, 5, 10, 20, ... metres that is at most `limit`
 // (100 when `limit` is no positive length).
 double round_length_within(double limit);
@@ -47,9 +45,12 @@ std::string scale_bar_label(const ScaleBar& bar);
 std::int32_t scale_bar_label_width(std::string_view text, std::int32_t size);
 
 // The title's text as drawn (unescaped), and its font size: svg_font_size_title, or smaller so that
-// the measured title fits between the side margins.
+// the measured title fits between the side margins; when that would be below `legible` (drawing
+// units), svg_font_size_title, and the title runs over.
+inline constexpr std::uint32_t kLegibleTitleSize = 6;
 std::string title_text(std::string_view input_path, std::string_view map_no, const MapHeader& header);
-std::uint32_t fitted_title_size(std::string_view title, std::int32_t viewbox_width, const RenderSettings& settings);
+std::uint32_t fitted_title_size(std::string_view title, std::int32_t viewbox_width, const RenderSettings& settings,
+                                std::uint32_t legible = kLegibleTitleSize);
 
 // The marks that carry text, added in document order.
 void add_label_styles(Drawing& drawing, const RenderSettings& settings);

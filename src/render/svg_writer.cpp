@@ -88,9 +88,16 @@ void write_head(SvgOutput& out, DocumentKind kind, const Drawing& drawing) {
 }
 
 void write_polygon_styles(SvgOutput& out, const Drawing& drawing) {
+    // A parcel with holes is a path: its class then styles paths too.
+    bool paths = false;
+    for (std::size_t p = 0; p < drawing.polygons.size() && !paths; ++p) paths = has_holes(drawing, p);
     for (int i = 0; i < kPolygonStyleCount; ++i) {
         put(out, "<style><![CDATA[polygon.");
         put(out, kPolygonStyleNames[i]);
+        if (paths) {
+            put(out, ",path.");
+            put(out, kPolygonStyleNames[i]);
+        }
         put(out, " {fill:");
         put(out, drawing.polygon_fills[i]);
         put(out, ";stroke:");
@@ -100,6 +107,30 @@ void write_polygon_styles(SvgOutput& out, const Drawing& drawing) {
         put(out, ";}]]></style>");
         put(out, kLineEnd);
     }
+}
+
+void put_vertex(SvgOutput& out, const Drawing& drawing, std::uint32_t i) {
+    put_length(out, drawing.vertices[i].x, drawing.decimals);
+    put(out, ",");
+    put_length(out, drawing.vertices[i].y, drawing.decimals);
+}
+
+// The outline and its holes as one shape, each ring a closed run, filled by the even-odd rule.
+void write_holed_polygon(SvgOutput& out, const Drawing& drawing, std::size_t p) {
+    put(out, "<path class=\"");
+    put(out, kPolygonStyleNames[drawing.polygons[p].style]);
+    put(out, "\" fill-rule=\"evenodd\" d=\"");
+    bool first_ring = true;
+    for_each_ring(drawing, p, [&](std::uint32_t begin, std::uint32_t end) {
+        for (std::uint32_t i = begin; i < end; ++i) {
+            put(out, i == begin ? (first_ring ? "M" : " M") : (i == begin + 1 ? " L" : " "));
+            put_vertex(out, drawing, i);
+        }
+        put(out, " Z");
+        first_ring = false;
+    });
+    put(out, "\"/>");
+    put(out, kLineEnd);
 }
 
 void write_polygons(SvgOutput& out, const Drawing& drawing) {
@@ -119,15 +150,19 @@ void write_polygons(SvgOutput& out, const Drawing& drawing) {
         put(out, kLineEnd);
     }
     std::uint32_t begin = 0;
-    for (const DrawPolygon& polygon : drawing.polygons) {
+    for (std::size_t p = 0; p < drawing.polygons.size(); ++p) {
+        const DrawPolygon& polygon = drawing.polygons[p];
+        if (has_holes(drawing, p)) {
+            write_holed_polygon(out, drawing, p);
+            begin = polygon.end;
+            continue;
+        }
         put(out, "<polygon class=\"");
         put(out, kPolygonStyleNames[polygon.style]);
         put(out, "\" points=\"");
         for (std::uint32_t i = begin; i < polygon.end; ++i) {
             if (i != begin) put(out, " ");
-            put_length(out, drawing.vertices[i].x, drawing.decimals);
-            put(out, ",");
-            put_length(out, drawing.vertices[i].y, drawing.decimals);
+            put_vertex(out, drawing, i);
         }
         put(out, "\"/>");
         put(out, kLineEnd);

@@ -321,5 +321,180 @@ TEST(CliDrawing, ViewerOpensTheDrawingOnlyWhenAsked) {
     }
 }
 
+// ---- A parcel with a hole -----------------------------------------------------------------------------
+
+// A 100 m square parcel "1" around a 20 m square lot "2" in its middle, which is the hole of "1"
+// and drawn before it: wherever the hole were filled, lot 2 would be hidden.
+const std::vector<std::pair<int, int>> kOuterRing = {{1000, 2000}, {1000, 2100}, {1100, 2100}, {1100, 2000}};
+const std::vector<std::pair<int, int>> kInnerRing = {{1040, 2040}, {1060, 2040}, {1060, 2060}, {1040, 2060}};
+
+std::string holed_map() {
+    std::string s =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<地図>\n<地図名>穴</地図名>\n<市区町村名>町</市区町村名>\n"
+        "<座標系>公共座標9系</座標系>\n<空間属性>\n";
+    std::vector<std::pair<int, int>> points = kOuterRing;
+    points.insert(points.end(), kInnerRing.begin(), kInnerRing.end());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        s += "<zmn:GM_Point id=\"P" + std::to_string(i + 1) + "\">\n<zmn:X>" + std::to_string(points[i].first) +
+             "</zmn:X>\n<zmn:Y>" + std::to_string(points[i].second) + "</zmn:Y>\n</zmn:GM_Point>\n";
+    }
+    // Curve k runs from point k to the next point of its ring.
+    for (int k = 1; k <= 8; ++k) {
+        const int next = k == 4 ? 1 : k == 8 ? 5 : k + 1;
+        s += "<zmn:GM_Curve id=\"C" + std::to_string(k) + "\">\n";
+        for (const int p : {k, next}) {
+            s += "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P" + std::to_string(p) +
+                 "\"/>\n</zmn:GM_Position.indirect>\n";
+        }
+        s += "</zmn:GM_Curve>\n";
+    }
+    const auto ring = [](const std::string& boundary, int first) {
+        std::string r = "<zmn:GM_SurfaceBoundary." + boundary + ">\n<zmn:GM_Ring>\n";
+        for (int c = first; c < first + 4; ++c) {
+            r += "<zmn:GM_CompositeCurve.generator idref=\"C" + std::to_string(c) + "\"/>\n";
+        }
+        return r + "</zmn:GM_Ring>\n</zmn:GM_SurfaceBoundary." + boundary + ">\n";
+    };
+    s += "<zmn:GM_Surface id=\"F1\">\n" + ring("exterior", 1) + ring("interior", 5) + "</zmn:GM_Surface>\n";
+    s += "<zmn:GM_Surface id=\"F2\">\n" + ring("exterior", 5) + "</zmn:GM_Surface>\n</空間属性>\n<主題属性>\n";
+    s += "<筆 id=\"H1\">\n<大字名>町</大字名>\n<地番>2</地番>\n<形状 idref=\"F2\"/>\n</筆>\n";
+    s += "<筆 id=\"H2\">\n<大字名>町</大字名>\n<地番>1</地番>\n<形状 idref=\"F1\"/>\n</筆>\n";
+    return s +
+           "</主題属性>\n<図郭>\n<地図番号>A</地図番号>\n<筆参照 idref=\"H1\"/>\n<筆参照 "
+           "idref=\"H2\"/>\n</図郭>\n</地図>\n";
+}
+
+double shoelace(const std::vector<std::pair<int, int>>& ring) {
+    double twice = 0.0;
+    for (std::size_t i = 0; i < ring.size(); ++i) {
+        const auto& [x0, y0] = ring[i];
+        const auto& [x1, y1] = ring[(i + 1) % ring.size()];
+        twice += static_cast<double>(x0) * y1 - static_cast<double>(x1) * y0;
+    }
+    return std::abs(twice) / 2.0;
+}
+
+// The box of a ring in the drawing.
+struct Box {
+    double x_lo = 1e18, x_hi = -1e18, y_lo = 1e18, y_hi = -1e18;
+};
+
+// The colours at the middle of the hole and at the middle of each side of the parcel's band, on a
+// picture whose point (x, y) of the drawing is at (x0 + x * scale, y0 + y * scale), `outline` the
+// parcel's box. Labels stand nearer the corners.
+void expect_hole_unfilled(const Image& image, double x0, double y0, double scale, const Box& outline,
+                          const std::string& what) {
+    const auto along = [](double lo, double hi, double share) { return lo + (hi - lo) * share; };
+    const double mx = along(outline.x_lo, outline.x_hi, 0.5), my = along(outline.y_lo, outline.y_hi, 0.5);
+    const auto at = [&](double x, double y) {
+        return image.rgb(static_cast<std::uint32_t>(x0 + x * scale), static_cast<std::uint32_t>(y0 + y * scale));
+    };
+    EXPECT_EQ(hex(at(mx, my)), hex(colour("#FF8080"))) << what << ": the hole shows the lot inside it";
+    const std::pair<double, double> band[] = {{mx, along(outline.y_lo, outline.y_hi, 0.15)},
+                                              {mx, along(outline.y_lo, outline.y_hi, 0.85)},
+                                              {along(outline.x_lo, outline.x_hi, 0.15), my},
+                                              {along(outline.x_lo, outline.x_hi, 0.85), my}};
+    for (const auto& [x, y] : band) {
+        EXPECT_EQ(hex(at(x, y)), hex(colour("#FFFFD8"))) << what << ": the parcel around it at " << x << "," << y;
+    }
+}
+
+TEST(CliDrawing, ParcelWithHoleIsDrawnListedAndMeasuredAsItsShape) {
+    ProgramDir program;
+    program.write("hole.xml", holed_map());
+    const double area = shoelace(kOuterRing) - shoelace(kInnerRing);
+
+    // The listing and the CSV give the area less the hole.
+    const RunResult listing = program.run({"hole.xml"});
+    ASSERT_EQ(listing.exit_code, 0) << listing.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(listing.out, m, std::regex("\n +2 +2 +1 A +町 +1 +([0-9.]+)\n"))) << listing.out;
+    EXPECT_DOUBLE_EQ(std::stod(m[1]), area);
+    const RunResult csv = program.run({"--csv", "-", "hole.xml"});
+    ASSERT_EQ(csv.exit_code, 0) << csv.err;
+    ASSERT_TRUE(std::regex_search(csv.out, m, std::regex("\nhole\\.xml,2,町,1,A,公共座標9系,([0-9.]+),"))) << csv.out;
+    EXPECT_DOUBLE_EQ(std::stod(m[1]), area);
+    const RunResult gis = program.run({"--gis", "-", "hole.xml"});
+    ASSERT_EQ(gis.exit_code, 0) << gis.err;
+    ASSERT_TRUE(std::regex_search(gis.out, m, std::regex("\"地番\":\"1\".*\"面積\":([0-9.]+),"))) << gis.out;
+    EXPECT_DOUBLE_EQ(std::stod(m[1]), area);
+
+    // One shape of two rings with the parcel's class; lot 2 highlighted, its own polygon as before.
+    const RunResult drawn = program.run({"hole.xml", "hole.svg", "all", "2"});
+    ASSERT_EQ(drawn.exit_code, 0) << drawn.err;
+    const std::string doc = read_file(program.file("hole.svg"));
+    EXPECT_NE(doc.find("<style><![CDATA[polygon.p0,path.p0 {"), std::string::npos);
+    ASSERT_TRUE(
+        std::regex_search(doc, m,
+                          std::regex("<path class=\"p0\" fill-rule=\"evenodd\" d=\"M(\\d+,\\d+) L(\\d+,\\d+) "
+                                     "(\\d+,\\d+) (\\d+,\\d+) Z M\\d+,\\d+ L\\d+,\\d+ \\d+,\\d+ \\d+,\\d+ Z\"/>")))
+        << doc;
+    Box outline;
+    for (int i = 1; i <= 4; ++i) {
+        double x = 0, y = 0;
+        ASSERT_EQ(std::sscanf(m[i].str().c_str(), "%lf,%lf", &x, &y), 2);
+        outline = {std::min(outline.x_lo, x), std::max(outline.x_hi, x), std::min(outline.y_lo, y),
+                   std::max(outline.y_hi, y)};
+    }
+    EXPECT_NE(doc.find("<polygon class=\"ph\" points=\""), std::string::npos);
+    EXPECT_TRUE(xml_well_formed(program.file("hole.svg")));
+    // The shape's centroid lies in the hole: the label stands in the parcel, clear of the hole.
+    ASSERT_TRUE(std::regex_search(doc, m, std::regex("<text class=\"c1\" x=\"(\\d+)\" y=\"(\\d+)\">1</text>"))) << doc;
+    const double label_x = std::stod(m[1]), label_y = std::stod(m[2]);
+    const auto share_x = (label_x - outline.x_lo) / (outline.x_hi - outline.x_lo);
+    const auto share_y = (label_y - outline.y_lo) / (outline.y_hi - outline.y_lo);
+    EXPECT_TRUE(share_x > 0 && share_x < 1 && share_y > 0 && share_y < 1) << label_x << "," << label_y;
+    EXPECT_FALSE(share_x > 0.4 && share_x < 0.6 && share_y > 0.4 && share_y < 0.6) << label_x << "," << label_y;
+
+    if (const std::string why = missing(Need::kHostTools); !why.empty()) GTEST_SKIP() << why;
+    Drawing d;
+    ASSERT_TRUE(read_drawing(doc, d));
+    if (have_tool("rsvg-convert")) {
+        const std::string png = program.file("hole.png");
+        ASSERT_EQ(
+            std::system(("rsvg-convert -f png -w 1000 -o '" + png + "' '" + program.file("hole.svg") + "'").c_str()),
+            0);
+        Image image;
+        ASSERT_TRUE(read_png(png, image));
+        expect_hole_unfilled(image, 0, 0, image.width / d.viewbox_width, outline, "rsvg-convert");
+    } else {
+        ADD_FAILURE() << "rsvg-convert is not installed";
+    }
+    if (std::filesystem::exists("/usr/bin/chromium")) {
+        ASSERT_EQ(program.run({"hole.xml", "hole.htm", "all", "2"}).exit_code, 0);
+        const double css_scale = d.page_width * 4.0 / 3.0 / d.viewbox_width;
+        const std::string png = program.file("page.png");
+        const std::string command =
+            "timeout 120 /usr/bin/chromium --headless --no-sandbox --disable-gpu --no-first-run"
+            " --disable-background-networking --disable-component-update --disable-sync --hide-scrollbars"
+            " --force-device-scale-factor=1 --user-data-dir='" +
+            program.file("profile") + "' --screenshot='" + png +
+            "' --window-size=" + std::to_string(static_cast<int>(d.page_width * 4.0 / 3.0) + 32) + "," +
+            std::to_string(static_cast<int>(d.page_height * 4.0 / 3.0) + 32) + " 'file://" + program.file("hole.htm") +
+            "' >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        Image image;
+        ASSERT_TRUE(read_png(png, image));
+        expect_hole_unfilled(image, 8, 8, css_scale, outline, "Chromium");
+    }
+    // The PDF page: A4 upright at 1/600, the map centred in its room (7 mm margins, 15 mm above,
+    // 19 mm below), one point a pixel at 72 dpi.
+    if (have_tool("pdftoppm")) {
+        const RunResult pdf = program.run({"--paper", "A4", "hole.xml", "hole.pdf", "all", "2"});
+        ASSERT_EQ(pdf.exit_code, 0) << pdf.err;
+        ASSERT_EQ(std::system(("pdftoppm -png -r 72 -singlefile '" + program.file("hole.pdf") + "' '" +
+                               program.file("pdf") + "'")
+                                  .c_str()),
+                  0);
+        Image image;
+        ASSERT_TRUE(read_png(program.file("pdf.png"), image));
+        const double point = 72.0 / 25.4;            // pixels per millimetre
+        const double side = 100.0 * 1000.0 / 600.0;  // the parcel's side on paper, mm
+        const double cx = 105.0, cy = (15.0 + 297.0 - 19.0) / 2;
+        expect_hole_unfilled(image, (cx - side / 2) * point, (cy - side / 2) * point, point, Box{0, side, 0, side},
+                             "PDF");
+    }
+}
+
 }  // namespace
 }  // namespace chizuvec::test

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -216,7 +217,7 @@ const std::vector<std::string> kGeoJsonFields = {
     "予備コード: String (0.0)",     "大字名: String (0.0)",     "丁目名: String (0.0)",
     "小字名: String (0.0)",         "予備名: String (0.0)",     "地番: String (0.0)",
     "筆界未定構成筆: String (0.0)", "精度区分: String (0.0)",   "座標値種別: String (0.0)",
-    "地図番号: String (0.0)",       "縮尺分母: String (0.0)",   "面積: Real (0.0)",
+    "地図番号: String (0.0)",       "縮尺分母: Real (0.0)",     "面積: Real (0.0)",
     "代表点緯度: Real (0.0)",       "代表点経度: Real (0.0)",   "地図種類: String (0.0)",
     "地図分類: String (0.0)",       "地図材質: String (0.0)",   "地図作成年月日: String (0.0)",
 };
@@ -258,8 +259,8 @@ void expect_gdal_reads(const std::string& path, const Json& collection) {
 // is one of ours, within 1e-8 degrees, and its 18 text columns hold what ours hold (but
 // 筆界未定構成筆, which it leaves blank).
 TEST(CliGis, RealFileMatchesAnotherConverter) {
-    const fs::path peer = fs::path(CHIZUVEC_SOURCE_DIR) / ".." / "shared" / "data" / "peer-geojson";
-    if (!fs::exists(peer)) GTEST_SKIP() << "no " << peer.string();
+    const fs::path peer = fs::path(CHIZUVEC_SHARED_DATA) / "peer-geojson";
+    ASSERT_TRUE(fs::exists(peer)) << peer.string();
     const std::string input = shared_data("13113-0110-44.xml");
     ASSERT_FALSE(input.empty());
     ProgramDir program;
@@ -431,6 +432,145 @@ void expect_same_features(const std::string& converted, const Json& ours) {
     }
 }
 
+// A curve of direct positions and point references: {n, 0} is point n, {x, y} a direct position.
+std::string xml_mixed_curve(int id, std::initializer_list<std::pair<int, int>> items, bool reversed = false) {
+    std::string s = "<zmn:GM_Curve id=\"C" + std::to_string(id) + "\">\n<zmn:GM_OrientablePrimitive.orientation>" +
+                    (reversed ? "-" : "+") + "</zmn:GM_OrientablePrimitive.orientation>\n";
+    for (const auto& [a, b] : items) {
+        if (b == 0) {
+            s += "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P" + std::to_string(a) +
+                 "\"/>\n</zmn:GM_Position.indirect>\n";
+        } else {
+            s += "<zmn:GM_Position.direct>\n<zmn:X>" + std::to_string(a) + "</zmn:X>\n<zmn:Y>" + std::to_string(b) +
+                 "</zmn:Y>\n</zmn:GM_Position.direct>\n";
+        }
+    }
+    return s + "</zmn:GM_Curve>\n";
+}
+
+double plane_shoelace(const std::vector<std::pair<int, int>>& ring) {
+    double twice = 0.0;
+    for (std::size_t i = 0; i < ring.size(); ++i) {
+        const auto& [x0, y0] = ring[i];
+        const auto& [x1, y1] = ring[(i + 1) % ring.size()];
+        twice += static_cast<double>(x0) * y1 - static_cast<double>(x1) * y0;
+    }
+    return std::abs(twice) / 2.0;
+}
+
+// The area of every output is that of the shape the outputs draw: every curve point in its
+// orientation, direct positions too, and a parcel without shape before it changes nothing. Points
+// 1-4 are a 20 m square at (1000, 2000); the expected area is the shoelace of the ring each case
+// means, computed here.
+TEST(CliGis, AreaFollowsTheShapeInEveryOutput) {
+    const std::string square_points =
+        xml_point(1, 1000, 2000) + xml_point(2, 1000, 2020) + xml_point(3, 1020, 2020) + xml_point(4, 1020, 2000);
+    const std::string tail = xml_curve(3, {3, 4}) + xml_curve(4, {4, 1});
+    struct Case {
+        const char* name;
+        std::string curves;
+        std::vector<std::pair<int, int>> ring;
+        bool shapeless_before = false;
+    };
+    const std::vector<std::pair<int, int>> square = {{1000, 2000}, {1000, 2020}, {1020, 2020}, {1020, 2000}};
+    const Case cases[] = {
+        {"curve marked -", xml_curve(1, {1, 2}) + xml_curve(2, {3, 2}, true) + tail, square},
+        {"curve of three points",
+         xml_mixed_curve(1, {{1, 0}, {998, 2010}, {2, 0}}) + xml_curve(2, {2, 3}) + tail,
+         {{1000, 2000}, {998, 2010}, {1000, 2020}, {1020, 2020}, {1020, 2000}}},
+        {"direct and indirect positions",
+         xml_mixed_curve(1, {{1, 0}, {1000, 2020}}) + xml_mixed_curve(2, {{1000, 2020}, {3, 0}}) + tail, square},
+        {"direct positions only",
+         xml_mixed_curve(1, {{1000, 2000}, {1000, 2020}}) + xml_mixed_curve(2, {{1000, 2020}, {1020, 2020}}) +
+             xml_mixed_curve(3, {{1020, 2020}, {1020, 2000}}) + xml_mixed_curve(4, {{1020, 2000}, {1000, 2000}}),
+         square},
+        {"a parcel without shape before it", xml_curve(1, {1, 2}) + xml_curve(2, {2, 3}) + tail, square, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string map = kShapesHead;
+        map += "<空間属性>\n" + square_points + c.curves + "<zmn:GM_Surface id=\"F1\">\n" +
+               xml_ring("exterior", {1, 2, 3, 4}) + "</zmn:GM_Surface>\n</空間属性>\n<主題属性>\n";
+        if (c.shapeless_before) map += xml_parcel(1, "1", 0);
+        map += xml_parcel(2, "2", 1) + "</主題属性>\n</地図>\n";
+        ProgramDir program;
+        program.write("m.xml", map);
+        const double area = plane_shoelace(c.ring);
+        const RunResult gis = program.run({"--gis", "out.geojson", "m.xml"});
+        ASSERT_EQ(gis.exit_code, 0) << gis.err;
+        const Json json = parse_json(read_file(program.file("out.geojson")));
+        const Json& last = json["features"].items.back();
+        ASSERT_NE(last["geometry"].kind, Json::null);
+        EXPECT_NEAR(last["properties"]["面積"].value, area, 1e-6);
+        if (c.shapeless_before) continue;  // the drawing's assembly stops at a parcel without shape
+        const RunResult csv = program.run({"--csv", "-", "m.xml"});
+        ASSERT_EQ(csv.exit_code, 0) << csv.err;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(csv.out, m, std::regex("\nm\\.xml,2,宇田川町,2,,公共座標9系,([0-9.]+),")))
+            << csv.out;
+        EXPECT_NEAR(std::stod(m[1]), area, 0.05);
+        const RunResult listing = program.run({"m.xml"});
+        EXPECT_EQ(listing.err.find("Illegal polygon"), std::string::npos) << listing.err;
+    }
+}
+
+// A bow-tie (a ring crossing itself, of no signed area) and an outline of three points on one line are
+// written as they stand; one of two points has no shape. The label of the one on a line stands at its
+// middle point, the mean of its points.
+TEST(CliGis, BowTieWrittenAsItStandsAndAnOutlineOnALineLabelledAtItsPoints) {
+    std::string map = kShapesHead;
+    map += "<空間属性>\n" + xml_point(1, 1000, 2000) + xml_point(2, 1020, 2020) + xml_point(3, 1000, 2020) +
+           xml_point(4, 1020, 2000) + xml_point(5, 1000, 2100) + xml_point(6, 1010, 2100) + xml_point(7, 1020, 2100);
+    map += xml_curve(1, {1, 2}) + xml_curve(2, {2, 3}) + xml_curve(3, {3, 4}) + xml_curve(4, {4, 1}) +
+           xml_curve(5, {5, 6}) + xml_curve(6, {6, 7}) + xml_curve(7, {7, 5}) + xml_curve(8, {5, 7}) +
+           xml_curve(9, {7, 5});
+    map += "<zmn:GM_Surface id=\"F1\">\n" + xml_ring("exterior", {1, 2, 3, 4}) + "</zmn:GM_Surface>\n";
+    map += "<zmn:GM_Surface id=\"F2\">\n" + xml_ring("exterior", {5, 6, 7}) + "</zmn:GM_Surface>\n";
+    map += "<zmn:GM_Surface id=\"F3\">\n" + xml_ring("exterior", {8, 9}) + "</zmn:GM_Surface>\n";
+    map += "</空間属性>\n<主題属性>\n" + xml_parcel(1, "1", 1) + xml_parcel(2, "2", 2) + xml_parcel(3, "3", 3) +
+           "</主題属性>\n</地図>\n";
+    ProgramDir program;
+    program.write("m.xml", map);
+    const RunResult r = program.run({"--gis", "out.geojson", "m.xml"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("Wrote 3 parcels (1 without shape)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\nWithout shape: 3 (m.xml)\n"), std::string::npos) << r.err;
+    // Ten are named, then how many more.
+    std::string many = std::string(kShapesHead) + "<主題属性>\n";
+    std::string named;
+    for (int i = 1; i <= 12; ++i) {
+        many += xml_parcel(i, std::to_string(i), 0);
+        if (i <= 10) named += (i > 1 ? ", " : "") + std::to_string(i) + " (n.xml)";
+    }
+    program.write("n.xml", many + "</主題属性>\n</地図>\n");
+    const RunResult n = program.run({"--gis", "n.geojson", "n.xml"});
+    ASSERT_EQ(n.exit_code, 0) << n.err;
+    EXPECT_NE(n.err.find("\nWithout shape: " + named + " and 2 more\n"), std::string::npos) << n.err;
+    const Json json = parse_json(read_file(program.file("out.geojson")));
+    const auto& features = json["features"].items;
+    ASSERT_EQ(features.size(), 3u);
+    const auto rings = rings_of(features[0]["geometry"]);
+    ASSERT_EQ(rings.size(), 1u);
+    EXPECT_EQ(rings[0].size(), 5u);  // the four corners in the file's order, closed
+    EXPECT_EQ(features[0]["properties"]["面積"].value, 0.0);
+    EXPECT_NE(features[0]["properties"]["代表点緯度"].kind, Json::null);
+    EXPECT_EQ(rings_of(features[1]["geometry"]).size(), 1u);
+    EXPECT_EQ(features[2]["geometry"].kind, Json::null);
+
+    const RunResult drawn = program.run({"m.xml", "m.svg", "all", "2"});
+    ASSERT_EQ(drawn.exit_code, 0) << drawn.err;
+    const std::string doc = read_file(program.file("m.svg"));
+    std::smatch m;
+    ASSERT_TRUE(
+        std::regex_search(doc, m, std::regex("<polygon class=\"ph\" points=\"\\d+,\\d+ (\\d+),(\\d+) \\d+,\\d+\"/>")))
+        << doc;
+    const int middle_x = std::stoi(m[1]), middle_y = std::stoi(m[2]);
+    ASSERT_TRUE(std::regex_search(doc, m, std::regex("<text class=\"c\\d\" x=\"(\\d+)\" y=\"(\\d+)\">2</text>")))
+        << doc;
+    EXPECT_NEAR(std::stoi(m[1]), middle_x, 1);
+    EXPECT_NEAR(std::stoi(m[2]), middle_y, 1);
+}
+
 TEST(CliGis, EveryShapeOfAHandMadeMap) {
     ProgramDir program;
     program.write("shapes.xml", shapes_map());
@@ -449,13 +589,16 @@ TEST(CliGis, EveryShapeOfAHandMadeMap) {
     EXPECT_EQ(p1["市区町村コード"].string, "13113");
     EXPECT_EQ(p1["測地系判別"].string, "測量");
     EXPECT_EQ(p1["地図番号"].string, "A1;A2");
-    EXPECT_EQ(p1["縮尺分母"].string, "500;250");
-    EXPECT_EQ(features[1]["properties"]["縮尺分母"].string, "500");
+    // A number: the scale of the first sheet that lists the parcel; null where no sheet has one.
+    EXPECT_EQ(p1["縮尺分母"].kind, Json::number);
+    EXPECT_EQ(p1["縮尺分母"].value, 500.0);
+    EXPECT_EQ(features[1]["properties"]["縮尺分母"].value, 500.0);
+    EXPECT_EQ(features[2]["properties"]["縮尺分母"].value, 250.0);
     EXPECT_EQ(p1["精度区分"].string, "甲二");
     EXPECT_EQ(p1["座標値種別"].string, "測量成果");
     EXPECT_EQ(p1["丁目名"].kind, Json::null);
     EXPECT_EQ(p1["筆界未定構成筆"].kind, Json::null);
-    // The outline less its hole (the listing measures one ring only).
+    // The outline less its hole.
     EXPECT_NEAR(p1["面積"].value, kSquareLessHoleArea, 1e-6);
     const Json& p2 = features[1]["properties"];
     const Json members = parse_json(p2["筆界未定構成筆"].string);
@@ -661,12 +804,8 @@ TEST(CliGis, InputsShapedToGrowStayLinear) {
     ASSERT_EQ(members.items.size(), kMembers);
     EXPECT_EQ(members.items.front()["地番"].string, "2");
     EXPECT_EQ(members.items.back()["地番"].string, std::to_string(kMembers + 1));
-    // Sheet A1 at 1/500 first, then S0 .. at 1/1, 1/2, ...: 500 comes once.
-    std::string scales = "500";
-    for (std::uint32_t k = 1; k <= kMembers; ++k) {
-        if (k != 500) scales.append(";").append(std::to_string(k));
-    }
-    EXPECT_EQ(json["features"].items[1]["properties"]["縮尺分母"].string, scales);
+    // Sheet A1 at 1/500 first, then S0 .. at 1/1, 1/2, ...: the first sheet's scale.
+    EXPECT_EQ(json["features"].items[1]["properties"]["縮尺分母"].value, 500.0);
 
     // 2,000 points named 50,001 times: over 100,000,000 with the closing point.
     ASSERT_TRUE(genhostile::write_attack(Attack::repeated_curve, 50001, program.file("curve.xml")));

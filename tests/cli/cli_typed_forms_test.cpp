@@ -45,6 +45,11 @@ TEST(CliTypedForms, TypedLotsAndSheetsDrawWhatTheExactFormsDraw) {
          {"all"},
          "**Warning: lot \"別図ー5\" not found in 46505-3411-1.xml\n"
          "**Warning: lot \"2740-9\" not found in 46505-3411-1.xml\n"},
+        // One lot typed in two forms is warned about once.
+        {"46505-3411-1.xml",
+         {"all", "２７４０－９", "2740-9"},
+         {"all"},
+         "**Warning: lot \"２７４０－９\" not found in 46505-3411-1.xml\n"},
         {"two.xml",
          {"all", "101-1", "101-1"},
          {"all", "稲毛一丁目101-1", "稲毛二丁目101-1"},

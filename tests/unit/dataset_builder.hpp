@@ -26,18 +26,26 @@ inline void add_curve(MapDataset& ds, std::uint32_t id_no, std::uint32_t start, 
     ds.curves.push_back(MapCurve{id_no, start, end});
 }
 
-// A surface whose outline is the given curve numbers, appended to ring_curves; no curves is an
-// empty run.
-inline void add_surface(MapDataset& ds, std::uint32_t id_no, const std::vector<std::uint32_t>& curve_nos) {
+// A surface whose rings are the given curve numbers (the first its outline, the others holes),
+// appended to ring_curves; no curves is a surface without rings.
+inline void add_surface_rings(MapDataset& ds, std::uint32_t id_no,
+                              const std::vector<std::vector<std::uint32_t>>& rings) {
     MapSurface s;
     s.id_no = id_no;
-    if (curve_nos.size() != 0) {
-        s.first_ref = ds.ring_curve_count();
+    s.first_ring = static_cast<std::uint32_t>(ds.rings.size());
+    for (const std::vector<std::uint32_t>& curve_nos : rings) {
+        if (curve_nos.empty()) continue;
+        RingRun ring{ds.ring_curve_count(), static_cast<std::uint32_t>(curve_nos.size()), s.ring_count != 0};
         for (std::uint32_t c : curve_nos) ds.ring_curves.push_back(c);
-        s.last_ref = ds.ring_curve_count() - 1;
+        ds.rings.push_back(ring);
+        ++s.ring_count;
+        if (curve_nos.size() > ds.max_ring_curves) ds.max_ring_curves = static_cast<std::uint32_t>(curve_nos.size());
     }
-    if (curve_nos.size() > ds.max_ring_curves) ds.max_ring_curves = static_cast<std::uint32_t>(curve_nos.size());
     ds.surfaces.push_back(s);
+}
+
+inline void add_surface(MapDataset& ds, std::uint32_t id_no, const std::vector<std::uint32_t>& curve_nos) {
+    add_surface_rings(ds, id_no, {curve_nos});
 }
 
 // A closed ring through the given point numbers: curve k runs from point k to point k+1 (the last
@@ -47,13 +55,9 @@ inline void add_ring(MapDataset& ds, std::uint32_t surface_no, std::uint32_t fir
     const std::uint32_t* p = point_nos.begin();
     const auto n = static_cast<std::uint32_t>(point_nos.size());
     for (std::uint32_t k = 0; k < n; ++k) add_curve(ds, first_curve_no + k, p[k], p[(k + 1) % n]);
-    MapSurface s;
-    s.id_no = surface_no;
-    s.first_ref = ds.ring_curve_count();
-    for (std::uint32_t k = 0; k < n; ++k) ds.ring_curves.push_back(first_curve_no + k);
-    s.last_ref = ds.ring_curve_count() - 1;
-    if (n > ds.max_ring_curves) ds.max_ring_curves = n;
-    ds.surfaces.push_back(s);
+    std::vector<std::uint32_t> curve_nos;
+    for (std::uint32_t k = 0; k < n; ++k) curve_nos.push_back(first_curve_no + k);
+    add_surface(ds, surface_no, curve_nos);
 }
 
 inline Parcel& add_parcel(MapDataset& ds, std::uint32_t id_no, std::uint32_t shape_no, std::string_view map_no = "",

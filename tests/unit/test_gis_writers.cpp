@@ -124,8 +124,8 @@ TEST(GisWriters, GdalReadsWhatEachFormatWrites) {
         std::vector<std::string> summary;  // in ogrinfo -al -so
         std::vector<std::string> listing;  // in ogrinfo -al
     };
-    const std::vector<std::string> fields = {"筆ID: String",     "地図名: String", "筆界未定構成筆: String",
-                                             "縮尺分母: String", "面積: Real",     "代表点緯度: Real",
+    const std::vector<std::string> fields = {"筆ID: String",    "地図名: String", "筆界未定構成筆: String",
+                                             "縮尺分母: Real",  "面積: Real",     "代表点緯度: Real",
                                              "代表点経度: Real"};
     const std::vector<std::string> geographic_summary = {"Geometry: Multi Polygon", "Feature Count: 4",
                                                          "Extent: (139.003000, 35.003000) - (139.201000, 35.201000)",

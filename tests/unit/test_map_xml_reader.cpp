@@ -100,7 +100,7 @@ TEST(MapXmlReader, CurveKeepsFirstAndLastIndirectReference) {
     EXPECT_EQ(m.dataset.max_curve_no, 8u);
 }
 
-// The detail GIS outputs ask for comes on top of what the drawing reads, which stays the same.
+// The parcel texts GIS outputs ask for come on top of what the drawing reads, which stays the same.
 TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
     const std::string head =
         "<地図名>名</地図名>\n<市区町村コード>13113</市区町村コード>\n<座標系>公共座標9系</座標系>\n"
@@ -123,19 +123,28 @@ TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
         "</zmn:GM_Ring>\n</zmn:GM_SurfaceBoundary.exterior>\n<zmn:GM_SurfaceBoundary.interior>\n<zmn:GM_Ring>\n"
         "<zmn:GM_CompositeCurve.generator idref=\"C2\"/>\n</zmn:GM_Ring>\n</zmn:GM_SurfaceBoundary.interior>\n"
         "</zmn:GM_Surface>\n";
-    const std::string parcels = parcel(1, "地区外-1") +
-                                "<筆 id=\"H0002\">\n<大字コード>049</大字コード>\n<大字名>宇田川町</大字名>\n"
-                                "<小字名>北</小字名>\n<地番>75-1</地番>\n<筆界未定構成筆>\n<大字名>宇田川町</大字名>\n"
-                                "<地番>7\"5</地番>\n</筆界未定構成筆>\n<筆界未定構成筆>\n<地番>76</地番>\n"
-                                "</筆界未定構成筆>\n<精度区分>甲二</精度区分>\n<形状 idref=\"F1\"/>\n"
-                                "<座標値種別>図上測量</座標値種別>\n</筆>\n";
+    const std::string parcels =
+        parcel(1, "地区外-1") +
+        "<筆 id=\"H0002\">\n<大字コード>049</大字コード>\n<大字名>宇田川町</大字名>\n"
+        "<小字名>北</小字名>\n<地番>75-1</地番>\n<筆界未定構成筆>\n<大字コード>049</大字コード>\n"
+        "<丁目コード>001</丁目コード>\n<大字名>宇田川町</大字名>\n<小字名>南</小字名>\n"
+        "<地番>7\"5</地番>\n</筆界未定構成筆>\n<筆界未定構成筆>\n<地番>76</地番>\n"
+        "</筆界未定構成筆>\n<精度区分>甲二</精度区分>\n<形状 idref=\"F1\"/>\n"
+        "<座標値種別>図上測量</座標値種別>\n</筆>\n";
     const std::string text = head + spatial(curves + surface) + thematic(parcels);
 
     test::TempDir dir;
     const std::string path = dir.write("map.xml", text);
     Loaded plain;
     ASSERT_EQ(read_map_xml(path, plain.dataset, plain.header).status, ReadStatus::ok);
-    EXPECT_TRUE(plain.dataset.gis.curves.empty() && plain.dataset.gis.parcels.empty());
+    EXPECT_TRUE(plain.dataset.gis.parcels.empty());
+    // Every curve point is read for the outlines too; a direct position becomes a point after the
+    // file's own, with no number.
+    EXPECT_EQ(plain.dataset.gis.curve_points, (LargeArray<std::uint32_t>{1, kDirectPosition, 2, 3, 3}));
+    EXPECT_EQ(plain.dataset.point_count(), 0u);
+    ASSERT_EQ(plain.dataset.points.size(), 1u);
+    EXPECT_EQ(plain.dataset.points[0].x, 5.5);
+    EXPECT_EQ(plain.dataset.points[0].y, -6.25);
     Loaded gis;
     ReadOptions options;
     options.gis_detail = true;
@@ -147,7 +156,7 @@ TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
     ASSERT_EQ(d.curve_count(), plain.dataset.curve_count());
     EXPECT_EQ(d.curves[0].start_point_no, plain.dataset.curves[0].start_point_no);
     EXPECT_EQ(d.curves[0].end_point_no, plain.dataset.curves[0].end_point_no);
-    EXPECT_EQ(d.surfaces[0].first_ref, plain.dataset.surfaces[0].first_ref);
+    EXPECT_EQ(d.rings.size(), plain.dataset.rings.size());
     EXPECT_EQ(d.ring_curves, plain.dataset.ring_curves);
     EXPECT_EQ(plain.dataset.parcel_count(), 1u);
     ASSERT_EQ(d.parcel_count(), 2u);
@@ -168,10 +177,10 @@ TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
     EXPECT_EQ(d.gis.direct_positions[0].x, 5.5);
     EXPECT_EQ(d.gis.direct_positions[0].y, -6.25);
 
-    ASSERT_EQ(d.gis.surfaces.size(), 1u);
-    ASSERT_EQ(d.gis.surfaces[0].count, 2u);
-    const RingRun& exterior = d.gis.rings[d.gis.surfaces[0].first_ring];
-    const RingRun& hole = d.gis.rings[d.gis.surfaces[0].first_ring + 1];
+    ASSERT_EQ(d.surfaces.size(), 1u);
+    ASSERT_EQ(d.surfaces[0].ring_count, 2u);
+    const RingRun& exterior = d.rings[d.surfaces[0].first_ring];
+    const RingRun& hole = d.rings[d.surfaces[0].first_ring + 1];
     EXPECT_FALSE(exterior.interior);
     EXPECT_EQ(exterior.count, 2u);
     EXPECT_TRUE(hole.interior);
@@ -188,7 +197,10 @@ TEST(MapXmlReader, GisDetailKeepsEveryCurvePointRingAndParcelText) {
     EXPECT_FALSE(p.has(ParcelText::chome));
     EXPECT_EQ(p.text(ParcelText::chiban), "75-1");
     EXPECT_EQ(p.text(ParcelText::undetermined),
-              "[{\"大字名\":\"宇田川町\",\"地番\":\"7\\\"5\"},{\"大字名\":null,\"地番\":\"76\"}]");
+              "[{\"大字コード\":\"049\",\"丁目コード\":\"001\",\"小字コード\":null,\"予備コード\":null,"
+              "\"大字名\":\"宇田川町\",\"丁目名\":null,\"小字名\":\"南\",\"予備名\":null,\"地番\":\"7\\\"5\"},"
+              "{\"大字コード\":null,\"丁目コード\":null,\"小字コード\":null,\"予備コード\":null,\"大字名\":null,"
+              "\"丁目名\":null,\"小字名\":null,\"予備名\":null,\"地番\":\"76\"}]");
     EXPECT_EQ(p.text(ParcelText::accuracy), "甲二");
     EXPECT_EQ(p.text(ParcelText::position_kind), "図上測量");
     EXPECT_EQ(address(d.parcels[1]), "宇田川町北");
@@ -225,20 +237,29 @@ TEST(MapXmlReader, SheetTextsOfTheFirstSheetThatListsAParcel) {
     EXPECT_EQ(d.gis.sheets[2].text(SheetText::made_on), "2021-01-05");
 }
 
-TEST(MapXmlReader, SurfaceKeepsRunOfItsLastRing) {
+TEST(MapXmlReader, SurfaceKeepsEveryRing) {
     auto ring = [](std::initializer_list<int> curves) {
         std::string s = "<zmn:GM_Ring>\n";
         for (int c : curves) s += "<zmn:GM_CompositeCurve.generator idref=\"C" + std::to_string(c) + "\"/>\n";
         return s + "</zmn:GM_Ring>\n";
     };
-    const std::string surfaces = "<zmn:GM_Surface id=\"F2\">\n" + ring({1, 2, 3, 4}) + ring({5, 6, 7}) +
+    const std::string surfaces = "<zmn:GM_Surface id=\"F2\">\n" + ring({1, 2, 3, 4}) +
+                                 "<zmn:GM_SurfaceBoundary.interior>\n" + ring({5, 6, 7}) +
+                                 "</zmn:GM_SurfaceBoundary.interior>\n"
                                  "</zmn:GM_Surface>\n<zmn:GM_Surface id=\"F3\">\n</zmn:GM_Surface>\n";
     const Loaded m = load(kHead + spatial(surfaces));
     ASSERT_EQ(m.dataset.surface_count(), 2u);
     EXPECT_EQ(m.dataset.ring_curves, (LargeArray<std::uint32_t>{1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(m.dataset.surfaces[0].first_ref, 4u);
-    EXPECT_EQ(m.dataset.surfaces[0].last_ref, 6u);
-    EXPECT_GT(m.dataset.surfaces[1].first_ref, m.dataset.surfaces[1].last_ref);  // no ring: empty run
+    ASSERT_EQ(m.dataset.surfaces[0].ring_count, 2u);
+    const RingRun& outline = m.dataset.rings[m.dataset.surfaces[0].first_ring];
+    const RingRun& hole = m.dataset.rings[m.dataset.surfaces[0].first_ring + 1];
+    EXPECT_EQ(outline.first_ref, 0u);
+    EXPECT_EQ(outline.count, 4u);
+    EXPECT_FALSE(outline.interior);
+    EXPECT_EQ(hole.first_ref, 4u);
+    EXPECT_EQ(hole.count, 3u);
+    EXPECT_TRUE(hole.interior);
+    EXPECT_EQ(m.dataset.surfaces[1].ring_count, 0u);  // no ring
     EXPECT_EQ(m.dataset.max_ring_curves, 4u);
     EXPECT_EQ(m.dataset.max_surface_no, 3u);
 }
@@ -334,8 +355,9 @@ TEST(MapXmlReader, InputEndingInsideAnElement) {
                                 "<zmn:GM_CompositeCurve.generator idref=\"C1\"/>\n"
                                 "<zmn:GM_CompositeCurve.generator idref=\"C2\"/>\n");
     ASSERT_EQ(surface.dataset.surface_count(), 1u);
-    EXPECT_EQ(surface.dataset.surfaces[0].first_ref, 0u);
-    EXPECT_EQ(surface.dataset.surfaces[0].last_ref, 1u);
+    ASSERT_EQ(surface.dataset.surfaces[0].ring_count, 1u);
+    EXPECT_EQ(surface.dataset.rings[0].first_ref, 0u);
+    EXPECT_EQ(surface.dataset.rings[0].count, 2u);
     EXPECT_EQ(surface.dataset.max_ring_curves, 2u);
 
     const Loaded parcel_cut = load(kHead + "<主題属性>\n<筆 id=\"H3\">\n<地番>3</地番>\n");
@@ -379,7 +401,7 @@ TEST(MapXmlReader, ArraysGrowAndKeepDocumentOrder) {
     for (std::uint32_t i = 0; i < 1500; ++i) ASSERT_EQ(m.dataset.points[i].x, i + 1.0);
     for (std::uint32_t i = 0; i < 5200; ++i) ASSERT_EQ(m.dataset.curves[i].id_no, i + 1);
     for (std::uint32_t i = 0; i < 700; ++i) {
-        ASSERT_EQ(m.dataset.surfaces[i].first_ref, 8 * i);
+        ASSERT_EQ(m.dataset.rings[m.dataset.surfaces[i].first_ring].first_ref, 8 * i);
         ASSERT_EQ(m.dataset.ring_curves[8 * i + 7], i + 1);
     }
     for (std::uint32_t i = 0; i < 650; ++i) ASSERT_EQ(m.dataset.parcels[i].id_no, i + 1);

@@ -54,6 +54,47 @@ TEST(ParcelMeasures, SquareOfSideTenInEitherDirection) {
     }
 }
 
+// A 10 m square (points 1-4) and a second ring of four points; the second ring, a hole, takes its
+// area away only when it lies within the outline's box and is no larger: never a negative area.
+TEST(ParcelMeasures, HolesTakeTheirAreaOnlyFromWithinTheirOutline) {
+    struct Case {
+        const char* name;
+        double x0, y0, side;  // the second ring's corner and side
+        bool interior;        // in an interior boundary
+        double area, cx, cy;
+    };
+    const Case cases[] = {
+        // 100 - 4 = 96; the centroid moves away from the hole at (1001..1003, 2001..2003).
+        {"hole", 1001.0, 2001.0, 2.0, true, 96.0, (100 * 1005.0 - 4 * 1002.0) / 96, (100 * 2005.0 - 4 * 2002.0) / 96},
+        {"hole equal to its outline", 1000.0, 2000.0, 10.0, true, 0.0, 1005.0, 2005.0},
+        {"hole larger than its outline", 995.0, 1995.0, 20.0, true, 100.0, 1005.0, 2005.0},
+        {"hole outside its outline", 1020.0, 2000.0, 2.0, true, 100.0, 1005.0, 2005.0},
+        // A second exterior ring adds its area.
+        {"second outline", 1020.0, 2000.0, 2.0, false, 104.0, (100 * 1005.0 + 4 * 1021.0) / 104,
+         (100 * 2005.0 + 4 * 2001.0) / 104},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MapDataset ds;
+        add_square_points(ds);
+        // The second ring runs the other way round, as holes do in the files.
+        add_point(ds, 5, c.x0, c.y0);
+        add_point(ds, 6, c.x0, c.y0 + c.side);
+        add_point(ds, 7, c.x0 + c.side, c.y0 + c.side);
+        add_point(ds, 8, c.x0 + c.side, c.y0);
+        for (std::uint32_t k = 0; k < 8; ++k) test::add_curve(ds, k + 1, k + 1, k % 4 == 3 ? k - 2 : k + 2);
+        test::add_surface_rings(ds, 1, {{1, 2, 3, 4}, {5, 6, 7, 8}});
+        ds.rings.back().interior = c.interior;
+        add_parcel(ds, 1, 1);
+        assemble_and_measure(ds, "");
+        const Parcel& p = ds.parcels[0];
+        EXPECT_NEAR(p.area, c.area, 1e-9);
+        EXPECT_TRUE(p.has_centroid);
+        EXPECT_NEAR(p.centroid_x, c.cx, 1e-9);
+        EXPECT_NEAR(p.centroid_y, c.cy, 1e-9);
+    }
+}
+
 TEST(ParcelMeasures, OutlinesWithoutAreaTakeTheMeanOfTheirPoints) {
     struct Case {
         const char* name;

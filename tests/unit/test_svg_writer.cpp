@@ -208,6 +208,11 @@ struct SmallMap {
         copy_text(p.chiban, chiban);
         p.first_vertex = first_vertex;
         p.vertex_count = vertex_count;
+        if (vertex_count != 0) {
+            p.first_ring = static_cast<std::uint32_t>(dataset.outline_rings.size());
+            p.ring_count = 1;
+            dataset.outline_rings.push_back(OutlineRing{vertex_count, false});
+        }
         p.selected = true;
         p.has_outline = true;
         p.has_centroid = true;
