@@ -20,7 +20,6 @@ struct LabelScratch {
 // The centroid of an outlined parcel with a centroid, or, when that lies outside its shape (road
 // strips, L shapes, a hole), the pole of inaccessibility found to `precision` metres. A shape of no
 // area keeps the centroid of its points.
-PlanePoint parcel_label_point(const MapDataset& dataset, const Parcel& parcel, double precision,
-                              LabelScratch& scratch);
+PlanePoint parcel_label_point(const MapDataset& dataset, const Parcel& parcel, double precision, LabelScratch& scratch);
 
 }  // namespace chizuvec
