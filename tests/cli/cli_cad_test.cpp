@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,10 +24,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The map as the file has it: each parcel's lot number and outline points (northing, easting).
+// The map as the file has it: each ring of each parcel, outline first and then its holes, with the
+// parcel's lot number and the ring's points (northing, easting).
 struct Outline {
     std::string chiban;
     std::string lot;  // address and lot number, as the listing shows them
+    bool hole = false;
     std::vector<std::pair<double, double>> points;
 };
 std::vector<Outline> outlines_of(const std::string& path, const std::string& map_no = "") {
@@ -38,13 +41,18 @@ std::vector<Outline> outlines_of(const std::string& path, const std::string& map
     std::vector<Outline> out;
     for (const Parcel& parcel : dataset.parcels) {
         if (!parcel.selected || parcel_outline(dataset, parcel).empty()) continue;
-        Outline o{std::string(field_view(parcel.chiban)),
-                  std::string(field_view(parcel.address)) + std::string(field_view(parcel.chiban)),
-                  {}};
-        for (const std::uint32_t i : parcel_outline(dataset, parcel)) {
-            o.points.emplace_back(dataset.points[i].x, dataset.points[i].y);
+        const std::span<const std::uint32_t> indexes = parcel_outline(dataset, parcel);
+        std::size_t at = 0;
+        for (const OutlineRing& ring : parcel_rings(dataset, parcel)) {
+            Outline o{std::string(field_view(parcel.chiban)),
+                      std::string(field_view(parcel.address)) + std::string(field_view(parcel.chiban)),
+                      ring.hole,
+                      {}};
+            for (std::size_t k = 0; k < ring.count; ++k, ++at) {
+                o.points.emplace_back(dataset.points[indexes[at]].x, dataset.points[indexes[at]].y);
+            }
+            out.push_back(std::move(o));
         }
-        out.push_back(std::move(o));
     }
     return out;
 }
@@ -146,6 +154,8 @@ TEST(CliCad, DxfReadsBackAsTheMap) {
     // A character outside CP932 goes as \U+XXXX and reads back as itself; a CAD code stays text.
     arbitrary.replace(arbitrary.find("<地番>101-1<"), 15, "<地番>101-1ㄅ%%u<");
     cases.push_back({program.write("local.xml", arbitrary), {}, "", {}});
+    // Lot 1 with lot 2 as its hole: the hole is a ring of its own.
+    cases.push_back({program.write("hole.xml", holed_map()), {"all", "1"}, "", {"1"}});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
         std::vector<std::string> args = {c.input, "out.dxf"};
@@ -169,7 +179,9 @@ TEST(CliCad, DxfReadsBackAsTheMap) {
         expect_outlines(layer("筆界"), inside);
         expect_outlines(layer("筆界_地区外"), outside);
         std::multiset<std::string> lots;
-        for (const Outline& o : outlines) lots.insert(o.chiban);
+        for (const Outline& o : outlines) {
+            if (!o.hole) lots.insert(o.chiban);
+        }
         EXPECT_EQ(ezdxf_texts(program.file("out.dxf"), "地番"), lots);
         // GDAL leaves \U+XXXX as it is written; every other text it reads back as UTF-8.
         if (c.input.find("local") == std::string::npos) {
@@ -250,7 +262,7 @@ Sima read_sima(const std::string& bytes) {
 
 TEST(CliCad, SimaBlocksAreTheMapsOutlines) {
     ProgramDir program;
-    std::vector<std::string> inputs = {sample_map_path()};
+    std::vector<std::string> inputs = {sample_map_path(), program.write("hole.xml", holed_map())};
     if (const std::string path = shared_data("12103-0400-76.xml"); !path.empty()) inputs.push_back(path);
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input);
@@ -262,10 +274,10 @@ TEST(CliCad, SimaBlocksAreTheMapsOutlines) {
             read_sima(platform::convert_code_page(bytes, platform::kCodePageShiftJis, platform::kCodePageUtf8));
         EXPECT_TRUE(sima.well_formed);
         const std::vector<Outline> outlines = outlines_of(input);
-        ASSERT_EQ(sima.blocks.size(), outlines.size());  // one block per parcel: the listing's total
+        ASSERT_EQ(sima.blocks.size(), outlines.size());  // one block per ring
         std::set<std::pair<double, double>> distinct;
         for (std::size_t k = 0; k < outlines.size(); ++k) {
-            EXPECT_EQ(sima.blocks[k].first, outlines[k].lot);
+            EXPECT_EQ(sima.blocks[k].first, outlines[k].lot + (outlines[k].hole ? "(穴)" : ""));
             const std::vector<int>& refs = sima.blocks[k].second;
             ASSERT_EQ(refs.size(), outlines[k].points.size());
             for (std::size_t i = 0; i < refs.size(); ++i) {

@@ -54,4 +54,43 @@ bool wait_for_entry(const std::string& folder, const std::function<bool(const st
     return false;
 }
 
+const std::vector<std::pair<int, int>> kOuterRing = {{1000, 2000}, {1000, 2100}, {1100, 2100}, {1100, 2000}};
+const std::vector<std::pair<int, int>> kInnerRing = {{1040, 2040}, {1060, 2040}, {1060, 2060}, {1040, 2060}};
+
+std::string holed_map() {
+    std::string s =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<地図>\n<地図名>穴</地図名>\n<市区町村名>町</市区町村名>\n"
+        "<座標系>公共座標9系</座標系>\n<空間属性>\n";
+    std::vector<std::pair<int, int>> points = kOuterRing;
+    points.insert(points.end(), kInnerRing.begin(), kInnerRing.end());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        s += "<zmn:GM_Point id=\"P" + std::to_string(i + 1) + "\">\n<zmn:X>" + std::to_string(points[i].first) +
+             "</zmn:X>\n<zmn:Y>" + std::to_string(points[i].second) + "</zmn:Y>\n</zmn:GM_Point>\n";
+    }
+    // Curve k runs from point k to the next point of its ring.
+    for (int k = 1; k <= 8; ++k) {
+        const int next = k == 4 ? 1 : k == 8 ? 5 : k + 1;
+        s += "<zmn:GM_Curve id=\"C" + std::to_string(k) + "\">\n";
+        for (const int p : {k, next}) {
+            s += "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P" + std::to_string(p) +
+                 "\"/>\n</zmn:GM_Position.indirect>\n";
+        }
+        s += "</zmn:GM_Curve>\n";
+    }
+    const auto ring = [](const std::string& boundary, int first) {
+        std::string r = "<zmn:GM_SurfaceBoundary." + boundary + ">\n<zmn:GM_Ring>\n";
+        for (int c = first; c < first + 4; ++c) {
+            r += "<zmn:GM_CompositeCurve.generator idref=\"C" + std::to_string(c) + "\"/>\n";
+        }
+        return r + "</zmn:GM_Ring>\n</zmn:GM_SurfaceBoundary." + boundary + ">\n";
+    };
+    s += "<zmn:GM_Surface id=\"F1\">\n" + ring("exterior", 1) + ring("interior", 5) + "</zmn:GM_Surface>\n";
+    s += "<zmn:GM_Surface id=\"F2\">\n" + ring("exterior", 5) + "</zmn:GM_Surface>\n</空間属性>\n<主題属性>\n";
+    s += "<筆 id=\"H1\">\n<大字名>町</大字名>\n<地番>2</地番>\n<形状 idref=\"F2\"/>\n</筆>\n";
+    s += "<筆 id=\"H2\">\n<大字名>町</大字名>\n<地番>1</地番>\n<形状 idref=\"F1\"/>\n</筆>\n";
+    return s +
+           "</主題属性>\n<図郭>\n<地図番号>A</地図番号>\n<筆参照 idref=\"H1\"/>\n<筆参照 "
+           "idref=\"H2\"/>\n</図郭>\n</地図>\n";
+}
+
 }  // namespace chizuvec::test

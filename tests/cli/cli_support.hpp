@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.hpp"
@@ -52,5 +53,11 @@ bool wait_for_entry(const std::string& folder, const std::function<bool(const st
 
 // Does xmllint accept the file as a well-formed XML document?
 bool xml_well_formed(const std::string& path);
+
+// A 100 m square parcel "1" around a 20 m square lot "2" in its middle, which is the hole of "1"
+// and drawn before it: wherever the hole were filled, lot 2 would be hidden. Points (X, Y).
+extern const std::vector<std::pair<int, int>> kOuterRing;
+extern const std::vector<std::pair<int, int>> kInnerRing;
+std::string holed_map();
 
 }  // namespace chizuvec::test
