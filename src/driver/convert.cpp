@@ -142,6 +142,14 @@ void write_drawing(const MapFile& file, const MapDataset& dataset, const MapHead
                    std::uint64_t entry_count, std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection,
                    const MapSheet* sheet, DrawOutcome& d) {
     if (entry_count == 0) {
+        // A sheet that is not there draws nothing for a reason the user can mend: an error.
+        if (request.typed_lookups && selection == nullptr) {
+            d.error = missing_sheet_text(dataset, file.name, d.map_no);
+            if (!d.error.empty()) {
+                d.status = DrawStatus::failed;
+                return;
+            }
+        }
         d.status = DrawStatus::no_polygons;
         d.warning = "**Warning: No polygons to draw\n";
         if (request.typed_lookups) d.warning += map_sheets_text(dataset, file.name, d.map_no);

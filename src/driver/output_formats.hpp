@@ -30,16 +30,16 @@ using PageWriter = PageStatus (*)(std::FILE* file, const Drawing& drawing);
 using FeatureWriterMaker = std::unique_ptr<FeatureWriter> (*)(const std::string& path);
 
 struct OutputFormat {
-    std::string_view name;           // as --format takes it, and as messages name it
-    std::string_view extensions[2];  // any letter case; the first is the one output names get
-    bool extension_prefix = false;   // an extension that begins with the first matches (.htm, .html)
+    std::string_view name;              // as --format takes it, and as messages name it
+    std::string_view extensions[2];     // any letter case; the first is the one output names get
+    bool extension_prefix = false;      // an extension that begins with the first matches (.htm, .html)
     std::string_view shown_extensions;  // as messages list them
     OutputSource source = OutputSource::page;
     bool available = true;  // this build has its writer
     PageWriter write_page = nullptr;
     RowAppender append_rows = nullptr;
     FeatureWriterMaker make_feature_writer = nullptr;
-    std::string_view text_start;  // rows: what a file output begins with (before the header)
+    std::string_view text_start;             // rows: what a file output begins with (before the header)
     std::string_view (*header)() = nullptr;  // rows: the first row
 };
 
