@@ -73,8 +73,8 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
 
     select_highlights(dataset, request.highlights);
     if (request.typed_lookups) {
-        d.notes = left_out_text(dataset) +
-                  lot_warnings_text(dataset, request.highlights, request.lot_arguments, file.name, request.lots_told);
+        d.notes = left_out_text(dataset) + lot_warnings_text(dataset, request.highlights, request.lot_arguments,
+                                                             file.name, request.lots_told, d.map_no);
     }
     write_drawing(file, dataset, header, context, request, bounds, assembly.entry_count, assembly.drawn_points, nullptr,
                   sheet, d);

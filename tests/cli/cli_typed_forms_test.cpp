@@ -45,6 +45,11 @@ TEST(CliTypedForms, TypedLotsAndSheetsDrawWhatTheExactFormsDraw) {
          {"all"},
          "**Warning: lot \"別図ー5\" not found in 46505-3411-1.xml\n"
          "**Warning: lot \"2740-9\" not found in 46505-3411-1.xml\n"},
+        // A lot of another sheet highlights nothing on this one, and says where it is.
+        {"13113-0110-44.xml",
+         {"M41", "宇田川町８３－１"},
+         {"M41"},
+         "**Warning: lot \"宇田川町８３－１\" is on sheet M43, not M41\n"},
         {"two.xml",
          {"all", "101-1", "101-1"},
          {"all", "稲毛一丁目101-1", "稲毛二丁目101-1"},
