@@ -78,8 +78,8 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
 
     select_highlights(dataset, request.highlights);
     if (request.typed_lookups) {
-        d.notes = left_out_text(dataset) +
-                  lot_warnings_text(dataset, request.highlights, request.lot_arguments, file.name, request.lots_told);
+        d.notes = left_out_text(dataset) + lot_warnings_text(dataset, request.highlights, request.lot_arguments,
+                                                             file.name, request.lots_told, d.map_no);
     }
     write_drawing(file, dataset, header, context, request, bounds, assembly.entry_count, assembly.drawn_points, nullptr,
                   sheet, d);
@@ -147,6 +147,14 @@ void write_drawing(const MapFile& file, const MapDataset& dataset, const MapHead
                    std::uint64_t entry_count, std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection,
                    const MapSheet* sheet, DrawOutcome& d) {
     if (entry_count == 0) {
+        // A sheet that is not there draws nothing for a reason the user can mend: an error.
+        if (request.typed_lookups && selection == nullptr) {
+            d.error = missing_sheet_text(dataset, file.name, d.map_no);
+            if (!d.error.empty()) {
+                d.status = DrawStatus::failed;
+                return;
+            }
+        }
         d.status = DrawStatus::no_polygons;
         d.warning = "**Warning: No polygons to draw\n";
         if (request.typed_lookups) d.warning += map_sheets_text(dataset, file.name, d.map_no);

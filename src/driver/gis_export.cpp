@@ -150,6 +150,23 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
                                 tally.failed, files.size() - reported, elapsed));
         platform::end_as_interrupted();
     }
+    // An output without a single feature looks written and holds nothing: none is made.
+    if (!output.mixed() && tally.parcels == 0 && tally.failed == 0) {
+        output.writer.reset();
+        file.abandon();
+        std::string text = format_text("** Error: no parcel could be written to \"%s\": nothing was written\n",
+                                       display_name(path).c_str());
+        if (!tally.skipped.empty()) {
+            const bool one = tally.skipped.size() == 1;
+            text +=
+                message_text(format_text("%zu map %s in 任意座標系 (%s): --include-arbitrary writes %s in local "
+                                         "metres\n",
+                                         tally.skipped.size(), one ? "file is" : "files are",
+                                         joined(tally.skipped).c_str(), one ? "it" : "them"));
+        }
+        print_error(text);
+        return 1;
+    }
     bool written = !output.mixed();
     if (written && !output.began) written = output.begin(GisCoordinates::geographic);
     written = written && !output.failed && output.writer->finish();

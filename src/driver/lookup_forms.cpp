@@ -1,5 +1,7 @@
 #include "driver/lookup_forms.hpp"
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "common/ascii.hpp"
@@ -14,6 +16,7 @@ namespace chizuvec {
 namespace {
 
 constexpr std::size_t kSheetsShown = 20;
+constexpr std::size_t kNearestShown = 5;
 
 std::string loose_form(std::string_view text) {
     std::string buffer;
@@ -22,7 +25,55 @@ std::string loose_form(std::string_view text) {
     return loose;
 }
 
+// Edit distance between two texts, byte by byte: small for sheet names one mistyped character apart.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
 }  // namespace
+
+std::vector<std::string> nearest_texts(const std::vector<std::string>& candidates, std::string_view wanted,
+                                       std::size_t shown) {
+    const std::string loose = loose_form(wanted);
+    std::vector<std::pair<std::size_t, std::size_t>> ranked;  // distance, position
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        ranked.emplace_back(edit_distance(loose, loose_form(candidates[i])), i);
+    }
+    const std::size_t take = std::min(shown, ranked.size());
+    std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(take), ranked.end());
+    std::vector<std::string> nearest;
+    for (std::size_t k = 0; k < take; ++k) nearest.push_back(candidates[ranked[k].second]);
+    return nearest;
+}
+
+std::string missing_sheet_text(const MapDataset& dataset, std::string_view file_name, const std::string& map_no) {
+    if (map_no.empty()) return {};
+    const std::vector<std::string> numbers = listed_map_numbers(dataset);
+    if (std::find(numbers.begin(), numbers.end(), map_no) != numbers.end()) return {};
+    for (const Parcel& parcel : dataset.parcels) {
+        if (field_view(parcel.map_no) == map_no) return {};
+    }
+    const std::string wanted = platform::convert_code_page(map_no, platform::ansi_code_page(), platform::kCodePageUtf8);
+    std::string text = format_text("** Error: no map sheet \"%s\" in %s: nothing was written\n",
+                                   display_utf8(wanted).c_str(), display_utf8(file_name).c_str());
+    if (!numbers.empty()) {
+        std::vector<std::string> nearest;
+        for (const std::string& n : nearest_texts(numbers, wanted, kNearestShown)) nearest.push_back(display_utf8(n));
+        text += "Nearest map sheets: " + name_list(nearest, kNearestShown) + "\n";
+    }
+    return message_text(text) + map_sheets_text(dataset, file_name, map_no);
+}
 
 std::string matching_map_number(const MapDataset& dataset, const std::string& wanted) {
     if (wanted.empty()) return wanted;

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/map_dataset.hpp"
 
@@ -16,5 +17,14 @@ std::string matching_map_number(const MapDataset& dataset, const std::string& wa
 // "Map sheets in NAME: M105-1, M300 ...\n" (at most 20) when `map_no` is not empty and no sheet
 // lists parcels under it; else "".
 std::string map_sheets_text(const MapDataset& dataset, std::string_view file_name, const std::string& map_no);
+
+// At most `shown` of `candidates`, nearest to `wanted` first (edit distance in the loose form of
+// typed map numbers), ties in their own order.
+std::vector<std::string> nearest_texts(const std::vector<std::string>& candidates, std::string_view wanted,
+                                       std::size_t shown);
+
+// The error for a map number (as typed) that no sheet lists and no parcel carries: that nothing was
+// written, the nearest sheet numbers and every sheet; "" when some sheet or parcel has it.
+std::string missing_sheet_text(const MapDataset& dataset, std::string_view file_name, const std::string& map_no);
 
 }  // namespace chizuvec

@@ -37,12 +37,20 @@ std::vector<LotFinding> find_lots(const MapDataset& dataset, const std::vector<s
     for (const Parcel& parcel : dataset.parcels) {
         const std::string_view address = field_view(parcel.address);
         const std::string_view chiban = field_view(parcel.chiban);
-        matching(normal_lot_text(chiban, chiban_buffer), [&](LotFinding& f) {
+        const std::string_view sheet = field_view(parcel.map_no);
+        const auto found = [&](LotFinding& f) {
             f.found = true;
+            f.drawn = f.drawn || parcel.selected;
+            if (!sheet.empty() && std::find(f.sheets.begin(), f.sheets.end(), sheet) == f.sheets.end()) {
+                f.sheets.emplace_back(sheet);
+            }
+        };
+        matching(normal_lot_text(chiban, chiban_buffer), [&](LotFinding& f) {
+            found(f);
             if (std::find(f.areas.begin(), f.areas.end(), address) == f.areas.end()) f.areas.emplace_back(address);
         });
         joined.assign(address).append(chiban);
-        matching(normal_lot_text(joined, joined_buffer), [](LotFinding& f) { f.found = true; });
+        matching(normal_lot_text(joined, joined_buffer), found);
     }
     return findings;
 }
@@ -59,7 +67,7 @@ std::string name_list(const std::vector<std::string>& names, std::size_t shown) 
 
 std::string lot_warnings_text(const MapDataset& dataset, const std::vector<std::string>& keys,
                               const std::vector<std::string>& arguments, std::string_view file_name,
-                              const std::vector<std::string>& skipped) {
+                              const std::vector<std::string>& skipped, std::string_view map_no) {
     const std::vector<LotFinding> findings = find_lots(dataset, keys);
     // Each lot once, by its normal form: ２６-１ and 26-1 are one lot typed two ways.
     std::string buffer;
@@ -73,6 +81,12 @@ std::string lot_warnings_text(const MapDataset& dataset, const std::vector<std::
         if (!f.found) {
             text += message_text(format_text("**Warning: lot \"%s\" not found in %s\n",
                                              display_utf8(arguments[k]).c_str(), display_utf8(file_name).c_str()));
+        } else if (!map_no.empty() && !f.drawn) {
+            std::vector<std::string> sheets;
+            for (const std::string& sheet : f.sheets) sheets.push_back(display_utf8(sheet));
+            text += message_text(format_text("**Warning: lot \"%s\" is on sheet %s, not %s\n",
+                                             display_utf8(arguments[k]).c_str(), name_list(sheets, kAreasShown).c_str(),
+                                             display_utf8(map_no).c_str()));
         } else if (f.areas.size() > 1) {
             std::vector<std::string> areas;
             for (const std::string& area : f.areas) areas.push_back(display_utf8(area));

@@ -12,9 +12,11 @@ namespace chizuvec {
 
 // Where one key was found in a map file.
 struct LotFinding {
-    bool found = false;              // some parcel would be highlighted by it
-    std::vector<std::string> areas;  // the 地番区域 (address) of each parcel whose lot number alone
-                                     // matched, each once, in parcel order
+    bool found = false;               // some parcel would be highlighted by it
+    std::vector<std::string> areas;   // the 地番区域 (address) of each parcel whose lot number alone
+                                      // matched, each once, in parcel order
+    bool drawn = false;               // a parcel it matched is in the drawn selection
+    std::vector<std::string> sheets;  // the map numbers of the parcels it matched, each once
 };
 
 // One finding per key of `keys` (UTF-8, matched as highlighted lots are).
@@ -26,8 +28,9 @@ std::string name_list(const std::vector<std::string>& names, std::size_t shown);
 // The warnings for the lots drawn from `file_name`: each lot found in no parcel, and each lot number
 // given alone that lies in several 地番区域 (all of them highlighted). `arguments` are the lots as
 // typed, printed once each; those in `skipped` were reported already.
+// A lot found only on sheets other than `map_no` (when one is drawn) is named with its sheet.
 std::string lot_warnings_text(const MapDataset& dataset, const std::vector<std::string>& keys,
                               const std::vector<std::string>& arguments, std::string_view file_name,
-                              const std::vector<std::string>& skipped);
+                              const std::vector<std::string>& skipped, std::string_view map_no);
 
 }  // namespace chizuvec

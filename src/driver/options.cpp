@@ -28,6 +28,9 @@ constexpr OptionRow kOptions[] = {
     {"--include-outside", true},
     {"--check", true},
     {"--diff", true},
+    {"--paper", false},
+    {"--scale", false},
+    {"--frame", false},
     {"--help", false},
     {"-h", false},
     {"--version", false},
@@ -38,6 +41,13 @@ const OptionRow* find_option(std::string_view arg) {
         if (row.name == arg) return &row;
     }
     return nullptr;
+}
+
+// An argument that reads as an option, known or not: "-" alone names standard output, and lot
+// numbers and map numbers never begin with a dash before a letter.
+bool looks_like_option(std::string_view arg) {
+    if (find_option(arg) != nullptr || arg.starts_with("--")) return true;
+    return arg.size() >= 2 && arg[0] == '-' && ((arg[1] >= 'a' && arg[1] <= 'z') || (arg[1] >= 'A' && arg[1] <= 'Z'));
 }
 
 bool is_batch_option(std::string_view arg) {
@@ -153,6 +163,9 @@ Command parse_command_line(int argc, char** argv) {
         const OutputFormat* const format = format_for_path(output, FormatKind::one_map);
         return format != nullptr && format->name == "dxf";
     };
+    if (first < argc && looks_like_option(argv[first]) && find_option(argv[first]) == nullptr) {
+        return bad(std::string("\"") + argv[first] + "\" is not an option of this program");
+    }
     if (first >= argc || !is_batch_option(argv[first])) {
         if (command.print.scale != 0 && command.print.paper_width_mm == 0 &&
             !(first + 1 < argc && scale_alone_allowed(argv[first + 1]))) {
@@ -160,15 +173,30 @@ Command parse_command_line(int argc, char** argv) {
         }
         // The single-map form takes no options after its input: one there was meant to come first.
         for (int i = first + 1; i < argc; ++i) {
-            if (find_option(argv[i]) == nullptr) continue;
+            if (!looks_like_option(argv[i])) continue;
+            if (find_option(argv[i]) == nullptr) {
+                return bad(std::string("\"") + argv[i] + "\" after \"" + argv[first] +
+                           "\" is not an option of this program, and options come before the input");
+            }
+            const bool batch = is_batch_option(argv[i]);
             return bad(std::string("options come before the input: \"") + argv[i] + "\" after \"" + argv[first] +
-                       "\" (for the batch form: Chizuvec.exe " + argv[i] + " ... INPUT...)");
+                       "\" (" + (batch ? "for the batch form: Chizuvec.exe " : "Chizuvec.exe ") + argv[i] +
+                       (batch ? " ... INPUT...)" : " ... INPUT OUTPUT ...)"));
         }
         SingleMapArguments& single = command.single;
         if (first < argc) single.input = argv[first];
         if (first + 1 < argc) {
             single.output = argv[first + 1];
-            if (platform::path_extension(single.output).empty()) single.output += ".svg";
+            single.output_as_typed = single.output;
+            // "-" is standard output; a name without extension gets the drawing's own.
+            if (single.output != "-" && platform::path_extension(single.output).empty()) single.output += ".svg";
+        }
+        // A map number named like an output: the output and the sheet were given the other way round.
+        if (first + 2 < argc && format_for_path(argv[first + 2], FormatKind::one_map) != nullptr) {
+            Command order = bad(std::string("\"") + argv[first + 2] +
+                                "\" stands where the map number goes: the output comes before it");
+            order.usage = kOrderUsage;
+            return order;
         }
         // "all" in any letter case and "0" select every parcel, as does an absent argument.
         if (first + 2 < argc && !equals_ignoring_ascii_case(argv[first + 2], "all") &&

@@ -11,6 +11,7 @@ namespace chizuvec {
 inline constexpr const char* kUsageGrammar =
     "Chizuvec.exe Input_filename.xml Output_filename.svg ['all' or Map_number [Highlighted_lot_number-1 "
     "[Highlighted_lot_number-2 [....]]]]";
+inline constexpr const char* kOrderUsage = "Chizuvec.exe INPUT OUTPUT [MAP_NUMBER [LOT ...]]";
 inline constexpr const char* kListingUsageGrammar = "Chizuvec.exe Input_filename.xml   (lists the parcels)";
 inline constexpr const char* kBatchUsageGrammar =
     "Chizuvec.exe [--paper SIZE [--scale N]] [--frame] Input_filename.xml Output_filename.svg|.pdf [...]\n"
@@ -46,6 +47,7 @@ struct BatchOptions {
 struct SingleMapArguments {
     std::string input;              // as typed; empty when none was given
     std::string output;             // empty for the listing; ".svg" added when it has no extension
+    std::string output_as_typed;    // the output argument itself
     std::string map_no;             // empty for every parcel ("all" in any letter case, "0", or none)
     std::vector<std::string> lots;  // the lots to highlight, in the ANSI code page as typed
 };
@@ -59,6 +61,7 @@ struct Command {
     bool printing = false;  // any of them was given
     SingleMapArguments single;
     std::string error;  // bad_options: the message, without "** Error: " or the line end
+    std::string usage;  // bad_options: the one usage line that answers it, when not every form
 };
 
 // Reads the arguments as they came. The batch form is the one whose first argument is one of its

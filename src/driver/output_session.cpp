@@ -24,6 +24,8 @@ WriteStatus OutputSession::open(const std::string& path, const platform::OutputR
             return WriteStatus::ok;
         case platform::OutputOpen::is_input:
             return WriteStatus::output_is_input;
+        case platform::OutputOpen::read_only:
+            return WriteStatus::read_only;
         case platform::OutputOpen::failed:
             break;
     }
@@ -68,6 +70,8 @@ std::string output_error_text(WriteStatus status, const std::string& path) {
             return format_text("** Error: Unsupported output file type \"%s\"\n", shown.c_str());
         case WriteStatus::output_is_input:
             return format_text("** Error: Output file \"%s\" is the input file\n", shown.c_str());
+        case WriteStatus::read_only:
+            return format_text("** Error: \"%s\" is read-only\n", shown.c_str());
         case WriteStatus::unavailable: {
             // As for libzip: the library that could not be loaded, and why.
             const std::string why = pdf_unavailable_reason();

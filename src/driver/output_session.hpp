@@ -17,6 +17,7 @@ enum class WriteStatus {
     ok,
     unsupported_type,  // no format has the output's extension; nothing touched
     output_is_input,   // the output names a file the run reads; nothing touched
+    read_only,         // the output is a read-only file; nothing touched
     failed,            // cannot open, write or close; the previous output stays as it was
     unavailable,       // the format is not in this build (PDF without cairo); nothing touched
     no_memory,         // the output could not be built or written for want of memory; nothing touched

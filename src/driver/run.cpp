@@ -19,6 +19,7 @@
 #include "driver/convert.hpp"
 #include "driver/display_name.hpp"
 #include "driver/lot_lookup.hpp"
+#include "driver/output_formats.hpp"
 #include "driver/read_report.hpp"
 #include "mapxml/map_inputs.hpp"
 #include "platform/platform.hpp"
@@ -55,12 +56,35 @@ bool names_several_map_files(const std::string& input_name, InputListing& listin
     return platform::is_directory(input_name) || !listing.files.front().inner_entry.empty();
 }
 
+// The input that is not there: the names looked for, and when the output argument is a map file
+// while the input is named like an output, that the two were given the other way round.
+std::string input_not_found_text(const SingleMapArguments& arguments) {
+    const std::string& input = arguments.input;
+    std::string text = "** Error: Input file not found\n";
+    if (platform::path_extension(input).empty()) {
+        text += format_text("looked for \"%s\", \"%s.xml\" and \"%s.zip\"\n", display_name(input).c_str(),
+                            display_name(input).c_str(), display_name(input).c_str());
+    } else {
+        text += format_text("looked for \"%s\"\n", display_name(input).c_str());
+    }
+    const std::string& other = arguments.output_as_typed;
+    const bool named_like_output = format_for_path(input, FormatKind::one_map) != nullptr ||
+                                   format_for_path(input, FormatKind::features) != nullptr ||
+                                   equals_ignoring_ascii_case(platform::path_extension(input), ".csv");
+    if (named_like_output && !other.empty() && platform::path_exists(resolve_input_name(other))) {
+        text += format_text("\"%s\" is the map file: the input comes first (Chizuvec.exe %s %s ...)\n",
+                            display_name(other).c_str(), display_name(other).c_str(), display_name(input).c_str());
+    }
+    return text;
+}
+
 // The single-map command: one file listed or drawn, its texts printed as they always were.
 int run_single_map(const SingleMapArguments& arguments, const RenderSettings& settings, const ConvertContext& context,
                    double start) {
     const bool drawing = !arguments.output.empty();
     // Arguments arrive in the locale's codeset, which is the ANSI code page here.
     const std::string input_name = resolve_input_name(arguments.input);
+    if (!platform::path_exists(input_name)) return fail(input_not_found_text(arguments));
     if (!drawing) {
         InputListing listing;
         if (names_several_map_files(input_name, listing)) return run_listing_of_files(listing.files, context);
@@ -140,6 +164,9 @@ int run(int argc, char** argv) {
         return kExitOk;
     }
     if (command.form == CommandForm::bad_options) {
+        if (!command.usage.empty()) {
+            return fail(format_text("** Error: %s\nUsage: %s\n", command.error.c_str(), command.usage.c_str()));
+        }
         return fail(
             format_text("** Error: %s\nUsage:\n%s\n%s\n", command.error.c_str(), kUsageGrammar, kBatchUsageGrammar));
     }

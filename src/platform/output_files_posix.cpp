@@ -216,6 +216,8 @@ OutputOpen open_output_file(const std::string& path, const OutputRules& rules, O
         const FileId id{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
         if (std::binary_search(rules.inputs.begin(), rules.inputs.end(), id)) return OutputOpen::is_input;
     }
+    // A file nobody may write is one the user keeps: a rename would replace it all the same.
+    if (exists && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) return OutputOpen::read_only;
     if (exists && !S_ISREG(st.st_mode)) {
         return open_directly(out.target_path, out) ? OutputOpen::ok : OutputOpen::failed;
     }

@@ -162,6 +162,11 @@ OutputOpen open_output_file(const std::string& path, const OutputRules& rules, O
             return OutputOpen::is_input;
         }
     }
+    if (exists && regular) {
+        // A file marked read-only is one the user keeps.
+        const DWORD target = GetFileAttributesA(out.target_path.c_str());
+        if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY) != 0) return OutputOpen::read_only;
+    }
     if (exists && !regular) return open_directly(out.target_path, out) ? OutputOpen::ok : OutputOpen::failed;
 
     const std::string_view directory = path_directory(out.target_path);

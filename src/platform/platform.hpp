@@ -116,9 +116,10 @@ struct OutputRules {
     bool replace_links = false;
 };
 enum class OutputOpen {
-    ok,        // the output is open for writing
-    is_input,  // the output would replace one of the rules' inputs; nothing was created
-    failed,    // nothing could be opened; nothing was created
+    ok,         // the output is open for writing
+    is_input,   // the output would replace one of the rules' inputs; nothing was created
+    read_only,  // the output is an existing file marked read-only: not replaced; nothing was created
+    failed,     // nothing could be opened; nothing was created
 };
 // Opens the output `path` for writing (see OutputFile) under `rules`; then as begin_output_file.
 // Every output of the program goes through this, then write_output, then commit_output_file (or

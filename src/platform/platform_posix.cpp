@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -261,26 +260,9 @@ double monotonic_seconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-void pause_for_key() {
-    if (!::isatty(STDIN_FILENO)) return;
-    std::fputs("Press any key to continue . . . ", stdout);
-    std::fflush(stdout);
-    termios saved{};
-    const bool raw = ::tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (raw) {
-        termios t = saved;
-        t.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-        t.c_cc[VMIN] = 1;
-        t.c_cc[VTIME] = 0;
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
-    }
-    char c = 0;
-    while (::read(STDIN_FILENO, &c, 1) < 0 && errno == EINTR) {
-    }
-    if (raw) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
-}
+// A terminal user here runs the program from a shell that stays open: a pause would only stop
+// scripts and loops of runs at every error.
+void pause_for_key() {}
 
 void open_with_desktop(const std::string& path) {
 #ifdef __APPLE__

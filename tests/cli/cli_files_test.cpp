@@ -319,6 +319,21 @@ TEST(CliFiles, OutputInAFolderWithoutWriteAccessSaysWhy) {
     EXPECT_EQ(files_in(program.dir.path / "ro"), std::set<std::string>{});
 }
 
+// A read-only drawing the user keeps is not replaced, even by a run that could rename over it.
+TEST(CliFiles, ReadOnlyOutputIsKept) {
+    ProgramDir program;
+    program.write("map.xml", read_file(sample_map_path()));
+    program.write("keep.svg", "kept");
+    fs::permissions(program.file("keep.svg"), fs::perms(0444));
+    const RunResult r = program.run({"map.xml", "keep.svg"});
+    fs::permissions(program.file("keep.svg"), fs::perms(0644));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(r.err.ends_with("** Error: \"keep.svg\" is read-only\n")) << r.err;
+    EXPECT_EQ(read_file(program.file("keep.svg")), "kept");
+    EXPECT_EQ(files_in(program.dir.path),
+              (std::set<std::string>{executable_name("Chizuvec"), "Chizuvec.ini", "map.xml", "keep.svg"}));
+}
+
 TEST(CliFiles, InterruptedArchiveReadLeavesNothing) {
     for (const Need need : {Need::kSignals, Need::kFolderWatch}) {
         if (const std::string why = missing(need); !why.empty()) GTEST_SKIP() << why;

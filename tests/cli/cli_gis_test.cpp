@@ -698,6 +698,14 @@ TEST(CliGis, ArbitraryCoordinatesStayApart) {
     EXPECT_NE(r.err.find("skipped 1 (任意座標系)"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Skipped (任意座標系): local.xml\n"), std::string::npos) << r.err;
     EXPECT_EQ(parse_json(read_file(program.file("out.geojson")))["features"].items.size(), 3u);
+    // Nothing but 任意座標系: no empty layer, the option named.
+    r = program.run({"--gis", "arb.gpkg", "local.xml"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("** Error: no parcel could be written to \"arb.gpkg\": nothing was written\n1 map file is "
+                         "in 任意座標系 (local.xml): --include-arbitrary writes it in local metres\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(program.file("arb.gpkg")));
 
     r = program.run({"--gis", "local.geojson", "--include-arbitrary", "local.xml"});
     ASSERT_EQ(r.exit_code, 0) << r.err;

@@ -50,6 +50,11 @@ TEST(CliTypedForms, TypedLotsAndSheetsDrawWhatTheExactFormsDraw) {
          {"all", "２７４０－９", "2740-9"},
          {"all"},
          "**Warning: lot \"２７４０－９\" not found in 46505-3411-1.xml\n"},
+        // A lot of another sheet highlights nothing on this one, and says where it is.
+        {"13113-0110-44.xml",
+         {"M41", "宇田川町８３－１"},
+         {"M41"},
+         "**Warning: lot \"宇田川町８３－１\" is on sheet M43, not M41\n"},
         {"two.xml",
          {"all", "101-1", "101-1"},
          {"all", "稲毛一丁目101-1", "稲毛二丁目101-1"},
@@ -92,15 +97,18 @@ TEST(CliTypedForms, SheetsThatMatchNothingAreListed) {
         SCOPED_TRACE(name);
         ProgramDir program;
         std::filesystem::copy_file(shared_data(name), program.file(name));
-        const RunResult r = program.run({name, "out.svg", "X99"});
-        EXPECT_EQ(r.exit_code, 0);
+        const std::vector<std::string> numbers = sheet_numbers(read_file(program.file(name)));
         std::string sheets;
-        for (const std::string& n : sheet_numbers(read_file(program.file(name)))) {
-            sheets += (sheets.empty() ? "" : ", ") + n;
-        }
-        const std::string tail =
-            "**Warning: No polygons to draw\nMap sheets in " + std::string(name) + ": " + sheets + "\n";
-        EXPECT_TRUE(r.err.ends_with(tail)) << r.err;
+        for (const std::string& n : numbers) sheets += (sheets.empty() ? "" : ", ") + n;
+        // One character off the first sheet: that sheet comes first among the nearest.
+        const std::string typo = numbers.front().substr(0, numbers.front().size() - 1) + "9";
+        const RunResult r = program.run({name, "out.svg", typo});
+        EXPECT_EQ(r.exit_code, 1);
+        const std::string tail = "** Error: no map sheet \"" + typo + "\" in " + name +
+                                 ": nothing was written\nNearest map sheets: " + numbers.front();
+        EXPECT_NE(r.err.find(tail), std::string::npos) << r.err;
+        EXPECT_TRUE(r.err.ends_with("\nMap sheets in " + std::string(name) + ": " + sheets + "\n")) << r.err;
+        EXPECT_EQ(r.err.find("No polygons"), std::string::npos) << r.err;
         EXPECT_FALSE(std::filesystem::exists(program.file("out.svg")));
     }
 }
@@ -157,19 +165,48 @@ TEST(CliTypedForms, CutOffFilesAndOptionsAfterTheInputAreTold) {
         std::vector<std::string> args;
         std::string option;
     };
-    for (const Misplaced& m : {Misplaced{{"map.xml", "--out-dir"}, "--out-dir"},
-                               Misplaced{{"map.xml", "out.svg", "all", "--highlight", "101-1"}, "--highlight"},
-                               Misplaced{{"map.xml", "--csv", "-"}, "--csv"}}) {
+    for (const Misplaced& m :
+         {Misplaced{{"map.xml", "--frame", "all"}, "--frame"},
+          Misplaced{{"map.xml", "out.svg", "M42", "--frame"}, "--frame"},
+          Misplaced{{"map.xml", "out.svg", "--paper", "A3"}, "--paper"},
+          Misplaced{{"map.xml", "out.pdf", "all", "--scale", "500"}, "--scale"},
+          Misplaced{{"map.xml", "-o", "out.svg"}, "-o"}, Misplaced{{"map.xml", "out.svg", "all", "--lots"}, "--lots"},
+          Misplaced{{"map.xml", "--out-dir"}, "--out-dir"},
+          Misplaced{{"map.xml", "out.svg", "all", "--highlight", "101-1"}, "--highlight"},
+          Misplaced{{"map.xml", "--csv", "-"}, "--csv"}}) {
         SCOPED_TRACE(m.option);
         const RunResult r = program.run(m.args);
         EXPECT_EQ(r.exit_code, 1);
-        EXPECT_TRUE(
-            r.err.starts_with("** Error: options come before the input: \"" + m.option + "\" after \"map.xml\""))
+        const bool known = m.option != "-o" && m.option != "--lots";
+        EXPECT_TRUE(r.err.starts_with(
+            known ? "** Error: options come before the input: \"" + m.option + "\" after \"map.xml\""
+                  : "** Error: \"" + m.option + "\" after \"map.xml\" is not an option of this program"))
             << r.err;
         EXPECT_EQ(r.out, "");
     }
     for (const auto& entry : std::filesystem::directory_iterator(program.dir.path)) {
         EXPECT_FALSE(entry.path().filename().string().starts_with("--")) << entry.path();
+    }
+
+    // The sheet before the output, the output before the input: told, nothing written.
+    struct Swapped {
+        std::vector<std::string> args;
+        std::string told;
+    };
+    for (const Swapped& w :
+         {Swapped{{"map.xml", "M300", "out.svg"},
+                  "** Error: \"out.svg\" stands where the map number goes: the output comes before it\n"
+                  "Usage: Chizuvec.exe INPUT OUTPUT [MAP_NUMBER [LOT ...]]\n"},
+          Swapped{{"out.svg", "map.xml"},
+                  "** Error: Input file not found\nlooked for \"out.svg\"\n\"map.xml\" is the map file: the input "
+                  "comes first (Chizuvec.exe map.xml out.svg ...)\n"},
+          Swapped{{"-x", "map.xml", "out.svg"}, "** Error: \"-x\" is not an option of this program\n"}}) {
+        SCOPED_TRACE(testing::PrintToString(w.args));
+        const RunResult r = program.run(w.args);
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_TRUE(r.err.starts_with(w.told)) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(program.file("out.svg")));
+        EXPECT_FALSE(std::filesystem::exists(program.file("M300.svg")));
     }
 
     const RunResult help = program.run({"--help"});
