@@ -266,7 +266,7 @@ LotChoice choose_map_file(const std::string& input_name, const std::vector<std::
     for (std::size_t k = 0; k < keys.size(); ++k) {
         if (places.first[k] == kNone || places.holders[k].count(chosen) > 0) continue;
         if (!warned.insert(arguments[k]).second) continue;
-        choice.told.push_back(arguments[k]);
+        choice.told.push_back(keys[k]);
         print_error(format_text("**Warning: lot \"%s\" is in %s, not drawn\n", display_name(arguments[k]).c_str(),
                                 display_name(files[static_cast<std::size_t>(places.first[k])].name).c_str()));
     }

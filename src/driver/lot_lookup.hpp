@@ -13,7 +13,7 @@ struct LotChoice {
     bool several = false;  // the input holds several map files; `file` is the one to draw
     MapFile file;
     std::string error;              // not empty: the run ends with this message
-    std::vector<std::string> told;  // the lots (as given) already warned about
+    std::vector<std::string> told;  // the keys (UTF-8) of the lots already warned about
 };
 
 // Chooses the map file of `input_name` (resolved) to draw for the lots `keys` (UTF-8, matched as

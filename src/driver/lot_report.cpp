@@ -76,7 +76,8 @@ std::string lot_warnings_text(const MapDataset& dataset, const std::vector<std::
     std::string text;
     for (std::size_t k = 0; k < keys.size(); ++k) {
         // An empty argument names no lot to look for.
-        if (arguments[k].empty() || !told.emplace(normal_lot_text(arguments[k], buffer)).second) continue;
+        // By the key, which is UTF-8 on every platform: the argument is in the locale's code page.
+        if (arguments[k].empty() || !told.emplace(normal_lot_text(keys[k], buffer)).second) continue;
         const LotFinding& f = findings[k];
         if (!f.found) {
             text += message_text(format_text("**Warning: lot \"%s\" not found in %s\n",

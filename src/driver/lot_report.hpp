@@ -27,7 +27,7 @@ std::string name_list(const std::vector<std::string>& names, std::size_t shown);
 
 // The warnings for the lots drawn from `file_name`: each lot found in no parcel, and each lot number
 // given alone that lies in several 地番区域 (all of them highlighted). `arguments` are the lots as
-// typed, printed once each; those in `skipped` were reported already.
+// typed, printed once each by their normal form; those in `skipped` (keys) were reported already.
 // A lot found only on sheets other than `map_no` (when one is drawn) is named with its sheet.
 std::string lot_warnings_text(const MapDataset& dataset, const std::vector<std::string>& keys,
                               const std::vector<std::string>& arguments, std::string_view file_name,

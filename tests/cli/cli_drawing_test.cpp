@@ -375,8 +375,12 @@ TEST(CliDrawing, ParcelWithHoleIsDrawnListedAndMeasuredAsItsShape) {
     EXPECT_DOUBLE_EQ(std::stod(m[1]), area);
     const RunResult gis = program.run({"--gis", "-", "hole.xml"});
     ASSERT_EQ(gis.exit_code, 0) << gis.err;
-    ASSERT_TRUE(std::regex_search(gis.out, m, std::regex("\"地番\":\"1\".*\"面積\":([0-9.]+),"))) << gis.out;
-    EXPECT_DOUBLE_EQ(std::stod(m[1]), area);
+    // Searched, not matched: under MinGW, std::regex finds nothing in a feature line this long.
+    const std::size_t lot = gis.out.find("\"地番\":\"1\"");
+    ASSERT_NE(lot, std::string::npos) << gis.out;
+    const std::size_t value = gis.out.find("\"面積\":", lot);
+    ASSERT_NE(value, std::string::npos) << gis.out;
+    EXPECT_DOUBLE_EQ(std::stod(gis.out.substr(value + std::string("\"面積\":").size())), area);
 
     // One shape of two rings with the parcel's class; lot 2 highlighted, its own polygon as before.
     const RunResult drawn = program.run({"hole.xml", "hole.svg", "all", "2"});
