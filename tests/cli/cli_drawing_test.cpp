@@ -398,7 +398,6 @@ TEST(CliDrawing, ParcelWithHoleIsDrawnListedAndMeasuredAsItsShape) {
                    std::max(outline.y_hi, y)};
     }
     EXPECT_NE(doc.find("<polygon class=\"ph\" points=\""), std::string::npos);
-    EXPECT_TRUE(xml_well_formed(program.file("hole.svg")));
     // The shape's centroid lies in the hole: the label stands in the parcel, clear of the hole.
     ASSERT_TRUE(std::regex_search(doc, m, std::regex("<text class=\"c1\" x=\"(\\d+)\" y=\"(\\d+)\">1</text>"))) << doc;
     const double label_x = std::stod(m[1]), label_y = std::stod(m[2]);
@@ -408,6 +407,7 @@ TEST(CliDrawing, ParcelWithHoleIsDrawnListedAndMeasuredAsItsShape) {
     EXPECT_FALSE(share_x > 0.4 && share_x < 0.6 && share_y > 0.4 && share_y < 0.6) << label_x << "," << label_y;
 
     if (const std::string why = missing(Need::kHostTools); !why.empty()) GTEST_SKIP() << why;
+    EXPECT_TRUE(xml_well_formed(program.file("hole.svg")));
     Drawing d;
     ASSERT_TRUE(read_drawing(doc, d));
     if (have_tool("rsvg-convert")) {
