@@ -14,6 +14,22 @@ namespace {
 
 bool finite(double a, double b) { return std::isfinite(a) && std::isfinite(b); }
 
+// The centroid from the shoelace sums; a shape of no area (fewer than three points, or all on one
+// line) has the mean of its points, so that its label stays by it.
+void set_centroid(double s, double sx, double sy, double mean_x, double mean_y, Parcel& parcel) {
+    const double three_s = 3.0 * s;
+    double cx = s != 0.0 ? sx / three_s : 0.0;
+    double cy = s != 0.0 ? sy / three_s : 0.0;
+    if (s == 0.0 || !finite(cx, cy)) {
+        cx = mean_x;
+        cy = mean_y;
+    }
+    if (!finite(cx, cy)) return;
+    parcel.centroid_x = cx;
+    parcel.centroid_y = cy;
+    parcel.has_centroid = true;
+}
+
 // Area and centroid of a non-empty outline of one ring: the shoelace sums, taken in outline order
 // with the ring closed from the last point back to the first.
 void measure_outline(const MapDataset& dataset, std::span<const std::uint32_t> outline, Parcel& parcel) {
@@ -38,19 +54,8 @@ void measure_outline(const MapDataset& dataset, std::span<const std::uint32_t> o
     }
     parcel.area = std::fabs(s) * 0.5;
 
-    const double three_s = 3.0 * s;
-    double cx = s != 0.0 ? sx / three_s : 0.0;
-    double cy = s != 0.0 ? sy / three_s : 0.0;
-    // No area (fewer than three points, or all on one line): the label goes to the points' mean.
-    if (s == 0.0 || !finite(cx, cy)) {
-        const auto n = static_cast<double>(end);
-        cx = sum_x / n;
-        cy = sum_y / n;
-    }
-    if (!finite(cx, cy)) return;
-    parcel.centroid_x = cx;
-    parcel.centroid_y = cy;
-    parcel.has_centroid = true;
+    const auto n = static_cast<double>(end);
+    set_centroid(s, sx, sy, sum_x / n, sum_y / n, parcel);
 }
 
 // The same for an outline with holes or several rings: each outline ring adds its area and each hole
@@ -91,17 +96,8 @@ void measure_rings(const MapDataset& dataset, std::span<const std::uint32_t> out
     }
     parcel.area = s > 0.0 ? s * 0.5 : 0.0;
 
-    const double three_s = 3.0 * s;
-    double cx = s > 0.0 ? sx / three_s : 0.0;
-    double cy = s > 0.0 ? sy / three_s : 0.0;
-    if (s <= 0.0 || !finite(cx, cy)) {
-        cx = sum_x / outline_points;
-        cy = sum_y / outline_points;
-    }
-    if (!finite(cx, cy)) return;
-    parcel.centroid_x = cx;
-    parcel.centroid_y = cy;
-    parcel.has_centroid = true;
+    // Holes as large as their outline leave no area.
+    set_centroid(s > 0.0 ? s : 0.0, sx, sy, sum_x / outline_points, sum_y / outline_points, parcel);
 }
 
 }  // namespace

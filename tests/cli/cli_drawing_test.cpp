@@ -323,16 +323,6 @@ TEST(CliDrawing, ViewerOpensTheDrawingOnlyWhenAsked) {
 
 // ---- A parcel with a hole -----------------------------------------------------------------------------
 
-double shoelace(const std::vector<std::pair<int, int>>& ring) {
-    double twice = 0.0;
-    for (std::size_t i = 0; i < ring.size(); ++i) {
-        const auto& [x0, y0] = ring[i];
-        const auto& [x1, y1] = ring[(i + 1) % ring.size()];
-        twice += static_cast<double>(x0) * y1 - static_cast<double>(x1) * y0;
-    }
-    return std::abs(twice) / 2.0;
-}
-
 // The box of a ring in the drawing.
 struct Box {
     double x_lo = 1e18, x_hi = -1e18, y_lo = 1e18, y_hi = -1e18;

@@ -448,16 +448,6 @@ std::string xml_mixed_curve(int id, std::initializer_list<std::pair<int, int>> i
     return s + "</zmn:GM_Curve>\n";
 }
 
-double plane_shoelace(const std::vector<std::pair<int, int>>& ring) {
-    double twice = 0.0;
-    for (std::size_t i = 0; i < ring.size(); ++i) {
-        const auto& [x0, y0] = ring[i];
-        const auto& [x1, y1] = ring[(i + 1) % ring.size()];
-        twice += static_cast<double>(x0) * y1 - static_cast<double>(x1) * y0;
-    }
-    return std::abs(twice) / 2.0;
-}
-
 // The area of every output is that of the shape the outputs draw: every curve point in its
 // orientation, direct positions too, and a parcel without shape before it changes nothing. Points
 // 1-4 are a 20 m square at (1000, 2000); the expected area is the shoelace of the ring each case
@@ -495,7 +485,7 @@ TEST(CliGis, AreaFollowsTheShapeInEveryOutput) {
         map += xml_parcel(2, "2", 1) + "</主題属性>\n</地図>\n";
         ProgramDir program;
         program.write("m.xml", map);
-        const double area = plane_shoelace(c.ring);
+        const double area = shoelace(c.ring);
         const RunResult gis = program.run({"--gis", "out.geojson", "m.xml"});
         ASSERT_EQ(gis.exit_code, 0) << gis.err;
         const Json json = parse_json(read_file(program.file("out.geojson")));

@@ -1,6 +1,7 @@
 #include "cli_support.hpp"
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -91,6 +92,16 @@ std::string holed_map() {
     return s +
            "</主題属性>\n<図郭>\n<地図番号>A</地図番号>\n<筆参照 idref=\"H1\"/>\n<筆参照 "
            "idref=\"H2\"/>\n</図郭>\n</地図>\n";
+}
+
+double shoelace(const std::vector<std::pair<int, int>>& ring) {
+    double twice = 0.0;
+    for (std::size_t i = 0; i < ring.size(); ++i) {
+        const auto& [x0, y0] = ring[i];
+        const auto& [x1, y1] = ring[(i + 1) % ring.size()];
+        twice += static_cast<double>(x0) * y1 - static_cast<double>(x1) * y0;
+    }
+    return std::abs(twice) / 2.0;
 }
 
 }  // namespace chizuvec::test

@@ -59,5 +59,7 @@ bool xml_well_formed(const std::string& path);
 extern const std::vector<std::pair<int, int>> kOuterRing;
 extern const std::vector<std::pair<int, int>> kInnerRing;
 std::string holed_map();
+// The area of a ring of integer points (X, Y), either way round.
+double shoelace(const std::vector<std::pair<int, int>>& ring);
 
 }  // namespace chizuvec::test
