@@ -10,7 +10,7 @@ namespace chizuvec {
 
 // A drawing of more outline points than this is refused before its file is opened: at about a dozen
 // bytes a point it would fill more than a gigabyte, which no viewer opens.
-inline constexpr std::uint64_t kMaxDrawnPoints = 100'000'000;
+inline constexpr std::uint64_t kMaxDrawnPoints = kMaxOutlinePoints;
 
 // Every message of the assembly, one line each, in the order met.
 std::string assembly_messages_text(const AssemblyResult& result);

@@ -48,6 +48,12 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
         d.out_of_memory = true;
         return;
     }
+    if (assembly.status == AssemblyStatus::too_many_points) {
+        d.statistics = statistics_line(file.name, dataset);
+        d.status = DrawStatus::failed;
+        d.error = drawing_too_large_text(assembly.drawn_points);
+        return;
+    }
     measure_parcels(dataset);
     d.statistics = statistics_line(file.name, dataset);
 

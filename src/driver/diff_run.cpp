@@ -9,6 +9,7 @@
 
 #include "common/ascii.hpp"
 #include "common/text_format.hpp"
+#include "driver/assembly_report.hpp"
 #include "driver/batch.hpp"
 #include "driver/console.hpp"
 #include "driver/display_name.hpp"
@@ -16,6 +17,7 @@
 #include "driver/output_formats.hpp"
 #include "driver/output_session.hpp"
 #include "driver/read_report.hpp"
+#include "gis/parcel_features.hpp"
 #include "platform/platform.hpp"
 #include "quality/diff_drawing.hpp"
 #include "quality/diff_report.hpp"
@@ -39,6 +41,12 @@ ReleaseFile read_release_file(const MapFile& file, MapFileReader& reader) {
         const ReadResult read = reader.read(file, dataset, header, options);
         if (read.status != ReadStatus::ok) {
             result.error = read_failure_text(read, file.name);
+            return result;
+        }
+        // Every parcel keeps its own outline for the comparison.
+        if (const std::uint64_t points = parcel_shape_points(dataset, false, kMaxDrawnPoints);
+            points > kMaxDrawnPoints) {
+            result.error = drawing_too_large_text(points);
             return result;
         }
         release_parcels(dataset, header, result.parcels);

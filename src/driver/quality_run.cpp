@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "common/text_format.hpp"
+#include "driver/assembly_report.hpp"
 #include "driver/batch.hpp"
 #include "driver/console.hpp"
 #include "driver/display_name.hpp"
 #include "driver/output_session.hpp"
 #include "driver/read_report.hpp"
+#include "gis/parcel_features.hpp"
 #include "platform/platform.hpp"
 #include "quality/findings_report.hpp"
 #include "quality/map_check.hpp"
@@ -66,6 +68,12 @@ FileFindings check_file(const MapFile& file, const ConvertContext& context, MapF
             Finding& f = result.findings.emplace_back();
             f.kind = FindingKind::damaged_file;
             f.detail = "ends before </地図>: it may be cut off";
+        }
+        // Each surface is checked once; its rings' points are held while it is.
+        if (const std::uint64_t points = parcel_shape_points(dataset, true, kMaxDrawnPoints);
+            points > kMaxDrawnPoints) {
+            error = drawing_too_large_text(points);
+            return result;
         }
         check_map(dataset, header, read.cut_off, result.findings);
     } catch (const std::bad_alloc&) {

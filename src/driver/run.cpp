@@ -133,6 +133,8 @@ int run_single_map(const SingleMapArguments& arguments, const RenderSettings& se
     if (d.out_of_memory) return fail_out_of_memory();
     print_error(d.notes);
     if (!drawing) {
+        // Outlines too large to build leave nothing to list.
+        if (d.status == DrawStatus::failed && !d.error.empty()) return fail(d.error);
         if (!write_standard_output(outcome.listing) || !finish_standard_output()) return fail(kCannotWriteStdout);
         return kExitOk;
     }

@@ -173,13 +173,44 @@ AssemblyStatus append_outline(MapDataset& dataset, const Indexes& indexes, const
     return AssemblyStatus::ok;
 }
 
+// The vertex_index_list entries the selection's outlines would take, each surface once, as
+// append_ring writes them; counting stops past kMaxOutlinePoints, so the sum cannot wrap.
+std::uint64_t outline_entries(const MapDataset& dataset, const Indexes& indexes) {
+    std::vector<bool> counted(dataset.surfaces.size(), false);
+    std::uint64_t entries = 0;
+    for (const Parcel& parcel : dataset.parcels) {
+        if (!parcel.selected) continue;
+        const std::uint32_t s = indexes.surfaces.find(parcel.shape_no);
+        if (s == kNoRecord || counted[s]) continue;
+        counted[s] = true;
+        const MapSurface& surface = dataset.surfaces[s];
+        const std::uint64_t first_ring = surface.first_ring;
+        for (std::uint64_t k = first_ring; k < first_ring + surface.ring_count && k < dataset.rings.size(); ++k) {
+            const RingRun& ring = dataset.rings[static_cast<std::size_t>(k)];
+            const std::uint64_t first = ring.first_ref;
+            for (std::uint64_t r = first; r < first + ring.count && r < dataset.ring_curves.size(); ++r) {
+                const std::uint32_t curve_at = indexes.curves.find(dataset.ring_curves[static_cast<std::size_t>(r)]);
+                const WalkedCurve walk = curve_at == kNoRecord ? WalkedCurve{} : walked_curve(dataset, curve_at);
+                entries += walk.plain || walk.count <= 1 ? 1 : walk.count - 1;
+            }
+        }
+        if (entries > kMaxOutlinePoints) break;
+    }
+    return entries;
+}
+
 AssemblyStatus assemble_selected(MapDataset& dataset, BoundingBox& bounds, AssemblyResult& result) {
     Indexes indexes;
     indexes.surfaces = build_id_index(dataset.surfaces);
     indexes.curves = build_id_index(dataset.curves);
     indexes.points = build_id_index(dataset.file_points());
     // Each surface is outlined once: one entry per ring reference, and more for curves of more points.
-    dataset.vertex_index_list.reserve(dataset.ring_curves.size());
+    const std::uint64_t entries = outline_entries(dataset, indexes);
+    if (entries > kMaxOutlinePoints) {
+        result.drawn_points = entries;
+        return AssemblyStatus::too_many_points;
+    }
+    dataset.vertex_index_list.reserve(static_cast<std::size_t>(entries));
     dataset.outline_rings.reserve(dataset.rings.size());
     // For each surface, the parcel whose outline run it has, once built.
     std::vector<std::uint32_t> built_by(dataset.surfaces.size(), kNoRecord);
@@ -257,7 +288,7 @@ AssemblyResult assemble_outlines(MapDataset& dataset, std::string_view map_no, B
     }
     if (result.status == AssemblyStatus::ok) {
         result.entry_count = static_cast<std::uint32_t>(dataset.vertex_index_list.size());
-    } else {
+    } else if (result.status != AssemblyStatus::too_many_points) {
         result.drawn_points = 0;
     }
     return result;

@@ -26,7 +26,12 @@ enum class AssemblyStatus {
     curve_not_found,    // a ring names no curve: assembly stopped
     point_not_found,    // a curve's start names no point: assembly stopped
     no_memory,          // assembly stopped; its messages so far are kept
+    too_many_points,    // the outlines would hold more than kMaxOutlinePoints: nothing assembled
 };
+
+// The most outline points assembly writes: a ring may name one long curve many times, so the
+// outlines are counted before any is built, and a file that would pass this is refused.
+inline constexpr std::uint64_t kMaxOutlinePoints = 100'000'000;
 
 // One message of assembly, in the order met. The numbers are those the message shows.
 struct AssemblyMessage {
@@ -44,7 +49,8 @@ struct AssemblyResult {
     AssemblyStatus status = AssemblyStatus::ok;
     // vertex_index_list entries written; 0 when nothing was selected or assembly stopped.
     std::uint32_t entry_count = 0;
-    // Outline points a drawing of the selection holds, each parcel counting its shared outline.
+    // Outline points a drawing of the selection holds, each parcel counting its shared outline;
+    // for too_many_points, the outline points counted (each surface once).
     std::uint64_t drawn_points = 0;
     std::vector<AssemblyMessage> messages;
 };

@@ -53,6 +53,40 @@ bool plane_ring_points(const MapDataset& dataset, const IdIndex& curves, const I
     return true;
 }
 
+std::vector<std::uint64_t> surface_point_counts(const MapDataset& dataset, const IdIndex& curves) {
+    std::vector<std::uint64_t> of_surface(dataset.surfaces.size(), 0);
+    for (std::size_t s = 0; s < of_surface.size(); ++s) {
+        const MapSurface& surface = dataset.surfaces[s];
+        for (std::uint32_t r = surface.first_ring; r < surface.first_ring + surface.ring_count; ++r) {
+            const RingRun& ring = dataset.rings[r];
+            of_surface[s] += 1;
+            for (std::uint32_t c = ring.first_ref; c < ring.first_ref + ring.count; ++c) {
+                const std::uint32_t curve_at = curves.find(dataset.ring_curves[c]);
+                if (curve_at < dataset.gis.curves.size()) of_surface[s] += dataset.gis.curves[curve_at].count;
+            }
+        }
+    }
+    return of_surface;
+}
+
+std::uint64_t parcel_shape_points(const MapDataset& dataset, bool surfaces_once, std::uint64_t limit) {
+    const IdIndex surfaces = build_id_index(dataset.surfaces);
+    const std::vector<std::uint64_t> of_surface = surface_point_counts(dataset, build_id_index(dataset.curves));
+    std::vector<bool> counted(surfaces_once ? dataset.surfaces.size() : 0, false);
+    std::uint64_t points = 0;
+    for (std::uint32_t p = 0; p < dataset.parcel_count() && points <= limit; ++p) {
+        const std::uint32_t shape_no = dataset.parcels[p].shape_no;
+        const std::uint32_t s = shape_no == 0 ? kNoRecord : surfaces.find(shape_no);
+        if (s == kNoRecord) continue;
+        if (surfaces_once) {
+            if (counted[s]) continue;
+            counted[s] = true;
+        }
+        points += of_surface[s];
+    }
+    return points;
+}
+
 namespace {
 
 // Lots outside the district or drawn on a separate sheet: left out unless asked for.
@@ -138,18 +172,7 @@ class FeatureBuilder {
     // a closing point per ring. Each surface is counted once, however many parcels share it.
     // Counting stops past `limit`, so the sum cannot wrap.
     std::uint64_t point_count(std::uint64_t limit) const {
-        std::vector<std::uint64_t> of_surface(dataset_.surfaces.size(), 0);
-        for (std::size_t s = 0; s < of_surface.size(); ++s) {
-            const MapSurface& surface = dataset_.surfaces[s];
-            for (std::uint32_t r = surface.first_ring; r < surface.first_ring + surface.ring_count; ++r) {
-                const RingRun& ring = dataset_.rings[r];
-                of_surface[s] += 1;
-                for (std::uint32_t c = ring.first_ref; c < ring.first_ref + ring.count; ++c) {
-                    const std::uint32_t curve_at = indexes_.curves.find(dataset_.ring_curves[c]);
-                    if (curve_at != kNoRecord) of_surface[s] += dataset_.gis.curves[curve_at].count;
-                }
-            }
-        }
+        const std::vector<std::uint64_t> of_surface = surface_point_counts(dataset_, indexes_.curves);
         std::uint64_t points = 0;
         for (std::uint32_t p = 0; p < dataset_.parcel_count(); ++p) {
             const std::uint32_t shape_no = dataset_.parcels[p].shape_no;

@@ -48,15 +48,23 @@ struct FeatureBatch {
     std::size_t size() const { return point_begin.size() - 1; }
 };
 
-// Builds the features of the parcels of `dataset`, read with the GIS detail, assembled and measured
-// (for the listing's areas). The points every kept parcel's rings name are counted first (a ring may
-// name one long curve many times): when they are more than options.max_points, nothing is built and
-// the count is returned; else 0.
 // The points of one ring in map metres, easting first, consecutive duplicates dropped, closed. False
 // when a curve or point it names is missing, or a coordinate is no number.
 bool plane_ring_points(const MapDataset& dataset, const IdIndex& curves, const IdIndex& points, const RingRun& ring,
                        std::vector<PlanePoint>& out);
 
+// For each surface, the points its rings would hold at most: every point of every curve named and a
+// closing point per ring. A ring may name one long curve many times, so callers bound the sum of
+// these before building any shape.
+std::vector<std::uint64_t> surface_point_counts(const MapDataset& dataset, const IdIndex& curves);
+
+// Those points summed over the parcels' surfaces, each surface once or once per parcel that names
+// it; counting stops past `limit`, so the sum cannot wrap.
+std::uint64_t parcel_shape_points(const MapDataset& dataset, bool surfaces_once, std::uint64_t limit);
+
+// Builds the features of the parcels of `dataset`, read with the GIS detail, assembled and measured
+// (for the listing's areas). The points every kept parcel's rings name are counted first: when they
+// are more than options.max_points, nothing is built and the count is returned; else 0.
 std::uint64_t build_parcel_features(const MapDataset& dataset, const MapHeader& header,
                                     const FeatureBuildOptions& options, FeatureBatch& batch);
 

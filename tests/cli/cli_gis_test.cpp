@@ -815,6 +815,20 @@ TEST(CliGis, InputsShapedToGrowStayLinear) {
         r.err.find("Nothing written: failed 1, so \"curve.geojson\" stays as it was (1 parcels of 1 map files read)"),
         std::string::npos)
         << r.err;
+    // Every other output of the same shapes counts them before building any, and refuses them alike.
+    ASSERT_TRUE(genhostile::write_attack(Attack::repeated_curve, 60000, program.file("curve.xml")));
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"curve.xml"},
+                                               {"curve.xml", "curve.svg"},
+                                               {"curve.xml", "curve.dxf"},
+                                               {"--check", "curve.csv", "curve.xml"},
+                                               {"--diff", "diff.csv", "curve.xml", "curve.xml"}}) {
+        SCOPED_TRACE(args.front() + " " + args[1 % args.size()]);
+        r = program.run(args);
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_NE(r.err.find("** Error: The drawing would have 1"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("polygon points, more than 100000000\n"), std::string::npos) << r.err;
+    }
     // Under the bound the curve is walked as often as it is named.
     ASSERT_TRUE(genhostile::write_attack(Attack::repeated_curve, 3, program.file("curve.xml")));
     r = program.run({"--gis", "curve.geojson", "curve.xml"});
