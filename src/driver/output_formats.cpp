@@ -31,6 +31,7 @@ OutputFormat page_row(std::string_view name, std::string_view extension, std::st
 OutputFormat parcel_row(std::string_view name, std::string_view extension, ParcelWriter writer) {
     OutputFormat format = format_row(name, extension, extension, OutputSource::parcels);
     format.write_parcels = writer;
+    format.survey_points = true;
     return format;
 }
 
@@ -113,6 +114,11 @@ const OutputFormat* format_named(std::string_view name) {
         if (writes_one_map(format) && format.name == name) return &format;
     }
     return nullptr;
+}
+
+bool reads_survey_points(std::string_view path) {
+    const OutputFormat* const format = format_for_path(path, FormatKind::one_map);
+    return format != nullptr && format->survey_points;
 }
 
 std::string format_names(FormatKind kind) { return listed(kind, &OutputFormat::name); }
