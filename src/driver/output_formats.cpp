@@ -1,5 +1,6 @@
 #include "driver/output_formats.hpp"
 
+#include <algorithm>
 #include <iterator>
 
 #include "common/ascii.hpp"
@@ -83,14 +84,15 @@ bool matches(const OutputFormat& format, std::string_view extension) {
            equals_ignoring_ascii_case(extension.substr(0, first.size()), first);
 }
 
-// "a, b or c" of the formats of one kind.
-std::string listed(FormatKind kind, std::string_view OutputFormat::*text) {
+// "a, b or c" of the formats that `wanted` takes.
+template <typename Wanted>
+std::string listed(Wanted wanted, std::string_view OutputFormat::*text) {
     std::string out;
     std::size_t count = 0;
-    for (const OutputFormat& format : kFormats) count += of_kind(format, kind) ? 1 : 0;
+    for (const OutputFormat& format : kFormats) count += wanted(format) ? 1 : 0;
     std::size_t seen = 0;
     for (const OutputFormat& format : kFormats) {
-        if (!of_kind(format, kind)) continue;
+        if (!wanted(format)) continue;
         if (seen > 0) out += seen + 1 == count ? " or " : ", ";
         out += format.*text;
         ++seen;
@@ -121,8 +123,18 @@ bool reads_survey_points(std::string_view path) {
     return format != nullptr && format->survey_points;
 }
 
-std::string format_names(FormatKind kind) { return listed(kind, &OutputFormat::name); }
-std::string format_extensions(FormatKind kind) { return listed(kind, &OutputFormat::shown_extensions); }
+std::string format_names(FormatKind kind) {
+    return listed([&](const OutputFormat& f) { return of_kind(f, kind); }, &OutputFormat::name);
+}
+std::string format_extensions(FormatKind kind) {
+    return listed([&](const OutputFormat& f) { return of_kind(f, kind); }, &OutputFormat::shown_extensions);
+}
+std::string format_extensions(std::initializer_list<OutputSource> sources) {
+    const auto wanted = [&](const OutputFormat& f) {
+        return std::find(sources.begin(), sources.end(), f.source) != sources.end();
+    };
+    return listed(wanted, &OutputFormat::shown_extensions);
+}
 
 const OutputFormat& csv_format() {
     for (const OutputFormat& format : kFormats) {

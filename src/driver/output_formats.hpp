@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -66,6 +67,8 @@ const OutputFormat* format_named(std::string_view name);
 // .pdf" (extensions).
 std::string format_names(FormatKind kind);
 std::string format_extensions(FormatKind kind);
+// The extensions of the formats that write from one of `sources`, in the table's order.
+std::string format_extensions(std::initializer_list<OutputSource> sources);
 
 // The formats the batch's --csv and --gis write.
 const OutputFormat& csv_format();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <span>
 
 #include "common/fixed_text.hpp"
@@ -39,6 +40,17 @@ class ParcelReader {
         curves_ = build_id_index(d_.curves);
         points_ = build_id_index(d_.points);
         zone_ = plane_zone_of(field_view(header.coord_system));
+    }
+
+    // The named points, and where each stands, so that a vertex finds its name by its position.
+    void read_names(NamedPoints& points) {
+        for (const BoundaryPoint& point : d_.boundary_points) {
+            const std::uint32_t at = point.point_no == 0 ? kNoRecord : points_.find(point.point_no);
+            if (at == kNoRecord || at >= d_.point_count()) continue;
+            const PlanePoint position{d_.points[at].y, d_.points[at].x};
+            const std::uint32_t i = points.add(field_view(point.name), position);
+            name_at_.try_emplace(key_of(position), i);
+        }
     }
 
     void read(std::vector<ReleaseParcel>& out) {
@@ -93,6 +105,28 @@ class ParcelReader {
         }
         parcel.shaped = !parcel.ring_ends.empty();
         parcel.points.shrink_to_fit();
+        if (name_at_.empty()) return;
+        for (const PlanePoint& p : parcel.points) {
+            const auto found = name_at_.find(key_of(p));
+            if (found != name_at_.end()) parcel.named.push_back(found->second);
+        }
+        // A ring's closing point, and a point shared by two rings, once.
+        std::sort(parcel.named.begin(), parcel.named.end());
+        parcel.named.erase(std::unique(parcel.named.begin(), parcel.named.end()), parcel.named.end());
+        parcel.named.shrink_to_fit();
+    }
+
+    struct KeyHash {
+        std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& k) const {
+            return std::hash<std::uint64_t>()(k.first * 0x9E3779B97F4A7C15ull ^ k.second);
+        }
+    };
+    static std::pair<std::uint64_t, std::uint64_t> key_of(const PlanePoint& p) {
+        std::uint64_t x = 0;
+        std::uint64_t y = 0;
+        std::memcpy(&x, &p.x, sizeof x);
+        std::memcpy(&y, &p.y, sizeof y);
+        return {x, y};
     }
 
     const MapDataset& d_;
@@ -101,6 +135,8 @@ class ParcelReader {
     IdIndex curves_;
     IdIndex points_;
     int zone_ = 0;
+    // A vertex's name by its exact position: the ring walk gives positions, not point numbers.
+    std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::uint32_t, KeyHash> name_at_;
 };
 
 // The vertices of a parcel, each ring's closing point left out.
@@ -153,8 +189,25 @@ std::string_view CompactTexts::text(ParcelText t) const {
     return std::string_view(joined_).substr(begin, ends_[i] - begin);
 }
 
-void release_parcels(const MapDataset& dataset, const MapHeader& header, std::vector<ReleaseParcel>& out) {
-    ParcelReader(dataset, header).read(out);
+std::uint32_t NamedPoints::add(std::string_view name, PlanePoint at) {
+    const auto [it, added] = index_.try_emplace(std::string(name), static_cast<std::uint32_t>(at_.size()));
+    if (added) {
+        names_.push_back(&it->first);
+        at_.push_back(at);
+    }
+    return it->second;
+}
+
+std::uint32_t NamedPoints::find(const std::string& name) const {
+    const auto it = index_.find(name);
+    return it == index_.end() ? kNoName : it->second;
+}
+
+void release_parcels(const MapDataset& dataset, const MapHeader& header, std::vector<ReleaseParcel>& out,
+                     NamedPoints* points) {
+    ParcelReader reader(dataset, header);
+    if (points != nullptr) reader.read_names(*points);
+    reader.read(out);
 }
 
 std::string_view change_kind_name(ChangeKind kind) {
@@ -162,7 +215,35 @@ std::string_view change_kind_name(ChangeKind kind) {
     return kNames[static_cast<int>(kind)];
 }
 
-std::optional<ParcelChange> compare_parcels(const ReleaseParcel& old, const ReleaseParcel& now) {
+namespace {
+
+constexpr std::size_t kMovedPointsTold = 10;
+
+// The named points of `now` that moved, by name and distance, the largest move in `largest`.
+std::string moved_points(const ReleaseParcel& now, const NamedPoints& old_points, const NamedPoints& now_points,
+                         double& largest) {
+    std::string text;
+    std::size_t moved = 0;
+    for (const std::uint32_t i : now.named) {
+        const std::uint32_t before = old_points.find(now_points.name(i));
+        if (before == NamedPoints::kNoName) continue;
+        const PlanePoint a = old_points.at(before);
+        const PlanePoint b = now_points.at(i);
+        const double distance = std::hypot(b.x - a.x, b.y - a.y);
+        if (!(distance > kMoved)) continue;
+        largest = std::max(largest, distance);
+        if (++moved > kMovedPointsTold) continue;
+        if (!text.empty()) text += ", ";
+        text += format_text("boundary point %s moved %.3f m", now_points.name(i).c_str(), distance);
+    }
+    if (moved > kMovedPointsTold) text += format_text(" and %zu more", moved - kMovedPointsTold);
+    return text;
+}
+
+}  // namespace
+
+std::optional<ParcelChange> compare_parcels(const ReleaseParcel& old, const ReleaseParcel& now,
+                                            const NamedPoints* old_points, const NamedPoints* now_points) {
     ParcelChange change;
     std::string shape;
     if (old.shaped != now.shaped) {
@@ -190,6 +271,10 @@ std::optional<ParcelChange> compare_parcels(const ReleaseParcel& old, const Rele
             if (!shape.empty()) shape += "; ";
             shape += format_text("%zu vertices moved, up to %.3f m", moved, change.max_shift_m);
         }
+    }
+    if (old_points != nullptr && now_points != nullptr && now.shaped) {
+        const std::string points = moved_points(now, *old_points, *now_points, change.max_shift_m);
+        if (!points.empty()) shape += (shape.empty() ? "" : "; ") + points;
     }
     std::string attributes;
     for (const AttributeName& a : kAttributes) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "geometry/polylabel.hpp"
@@ -29,6 +30,25 @@ class CompactTexts {
     std::uint32_t present_ = 0;
 };
 
+// The boundary points a map file names (点番名, the first of each name), with their positions
+// (easting, northing): a release renumbers its points, but keeps their names.
+class NamedPoints {
+  public:
+    // The index of `name`, added at `at` unless it is known.
+    std::uint32_t add(std::string_view name, PlanePoint at);
+    // The index of `name`, or kNoName.
+    std::uint32_t find(const std::string& name) const;
+    const std::string& name(std::uint32_t i) const { return *names_[i]; }
+    PlanePoint at(std::uint32_t i) const { return at_[i]; }
+    bool empty() const { return at_.empty(); }
+    static constexpr std::uint32_t kNoName = 0xFFFFFFFFu;
+
+  private:
+    std::unordered_map<std::string, std::uint32_t> index_;  // its nodes stay put: names_ points at its keys
+    std::vector<const std::string*> names_;
+    std::vector<PlanePoint> at_;
+};
+
 // A parcel as the comparison keeps it, without the dataset it was read into.
 struct ReleaseParcel {
     std::string key;  // 市区町村コード, the lot's codes and 地番, each followed by '\x1F'
@@ -39,15 +59,18 @@ struct ReleaseParcel {
     std::vector<PlanePoint> points;  // easting, northing
     std::vector<std::uint32_t> ring_ends;
     std::vector<bool> holes;
-    double area = 0.0;  // m²: exteriors less holes
+    double area = 0.0;                 // m²: exteriors less holes
+    std::vector<std::uint32_t> named;  // its vertices the map names, as indices of its file's NamedPoints
     bool shaped = false;
     std::uint32_t file = 0;  // the map file it came from, as its run numbers them
 
     std::string_view municipality_code() const { return std::string_view(key).substr(0, key.find('\x1F')); }
 };
 
-// The parcels of a map file read with the GIS detail, 地区外 and 別図 lots left out.
-void release_parcels(const MapDataset& dataset, const MapHeader& header, std::vector<ReleaseParcel>& out);
+// The parcels of a map file read with the GIS detail, 地区外 and 別図 lots left out; with the survey
+// points read too, the named points in `points` and, of each parcel, which of them it uses.
+void release_parcels(const MapDataset& dataset, const MapHeader& header, std::vector<ReleaseParcel>& out,
+                     NamedPoints* points = nullptr);
 
 enum class ChangeKind { added, removed, reshaped, attributes };
 std::string_view change_kind_name(ChangeKind kind);
@@ -60,7 +83,11 @@ struct ParcelChange {
 
 // How `now` differs from `old` (the same lot); nothing when it does not. A vertex that moved more
 // than 1 cm, or vertices added or removed, reshape a parcel; otherwise a text that differs changes
-// its attributes. 筆ID is no attribute: every release renumbers it.
-std::optional<ParcelChange> compare_parcels(const ReleaseParcel& old, const ReleaseParcel& now);
+// its attributes. 筆ID is no attribute: every release renumbers it. Given the named points of both
+// files, each named point of `now` that stands more than 1 cm from where the old file has its name
+// reshapes it too, and is told by name.
+std::optional<ParcelChange> compare_parcels(const ReleaseParcel& old, const ReleaseParcel& now,
+                                            const NamedPoints* old_points = nullptr,
+                                            const NamedPoints* now_points = nullptr);
 
 }  // namespace chizuvec
