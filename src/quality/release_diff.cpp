@@ -48,9 +48,15 @@ class ParcelReader {
             const std::uint32_t at = point.point_no == 0 ? kNoRecord : points_.find(point.point_no);
             if (at == kNoRecord || at >= d_.point_count()) continue;
             const PlanePoint position{d_.points[at].y, d_.points[at].x};
-            const std::uint32_t i = points.add(field_view(point.name), position);
-            name_at_.try_emplace(key_of(position), i);
+            name_at_.push_back({key_of(position), points.add(field_view(point.name), position)});
         }
+        // Sorted, not hashed: a file cannot choose positions that make the look-ups slow. The first
+        // name of a position wins.
+        std::stable_sort(name_at_.begin(), name_at_.end(),
+                         [](const NamedAt& a, const NamedAt& b) { return a.first < b.first; });
+        name_at_.erase(std::unique(name_at_.begin(), name_at_.end(),
+                                   [](const NamedAt& a, const NamedAt& b) { return a.first == b.first; }),
+                       name_at_.end());
     }
 
     void read(std::vector<ReleaseParcel>& out) {
@@ -107,8 +113,10 @@ class ParcelReader {
         parcel.points.shrink_to_fit();
         if (name_at_.empty()) return;
         for (const PlanePoint& p : parcel.points) {
-            const auto found = name_at_.find(key_of(p));
-            if (found != name_at_.end()) parcel.named.push_back(found->second);
+            const Key key = key_of(p);
+            const auto found = std::lower_bound(name_at_.begin(), name_at_.end(), key,
+                                                [](const NamedAt& a, const Key& k) { return a.first < k; });
+            if (found != name_at_.end() && found->first == key) parcel.named.push_back(found->second);
         }
         // A ring's closing point, and a point shared by two rings, once.
         std::sort(parcel.named.begin(), parcel.named.end());
@@ -116,12 +124,10 @@ class ParcelReader {
         parcel.named.shrink_to_fit();
     }
 
-    struct KeyHash {
-        std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& k) const {
-            return std::hash<std::uint64_t>()(k.first * 0x9E3779B97F4A7C15ull ^ k.second);
-        }
-    };
-    static std::pair<std::uint64_t, std::uint64_t> key_of(const PlanePoint& p) {
+    // A position by the bits of its coordinates: the same point gives the same bits.
+    using Key = std::pair<std::uint64_t, std::uint64_t>;
+    using NamedAt = std::pair<Key, std::uint32_t>;
+    static Key key_of(const PlanePoint& p) {
         std::uint64_t x = 0;
         std::uint64_t y = 0;
         std::memcpy(&x, &p.x, sizeof x);
@@ -135,8 +141,9 @@ class ParcelReader {
     IdIndex curves_;
     IdIndex points_;
     int zone_ = 0;
-    // A vertex's name by its exact position: the ring walk gives positions, not point numbers.
-    std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::uint32_t, KeyHash> name_at_;
+    // A vertex's name by its exact position, sorted by it: the ring walk gives positions, not point
+    // numbers.
+    std::vector<NamedAt> name_at_;
 };
 
 // The vertices of a parcel, each ring's closing point left out.
@@ -190,17 +197,28 @@ std::string_view CompactTexts::text(ParcelText t) const {
 }
 
 std::uint32_t NamedPoints::add(std::string_view name, PlanePoint at) {
-    const auto [it, added] = index_.try_emplace(std::string(name), static_cast<std::uint32_t>(at_.size()));
-    if (added) {
-        names_.push_back(&it->first);
-        at_.push_back(at);
-    }
-    return it->second;
+    names_ += name;
+    ends_.push_back(static_cast<std::uint32_t>(names_.size()));
+    at_.push_back(at);
+    return static_cast<std::uint32_t>(at_.size() - 1);
 }
 
-std::uint32_t NamedPoints::find(const std::string& name) const {
-    const auto it = index_.find(name);
-    return it == index_.end() ? kNoName : it->second;
+std::string_view NamedPoints::name(std::uint32_t i) const {
+    const std::uint32_t begin = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(names_).substr(begin, ends_[i] - begin);
+}
+
+void NamedPoints::index() {
+    sorted_.resize(at_.size());
+    for (std::uint32_t i = 0; i < sorted_.size(); ++i) sorted_[i] = i;
+    std::stable_sort(sorted_.begin(), sorted_.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return name(a) < name(b); });
+}
+
+std::uint32_t NamedPoints::find(std::string_view wanted) const {
+    const auto it = std::lower_bound(sorted_.begin(), sorted_.end(), wanted,
+                                     [&](std::uint32_t i, std::string_view n) { return name(i) < n; });
+    return it != sorted_.end() && name(*it) == wanted ? *it : kNoName;
 }
 
 void release_parcels(const MapDataset& dataset, const MapHeader& header, std::vector<ReleaseParcel>& out,
@@ -208,6 +226,7 @@ void release_parcels(const MapDataset& dataset, const MapHeader& header, std::ve
     ParcelReader reader(dataset, header);
     if (points != nullptr) reader.read_names(*points);
     reader.read(out);
+    if (points != nullptr) points->index();
 }
 
 std::string_view change_kind_name(ChangeKind kind) {
@@ -234,7 +253,9 @@ std::string moved_points(const ReleaseParcel& now, const NamedPoints& old_points
         largest = std::max(largest, distance);
         if (++moved > kMovedPointsTold) continue;
         if (!text.empty()) text += ", ";
-        text += format_text("boundary point %s moved %.3f m", now_points.name(i).c_str(), distance);
+        text += "boundary point ";
+        text += now_points.name(i);
+        text += format_text(" moved %.3f m", distance);
     }
     if (moved > kMovedPointsTold) text += format_text(" and %zu more", moved - kMovedPointsTold);
     return text;

@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "geometry/polylabel.hpp"
@@ -30,23 +29,26 @@ class CompactTexts {
     std::uint32_t present_ = 0;
 };
 
-// The boundary points a map file names (点番名, the first of each name), with their positions
-// (easting, northing): a release renumbers its points, but keeps their names.
+// The boundary points a map file names (点番名), with their positions (easting, northing): a release
+// renumbers its points, but keeps their names. Names end to end in one text, as a whole release is
+// held at once; sorted for look-up rather than hashed, so that no file chooses names that collide.
 class NamedPoints {
   public:
-    // The index of `name`, added at `at` unless it is known.
+    // Appends a point; its index.
     std::uint32_t add(std::string_view name, PlanePoint at);
+    // Makes `find` see every point added; the first of a name is the one found.
+    void index();
     // The index of `name`, or kNoName.
-    std::uint32_t find(const std::string& name) const;
-    const std::string& name(std::uint32_t i) const { return *names_[i]; }
+    std::uint32_t find(std::string_view name) const;
+    std::string_view name(std::uint32_t i) const;
     PlanePoint at(std::uint32_t i) const { return at_[i]; }
-    bool empty() const { return at_.empty(); }
     static constexpr std::uint32_t kNoName = 0xFFFFFFFFu;
 
   private:
-    std::unordered_map<std::string, std::uint32_t> index_;  // its nodes stay put: names_ points at its keys
-    std::vector<const std::string*> names_;
+    std::string names_;
+    std::vector<std::uint32_t> ends_;
     std::vector<PlanePoint> at_;
+    std::vector<std::uint32_t> sorted_;  // indices by name, then by index
 };
 
 // A parcel as the comparison keeps it, without the dataset it was read into.
