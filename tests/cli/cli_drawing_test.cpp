@@ -389,7 +389,7 @@ TEST(CliDrawing, ParcelWithHoleIsDrawnListedAndMeasuredAsItsShape) {
                                      "(\\d+,\\d+) (\\d+,\\d+) Z M\\d+,\\d+ L\\d+,\\d+ \\d+,\\d+ \\d+,\\d+ Z\"/>")))
         << doc;
     Box outline;
-    for (int i = 1; i <= 4; ++i) {
+    for (std::size_t i = 1; i <= 4; ++i) {
         double x = 0, y = 0;
         ASSERT_EQ(std::sscanf(m[i].str().c_str(), "%lf,%lf", &x, &y), 2);
         outline = {std::min(outline.x_lo, x), std::max(outline.x_hi, x), std::min(outline.y_lo, y),
