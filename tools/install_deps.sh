@@ -23,6 +23,7 @@ packages=(
     proj-bin gdal-bin                         # the tests check coordinates with PROJ and GIS outputs with GDAL
     python3-shapely                           # GEOS, the oracle of the quality report's geometry checks
     python3-ezdxf                             # the tests audit the DXF outputs with ezdxf
+    librecad                                  # the README's picture of the DXF (tools/render_sample.sh)
     zip unzip time hyperfine                  # benchmarks
 )
 # The oracle tests read GeoParquet back with npm packages (tests/oracles): Debian's npm where none is.

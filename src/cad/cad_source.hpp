@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -49,6 +50,15 @@ void for_each_parcel_ring(const CadSource& source, const Parcel& parcel, Visit v
         at += count;
     }
 }
+
+// The named points of a map file by where they are in dataset.points, resolved once: the writers
+// look a point up by its position, never by searching.
+struct SurveyPoints {
+    std::vector<std::uint32_t> name_of;     // per position: its 筆界点 in boundary_points (the first), or kNoRecord
+    std::vector<std::uint32_t> control_at;  // per 基準点 of control_points: its position, or kNoRecord
+    std::string_view name(const MapDataset& dataset, std::uint32_t position) const;  // empty: none
+};
+SurveyPoints survey_points_of(const MapDataset& dataset);
 
 // Lots outside the district and those drawn on a separate sheet: their 地番 holds 地区外 or 別図.
 bool is_outside_lot(std::string_view chiban);

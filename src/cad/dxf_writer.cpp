@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "cad/cad_source.hpp"
 #include "common/fixed_text.hpp"
@@ -19,9 +20,19 @@ struct Layer {
     std::string_view name;  // UTF-8
     int colour;             // AutoCAD colour index
 };
-enum LayerIndex { kBoundary, kOutside, kLotNumber, kHighlight, kFrame, kTitle, kLayerCount };
+enum LayerIndex {
+    kBoundary,
+    kOutside,
+    kLotNumber,
+    kHighlight,
+    kFrame,
+    kBoundaryPoint,
+    kControlPoint,
+    kTitle,
+    kLayerCount
+};
 constexpr Layer kLayers[kLayerCount] = {
-    {"筆界", 7}, {"筆界_地区外", 8}, {"地番", 3}, {"強調", 1}, {"図郭", 5}, {"表題", 7},
+    {"筆界", 7}, {"筆界_地区外", 8}, {"地番", 3}, {"強調", 1}, {"図郭", 5}, {"筆界点", 6}, {"基準点", 4}, {"表題", 7},
 };
 
 constexpr std::size_t kFlushAt = std::size_t{256} << 10;
@@ -230,6 +241,46 @@ void write_text(DxfOut& out, const std::string& layer, double x, double y, doubl
     }
 }
 
+void write_point(DxfOut& out, const std::string& layer, double x, double y) {
+    out.group(0, "POINT");
+    out.group(8, layer);
+    out.place(10, x, y);
+}
+
+// A POINT on its layer with its name beside it, to the upper right.
+void write_named_point(DxfOut& out, const std::string& layer, const MapPoint& p, std::string_view name, double height) {
+    write_point(out, layer, p.y, p.x);
+    if (!name.empty()) write_text(out, layer, p.y + height / 2, p.x + height / 2, height, name, false);
+}
+
+// The 筆界点 the written parcels use, each once where the map names it, and the 基準点 in the extent.
+void write_survey_points(DxfOut& out, const CadSource& source, const Extent& extent, const std::string& boundary,
+                         const std::string& control, double height) {
+    const MapDataset& dataset = *source.dataset;
+    const SurveyPoints survey = survey_points_of(dataset);
+    if (!survey.name_of.empty()) {
+        std::vector<bool> written(dataset.points.size(), false);
+        for_each_cad_parcel(source, [&](const Parcel& parcel) {
+            for_each_parcel_ring(source, parcel, [&](std::span<const std::uint32_t> ring, bool) {
+                for (const std::uint32_t index : ring) {
+                    if (index >= dataset.points.size() || written[index]) continue;
+                    written[index] = true;
+                    const std::string_view name = survey.name(dataset, index);
+                    if (!name.empty()) write_named_point(out, boundary, dataset.points[index], name, height);
+                }
+            });
+        });
+    }
+    if (extent.empty()) return;
+    for (std::size_t i = 0; i < survey.control_at.size(); ++i) {
+        const std::uint32_t at = survey.control_at[i];
+        if (at >= dataset.points.size()) continue;
+        const MapPoint& p = dataset.points[at];
+        if (p.y < extent.min_x || p.y > extent.max_x || p.x < extent.min_y || p.x > extent.max_y) continue;
+        write_named_point(out, control, p, field_view(dataset.control_points[i].name), height);
+    }
+}
+
 void write_entities(DxfOut& out, const CadSource& source, const Extent& extent) {
     const MapDataset& dataset = *source.dataset;
     std::string layers[kLayerCount];
@@ -249,6 +300,7 @@ void write_entities(DxfOut& out, const CadSource& source, const Extent& extent) 
         const PlanePoint at = parcel_label_point(dataset, parcel, label_height / 4, scratch);
         write_text(out, layers[kLotNumber], at.y, at.x, label_height, field_view(parcel.chiban), true);
     });
+    write_survey_points(out, source, extent, layers[kBoundaryPoint], layers[kControlPoint], label_height / 2);
     for_each_sheet(source, [&](const MapSheet& sheet) {
         write_corners(out, layers[kFrame], sheet);
         write_text(out, layers[kFrame], sheet.corner_y[0] + label_height, sheet.corner_x[0] + label_height,

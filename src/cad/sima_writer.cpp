@@ -53,6 +53,16 @@ PageStatus write_sima(std::FILE* file, const CadSource& source) {
         out.text() += ",";
         out.end_record();
 
+        // A point's name: its 点番名 where the map names it, else its own id.
+        const SurveyPoints survey = survey_points_of(dataset);
+        const auto append_name = [&](std::string& t, std::uint32_t index) {
+            const std::string_view name = survey.name(dataset, index);
+            if (name.empty()) {
+                t += std::to_string(dataset.points[index].id_no);
+            } else {
+                t += survey_text(name);
+            }
+        };
         // Points numbered from 1 in the order the rings first use them; 0: not used.
         std::vector<std::uint32_t> number(dataset.points.size(), 0);
         std::uint32_t next = 1;
@@ -68,7 +78,7 @@ PageStatus write_sima(std::FILE* file, const CadSource& source) {
                     t += "A01,";
                     t += std::to_string(number[index]);
                     t += ",";
-                    t += std::to_string(p.id_no);
+                    append_name(t, index);
                     t += ",";
                     append_coordinate(t, p.x);
                     t += ",";
@@ -98,7 +108,7 @@ PageStatus write_sima(std::FILE* file, const CadSource& source) {
                     out.text() += "B01,";
                     out.text() += std::to_string(number[index]);
                     out.text() += ",";
-                    out.text() += std::to_string(dataset.points[index].id_no);
+                    append_name(out.text(), index);
                     out.text() += ",";
                     out.end_record();
                 }

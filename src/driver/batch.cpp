@@ -221,6 +221,7 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
         request.mode = ConvertMode::drawing;
         request.output_path = outputs[i];
         request.per_sheet = options.per_sheet;
+        request.survey_points = reads_survey_points("x" + options.extension);
         request.highlights = keys;
         const std::string stem = file_name_safe(map_file_stem(files[i]));
         bool claimed = false;

@@ -247,6 +247,7 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
         ReadOptions options;
         options.gis_detail = request.mode == ConvertMode::gis;
         options.keep_outside = options.gis_detail && request.include_outside;
+        options.survey_points = request.mode == ConvertMode::drawing && request.survey_points;
         const ReadResult read = reader.read(file, dataset, header, options);
         if (read.status != ReadStatus::ok) {
             outcome.read_failed = true;

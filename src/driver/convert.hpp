@@ -42,6 +42,7 @@ struct ConvertRequest {
     bool per_sheet = false;
     std::function<std::vector<std::string>(const std::vector<std::string>& map_nos)> sheet_outputs;
     std::vector<std::string> highlights;  // UTF-8 lot numbers
+    bool survey_points = false;           // drawing: the output writes the map's named points
     // The single-map command's own lookups: a map number matched as typed (see lookup_forms.hpp),
     // the sheets named when none matches, and a warning for each lot of `lot_arguments` (the
     // highlights as typed) that is missing or in several 地番区域, except those in `lots_told`.

@@ -28,6 +28,7 @@ namespace {
 // The parcels of one map file, or why they could not be read.
 struct ReleaseFile {
     std::vector<ReleaseParcel> parcels;
+    NamedPoints points;
     std::string error;
 };
 
@@ -38,6 +39,7 @@ ReleaseFile read_release_file(const MapFile& file, MapFileReader& reader) {
         MapHeader header;
         ReadOptions options;
         options.gis_detail = true;
+        options.survey_points = true;
         const ReadResult read = reader.read(file, dataset, header, options);
         if (read.status != ReadStatus::ok) {
             result.error = read_failure_text(read, file.name);
@@ -49,9 +51,10 @@ ReleaseFile read_release_file(const MapFile& file, MapFileReader& reader) {
             result.error = drawing_too_large_text(points);
             return result;
         }
-        release_parcels(dataset, header, result.parcels);
+        release_parcels(dataset, header, result.parcels, &result.points);
     } catch (const std::bad_alloc&) {
         result.parcels.clear();
+        result.points = NamedPoints{};
         result.error = "** Error: out of memory\n";
     }
     return result;
@@ -79,9 +82,10 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
         } else {
             format = format_for_path(path, FormatKind::features);
             if (format == nullptr) {
-                print_error(format_text(
-                    "** Error: Unsupported output file type \"%s\" (.csv, .geojson, .gpkg, .fgb, .svg, .htm or .pdf)\n",
-                    display_name(path).c_str()));
+                const std::string types =
+                    format_extensions({OutputSource::page, OutputSource::rows, OutputSource::features});
+                print_error(format_text("** Error: Unsupported output file type \"%s\" (%s)\n",
+                                        display_name(path).c_str(), types.c_str()));
                 return 1;
             }
             kind = DiffOutput::gis;
@@ -100,6 +104,7 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
     DiffTally tally;
     // OLD, whole: its parcels and, by lot, their positions in order.
     std::vector<ReleaseParcel> old_parcels;
+    std::vector<NamedPoints> old_points(old_files.size());
     {
         std::vector<ReleaseFile> slots(old_files.size());
         const auto work = [&](std::size_t i, MapFileReader& reader) {
@@ -114,8 +119,10 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
             }
             for (ReleaseParcel& p : slots[i].parcels) {
                 p.file = static_cast<std::uint32_t>(i);
+                p.named = {};  // only the new side's parcels look their points up
                 old_parcels.push_back(std::move(p));
             }
+            old_points[i] = std::move(slots[i].points);
             slots[i] = ReleaseFile{};
             return text;
         };
@@ -216,7 +223,8 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
                 continue;
             }
             matched[at] = true;
-            const std::optional<ParcelChange> change = compare_parcels(old_parcels[at], now);
+            const std::optional<ParcelChange> change =
+                compare_parcels(old_parcels[at], now, &old_points[old_parcels[at].file], &slots[i].points);
             if (!change) {
                 if (kind == DiffOutput::drawing) drawing.add(now, nullptr);
                 continue;

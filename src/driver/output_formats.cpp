@@ -1,5 +1,6 @@
 #include "driver/output_formats.hpp"
 
+#include <algorithm>
 #include <iterator>
 
 #include "common/ascii.hpp"
@@ -31,6 +32,7 @@ OutputFormat page_row(std::string_view name, std::string_view extension, std::st
 OutputFormat parcel_row(std::string_view name, std::string_view extension, ParcelWriter writer) {
     OutputFormat format = format_row(name, extension, extension, OutputSource::parcels);
     format.write_parcels = writer;
+    format.survey_points = true;
     return format;
 }
 
@@ -82,14 +84,15 @@ bool matches(const OutputFormat& format, std::string_view extension) {
            equals_ignoring_ascii_case(extension.substr(0, first.size()), first);
 }
 
-// "a, b or c" of the formats of one kind.
-std::string listed(FormatKind kind, std::string_view OutputFormat::*text) {
+// "a, b or c" of the formats that `wanted` takes.
+template <typename Wanted>
+std::string listed(Wanted wanted, std::string_view OutputFormat::*text) {
     std::string out;
     std::size_t count = 0;
-    for (const OutputFormat& format : kFormats) count += of_kind(format, kind) ? 1 : 0;
+    for (const OutputFormat& format : kFormats) count += wanted(format) ? 1 : 0;
     std::size_t seen = 0;
     for (const OutputFormat& format : kFormats) {
-        if (!of_kind(format, kind)) continue;
+        if (!wanted(format)) continue;
         if (seen > 0) out += seen + 1 == count ? " or " : ", ";
         out += format.*text;
         ++seen;
@@ -115,8 +118,23 @@ const OutputFormat* format_named(std::string_view name) {
     return nullptr;
 }
 
-std::string format_names(FormatKind kind) { return listed(kind, &OutputFormat::name); }
-std::string format_extensions(FormatKind kind) { return listed(kind, &OutputFormat::shown_extensions); }
+bool reads_survey_points(std::string_view path) {
+    const OutputFormat* const format = format_for_path(path, FormatKind::one_map);
+    return format != nullptr && format->survey_points;
+}
+
+std::string format_names(FormatKind kind) {
+    return listed([&](const OutputFormat& f) { return of_kind(f, kind); }, &OutputFormat::name);
+}
+std::string format_extensions(FormatKind kind) {
+    return listed([&](const OutputFormat& f) { return of_kind(f, kind); }, &OutputFormat::shown_extensions);
+}
+std::string format_extensions(std::initializer_list<OutputSource> sources) {
+    const auto wanted = [&](const OutputFormat& f) {
+        return std::find(sources.begin(), sources.end(), f.source) != sources.end();
+    };
+    return listed(wanted, &OutputFormat::shown_extensions);
+}
 
 const OutputFormat& csv_format() {
     for (const OutputFormat& format : kFormats) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,7 +38,8 @@ struct OutputFormat {
     bool extension_prefix = false;      // an extension that begins with the first matches (.htm, .html)
     std::string_view shown_extensions;  // as messages list them
     OutputSource source = OutputSource::page;
-    bool available = true;  // this build has its writer
+    bool available = true;       // this build has its writer
+    bool survey_points = false;  // its writer reads the map's 筆界点 and 基準点 (ReadOptions::survey_points)
     PageWriter write_page = nullptr;
     ParcelWriter write_parcels = nullptr;
     RowAppender append_rows = nullptr;
@@ -51,6 +53,9 @@ inline bool writes_one_map(const OutputFormat& format) {
     return format.source == OutputSource::page || format.source == OutputSource::parcels;
 }
 
+// Whether the output at `path` is of a format that reads the map's named points.
+bool reads_survey_points(std::string_view path);
+
 // Which formats a look-up considers: those writing one map file (writes_one_map), or the GIS ones.
 enum class FormatKind { one_map, features };
 
@@ -62,6 +67,8 @@ const OutputFormat* format_named(std::string_view name);
 // .pdf" (extensions).
 std::string format_names(FormatKind kind);
 std::string format_extensions(FormatKind kind);
+// The extensions of the formats that write from one of `sources`, in the table's order.
+std::string format_extensions(std::initializer_list<OutputSource> sources);
 
 // The formats the batch's --csv and --gis write.
 const OutputFormat& csv_format();

@@ -96,6 +96,7 @@ int run_single_map(const SingleMapArguments& arguments, const RenderSettings& se
     request.typed_lookups = true;
     if (drawing) {
         request.output_path = arguments.output;
+        request.survey_points = reads_survey_points(arguments.output);
         for (const std::string& lot : arguments.lots) {
             request.highlights.push_back(
                 platform::convert_code_page(lot, context.ansi_code_page, platform::kCodePageUtf8));

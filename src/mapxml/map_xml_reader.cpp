@@ -88,6 +88,15 @@ constexpr std::string_view kAccuracyOpen = "<精度区分>";
 constexpr std::string_view kPositionKindOpen = "<座標値種別>";
 constexpr std::string_view kOutsideDistrict = "地区外";
 
+// Named points.
+constexpr std::string_view kBoundaryPointOpen = "<筆界点>";
+constexpr std::string_view kBoundaryPointClose = "</筆界点>";
+constexpr std::string_view kPointNameOpen = "<点番名>";
+constexpr std::string_view kControlPointOpen = "<基準点>";
+constexpr std::string_view kControlPointClose = "</基準点>";
+constexpr std::string_view kControlNameOpen = "<名称>";
+constexpr std::string_view kControlKindOpen = "<基準点種別>";
+
 // Map sheets.
 constexpr std::string_view kMapNoOpen = "<地図番号>";
 constexpr std::string_view kMapNoClose = "</地図番号>";
@@ -508,15 +517,54 @@ void read_parcel(ReadState& state, std::uint32_t id_no, std::string_view id_text
     if (detail != nullptr) dataset.gis.parcels.push_back(std::move(detail_record));
 }
 
+// A 筆界点: its 点番名 and the point its 形状 names.
+void read_boundary_point(ReadState& state) {
+    BoundaryPoint point;
+    TaggedLine line;
+    std::string_view rest;
+    std::string_view value;
+    while (next_line(state.lines, line) && !contains<kBoundaryPointClose>(line)) {
+        if (text_after<kPointNameOpen>(line, rest)) {
+            if (name_value(rest, value)) copy_text(point.name, value);
+        } else if (text_after<kShapeRef>(line, rest)) {
+            point.point_no = parse_id_number(rest);
+        }
+    }
+    if (point.point_no != 0 && point.name[0] != '\0') state.dataset.boundary_points.push_back(point);
+}
+
+// A 基準点: its 名称, 基準点種別 and the point its 形状 names.
+void read_control_point(ReadState& state) {
+    ControlPoint point;
+    TaggedLine line;
+    std::string_view rest;
+    std::string_view value;
+    while (next_line(state.lines, line) && !contains<kControlPointClose>(line)) {
+        if (text_after<kControlNameOpen>(line, rest)) {
+            if (name_value(rest, value)) copy_text(point.name, value);
+        } else if (text_after<kControlKindOpen>(line, rest)) {
+            if (name_value(rest, value)) copy_text(point.kind, value);
+        } else if (text_after<kShapeRef>(line, rest)) {
+            point.point_no = parse_id_number(rest);
+        }
+    }
+    if (point.point_no != 0) state.dataset.control_points.push_back(point);
+}
+
 void read_thematic_section(ReadState& state) {
     TaggedLine line;
     std::string_view rest;
     std::uint32_t id_no = 0;
+    const bool points = state.options.survey_points;
     while (next_line(state.lines, line)) {
         if (text_after<kParcelOpen>(line, rest)) {
             if (id_attribute(rest, id_no)) read_parcel(state, id_no, rest);
         } else if (contains<kThematicClose>(line)) {
             return;
+        } else if (points && contains<kBoundaryPointOpen>(line)) {
+            read_boundary_point(state);
+        } else if (points && contains<kControlPointOpen>(line)) {
+            read_control_point(state);
         }
     }
 }

@@ -33,8 +33,9 @@ struct ReadResult {
 bool reads_as_archive(const std::string& path);
 // What a reading keeps besides what the drawing needs.
 struct ReadOptions {
-    bool gis_detail = false;    // fills MapDataset::gis and MapHeader::geodetic_kind
-    bool keep_outside = false;  // keeps the parcels whose 地番 begins with 地区外
+    bool gis_detail = false;     // fills MapDataset::gis and MapHeader::geodetic_kind
+    bool keep_outside = false;   // keeps the parcels whose 地番 begins with 地区外
+    bool survey_points = false;  // fills MapDataset::boundary_points and control_points
 };
 
 // Reads `input_path` into `dataset` (which must be empty) and `header` (passed empty; a field is

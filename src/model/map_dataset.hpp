@@ -163,6 +163,18 @@ struct SheetDetail {
     }
 };
 
+// A boundary point (筆界点) the map names, and a control point (基準点), from the 主題属性 (read only
+// when asked for, ReadOptions::survey_points). `point_no` is the number of the point its 形状 names.
+struct BoundaryPoint {
+    std::uint32_t point_no = 0;
+    char name[32] = {};  // 点番名, UTF-8
+};
+struct ControlPoint {
+    std::uint32_t point_no = 0;
+    char name[32] = {};  // 名称, UTF-8
+    char kind[64] = {};  // 基準点種別, UTF-8
+};
+
 // Large arrays, as the element arrays are: a thread reuses them from one file to the next.
 struct MapGisDetail {
     LargeArray<CurveRun> curves;
@@ -183,9 +195,11 @@ struct MapDataset {
     LargeArray<OutlineRing> outline_rings;        // the rings of the outlines, end to end
     // Every sheet that lists a parcel, so that a parcel on the edge of sheets is in each of them.
     std::vector<SheetListing> sheet_listings;
-    std::vector<MapNumber> sheet_map_nos;  // one per run of listings under the same map number
-    std::vector<MapSheet> sheets;          // in document order, those with any element of their own
-    MapGisDetail gis;                      // empty unless the reader was asked for it
+    std::vector<MapNumber> sheet_map_nos;       // one per run of listings under the same map number
+    std::vector<MapSheet> sheets;               // in document order, those with any element of their own
+    MapGisDetail gis;                           // empty unless the reader was asked for it
+    LargeArray<BoundaryPoint> boundary_points;  // empty unless the reader was asked for them
+    LargeArray<ControlPoint> control_points;
 
     // The last `position_points` of `points` are the curves' direct positions, in order, after the
     // file's own points; they have no number.

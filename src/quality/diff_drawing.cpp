@@ -77,13 +77,17 @@ Drawing DiffDrawing::drawing(std::string_view title) const {
             const bool removed = shape.style == 2;
             if (!removed && (shape.style != 0) == (pass == 1)) {
                 for (std::uint32_t i = begin; i < shape.end; ++i) d.vertices.push_back(at(points_[i]));
-                d.polygons.push_back({polygon_style(shape.style), static_cast<std::uint32_t>(d.vertices.size())});
+                // One ring, which every writer walks through ring_ends.
+                d.ring_ends.push_back(static_cast<std::uint32_t>(d.vertices.size()));
+                d.polygons.push_back({polygon_style(shape.style), static_cast<std::uint32_t>(d.vertices.size()),
+                                      static_cast<std::uint32_t>(d.ring_ends.size())});
             } else if (removed && pass == 1) {
                 DrawLine line;
                 for (std::uint32_t i = begin; i < shape.end; ++i) line.points.push_back(at(points_[i]));
                 line.closed = true;
                 line.stroke = kRemovedStroke;
                 line.width = d.polygon_stroke_width * 3;
+                line.dash = line.width * 3;
                 d.marks.emplace_back(std::move(line));
             }
             begin = shape.end;
@@ -115,6 +119,7 @@ Drawing DiffDrawing::drawing(std::string_view title) const {
         swatch.closed = true;
         swatch.stroke = legend[k].stroke;
         swatch.width = d.polygon_stroke_width * (k == 3 ? 3 : 1);
+        if (k == 3) swatch.dash = std::max(1, units(font) / 4);
         swatch.fill = legend[k].fill;
         d.marks.emplace_back(std::move(swatch));
         DrawText name;

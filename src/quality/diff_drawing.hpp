@@ -1,5 +1,5 @@
 // The drawing of a release diff: the new release's parcels, the changed ones filled by the kind of
-// change, the removed ones outlined in red in their old outline, a title and a legend; built as the
+// change, the removed ones outlined in red dashes in their old outline, a title and a legend; built as the
 // drawing model, so that the SVG, HTML and PDF writers all write it.
 #pragma once
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <span>
 
 #include "common/fixed_text.hpp"
@@ -39,6 +40,23 @@ class ParcelReader {
         curves_ = build_id_index(d_.curves);
         points_ = build_id_index(d_.points);
         zone_ = plane_zone_of(field_view(header.coord_system));
+    }
+
+    // The named points, and where each stands, so that a vertex finds its name by its position.
+    void read_names(NamedPoints& points) {
+        for (const BoundaryPoint& point : d_.boundary_points) {
+            const std::uint32_t at = point.point_no == 0 ? kNoRecord : points_.find(point.point_no);
+            if (at == kNoRecord || at >= d_.point_count()) continue;
+            const PlanePoint position{d_.points[at].y, d_.points[at].x};
+            name_at_.push_back({key_of(position), points.add(field_view(point.name), position)});
+        }
+        // Sorted, not hashed: a file cannot choose positions that make the look-ups slow. The first
+        // name of a position wins.
+        std::stable_sort(name_at_.begin(), name_at_.end(),
+                         [](const NamedAt& a, const NamedAt& b) { return a.first < b.first; });
+        name_at_.erase(std::unique(name_at_.begin(), name_at_.end(),
+                                   [](const NamedAt& a, const NamedAt& b) { return a.first == b.first; }),
+                       name_at_.end());
     }
 
     void read(std::vector<ReleaseParcel>& out) {
@@ -93,6 +111,28 @@ class ParcelReader {
         }
         parcel.shaped = !parcel.ring_ends.empty();
         parcel.points.shrink_to_fit();
+        if (name_at_.empty()) return;
+        for (const PlanePoint& p : parcel.points) {
+            const Key key = key_of(p);
+            const auto found = std::lower_bound(name_at_.begin(), name_at_.end(), key,
+                                                [](const NamedAt& a, const Key& k) { return a.first < k; });
+            if (found != name_at_.end() && found->first == key) parcel.named.push_back(found->second);
+        }
+        // A ring's closing point, and a point shared by two rings, once.
+        std::sort(parcel.named.begin(), parcel.named.end());
+        parcel.named.erase(std::unique(parcel.named.begin(), parcel.named.end()), parcel.named.end());
+        parcel.named.shrink_to_fit();
+    }
+
+    // A position by the bits of its coordinates: the same point gives the same bits.
+    using Key = std::pair<std::uint64_t, std::uint64_t>;
+    using NamedAt = std::pair<Key, std::uint32_t>;
+    static Key key_of(const PlanePoint& p) {
+        std::uint64_t x = 0;
+        std::uint64_t y = 0;
+        std::memcpy(&x, &p.x, sizeof x);
+        std::memcpy(&y, &p.y, sizeof y);
+        return {x, y};
     }
 
     const MapDataset& d_;
@@ -101,6 +141,9 @@ class ParcelReader {
     IdIndex curves_;
     IdIndex points_;
     int zone_ = 0;
+    // A vertex's name by its exact position, sorted by it: the ring walk gives positions, not point
+    // numbers.
+    std::vector<NamedAt> name_at_;
 };
 
 // The vertices of a parcel, each ring's closing point left out.
@@ -153,8 +196,37 @@ std::string_view CompactTexts::text(ParcelText t) const {
     return std::string_view(joined_).substr(begin, ends_[i] - begin);
 }
 
-void release_parcels(const MapDataset& dataset, const MapHeader& header, std::vector<ReleaseParcel>& out) {
-    ParcelReader(dataset, header).read(out);
+std::uint32_t NamedPoints::add(std::string_view name, PlanePoint at) {
+    names_ += name;
+    ends_.push_back(static_cast<std::uint32_t>(names_.size()));
+    at_.push_back(at);
+    return static_cast<std::uint32_t>(at_.size() - 1);
+}
+
+std::string_view NamedPoints::name(std::uint32_t i) const {
+    const std::uint32_t begin = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(names_).substr(begin, ends_[i] - begin);
+}
+
+void NamedPoints::index() {
+    sorted_.resize(at_.size());
+    for (std::uint32_t i = 0; i < sorted_.size(); ++i) sorted_[i] = i;
+    std::stable_sort(sorted_.begin(), sorted_.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return name(a) < name(b); });
+}
+
+std::uint32_t NamedPoints::find(std::string_view wanted) const {
+    const auto it = std::lower_bound(sorted_.begin(), sorted_.end(), wanted,
+                                     [&](std::uint32_t i, std::string_view n) { return name(i) < n; });
+    return it != sorted_.end() && name(*it) == wanted ? *it : kNoName;
+}
+
+void release_parcels(const MapDataset& dataset, const MapHeader& header, std::vector<ReleaseParcel>& out,
+                     NamedPoints* points) {
+    ParcelReader reader(dataset, header);
+    if (points != nullptr) reader.read_names(*points);
+    reader.read(out);
+    if (points != nullptr) points->index();
 }
 
 std::string_view change_kind_name(ChangeKind kind) {
@@ -162,7 +234,37 @@ std::string_view change_kind_name(ChangeKind kind) {
     return kNames[static_cast<int>(kind)];
 }
 
-std::optional<ParcelChange> compare_parcels(const ReleaseParcel& old, const ReleaseParcel& now) {
+namespace {
+
+constexpr std::size_t kMovedPointsTold = 10;
+
+// The named points of `now` that moved, by name and distance, the largest move in `largest`.
+std::string moved_points(const ReleaseParcel& now, const NamedPoints& old_points, const NamedPoints& now_points,
+                         double& largest) {
+    std::string text;
+    std::size_t moved = 0;
+    for (const std::uint32_t i : now.named) {
+        const std::uint32_t before = old_points.find(now_points.name(i));
+        if (before == NamedPoints::kNoName) continue;
+        const PlanePoint a = old_points.at(before);
+        const PlanePoint b = now_points.at(i);
+        const double distance = std::hypot(b.x - a.x, b.y - a.y);
+        if (!(distance > kMoved)) continue;
+        largest = std::max(largest, distance);
+        if (++moved > kMovedPointsTold) continue;
+        if (!text.empty()) text += ", ";
+        text += "boundary point ";
+        text += now_points.name(i);
+        text += format_text(" moved %.3f m", distance);
+    }
+    if (moved > kMovedPointsTold) text += format_text(" and %zu more", moved - kMovedPointsTold);
+    return text;
+}
+
+}  // namespace
+
+std::optional<ParcelChange> compare_parcels(const ReleaseParcel& old, const ReleaseParcel& now,
+                                            const NamedPoints* old_points, const NamedPoints* now_points) {
     ParcelChange change;
     std::string shape;
     if (old.shaped != now.shaped) {
@@ -190,6 +292,10 @@ std::optional<ParcelChange> compare_parcels(const ReleaseParcel& old, const Rele
             if (!shape.empty()) shape += "; ";
             shape += format_text("%zu vertices moved, up to %.3f m", moved, change.max_shift_m);
         }
+    }
+    if (old_points != nullptr && now_points != nullptr && now.shaped) {
+        const std::string points = moved_points(now, *old_points, *now_points, change.max_shift_m);
+        if (!points.empty()) shape += (shape.empty() ? "" : "; ") + points;
     }
     std::string attributes;
     for (const AttributeName& a : kAttributes) {

@@ -45,7 +45,8 @@ struct DrawLine {
     bool closed = false;
     std::string stroke;  // colour
     std::int32_t width = 0;
-    std::string fill;  // empty: not filled
+    std::string fill;       // empty: not filled
+    std::int32_t dash = 0;  // the length of each dash and of each gap between; 0: a solid line
 };
 
 using DrawMark = std::variant<DrawText, DrawLine>;

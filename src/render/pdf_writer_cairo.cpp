@@ -36,6 +36,7 @@
     X(cairo_restore)                       \
     X(cairo_clip)                          \
     X(cairo_set_line_width)                \
+    X(cairo_set_dash)                      \
     X(cairo_set_source_rgb)                \
     X(cairo_show_page)                     \
     X(cairo_show_text)                     \
@@ -214,7 +215,10 @@ void draw_line(const Painter& p, const DrawLine& line) {
     if (line.closed) p.lib.cairo_close_path(p.cr);
     if (!line.fill.empty() && set_colour(p, line.fill)) p.lib.cairo_fill_preserve(p.cr);
     p.lib.cairo_set_line_width(p.cr, length(p, line.width));
+    const double dash = length(p, line.dash);
+    if (line.dash > 0) p.lib.cairo_set_dash(p.cr, &dash, 1, 0.0);
     if (set_colour(p, line.stroke)) p.lib.cairo_stroke_preserve(p.cr);
+    if (line.dash > 0) p.lib.cairo_set_dash(p.cr, nullptr, 0, 0.0);
     p.lib.cairo_new_path(p.cr);
 }
 

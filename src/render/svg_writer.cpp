@@ -241,6 +241,10 @@ void write_line(SvgOutput& out, const DrawLine& line, int decimals) {
     put_length(out, line.width, decimals);
     put(out, "\" fill=\"");
     put(out, line.fill.empty() ? std::string_view("none") : std::string_view(line.fill));
+    if (line.dash > 0) {
+        put(out, "\" stroke-dasharray=\"");
+        put_length(out, line.dash, decimals);
+    }
     put(out, "\"/>");
     put(out, kLineEnd);
 }

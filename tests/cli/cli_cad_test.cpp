@@ -57,23 +57,71 @@ std::vector<Outline> outlines_of(const std::string& path, const std::string& map
     return out;
 }
 
+// Text between `open` and the next `close` if `open` comes before `to`.
+std::string between(const std::string& xml, std::size_t from, std::size_t to, const std::string& open,
+                    const std::string& close) {
+    const std::size_t at = xml.find(open, from);
+    if (at == std::string::npos || at >= to) return std::string();
+    const std::size_t begin = at + open.size();
+    return xml.substr(begin, xml.find(close, begin) - begin);
+}
+
+// Each GM_Point of a map file's text by its id: (northing, easting).
+std::map<std::string, std::pair<double, double>> points_of(const std::string& xml) {
+    std::map<std::string, std::pair<double, double>> points;
+    const std::string point_open = "<zmn:GM_Point id=\"";
+    for (std::size_t at = xml.find(point_open); at != std::string::npos; at = xml.find(point_open, at + 1)) {
+        const std::size_t end = xml.find("</zmn:GM_Point>", at);
+        points[between(xml, at, end, point_open, "\"")] = {std::stod(between(xml, at, end, "<zmn:X>", "<")),
+                                                           std::stod(between(xml, at, end, "<zmn:Y>", "<"))};
+    }
+    return points;
+}
+
+// The map file's own 筆界点 or 基準点 records, found in its text apart from the reader: each name
+// (点番名, 名称) with the (northing, easting) of the point its 形状 names.
+std::vector<std::pair<std::string, std::pair<double, double>>> named_points_of(const std::string& path,
+                                                                               const std::string& element) {
+    const std::string xml = read_file(path);
+    const std::map<std::string, std::pair<double, double>> points = points_of(xml);
+    const std::string name_tag = element == "筆界点" ? "<点番名>" : "<名称>";
+    std::vector<std::pair<std::string, std::pair<double, double>>> out;
+    for (std::size_t at = xml.find("<" + element + ">"); at != std::string::npos;
+         at = xml.find("<" + element + ">", at + 1)) {
+        const std::size_t end = xml.find("</" + element + ">", at);
+        const std::string ref = between(xml, at, end, "<形状 idref=\"", "\"");
+        if (points.count(ref) != 0) out.emplace_back(between(xml, at, end, name_tag, "<"), points.at(ref));
+    }
+    return out;
+}
+
 // What ogrinfo reads from a DXF: per layer, the closed outlines (x, y pairs, first repeated at the
-// end) and the texts (UTF-8).
+// end), the points and the texts (UTF-8).
 struct DxfContent {
     std::map<std::string, std::vector<std::vector<std::pair<double, double>>>> lines;
+    std::map<std::string, std::multiset<std::pair<long long, long long>>> points;  // x, y in mm
     std::map<std::string, std::multiset<std::string>> texts;
 };
+std::pair<long long, long long> in_mm(double x, double y) { return {std::llround(x * 1000), std::llround(y * 1000)}; }
 DxfContent read_dxf(const std::string& path) {
     std::string text;
     EXPECT_EQ(command_output("ogrinfo -ro -al '" + path + "' 2>&1", text), 0) << text;
     DxfContent content;
     std::istringstream lines(text);
     std::string line, layer;
+    bool has_text = false;
     while (std::getline(lines, line)) {
-        if (line.rfind("OGRFeature", 0) == 0) layer.clear();
+        if (line.rfind("OGRFeature", 0) == 0) layer.clear(), has_text = false;
         if (const auto at = line.find("Layer (String) = "); at != std::string::npos) layer = line.substr(at + 17);
         if (const auto at = line.find("Text (String) = "); at != std::string::npos) {
             content.texts[layer].insert(line.substr(at + 16));
+            has_text = true;
+        }
+        if (const auto at = line.find("POINT Z ("); at != std::string::npos && !has_text) {
+            std::istringstream xyz(line.substr(at + 9));
+            double x = 0, y = 0;
+            xyz >> x >> y;
+            content.points[layer].insert(in_mm(x, y));
         }
         if (const auto at = line.find("LINESTRING Z ("); at != std::string::npos) {
             std::vector<std::pair<double, double>> ring;
@@ -144,7 +192,7 @@ TEST(CliCad, DxfReadsBackAsTheMap) {
         std::set<std::string> highlighted;
     };
     std::vector<Case> cases = {{sample_map_path(), {"all", "101-3", "201-2"}, "", {"101-3", "201-2"}}};
-    for (const char* name : {"12103-0400-76.xml", "46505-3411-1.zip"}) {
+    for (const char* name : {"12103-0400-76.xml", "46505-3411-1.zip", "13113-0110-44.xml"}) {
         const std::string path = shared_data(name);
         if (!path.empty()) cases.push_back({path, {}, "", {}});
     }
@@ -193,6 +241,52 @@ TEST(CliCad, DxfReadsBackAsTheMap) {
         }
         expect_outlines(layer("強調"), named);
         EXPECT_EQ(dxf.texts.count("表題"), 1u);
+
+        // Each 筆界点 of the map on a written outline once, with its 点番名; each 基準点 within the
+        // outlines and frames written, with its 名称.
+        const auto expect_points = [&](const std::string& name, const std::multiset<std::string>& names,
+                                       const std::multiset<std::pair<long long, long long>>& points) {
+            EXPECT_EQ(dxf.texts.count(name) ? dxf.texts.at(name) : std::multiset<std::string>{}, names) << name;
+            EXPECT_EQ(dxf.points.count(name) ? dxf.points.at(name) : decltype(dxf.points)::mapped_type{}, points)
+                << name;
+        };
+        std::set<std::pair<double, double>> used;
+        for (const Outline& o : outlines) used.insert(o.points.begin(), o.points.end());
+        std::multiset<std::string> names;
+        std::multiset<std::pair<long long, long long>> points;
+        for (const auto& [name, at] : named_points_of(xml, "筆界点")) {
+            if (used.count(at) == 0) continue;
+            names.insert(name);
+            points.insert(in_mm(at.second, at.first));
+        }
+        expect_points("筆界点", names, points);
+        double min_e = HUGE_VAL, min_n = HUGE_VAL, max_e = -HUGE_VAL, max_n = -HUGE_VAL;
+        for (const std::string drawn : {"筆界", "筆界_地区外", "図郭"}) {
+            for (const auto& ring : layer(drawn)) {
+                for (const auto& [e, n] : ring) {
+                    min_e = std::min(min_e, e), max_e = std::max(max_e, e);
+                    min_n = std::min(min_n, n), max_n = std::max(max_n, n);
+                }
+            }
+        }
+        names.clear();
+        points.clear();
+        for (const auto& [name, at] : named_points_of(xml, "基準点")) {
+            if (at.second < min_e || at.second > max_e || at.first < min_n || at.first > max_n) continue;
+            names.insert(name);
+            points.insert(in_mm(at.second, at.first));
+        }
+        expect_points("基準点", names, points);
+        // The real files name most of their points.
+        const auto names_written = [&](const std::string& name) {
+            return dxf.texts.count(name) ? dxf.texts.at(name).size() : 0u;
+        };
+        if (xml.find("13113") != std::string::npos) {
+            EXPECT_GT(names_written("筆界点"), 900u);
+        }
+        if (xml.find("12103") != std::string::npos) {
+            EXPECT_GT(names_written("基準点"), 100u);
+        }
     }
 }
 
@@ -224,6 +318,7 @@ TEST(CliCad, DxfOnPaperIsTheMapScaled) {
 // The SIMA file as its record layout describes it: A01 points, then D00 .. D99 blocks of B01.
 struct Sima {
     std::map<int, std::pair<double, double>> points;  // number: X (northing), Y (easting)
+    std::map<int, std::string> names;
     std::vector<std::pair<std::string, std::vector<int>>> blocks;
     bool well_formed = true;
 };
@@ -246,6 +341,7 @@ Sima read_sima(const std::string& bytes) {
             const int n = std::stoi(f[1]);
             if (sima.points.count(n) != 0) sima.well_formed = false;  // each point once
             sima.points[n] = {std::stod(f[3]), std::stod(f[4])};
+            sima.names[n] = f[2];
         }
         if (f[0] == "D00") {
             in_block = true;
@@ -254,6 +350,10 @@ Sima read_sima(const std::string& bytes) {
         if (f[0] == "B01") {
             if (!in_block) sima.well_formed = false;
             sima.blocks.back().second.push_back(std::stoi(f[1]));
+            // A reference names its point as the point's record does.
+            if (f.size() < 3 || sima.names.count(std::stoi(f[1])) == 0 || sima.names[std::stoi(f[1])] != f[2]) {
+                sima.well_formed = false;
+            }
         }
         if (f[0] == "D99") in_block = false;
     }
@@ -263,7 +363,9 @@ Sima read_sima(const std::string& bytes) {
 TEST(CliCad, SimaBlocksAreTheMapsOutlines) {
     ProgramDir program;
     std::vector<std::string> inputs = {sample_map_path(), program.write("hole.xml", holed_map())};
-    if (const std::string path = shared_data("12103-0400-76.xml"); !path.empty()) inputs.push_back(path);
+    for (const char* name : {"12103-0400-76.xml", "13113-0110-44.xml", "46505-3411-1.xml"}) {
+        if (const std::string path = shared_data(name); !path.empty()) inputs.push_back(path);
+    }
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input);
         const RunResult r = program.run({input, "out.sim"});
@@ -288,6 +390,20 @@ TEST(CliCad, SimaBlocksAreTheMapsOutlines) {
         }
         // Shared points are written once.
         EXPECT_EQ(sima.points.size(), distinct.size());
+        // Each point named by the 点番名 of the map's 筆界点 on it, else by its own id's number.
+        std::map<std::pair<double, double>, std::string> name_at;
+        for (const auto& [id, at] : points_of(read_file(input))) {
+            name_at[at] = std::to_string(std::stoul(id.substr(id.find_first_of("0123456789"))));
+        }
+        std::size_t named = 0;
+        for (const auto& [name, at] : named_points_of(input, "筆界点")) {
+            if (distinct.count(at) != 0) ++named;
+            name_at[at] = name;
+        }
+        for (const auto& [number, at] : sima.points) EXPECT_EQ(sima.names.at(number), name_at.at(at)) << number;
+        if (input.find("13113") != std::string::npos) {
+            EXPECT_GT(named, 900u);
+        }
     }
 }
 
@@ -296,15 +412,28 @@ TEST(CliCad, BatchWritesEverySheetInBothFormats) {
     for (const std::string format : {"dxf", "sim"}) {
         SCOPED_TRACE(format);
         fs::remove_all(program.file("out"));
-        const RunResult r =
-            program.run({"--out-dir", "out", "--format", format, "--per-sheet", "--jobs", "2", sample_map_path()});
+        const std::string real = shared_data("13113-0110-44.xml");
+        const RunResult r = program.run(
+            {"--out-dir", "out", "--format", format, "--per-sheet", "--jobs", "2", sample_map_path(), real});
         ASSERT_EQ(r.exit_code, 0) << r.err;
         std::size_t files = 0;
+        std::set<std::string> names;  // the SIMA points' names of the real file's sheets
         for (const auto& entry : fs::directory_iterator(program.file("out"))) {
             EXPECT_EQ(entry.path().extension().string(), "." + format);
             ++files;
+            if (format == "sim" && entry.path().filename().string().rfind("13113", 0) == 0) {
+                const Sima sima = read_sima(platform::convert_code_page(
+                    read_file(entry.path().string()), platform::kCodePageShiftJis, platform::kCodePageUtf8));
+                for (const auto& [number, name] : sima.names) names.insert(name);
+            }
         }
-        EXPECT_GE(files, 2u);
+        EXPECT_GE(files, 6u);
+        // The batch reads the point names for these formats as the single-map form does.
+        if (format == "sim") {
+            std::size_t named = 0;
+            for (const auto& [name, at] : named_points_of(real, "筆界点")) named += names.count(name);
+            EXPECT_GT(named, 900u);
+        }
         EXPECT_NE(r.err.find("Drawn " + std::to_string(files) + ", failed 0"), std::string::npos) << r.err;
     }
 }

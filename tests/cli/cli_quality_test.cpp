@@ -76,6 +76,13 @@ TEST(CliQuality, DiffOfTwoReleases) {
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 2) << csv;
     EXPECT_NE(r.err.find("added 0, removed 0, reshaped 0, attributes 1 in "), std::string::npos) << r.err;
 
+    // Every format a diff can write is named.
+    r = program.run({"--diff", "diff.txt", "old.xml", "new.xml"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err,
+              "** Error: Unsupported output file type \"diff.txt\" (.svg, .htm (.html), .pdf, .csv, .geojson, .gpkg, "
+              ".fgb or .parquet)\n");
+
     r = program.run({"--diff", "diff.csv", "old.xml"});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err.find("** Error: --diff FILE takes two inputs, OLD and NEW\n"), std::string::npos) << r.err;

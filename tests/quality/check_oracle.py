@@ -320,6 +320,22 @@ def random_map(seed, count=300):
     return w.text()
 
 
+def boundary_point_names(path):
+    """(easting, northing) -> 点番名 of each 筆界点 of the file, straight from the XML."""
+    with open(path, "rb") as f:
+        root = ET.fromstring(f.read().decode("utf-8", "replace"))
+    points = {}
+    for p in root.iter(Z + "GM_Point"):
+        pos = p.find(".//z:DirectPosition", NS)
+        points[p.get("id")] = (float(pos.find("z:Y", NS).text), float(pos.find("z:X", NS).text))
+    names = {}
+    for b in root.iter(M + "筆界点"):
+        shape = b.find("m:形状", NS)
+        if shape is not None and shape.get("idref") in points:
+            names.setdefault(points[shape.get("idref")], b.findtext("m:点番名", "", NS))
+    return names
+
+
 def relabelled(path, coord_system):
     with open(path, "rb") as f:
         data = f.read()
@@ -384,6 +400,8 @@ def check_diff(program, tmp, real_path):
     using = sorted(chiban for chiban, g in read_polygons(old).values()
                    if g is not None and point in [c for ring in [g.exterior] + list(g.interiors) for c in ring.coords])
     assert "75-10" in using, using
+    # Its 点番名, which the parcels that use it tell.
+    moved_name = boundary_point_names(old)[point]
     report = os.path.join(tmp, "diff.csv")
     done = subprocess.run([program, "--diff", report, old, new], capture_output=True)
     assert done.returncode == 0, done.stderr.decode(errors="replace")
@@ -395,6 +413,7 @@ def check_diff(program, tmp, real_path):
     for r in rows:
         if r["change"] == "reshaped":
             assert r["max_shift_m"] == "0.500" and "1 vertices moved" in r["detail"], r
+            assert f"boundary point {moved_name} moved 0.500 m" in r["detail"], r
             assert r["old_筆ID"] != r["new_筆ID"] and r["old_area"] != r["new_area"], r
         if r["change"] == "attributes":
             assert r["detail"] == '座標値種別 "図上測量" to "現地測量"', r
@@ -424,6 +443,7 @@ def check_diff(program, tmp, real_path):
         assert polygons.count(cls) == sum(1 for c, _ in wanted if c == change), (cls, polygons.count(cls))
     red = [p for p in svg.iter("{http://www.w3.org/2000/svg}path") if p.get("stroke") == "#d32f2f"]
     assert len(red) == 1 + sum(1 for c, _ in wanted if c == "removed"), len(red)
+    assert all(float(p.get("stroke-dasharray", "0")) > 0 for p in red), "removed outlines are dashed"
     shaped_new = sum(1 for chiban, g in read_polygons(new).values()
                      if g is not None and not any(word in chiban for word in LEFT_OUT))
     assert len(polygons) == shaped_new, (len(polygons), shaped_new)
@@ -432,6 +452,12 @@ def check_diff(program, tmp, real_path):
     assert done.returncode == 0, done.stderr
     text = subprocess.run(["pdftotext", pdf, "-"], capture_output=True).stdout.decode()
     assert "removed (old outline)" in text and "Changes from old.xml to new.xml" in text, text
+    # The parcels are filled on the page too: the unchanged ones' light grey covers much of it.
+    page = subprocess.run(["pdftoppm", "-r", "20", "-gray", pdf], capture_output=True).stdout
+    width, height = map(int, page.split(b"\n")[1].split())
+    pixels = page[-width * height:]
+    grey = sum(1 for v in pixels if 0xe4 <= v <= 0xf4)
+    assert grey > len(pixels) // 10, (grey, len(pixels))
     print(f"diff: {len(rows)} changes, {len(using)} parcels reshaped by one moved point")
 
 

@@ -417,7 +417,10 @@ TEST(MapXmlReader, EveryPrefixOfAFileIsRead) {
                 "<zmn:GM_PointRef.point idref=\"P2\"/>\n</zmn:GM_Position.indirect>\n</zmn:GM_Curve>\n"
                 "<zmn:GM_Surface id=\"F1\">\n<zmn:GM_Ring>\n<zmn:GM_CompositeCurve.generator idref=\"C1\"/>\n"
                 "</zmn:GM_Ring>\n</zmn:GM_Surface>\n") +
-        thematic(parcel(1, "1", "<大字名>字</大字名>\n<形状 idref=\"F1\"/>\n<筆界未定構成筆>\n</筆界未定構成筆>\n")) +
+        thematic(
+            "<基準点>\n<名称>K1</名称>\n<形状 idref=\"P1\"/>\n<基準点種別>節点</基準点種別>\n</基準点>\n"
+            "<筆界点>\n<点番名>101</点番名>\n<形状 idref=\"P2\"/>\n</筆界点>\n" +
+            parcel(1, "1", "<大字名>字</大字名>\n<形状 idref=\"F1\"/>\n<筆界未定構成筆>\n</筆界未定構成筆>\n")) +
         "<図郭>\n<地図番号>A</地図番号>\n<筆参照 idref=\"H1\"/>\n</図郭>\n</地図>\n";
     const Loaded whole = load(full);
     ASSERT_EQ(whole.dataset.parcel_count(), 1u);
@@ -426,7 +429,21 @@ TEST(MapXmlReader, EveryPrefixOfAFileIsRead) {
     for (std::size_t n = 0; n <= full.size(); ++n) {
         MapDataset dataset;
         MapHeader header;
-        const ReadResult read = read_map_xml(dir.write("prefix.xml", full.substr(0, n)), dataset, header);
+        // With the named points read and without, by turns.
+        ReadOptions options;
+        options.survey_points = n % 2 == 1 || n == full.size();
+        const ReadResult read = read_map_xml(dir.write("prefix.xml", full.substr(0, n)), dataset, header, options);
+        ASSERT_LE(dataset.boundary_points.size(), options.survey_points ? 1u : 0u) << n;
+        ASSERT_LE(dataset.control_points.size(), options.survey_points ? 1u : 0u) << n;
+        if (n == full.size()) {
+            ASSERT_EQ(dataset.boundary_points.size(), 1u);
+            EXPECT_EQ(dataset.boundary_points[0].point_no, 2u);
+            EXPECT_EQ(field_view(dataset.boundary_points[0].name), "101");
+            ASSERT_EQ(dataset.control_points.size(), 1u);
+            EXPECT_EQ(dataset.control_points[0].point_no, 1u);
+            EXPECT_EQ(field_view(dataset.control_points[0].name), "K1");
+            EXPECT_EQ(field_view(dataset.control_points[0].kind), "節点");
+        }
         // Before the root element only nothing is known; after it, only the whole file is complete.
         const std::size_t root = full.find("<地図>");
         ASSERT_EQ(read.status, n < root + 8 ? ReadStatus::not_map_xml : ReadStatus::ok) << n;
@@ -467,7 +484,11 @@ TEST_P(RealMapFile, StatisticsMatchASimpleCount) {
     const std::string text = test::read_file(path);
     MapDataset dataset;
     MapHeader header;
-    ASSERT_EQ(read_map_xml(path, dataset, header).status, ReadStatus::ok);
+    ReadOptions options;
+    options.survey_points = true;
+    ASSERT_EQ(read_map_xml(path, dataset, header, options).status, ReadStatus::ok);
+    EXPECT_EQ(dataset.boundary_points.size(), count_ids(text, "<筆界点>").occurrences);
+    EXPECT_EQ(dataset.control_points.size(), count_ids(text, "<基準点>").occurrences);
 
     const SimpleCount points = count_ids(text, "<zmn:GM_Point id=\"");
     const SimpleCount curves = count_ids(text, "<zmn:GM_Curve id=\"");
