@@ -189,11 +189,17 @@ class FlatGeobufWriter final : public FeatureWriter {
             const GisValue& value = feature.values[i];
             if (value.null) continue;
             put_u16_le(properties_, static_cast<std::uint16_t>(i));
-            if (fields_[i].type == GisFieldType::real) {
-                put_f64_le(properties_, value.number);
-            } else {
-                put_u32_le(properties_, static_cast<std::uint32_t>(value.text.size()));
-                properties_.insert(properties_.end(), value.text.begin(), value.text.end());
+            switch (fields_[i].type) {
+                case GisFieldType::text:
+                    put_u32_le(properties_, static_cast<std::uint32_t>(value.text.size()));
+                    properties_.insert(properties_.end(), value.text.begin(), value.text.end());
+                    break;
+                case GisFieldType::real:
+                    put_f64_le(properties_, value.number);
+                    break;
+                case GisFieldType::integer:
+                    put_u32_le(properties_, static_cast<std::uint32_t>(value.integer));
+                    break;
             }
         }
         flatbuffers::Offset<FlatGeobuf::Geometry> geometry = 0;
@@ -228,8 +234,17 @@ class FlatGeobufWriter final : public FeatureWriter {
         flatbuffers::FlatBufferBuilder b;
         std::vector<flatbuffers::Offset<FlatGeobuf::Column>> columns;
         for (const Field& field : fields_) {
-            const auto type =
-                field.type == GisFieldType::real ? FlatGeobuf::ColumnType::Double : FlatGeobuf::ColumnType::String;
+            FlatGeobuf::ColumnType type = FlatGeobuf::ColumnType::String;
+            switch (field.type) {
+                case GisFieldType::text:
+                    break;
+                case GisFieldType::real:
+                    type = FlatGeobuf::ColumnType::Double;
+                    break;
+                case GisFieldType::integer:
+                    type = FlatGeobuf::ColumnType::Int;
+                    break;
+            }
             columns.push_back(FlatGeobuf::CreateColumn(b, b.CreateString(field.name), type));
         }
         flatbuffers::Offset<flatbuffers::Vector<double>> envelope = 0;

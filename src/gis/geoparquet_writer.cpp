@@ -68,11 +68,16 @@ struct Column {
 struct ColumnValues {
     std::vector<std::uint8_t> defined;
     std::vector<double> numbers;
+    std::vector<std::int32_t> integers;
     std::vector<std::string_view> texts;
     void clear() {
         defined.clear();
         numbers.clear();
+        integers.clear();
         texts.clear();
+    }
+    std::size_t count(PhysicalType type) const {
+        return type == kDouble ? numbers.size() : type == kInt32 ? integers.size() : texts.size();
     }
 };
 
@@ -188,6 +193,9 @@ class GeoParquetWriter final : public FeatureWriter {
                 case GisFieldType::real:
                     columns_.push_back({std::string(field.name), kDouble, false, false});
                     break;
+                case GisFieldType::integer:
+                    columns_.push_back({std::string(field.name), kInt32, false, false});
+                    break;
             }
         }
         columns_.push_back({"geometry", kByteArray, false, false});
@@ -207,7 +215,7 @@ class GeoParquetWriter final : public FeatureWriter {
     }
 
     // The feature as a spool record: per field a flag byte (0 null) and the value (text: its u32
-    // size and bytes; real: 8 bytes), then the geometry's u32 WKB size (0 null) and WKB.
+    // size and bytes; real: 8 bytes; integer: 4), then the geometry's u32 WKB size (0 null) and WKB.
     bool write(const GisFeature& feature) override {
         if (!error_.empty()) return false;
         if (!began_) return fail("a feature came before the file was begun");
@@ -224,6 +232,9 @@ class GeoParquetWriter final : public FeatureWriter {
                     break;
                 case GisFieldType::real:
                     put_f64_le(record_, value.number);
+                    break;
+                case GisFieldType::integer:
+                    put_u32_le(record_, static_cast<std::uint32_t>(value.integer));
                     break;
             }
         }
@@ -380,6 +391,10 @@ class GeoParquetWriter final : public FeatureWriter {
                         p += 8;
                         break;
                     }
+                    case GisFieldType::integer:
+                        column.integers.push_back(static_cast<std::int32_t>(read_u32(p)));
+                        p += 4;
+                        break;
                 }
             }
             const std::uint32_t wkb_size = read_u32(p);
@@ -412,8 +427,7 @@ class GeoParquetWriter final : public FeatureWriter {
     // One column chunk: a dictionary page where texts repeat enough, then data pages.
     bool write_chunk(const Column& column, const ColumnValues& v, ChunkMeta& chunk) {
         chunk.values = static_cast<std::int64_t>(v.defined.size());
-        chunk.null_count =
-            chunk.values - static_cast<std::int64_t>(column.type == kDouble ? v.numbers.size() : v.texts.size());
+        chunk.null_count = chunk.values - static_cast<std::int64_t>(v.count(column.type));
         bounds(column, v, chunk);
 
         // Dictionary: each distinct text's index, in order of first use.
@@ -457,7 +471,10 @@ class GeoParquetWriter final : public FeatureWriter {
             std::size_t bytes = 0;
             while (row < v.defined.size() && bytes < kPageBytes) {
                 if (v.defined[row] != 0) {
-                    bytes += column.type == kDouble ? 8 : use_dictionary ? 1 : 4 + v.texts[value].size();
+                    bytes += column.type == kDouble  ? 8
+                             : column.type == kInt32 ? 4
+                             : use_dictionary        ? 1
+                                                     : 4 + v.texts[value].size();
                     ++value;
                 }
                 ++row;
@@ -474,6 +491,10 @@ class GeoParquetWriter final : public FeatureWriter {
                 put_hybrid(page_, std::span(indices_).subspan(first_value, value - first_value), width);
             } else if (column.type == kDouble) {
                 for (std::size_t k = first_value; k < value; ++k) put_f64_le(page_, v.numbers[k]);
+            } else if (column.type == kInt32) {
+                for (std::size_t k = first_value; k < value; ++k) {
+                    put_u32_le(page_, static_cast<std::uint32_t>(v.integers[k]));
+                }
             } else {
                 for (std::size_t k = first_value; k < value; ++k) {
                     put_u32_le(page_, static_cast<std::uint32_t>(v.texts[k].size()));
@@ -489,7 +510,7 @@ class GeoParquetWriter final : public FeatureWriter {
     }
 
     // The column's smallest and largest value as Parquet orders them (texts byte by byte, numbers
-    // by value, NaN left out); none for the geometry, whose bytes have no useful order.
+    // and integers by value, NaN left out); none for the geometry, whose bytes have no useful order.
     static void bounds(const Column& column, const ColumnValues& v, ChunkMeta& chunk) {
         if (column.type == kDouble) {
             bool any = false;
@@ -507,6 +528,15 @@ class GeoParquetWriter final : public FeatureWriter {
             chunk.min.assign(b.begin(), b.end());
             b.clear();
             put_f64_le(b, hi);
+            chunk.max.assign(b.begin(), b.end());
+            chunk.has_bounds = true;
+        } else if (column.type == kInt32 && !v.integers.empty()) {
+            const auto [lo, hi] = std::minmax_element(v.integers.begin(), v.integers.end());
+            GisBytes b;
+            put_u32_le(b, static_cast<std::uint32_t>(*lo));
+            chunk.min.assign(b.begin(), b.end());
+            b.clear();
+            put_u32_le(b, static_cast<std::uint32_t>(*hi));
             chunk.max.assign(b.begin(), b.end());
             chunk.has_bounds = true;
         } else if (column.utf8 && !v.texts.empty()) {

@@ -318,6 +318,12 @@ class FeatureBuilder {
         v.number = number;
     }
 
+    void put_integer(std::size_t field, std::int32_t integer) {
+        FeatureBatch::StoredValue& v = batch_.values[values_at_ + field];
+        v.null = false;
+        v.integer = integer;
+    }
+
     void add_values(std::uint32_t parcel_at, const ParcelDetail& detail, bool shaped) {
         values_at_ = batch_.values.size();
         batch_.values.resize(values_at_ + kParcelFieldCount);
@@ -338,11 +344,12 @@ class FeatureBuilder {
             numbers += number;
         }
         put_text(kMapNumbers, numbers, !numbers.empty());
-        // A number, as GIS users filter by it: the scale of the first listing sheet that has one.
+        // A number, as GIS users filter by it: the scale of the first listing sheet that has one. A
+        // denominator beyond a 32-bit column is no scale any map has: none rather than a wrapped one.
         for (std::uint32_t i = sheets_.first[parcel_at]; i < sheets_.first[parcel_at + 1]; ++i) {
             const std::uint32_t scale = scales_[sheets_.listed[i]];
-            if (scale == 0) continue;
-            put_number(kScale, scale);
+            if (scale == 0 || scale > static_cast<std::uint32_t>(INT32_MAX)) continue;
+            put_integer(kScale, static_cast<std::int32_t>(scale));
             break;
         }
         // The area of the shape the feature carries, its holes taken away.
@@ -402,6 +409,7 @@ bool write_feature_batch(FeatureWriter& writer, const FeatureBatch& batch) {
             values[i].null = v.null;
             values[i].text = v.null ? std::string_view() : std::string_view(batch.texts).substr(v.offset, v.size);
             values[i].number = v.number;
+            values[i].integer = v.integer;
         }
         GisFeature feature;
         feature.values = values;

@@ -32,6 +32,7 @@ struct FeatureBatch {
         bool null = true;
         std::uint32_t offset = 0;
         std::uint32_t size = 0;
+        std::int32_t integer = 0;
         double number = 0.0;
     };
     std::vector<StoredValue> values;

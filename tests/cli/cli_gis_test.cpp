@@ -217,7 +217,7 @@ const std::vector<std::string> kGeoJsonFields = {
     "予備コード: String (0.0)",     "大字名: String (0.0)",     "丁目名: String (0.0)",
     "小字名: String (0.0)",         "予備名: String (0.0)",     "地番: String (0.0)",
     "筆界未定構成筆: String (0.0)", "精度区分: String (0.0)",   "座標値種別: String (0.0)",
-    "地図番号: String (0.0)",       "縮尺分母: Real (0.0)",     "面積: Real (0.0)",
+    "地図番号: String (0.0)",       "縮尺分母: Integer (0.0)",  "面積: Real (0.0)",
     "代表点緯度: Real (0.0)",       "代表点経度: Real (0.0)",   "地図種類: String (0.0)",
     "地図分類: String (0.0)",       "地図材質: String (0.0)",   "地図作成年月日: String (0.0)",
 };
