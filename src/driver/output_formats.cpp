@@ -115,6 +115,13 @@ const OutputFormat* format_named(std::string_view name) {
     return nullptr;
 }
 
+const OutputFormat* format_named(std::string_view name, FormatKind kind) {
+    for (const OutputFormat& format : kFormats) {
+        if (of_kind(format, kind) && format.name == name) return &format;
+    }
+    return nullptr;
+}
+
 std::string format_names(FormatKind kind) { return listed(kind, &OutputFormat::name); }
 std::string format_extensions(FormatKind kind) { return listed(kind, &OutputFormat::shown_extensions); }
 

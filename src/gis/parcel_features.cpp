@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -399,6 +400,70 @@ std::uint64_t build_parcel_features(const MapDataset& dataset, const MapHeader& 
     batch.texts.reserve(static_cast<std::size_t>(dataset.parcel_count()) * 128);
     for (std::uint32_t i = 0; i < dataset.parcel_count(); ++i) builder.add(i);
     return 0;
+}
+
+namespace {
+
+template <typename T>
+void append_array(std::string& out, const T* data, std::size_t count) {
+    const std::uint64_t n = count;
+    out.append(reinterpret_cast<const char*>(&n), sizeof n);
+    out.append(reinterpret_cast<const char*>(data), count * sizeof(T));
+}
+
+template <typename T>
+bool read_array(std::string_view& bytes, std::vector<T>& out) {
+    std::uint64_t n = 0;
+    if (bytes.size() < sizeof n) return false;
+    std::memcpy(&n, bytes.data(), sizeof n);
+    bytes.remove_prefix(sizeof n);
+    if (n > bytes.size() / sizeof(T)) return false;
+    out.resize(static_cast<std::size_t>(n));
+    if (n != 0) std::memcpy(out.data(), bytes.data(), static_cast<std::size_t>(n) * sizeof(T));
+    bytes.remove_prefix(static_cast<std::size_t>(n) * sizeof(T));
+    return true;
+}
+
+}  // namespace
+
+void append_feature_batch_bytes(std::string& out, const FeatureBatch& batch) {
+    append_array(out, batch.texts.data(), batch.texts.size());
+    append_array(out, batch.values.data(), batch.values.size());
+    append_array(out, batch.xy.data(), batch.xy.size());
+    append_array(out, batch.ring_ends.data(), batch.ring_ends.size());
+    append_array(out, batch.polygon_ends.data(), batch.polygon_ends.size());
+    append_array(out, batch.point_begin.data(), batch.point_begin.size());
+    append_array(out, batch.ring_begin.data(), batch.ring_begin.size());
+    append_array(out, batch.polygon_begin.data(), batch.polygon_begin.size());
+}
+
+bool read_feature_batch_bytes(std::string_view bytes, FeatureBatch& batch) {
+    std::vector<char> texts;
+    if (!read_array(bytes, texts)) return false;
+    batch.texts.assign(texts.begin(), texts.end());
+    const bool read = read_array(bytes, batch.values) && read_array(bytes, batch.xy) &&
+                      read_array(bytes, batch.ring_ends) && read_array(bytes, batch.polygon_ends) &&
+                      read_array(bytes, batch.point_begin) && read_array(bytes, batch.ring_begin) &&
+                      read_array(bytes, batch.polygon_begin);
+    // Every index within the arrays it points into, so that handing the batch over reads nothing
+    // beyond them.
+    if (!read || !bytes.empty() || batch.point_begin.empty()) return false;
+    const std::size_t n = batch.point_begin.size() - 1;
+    if (batch.ring_begin.size() != n + 1 || batch.polygon_begin.size() != n + 1 ||
+        batch.values.size() != n * kParcelFieldCount || batch.point_begin.back() * std::size_t{2} != batch.xy.size() ||
+        batch.ring_begin.back() != batch.ring_ends.size() || batch.polygon_begin.back() != batch.polygon_ends.size()) {
+        return false;
+    }
+    for (std::size_t f = 0; f < n; ++f) {
+        if (batch.point_begin[f] > batch.point_begin[f + 1] || batch.ring_begin[f] > batch.ring_begin[f + 1] ||
+            batch.polygon_begin[f] > batch.polygon_begin[f + 1]) {
+            return false;
+        }
+    }
+    for (const FeatureBatch::StoredValue& v : batch.values) {
+        if (!v.null && (v.offset > batch.texts.size() || v.size > batch.texts.size() - v.offset)) return false;
+    }
+    return true;
 }
 
 bool write_feature_batch(FeatureWriter& writer, const FeatureBatch& batch) {

@@ -61,6 +61,11 @@ bool plane_ring_points(const MapDataset& dataset, const IdIndex& curves, const I
 std::uint64_t build_parcel_features(const MapDataset& dataset, const MapHeader& header,
                                     const FeatureBuildOptions& options, FeatureBatch& batch);
 
+// The batch as bytes appended to `out`, for a spool on disk, and read back from them: false when the
+// bytes are not one whole batch.
+void append_feature_batch_bytes(std::string& out, const FeatureBatch& batch);
+bool read_feature_batch_bytes(std::string_view bytes, FeatureBatch& batch);
+
 // Hands the features to `writer` in order; false as soon as the writer fails.
 bool write_feature_batch(FeatureWriter& writer, const FeatureBatch& batch);
 
