@@ -1,8 +1,8 @@
 // The GeoParquet writer (GeoParquet 1.1 on Parquet). Rows go out in the Hilbert order of their
 // boxes, in row groups of kRowGroupRows, so that each group covers a compact area and the
 // statistics of the bbox columns let a reader skip the groups outside its window. That order needs
-// every box first: features are encoded as they come into a spool file beside the output, only
-// their box, place and size kept in memory, and finish reads them back a row group at a time.
+// every box first: features are encoded as they come into the spool (feature_spool.hpp), and finish
+// reads them back a row group at a time.
 // Each column chunk is one dictionary page (repeated texts) and data pages of about kPageBytes,
 // compressed with zstd; the footer is Parquet's FileMetaData in Thrift's compact protocol.
 #include <zstd.h>
@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "gis/feature_spool.hpp"
 #include "gis/feature_writer.hpp"
 #include "gis/gis_encoding.hpp"
 #include "gis/hilbert_rtree.hpp"
@@ -33,7 +34,6 @@ constexpr std::size_t kPageBytes = 1 << 20;
 constexpr std::size_t kDictionaryBytes = 1 << 20;
 constexpr int kZstdLevel = 3;
 constexpr std::size_t kStreamBuffer = 1 << 20;
-constexpr std::uint64_t kReadGap = 16u << 10;
 constexpr std::string_view kMagic = "PAR1";
 
 // EPSG:6668 (JGD2011, geographic 2D) as PROJJSON, as PROJ gives it.
@@ -99,12 +99,6 @@ struct RowGroupMeta {
     std::vector<ChunkMeta> chunks;
     std::int64_t rows = 0;
     std::int64_t offset = 0;
-};
-
-struct SpooledFeature {
-    GisEnvelope box;
-    std::uint64_t offset = 0;
-    std::uint32_t size = 0;
 };
 
 void put_varint(GisBytes& out, std::uint64_t v) {
@@ -173,8 +167,6 @@ class GeoParquetWriter final : public FeatureWriter {
     GeoParquetWriter(std::string path, std::size_t rows_per_group)
         : path_(std::move(path)), rows_per_group_(std::max<std::size_t>(1, rows_per_group)) {}
     ~GeoParquetWriter() override {
-        if (spool_reader_ != nullptr) std::fclose(spool_reader_);
-        platform::abandon_output_file(spool_);
         if (out_ != nullptr) std::fclose(out_);
         if (zstd_ != nullptr) ZSTD_freeCCtx(zstd_);
     }
@@ -205,11 +197,8 @@ class GeoParquetWriter final : public FeatureWriter {
         if (zstd_ == nullptr) return fail("out of memory");
         out_ = std::fopen(path_.c_str(), "wb");
         if (out_ == nullptr) return fail("the file cannot be created");
-        if (!platform::begin_output_file(path_ + ".spool", spool_)) {
-            return fail("no temporary file can be made beside the output");
-        }
+        if (!spool_.open(path_)) return fail("no temporary file can be made beside the output");
         std::setvbuf(out_, nullptr, _IOFBF, kStreamBuffer);
-        std::setvbuf(spool_.stream, nullptr, _IOFBF, kStreamBuffer);
         began_ = true;
         return put(kMagic.data(), kMagic.size());
     }
@@ -246,37 +235,22 @@ class GeoParquetWriter final : public FeatureWriter {
             for (int b = 0; b < 4; ++b)
                 record_[size_at + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(wkb_size >> (8 * b));
         }
-        if (std::fwrite(record_.data(), 1, record_.size(), spool_.stream) != record_.size()) {
+        if (!spool_.add(record_, feature_envelope(feature))) {
             return fail("the temporary file beside the output cannot be written (is the disk full?)");
         }
-        features_.push_back({feature_envelope(feature), spool_size_, static_cast<std::uint32_t>(record_.size())});
-        spool_size_ += record_.size();
-        extent_.add(features_.back().box);
         return true;
     }
 
     bool finish() override {
         if (!error_.empty()) return false;
         if (!began_) return fail("the file was finished before it was begun");
-        if (std::fflush(spool_.stream) != 0) return fail("the temporary file beside the output cannot be written");
-        spool_reader_ = std::fopen(spool_.temp_path.c_str(), "rb");
-        if (spool_reader_ == nullptr) return fail("the temporary file beside the output cannot be read back");
-
-        std::vector<std::size_t> order(features_.size());
-        std::iota(order.begin(), order.end(), std::size_t{0});
-        std::vector<GisEnvelope> boxes;
-        boxes.reserve(features_.size());
-        for (const SpooledFeature& f : features_) boxes.push_back(f.box);
-        hilbert_order(boxes, extent_, order);
-        boxes = {};
-
+        std::vector<std::size_t> order;
+        if (!spool_.finish(order)) return fail("the temporary file beside the output cannot be read back");
         for (std::size_t first = 0; first < order.size(); first += rows_per_group_) {
             const std::size_t end = std::min(order.size(), first + rows_per_group_);
             if (!write_row_group(std::span(order).subspan(first, end - first))) return false;
         }
-        std::fclose(spool_reader_);
-        spool_reader_ = nullptr;
-        platform::abandon_output_file(spool_);
+        spool_.close();
         const GisBytes footer = file_metadata();
         GisBytes tail;
         put_u32_le(tail, static_cast<std::uint32_t>(footer.size()));
@@ -329,45 +303,9 @@ class GeoParquetWriter final : public FeatureWriter {
         }
     }
 
-    // Reads the records of `rows` into segment_, the spool read in runs of nearby records; place_
-    // holds where each row's record starts in segment_.
-    bool load_records(std::span<const std::size_t> rows) {
-        std::uint64_t bytes = 0;
-        place_.resize(rows.size());
-        for (std::size_t k = 0; k < rows.size(); ++k) {
-            place_[k] = bytes;
-            bytes += features_[rows[k]].size;
-        }
-        segment_.resize(bytes);
-        std::vector<std::size_t> by_offset(rows.size());
-        std::iota(by_offset.begin(), by_offset.end(), std::size_t{0});
-        std::sort(by_offset.begin(), by_offset.end(),
-                  [&](std::size_t a, std::size_t b) { return features_[rows[a]].offset < features_[rows[b]].offset; });
-        for (std::size_t k = 0; k < by_offset.size();) {
-            const std::uint64_t from = features_[rows[by_offset[k]]].offset;
-            std::uint64_t to = from + features_[rows[by_offset[k]]].size;
-            std::size_t last = k + 1;
-            while (last < by_offset.size() && features_[rows[by_offset[last]]].offset <= to + kReadGap &&
-                   to - from <= kPageBytes * 16) {
-                const SpooledFeature& f = features_[rows[by_offset[last]]];
-                to = std::max(to, f.offset + f.size);
-                ++last;
-            }
-            run_.resize(to - from);
-            if (!platform::seek_file(spool_reader_, static_cast<std::int64_t>(from)) ||
-                std::fread(run_.data(), 1, run_.size(), spool_reader_) != run_.size()) {
-                return fail("the temporary file beside the output cannot be read back");
-            }
-            for (; k < last; ++k) {
-                const SpooledFeature& f = features_[rows[by_offset[k]]];
-                std::copy_n(run_.data() + (f.offset - from), f.size, segment_.data() + place_[by_offset[k]]);
-            }
-        }
-        return true;
-    }
-
     bool write_row_group(std::span<const std::size_t> rows) {
-        if (!load_records(rows)) return false;
+        if (!spool_.read(rows, segment_, place_))
+            return fail("the temporary file beside the output cannot be read back");
         for (ColumnValues& v : values_) v.clear();
         const std::size_t geometry = fields_.size();
         for (std::size_t k = 0; k < rows.size(); ++k) {
@@ -398,7 +336,7 @@ class GeoParquetWriter final : public FeatureWriter {
                 }
             }
             const std::uint32_t wkb_size = read_u32(p);
-            const GisEnvelope& box = features_[rows[k]].box;
+            const GisEnvelope& box = spool_.box(rows[k]);
             const bool shaped = wkb_size > 0;
             values_[geometry].defined.push_back(shaped ? 1 : 0);
             if (shaped) values_[geometry].texts.emplace_back(reinterpret_cast<const char*>(p + 4), wkb_size);
@@ -580,13 +518,13 @@ class GeoParquetWriter final : public FeatureWriter {
     std::string geo_metadata() const {
         std::string json = R"({"version":"1.1.0","primary_column":"geometry","columns":{"geometry":{)";
         json += R"("encoding":"WKB","geometry_types":)";
-        json += features_.empty() ? "[]" : R"(["MultiPolygon"])";
+        json += spool_.size() == 0 ? "[]" : R"(["MultiPolygon"])";
         json += R"(,"crs":)";
         json += coordinates_ == GisCoordinates::geographic ? kJgd2011Projjson : "null";
         json += R"(,"orientation":"counterclockwise","edges":"planar")";
-        if (!extent_.empty()) {
-            json += ",\"bbox\":[" + number_text(extent_.min_x) + "," + number_text(extent_.min_y) + "," +
-                    number_text(extent_.max_x) + "," + number_text(extent_.max_y) + "]";
+        if (const GisEnvelope& extent = spool_.extent(); !extent.empty()) {
+            json += ",\"bbox\":[" + number_text(extent.min_x) + "," + number_text(extent.min_y) + "," +
+                    number_text(extent.max_x) + "," + number_text(extent.max_y) + "]";
         }
         json += R"(,"covering":{"bbox":{"xmin":["bbox","xmin"],"ymin":["bbox","ymin"],)";
         json += R"("xmax":["bbox","xmax"],"ymax":["bbox","ymax"]}}}}})";
@@ -694,18 +632,13 @@ class GeoParquetWriter final : public FeatureWriter {
     std::vector<Column> columns_;
     std::FILE* out_ = nullptr;
     std::int64_t offset_ = 0;
-    platform::OutputFile spool_;
-    std::FILE* spool_reader_ = nullptr;
-    std::uint64_t spool_size_ = 0;
+    FeatureSpool spool_;
     bool began_ = false;
-    std::vector<SpooledFeature> features_;
-    GisEnvelope extent_;
     std::vector<RowGroupMeta> row_groups_;
     ZSTD_CCtx* zstd_ = nullptr;
     // Buffers reused from feature to feature and page to page.
     GisBytes record_;
     std::vector<std::uint8_t> segment_;
-    std::vector<std::uint8_t> run_;
     std::vector<std::uint64_t> place_;
     std::vector<ColumnValues> values_;
     std::unordered_map<std::string_view, std::uint32_t> dictionary_;
