@@ -55,9 +55,8 @@ bool FeatureSpool::read(std::span<const std::size_t> records, std::vector<std::u
     out.resize(bytes);
     by_offset_.resize(records.size());
     std::iota(by_offset_.begin(), by_offset_.end(), std::size_t{0});
-    std::sort(by_offset_.begin(), by_offset_.end(), [&](std::size_t a, std::size_t b) {
-        return records_[records[a]].offset < records_[records[b]].offset;
-    });
+    std::sort(by_offset_.begin(), by_offset_.end(),
+              [&](std::size_t a, std::size_t b) { return records_[records[a]].offset < records_[records[b]].offset; });
     for (std::size_t k = 0; k < by_offset_.size();) {
         const std::uint64_t from = records_[records[by_offset_[k]]].offset;
         std::uint64_t to = from + records_[records[by_offset_[k]]].size;

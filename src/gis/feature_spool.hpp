@@ -33,8 +33,7 @@ class FeatureSpool {
     // Reads the records `records` (in any order) into `out`, one after another in that order;
     // place[k] is where record records[k] begins. Nearby records share one read. False when the file
     // cannot be read.
-    bool read(std::span<const std::size_t> records, std::vector<std::uint8_t>& out,
-              std::vector<std::uint64_t>& place);
+    bool read(std::span<const std::size_t> records, std::vector<std::uint8_t>& out, std::vector<std::uint64_t>& place);
     // Removes the file (also done when the spool goes).
     void close();
 

@@ -192,7 +192,6 @@ class GeoParquetWriter final : public FeatureWriter {
         }
         columns_.push_back({"geometry", kByteArray, false, false});
         for (const char* corner : {"xmin", "ymin", "xmax", "ymax"}) columns_.push_back({corner, kDouble, false, true});
-        values_.resize(columns_.size());
         zstd_ = ZSTD_createCCtx();
         if (zstd_ == nullptr) return fail("out of memory");
         out_ = std::fopen(path_.c_str(), "wb");
@@ -303,59 +302,85 @@ class GeoParquetWriter final : public FeatureWriter {
         }
     }
 
+    // The row group's records are read once; then each column in turn is gathered from them and
+    // written, so that memory holds the records and one column's values, not every column's.
     bool write_row_group(std::span<const std::size_t> rows) {
-        if (!spool_.read(rows, segment_, place_))
+        if (!spool_.read(rows, segment_, place_)) {
             return fail("the temporary file beside the output cannot be read back");
-        for (ColumnValues& v : values_) v.clear();
-        const std::size_t geometry = fields_.size();
+        }
+        // Where each field of each record begins, from the record's start; the geometry's last.
+        const std::size_t fields = fields_.size();
+        starts_.resize(rows.size() * (fields + 1));
         for (std::size_t k = 0; k < rows.size(); ++k) {
-            const std::uint8_t* p = segment_.data() + place_[k];
-            for (std::size_t i = 0; i < fields_.size(); ++i) {
-                ColumnValues& column = values_[i];
-                const bool defined = *p++ != 0;
-                column.defined.push_back(defined ? 1 : 0);
-                if (!defined) continue;
+            const std::uint8_t* const record = segment_.data() + place_[k];
+            const std::uint8_t* p = record;
+            for (std::size_t i = 0; i <= fields; ++i) {
+                starts_[k * (fields + 1) + i] = static_cast<std::uint32_t>(p - record);
+                if (i == fields || *p++ == 0) continue;
                 switch (fields_[i]) {
-                    case GisFieldType::text: {
-                        const std::uint32_t size = read_u32(p);
-                        column.texts.emplace_back(reinterpret_cast<const char*>(p + 4), size);
-                        p += 4 + size;
+                    case GisFieldType::text:
+                        p += 4 + read_u32(p);
                         break;
-                    }
-                    case GisFieldType::real: {
-                        double number = 0;
-                        std::memcpy(&number, p, 8);
-                        column.numbers.push_back(number);
+                    case GisFieldType::real:
                         p += 8;
                         break;
-                    }
                     case GisFieldType::integer:
-                        column.integers.push_back(static_cast<std::int32_t>(read_u32(p)));
                         p += 4;
                         break;
                 }
-            }
-            const std::uint32_t wkb_size = read_u32(p);
-            const GisEnvelope& box = spool_.box(rows[k]);
-            const bool shaped = wkb_size > 0;
-            values_[geometry].defined.push_back(shaped ? 1 : 0);
-            if (shaped) values_[geometry].texts.emplace_back(reinterpret_cast<const char*>(p + 4), wkb_size);
-            const double corners[4] = {box.min_x, box.min_y, box.max_x, box.max_y};
-            for (std::size_t c = 0; c < 4; ++c) {
-                values_[geometry + 1 + c].defined.push_back(shaped ? 1 : 0);
-                if (shaped) values_[geometry + 1 + c].numbers.push_back(corners[c]);
             }
         }
         RowGroupMeta group;
         group.rows = static_cast<std::int64_t>(rows.size());
         group.offset = offset_;
         for (std::size_t c = 0; c < columns_.size(); ++c) {
+            column_.clear();
+            for (std::size_t k = 0; k < rows.size(); ++k) gather(rows[k], k, c);
             ChunkMeta chunk;
-            if (!write_chunk(columns_[c], values_[c], chunk)) return false;
+            if (!write_chunk(columns_[c], column_, chunk)) return false;
             group.chunks.push_back(std::move(chunk));
         }
         row_groups_.push_back(std::move(group));
         return true;
+    }
+
+    // Column c's value of record k of the row group (spool record `row`) into column_.
+    void gather(std::size_t row, std::size_t k, std::size_t c) {
+        const std::size_t fields = fields_.size();
+        const std::uint8_t* const record = segment_.data() + place_[k];
+        if (c < fields) {
+            const std::uint8_t* p = record + starts_[k * (fields + 1) + c];
+            const bool defined = *p++ != 0;
+            column_.defined.push_back(defined ? 1 : 0);
+            if (!defined) return;
+            switch (fields_[c]) {
+                case GisFieldType::text:
+                    column_.texts.emplace_back(reinterpret_cast<const char*>(p + 4), read_u32(p));
+                    break;
+                case GisFieldType::real: {
+                    double number = 0;
+                    std::memcpy(&number, p, 8);
+                    column_.numbers.push_back(number);
+                    break;
+                }
+                case GisFieldType::integer:
+                    column_.integers.push_back(static_cast<std::int32_t>(read_u32(p)));
+                    break;
+            }
+            return;
+        }
+        const std::uint8_t* p = record + starts_[k * (fields + 1) + fields];
+        const std::uint32_t wkb_size = read_u32(p);
+        const bool shaped = wkb_size > 0;
+        column_.defined.push_back(shaped ? 1 : 0);
+        if (!shaped) return;
+        if (c == fields) {
+            column_.texts.emplace_back(reinterpret_cast<const char*>(p + 4), wkb_size);
+            return;
+        }
+        const GisEnvelope& box = spool_.box(row);
+        const double corners[4] = {box.min_x, box.min_y, box.max_x, box.max_y};
+        column_.numbers.push_back(corners[c - fields - 1]);
     }
 
     static std::uint32_t read_u32(const std::uint8_t* p) {
@@ -640,7 +665,8 @@ class GeoParquetWriter final : public FeatureWriter {
     GisBytes record_;
     std::vector<std::uint8_t> segment_;
     std::vector<std::uint64_t> place_;
-    std::vector<ColumnValues> values_;
+    std::vector<std::uint32_t> starts_;
+    ColumnValues column_;
     std::unordered_map<std::string_view, std::uint32_t> dictionary_;
     std::vector<std::uint32_t> indices_;
     std::vector<std::uint32_t> levels_;

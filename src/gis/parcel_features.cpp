@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -18,16 +19,20 @@
 namespace chizuvec {
 namespace {
 
-// The plane position of a curve's point reference; false when it names no point.
-bool position_of(const MapDataset& dataset, const IdIndex& points, std::uint32_t reference, PlanePosition& position) {
+// The plane position of a curve's point reference and its place (see plane_ring_points); false when
+// it names no point.
+bool position_of(const MapDataset& dataset, const IdIndex& points, std::uint32_t reference, PlanePosition& position,
+                 std::uint32_t& source) {
     if ((reference & kDirectPosition) != 0) {
         const std::uint32_t i = reference & ~kDirectPosition;
         if (i >= dataset.gis.direct_positions.size()) return false;
         position = dataset.gis.direct_positions[i];
+        source = dataset.point_count() + i;
     } else {
         const std::uint32_t at = points.find(reference);
         if (at == kNoRecord) return false;
         position = {dataset.points[at].x, dataset.points[at].y};
+        source = at;
     }
     // A coordinate no number can hold gives no point.
     return std::isfinite(position.x) && std::isfinite(position.y);
@@ -36,8 +41,9 @@ bool position_of(const MapDataset& dataset, const IdIndex& points, std::uint32_t
 }  // namespace
 
 bool plane_ring_points(const MapDataset& dataset, const IdIndex& curves, const IdIndex& points, const RingRun& ring,
-                       std::vector<PlanePoint>& out) {
+                       std::vector<PlanePoint>& out, std::vector<std::uint32_t>* sources) {
     out.clear();
+    if (sources != nullptr) sources->clear();
     for (std::uint32_t r = ring.first_ref; r < ring.first_ref + ring.count; ++r) {
         const std::uint32_t curve_at = curves.find(dataset.ring_curves[r]);
         if (curve_at == kNoRecord) return false;
@@ -45,12 +51,19 @@ bool plane_ring_points(const MapDataset& dataset, const IdIndex& curves, const I
         for (std::uint32_t k = 0; k < run.count; ++k) {
             const std::uint32_t i = run.reversed ? run.first + run.count - 1 - k : run.first + k;
             PlanePosition p;
-            if (!position_of(dataset, points, dataset.gis.curve_points[i], p)) return false;
+            std::uint32_t source = 0;
+            if (!position_of(dataset, points, dataset.gis.curve_points[i], p, source)) return false;
             const PlanePoint point{p.y, p.x};
-            if (out.empty() || out.back().x != point.x || out.back().y != point.y) out.push_back(point);
+            if (out.empty() || out.back().x != point.x || out.back().y != point.y) {
+                out.push_back(point);
+                if (sources != nullptr) sources->push_back(source);
+            }
         }
     }
-    if (!out.empty() && (out.front().x != out.back().x || out.front().y != out.back().y)) out.push_back(out.front());
+    if (!out.empty() && (out.front().x != out.back().x || out.front().y != out.back().y)) {
+        out.push_back(out.front());
+        if (sources != nullptr) sources->push_back(sources->front());
+    }
     return true;
 }
 
@@ -130,7 +143,11 @@ class FeatureBuilder {
         indexes_.surfaces = build_id_index(dataset.surfaces);
         indexes_.curves = build_id_index(dataset.curves);
         indexes_.points = build_id_index(dataset.file_points());
-        if (options.coordinates == GisCoordinates::geographic) projection_.emplace(options.zone);
+        if (options.coordinates == GisCoordinates::geographic) {
+            projection_.emplace(options.zone);
+            const double nan = std::numeric_limits<double>::quiet_NaN();
+            projected_.assign(dataset.point_count() + dataset.gis.direct_positions.size(), PlanePoint{nan, nan});
+        }
         sheets_ = sheets_of_parcels(dataset);
         scales_ = scales_of_numbers(dataset);
     }
@@ -184,8 +201,8 @@ class FeatureBuilder {
                                              chiban.find(kSeparateSheet) != std::string_view::npos);
     }
 
-    bool ring_points(const RingRun& ring, std::vector<PlanePoint>& out) const {
-        return plane_ring_points(dataset_, indexes_.curves, indexes_.points, ring, out);
+    bool ring_points(const RingRun& ring, std::vector<PlanePoint>& out) {
+        return plane_ring_points(dataset_, indexes_.curves, indexes_.points, ring, out, &sources_);
     }
 
     static double signed_area(std::span<const PlanePoint> ring) {
@@ -207,16 +224,30 @@ class FeatureBuilder {
         y = std::round(g.latitude * 1e9) / 1e9;
     }
 
+    // A ring's point in output coordinates, each of the file's points projected once however many
+    // rings pass through it (the projection is most of a feature's cost).
+    void output_point(const PlanePoint& p, std::uint32_t source, double& x, double& y) {
+        if (!projection_ || source >= projected_.size()) return output_point(p, x, y);
+        PlanePoint& done = projected_[source];
+        if (std::isnan(done.x)) output_point(p, done.x, done.y);
+        x = done.x;
+        y = done.y;
+    }
+
     // Appends one ring in output coordinates, wound as asked; false when fewer than three distinct
     // points are left. A ring without signed area (a bow-tie) has no winding and goes as it stands.
     bool append_ring(std::vector<PlanePoint>& ring, bool counter_clockwise) {
         const double area = signed_area(ring);
-        if (area != 0.0 && (area > 0.0) != counter_clockwise) std::reverse(ring.begin(), ring.end());
+        if (area != 0.0 && (area > 0.0) != counter_clockwise) {
+            std::reverse(ring.begin(), ring.end());
+            std::reverse(sources_.begin(), sources_.end());
+        }
         const std::size_t start = batch_.xy.size();
-        for (const PlanePoint& p : ring) {
+        for (std::size_t k = 0; k < ring.size(); ++k) {
+            const PlanePoint& p = ring[k];
             double x = 0.0;
             double y = 0.0;
-            output_point(p, x, y);
+            output_point(p, sources_[k], x, y);
             if (!std::isfinite(x) || !std::isfinite(y)) {  // far outside any zone's reach
                 batch_.xy.resize(start);
                 return false;
@@ -378,6 +409,8 @@ class FeatureBuilder {
     std::vector<std::uint32_t> scales_;  // by index into sheet_map_nos
     std::optional<PlaneToGeographic> projection_;
     std::vector<PlanePoint> points_;
+    std::vector<std::uint32_t> sources_;  // where each of points_ is among the file's points
+    std::vector<PlanePoint> projected_;   // each of the file's points in output coordinates; NaN until needed
     std::size_t values_at_ = 0;
     std::size_t label_polygon_ = 0;
     PlanePoint label_;

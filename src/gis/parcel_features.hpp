@@ -54,9 +54,11 @@ struct FeatureBatch {
 // name one long curve many times): when they are more than options.max_points, nothing is built and
 // the count is returned; else 0.
 // The points of one ring in map metres, easting first, consecutive duplicates dropped, closed. False
-// when a curve or point it names is missing, or a coordinate is no number.
+// when a curve or point it names is missing, or a coordinate is no number. With `sources`, each
+// point's place among the file's points (below point_count()) or, past them, among its direct
+// positions, so that what is worked out per point is worked out once.
 bool plane_ring_points(const MapDataset& dataset, const IdIndex& curves, const IdIndex& points, const RingRun& ring,
-                       std::vector<PlanePoint>& out);
+                       std::vector<PlanePoint>& out, std::vector<std::uint32_t>* sources = nullptr);
 
 std::uint64_t build_parcel_features(const MapDataset& dataset, const MapHeader& header,
                                     const FeatureBuildOptions& options, FeatureBatch& batch);
