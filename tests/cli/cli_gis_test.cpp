@@ -924,6 +924,9 @@ TEST(CliGis, SplitOutputsHoldTheSingleOutputsParcels) {
     for (std::size_t i = 0; i < codes.size(); ++i) {
         std::string map = shapes_map();
         map.replace(map.find("13113"), 5, codes[i]);
+        // A denominator no 32-bit column holds is no scale: the next sheet's, or none.
+        const std::string scale = "<縮尺分母>500<";
+        if (i == 1) map.replace(map.find(scale), scale.size(), "<縮尺分母>3000000000<");
         inputs.push_back("m" + std::to_string(i) + ".xml");
         program.write(inputs.back(), map);
     }
@@ -934,6 +937,9 @@ TEST(CliGis, SplitOutputsHoldTheSingleOutputsParcels) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     const std::vector<std::string> all = feature_lines(read_file(program.file("all.geojson")));
     ASSERT_EQ(all.size(), codes.size() * 3);
+    EXPECT_NE(all[3].find("\"縮尺分母\":250,"), std::string::npos) << all[3];
+    EXPECT_NE(all[4].find("\"縮尺分母\":null,"), std::string::npos) << all[4];
+    EXPECT_NE(all[0].find("\"縮尺分母\":500,"), std::string::npos) << all[0];
 
     struct Case {
         const char* split;
