@@ -416,7 +416,7 @@ int run_gis_split(const BatchOptions& options, const ConvertContext& context, co
     const std::size_t reported = convert_with_progress(files, options.jobs, start, work, take);
     const std::string shown = display_name(output.folder());
     const bool every_input = !platform::interrupt_requested() && tally.failed == 0;
-    if (every_input && tally.parcels == 0) {
+    if (every_input && tally.parcels == 0 && !output.failed()) {
         output.abandon();
         print_error(nothing_written_text(tally, output.folder()));
         return 1;

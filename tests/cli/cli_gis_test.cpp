@@ -1016,6 +1016,12 @@ TEST(CliGis, SplitOutputsHoldTheSingleOutputsParcels) {
         {{"--gis", "d.fgb", "--format", "fgb", "m0.xml"}, "--format fgb is for --split"},
         {{"--gis", "d", "--split", "prefecture", "--format", "shp", "m0.xml"}, "--format is svg"},
     };
+    // A folder that is a file: said so, and the file stays.
+    program.write("taken", "a file");
+    r = program.run({"--gis", "taken", "--split", "prefecture", "--format", "fgb", "m0.xml"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("** Error: Cannot make the folder \"taken\""), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(program.file("taken")), "a file");
     for (const auto& c : refused) {
         r = program.run(c.args);
         EXPECT_EQ(r.exit_code, 1);
