@@ -342,9 +342,9 @@ void write_head(LineWriter& w, const Plan& plan) {
     w.line(1, "<version>ver1.0</version>");
     w.tabs(1).text("<地図名>genmap-s").number(plan.options.seed).text("-n").number(plan.options.parcels);
     w.text("</地図名>").end();
-    w.line(1, "<市区町村コード>12103</市区町村コード>");
+    w.tabs(1).text("<市区町村コード>").text(plan.options.municipality_code).text("</市区町村コード>").end();
     w.line(1, "<市区町村名>千葉市稲毛区</市区町村名>");
-    w.line(1, "<座標系>公共座標9系</座標系>");
+    w.line(1, plan.options.arbitrary ? "<座標系>任意座標系</座標系>" : "<座標系>公共座標9系</座標系>");
     w.line(1, "<測地系判別>測量</測地系判別>");
 }
 

@@ -34,6 +34,9 @@ struct GenMapOptions {
     bool overlapping_sheets = false;
     // Instead of the grid: one surface, a ring of this many curves, that is the shape of every parcel.
     std::uint32_t shared_surface_curves = 0;
+    // The head's 市区町村コード (five digits), and 任意座標系 instead of 公共座標9系.
+    std::string municipality_code = "12103";
+    bool arbitrary = false;
 };
 
 // What a generated file holds, known before the first byte is written.

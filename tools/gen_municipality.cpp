@@ -2,8 +2,9 @@
 // benchmarks: an outer zip of one inner zip per map file (NAME-K.zip holding NAME-K.xml) and a
 // Shift_JIS search list (NAME-search-list.csv: inner zip, output date and time, 地番区域, 地番).
 //   chizuvec_genmuni --files N [--min-parcels A] [--max-parcels B] [--seed S] [--no-search-list]
-//                    [--unpacked DIR] -o OUT.zip
-// Map file k has a size drawn between A and B parcels from the seed. With --unpacked the inner zips
+//                    [--code CODE] [--arbitrary-every K] [--unpacked DIR] -o OUT.zip
+// Map file k has a size drawn between A and B parcels from the seed, the 市区町村コード CODE (12103
+// unless given), and every K-th map is in 任意座標系. With --unpacked the inner zips
 // are also left in DIR, as a user who unpacked the archive by hand would have them.
 #include <zip.h>
 
@@ -26,7 +27,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "usage: chizuvec_genmuni --files N [--min-parcels A] [--max-parcels B] [--seed S] [--no-search-list]\n"
-    "                        [--unpacked DIR] -o OUT.zip\n";
+    "                        [--code CODE] [--arbitrary-every K] [--unpacked DIR] -o OUT.zip\n";
 
 template <typename T>
 bool parse_whole(std::string_view text, T& value) {
@@ -63,8 +64,9 @@ int main(int argc, char** argv) {
     using namespace chizuvec;
     std::uint32_t files = 0, min_parcels = 200, max_parcels = 2000;
     std::uint64_t seed = 1;
+    std::uint32_t arbitrary_every = 0;
     bool search_list = true;
-    std::string out_path, unpacked;
+    std::string out_path, unpacked, code = "12103";
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -77,6 +79,10 @@ int main(int argc, char** argv) {
             ok = parse_whole(argv[++i], max_parcels);
         else if (arg == "--seed" && has_value)
             ok = parse_whole(argv[++i], seed);
+        else if (arg == "--code" && has_value)
+            code = argv[++i];
+        else if (arg == "--arbitrary-every" && has_value)
+            ok = parse_whole(argv[++i], arbitrary_every);
         else if (arg == "--no-search-list")
             search_list = false;
         else if (arg == "--unpacked" && has_value)
@@ -90,7 +96,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (files == 0 || out_path.empty() || min_parcels > max_parcels || max_parcels > 1000000) {
+    const bool code_ok = code.size() == 5 && code.find_first_not_of("0123456789") == std::string::npos;
+    if (files == 0 || out_path.empty() || min_parcels > max_parcels || max_parcels > 1000000 || !code_ok) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -118,6 +125,8 @@ int main(int argc, char** argv) {
         genmap::GenMapOptions options;
         options.parcels = sizes(random);
         options.seed = seed * 100003 + k;
+        options.municipality_code = code;
+        options.arbitrary = arbitrary_every != 0 && k % arbitrary_every == 0;
         genmap::GenMapSummary summary;
         if (genmap::generate_map_file(xml_path, options, summary) != genmap::kGenOk ||
             genmap::generate_map_zip(zip_path, options, summary) != genmap::kGenOk) {

@@ -17,23 +17,12 @@ struct OptionRow {
     bool batch;  // one of the options that begin the batch form
 };
 constexpr OptionRow kOptions[] = {
-    {"--out-dir", true},
-    {"--csv", true},
-    {"--format", true},
-    {"--per-sheet", true},
-    {"--jobs", true},
-    {"--highlight", true},
-    {"--gis", true},
-    {"--include-arbitrary", true},
-    {"--include-outside", true},
-    {"--check", true},
-    {"--diff", true},
-    {"--paper", false},
-    {"--scale", false},
-    {"--frame", false},
-    {"--help", false},
-    {"-h", false},
-    {"--version", false},
+    {"--out-dir", true},         {"--csv", true},       {"--format", true},
+    {"--split", true},           {"--per-sheet", true}, {"--jobs", true},
+    {"--highlight", true},       {"--gis", true},       {"--include-arbitrary", true},
+    {"--include-outside", true}, {"--check", true},     {"--diff", true},
+    {"--paper", false},          {"--scale", false},    {"--frame", false},
+    {"--help", false},           {"-h", false},         {"--version", false},
 };
 
 const OptionRow* find_option(std::string_view arg) {
@@ -244,9 +233,19 @@ Command parse_command_line(int argc, char** argv) {
             options.diff_path = value;
 
         } else if (arg == "--format") {
+            // A GIS format's name is for --split, which may come after it.
             const OutputFormat* const format = format_named(value);
-            if (format == nullptr) return bad("--format is " + format_names(FormatKind::one_map));
-            options.extension = format->extensions[0];
+            if (format != nullptr) {
+                options.extension = format->extensions[0];
+            } else if (format_named(value, FormatKind::features) != nullptr) {
+                options.gis_format = value;
+            } else {
+                return bad("--format is " + format_names(FormatKind::one_map) + " (or with --split " +
+                           format_names(FormatKind::features) + ")");
+            }
+        } else if (arg == "--split") {
+            if (value != "prefecture" && value != "municipality") return bad("--split is prefecture or municipality");
+            options.split = value == "prefecture" ? GisSplit::prefecture : GisSplit::municipality;
         } else if (arg == "--jobs") {
             options.jobs = parse_jobs(value);
             if (options.jobs == 0) return bad("--jobs needs a number from 1 to " + std::to_string(kMaxJobs));
@@ -264,6 +263,14 @@ Command parse_command_line(int argc, char** argv) {
     }
     if (options.gis_path.empty() && (options.include_arbitrary || options.include_outside)) {
         return bad("--include-arbitrary and --include-outside are for GIS outputs (--gis)");
+    }
+    if (options.split != GisSplit::none &&
+        (options.gis_path.empty() || options.gis_path == "-" || options.gis_format.empty())) {
+        return bad("--split writes into a folder: --gis DIR --split prefecture|municipality --format " +
+                   format_names(FormatKind::features));
+    }
+    if (options.split == GisSplit::none && !options.gis_format.empty()) {
+        return bad("--format " + options.gis_format + " is for --split (--gis takes the format from the extension)");
     }
     if (options.inputs.empty()) return bad("no input file given");
     if (!options.diff_path.empty() && options.inputs.size() != 2)

@@ -19,14 +19,19 @@ inline constexpr const char* kBatchUsageGrammar =
     "Chizuvec.exe --out-dir DIR [--format svg|htm|pdf|dxf|sim] [--per-sheet] [--jobs N] [--highlight LOT]... "
     "[--paper SIZE [--scale N]] [--frame] INPUT...\n"
     "Chizuvec.exe --csv FILE|- [--jobs N] INPUT...\n"
-    "Chizuvec.exe --gis OUT.geojson|OUT.gpkg|OUT.fgb|- [--jobs N] [--include-arbitrary] [--include-outside] "
-    "INPUT...\n"
+    "Chizuvec.exe --gis OUT.geojson|OUT.gpkg|OUT.fgb|OUT.parquet|- [--jobs N] [--include-arbitrary] "
+    "[--include-outside] INPUT...\n"
+    "Chizuvec.exe --gis DIR --split prefecture|municipality --format geojson|gpkg|fgb|parquet [--jobs N] "
+    "[--include-arbitrary] [--include-outside] INPUT...\n"
     "Chizuvec.exe --check REPORT.csv|REPORT.geojson|- [--jobs N] INPUT...\n"
     "Chizuvec.exe --diff OUT.csv|OUT.geojson|OUT.gpkg|OUT.fgb|OUT.svg|OUT.htm|OUT.pdf [--jobs N] OLD NEW\n"
     "SIZE: A4, A3, A2, A1 or A0, optionally with -landscape or -portrait";
 
 // More threads than outputs the platform can keep track of at once would gain nothing.
 inline constexpr unsigned kMaxJobs = 256;
+
+// --split: one GIS output per prefecture (the first two digits of 市区町村コード) or municipality.
+enum class GisSplit { none, prefecture, municipality };
 
 struct BatchOptions {
     std::string out_dir;                  // --out-dir: one drawing per map file (or sheet) in it
@@ -37,6 +42,8 @@ struct BatchOptions {
     bool include_arbitrary = false;       // --include-arbitrary
     bool include_outside = false;         // --include-outside
     std::string extension = ".svg";       // --format svg|htm
+    GisSplit split = GisSplit::none;      // --split, with --gis DIR
+    std::string gis_format;               // --format of a --split output: geojson, gpkg, fgb or parquet
     bool per_sheet = false;               // --per-sheet
     unsigned jobs = 0;                    // --jobs; 0 for the number of cores
     std::vector<std::string> highlights;  // --highlight, in the ANSI code page as given

@@ -118,6 +118,13 @@ const OutputFormat* format_named(std::string_view name) {
     return nullptr;
 }
 
+const OutputFormat* format_named(std::string_view name, FormatKind kind) {
+    for (const OutputFormat& format : kFormats) {
+        if (of_kind(format, kind) && format.name == name) return &format;
+    }
+    return nullptr;
+}
+
 bool reads_survey_points(std::string_view path) {
     const OutputFormat* const format = format_for_path(path, FormatKind::one_map);
     return format != nullptr && format->survey_points;

@@ -63,6 +63,8 @@ enum class FormatKind { one_map, features };
 const OutputFormat* format_for_path(std::string_view path, FormatKind kind);
 // The format of one map file named `name` (--format's value); null for none.
 const OutputFormat* format_named(std::string_view name);
+// The format of `kind` named `name`; null for none.
+const OutputFormat* format_named(std::string_view name, FormatKind kind);
 // The formats of `kind` as text for messages: "svg, htm or pdf" (names) or ".svg, .htm (.html) or
 // .pdf" (extensions).
 std::string format_names(FormatKind kind);

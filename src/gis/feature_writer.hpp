@@ -12,7 +12,8 @@
 
 namespace chizuvec {
 
-enum class GisFieldType { text, real };
+// integer: a signed 32-bit whole number (INT32 in Parquet, Int in FlatGeobuf).
+enum class GisFieldType { text, real, integer };
 
 struct GisField {
     std::string_view name;
@@ -40,10 +41,10 @@ inline constexpr GisField kParcelFields[] = {
     {"筆界未定構成筆"},  // a JSON array text of the parcels it names
     {"精度区分"},
     {"座標値種別"},
-    {"地図番号"},                        // every sheet that lists the parcel, joined by ';'
-    {"縮尺分母", GisFieldType::real},    // of the first of those sheets that gives one
-    {"面積", GisFieldType::real},        // m², of the shape written, its holes taken away
-    {"代表点緯度", GisFieldType::real},  // a point inside the parcel
+    {"地図番号"},                         // every sheet that lists the parcel, joined by ';'
+    {"縮尺分母", GisFieldType::integer},  // of the first of those sheets that gives one
+    {"面積", GisFieldType::real},         // m², of the shape written, its holes taken away
+    {"代表点緯度", GisFieldType::real},   // a point inside the parcel
     {"代表点経度", GisFieldType::real},
     // Of the first sheet that lists the parcel: 法第14条1項地図 or 地図に準ずる図面, and so on.
     {"地図種類"},
@@ -67,8 +68,9 @@ struct GisSchema {
 // One attribute value; `null` when the map file does not give it.
 struct GisValue {
     bool null = true;
-    std::string_view text;  // text fields, UTF-8
-    double number = 0.0;    // real fields
+    std::string_view text;     // text fields, UTF-8
+    double number = 0.0;       // real fields
+    std::int32_t integer = 0;  // integer fields
 };
 
 // A parcel: its values (one per schema field, in order) and its MultiPolygon. `xy` holds x, y pairs

@@ -1,7 +1,7 @@
 // The FlatGeobuf writer. The file is the magic bytes, the header, the packed Hilbert R-tree and the
 // features in the tree's order; the header needs the feature count and the tree needs every bounding
-// box, so features are encoded as they come into a spool file beside the output, only their box,
-// place and size kept in memory, and copied out in Hilbert order by finish.
+// box, so features are encoded as they come into the spool (feature_spool.hpp) and copied out in
+// Hilbert order by finish.
 #include <flatbuffers/flatbuffers.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "feature_generated.h"
+#include "gis/feature_spool.hpp"
 #include "gis/feature_writer.hpp"
 #include "gis/gis_encoding.hpp"
 #include "gis/hilbert_rtree.hpp"
@@ -27,26 +28,13 @@ constexpr std::uint8_t kMagic[8] = {0x66, 0x67, 0x62, 0x03, 0x66, 0x67, 0x62, 0x
 constexpr std::uint16_t kIndexNodeSize = 16;
 constexpr int kEpsgJgd2011 = 6668;
 constexpr std::size_t kStreamBuffer = 1 << 20;
-// The features are copied out a segment of the output at a time, each segment's features read from
-// the spool in runs: a feature and the next one in the spool within kReadGap bytes share one read.
-// Features near each other on the map mostly sit near each other in their file, so this turns a
-// read per feature into a few per segment.
+// The features are copied out a segment of the output at a time.
 constexpr std::uint64_t kSegmentBytes = 16u << 20;
-constexpr std::uint64_t kReadGap = 16u << 10;
-
-// Where a feature sits in the spool, and its box for the index.
-struct SpooledFeature {
-    GisEnvelope box;
-    std::uint64_t offset = 0;  // in the spool
-    std::uint32_t size = 0;    // size prefix included
-};
 
 class FlatGeobufWriter final : public FeatureWriter {
   public:
     explicit FlatGeobufWriter(std::string path) : path_(std::move(path)) {}
     ~FlatGeobufWriter() override {
-        close_spool_reader();
-        platform::abandon_output_file(spool_);
         if (out_ != nullptr) std::fclose(out_);
     }
     FlatGeobufWriter(const FlatGeobufWriter&) = delete;
@@ -59,12 +47,9 @@ class FlatGeobufWriter final : public FeatureWriter {
         for (const GisField& field : schema.fields) fields_.push_back({std::string(field.name), field.type});
         out_ = std::fopen(path_.c_str(), "wb");
         if (out_ == nullptr) return fail("the file cannot be created");
-        if (!platform::begin_output_file(path_ + ".spool", spool_)) {
-            return fail("no temporary file can be made beside the output");
-        }
-        // Large buffers: features are small and many, and every write is a system call.
+        if (!spool_.open(path_)) return fail("no temporary file can be made beside the output");
+        // A large buffer: features are small and many, and every write is a system call.
         std::setvbuf(out_, nullptr, _IOFBF, kStreamBuffer);
-        std::setvbuf(spool_.stream, nullptr, _IOFBF, kStreamBuffer);
         began_ = true;
         return true;
     }
@@ -74,46 +59,33 @@ class FlatGeobufWriter final : public FeatureWriter {
         if (!began_) return fail("a feature came before the file was begun");
         if (const std::string wrong = check_feature(fields_.size(), feature); !wrong.empty()) return fail(wrong);
         encode(feature);
-        const std::uint32_t size = builder_.GetSize();
-        if (std::fwrite(builder_.GetBufferPointer(), 1, size, spool_.stream) != size) {
+        if (!spool_.add({builder_.GetBufferPointer(), builder_.GetSize()}, feature_envelope(feature))) {
             return fail("the temporary file beside the output cannot be written (is the disk full?)");
         }
-        features_.push_back({feature_envelope(feature), spool_size_, size});
-        spool_size_ += size;
-        extent_.add(features_.back().box);
         return true;
     }
 
     bool finish() override {
         if (!error_.empty()) return false;
         if (!began_) return fail("the file was finished before it was begun");
-        if (std::fflush(spool_.stream) != 0) return fail("the temporary file beside the output cannot be written");
-        spool_reader_ = std::fopen(spool_.temp_path.c_str(), "rb");
-        if (spool_reader_ == nullptr) return fail("the temporary file beside the output cannot be read back");
-
-        std::vector<std::size_t> order(features_.size());
-        std::iota(order.begin(), order.end(), std::size_t{0});
-        std::vector<GisEnvelope> boxes;
-        boxes.reserve(features_.size());
-        for (const SpooledFeature& f : features_) boxes.push_back(f.box);
-        hilbert_order(boxes, extent_, order);
-
-        const bool indexed = !features_.empty();
+        std::vector<std::size_t> order;
+        if (!spool_.finish(order)) return fail("the temporary file beside the output cannot be read back");
+        const bool indexed = spool_.size() != 0;
         if (!put(kMagic, sizeof kMagic) || !put_header(indexed)) return false;
         if (indexed) {
-            std::vector<std::uint64_t> offsets(features_.size());
+            std::vector<GisEnvelope> boxes(order.size());
+            std::vector<std::uint64_t> offsets(order.size());
             std::uint64_t offset = 0;
             for (std::size_t i = 0; i < order.size(); ++i) {
-                boxes[i] = features_[order[i]].box;
+                boxes[i] = spool_.box(order[i]);
                 offsets[i] = offset;
-                offset += features_[order[i]].size;
+                offset += spool_.record_size(order[i]);
             }
             const GisBytes tree = packed_rtree(boxes, offsets, kIndexNodeSize);
             if (!put(tree.data(), tree.size())) return false;
         }
         if (!copy_in_order(order)) return false;
-        close_spool_reader();
-        platform::abandon_output_file(spool_);
+        spool_.close();
         const bool closed = std::fclose(out_) == 0;
         out_ = nullptr;
         return closed || fail("the file cannot be written (is the disk full?)");
@@ -129,56 +101,23 @@ class FlatGeobufWriter final : public FeatureWriter {
     bool put(const void* bytes, std::size_t size) {
         return std::fwrite(bytes, 1, size, out_) == size || fail("the file cannot be written (is the disk full?)");
     }
-    // Writes the spooled features in `order`, the spool read in runs, memory held to about a segment.
+    // Writes the spooled features in `order`, memory held to about a segment.
     bool copy_in_order(const std::vector<std::size_t>& order) {
-        std::vector<std::size_t> by_place;                      // one segment's features in spool order
-        std::vector<std::uint64_t> place_of(features_.size());  // where each goes in `segment`
         std::vector<std::uint8_t> segment;
-        std::vector<std::uint8_t> run;
+        std::vector<std::uint64_t> place;
         for (std::size_t first = 0; first < order.size();) {
             std::size_t end = first;
             std::uint64_t bytes = 0;
-            while (end < order.size() && (end == first || bytes + features_[order[end]].size <= kSegmentBytes)) {
-                bytes += features_[order[end++]].size;
+            while (end < order.size() && (end == first || bytes + spool_.record_size(order[end]) <= kSegmentBytes)) {
+                bytes += spool_.record_size(order[end++]);
             }
-            segment.resize(bytes);
-            by_place.assign(order.begin() + static_cast<std::ptrdiff_t>(first),
-                            order.begin() + static_cast<std::ptrdiff_t>(end));
-            std::uint64_t place = 0;
-            for (std::size_t k = first; k < end; ++k) {
-                place_of[order[k]] = place;
-                place += features_[order[k]].size;
-            }
-            std::sort(by_place.begin(), by_place.end(),
-                      [&](std::size_t a, std::size_t b) { return features_[a].offset < features_[b].offset; });
-            for (std::size_t k = 0; k < by_place.size();) {
-                const std::uint64_t from = features_[by_place[k]].offset;
-                std::uint64_t to = from + features_[by_place[k]].size;
-                std::size_t last = k + 1;
-                while (last < by_place.size() && features_[by_place[last]].offset <= to + kReadGap &&
-                       features_[by_place[last]].offset + features_[by_place[last]].size - from <= kSegmentBytes) {
-                    to = std::max(to, features_[by_place[last]].offset + features_[by_place[last]].size);
-                    ++last;
-                }
-                run.resize(to - from);
-                if (!platform::seek_file(spool_reader_, static_cast<std::int64_t>(from)) ||
-                    std::fread(run.data(), 1, run.size(), spool_reader_) != run.size()) {
-                    return fail("the temporary file beside the output cannot be read back");
-                }
-                for (; k < last; ++k) {
-                    const SpooledFeature& f = features_[by_place[k]];
-                    std::copy_n(run.data() + (f.offset - from), f.size, segment.data() + place_of[by_place[k]]);
-                }
+            if (!spool_.read(std::span(order).subspan(first, end - first), segment, place)) {
+                return fail("the temporary file beside the output cannot be read back");
             }
             if (!put(segment.data(), segment.size())) return false;
             first = end;
         }
         return true;
-    }
-
-    void close_spool_reader() {
-        if (spool_reader_ != nullptr) std::fclose(spool_reader_);
-        spool_reader_ = nullptr;
     }
 
     // The feature as a size-prefixed FlatBuffer in builder_.
@@ -189,11 +128,17 @@ class FlatGeobufWriter final : public FeatureWriter {
             const GisValue& value = feature.values[i];
             if (value.null) continue;
             put_u16_le(properties_, static_cast<std::uint16_t>(i));
-            if (fields_[i].type == GisFieldType::real) {
-                put_f64_le(properties_, value.number);
-            } else {
-                put_u32_le(properties_, static_cast<std::uint32_t>(value.text.size()));
-                properties_.insert(properties_.end(), value.text.begin(), value.text.end());
+            switch (fields_[i].type) {
+                case GisFieldType::text:
+                    put_u32_le(properties_, static_cast<std::uint32_t>(value.text.size()));
+                    properties_.insert(properties_.end(), value.text.begin(), value.text.end());
+                    break;
+                case GisFieldType::real:
+                    put_f64_le(properties_, value.number);
+                    break;
+                case GisFieldType::integer:
+                    put_u32_le(properties_, static_cast<std::uint32_t>(value.integer));
+                    break;
             }
         }
         flatbuffers::Offset<FlatGeobuf::Geometry> geometry = 0;
@@ -228,13 +173,22 @@ class FlatGeobufWriter final : public FeatureWriter {
         flatbuffers::FlatBufferBuilder b;
         std::vector<flatbuffers::Offset<FlatGeobuf::Column>> columns;
         for (const Field& field : fields_) {
-            const auto type =
-                field.type == GisFieldType::real ? FlatGeobuf::ColumnType::Double : FlatGeobuf::ColumnType::String;
+            FlatGeobuf::ColumnType type = FlatGeobuf::ColumnType::String;
+            switch (field.type) {
+                case GisFieldType::text:
+                    break;
+                case GisFieldType::real:
+                    type = FlatGeobuf::ColumnType::Double;
+                    break;
+                case GisFieldType::integer:
+                    type = FlatGeobuf::ColumnType::Int;
+                    break;
+            }
             columns.push_back(FlatGeobuf::CreateColumn(b, b.CreateString(field.name), type));
         }
         flatbuffers::Offset<flatbuffers::Vector<double>> envelope = 0;
-        if (!extent_.empty()) {
-            const double bounds[4] = {extent_.min_x, extent_.min_y, extent_.max_x, extent_.max_y};
+        if (const GisEnvelope& extent = spool_.extent(); !extent.empty()) {
+            const double bounds[4] = {extent.min_x, extent.min_y, extent.max_x, extent.max_y};
             envelope = b.CreateVector(bounds, 4);
         }
         flatbuffers::Offset<FlatGeobuf::Crs> crs = 0;
@@ -247,7 +201,7 @@ class FlatGeobufWriter final : public FeatureWriter {
         if (!envelope.IsNull()) header.add_envelope(envelope);
         header.add_geometry_type(FlatGeobuf::GeometryType::MultiPolygon);
         header.add_columns(column_vector);
-        header.add_features_count(features_.size());
+        header.add_features_count(spool_.size());
         // The node size is written even where it equals the default: 0 means no index.
         b.ForceDefaults(true);
         header.add_index_node_size(indexed ? kIndexNodeSize : 0);
@@ -267,12 +221,8 @@ class FlatGeobufWriter final : public FeatureWriter {
     GisCoordinates coordinates_ = GisCoordinates::geographic;
     std::vector<Field> fields_;
     std::FILE* out_ = nullptr;
-    platform::OutputFile spool_;
-    std::FILE* spool_reader_ = nullptr;
-    std::uint64_t spool_size_ = 0;
+    FeatureSpool spool_;
     bool began_ = false;
-    std::vector<SpooledFeature> features_;
-    GisEnvelope extent_;
     flatbuffers::FlatBufferBuilder builder_{4096};
     GisBytes properties_;
     std::vector<std::uint32_t> ring_ends_;

@@ -85,10 +85,20 @@ class GeoJsonWriter final : public FeatureWriter {
             const GisValue& value = feature.values[i];
             if (value.null) {
                 buffer_ += "null";
-            } else if (schema_.fields[i].type == GisFieldType::real) {
-                append_number(value.number, false);
-            } else {
-                append_json_text(buffer_, value.text);
+                continue;
+            }
+            switch (schema_.fields[i].type) {
+                case GisFieldType::text:
+                    append_json_text(buffer_, value.text);
+                    break;
+                case GisFieldType::real:
+                    append_number(value.number, false);
+                    break;
+                case GisFieldType::integer: {
+                    char text[16];
+                    buffer_.append(text, std::to_chars(text, text + sizeof text, value.integer).ptr);
+                    break;
+                }
             }
         }
         buffer_ += "},\"geometry\":";

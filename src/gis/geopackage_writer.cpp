@@ -74,6 +74,20 @@ std::string enclosed(std::string_view text, char quote) {
     return out + quote;
 }
 std::string quoted(std::string_view name) { return enclosed(name, '"'); }
+
+// A column's declared type. MEDIUMINT is GeoPackage's 32-bit integer (stored as SQLite INTEGER), which
+// readers take for a 32-bit field, as FlatGeobuf's Int and Parquet's INT32 are.
+std::string_view column_type(GisFieldType type) {
+    switch (type) {
+        case GisFieldType::text:
+            return " TEXT";
+        case GisFieldType::real:
+            return " REAL";
+        case GisFieldType::integer:
+            return " MEDIUMINT";
+    }
+    return " TEXT";
+}
 std::string literal(std::string_view text) { return enclosed(text, '\''); }
 
 // The triggers that keep the spatial index right when the table is edited later (the GIS program's
@@ -194,7 +208,7 @@ class GeoPackageWriter final : public FeatureWriter {
         std::string columns;
         std::string placeholders;
         for (const GisField& field : schema.fields) {
-            columns += ", " + quoted(field.name) + (field.type == GisFieldType::real ? " REAL" : " TEXT");
+            columns += ", " + quoted(field.name) + std::string(column_type(field.type));
             placeholders += ", ?";
         }
         const std::string srs = std::to_string(srs_id_);
@@ -247,11 +261,19 @@ class GeoPackageWriter final : public FeatureWriter {
             const int column = static_cast<int>(i) + 2;
             if (value.null) {
                 bound = sqlite3_bind_null(insert, column);
-            } else if (field_types_[i] == GisFieldType::real) {
-                bound = sqlite3_bind_double(insert, column, value.number);
-            } else {
-                bound = sqlite3_bind_text64(insert, column, value.text.data(), value.text.size(), SQLITE_STATIC,
-                                            SQLITE_UTF8);
+                continue;
+            }
+            switch (field_types_[i]) {
+                case GisFieldType::text:
+                    bound = sqlite3_bind_text64(insert, column, value.text.data(), value.text.size(), SQLITE_STATIC,
+                                                SQLITE_UTF8);
+                    break;
+                case GisFieldType::real:
+                    bound = sqlite3_bind_double(insert, column, value.number);
+                    break;
+                case GisFieldType::integer:
+                    bound = sqlite3_bind_int(insert, column, value.integer);
+                    break;
             }
         }
         if (bound != SQLITE_OK) return fail_sqlite("a feature cannot be stored");

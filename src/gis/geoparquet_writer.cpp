@@ -1,8 +1,8 @@
 // The GeoParquet writer (GeoParquet 1.1 on Parquet). Rows go out in the Hilbert order of their
 // boxes, in row groups of kRowGroupRows, so that each group covers a compact area and the
 // statistics of the bbox columns let a reader skip the groups outside its window. That order needs
-// every box first: features are encoded as they come into a spool file beside the output, only
-// their box, place and size kept in memory, and finish reads them back a row group at a time.
+// every box first: features are encoded as they come into the spool (feature_spool.hpp), and finish
+// reads them back a row group at a time.
 // Each column chunk is one dictionary page (repeated texts) and data pages of about kPageBytes,
 // compressed with zstd; the footer is Parquet's FileMetaData in Thrift's compact protocol.
 #include <zstd.h>
@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "gis/feature_spool.hpp"
 #include "gis/feature_writer.hpp"
 #include "gis/gis_encoding.hpp"
 #include "gis/hilbert_rtree.hpp"
@@ -33,7 +34,6 @@ constexpr std::size_t kPageBytes = 1 << 20;
 constexpr std::size_t kDictionaryBytes = 1 << 20;
 constexpr int kZstdLevel = 3;
 constexpr std::size_t kStreamBuffer = 1 << 20;
-constexpr std::uint64_t kReadGap = 16u << 10;
 constexpr std::string_view kMagic = "PAR1";
 
 // EPSG:6668 (JGD2011, geographic 2D) as PROJJSON, as PROJ gives it.
@@ -68,11 +68,16 @@ struct Column {
 struct ColumnValues {
     std::vector<std::uint8_t> defined;
     std::vector<double> numbers;
+    std::vector<std::int32_t> integers;
     std::vector<std::string_view> texts;
     void clear() {
         defined.clear();
         numbers.clear();
+        integers.clear();
         texts.clear();
+    }
+    std::size_t count(PhysicalType type) const {
+        return type == kDouble ? numbers.size() : type == kInt32 ? integers.size() : texts.size();
     }
 };
 
@@ -94,12 +99,6 @@ struct RowGroupMeta {
     std::vector<ChunkMeta> chunks;
     std::int64_t rows = 0;
     std::int64_t offset = 0;
-};
-
-struct SpooledFeature {
-    GisEnvelope box;
-    std::uint64_t offset = 0;
-    std::uint32_t size = 0;
 };
 
 void put_varint(GisBytes& out, std::uint64_t v) {
@@ -168,8 +167,6 @@ class GeoParquetWriter final : public FeatureWriter {
     GeoParquetWriter(std::string path, std::size_t rows_per_group)
         : path_(std::move(path)), rows_per_group_(std::max<std::size_t>(1, rows_per_group)) {}
     ~GeoParquetWriter() override {
-        if (spool_reader_ != nullptr) std::fclose(spool_reader_);
-        platform::abandon_output_file(spool_);
         if (out_ != nullptr) std::fclose(out_);
         if (zstd_ != nullptr) ZSTD_freeCCtx(zstd_);
     }
@@ -188,26 +185,25 @@ class GeoParquetWriter final : public FeatureWriter {
                 case GisFieldType::real:
                     columns_.push_back({std::string(field.name), kDouble, false, false});
                     break;
+                case GisFieldType::integer:
+                    columns_.push_back({std::string(field.name), kInt32, false, false});
+                    break;
             }
         }
         columns_.push_back({"geometry", kByteArray, false, false});
         for (const char* corner : {"xmin", "ymin", "xmax", "ymax"}) columns_.push_back({corner, kDouble, false, true});
-        values_.resize(columns_.size());
         zstd_ = ZSTD_createCCtx();
         if (zstd_ == nullptr) return fail("out of memory");
         out_ = std::fopen(path_.c_str(), "wb");
         if (out_ == nullptr) return fail("the file cannot be created");
-        if (!platform::begin_output_file(path_ + ".spool", spool_)) {
-            return fail("no temporary file can be made beside the output");
-        }
+        if (!spool_.open(path_)) return fail("no temporary file can be made beside the output");
         std::setvbuf(out_, nullptr, _IOFBF, kStreamBuffer);
-        std::setvbuf(spool_.stream, nullptr, _IOFBF, kStreamBuffer);
         began_ = true;
         return put(kMagic.data(), kMagic.size());
     }
 
     // The feature as a spool record: per field a flag byte (0 null) and the value (text: its u32
-    // size and bytes; real: 8 bytes), then the geometry's u32 WKB size (0 null) and WKB.
+    // size and bytes; real: 8 bytes; integer: 4), then the geometry's u32 WKB size (0 null) and WKB.
     bool write(const GisFeature& feature) override {
         if (!error_.empty()) return false;
         if (!began_) return fail("a feature came before the file was begun");
@@ -225,6 +221,9 @@ class GeoParquetWriter final : public FeatureWriter {
                 case GisFieldType::real:
                     put_f64_le(record_, value.number);
                     break;
+                case GisFieldType::integer:
+                    put_u32_le(record_, static_cast<std::uint32_t>(value.integer));
+                    break;
             }
         }
         const std::size_t size_at = record_.size();
@@ -235,37 +234,22 @@ class GeoParquetWriter final : public FeatureWriter {
             for (int b = 0; b < 4; ++b)
                 record_[size_at + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(wkb_size >> (8 * b));
         }
-        if (std::fwrite(record_.data(), 1, record_.size(), spool_.stream) != record_.size()) {
+        if (!spool_.add(record_, feature_envelope(feature))) {
             return fail("the temporary file beside the output cannot be written (is the disk full?)");
         }
-        features_.push_back({feature_envelope(feature), spool_size_, static_cast<std::uint32_t>(record_.size())});
-        spool_size_ += record_.size();
-        extent_.add(features_.back().box);
         return true;
     }
 
     bool finish() override {
         if (!error_.empty()) return false;
         if (!began_) return fail("the file was finished before it was begun");
-        if (std::fflush(spool_.stream) != 0) return fail("the temporary file beside the output cannot be written");
-        spool_reader_ = std::fopen(spool_.temp_path.c_str(), "rb");
-        if (spool_reader_ == nullptr) return fail("the temporary file beside the output cannot be read back");
-
-        std::vector<std::size_t> order(features_.size());
-        std::iota(order.begin(), order.end(), std::size_t{0});
-        std::vector<GisEnvelope> boxes;
-        boxes.reserve(features_.size());
-        for (const SpooledFeature& f : features_) boxes.push_back(f.box);
-        hilbert_order(boxes, extent_, order);
-        boxes = {};
-
+        std::vector<std::size_t> order;
+        if (!spool_.finish(order)) return fail("the temporary file beside the output cannot be read back");
         for (std::size_t first = 0; first < order.size(); first += rows_per_group_) {
             const std::size_t end = std::min(order.size(), first + rows_per_group_);
             if (!write_row_group(std::span(order).subspan(first, end - first))) return false;
         }
-        std::fclose(spool_reader_);
-        spool_reader_ = nullptr;
-        platform::abandon_output_file(spool_);
+        spool_.close();
         const GisBytes footer = file_metadata();
         GisBytes tail;
         put_u32_le(tail, static_cast<std::uint32_t>(footer.size()));
@@ -318,91 +302,85 @@ class GeoParquetWriter final : public FeatureWriter {
         }
     }
 
-    // Reads the records of `rows` into segment_, the spool read in runs of nearby records; place_
-    // holds where each row's record starts in segment_.
-    bool load_records(std::span<const std::size_t> rows) {
-        std::uint64_t bytes = 0;
-        place_.resize(rows.size());
-        for (std::size_t k = 0; k < rows.size(); ++k) {
-            place_[k] = bytes;
-            bytes += features_[rows[k]].size;
-        }
-        segment_.resize(bytes);
-        std::vector<std::size_t> by_offset(rows.size());
-        std::iota(by_offset.begin(), by_offset.end(), std::size_t{0});
-        std::sort(by_offset.begin(), by_offset.end(),
-                  [&](std::size_t a, std::size_t b) { return features_[rows[a]].offset < features_[rows[b]].offset; });
-        for (std::size_t k = 0; k < by_offset.size();) {
-            const std::uint64_t from = features_[rows[by_offset[k]]].offset;
-            std::uint64_t to = from + features_[rows[by_offset[k]]].size;
-            std::size_t last = k + 1;
-            while (last < by_offset.size() && features_[rows[by_offset[last]]].offset <= to + kReadGap &&
-                   to - from <= kPageBytes * 16) {
-                const SpooledFeature& f = features_[rows[by_offset[last]]];
-                to = std::max(to, f.offset + f.size);
-                ++last;
-            }
-            run_.resize(to - from);
-            if (!platform::seek_file(spool_reader_, static_cast<std::int64_t>(from)) ||
-                std::fread(run_.data(), 1, run_.size(), spool_reader_) != run_.size()) {
-                return fail("the temporary file beside the output cannot be read back");
-            }
-            for (; k < last; ++k) {
-                const SpooledFeature& f = features_[rows[by_offset[k]]];
-                std::copy_n(run_.data() + (f.offset - from), f.size, segment_.data() + place_[by_offset[k]]);
-            }
-        }
-        return true;
-    }
-
+    // The row group's records are read once; then each column in turn is gathered from them and
+    // written, so that memory holds the records and one column's values, not every column's.
     bool write_row_group(std::span<const std::size_t> rows) {
-        if (!load_records(rows)) return false;
-        for (ColumnValues& v : values_) v.clear();
-        const std::size_t geometry = fields_.size();
+        if (!spool_.read(rows, segment_, place_)) {
+            return fail("the temporary file beside the output cannot be read back");
+        }
+        // Where each field of each record begins, from the record's start; the geometry's last.
+        const std::size_t fields = fields_.size();
+        starts_.resize(rows.size() * (fields + 1));
         for (std::size_t k = 0; k < rows.size(); ++k) {
-            const std::uint8_t* p = segment_.data() + place_[k];
-            for (std::size_t i = 0; i < fields_.size(); ++i) {
-                ColumnValues& column = values_[i];
-                const bool defined = *p++ != 0;
-                column.defined.push_back(defined ? 1 : 0);
-                if (!defined) continue;
+            const std::uint8_t* const record = segment_.data() + place_[k];
+            const std::uint8_t* p = record;
+            for (std::size_t i = 0; i <= fields; ++i) {
+                starts_[k * (fields + 1) + i] = static_cast<std::uint32_t>(p - record);
+                if (i == fields || *p++ == 0) continue;
                 switch (fields_[i]) {
-                    case GisFieldType::text: {
-                        const std::uint32_t size = read_u32(p);
-                        column.texts.emplace_back(reinterpret_cast<const char*>(p + 4), size);
-                        p += 4 + size;
+                    case GisFieldType::text:
+                        p += 4 + read_u32(p);
                         break;
-                    }
-                    case GisFieldType::real: {
-                        double number = 0;
-                        std::memcpy(&number, p, 8);
-                        column.numbers.push_back(number);
+                    case GisFieldType::real:
                         p += 8;
                         break;
-                    }
+                    case GisFieldType::integer:
+                        p += 4;
+                        break;
                 }
-            }
-            const std::uint32_t wkb_size = read_u32(p);
-            const GisEnvelope& box = features_[rows[k]].box;
-            const bool shaped = wkb_size > 0;
-            values_[geometry].defined.push_back(shaped ? 1 : 0);
-            if (shaped) values_[geometry].texts.emplace_back(reinterpret_cast<const char*>(p + 4), wkb_size);
-            const double corners[4] = {box.min_x, box.min_y, box.max_x, box.max_y};
-            for (std::size_t c = 0; c < 4; ++c) {
-                values_[geometry + 1 + c].defined.push_back(shaped ? 1 : 0);
-                if (shaped) values_[geometry + 1 + c].numbers.push_back(corners[c]);
             }
         }
         RowGroupMeta group;
         group.rows = static_cast<std::int64_t>(rows.size());
         group.offset = offset_;
         for (std::size_t c = 0; c < columns_.size(); ++c) {
+            column_.clear();
+            for (std::size_t k = 0; k < rows.size(); ++k) gather(rows[k], k, c);
             ChunkMeta chunk;
-            if (!write_chunk(columns_[c], values_[c], chunk)) return false;
+            if (!write_chunk(columns_[c], column_, chunk)) return false;
             group.chunks.push_back(std::move(chunk));
         }
         row_groups_.push_back(std::move(group));
         return true;
+    }
+
+    // Column c's value of record k of the row group (spool record `row`) into column_.
+    void gather(std::size_t row, std::size_t k, std::size_t c) {
+        const std::size_t fields = fields_.size();
+        const std::uint8_t* const record = segment_.data() + place_[k];
+        if (c < fields) {
+            const std::uint8_t* p = record + starts_[k * (fields + 1) + c];
+            const bool defined = *p++ != 0;
+            column_.defined.push_back(defined ? 1 : 0);
+            if (!defined) return;
+            switch (fields_[c]) {
+                case GisFieldType::text:
+                    column_.texts.emplace_back(reinterpret_cast<const char*>(p + 4), read_u32(p));
+                    break;
+                case GisFieldType::real: {
+                    double number = 0;
+                    std::memcpy(&number, p, 8);
+                    column_.numbers.push_back(number);
+                    break;
+                }
+                case GisFieldType::integer:
+                    column_.integers.push_back(static_cast<std::int32_t>(read_u32(p)));
+                    break;
+            }
+            return;
+        }
+        const std::uint8_t* p = record + starts_[k * (fields + 1) + fields];
+        const std::uint32_t wkb_size = read_u32(p);
+        const bool shaped = wkb_size > 0;
+        column_.defined.push_back(shaped ? 1 : 0);
+        if (!shaped) return;
+        if (c == fields) {
+            column_.texts.emplace_back(reinterpret_cast<const char*>(p + 4), wkb_size);
+            return;
+        }
+        const GisEnvelope& box = spool_.box(row);
+        const double corners[4] = {box.min_x, box.min_y, box.max_x, box.max_y};
+        column_.numbers.push_back(corners[c - fields - 1]);
     }
 
     static std::uint32_t read_u32(const std::uint8_t* p) {
@@ -412,8 +390,7 @@ class GeoParquetWriter final : public FeatureWriter {
     // One column chunk: a dictionary page where texts repeat enough, then data pages.
     bool write_chunk(const Column& column, const ColumnValues& v, ChunkMeta& chunk) {
         chunk.values = static_cast<std::int64_t>(v.defined.size());
-        chunk.null_count =
-            chunk.values - static_cast<std::int64_t>(column.type == kDouble ? v.numbers.size() : v.texts.size());
+        chunk.null_count = chunk.values - static_cast<std::int64_t>(v.count(column.type));
         bounds(column, v, chunk);
 
         // Dictionary: each distinct text's index, in order of first use.
@@ -457,7 +434,10 @@ class GeoParquetWriter final : public FeatureWriter {
             std::size_t bytes = 0;
             while (row < v.defined.size() && bytes < kPageBytes) {
                 if (v.defined[row] != 0) {
-                    bytes += column.type == kDouble ? 8 : use_dictionary ? 1 : 4 + v.texts[value].size();
+                    bytes += column.type == kDouble  ? 8
+                             : column.type == kInt32 ? 4
+                             : use_dictionary        ? 1
+                                                     : 4 + v.texts[value].size();
                     ++value;
                 }
                 ++row;
@@ -474,6 +454,10 @@ class GeoParquetWriter final : public FeatureWriter {
                 put_hybrid(page_, std::span(indices_).subspan(first_value, value - first_value), width);
             } else if (column.type == kDouble) {
                 for (std::size_t k = first_value; k < value; ++k) put_f64_le(page_, v.numbers[k]);
+            } else if (column.type == kInt32) {
+                for (std::size_t k = first_value; k < value; ++k) {
+                    put_u32_le(page_, static_cast<std::uint32_t>(v.integers[k]));
+                }
             } else {
                 for (std::size_t k = first_value; k < value; ++k) {
                     put_u32_le(page_, static_cast<std::uint32_t>(v.texts[k].size()));
@@ -489,7 +473,7 @@ class GeoParquetWriter final : public FeatureWriter {
     }
 
     // The column's smallest and largest value as Parquet orders them (texts byte by byte, numbers
-    // by value, NaN left out); none for the geometry, whose bytes have no useful order.
+    // and integers by value, NaN left out); none for the geometry, whose bytes have no useful order.
     static void bounds(const Column& column, const ColumnValues& v, ChunkMeta& chunk) {
         if (column.type == kDouble) {
             bool any = false;
@@ -507,6 +491,15 @@ class GeoParquetWriter final : public FeatureWriter {
             chunk.min.assign(b.begin(), b.end());
             b.clear();
             put_f64_le(b, hi);
+            chunk.max.assign(b.begin(), b.end());
+            chunk.has_bounds = true;
+        } else if (column.type == kInt32 && !v.integers.empty()) {
+            const auto [lo, hi] = std::minmax_element(v.integers.begin(), v.integers.end());
+            GisBytes b;
+            put_u32_le(b, static_cast<std::uint32_t>(*lo));
+            chunk.min.assign(b.begin(), b.end());
+            b.clear();
+            put_u32_le(b, static_cast<std::uint32_t>(*hi));
             chunk.max.assign(b.begin(), b.end());
             chunk.has_bounds = true;
         } else if (column.utf8 && !v.texts.empty()) {
@@ -550,13 +543,13 @@ class GeoParquetWriter final : public FeatureWriter {
     std::string geo_metadata() const {
         std::string json = R"({"version":"1.1.0","primary_column":"geometry","columns":{"geometry":{)";
         json += R"("encoding":"WKB","geometry_types":)";
-        json += features_.empty() ? "[]" : R"(["MultiPolygon"])";
+        json += spool_.size() == 0 ? "[]" : R"(["MultiPolygon"])";
         json += R"(,"crs":)";
         json += coordinates_ == GisCoordinates::geographic ? kJgd2011Projjson : "null";
         json += R"(,"orientation":"counterclockwise","edges":"planar")";
-        if (!extent_.empty()) {
-            json += ",\"bbox\":[" + number_text(extent_.min_x) + "," + number_text(extent_.min_y) + "," +
-                    number_text(extent_.max_x) + "," + number_text(extent_.max_y) + "]";
+        if (const GisEnvelope& extent = spool_.extent(); !extent.empty()) {
+            json += ",\"bbox\":[" + number_text(extent.min_x) + "," + number_text(extent.min_y) + "," +
+                    number_text(extent.max_x) + "," + number_text(extent.max_y) + "]";
         }
         json += R"(,"covering":{"bbox":{"xmin":["bbox","xmin"],"ymin":["bbox","ymin"],)";
         json += R"("xmax":["bbox","xmax"],"ymax":["bbox","ymax"]}}}}})";
@@ -664,20 +657,16 @@ class GeoParquetWriter final : public FeatureWriter {
     std::vector<Column> columns_;
     std::FILE* out_ = nullptr;
     std::int64_t offset_ = 0;
-    platform::OutputFile spool_;
-    std::FILE* spool_reader_ = nullptr;
-    std::uint64_t spool_size_ = 0;
+    FeatureSpool spool_;
     bool began_ = false;
-    std::vector<SpooledFeature> features_;
-    GisEnvelope extent_;
     std::vector<RowGroupMeta> row_groups_;
     ZSTD_CCtx* zstd_ = nullptr;
     // Buffers reused from feature to feature and page to page.
     GisBytes record_;
     std::vector<std::uint8_t> segment_;
-    std::vector<std::uint8_t> run_;
     std::vector<std::uint64_t> place_;
-    std::vector<ColumnValues> values_;
+    std::vector<std::uint32_t> starts_;
+    ColumnValues column_;
     std::unordered_map<std::string_view, std::uint32_t> dictionary_;
     std::vector<std::uint32_t> indices_;
     std::vector<std::uint32_t> levels_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -17,16 +19,20 @@
 namespace chizuvec {
 namespace {
 
-// The plane position of a curve's point reference; false when it names no point.
-bool position_of(const MapDataset& dataset, const IdIndex& points, std::uint32_t reference, PlanePosition& position) {
+// The plane position of a curve's point reference and its place (see plane_ring_points); false when
+// it names no point.
+bool position_of(const MapDataset& dataset, const IdIndex& points, std::uint32_t reference, PlanePosition& position,
+                 std::uint32_t& source) {
     if ((reference & kDirectPosition) != 0) {
         const std::uint32_t i = reference & ~kDirectPosition;
         if (i >= dataset.gis.direct_positions.size()) return false;
         position = dataset.gis.direct_positions[i];
+        source = dataset.point_count() + i;
     } else {
         const std::uint32_t at = points.find(reference);
         if (at == kNoRecord) return false;
         position = {dataset.points[at].x, dataset.points[at].y};
+        source = at;
     }
     // A coordinate no number can hold gives no point.
     return std::isfinite(position.x) && std::isfinite(position.y);
@@ -35,8 +41,9 @@ bool position_of(const MapDataset& dataset, const IdIndex& points, std::uint32_t
 }  // namespace
 
 bool plane_ring_points(const MapDataset& dataset, const IdIndex& curves, const IdIndex& points, const RingRun& ring,
-                       std::vector<PlanePoint>& out) {
+                       std::vector<PlanePoint>& out, std::vector<std::uint32_t>* sources) {
     out.clear();
+    if (sources != nullptr) sources->clear();
     for (std::uint32_t r = ring.first_ref; r < ring.first_ref + ring.count; ++r) {
         const std::uint32_t curve_at = curves.find(dataset.ring_curves[r]);
         if (curve_at == kNoRecord) return false;
@@ -44,12 +51,19 @@ bool plane_ring_points(const MapDataset& dataset, const IdIndex& curves, const I
         for (std::uint32_t k = 0; k < run.count; ++k) {
             const std::uint32_t i = run.reversed ? run.first + run.count - 1 - k : run.first + k;
             PlanePosition p;
-            if (!position_of(dataset, points, dataset.gis.curve_points[i], p)) return false;
+            std::uint32_t source = 0;
+            if (!position_of(dataset, points, dataset.gis.curve_points[i], p, source)) return false;
             const PlanePoint point{p.y, p.x};
-            if (out.empty() || out.back().x != point.x || out.back().y != point.y) out.push_back(point);
+            if (out.empty() || out.back().x != point.x || out.back().y != point.y) {
+                out.push_back(point);
+                if (sources != nullptr) sources->push_back(source);
+            }
         }
     }
-    if (!out.empty() && (out.front().x != out.back().x || out.front().y != out.back().y)) out.push_back(out.front());
+    if (!out.empty() && (out.front().x != out.back().x || out.front().y != out.back().y)) {
+        out.push_back(out.front());
+        if (sources != nullptr) sources->push_back(sources->front());
+    }
     return true;
 }
 
@@ -163,7 +177,11 @@ class FeatureBuilder {
         indexes_.surfaces = build_id_index(dataset.surfaces);
         indexes_.curves = build_id_index(dataset.curves);
         indexes_.points = build_id_index(dataset.file_points());
-        if (options.coordinates == GisCoordinates::geographic) projection_.emplace(options.zone);
+        if (options.coordinates == GisCoordinates::geographic) {
+            projection_.emplace(options.zone);
+            const double nan = std::numeric_limits<double>::quiet_NaN();
+            projected_.assign(dataset.point_count() + dataset.gis.direct_positions.size(), PlanePoint{nan, nan});
+        }
         sheets_ = sheets_of_parcels(dataset);
         scales_ = scales_of_numbers(dataset);
     }
@@ -206,8 +224,8 @@ class FeatureBuilder {
                                              chiban.find(kSeparateSheet) != std::string_view::npos);
     }
 
-    bool ring_points(const RingRun& ring, std::vector<PlanePoint>& out) const {
-        return plane_ring_points(dataset_, indexes_.curves, indexes_.points, ring, out);
+    bool ring_points(const RingRun& ring, std::vector<PlanePoint>& out) {
+        return plane_ring_points(dataset_, indexes_.curves, indexes_.points, ring, out, &sources_);
     }
 
     static double signed_area(std::span<const PlanePoint> ring) {
@@ -229,16 +247,30 @@ class FeatureBuilder {
         y = std::round(g.latitude * 1e9) / 1e9;
     }
 
+    // A ring's point in output coordinates, each of the file's points projected once however many
+    // rings pass through it (the projection is most of a feature's cost).
+    void output_point(const PlanePoint& p, std::uint32_t source, double& x, double& y) {
+        if (!projection_ || source >= projected_.size()) return output_point(p, x, y);
+        PlanePoint& done = projected_[source];
+        if (std::isnan(done.x)) output_point(p, done.x, done.y);
+        x = done.x;
+        y = done.y;
+    }
+
     // Appends one ring in output coordinates, wound as asked; false when fewer than three distinct
     // points are left. A ring without signed area (a bow-tie) has no winding and goes as it stands.
     bool append_ring(std::vector<PlanePoint>& ring, bool counter_clockwise) {
         const double area = signed_area(ring);
-        if (area != 0.0 && (area > 0.0) != counter_clockwise) std::reverse(ring.begin(), ring.end());
+        if (area != 0.0 && (area > 0.0) != counter_clockwise) {
+            std::reverse(ring.begin(), ring.end());
+            std::reverse(sources_.begin(), sources_.end());
+        }
         const std::size_t start = batch_.xy.size();
-        for (const PlanePoint& p : ring) {
+        for (std::size_t k = 0; k < ring.size(); ++k) {
+            const PlanePoint& p = ring[k];
             double x = 0.0;
             double y = 0.0;
-            output_point(p, x, y);
+            output_point(p, sources_[k], x, y);
             if (!std::isfinite(x) || !std::isfinite(y)) {  // far outside any zone's reach
                 batch_.xy.resize(start);
                 return false;
@@ -341,6 +373,12 @@ class FeatureBuilder {
         v.number = number;
     }
 
+    void put_integer(std::size_t field, std::int32_t integer) {
+        FeatureBatch::StoredValue& v = batch_.values[values_at_ + field];
+        v.null = false;
+        v.integer = integer;
+    }
+
     void add_values(std::uint32_t parcel_at, const ParcelDetail& detail, bool shaped) {
         values_at_ = batch_.values.size();
         batch_.values.resize(values_at_ + kParcelFieldCount);
@@ -361,11 +399,12 @@ class FeatureBuilder {
             numbers += number;
         }
         put_text(kMapNumbers, numbers, !numbers.empty());
-        // A number, as GIS users filter by it: the scale of the first listing sheet that has one.
+        // A number, as GIS users filter by it: the scale of the first listing sheet that has one. A
+        // denominator beyond a 32-bit column is no scale any map has: none rather than a wrapped one.
         for (std::uint32_t i = sheets_.first[parcel_at]; i < sheets_.first[parcel_at + 1]; ++i) {
             const std::uint32_t scale = scales_[sheets_.listed[i]];
-            if (scale == 0) continue;
-            put_number(kScale, scale);
+            if (scale == 0 || scale > static_cast<std::uint32_t>(INT32_MAX)) continue;
+            put_integer(kScale, static_cast<std::int32_t>(scale));
             break;
         }
         // The area of the shape the feature carries, its holes taken away.
@@ -393,6 +432,8 @@ class FeatureBuilder {
     std::vector<std::uint32_t> scales_;  // by index into sheet_map_nos
     std::optional<PlaneToGeographic> projection_;
     std::vector<PlanePoint> points_;
+    std::vector<std::uint32_t> sources_;  // where each of points_ is among the file's points
+    std::vector<PlanePoint> projected_;   // each of the file's points in output coordinates; NaN until needed
     std::size_t values_at_ = 0;
     std::size_t label_polygon_ = 0;
     PlanePoint label_;
@@ -417,6 +458,70 @@ std::uint64_t build_parcel_features(const MapDataset& dataset, const MapHeader& 
     return 0;
 }
 
+namespace {
+
+template <typename T>
+void append_array(std::string& out, const T* data, std::size_t count) {
+    const std::uint64_t n = count;
+    out.append(reinterpret_cast<const char*>(&n), sizeof n);
+    out.append(reinterpret_cast<const char*>(data), count * sizeof(T));
+}
+
+template <typename T>
+bool read_array(std::string_view& bytes, std::vector<T>& out) {
+    std::uint64_t n = 0;
+    if (bytes.size() < sizeof n) return false;
+    std::memcpy(&n, bytes.data(), sizeof n);
+    bytes.remove_prefix(sizeof n);
+    if (n > bytes.size() / sizeof(T)) return false;
+    out.resize(static_cast<std::size_t>(n));
+    if (n != 0) std::memcpy(out.data(), bytes.data(), static_cast<std::size_t>(n) * sizeof(T));
+    bytes.remove_prefix(static_cast<std::size_t>(n) * sizeof(T));
+    return true;
+}
+
+}  // namespace
+
+void append_feature_batch_bytes(std::string& out, const FeatureBatch& batch) {
+    append_array(out, batch.texts.data(), batch.texts.size());
+    append_array(out, batch.values.data(), batch.values.size());
+    append_array(out, batch.xy.data(), batch.xy.size());
+    append_array(out, batch.ring_ends.data(), batch.ring_ends.size());
+    append_array(out, batch.polygon_ends.data(), batch.polygon_ends.size());
+    append_array(out, batch.point_begin.data(), batch.point_begin.size());
+    append_array(out, batch.ring_begin.data(), batch.ring_begin.size());
+    append_array(out, batch.polygon_begin.data(), batch.polygon_begin.size());
+}
+
+bool read_feature_batch_bytes(std::string_view bytes, FeatureBatch& batch) {
+    std::vector<char> texts;
+    if (!read_array(bytes, texts)) return false;
+    batch.texts.assign(texts.begin(), texts.end());
+    const bool read = read_array(bytes, batch.values) && read_array(bytes, batch.xy) &&
+                      read_array(bytes, batch.ring_ends) && read_array(bytes, batch.polygon_ends) &&
+                      read_array(bytes, batch.point_begin) && read_array(bytes, batch.ring_begin) &&
+                      read_array(bytes, batch.polygon_begin);
+    // Every index within the arrays it points into, so that handing the batch over reads nothing
+    // beyond them.
+    if (!read || !bytes.empty() || batch.point_begin.empty()) return false;
+    const std::size_t n = batch.point_begin.size() - 1;
+    if (batch.ring_begin.size() != n + 1 || batch.polygon_begin.size() != n + 1 ||
+        batch.values.size() != n * kParcelFieldCount || batch.point_begin.back() * std::size_t{2} != batch.xy.size() ||
+        batch.ring_begin.back() != batch.ring_ends.size() || batch.polygon_begin.back() != batch.polygon_ends.size()) {
+        return false;
+    }
+    for (std::size_t f = 0; f < n; ++f) {
+        if (batch.point_begin[f] > batch.point_begin[f + 1] || batch.ring_begin[f] > batch.ring_begin[f + 1] ||
+            batch.polygon_begin[f] > batch.polygon_begin[f + 1]) {
+            return false;
+        }
+    }
+    for (const FeatureBatch::StoredValue& v : batch.values) {
+        if (!v.null && (v.offset > batch.texts.size() || v.size > batch.texts.size() - v.offset)) return false;
+    }
+    return true;
+}
+
 bool write_feature_batch(FeatureWriter& writer, const FeatureBatch& batch) {
     std::vector<GisValue> values(kParcelFieldCount);
     for (std::size_t f = 0; f < batch.size(); ++f) {
@@ -425,6 +530,7 @@ bool write_feature_batch(FeatureWriter& writer, const FeatureBatch& batch) {
             values[i].null = v.null;
             values[i].text = v.null ? std::string_view() : std::string_view(batch.texts).substr(v.offset, v.size);
             values[i].number = v.number;
+            values[i].integer = v.integer;
         }
         GisFeature feature;
         feature.values = values;

@@ -32,6 +32,7 @@ struct FeatureBatch {
         bool null = true;
         std::uint32_t offset = 0;
         std::uint32_t size = 0;
+        std::int32_t integer = 0;
         double number = 0.0;
     };
     std::vector<StoredValue> values;
@@ -49,9 +50,11 @@ struct FeatureBatch {
 };
 
 // The points of one ring in map metres, easting first, consecutive duplicates dropped, closed. False
-// when a curve or point it names is missing, or a coordinate is no number.
+// when a curve or point it names is missing, or a coordinate is no number. With `sources`, each
+// point's place among the file's points (below point_count()) or, past them, among its direct
+// positions, so that what is worked out per point is worked out once.
 bool plane_ring_points(const MapDataset& dataset, const IdIndex& curves, const IdIndex& points, const RingRun& ring,
-                       std::vector<PlanePoint>& out);
+                       std::vector<PlanePoint>& out, std::vector<std::uint32_t>* sources = nullptr);
 
 // For each surface, the points its rings would hold at most: every point of every curve named and a
 // closing point per ring. A ring may name one long curve many times, so callers bound the sum of
@@ -67,6 +70,11 @@ std::uint64_t parcel_shape_points(const MapDataset& dataset, bool surfaces_once,
 // are more than options.max_points, nothing is built and the count is returned; else 0.
 std::uint64_t build_parcel_features(const MapDataset& dataset, const MapHeader& header,
                                     const FeatureBuildOptions& options, FeatureBatch& batch);
+
+// The batch as bytes appended to `out`, for a spool on disk, and read back from them: false when the
+// bytes are not one whole batch.
+void append_feature_batch_bytes(std::string& out, const FeatureBatch& batch);
+bool read_feature_batch_bytes(std::string_view bytes, FeatureBatch& batch);
 
 // Hands the features to `writer` in order; false as soon as the writer fails.
 bool write_feature_batch(FeatureWriter& writer, const FeatureBatch& batch);

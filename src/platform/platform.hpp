@@ -61,6 +61,8 @@ std::vector<std::string> list_directory(const std::string& path);
 // Creates the directory `path` (one level: its parent must exist) unless it exists. True when it
 // is a directory afterwards.
 bool make_directory(const std::string& path);
+// Removes the directory `path` when it is empty; false when it is not, or cannot be removed.
+bool remove_empty_directory(const std::string& path);
 // Moves a stream to a byte offset from the file's start, past 2 GiB too. False when it cannot.
 bool seek_file(std::FILE* file, std::int64_t offset);
 // Why a file cannot be written in the existing folder `folder` ("" for the current one): the

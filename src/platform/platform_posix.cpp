@@ -220,6 +220,8 @@ bool make_directory(const std::string& path) {
     return errno == EEXIST && is_directory(path);
 }
 
+bool remove_empty_directory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+
 bool seek_file(std::FILE* file, std::int64_t offset) {
     return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }

@@ -185,6 +185,8 @@ bool make_directory(const std::string& path) {
     return GetLastError() == ERROR_ALREADY_EXISTS && is_directory(path);
 }
 
+bool remove_empty_directory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
+
 bool seek_file(std::FILE* file, std::int64_t offset) { return _fseeki64(file, offset, SEEK_SET) == 0; }
 FolderProblem folder_problem(const std::string& folder) {
     const std::string path = folder.empty() ? "." : folder;

@@ -77,10 +77,16 @@ void append_diff_csv(std::string& out, const DiffRow& row) {
     for (std::size_t i = 0; i < kDiffFieldCount; ++i) {
         if (i != 0) out += ',';
         if (values[i].null) continue;
-        if (kDiffFields[i].type == GisFieldType::real) {
-            append_number(out, values[i].number, 3);
-        } else {
-            append_report_field(out, values[i].text);
+        switch (kDiffFields[i].type) {
+            case GisFieldType::text:
+                append_report_field(out, values[i].text);
+                break;
+            case GisFieldType::real:
+                append_number(out, values[i].number, 3);
+                break;
+            case GisFieldType::integer:
+                out += std::to_string(values[i].integer);
+                break;
         }
     }
     out += "\r\n";

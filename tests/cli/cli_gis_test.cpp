@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -217,7 +218,7 @@ const std::vector<std::string> kGeoJsonFields = {
     "予備コード: String (0.0)",     "大字名: String (0.0)",     "丁目名: String (0.0)",
     "小字名: String (0.0)",         "予備名: String (0.0)",     "地番: String (0.0)",
     "筆界未定構成筆: String (0.0)", "精度区分: String (0.0)",   "座標値種別: String (0.0)",
-    "地図番号: String (0.0)",       "縮尺分母: Real (0.0)",     "面積: Real (0.0)",
+    "地図番号: String (0.0)",       "縮尺分母: Integer (0.0)",  "面積: Real (0.0)",
     "代表点緯度: Real (0.0)",       "代表点経度: Real (0.0)",   "地図種類: String (0.0)",
     "地図分類: String (0.0)",       "地図材質: String (0.0)",   "地図作成年月日: String (0.0)",
 };
@@ -845,6 +846,27 @@ TEST(CliGis, InputsShapedToGrowStayLinear) {
               "cut.xml: **Warning: \"cut.xml\" ends before </地図>: it may be cut off\n");
 }
 
+// The feature lines of a GeoJSON output (one feature a line), without the separating commas.
+std::vector<std::string> feature_lines(const std::string& geojson) {
+    std::vector<std::string> lines;
+    std::istringstream in(geojson);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("{\"type\":\"Feature\"", 0) != 0) continue;
+        if (line.back() == ',') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::set<std::string> files_under(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        names.insert(fs::relative(entry.path(), folder).generic_string());
+    }
+    return names;
+}
+
 // Ctrl+C in the middle: the previous output stays as it was and nothing is left beside it.
 TEST(CliGis, InterruptedRunKeepsThePreviousOutput) {
     if (const std::string why = missing(Need::kSignals); !why.empty()) GTEST_SKIP() << why;
@@ -858,27 +880,158 @@ TEST(CliGis, InterruptedRunKeepsThePreviousOutput) {
         const std::string name = "in/m" + std::to_string(i) + ".xml";
         ASSERT_EQ(genmap::generate_map_file(program.file(name), options, summary), genmap::kGenOk);
     }
-    fs::create_directory(program.file("out"));
-    program.write("out/parcels.geojson", "previous");
-    const std::string err_path = program.file("err.txt");
-    const long pid = start_in_background(program.exe, {"--gis", "out/parcels.geojson", "--jobs", "2", "in"},
-                                         program.dir.path.string(), err_path);
-    // Interrupt once the temporary file has grown, with most files still to come.
-    ASSERT_TRUE(wait_for_entry(
-        program.file("out"),
-        [](const fs::path& entry) {
-            std::error_code ec;
-            return entry.filename() != "parcels.geojson" && fs::file_size(entry, ec) > 0;
-        },
-        std::chrono::seconds(60)));
-    EXPECT_TRUE(signal_and_wait(pid, SIGINT));
-    // The file was not written, and the message says so rather than counting what was read.
-    EXPECT_EQ(read_file(err_path).rfind("Interrupted: nothing written (", 0), 0u) << read_file(err_path);
-    EXPECT_EQ(read_file(program.file("out/parcels.geojson")), "previous");
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(program.file("out")))
-        names.push_back(entry.path().filename().string());
-    EXPECT_EQ(names, std::vector<std::string>{"parcels.geojson"});
+    // One output, and one per prefecture (the generated maps are of 12103).
+    struct Case {
+        std::vector<std::string> gis;
+        const char* kept;
+        const char* said;
+    };
+    const Case cases[] = {
+        {{"--gis", "out/parcels.geojson"}, "parcels.geojson", "Interrupted: nothing written ("},
+        {{"--gis", "out", "--split", "prefecture", "--format", "geojson"},
+         "12.geojson",
+         "Interrupted: 0 of 1 files put in \"out\" ("},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kept);
+        fs::remove_all(program.file("out"));
+        fs::create_directory(program.file("out"));
+        program.write(std::string("out/") + c.kept, "previous");
+        const std::string err_path = program.file("err.txt");
+        std::vector<std::string> args = c.gis;
+        args.insert(args.end(), {"--jobs", "2", "in"});
+        const long pid = start_in_background(program.exe, args, program.dir.path.string(), err_path);
+        // Interrupt once the temporary file has grown, with most files still to come.
+        ASSERT_TRUE(wait_for_entry(
+            program.file("out"),
+            [&](const fs::path& entry) {
+                std::error_code ec;
+                return entry.filename() != c.kept && fs::file_size(entry, ec) > 0;
+            },
+            std::chrono::seconds(60)));
+        EXPECT_TRUE(signal_and_wait(pid, SIGINT));
+        // The file was not written, and the message says so rather than counting what was read.
+        EXPECT_EQ(read_file(err_path).rfind(c.said, 0), 0u) << read_file(err_path);
+        EXPECT_EQ(read_file(program.file(std::string("out/") + c.kept)), "previous");
+        EXPECT_EQ(files_under(program.file("out")), std::set<std::string>{c.kept});
+    }
+}
+
+// Maps of seven prefectures, their files interleaved, so that some outputs are written as their
+// files come and the others wait for the end: each output holds exactly the single output's
+// features of its prefecture or municipality, in input order, and nothing else is left in the folder.
+TEST(CliGis, SplitOutputsHoldTheSingleOutputsParcels) {
+    ProgramDir program;
+    const std::vector<std::string> codes = {"13113", "12103", "13101", "01100", "02201",
+                                            "03201", "04100", "12204", "47201", "13113"};
+    std::vector<std::string> inputs;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        std::string map = shapes_map();
+        map.replace(map.find("13113"), 5, codes[i]);
+        // A denominator no 32-bit column holds is no scale: the next sheet's, or none.
+        const std::string scale = "<縮尺分母>500<";
+        if (i == 1) map.replace(map.find(scale), scale.size(), "<縮尺分母>3000000000<");
+        inputs.push_back("m" + std::to_string(i) + ".xml");
+        program.write(inputs.back(), map);
+    }
+    program.write("local.xml", shapes_map("任意座標系"));
+    std::vector<std::string> args = {"--gis", "all.geojson"};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    RunResult r = program.run(args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::vector<std::string> all = feature_lines(read_file(program.file("all.geojson")));
+    ASSERT_EQ(all.size(), codes.size() * 3);
+    EXPECT_NE(all[3].find("\"縮尺分母\":250,"), std::string::npos) << all[3];
+    EXPECT_NE(all[4].find("\"縮尺分母\":null,"), std::string::npos) << all[4];
+    EXPECT_NE(all[0].find("\"縮尺分母\":500,"), std::string::npos) << all[0];
+
+    struct Case {
+        const char* split;
+        const char* format;
+        std::size_t key_digits;
+    };
+    for (const Case c :
+         {Case{"prefecture", "geojson", 2}, Case{"municipality", "geojson", 5}, Case{"prefecture", "fgb", 2},
+          Case{"municipality", "gpkg", 5}, Case{"prefecture", "parquet", 2}}) {
+        SCOPED_TRACE(std::string(c.split) + " " + c.format);
+        const std::string folder = std::string("out-") + c.split + "-" + c.format;
+        args = {"--gis", folder + "/", "--split", c.split, "--format", c.format, "--include-arbitrary", "--jobs", "2"};
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        args.push_back("local.xml");
+        r = program.run(args);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        std::map<std::string, std::vector<std::string>> expected;
+        for (const std::string& line : all) {
+            const std::size_t at = line.find("\"市区町村コード\":\"") + std::string("\"市区町村コード\":\"").size();
+            expected[line.substr(at, c.key_digits)].push_back(line);
+        }
+        const bool parquet = std::string(c.format) == "parquet";
+        std::set<std::string> names;
+        for (const auto& [key, lines] : expected) {
+            const std::string folder_of = parquet ? "prefecture=" + key.substr(0, 2) + "/" : "";
+            if (!folder_of.empty()) names.insert(folder_of.substr(0, folder_of.size() - 1));
+            names.insert(folder_of + key + "." + c.format);
+            const std::string path = program.file(folder + "/" + folder_of + key + "." + c.format);
+            if (std::string(c.format) == "geojson") {
+                EXPECT_EQ(feature_lines(read_file(path)), lines) << key;
+            } else if (!parquet && have_tool("ogrinfo")) {
+                EXPECT_EQ(ogrinfo(path).features, static_cast<long>(lines.size())) << key;
+            }
+        }
+        // The 任意座標系 map in its own folder, never beside degrees.
+        const std::string local = parquet ? "arbitrary/prefecture=13/13.parquet"
+                                          : "arbitrary/13" + std::string(c.key_digits == 5 ? "113." : ".") + c.format;
+        names.insert("arbitrary");
+        if (parquet) names.insert("arbitrary/prefecture=13");
+        names.insert(local);
+        EXPECT_EQ(files_under(program.file(folder)), names);
+        const auto files = std::count_if(names.begin(), names.end(),
+                                         [](const std::string& n) { return n.find('.') != std::string::npos; });
+        EXPECT_NE(r.err.find("of 11 map files into " + std::to_string(files) + " files in \"" + folder + "\""),
+                  std::string::npos)
+            << r.err;
+    }
+
+    // A map whose code names no prefecture fails the run: the previous output stays, nothing new
+    // is left in the folder.
+    std::string odd = shapes_map();
+    odd.replace(odd.find("13113"), 5, "13-1");
+    program.write("odd.xml", odd);
+    fs::create_directory(program.file("kept"));
+    program.write("kept/13.fgb", "previous");
+    args = {"--gis", "kept", "--split", "prefecture", "--format", "fgb"};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    args.push_back("odd.xml");
+    r = program.run(args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("odd.xml: ** Error: 市区町村コード \"13-1\" is not five digits"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Nothing written: failed 1, so the files in \"kept\" stay as they were"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_file(program.file("kept/13.fgb")), "previous");
+    EXPECT_EQ(files_under(program.file("kept")), std::set<std::string>{"13.fgb"});
+
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } refused[] = {
+        {{"--gis", "d", "--split", "prefecture", "m0.xml"}, "--split writes into a folder: --gis DIR --split"},
+        {{"--gis", "-", "--split", "prefecture", "--format", "fgb", "m0.xml"}, "--split writes into a folder"},
+        {{"--gis", "d", "--split", "city", "--format", "fgb", "m0.xml"}, "--split is prefecture or municipality"},
+        {{"--gis", "d.fgb", "--format", "fgb", "m0.xml"}, "--format fgb is for --split"},
+        {{"--gis", "d", "--split", "prefecture", "--format", "shp", "m0.xml"}, "--format is svg"},
+    };
+    // A folder that is a file: said so, and the file stays.
+    program.write("taken", "a file");
+    r = program.run({"--gis", "taken", "--split", "prefecture", "--format", "fgb", "m0.xml"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("** Error: Cannot make the folder \"taken\""), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(program.file("taken")), "a file");
+    for (const auto& c : refused) {
+        r = program.run(c.args);
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_NE(r.err.find(std::string("** Error: ") + c.message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(program.file("d")));
+    }
 }
 
 }  // namespace

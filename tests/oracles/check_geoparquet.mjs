@@ -2,14 +2,15 @@
 // against the GeoJSON output of the same features: row count, column types, every value and every
 // coordinate (decoded from the WKB here, 1e-9 degrees), the bbox covering column, the row groups and
 // their statistics, zstd compression, dictionary pages and the `geo` metadata.
-//   node check_geoparquet.mjs OUT.parquet OUT.geojson ROWS_PER_GROUP geographic|local
+//   node check_geoparquet.mjs OUT.parquet OUT.geojson ROWS_PER_GROUP geographic|local [INTEGER,COLUMNS]
 // Prints "ok: N rows in G row groups" and exits 0, or prints every fault and exits 1.
 import { readFileSync } from 'node:fs';
 import { DuckDBInstance } from '@duckdb/node-api';
 import { asyncBufferFromFile, parquetReadObjects } from 'hyparquet';
 import { compressors } from 'hyparquet-compressors';
 
-const [parquetPath, geojsonPath, groupRowsText, coordinates] = process.argv.slice(2);
+const [parquetPath, geojsonPath, groupRowsText, coordinates, integerText] = process.argv.slice(2);
+const integerColumns = new Set((integerText ?? '').split(',').filter((n) => n !== ''));
 const groupRows = Number(groupRowsText);
 const faults = [];
 const fault = (what) => {
@@ -98,12 +99,14 @@ const query = async (sql) => (await db.runAndReadAll(sql)).getRowObjects();
 const quoted = `'${parquetPath.replaceAll("'", "''")}'`;
 await db.run('SET enable_geoparquet_conversion = false');
 
-// Types: texts VARCHAR, numbers DOUBLE (from the GeoJSON values), the WKB a BLOB, the covering a struct.
+// Types: texts VARCHAR, numbers DOUBLE (from the GeoJSON values) or INTEGER (the columns named so,
+// their GeoJSON values whole numbers), the WKB a BLOB, the covering a struct.
 const types = new Map((await query(`DESCRIBE SELECT * FROM read_parquet(${quoted})`)).map((r) => [r.column_name, r.column_type]));
 for (const name of names) {
     const values = features.map((f) => f.properties[name]).filter((v) => v !== null);
     if (values.length === 0) continue;  // no value tells the type
-    const want = typeof values[0] === 'number' ? 'DOUBLE' : 'VARCHAR';
+    const want = typeof values[0] !== 'number' ? 'VARCHAR' : integerColumns.has(name) ? 'INTEGER' : 'DOUBLE';
+    if (want === 'INTEGER' && !values.every((v) => Number.isInteger(v))) fault(`column ${name} has fractions in the GeoJSON`);
     if (types.get(name) !== want) fault(`column ${name} is ${types.get(name)}, expected ${want}`);
 }
 if (types.get('geometry') !== 'BLOB') fault(`geometry is ${types.get('geometry')}`);

@@ -5,7 +5,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 dest="$1"
 mkdir -p "$dest"
-cp "$here/package.json" "$here/package-lock.json" "$here/check_geoparquet.mjs" "$dest/"
+cp "$here/package.json" "$here/package-lock.json" "$here/check_geoparquet.mjs" "$here/check_split.mjs" "$dest/"
 if ! command -v npm >/dev/null; then
     echo "npm is not installed: bash tools/install_deps.sh" >&2
     exit 1

@@ -19,12 +19,25 @@ using test::command_output;
 using test::run_process;
 using test::TempDir;
 
+// The columns the readers must find typed INTEGER, as the field table types them; the rest of the
+// types follow from the GeoJSON values.
+std::string integer_columns() {
+    std::string names;
+    for (const GisField& field : kParcelFields) {
+        if (field.type != GisFieldType::integer) continue;
+        if (!names.empty()) names += ',';
+        names += field.name;
+    }
+    return names;
+}
+
 std::string check(const std::string& parquet, const std::string& geojson, std::size_t rows_per_group,
                   const char* coordinates) {
     std::string output;
-    const int code = command_output("node '" CHIZUVEC_ORACLE_DIR "/check_geoparquet.mjs' '" + parquet + "' '" +
-                                        geojson + "' " + std::to_string(rows_per_group) + " " + coordinates + " 2>&1",
-                                    output);
+    const int code =
+        command_output("node '" CHIZUVEC_ORACLE_DIR "/check_geoparquet.mjs' '" + parquet + "' '" + geojson + "' " +
+                           std::to_string(rows_per_group) + " " + coordinates + " '" + integer_columns() + "' 2>&1",
+                       output);
     return code == 0 ? std::string() : "exit code " + std::to_string(code) + ":\n" + output;
 }
 
@@ -42,6 +55,35 @@ TEST(GeoParquetOracle, RealMapFilesAsTheGeoJsonHasThem) {
     EXPECT_EQ(check(dir.file("out.parquet"), dir.file("out.geojson"), 100000, "geographic"), "");
 }
 
+// A folder split by prefecture, and by municipality, read by DuckDB as one Hive-partitioned dataset:
+// the rows of the single GeoJSON output of the same inputs.
+TEST(GeoParquetOracle, SplitFolderReadsAsTheSingleOutput) {
+    TempDir dir;
+    const std::vector<std::string> inputs = {test::shared_data("12103-0400-76.xml"),
+                                             test::shared_data("13113-0110-44.xml"),
+                                             test::shared_data("46505-3411-1.xml")};
+    const std::vector<std::vector<std::string>> runs = {
+        {"--gis", dir.file("out.geojson")},
+        {"--gis", dir.file("by-prefecture"), "--split", "prefecture", "--format", "parquet"},
+        {"--gis", dir.file("by-municipality"), "--split", "municipality", "--format", "parquet"},
+    };
+    for (std::vector<std::string> args : runs) {
+        args.push_back("--include-outside");
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        ASSERT_EQ(run_process(CHIZUVEC_BINARY, args, dir.path.string(), {}, dir.file("stdout"), dir.file("stderr")), 0)
+            << test::read_file(dir.file("stderr"));
+    }
+    for (const char* folder : {"by-prefecture", "by-municipality"}) {
+        SCOPED_TRACE(folder);
+        std::string output;
+        const int code = command_output("node '" CHIZUVEC_ORACLE_DIR "/check_split.mjs' '" + dir.file(folder) + "' '" +
+                                            dir.file("out.geojson") + "' 2>&1",
+                                        output);
+        EXPECT_EQ(code, 0) << output;
+        EXPECT_NE(output.find("in 3 partitions"), std::string::npos) << output;
+    }
+}
+
 // Feature k of a grid: a square, every third with a square hole, every fifth with a second square,
 // every seventh without shape; texts null in turn, one text repeated in every row.
 struct MadeFeature {
@@ -55,9 +97,11 @@ struct MadeFeature {
         values.resize(kParcelFieldCount);
         for (std::size_t i = 0; i < kParcelFieldCount; ++i) {
             GisValue& v = values[i];
-            if (kParcelFields[i].type == GisFieldType::real) {
+            if (kParcelFields[i].type != GisFieldType::text) {
                 v.null = (k + i) % 4 == 0;
                 v.number = static_cast<double>(k) * 1.25 + static_cast<double>(i) / 3.0;
+                // Negative and beyond 16 bits, so that a narrow or unsigned column shows.
+                v.integer = static_cast<std::int32_t>(k * 70001) - 1000000;
                 continue;
             }
             const std::string_view name = kParcelFields[i].name;

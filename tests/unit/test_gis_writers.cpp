@@ -35,6 +35,8 @@ class FeatureStore {
         set("筆界未定構成筆", R"(["大字\"東\" 1-2","字'西' 3"])");
         values_[20].null = false;
         values_[20].number = f.area;
+        values_[19].null = false;  // 縮尺分母, the largest a 32-bit column holds
+        values_[19].integer = INT32_MAX;
         for (const auto& polygon : f.polygons) {
             for (const auto& ring : polygon) {
                 xy_.insert(xy_.end(), ring.begin(), ring.end());
@@ -124,14 +126,15 @@ TEST(GisWriters, GdalReadsWhatEachFormatWrites) {
         std::vector<std::string> summary;  // in ogrinfo -al -so
         std::vector<std::string> listing;  // in ogrinfo -al
     };
-    const std::vector<std::string> fields = {"筆ID: String",    "地図名: String", "筆界未定構成筆: String",
-                                             "縮尺分母: Real",  "面積: Real",     "代表点緯度: Real",
+    const std::vector<std::string> fields = {"筆ID: String",      "地図名: String", "筆界未定構成筆: String",
+                                             "縮尺分母: Integer", "面積: Real",     "代表点緯度: Real",
                                              "代表点経度: Real"};
     const std::vector<std::string> geographic_summary = {"Geometry: Multi Polygon", "Feature Count: 4",
                                                          "Extent: (139.003000, 35.003000) - (139.201000, 35.201000)",
                                                          "ID[\"EPSG\",6668]"};
     const std::vector<std::string> geographic_values = {
         "面積 (Real) = 100.25",
+        "縮尺分母 (Integer) = 2147483647",
         "地番 (String) = \"引用\"と'単'の番",
         "筆界未定構成筆 (String) = [\"大字\\\"東\\\" 1-2\",\"字'西' 3\"]",
         "MULTIPOLYGON (((139.003 35.003,139.004 35.003,139.004 35.004,139.003 35.004,139.003 35.003)))",
