@@ -14,6 +14,7 @@
 #include "driver/console.hpp"
 #include "driver/csv_listing.hpp"
 #include "driver/display_name.hpp"
+#include "driver/map_output.hpp"
 #include "driver/output_formats.hpp"
 #include "driver/output_names.hpp"
 #include "driver/output_session.hpp"
@@ -150,7 +151,34 @@ struct Tally {
     std::size_t drawn = 0;
     std::size_t failed = 0;
     std::size_t skipped = 0;
+    // Drawings that do not fit their paper, told once at the end: the first of them, and what
+    // would fit them all.
+    std::size_t overflowing = 0;
+    std::string first_overflowing;
+    std::size_t paper_needed = 0;  // index into kPaperSizes
+    bool no_paper_fits = false;
+    std::uint32_t scale_needed = 0;
+
+    void note_page(const DrawOutcome& d) {
+        if (d.status != DrawStatus::ok || !d.page.overflows) return;
+        if (overflowing++ == 0) first_overflowing = display_name(platform::path_file_name(d.output_path));
+        if (d.page.fitting_paper == nullptr) {
+            no_paper_fits = true;
+        } else {
+            paper_needed = std::max(paper_needed, static_cast<std::size_t>(d.page.fitting_paper - kPaperSizes));
+        }
+        scale_needed = std::max(scale_needed, d.page.fitting_scale);
+    }
 };
+
+// Once for the run, however many drawings did not fit.
+std::string overflow_text(const Tally& tally, PaperOrientation orientation) {
+    if (tally.overflowing == 0) return {};
+    const PaperSize* paper = tally.no_paper_fits ? nullptr : &kPaperSizes[tally.paper_needed];
+    return format_text("**Warning: %zu of %zu drawings do not fit the paper at their scale (the first: %s): %s\n",
+                       tally.overflowing, tally.drawn, tally.first_overflowing.c_str(),
+                       fit_hint_text(paper, orientation, tally.scale_needed).c_str());
+}
 
 std::string report_text(const MapFile& file, const FileOutcome& outcome, Tally& tally) {
     const std::string prefix = display_name(file.name) + ": ";
@@ -169,6 +197,7 @@ std::string report_text(const MapFile& file, const FileOutcome& outcome, Tally& 
         if (d.out_of_memory) text += prefix + "** Error: out of memory\n";
         text += prefixed(prefix, d.error);
         if (d.status == DrawStatus::ok) ++tally.drawn;
+        tally.note_page(d);
         if (d.status == DrawStatus::failed) ++tally.failed;
         if (d.status == DrawStatus::no_polygons) ++tally.skipped;
     }
@@ -222,6 +251,7 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
         request.output_path = outputs[i];
         request.per_sheet = options.per_sheet;
         request.highlights = keys;
+        request.fit_told_by_caller = true;
         const std::string stem = file_name_safe(map_file_stem(files[i]));
         bool claimed = false;
         request.sheet_outputs = [&](const std::vector<std::string>& map_nos) {
@@ -246,6 +276,7 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
         files, options.jobs, start, work,
         [&](std::size_t i, FileOutcome& outcome) { return report_text(files[i], outcome, tally); });
     const double elapsed = platform::monotonic_seconds() - start;
+    print_error(overflow_text(tally, context.print.orientation));
     if (platform::interrupt_requested()) {
         print_error(
             format_text("Interrupted: drawn %zu, failed %zu, skipped %zu (no polygons), %zu files not done, "

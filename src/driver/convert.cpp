@@ -170,11 +170,14 @@ void write_drawing(const MapFile& file, const MapDataset& dataset, const MapHead
                          context.source_width, context.print, sheet, &context.output_rules, selection);
     d.finished_at = platform::monotonic_seconds();
     d.size = written.size;
+    d.page = written.notes;
     if (written.notes.beyond_usual) {
         d.warning = format_text("**Warning: The drawing does not fit the paper at 1/10000; printed at 1/%u\n",
                                 written.notes.scale);
-    } else if (written.notes.overflows) {
-        d.warning = format_text("**Warning: The drawing does not fit the paper at 1/%u\n", written.notes.scale);
+    } else if (written.notes.overflows && !request.fit_told_by_caller) {
+        d.warning = format_text(
+            "**Warning: The drawing does not fit the paper at 1/%u: %s\n", written.notes.scale,
+            fit_hint_text(written.notes.fitting_paper, context.print.orientation, written.notes.fitting_scale).c_str());
     }
     if (written.status == WriteStatus::ok) return;
     d.status = DrawStatus::failed;

@@ -42,6 +42,8 @@ struct ConvertRequest {
     bool per_sheet = false;
     std::function<std::vector<std::string>(const std::vector<std::string>& map_nos)> sheet_outputs;
     std::vector<std::string> highlights;  // UTF-8 lot numbers
+    // A drawing that does not fit its paper is told of by the caller, once for the run (DrawOutcome::page).
+    bool fit_told_by_caller = false;
     // The single-map command's own lookups: a map number matched as typed (see lookup_forms.hpp),
     // the sheets named when none matches, and a warning for each lot of `lot_arguments` (the
     // highlights as typed) that is missing or in several 地番区域, except those in `lots_told`.
@@ -74,6 +76,7 @@ struct DrawOutcome {
     std::string warning;         // "**Warning: No polygons to draw\n"
     std::string error;           // a failed drawing's error
     bool out_of_memory = false;  // failed for want of memory; the error line is fixed
+    PageNotes page;              // how a printed page came out
     std::int64_t size = 0;
     double finished_at = 0.0;  // monotonic seconds when the drawing was complete
 };

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "common/text_format.hpp"
 #include "driver/output_formats.hpp"
 #include "render/svg_text.hpp"
 
@@ -23,6 +24,15 @@ WriteStatus status_of(PageStatus status) {
 }
 
 }  // namespace
+
+std::string fit_hint_text(const PaperSize* paper, PaperOrientation orientation, std::uint32_t scale) {
+    if (paper == nullptr) return format_text("try --scale %u", scale);
+    const char* suffix = orientation == PaperOrientation::landscape  ? "-landscape"
+                         : orientation == PaperOrientation::portrait ? "-portrait"
+                                                                     : "";
+    return format_text("try --paper %.*s%s, or --scale %u", static_cast<int>(paper->name.size()), paper->name.data(),
+                       suffix, scale);
+}
 
 WriteStatus write_page_output(const std::string& output_path, const Drawing& drawing,
                               const platform::OutputRules& rules) {

@@ -68,15 +68,6 @@ unsigned parse_jobs(std::string_view text) {
 
 // ---- Printing options -----------------------------------------------------------------------------
 
-struct PaperSize {
-    std::string_view name;
-    std::uint32_t short_mm;
-    std::uint32_t long_mm;
-};
-constexpr PaperSize kPaperSizes[] = {
-    {"A4", 210, 297}, {"A3", 297, 420}, {"A2", 420, 594}, {"A1", 594, 841}, {"A0", 841, 1189},
-};
-
 bool is_print_option(std::string_view arg) { return arg == "--paper" || arg == "--scale" || arg == "--frame"; }
 
 bool parse_paper(std::string_view text, PrintOptions& print) {
