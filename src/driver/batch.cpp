@@ -151,6 +151,10 @@ struct Tally {
     std::size_t drawn = 0;
     std::size_t failed = 0;
     std::size_t skipped = 0;
+    std::size_t files = 0;          // map files reported
+    std::size_t unread = 0;         // of them, or of the inputs, not read (counted in `failed` too)
+    std::size_t files_stopped = 0;  // stopped between two sheets by an interrupt
+    std::size_t failed_inputs = 0;  // inputs that could not be listed
     // Drawings that do not fit their paper, told once at the end: the first of them, and what
     // would fit them all.
     std::size_t overflowing = 0;
@@ -182,12 +186,14 @@ std::string overflow_text(const Tally& tally, PaperOrientation orientation) {
 
 std::string report_text(const MapFile& file, const FileOutcome& outcome, Tally& tally) {
     const std::string prefix = display_name(file.name) + ": ";
+    ++tally.files;
     if (outcome.read_failed) {
         ++tally.failed;
+        ++tally.unread;
         return prefixed(prefix, outcome.read_error);
     }
     std::string text;
-    if (outcome.drawings.empty()) {
+    if (outcome.drawings.empty() && !outcome.stopped) {
         ++tally.skipped;
         return prefix + "**Warning: No polygons to draw\n";
     }
@@ -200,6 +206,14 @@ std::string report_text(const MapFile& file, const FileOutcome& outcome, Tally& 
         tally.note_page(d);
         if (d.status == DrawStatus::failed) ++tally.failed;
         if (d.status == DrawStatus::no_polygons) ++tally.skipped;
+    }
+    if (outcome.stopped) {
+        ++tally.files_stopped;
+        const auto drawn =
+            static_cast<std::size_t>(std::count_if(outcome.drawings.begin(), outcome.drawings.end(),
+                                                   [](const DrawOutcome& d) { return d.status == DrawStatus::ok; }));
+        text += format_text("stopped: %s, %zu of %zu sheets drawn\n", display_name(file.name).c_str(), drawn,
+                            outcome.sheets);
     }
     return text;
 }
@@ -277,7 +291,23 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
         [&](std::size_t i, FileOutcome& outcome) { return report_text(files[i], outcome, tally); });
     const double elapsed = platform::monotonic_seconds() - start;
     print_error(overflow_text(tally, context.print.orientation));
-    if (platform::interrupt_requested()) {
+    const bool interrupted = platform::interrupt_requested();
+    if (options.per_sheet) {
+        // Sheets and map files counted apart: a file holds many sheets.
+        // Inputs that could not be listed are failed map files that were never reported.
+        const std::size_t listed_unread = tally.unread - std::min(tally.unread, tally.failed_inputs);
+        const std::size_t done = tally.files - std::min(tally.files, listed_unread + tally.files_stopped);
+        std::string files_part = format_text("%zu map file%s done", done, done == 1 ? "" : "s");
+        if (interrupted) append_format(files_part, ", %zu stopped", tally.files_stopped);
+        append_format(files_part, ", failed %zu", tally.unread);
+        if (interrupted) append_format(files_part, ", %zu not done,", files.size() - reported);
+        print_error(format_text("%s %zu sheet%s, failed %zu, skipped %zu (no polygons); %s in %.1f s\n",
+                                interrupted ? "Interrupted: drawn" : "Drawn", tally.drawn, tally.drawn == 1 ? "" : "s",
+                                tally.failed - tally.unread, tally.skipped, files_part.c_str(), elapsed));
+        if (interrupted) platform::end_as_interrupted();
+        return tally.failed == 0 ? 0 : 1;
+    }
+    if (interrupted) {
         print_error(
             format_text("Interrupted: drawn %zu, failed %zu, skipped %zu (no polygons), %zu files not done, "
                         "in %.1f s\n",
@@ -355,6 +385,8 @@ int run_batch(const BatchOptions& options, const ConvertContext& context) {
     const double start = platform::monotonic_seconds();
     Tally tally;
     const std::vector<MapFile> files = list_inputs(options.inputs, tally.failed);
+    tally.failed_inputs = tally.failed;
+    tally.unread = tally.failed;
     // No output may replace a file the run reads; in the output folder, the program chose the names,
     // so a link found under one is replaced rather than followed out of the folder. A file the user
     // named (--csv, --gis) is written through a link, as the single-map output is.

@@ -247,7 +247,7 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
         const ReadResult read = reader.read(file, dataset, header, options);
         if (read.status != ReadStatus::ok) {
             outcome.read_failed = true;
-            outcome.read_error = read_failure_text(read, file.name);
+            outcome.read_error = read_failure_text(read, file.name, file.inner_entry);
             return outcome;
         }
         const std::string cut_off =
@@ -276,6 +276,8 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
                 // An interrupt stops the file between two sheets; the sheets not drawn are dropped.
                 if (platform::interrupt_requested()) {
                     outcome.drawings.resize(i);
+                    outcome.stopped = true;
+                    outcome.sheets = numbers.size();
                     break;
                 }
                 current = &outcome.drawings[i];

@@ -92,6 +92,9 @@ struct FileOutcome {
     std::string coord_system;  // gis: the map's 座標系
     FeatureBatch features;     // gis: the file's features
     std::string read_warning;  // gis: the cut-off warning, which the drawings carry in their messages
+    // per_sheet: stopped by an interrupt after `drawings` of `sheets` sheets.
+    bool stopped = false;
+    std::size_t sheets = 0;
     bool failed() const;
 };
 

@@ -38,7 +38,7 @@ ReleaseFile read_release_file(const MapFile& file, MapFileReader& reader) {
         options.gis_detail = true;
         const ReadResult read = reader.read(file, dataset, header, options);
         if (read.status != ReadStatus::ok) {
-            result.error = read_failure_text(read, file.name);
+            result.error = read_failure_text(read, file.name, file.inner_entry);
             return result;
         }
         release_parcels(dataset, header, result.parcels);

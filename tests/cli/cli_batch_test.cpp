@@ -105,13 +105,17 @@ TEST(CliBatch, DrawingsEqualTheSingleMapCommandFileByFile) {
              Case{{"--format", "htm", "--highlight", "1-1", "--highlight", "1-3"},
                   {{"a.htm", {"in/a.xml", "all", "1-1", "1-3"}}, {"b.htm", {"in/b.xml", "all", "1-1", "1-3"}}},
                   per_file},
-             Case{{"--per-sheet", "--jobs", "2"}, sheets, ", failed 1, skipped 0 (no polygons) in "},
-             Case{{"--per-sheet", "--jobs", "1"}, sheets, ", failed 1, skipped 0 (no polygons) in "},
+             Case{{"--per-sheet", "--jobs", "2"},
+                  sheets,
+                  " sheets, failed 0, skipped 0 (no polygons); 4 map files done, failed 1 in "},
+             Case{{"--per-sheet", "--jobs", "1"},
+                  sheets,
+                  " sheets, failed 0, skipped 0 (no polygons); 4 map files done, failed 1 in "},
              // The same names claimed by two files: the first input's keeps the plain name, however
              // much longer it takes to read.
              Case{{"--per-sheet", "--jobs", "2"},
                   {{"a_V0200-1.svg", {"big/a.xml", "V0200-1"}}, {"a_V0200-1~2.svg", {"in/a.xml", "V0200-1"}}},
-                  ", failed 0, skipped 0 (no polygons) in ",
+                  " sheets, failed 0, skipped 0 (no polygons); 2 map files done, failed 0 in ",
                   {"big/a.xml", "in/a.xml"}},
              // Each inner map file of an archive as the single-map command draws it, found by its lot.
              Case{{"--highlight", "1-2", "--highlight", "90001-2", "--highlight", "80001-2"},

@@ -305,7 +305,7 @@ TEST(CliCad, BatchWritesEverySheetInBothFormats) {
             ++files;
         }
         EXPECT_GE(files, 2u);
-        EXPECT_NE(r.err.find("Drawn " + std::to_string(files) + ", failed 0"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Drawn " + std::to_string(files) + " sheets, failed 0"), std::string::npos) << r.err;
     }
 }
 

@@ -227,7 +227,7 @@ TEST(CliPrint, SheetThatDoesNotFitSaysWhatWould) {
     EXPECT_EQ(batch.exit_code, 0);
     const std::string once =
         "**Warning: 4 of 4 drawings do not fit the paper at their scale (the first: 13113-0110-44_M40.svg): try "
-        "--paper A1, or --scale 1500\nDrawn 4, failed 0";
+        "--paper A1, or --scale 1500\nDrawn 4 sheets, failed 0";
     EXPECT_NE(batch.err.find(once), std::string::npos) << batch.err;
     EXPECT_EQ(batch.err.find("Warning"), batch.err.rfind("Warning")) << batch.err;
 }
