@@ -368,8 +368,12 @@ TEST(CliHostile, OutputThatIsAFolder) {
     ProgramDir program;
     program.write("map.xml", read_file(sample_map_path()));
     std::filesystem::create_directory(program.file("folder.svg"));
-    expect_output_refused(program, "folder.svg", "\"folder.svg\" is a folder\n");
+    // Refused before the map is read.
+    const RunResult r = program.run({"map.xml", "folder.svg"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "** Error: \"folder.svg\" is a folder; name a file\n");
     EXPECT_TRUE(std::filesystem::is_directory(program.file("folder.svg")));
+    EXPECT_TRUE(std::filesystem::is_empty(program.file("folder.svg")));
 }
 
 TEST(CliHostile, OutputOnAFullDisk) {
