@@ -238,6 +238,28 @@ TEST(CliDriver, OutputIsAFileStandardOutputOrAPipe) {
     EXPECT_FALSE(std::filesystem::exists("/dev/null.svg"));
 }
 
+// The parcels left out of a drawing as outside the district are named by their 地番, the first 10
+// of them, then how many more.
+TEST(CliDriver, LeftOutParcelsAreNamed) {
+    ProgramDir program;
+    std::string xml = read_file(sample_map_path());
+    std::string more;
+    std::string names;
+    for (int i = 2; i <= 12; ++i) {
+        const std::string lot = "地区外-" + std::to_string(i);
+        more += "<筆 id=\"H" + std::to_string(100 + i) + "\">\n<地番>" + lot + "</地番>\n</筆>\n";
+        if (i <= 10) names += ", " + lot;
+    }
+    xml.insert(xml.find("\t</主題属性>"), more);
+    program.write("many.xml", xml);
+    const RunResult r = program.run({"many.xml", "out.svg"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("\n12 parcels are left out of the drawing: outside the district (地区外-1" + names +
+                         ", and 2 more)\n"),
+              std::string::npos)
+        << r.err;
+}
+
 // Counts of a real map file made independently of the reader: the start tags of each kind, the
 // largest id numbers, and the parcels outside the district, which are not kept.
 std::string expected_statistics(const std::string& text) {
