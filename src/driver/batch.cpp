@@ -334,6 +334,7 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
     bool written = output.to_standard_output() || output.write(format.text_start);
     written = written && output.write(format.header());
     std::size_t parcels = 0;
+    std::size_t left_out = 0;  // outside the district
     const auto work = [&](std::size_t i, MapFileReader& reader) {
         ConvertRequest request;
         request.mode = ConvertMode::csv;
@@ -347,6 +348,7 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
             written = written && output.write(outcome.csv);
             ++tally.drawn;
             for (const char c : outcome.csv) parcels += c == '\n' ? 1 : 0;
+            left_out += outcome.left_out;
         }
         return text;
     };
@@ -365,7 +367,11 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
         print_error(output_error_text(WriteStatus::failed, options.csv_path));
         return 1;
     }
-    print_error(format_text("Listed %zu parcels of %zu map files, failed %zu in %.1f s\n", parcels, tally.drawn,
+    // What was left out, and why, so that a short CSV is not taken for the whole of the files.
+    const std::string listed = left_out == 0 ? format_text("%zu parcels", parcels)
+                                             : format_text("%zu of %zu parcels (%zu outside the district)", parcels,
+                                                           parcels + left_out, left_out);
+    print_error(format_text("Listed %s of %zu map files, failed %zu in %.1f s\n", listed.c_str(), tally.drawn,
                             tally.failed, elapsed));
     return tally.failed == 0 ? 0 : 1;
 }

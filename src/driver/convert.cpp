@@ -67,12 +67,20 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
             d.status = DrawStatus::failed;
             d.error = drawing_too_large_text(points);
         }
+        // The lots outside the district that the reader left out come first, as in the file.
+        FeatureBatch& features = outcome.features;
+        features.left_out += dataset.outside_parcels;
+        std::vector<std::string> lots = dataset.outside_lots;
+        lots.insert(lots.end(), features.left_out_lots.begin(), features.left_out_lots.end());
+        if (lots.size() > FeatureBatch::kNamedShapeless) lots.resize(FeatureBatch::kNamedShapeless);
+        features.left_out_lots = std::move(lots);
         return;
     }
     if (request.mode == ConvertMode::csv) {
         const std::string name = platform::convert_code_page(platform::path_file_name(file.name),
                                                              context.ansi_code_page, platform::kCodePageUtf8);
         append_csv_rows(outcome.csv, dataset, name, field_view(header.coord_system));
+        outcome.left_out = dataset.outside_parcels;
         return;
     }
 

@@ -87,6 +87,7 @@ struct FileOutcome {
     std::vector<DrawOutcome> drawings;  // one for a listing, CSV or single drawing; one per sheet
     std::string listing;                // listing: the console bytes for standard output
     std::string csv;                    // csv: the file's rows
+    std::size_t left_out = 0;           // csv: parcels left out as outside the district
     GisFileStatus gis_status = GisFileStatus::written;
     GisCoordinates gis_coordinates = GisCoordinates::geographic;
     std::string coord_system;  // gis: the map's 座標系

@@ -429,7 +429,7 @@ TEST(CliHostile, InputsThatAreNotFilesNeverHoldARunUp) {
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err.substr(0, r.err.find(" in ", r.err.find("Listed"))),
               "in/b.xml: ** Error: not a regular file (a pipe or device): name it alone\n"
-              "Listed 12 parcels of 1 map files, failed 1");
+              "Listed 12 of 13 parcels (1 outside the district) of 1 map files, failed 1");
 
     program.write("map.zip", map_zip_bytes("map", read_file(sample_map_path())));
     program.write("map.xml", read_file(sample_map_path()));
