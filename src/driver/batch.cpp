@@ -240,6 +240,11 @@ std::size_t convert_with_progress(const std::vector<MapFile>& files, unsigned jo
 
 namespace {
 
+// Were files left unread by an interrupt? Then a lot may be in one of them.
+bool interrupted_before_all(std::size_t reported, std::size_t files) {
+    return platform::interrupt_requested() && reported < files;
+}
+
 int run_drawings(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files,
                  Tally& tally, double start) {
     const std::string& dir = options.out_dir;
@@ -286,11 +291,27 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
         if (options.per_sheet && !claimed) names.pass_turn(i);
         return outcome;
     };
-    const std::size_t reported = convert_with_progress(
-        files, options.jobs, start, work,
-        [&](std::size_t i, FileOutcome& outcome) { return report_text(files[i], outcome, tally); });
+    std::vector<bool> lots_found(options.highlights.size(), false);
+    const std::size_t reported =
+        convert_with_progress(files, options.jobs, start, work, [&](std::size_t i, FileOutcome& outcome) {
+            for (std::size_t k = 0; k < outcome.lots_found.size() && k < lots_found.size(); ++k) {
+                if (outcome.lots_found[k]) lots_found[k] = true;
+            }
+            return report_text(files[i], outcome, tally);
+        });
     const double elapsed = platform::monotonic_seconds() - start;
     print_error(overflow_text(tally, context.print.orientation));
+    // A lot that highlights nothing anywhere is most likely mistyped: said once, at the end.
+    if (!files.empty() && !interrupted_before_all(reported, files.size())) {
+        std::vector<std::string_view> told;
+        for (std::size_t k = 0; k < lots_found.size(); ++k) {
+            const std::string& lot = options.highlights[k];
+            if (lots_found[k] || std::find(told.begin(), told.end(), lot) != told.end()) continue;
+            told.push_back(lot);
+            print_error(format_text("**Warning: --highlight lot \"%s\" is in none of the %zu map files\n",
+                                    display_name(lot).c_str(), files.size()));
+        }
+    }
     const bool interrupted = platform::interrupt_requested();
     if (options.per_sheet) {
         // Sheets and map files counted apart: a file holds many sheets.

@@ -263,6 +263,11 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
                                                     display_utf8(file.name).c_str()))
                          : std::string();
         if (request.mode == ConvertMode::gis) outcome.read_warning = cut_off;
+        if (request.mode == ConvertMode::drawing && !request.highlights.empty()) {
+            for (const LotFinding& finding : find_lots(dataset, request.highlights)) {
+                outcome.lots_found.push_back(finding.found);
+            }
+        }
         if (request.mode == ConvertMode::gis && !choose_gis_coordinates(header, request, outcome)) return outcome;
         if (request.mode == ConvertMode::drawing && request.per_sheet) {
             const std::vector<std::string> numbers = listed_map_numbers(dataset);

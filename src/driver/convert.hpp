@@ -93,6 +93,8 @@ struct FileOutcome {
     std::string coord_system;  // gis: the map's 座標系
     FeatureBatch features;     // gis: the file's features
     std::string read_warning;  // gis: the cut-off warning, which the drawings carry in their messages
+    // drawing with highlights: which of them some parcel of the file matched, in their order.
+    std::vector<bool> lots_found;
     // per_sheet: stopped by an interrupt after `drawings` of `sheets` sheets.
     bool stopped = false;
     std::size_t sheets = 0;

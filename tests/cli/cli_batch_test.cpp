@@ -234,6 +234,21 @@ TEST(CliBatch, CsvAndFolderListingAgreeWithTheListingOfEachFile) {
     }
 }
 
+// A --highlight lot that no map file of the run holds is told once, at the end, however many files.
+TEST(CliBatch, HighlightFoundNowhereIsToldOnce) {
+    ProgramDir program;
+    fs::create_directory(program.file("in"));
+    program.write("in/a.xml", read_file(sample_map_path()));
+    program.write("in/b.xml", read_file(sample_map_path()));
+    const RunResult r =
+        program.run({"--out-dir", "out", "--highlight", "101-3", "--highlight", "999-9", "--highlight", "999-9", "in"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "**Warning: --highlight lot \"999-9\" is in none of the 2 map files\n"
+              "Drawn 2, failed 0, skipped 0 (no polygons) in " +
+                  r.err.substr(r.err.rfind(" in ") + 4));
+}
+
 TEST(CliBatch, InterruptedRunLeavesOnlyCompleteDrawings) {
     if (const std::string why = missing(Need::kSignals); !why.empty()) GTEST_SKIP() << why;
     ProgramDir program;
