@@ -50,7 +50,7 @@ struct GisTally {
     std::size_t without_shape = 0;
     std::vector<std::string> shapeless;      // the first lots without shape, "LOT (FILE)"
     std::size_t left_out = 0;                // lots of 地区外 or 別図
-    std::vector<std::string> left_out_lots;  // the first of them, "LOT (FILE)"
+    std::vector<std::string> left_out_lots;  // the first of them, "LOT (FILE)", in UTF-8
     std::size_t failed = 0;
     std::vector<std::string> skipped;  // 任意座標系 maps left out
 };
@@ -100,7 +100,7 @@ std::string file_gis_report(const MapFile& file, FileOutcome& outcome, GisOutput
     tally.left_out += outcome.features.left_out;
     for (const std::string& lot : outcome.features.left_out_lots) {
         if (tally.left_out_lots.size() == FeatureBatch::kNamedShapeless) break;
-        tally.left_out_lots.push_back(display_utf8(lot) + " (" + display_name(file.name) + ")");
+        tally.left_out_lots.push_back(display_utf8(lot) + " (" + display_utf8(file.name) + ")");
     }
     return {};
 }
@@ -234,8 +234,9 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
         if (tally.left_out > tally.left_out_lots.size()) {
             more = format_text(" and %zu more", tally.left_out - tally.left_out_lots.size());
         }
-        print_error(message_text("Left out (地区外, 別図; --include-outside writes them): ") +
-                    joined(tally.left_out_lots) + more + "\n");
+        // Built in UTF-8, lots and names alike, and put in the code page of messages once.
+        print_error(message_text(
+            "Left out (地区外, 別図; --include-outside writes them): " + joined(tally.left_out_lots) + more + "\n"));
     }
     if (!tally.skipped.empty()) print_error(message_text("Skipped (任意座標系): ") + joined(tally.skipped) + "\n");
     return tally.failed == 0 ? 0 : 1;
