@@ -14,6 +14,7 @@
 #include "driver/console.hpp"
 #include "driver/csv_listing.hpp"
 #include "driver/display_name.hpp"
+#include "driver/map_output.hpp"
 #include "driver/output_formats.hpp"
 #include "driver/output_names.hpp"
 #include "driver/output_session.hpp"
@@ -150,16 +151,49 @@ struct Tally {
     std::size_t drawn = 0;
     std::size_t failed = 0;
     std::size_t skipped = 0;
+    std::size_t files = 0;          // map files reported
+    std::size_t unread = 0;         // of them, or of the inputs, not read (counted in `failed` too)
+    std::size_t files_stopped = 0;  // stopped between two sheets by an interrupt
+    std::size_t failed_inputs = 0;  // inputs that could not be listed
+    // Drawings that do not fit their paper, told once at the end: the first of them, and what
+    // would fit them all.
+    std::size_t overflowing = 0;
+    std::string first_overflowing;
+    std::size_t paper_needed = 0;  // index into kPaperSizes
+    bool no_paper_fits = false;
+    std::uint32_t scale_needed = 0;
+
+    void note_page(const DrawOutcome& d) {
+        if (d.status != DrawStatus::ok || !d.page.overflows) return;
+        if (overflowing++ == 0) first_overflowing = display_name(platform::path_file_name(d.output_path));
+        if (d.page.fitting_paper == nullptr) {
+            no_paper_fits = true;
+        } else {
+            paper_needed = std::max(paper_needed, static_cast<std::size_t>(d.page.fitting_paper - kPaperSizes));
+        }
+        scale_needed = std::max(scale_needed, d.page.fitting_scale);
+    }
 };
+
+// Once for the run, however many drawings did not fit.
+std::string overflow_text(const Tally& tally, PaperOrientation orientation) {
+    if (tally.overflowing == 0) return {};
+    const PaperSize* paper = tally.no_paper_fits ? nullptr : &kPaperSizes[tally.paper_needed];
+    return format_text("**Warning: %zu of %zu drawings do not fit the paper at their scale (the first: %s): %s\n",
+                       tally.overflowing, tally.drawn, tally.first_overflowing.c_str(),
+                       fit_hint_text(paper, orientation, tally.scale_needed).c_str());
+}
 
 std::string report_text(const MapFile& file, const FileOutcome& outcome, Tally& tally) {
     const std::string prefix = display_name(file.name) + ": ";
+    ++tally.files;
     if (outcome.read_failed) {
         ++tally.failed;
+        ++tally.unread;
         return prefixed(prefix, outcome.read_error);
     }
     std::string text;
-    if (outcome.drawings.empty()) {
+    if (outcome.drawings.empty() && !outcome.stopped) {
         ++tally.skipped;
         return prefix + "**Warning: No polygons to draw\n";
     }
@@ -169,8 +203,17 @@ std::string report_text(const MapFile& file, const FileOutcome& outcome, Tally& 
         if (d.out_of_memory) text += prefix + "** Error: out of memory\n";
         text += prefixed(prefix, d.error);
         if (d.status == DrawStatus::ok) ++tally.drawn;
+        tally.note_page(d);
         if (d.status == DrawStatus::failed) ++tally.failed;
         if (d.status == DrawStatus::no_polygons) ++tally.skipped;
+    }
+    if (outcome.stopped) {
+        ++tally.files_stopped;
+        const auto drawn =
+            static_cast<std::size_t>(std::count_if(outcome.drawings.begin(), outcome.drawings.end(),
+                                                   [](const DrawOutcome& d) { return d.status == DrawStatus::ok; }));
+        text += format_text("stopped: %s, %zu of %zu sheets drawn\n", display_name(file.name).c_str(), drawn,
+                            outcome.sheets);
     }
     return text;
 }
@@ -196,6 +239,11 @@ std::size_t convert_with_progress(const std::vector<MapFile>& files, unsigned jo
 }
 
 namespace {
+
+// Were files left unread by an interrupt? Then a lot may be in one of them.
+bool interrupted_before_all(std::size_t reported, std::size_t files) {
+    return platform::interrupt_requested() && reported < files;
+}
 
 int run_drawings(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files,
                  Tally& tally, double start) {
@@ -223,6 +271,7 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
         request.per_sheet = options.per_sheet;
         request.survey_points = reads_survey_points("x" + options.extension);
         request.highlights = keys;
+        request.fit_told_by_caller = true;
         const std::string stem = file_name_safe(map_file_stem(files[i]));
         bool claimed = false;
         request.sheet_outputs = [&](const std::vector<std::string>& map_nos) {
@@ -243,11 +292,44 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
         if (options.per_sheet && !claimed) names.pass_turn(i);
         return outcome;
     };
-    const std::size_t reported = convert_with_progress(
-        files, options.jobs, start, work,
-        [&](std::size_t i, FileOutcome& outcome) { return report_text(files[i], outcome, tally); });
+    std::vector<bool> lots_found(options.highlights.size(), false);
+    const std::size_t reported =
+        convert_with_progress(files, options.jobs, start, work, [&](std::size_t i, FileOutcome& outcome) {
+            for (std::size_t k = 0; k < outcome.lots_found.size() && k < lots_found.size(); ++k) {
+                if (outcome.lots_found[k]) lots_found[k] = true;
+            }
+            return report_text(files[i], outcome, tally);
+        });
     const double elapsed = platform::monotonic_seconds() - start;
-    if (platform::interrupt_requested()) {
+    print_error(overflow_text(tally, context.print.orientation));
+    // A lot that highlights nothing anywhere is most likely mistyped: said once, at the end.
+    if (!files.empty() && !interrupted_before_all(reported, files.size())) {
+        std::vector<std::string_view> told;
+        for (std::size_t k = 0; k < lots_found.size(); ++k) {
+            const std::string& lot = options.highlights[k];
+            if (lots_found[k] || std::find(told.begin(), told.end(), lot) != told.end()) continue;
+            told.push_back(lot);
+            print_error(format_text("**Warning: --highlight lot \"%s\" is in none of the %zu map files\n",
+                                    display_name(lot).c_str(), files.size()));
+        }
+    }
+    const bool interrupted = platform::interrupt_requested();
+    if (options.per_sheet) {
+        // Sheets and map files counted apart: a file holds many sheets.
+        // Inputs that could not be listed are failed map files that were never reported.
+        const std::size_t listed_unread = tally.unread - std::min(tally.unread, tally.failed_inputs);
+        const std::size_t done = tally.files - std::min(tally.files, listed_unread + tally.files_stopped);
+        std::string files_part = format_text("%zu map file%s done", done, done == 1 ? "" : "s");
+        if (interrupted) append_format(files_part, ", %zu stopped", tally.files_stopped);
+        append_format(files_part, ", failed %zu", tally.unread);
+        if (interrupted) append_format(files_part, ", %zu not done,", files.size() - reported);
+        print_error(format_text("%s %zu sheet%s, failed %zu, skipped %zu (no polygons); %s in %.1f s\n",
+                                interrupted ? "Interrupted: drawn" : "Drawn", tally.drawn, tally.drawn == 1 ? "" : "s",
+                                tally.failed - tally.unread, tally.skipped, files_part.c_str(), elapsed));
+        if (interrupted) platform::end_as_interrupted();
+        return tally.failed == 0 ? 0 : 1;
+    }
+    if (interrupted) {
         print_error(
             format_text("Interrupted: drawn %zu, failed %zu, skipped %zu (no polygons), %zu files not done, "
                         "in %.1f s\n",
@@ -274,6 +356,7 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
     bool written = output.to_standard_output() || output.write(format.text_start);
     written = written && output.write(format.header());
     std::size_t parcels = 0;
+    std::size_t left_out = 0;  // outside the district
     const auto work = [&](std::size_t i, MapFileReader& reader) {
         ConvertRequest request;
         request.mode = ConvertMode::csv;
@@ -287,6 +370,7 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
             written = written && output.write(outcome.csv);
             ++tally.drawn;
             for (const char c : outcome.csv) parcels += c == '\n' ? 1 : 0;
+            left_out += outcome.left_out;
         }
         return text;
     };
@@ -305,7 +389,11 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
         print_error(output_error_text(WriteStatus::failed, options.csv_path));
         return 1;
     }
-    print_error(format_text("Listed %zu parcels of %zu map files, failed %zu in %.1f s\n", parcels, tally.drawn,
+    // What was left out, and why, so that a short CSV is not taken for the whole of the files.
+    const std::string listed = left_out == 0 ? format_text("%zu parcels", parcels)
+                                             : format_text("%zu of %zu parcels (%zu outside the district)", parcels,
+                                                           parcels + left_out, left_out);
+    print_error(format_text("Listed %s of %zu map files, failed %zu in %.1f s\n", listed.c_str(), tally.drawn,
                             tally.failed, elapsed));
     return tally.failed == 0 ? 0 : 1;
 }
@@ -325,6 +413,8 @@ int run_batch(const BatchOptions& options, const ConvertContext& context) {
     const double start = platform::monotonic_seconds();
     Tally tally;
     const std::vector<MapFile> files = list_inputs(options.inputs, tally.failed);
+    tally.failed_inputs = tally.failed;
+    tally.unread = tally.failed;
     // No output may replace a file the run reads; in the output folder, the program chose the names,
     // so a link found under one is replaced rather than followed out of the folder. A file the user
     // named (--csv, --gis) is written through a link, as the single-map output is.

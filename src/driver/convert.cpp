@@ -73,12 +73,20 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
             d.status = DrawStatus::failed;
             d.error = drawing_too_large_text(points);
         }
+        // The lots outside the district that the reader left out come first, as in the file.
+        FeatureBatch& features = outcome.features;
+        features.left_out += dataset.outside_parcels;
+        std::vector<std::string> lots = dataset.outside_lots;
+        lots.insert(lots.end(), features.left_out_lots.begin(), features.left_out_lots.end());
+        if (lots.size() > FeatureBatch::kNamedShapeless) lots.resize(FeatureBatch::kNamedShapeless);
+        features.left_out_lots = std::move(lots);
         return;
     }
     if (request.mode == ConvertMode::csv) {
         const std::string name = platform::convert_code_page(platform::path_file_name(file.name),
                                                              context.ansi_code_page, platform::kCodePageUtf8);
         append_csv_rows(outcome.csv, dataset, name, field_view(header.coord_system));
+        outcome.left_out = dataset.outside_parcels;
         return;
     }
 
@@ -176,11 +184,14 @@ void write_drawing(const MapFile& file, const MapDataset& dataset, const MapHead
                          context.source_width, context.print, sheet, &context.output_rules, selection);
     d.finished_at = platform::monotonic_seconds();
     d.size = written.size;
+    d.page = written.notes;
     if (written.notes.beyond_usual) {
         d.warning = format_text("**Warning: The drawing does not fit the paper at 1/10000; printed at 1/%u\n",
                                 written.notes.scale);
-    } else if (written.notes.overflows) {
-        d.warning = format_text("**Warning: The drawing does not fit the paper at 1/%u\n", written.notes.scale);
+    } else if (written.notes.overflows && !request.fit_told_by_caller) {
+        d.warning = format_text(
+            "**Warning: The drawing does not fit the paper at 1/%u: %s\n", written.notes.scale,
+            fit_hint_text(written.notes.fitting_paper, context.print.orientation, written.notes.fitting_scale).c_str());
     }
     if (written.status == WriteStatus::ok) return;
     d.status = DrawStatus::failed;
@@ -251,7 +262,7 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
         const ReadResult read = reader.read(file, dataset, header, options);
         if (read.status != ReadStatus::ok) {
             outcome.read_failed = true;
-            outcome.read_error = read_failure_text(read, file.name);
+            outcome.read_error = read_failure_text(read, file.name, file.inner_entry);
             return outcome;
         }
         const std::string cut_off =
@@ -259,6 +270,11 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
                                                     display_utf8(file.name).c_str()))
                          : std::string();
         if (request.mode == ConvertMode::gis) outcome.read_warning = cut_off;
+        if (request.mode == ConvertMode::drawing && !request.highlights.empty()) {
+            for (const LotFinding& finding : find_lots(dataset, request.highlights)) {
+                outcome.lots_found.push_back(finding.found);
+            }
+        }
         if (request.mode == ConvertMode::gis && !choose_gis_coordinates(header, request, outcome)) return outcome;
         if (request.mode == ConvertMode::drawing && request.per_sheet) {
             const std::vector<std::string> numbers = listed_map_numbers(dataset);
@@ -280,6 +296,8 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
                 // An interrupt stops the file between two sheets; the sheets not drawn are dropped.
                 if (platform::interrupt_requested()) {
                     outcome.drawings.resize(i);
+                    outcome.stopped = true;
+                    outcome.sheets = numbers.size();
                     break;
                 }
                 current = &outcome.drawings[i];

@@ -43,6 +43,8 @@ struct ConvertRequest {
     std::function<std::vector<std::string>(const std::vector<std::string>& map_nos)> sheet_outputs;
     std::vector<std::string> highlights;  // UTF-8 lot numbers
     bool survey_points = false;           // drawing: the output writes the map's named points
+    // A drawing that does not fit its paper is told of by the caller, once for the run (DrawOutcome::page).
+    bool fit_told_by_caller = false;
     // The single-map command's own lookups: a map number matched as typed (see lookup_forms.hpp),
     // the sheets named when none matches, and a warning for each lot of `lot_arguments` (the
     // highlights as typed) that is missing or in several 地番区域, except those in `lots_told`.
@@ -75,6 +77,7 @@ struct DrawOutcome {
     std::string warning;         // "**Warning: No polygons to draw\n"
     std::string error;           // a failed drawing's error
     bool out_of_memory = false;  // failed for want of memory; the error line is fixed
+    PageNotes page;              // how a printed page came out
     std::int64_t size = 0;
     double finished_at = 0.0;  // monotonic seconds when the drawing was complete
 };
@@ -85,11 +88,17 @@ struct FileOutcome {
     std::vector<DrawOutcome> drawings;  // one for a listing, CSV or single drawing; one per sheet
     std::string listing;                // listing: the console bytes for standard output
     std::string csv;                    // csv: the file's rows
+    std::size_t left_out = 0;           // csv: parcels left out as outside the district
     GisFileStatus gis_status = GisFileStatus::written;
     GisCoordinates gis_coordinates = GisCoordinates::geographic;
     std::string coord_system;  // gis: the map's 座標系
     FeatureBatch features;     // gis: the file's features
     std::string read_warning;  // gis: the cut-off warning, which the drawings carry in their messages
+    // drawing with highlights: which of them some parcel of the file matched, in their order.
+    std::vector<bool> lots_found;
+    // per_sheet: stopped by an interrupt after `drawings` of `sheets` sheets.
+    bool stopped = false;
+    std::size_t sheets = 0;
     bool failed() const;
 };
 

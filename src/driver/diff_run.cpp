@@ -42,7 +42,7 @@ ReleaseFile read_release_file(const MapFile& file, MapFileReader& reader) {
         options.survey_points = true;
         const ReadResult read = reader.read(file, dataset, header, options);
         if (read.status != ReadStatus::ok) {
-            result.error = read_failure_text(read, file.name);
+            result.error = read_failure_text(read, file.name, file.inner_entry);
             return result;
         }
         // Every parcel keeps its own outline for the comparison.

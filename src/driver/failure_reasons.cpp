@@ -34,7 +34,14 @@ std::string write_failure_reason(WriteStatus status, const std::string& output_p
 std::string left_out_text(const MapDataset& dataset) {
     const std::uint32_t n = dataset.outside_parcels;
     if (n == 0) return {};
-    return format_text("%u parcel%s left out of the drawing: outside the district\n", n, n == 1 ? " is" : "s are");
+    std::string names;
+    for (const std::string& lot : dataset.outside_lots) {
+        if (!names.empty()) names += ", ";
+        names += display_utf8(lot);
+    }
+    if (n > dataset.outside_lots.size()) append_format(names, ", and %zu more", n - dataset.outside_lots.size());
+    return message_text(format_text("%u parcel%s left out of the drawing: outside the district (%s)\n", n,
+                                    n == 1 ? " is" : "s are", names.c_str()));
 }
 
 }  // namespace chizuvec

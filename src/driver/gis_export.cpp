@@ -51,7 +51,9 @@ struct GisTally {
     std::size_t files = 0;
     std::size_t parcels = 0;
     std::size_t without_shape = 0;
-    std::vector<std::string> shapeless;  // the first lots without shape, "LOT (FILE)"
+    std::vector<std::string> shapeless;      // the first lots without shape, "LOT (FILE)"
+    std::size_t left_out = 0;                // lots of 地区外 or 別図
+    std::vector<std::string> left_out_lots;  // the first of them, "LOT (FILE)", in UTF-8
     std::size_t failed = 0;
     std::vector<std::string> skipped;  // 任意座標系 maps left out
 };
@@ -98,6 +100,11 @@ void count_written(const MapFile& file, const FileOutcome& outcome, GisTally& ta
         if (tally.shapeless.size() == FeatureBatch::kNamedShapeless) break;
         tally.shapeless.push_back(display_utf8(lot) + " (" + display_name(file.name) + ")");
     }
+    tally.left_out += outcome.features.left_out;
+    for (const std::string& lot : outcome.features.left_out_lots) {
+        if (tally.left_out_lots.size() == FeatureBatch::kNamedShapeless) break;
+        tally.left_out_lots.push_back(display_utf8(lot) + " (" + display_utf8(file.name) + ")");
+    }
 }
 
 // What a file reports, and its features handed to the output.
@@ -124,6 +131,15 @@ void print_details(const GisTally& tally) {
             more = format_text(" and %zu more", tally.without_shape - tally.shapeless.size());
         }
         print_error(message_text("Without shape: ") + joined(tally.shapeless) + more + "\n");
+    }
+    if (!tally.left_out_lots.empty()) {
+        std::string more;
+        if (tally.left_out > tally.left_out_lots.size()) {
+            more = format_text(" and %zu more", tally.left_out - tally.left_out_lots.size());
+        }
+        // Built in UTF-8, lots and names alike, and put in the code page of messages once.
+        print_error(message_text(
+            "Left out (地区外, 別図; --include-outside writes them): " + joined(tally.left_out_lots) + more + "\n"));
     }
     if (!tally.skipped.empty()) print_error(message_text("Skipped (任意座標系): ") + joined(tally.skipped) + "\n");
 }
@@ -550,11 +566,14 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
                         tally.failed, display_name(path).c_str(), tally.parcels, tally.files, elapsed));
         return 1;
     }
-    print_error(
-        format_text(message_text("Wrote %zu parcels (%zu without shape) of %zu map files, skipped %zu (任意座標系), "
-                                 "failed %zu in %.1f s\n")
-                        .c_str(),
-                    tally.parcels, tally.without_shape, tally.files, tally.skipped.size(), tally.failed, elapsed));
+    const std::string left_out = tally.left_out == 0
+                                     ? std::string()
+                                     : message_text(format_text(", left out %zu (地区外, 別図)", tally.left_out));
+    print_error(format_text(message_text("Wrote %zu parcels (%zu without shape) of %zu map files%s, skipped %zu "
+                                         "(任意座標系), failed %zu in %.1f s\n")
+                                .c_str(),
+                            tally.parcels, tally.without_shape, tally.files, left_out.c_str(), tally.skipped.size(),
+                            tally.failed, elapsed));
     print_details(tally);
     return tally.failed == 0 ? 0 : 1;
 }

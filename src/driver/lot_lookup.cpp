@@ -104,11 +104,13 @@ bool add_places_of_file(const std::vector<MapFile>& files, std::size_t index, co
     MapHeader header;
     const ReadResult read = reader.read(files[index], dataset, header);
     if (read.status == ReadStatus::no_memory) {
-        error = named_lines(files[index].name, read_failure_text(read, files[index].name));
+        error = named_lines(files[index].name, read_failure_text(read, files[index].name, files[index].inner_entry));
         return false;
     }
     if (read.status != ReadStatus::ok) {
-        if (report) print_error(named_lines(files[index].name, read_failure_text(read, files[index].name)));
+        if (report)
+            print_error(
+                named_lines(files[index].name, read_failure_text(read, files[index].name, files[index].inner_entry)));
         return false;
     }
     const std::vector<LotFinding> findings = find_lots(dataset, keys);
@@ -123,14 +125,44 @@ bool add_places_of_file(const std::vector<MapFile>& files, std::size_t index, co
 
 // Reads every map file in order: a lot may lie in several 地番区域 of different files. A file
 // that cannot be read is reported under its name and passed over; running out of memory ends it.
-LotPlaces places_by_reading(const std::vector<MapFile>& files, const std::vector<std::string>& keys,
-                            std::string& error) {
+// `unreadable` gets the files that could not be read.
+LotPlaces places_by_reading(const std::vector<MapFile>& files, const std::vector<std::string>& keys, std::string& error,
+                            std::set<int>& unreadable) {
     LotPlaces places(keys.size());
     MapFileReader reader;
     for (std::size_t i = 0; i < files.size() && error.empty(); ++i) {
-        add_places_of_file(files, i, keys, reader, places, error);
+        if (!add_places_of_file(files, i, keys, reader, places, error) && error.empty()) {
+            unreadable.insert(static_cast<int>(i));
+        }
     }
     return places;
+}
+
+// What the list says, leaving out the files that could not be read: those cannot contradict it.
+LotPlaces without_files(const LotPlaces& places, const std::set<int>& left_out) {
+    LotPlaces kept(places.first.size());
+    for (std::size_t k = 0; k < places.first.size(); ++k) {
+        for (const int file : places.holders[k]) {
+            if (left_out.count(file) == 0) kept.add(k, file);
+        }
+        for (const auto& [area, file] : places.areas[k]) {
+            if (left_out.count(file) == 0) kept.add_area(k, area, file);
+        }
+    }
+    return kept;
+}
+
+// The first file the list places key `k` in that could not be read, or kNone.
+int unreadable_listed_file(const LotPlaces& listed, std::size_t k, const std::set<int>& unreadable) {
+    for (const int file : listed.holders[k]) {
+        if (unreadable.count(file) > 0) return file;
+    }
+    return kNone;
+}
+
+std::string listed_unreadable_text(const char* kind, const std::string& lot, const MapFile& file) {
+    return format_text("%s: lot \"%s\" is listed in %s, which cannot be read\n", kind, display_name(lot).c_str(),
+                       display_name(platform::path_file_name(file.inner_entry)).c_str());
 }
 
 // Does the list hold every key, and do the map files that the drawing and its messages would rest on
@@ -235,12 +267,27 @@ LotChoice choose_map_file(const std::string& input_name, const std::vector<std::
     LotPlaces places = list_read ? places_from_list(list, files, keys) : LotPlaces(keys.size());
     const bool listed = list_read && list_holds_up(files, keys, places, choice.error);
     if (!choice.error.empty()) return choice;
+    std::set<int> unreadable;
+    // Per key: a file that the list places it in and that could not be read, when the lot was found
+    // nowhere else.
+    std::vector<int> lost(keys.size(), kNone);
     if (!listed) {
-        LotPlaces found = places_by_reading(files, keys, choice.error);
+        LotPlaces found = places_by_reading(files, keys, choice.error, unreadable);
         if (!choice.error.empty()) return choice;
+        const LotPlaces readable = without_files(places, unreadable);
+        bool contradicted = false;
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            const int damaged = unreadable_listed_file(places, k, unreadable);
+            if (found.first[k] == kNone) lost[k] = damaged;
+            // A lot listed in a file that cannot be read may well be there too: no contradiction.
+            if (damaged == kNone &&
+                (found.holders[k] != readable.holders[k] || found.area_names[k] != readable.area_names[k])) {
+                contradicted = true;
+            }
+        }
         // A list that cannot be read, or that the map files contradict, is worth a word; a lot that
-        // is nowhere is not the list's fault.
-        if (has_list && (found.holders != places.holders || found.area_names != places.area_names) &&
+        // is nowhere is not the list's fault, nor is a map file that cannot be read.
+        if (has_list && (!list_read || contradicted) &&
             std::any_of(found.first.begin(), found.first.end(), [](int f) { return f != kNone; })) {
             print_error(format_text("**Warning: the search list of \"%s\" does not match its map files\n",
                                     display_name(input_name).c_str()));
@@ -253,10 +300,17 @@ LotChoice choose_map_file(const std::string& input_name, const std::vector<std::
     while (first_key < keys.size() && places.first[first_key] == kNone) ++first_key;
     if (first_key == keys.size()) {
         std::set<std::string_view> told;
-        for (const std::string& lot : arguments) {
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            const std::string& lot = arguments[k];
             if (!told.insert(lot).second) continue;
-            append_format(choice.error, "** Error: lot \"%s\" is in none of the %zu map files of \"%s\"\n",
+            if (lost[k] != kNone) {
+                choice.error += listed_unreadable_text("** Error", lot, files[static_cast<std::size_t>(lost[k])]);
+                continue;
+            }
+            append_format(choice.error, "** Error: lot \"%s\" is in none of the %zu map files of \"%s\"",
                           display_name(lot).c_str(), files.size(), display_name(input_name).c_str());
+            if (!unreadable.empty()) append_format(choice.error, "; %zu of them cannot be read", unreadable.size());
+            choice.error += '\n';
         }
         return choice;
     }
@@ -264,6 +318,11 @@ LotChoice choose_map_file(const std::string& input_name, const std::vector<std::
     choice.file = files[static_cast<std::size_t>(chosen)];
     std::set<std::string_view> warned;
     for (std::size_t k = 0; k < keys.size(); ++k) {
+        if (lost[k] != kNone && warned.insert(arguments[k]).second) {
+            choice.told.push_back(arguments[k]);
+            print_error(listed_unreadable_text("**Warning", arguments[k], files[static_cast<std::size_t>(lost[k])]));
+            continue;
+        }
         if (places.first[k] == kNone || places.holders[k].count(chosen) > 0) continue;
         if (!warned.insert(arguments[k]).second) continue;
         choice.told.push_back(keys[k]);

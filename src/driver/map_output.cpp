@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "common/text_format.hpp"
 #include "driver/output_formats.hpp"
 #include "render/svg_text.hpp"
 
@@ -24,6 +25,15 @@ WriteStatus status_of(PageStatus status) {
 
 }  // namespace
 
+std::string fit_hint_text(const PaperSize* paper, PaperOrientation orientation, std::uint32_t scale) {
+    if (paper == nullptr) return format_text("try --scale %u", scale);
+    const char* suffix = orientation == PaperOrientation::landscape  ? "-landscape"
+                         : orientation == PaperOrientation::portrait ? "-portrait"
+                                                                     : "";
+    return format_text("try --paper %.*s%s, or --scale %u", static_cast<int>(paper->name.size()), paper->name.data(),
+                       suffix, scale);
+}
+
 WriteStatus write_page_output(const std::string& output_path, const Drawing& drawing,
                               const platform::OutputRules& rules) {
     const OutputFormat* const format = format_for_path(output_path, FormatKind::one_map);
@@ -44,7 +54,11 @@ WriteResult write_map_output(const std::string& output_path, const std::string& 
                              const PrintOptions& print, const MapSheet* sheet, const platform::OutputRules* rules,
                              const std::vector<std::uint32_t>* selection) {
     WriteResult result;
-    const OutputFormat* const format = format_for_path(output_path, FormatKind::one_map);
+    // Standard output, a device or a pipe named without extension gets the drawing as SVG.
+    const bool as_named =
+        output_path == "-" || (platform::path_exists(output_path) && !platform::is_regular_file(output_path));
+    const OutputFormat* format = format_for_path(output_path, FormatKind::one_map);
+    if (format == nullptr && as_named && platform::path_extension(output_path).empty()) format = format_named("svg");
     if (format == nullptr) return {WriteStatus::unsupported_type, 0, {}};
     // Replacing the map with its own drawing would lose the map.
     platform::OutputRules own_rules;
@@ -66,7 +80,7 @@ WriteResult write_map_output(const std::string& output_path, const std::string& 
         }
     }
     OutputSession output;
-    result.status = output.open(output_path, *rules, false);
+    result.status = output.open(output_path, *rules, output_path == "-");
     if (result.status != WriteStatus::ok) return result;
     if (!format->available) {
         result.status = WriteStatus::unavailable;

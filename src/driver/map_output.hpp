@@ -35,6 +35,10 @@ WriteResult write_map_output(const std::string& output_path, const std::string& 
                              const platform::OutputRules* rules = nullptr,
                              const std::vector<std::uint32_t>* selection = nullptr);
 
+// What would fit the paper instead: "try --paper A1, or --scale 1500" (the paper with the
+// orientation asked for, when one was), or "try --scale 1500" when no paper is large enough.
+std::string fit_hint_text(const PaperSize* paper, PaperOrientation orientation, std::uint32_t scale);
+
 // Writes a page built elsewhere (the release diff's) in the page format of the output's extension.
 WriteStatus write_page_output(const std::string& output_path, const Drawing& drawing,
                               const platform::OutputRules& rules);

@@ -39,6 +39,14 @@ bool looks_like_option(std::string_view arg) {
     return arg.size() >= 2 && arg[0] == '-' && ((arg[1] >= 'a' && arg[1] <= 'z') || (arg[1] >= 'A' && arg[1] <= 'Z'));
 }
 
+}  // namespace
+
+bool names_folder(const std::string& path) {
+    return path.ends_with('/') || path.ends_with(platform::path_separator()) || platform::is_directory(path);
+}
+
+namespace {
+
 bool is_batch_option(std::string_view arg) {
     const OptionRow* row = find_option(arg);
     return row != nullptr && row->batch;
@@ -56,15 +64,6 @@ unsigned parse_jobs(std::string_view text) {
 }
 
 // ---- Printing options -----------------------------------------------------------------------------
-
-struct PaperSize {
-    std::string_view name;
-    std::uint32_t short_mm;
-    std::uint32_t long_mm;
-};
-constexpr PaperSize kPaperSizes[] = {
-    {"A4", 210, 297}, {"A3", 297, 420}, {"A2", 420, 594}, {"A1", 594, 841}, {"A0", 841, 1189},
-};
 
 bool is_print_option(std::string_view arg) { return arg == "--paper" || arg == "--scale" || arg == "--frame"; }
 
@@ -177,8 +176,12 @@ Command parse_command_line(int argc, char** argv) {
         if (first + 1 < argc) {
             single.output = argv[first + 1];
             single.output_as_typed = single.output;
-            // "-" is standard output; a name without extension gets the drawing's own.
-            if (single.output != "-" && platform::path_extension(single.output).empty()) single.output += ".svg";
+            // "-" is standard output, and a device or pipe is written as it is named; a folder is
+            // refused later as it was typed. Any other name without extension gets the drawing's own.
+            const std::string& out = single.output;
+            const bool as_named =
+                out == "-" || names_folder(out) || (platform::path_exists(out) && !platform::is_regular_file(out));
+            if (!as_named && platform::path_extension(out).empty()) single.output += ".svg";
         }
         // A map number named like an output: the output and the sheet were given the other way round.
         if (first + 2 < argc && format_for_path(argv[first + 2], FormatKind::one_map) != nullptr) {

@@ -71,6 +71,9 @@ struct Command {
     std::string usage;  // bad_options: the one usage line that answers it, when not every form
 };
 
+// Does an output argument name a folder (an existing one, or a name ending in a separator)?
+bool names_folder(const std::string& path);
+
 // Reads the arguments as they came. The batch form is the one whose first argument is one of its
 // options; anything else keeps the single-map meaning it has always had.
 Command parse_command_line(int argc, char** argv);

@@ -82,6 +82,10 @@ std::string input_not_found_text(const SingleMapArguments& arguments) {
 int run_single_map(const SingleMapArguments& arguments, const RenderSettings& settings, const ConvertContext& context,
                    double start) {
     const bool drawing = !arguments.output.empty();
+    // A folder is no output file: never a hidden "d/.svg" nor a "d.svg" beside it.
+    if (drawing && names_folder(arguments.output)) {
+        return fail(format_text("** Error: \"%s\" is a folder; name a file\n", display_name(arguments.output).c_str()));
+    }
     // Arguments arrive in the locale's codeset, which is the ANSI code page here.
     const std::string input_name = resolve_input_name(arguments.input);
     if (!platform::path_exists(input_name)) return fail(input_not_found_text(arguments));
@@ -146,6 +150,11 @@ int run_single_map(const SingleMapArguments& arguments, const RenderSettings& se
     const std::string message =
         format_text("Output file \"%s\" created successfully. (%lld bytes) (%fs)\n", d.output_path.c_str(),
                     static_cast<long long>(d.size), d.finished_at - start);
+    if (d.output_path == "-" || !platform::is_regular_file(d.output_path)) {
+        // Standard output (or a device or pipe, which may be it) holds the drawing itself.
+        print_error(message);
+        return kExitOk;
+    }
     console_print(message, context.console_code_page, context.ansi_code_page);
     std::fflush(stdout);
     if (settings.shell_open_svg == 1) platform::open_with_desktop(d.output_path);

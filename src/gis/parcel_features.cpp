@@ -202,7 +202,13 @@ class FeatureBuilder {
     }
 
     void add(std::uint32_t parcel_at) {
-        if (left_out(parcel_at)) return;
+        if (left_out(parcel_at)) {
+            if (batch_.left_out_lots.size() < FeatureBatch::kNamedShapeless) {
+                batch_.left_out_lots.emplace_back(dataset_.gis.parcels[parcel_at].text(ParcelText::chiban));
+            }
+            ++batch_.left_out;
+            return;
+        }
         const Parcel& parcel = dataset_.parcels[parcel_at];
         const ParcelDetail& detail = dataset_.gis.parcels[parcel_at];
         const bool shaped = add_geometry(parcel);

@@ -45,6 +45,9 @@ struct FeatureBatch {
     std::size_t without_shape = 0;  // features with a null geometry
     static constexpr std::size_t kNamedShapeless = 10;
     std::vector<std::string> shapeless_lots;  // the 地番 of the first of them, at most kNamedShapeless
+    // Lots left out as 地区外 or 別図 (by the reader or here), and the 地番 of the first of them.
+    std::size_t left_out = 0;
+    std::vector<std::string> left_out_lots;  // at most kNamedShapeless
 
     std::size_t size() const { return point_begin.size() - 1; }
 };

@@ -509,6 +509,9 @@ void read_parcel(ReadState& state, std::uint32_t id_no, std::string_view id_text
     }
     if (field_view(parcel.chiban).starts_with(kOutsideDistrict) && !state.options.keep_outside) {
         ++dataset.outside_parcels;
+        if (dataset.outside_lots.size() < MapDataset::kOutsideLotsKept) {
+            dataset.outside_lots.emplace_back(field_view(parcel.chiban));
+        }
         return;
     }
     const auto position = dataset.parcel_count();

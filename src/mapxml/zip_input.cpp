@@ -20,6 +20,11 @@ namespace {
 int failure_code(int code, int fallback) { return code != ZIP_ER_OK ? code : fallback; }
 
 ZipResult failure(int code) { return ZipResult{ZipStatus::failed, code, {}, {}}; }
+ZipResult entry_failure(int code) {
+    ZipResult result = failure(code);
+    result.in_entry = true;
+    return result;
+}
 
 // The name an entry is compared by. Names flagged or guessed as UTF-8 are compared in the code page
 // of file names; any other name exactly as stored, since nothing says which code page wrote it.
@@ -238,10 +243,10 @@ ZipResult ZipEntrySource::open_entry(zip_t* archive, std::uint64_t index) {
     zip_stat_t stat;
     zip_.zip_stat_init(&stat);
     if (zip_.zip_stat_index(archive, index, 0, &stat) != 0)
-        return failure(archive_error(zip_, archive, ZIP_ER_INTERNAL));
-    if ((stat.valid & ZIP_STAT_SIZE) == 0) return failure(ZIP_ER_INCONS);
+        return entry_failure(archive_error(zip_, archive, ZIP_ER_INTERNAL));
+    if ((stat.valid & ZIP_STAT_SIZE) == 0) return entry_failure(ZIP_ER_INCONS);
     entry_ = zip_.zip_fopen_index(archive, index, 0);
-    if (entry_ == nullptr) return failure(archive_error(zip_, archive, ZIP_ER_OPEN));
+    if (entry_ == nullptr) return entry_failure(archive_error(zip_, archive, ZIP_ER_OPEN));
     size_ = stat.size;
     return ZipResult{};
 }
@@ -252,12 +257,12 @@ std::int64_t ZipEntrySource::read(char* buffer, std::size_t size) {
     if (entry_ == nullptr || result_.status != ZipStatus::ok) return -1;
     const zip_int64_t n = zip_.zip_fread(entry_, buffer, size);
     if (n < 0) {
-        result_ = failure(failure_code(zip_.zip_error_code_zip(zip_.zip_file_get_error(entry_)), ZIP_ER_READ));
+        result_ = entry_failure(failure_code(zip_.zip_error_code_zip(zip_.zip_file_get_error(entry_)), ZIP_ER_READ));
         return -1;
     }
     total_ += static_cast<std::uint64_t>(n);
     if (total_ > size_ || (n == 0 && total_ != size_)) {
-        result_ = failure(ZIP_ER_INCONS);
+        result_ = entry_failure(ZIP_ER_INCONS);
         return -1;
     }
     return n;

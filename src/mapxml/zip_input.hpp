@@ -34,6 +34,7 @@ struct ZipResult {
     int code = 0;               // libzip's error code (ZIP_ER_*), 0 when none
     std::string library_file;   // library_missing: the library's file name
     std::string library_error;  // library_missing: why it cannot be used
+    bool in_entry = false;      // failed: in the entry itself (its data, its method), not in its archive
 };
 
 // An entry of an archive: its index and its name as the entry search compares it (in the code page

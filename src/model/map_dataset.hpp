@@ -210,6 +210,9 @@ struct MapDataset {
     std::uint32_t max_surface_no = 0;
     std::uint32_t max_parcel_no = 0;    // counts parcels that were not kept
     std::uint32_t outside_parcels = 0;  // parcels left out as outside the district
+    // The 地番 of the first kOutsideLotsKept of them, for messages that name them.
+    static constexpr std::size_t kOutsideLotsKept = 10;
+    std::vector<std::string> outside_lots;
 
     // The file's own points.
     std::uint32_t point_count() const { return static_cast<std::uint32_t>(points.size()) - position_points; }

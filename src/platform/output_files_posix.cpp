@@ -211,7 +211,13 @@ OutputOpen open_output_file(const std::string& path, const OutputRules& rules, O
     } else {
         out.target_path = follow_links(path);
     }
-    const bool exists = !out.replaces_link && ::stat(out.target_path.c_str(), &st) == 0;
+    bool exists = !out.replaces_link && ::stat(out.target_path.c_str(), &st) == 0;
+    if (!exists && !out.replaces_link && ::stat(path.c_str(), &st) == 0) {
+        // A link that only the system can follow (/dev/stdout through /proc to "pipe:[...]"): the
+        // name as given.
+        out.target_path = path;
+        exists = true;
+    }
     if (exists) {
         const FileId id{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
         if (std::binary_search(rules.inputs.begin(), rules.inputs.end(), id)) return OutputOpen::is_input;

@@ -88,14 +88,25 @@ bool frame_drawn(const PrintOptions& print, const MapSheet* sheet) {
     return sheet != nullptr && sheet->has_frame && (print.frame || print.paper_width_mm != 0);
 }
 
-// The bounds widened by the sheet's frame, so that the page holds the whole frame.
-BoundingBox with_frame(BoundingBox bounds, const MapSheet& sheet) {
-    for (int i = 0; i < 4; ++i) {
+// The bounds of the sheet's frame.
+BoundingBox frame_bounds(const MapSheet& sheet) {
+    BoundingBox bounds{sheet.corner_x[0], sheet.corner_x[0], sheet.corner_y[0], sheet.corner_y[0]};
+    for (int i = 1; i < 4; ++i) {
         bounds.min_x = std::min(bounds.min_x, sheet.corner_x[i]);
         bounds.max_x = std::max(bounds.max_x, sheet.corner_x[i]);
         bounds.min_y = std::min(bounds.min_y, sheet.corner_y[i]);
         bounds.max_y = std::max(bounds.max_y, sheet.corner_y[i]);
     }
+    return bounds;
+}
+
+// The bounds widened by the sheet's frame, so that the page holds the whole frame.
+BoundingBox with_frame(BoundingBox bounds, const MapSheet& sheet) {
+    const BoundingBox frame = frame_bounds(sheet);
+    bounds.min_x = std::min(bounds.min_x, frame.min_x);
+    bounds.max_x = std::max(bounds.max_x, frame.max_x);
+    bounds.min_y = std::min(bounds.min_y, frame.min_y);
+    bounds.max_y = std::max(bounds.max_y, frame.max_y);
     return bounds;
 }
 
@@ -137,6 +148,30 @@ RenderSettings paper_settings(const RenderSettings& settings, std::uint32_t left
     return paper;
 }
 
+// The room for the map on a page `width` by `height`: inside the margins, below the title band and
+// above the band of the scale bar and the source line.
+DrawRect map_room(std::int32_t width, std::int32_t height) {
+    return {kPaperMargin, kMapTop, width - 2 * kPaperMargin, height - kMapTop - kPaperMargin - kMapBottomBand};
+}
+
+// The page of a paper, across or upright as asked or as the extent is shaped.
+DrawRect paper_page(std::uint32_t short_mm, std::uint32_t long_mm, PaperOrientation orientation,
+                    const BoundingBox& extent) {
+    const bool landscape =
+        orientation == PaperOrientation::landscape ||
+        (orientation == PaperOrientation::by_shape && extent.max_y - extent.min_y > extent.max_x - extent.min_x);
+    const auto width = static_cast<std::int32_t>(landscape ? long_mm : short_mm) * kMm;
+    const auto height = static_cast<std::int32_t>(landscape ? short_mm : long_mm) * kMm;
+    return {0, 0, width, height};
+}
+
+// The scale 1:N at which the extent just fits the room (metres to hundredths of a mm); 0 for none.
+double fitting_scale(const BoundingBox& extent, const DrawRect& room) {
+    const double fitting = std::max((extent.max_y - extent.min_y) * 1000.0 * kMm / room.width,
+                                    (extent.max_x - extent.min_x) * 1000.0 * kMm / room.height);
+    return std::isfinite(fitting) ? fitting : 0.0;
+}
+
 std::uint32_t choose_scale(const PrintOptions& print, const MapSheet* sheet, double fitting, PageNotes& notes) {
     std::uint32_t scale = print.scale;
     if (scale == 0 && sheet != nullptr) scale = sheet->scale_denominator;
@@ -150,6 +185,88 @@ std::uint32_t choose_scale(const PrintOptions& print, const MapSheet* sheet, dou
     }
     notes.overflows = scale < fitting;
     return scale;
+}
+
+// What would fit instead: a larger paper at the same scale, or the same paper at a smaller scale.
+void note_what_fits(const PrintOptions& print, const BoundingBox& extent, double fitting, PageNotes& notes) {
+    notes.fitting_scale = round_scale_at_least(fitting);
+    for (const PaperSize& paper : kPaperSizes) {
+        const DrawRect page = paper_page(paper.short_mm, paper.long_mm, print.orientation, extent);
+        if (fitting_scale(extent, map_room(page.width, page.height)) <= notes.scale) {
+            notes.fitting_paper = &paper;
+            return;
+        }
+    }
+}
+
+// The part of the segment a-b inside `room` (Liang and Barsky); false when none is.
+bool clip_segment(DrawPoint& a, DrawPoint& b, const DrawRect& room) {
+    const double dx = static_cast<double>(b.x) - a.x;
+    const double dy = static_cast<double>(b.y) - a.y;
+    double enter = 0.0;
+    double leave = 1.0;
+    const double p[] = {-dx, dx, -dy, dy};
+    const double q[] = {static_cast<double>(a.x) - room.x, static_cast<double>(room.x) + room.width - a.x,
+                        static_cast<double>(a.y) - room.y, static_cast<double>(room.y) + room.height - a.y};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0.0) {
+            if (q[i] < 0.0) return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0.0) {
+            enter = std::max(enter, t);
+        } else {
+            leave = std::min(leave, t);
+        }
+    }
+    if (enter > leave) return false;
+    const DrawPoint from = a;
+    a = {static_cast<std::int32_t>(std::lround(from.x + enter * dx)),
+         static_cast<std::int32_t>(std::lround(from.y + enter * dy))};
+    b = {static_cast<std::int32_t>(std::lround(from.x + leave * dx)),
+         static_cast<std::int32_t>(std::lround(from.y + leave * dy))};
+    return true;
+}
+
+bool inside(const DrawPoint& point, const DrawRect& room) {
+    return point.x >= room.x && point.x <= room.x + room.width && point.y >= room.y && point.y <= room.y + room.height;
+}
+
+// A frame larger than the room is cut at the room's edge, as the parcels are, so that it never runs
+// through the title or the scale bar.
+void clip_frame_to_room(Drawing& drawing, std::size_t at, const DrawRect& room) {
+    const DrawLine frame = std::get<DrawLine>(drawing.marks[at]);
+    if (std::all_of(frame.points.begin(), frame.points.end(), [&](const DrawPoint& p) { return inside(p, room); })) {
+        return;
+    }
+    drawing.marks.erase(drawing.marks.begin() + static_cast<std::ptrdiff_t>(at));
+    for (std::size_t i = 0; i < frame.points.size(); ++i) {
+        DrawPoint a = frame.points[i];
+        DrawPoint b = frame.points[(i + 1) % frame.points.size()];
+        if (!clip_segment(a, b, room)) continue;
+        DrawLine side = frame;
+        side.points = {a, b};
+        side.closed = false;
+        drawing.marks.emplace_back(std::move(side));
+    }
+}
+
+// A thin line along the room's edge where parcels run beyond it, so that the cut shows as one.
+void add_cut_line(Drawing& drawing, const DrawRect& room) {
+    if (std::all_of(drawing.vertices.begin(), drawing.vertices.end(),
+                    [&](const DrawPoint& p) { return inside(p, room); })) {
+        return;
+    }
+    DrawLine edge;
+    edge.points = {{room.x, room.y},
+                   {room.x + room.width, room.y},
+                   {room.x + room.width, room.y + room.height},
+                   {room.x, room.y + room.height}};
+    edge.closed = true;
+    edge.stroke = "#808080";
+    edge.width = 10;
+    drawing.marks.emplace_back(std::move(edge));
 }
 
 void add_north_arrow(Drawing& drawing, std::int32_t right, std::int32_t top, std::string_view font) {
@@ -189,24 +306,22 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
                            const PrintOptions& print, const MapSheet* sheet, PageNotes& notes,
                            const std::vector<std::uint32_t>* selection) {
     const bool frame = frame_drawn(print, sheet);
-    const BoundingBox extent = frame ? with_frame(bounds, *sheet) : bounds;
-    const double extent_x = extent.max_x - extent.min_x;  // north-south
-    const double extent_y = extent.max_y - extent.min_y;  // east-west
-    std::uint32_t short_side = std::min(print.paper_width_mm, print.paper_height_mm);
-    std::uint32_t long_side = std::max(print.paper_width_mm, print.paper_height_mm);
-    const bool landscape = print.orientation == PaperOrientation::landscape ||
-                           (print.orientation == PaperOrientation::by_shape && extent_y > extent_x);
-    const std::int32_t width = static_cast<std::int32_t>(landscape ? long_side : short_side) * kMm;
-    const std::int32_t height = static_cast<std::int32_t>(landscape ? short_side : long_side) * kMm;
-    const std::int32_t map_width = width - 2 * kPaperMargin;
-    const std::int32_t map_height = height - kMapTop - kPaperMargin - kMapBottomBand;
+    // A sheet is printed as a sheet: its frame decides the paper's orientation, the scale that
+    // fits and the centre; neighbours beyond the frame are cut at the room's edge.
+    const BoundingBox extent = frame ? frame_bounds(*sheet) : bounds;
+    const DrawRect page = paper_page(print.paper_width_mm, print.paper_height_mm, print.orientation, extent);
+    const std::int32_t width = page.width;
+    const std::int32_t height = page.height;
+    const DrawRect room = map_room(width, height);
+    const std::int32_t map_width = room.width;
+    const std::int32_t map_height = room.height;
 
-    // The scale at which the selection just fits, as 1:fitting (metres to hundredths of a mm).
-    const double fitting = std::max(extent_y * 1000.0 * kMm / map_width, extent_x * 1000.0 * kMm / map_height);
-    notes.scale = choose_scale(print, sheet, std::isfinite(fitting) ? fitting : 0.0, notes);
+    const double fitting = fitting_scale(extent, room);
+    notes.scale = choose_scale(print, sheet, fitting, notes);
+    if (notes.overflows) note_what_fits(print, extent, fitting, notes);
     const double scale = 1000.0 * kMm / notes.scale;  // drawing units per metre
 
-    // The selection's centre at the centre of the room for the map.
+    // The extent's centre at the centre of the room for the map.
     BoundingBox origin;
     origin.min_y = (extent.min_y + extent.max_y) / 2 - map_width / 2.0 / scale;
     origin.max_x = (extent.min_x + extent.max_x) / 2 + map_height / 2.0 / scale;
@@ -226,12 +341,16 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
     add_polygon_styles(drawing, paper);
     add_polygons(drawing, dataset, paper, {origin, scale, left, top}, selection);
     add_label_styles(drawing, paper);
-    if (frame) add_frame(drawing, *sheet, origin, scale, left, top, 35);
+    if (frame) {
+        add_frame(drawing, *sheet, origin, scale, left, top, 35);
+        clip_frame_to_room(drawing, drawing.marks.size() - 1, room);
+    }
+    add_cut_line(drawing, room);
     SvgLayout layout;
     layout.scale = scale;
     layout.viewbox_width = width;
     layout.viewbox_height = height;
-    drawing.polygon_clip = {kPaperMargin, kMapTop, map_width, map_height};
+    drawing.polygon_clip = room;
     const std::size_t first_label = drawing.marks.size();
     add_labels(drawing, dataset, origin, layout, paper, selection);
     // Labels of parcels cut off by the edge of the map's room go with them.
@@ -252,7 +371,8 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
     const bool arbitrary = field_view(header.coord_system) == kArbitraryCoordSystem;
     const bool orientation_known = sheet == nullptr || !sheet->orientation_unknown;
     if (orientation_known && (!arbitrary || frame)) add_north_arrow(drawing, width - kPaperMargin, kMapTop, font);
-    const std::int32_t bottom = height - kPaperMargin;
+    // The baseline of the lowest lines, their descenders kept inside the margin.
+    const std::int32_t bottom = height - kPaperMargin - kMm;
     add_printed_scale(drawing, notes.scale, scale, bottom, map_width, font);
     std::string escaped_source;
     append_xml_escaped(escaped_source, field_view(settings.svg_text_source));
@@ -262,6 +382,16 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
 }
 
 }  // namespace
+
+std::uint32_t round_scale_at_least(double fitting) {
+    constexpr double kSteps[] = {1, 1.5, 2, 2.5, 3, 4, 5, 6, 8};
+    for (double power = 1; power < 4e9; power *= 10) {
+        for (const double step : kSteps) {
+            if (step * power >= fitting) return static_cast<std::uint32_t>(step * power);
+        }
+    }
+    return 4000000000u;
+}
 
 Drawing build_drawing(std::string_view input_path, std::string_view map_no, const MapHeader& header,
                       const BoundingBox& assembled, const RenderSettings& settings, const MapDataset& dataset,

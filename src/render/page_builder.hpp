@@ -17,6 +17,16 @@ namespace chizuvec {
 
 enum class PaperOrientation { by_shape, landscape, portrait };
 
+struct PaperSize {
+    std::string_view name;
+    std::uint32_t short_mm;
+    std::uint32_t long_mm;
+};
+// Smallest first.
+inline constexpr PaperSize kPaperSizes[] = {
+    {"A4", 210, 297}, {"A3", 297, 420}, {"A2", 420, 594}, {"A1", 594, 841}, {"A0", 841, 1189},
+};
+
 // A drawing printed at a true scale (--paper, --scale, --frame).
 struct PrintOptions {
     std::uint32_t paper_width_mm = 0;  // 0: the default drawing, sized by the settings
@@ -26,13 +36,20 @@ struct PrintOptions {
     bool frame = false;       // the sheet frame also on the default drawing
 };
 
-// The sheet being drawn, as its map file describes it.
 // How a printed page came out.
 struct PageNotes {
     std::uint32_t scale = 0;    // the scale printed at, 1:scale; 0 for the default drawing
     bool beyond_usual = false;  // no usual scale fitted the paper: `scale` is the one that fits
-    bool overflows = false;     // the --scale asked for does not fit the paper
+    bool overflows = false;     // the scale asked for (or the sheet's own) does not fit the paper
+    // overflows: the smallest paper on which it fits at `scale` (null when not even A0 does), and
+    // the round scale at which it fits the paper asked for.
+    const PaperSize* fitting_paper = nullptr;
+    std::uint32_t fitting_scale = 0;
 };
+
+// The smallest round scale 1:N (1, 1.5, 2, 2.5, 3, 4, 5, 6 or 8 times a power of ten) that is at
+// least `fitting`, at most 4,000,000,000.
+std::uint32_t round_scale_at_least(double fitting);
 
 // The page of the drawing: sized by the settings, or the paper of `print` at a true scale.
 // `source_width` is measure_source_text; `sheet` the one sheet drawn, if any. With a `selection`

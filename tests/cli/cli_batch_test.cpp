@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -105,13 +106,17 @@ TEST(CliBatch, DrawingsEqualTheSingleMapCommandFileByFile) {
              Case{{"--format", "htm", "--highlight", "1-1", "--highlight", "1-3"},
                   {{"a.htm", {"in/a.xml", "all", "1-1", "1-3"}}, {"b.htm", {"in/b.xml", "all", "1-1", "1-3"}}},
                   per_file},
-             Case{{"--per-sheet", "--jobs", "2"}, sheets, ", failed 1, skipped 0 (no polygons) in "},
-             Case{{"--per-sheet", "--jobs", "1"}, sheets, ", failed 1, skipped 0 (no polygons) in "},
+             Case{{"--per-sheet", "--jobs", "2"},
+                  sheets,
+                  " sheets, failed 0, skipped 0 (no polygons); 4 map files done, failed 1 in "},
+             Case{{"--per-sheet", "--jobs", "1"},
+                  sheets,
+                  " sheets, failed 0, skipped 0 (no polygons); 4 map files done, failed 1 in "},
              // The same names claimed by two files: the first input's keeps the plain name, however
              // much longer it takes to read.
              Case{{"--per-sheet", "--jobs", "2"},
                   {{"a_V0200-1.svg", {"big/a.xml", "V0200-1"}}, {"a_V0200-1~2.svg", {"in/a.xml", "V0200-1"}}},
-                  ", failed 0, skipped 0 (no polygons) in ",
+                  " sheets, failed 0, skipped 0 (no polygons); 2 map files done, failed 0 in ",
                   {"big/a.xml", "in/a.xml"}},
              // Each inner map file of an archive as the single-map command draws it, found by its lot.
              Case{{"--highlight", "1-2", "--highlight", "90001-2", "--highlight", "80001-2"},
@@ -195,8 +200,18 @@ TEST(CliBatch, CsvAndFolderListingAgreeWithTheListingOfEachFile) {
          {std::vector<std::string>{"--csv", "out.csv", "--jobs", "2", "in"}, {"--csv", "-", "--jobs", "1", "in"}}) {
         const RunResult r = program.run(args);
         EXPECT_EQ(r.exit_code, 1);
-        EXPECT_NE(r.err.find("Listed " + std::to_string(expected.size()) + " parcels of 4 map files, failed 1"),
-                  std::string::npos)
+        // Every parcel the files hold (their largest ids, numbered from 1), the rest outside the district.
+        std::size_t held = 0;
+        const std::regex kept(" H=[0-9]+\\(([0-9]+)\\)\n");
+        for (auto it = std::sregex_iterator(statistics.begin(), statistics.end(), kept); it != std::sregex_iterator();
+             ++it) {
+            held += std::stoul((*it)[1].str());
+        }
+        ASSERT_GT(held, expected.size());
+        EXPECT_NE(
+            r.err.find("Listed " + std::to_string(expected.size()) + " of " + std::to_string(held) + " parcels (" +
+                       std::to_string(held - expected.size()) + " outside the district) of 4 map files, failed 1"),
+            std::string::npos)
             << r.err;
         std::string csv = args[1] == "-" ? r.out : read_file(program.file("out.csv"));
         ASSERT_EQ(csv.rfind(args[1] == "-" ? "map_file," : "\xEF\xBB\xBFmap_file,", 0), 0u);
@@ -217,6 +232,21 @@ TEST(CliBatch, CsvAndFolderListingAgreeWithTheListingOfEachFile) {
             EXPECT_FALSE(f[7].empty() || f[8].empty()) << line;
         }
     }
+}
+
+// A --highlight lot that no map file of the run holds is told once, at the end, however many files.
+TEST(CliBatch, HighlightFoundNowhereIsToldOnce) {
+    ProgramDir program;
+    fs::create_directory(program.file("in"));
+    program.write("in/a.xml", read_file(sample_map_path()));
+    program.write("in/b.xml", read_file(sample_map_path()));
+    const RunResult r =
+        program.run({"--out-dir", "out", "--highlight", "101-3", "--highlight", "999-9", "--highlight", "999-9", "in"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "**Warning: --highlight lot \"999-9\" is in none of the 2 map files\n"
+              "Drawn 2, failed 0, skipped 0 (no polygons) in " +
+                  r.err.substr(r.err.rfind(" in ") + 4));
 }
 
 TEST(CliBatch, InterruptedRunLeavesOnlyCompleteDrawings) {

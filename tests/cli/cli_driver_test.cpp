@@ -205,6 +205,64 @@ TEST(CliDriver, UnsupportedAndUnwritableOutputsFail) {
     EXPECT_EQ(folder.out, "");
 }
 
+// An output names a file: a folder is refused as typed, never written as "d/.svg" or "d.svg";
+// "-" and a device get the drawing as it is written to a file, and the success line goes to
+// standard error, so that standard output holds nothing but the drawing.
+TEST(CliDriver, OutputIsAFileStandardOutputOrAPipe) {
+    ProgramDir program;
+    program.write("map.xml", read_file(sample_map_path()));
+    std::filesystem::create_directory(program.file("d"));
+    for (const char* folder : {"d/", "d", "e/"}) {
+        SCOPED_TRACE(folder);
+        const RunResult r = program.run({"map.xml", folder});
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_EQ(r.err, std::string("** Error: \"") + folder + "\" is a folder; name a file\n");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(program.file("d")));
+    EXPECT_FALSE(std::filesystem::exists(program.file("d.svg")));
+    EXPECT_FALSE(std::filesystem::exists(program.file("e")));
+
+    ASSERT_EQ(program.run({"map.xml", "file.svg"}).exit_code, 0);
+    const std::string drawn = read_file(program.file("file.svg"));
+    const RunResult piped = program.run({"map.xml", "-"});
+    EXPECT_EQ(piped.exit_code, 0) << piped.err;
+    // (On Windows the harness reads standard output as console text, its line ends changed.)
+    if (missing(Need::kHostTools).empty()) {
+        EXPECT_EQ(piped.out, drawn);
+    }
+    EXPECT_NE(piped.err.find("Output file \"-\" created successfully."), std::string::npos) << piped.err;
+
+    if (!missing(Need::kEndlessInputs).empty()) GTEST_SKIP() << missing(Need::kEndlessInputs);
+    // A device, named as it is: no "/dev/null.svg" beside it.
+    const RunResult device = program.run({"map.xml", "/dev/null"});
+    EXPECT_EQ(device.exit_code, 0) << device.err;
+    EXPECT_EQ(device.out, "");
+    EXPECT_NE(device.err.find("Output file \"/dev/null\" created successfully."), std::string::npos) << device.err;
+    EXPECT_FALSE(std::filesystem::exists("/dev/null.svg"));
+}
+
+// The parcels left out of a drawing as outside the district are named by their 地番, the first 10
+// of them, then how many more.
+TEST(CliDriver, LeftOutParcelsAreNamed) {
+    ProgramDir program;
+    std::string xml = read_file(sample_map_path());
+    std::string more;
+    std::string names;
+    for (int i = 2; i <= 12; ++i) {
+        const std::string lot = "地区外-" + std::to_string(i);
+        more += "<筆 id=\"H" + std::to_string(100 + i) + "\">\n<地番>" + lot + "</地番>\n</筆>\n";
+        if (i <= 10) names += ", " + lot;
+    }
+    xml.insert(xml.find("\t</主題属性>"), more);
+    program.write("many.xml", xml);
+    const RunResult r = program.run({"many.xml", "out.svg"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("\n12 parcels are left out of the drawing: outside the district (地区外-1" + names +
+                         ", and 2 more)\n"),
+              std::string::npos)
+        << r.err;
+}
+
 // Counts of a real map file made independently of the reader: the start tags of each kind, the
 // largest id numbers, and the parcels outside the district, which are not kept.
 std::string expected_statistics(const std::string& text) {

@@ -567,7 +567,12 @@ TEST(CliGis, EveryShapeOfAHandMadeMap) {
     program.write("shapes.xml", shapes_map());
     RunResult r = program.run({"--gis", "out.geojson", "shapes.xml"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.err.find("Wrote 3 parcels (1 without shape) of 1 map files, skipped 0 (任意座標系), failed 0 in "),
+    EXPECT_NE(r.err.find("Left out (地区外, 別図; --include-outside writes them): 地区外-4 (shapes.xml), 別図-5 "
+                         "(shapes.xml)\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Wrote 3 parcels (1 without shape) of 1 map files, left out 2 (地区外, 別図), skipped 0 "
+                         "(任意座標系), failed 0 in "),
               std::string::npos)
         << r.err;
     const Json json = parse_json(read_file(program.file("out.geojson")));

@@ -368,8 +368,12 @@ TEST(CliHostile, OutputThatIsAFolder) {
     ProgramDir program;
     program.write("map.xml", read_file(sample_map_path()));
     std::filesystem::create_directory(program.file("folder.svg"));
-    expect_output_refused(program, "folder.svg", "\"folder.svg\" is a folder\n");
+    // Refused before the map is read.
+    const RunResult r = program.run({"map.xml", "folder.svg"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "** Error: \"folder.svg\" is a folder; name a file\n");
     EXPECT_TRUE(std::filesystem::is_directory(program.file("folder.svg")));
+    EXPECT_TRUE(std::filesystem::is_empty(program.file("folder.svg")));
 }
 
 TEST(CliHostile, OutputOnAFullDisk) {
@@ -425,7 +429,7 @@ TEST(CliHostile, InputsThatAreNotFilesNeverHoldARunUp) {
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err.substr(0, r.err.find(" in ", r.err.find("Listed"))),
               "in/b.xml: ** Error: not a regular file (a pipe or device): name it alone\n"
-              "Listed 12 parcels of 1 map files, failed 1");
+              "Listed 12 of 13 parcels (1 outside the district) of 1 map files, failed 1");
 
     program.write("map.zip", map_zip_bytes("map", read_file(sample_map_path())));
     program.write("map.xml", read_file(sample_map_path()));

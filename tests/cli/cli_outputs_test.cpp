@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -237,6 +238,20 @@ TEST(CliOutputs, InterruptStopsAFileBetweenSheets) {
     // Stopped between two sheets, not after all of them.
     EXPECT_LT(drawn.size(), kSheets / 2);
     for (const std::string& name : drawn) EXPECT_NE(name[0], '.') << "no temporary file stays";
+    // The file is told as stopped, with the sheets it drew; files and sheets are counted apart.
+    const std::string err = read_file(program.file(".err"));
+    const std::string sheets = std::to_string(drawn.size());
+    std::smatch stopped;
+    ASSERT_TRUE(std::regex_search(err, stopped, std::regex("stopped: m\\.xml, ([0-9]+) of ([0-9]+) sheets drawn\n")))
+        << err;
+    EXPECT_EQ(stopped[1].str(), sheets);
+    EXPECT_GT(std::stoul(stopped[2].str()), kSheets / 2);
+    EXPECT_NE(
+        err.find("Interrupted: drawn " + sheets +
+                 " sheets, failed 0, skipped 0 (no polygons); 0 map files done, 1 stopped, failed 0, 0 not done, in "),
+        std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("No polygons"), std::string::npos) << err;
 }
 
 TEST(CliOutputs, NamesInMessagesAreShownSafely) {
@@ -247,11 +262,13 @@ TEST(CliOutputs, NamesInMessagesAreShownSafely) {
                                                          {"m-1.zip", map_zip_bytes("m-1", generated_map(20, 1))}}));
     const RunResult r = program.run({"--csv", "-", "muni.zip"});
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("a??[2Jb.xml: ** Error: ZIP error code"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("a??[2Jb.xml: ** Error: the inner archive a??[2Jb.zip is damaged"), std::string::npos)
+        << r.err;
     // Shown as UTF-8, unless the code page of messages lacks the characters.
     const std::uint32_t code_page = platform::ansi_code_page();
     if (code_page == platform::kCodePageUtf8 || code_page == platform::kCodePageShiftJis) {
-        EXPECT_NE(r.err.find("テスト.xml: ** Error: ZIP error code"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("テスト.xml: ** Error: the inner archive テスト.zip is damaged"), std::string::npos)
+            << r.err;
     }
     EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
 }

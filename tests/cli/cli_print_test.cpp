@@ -115,6 +115,123 @@ TEST(CliPrint, SheetFrameIsTheSheetAtItsScaleOnThePaper) {
     EXPECT_LT(frame[1].y, frame[0].y);
 }
 
+// Each word of a PDF as poppler reads it, its box in millimetres from the top left of the page.
+struct PdfWord {
+    std::string text;
+    double left = 0, top = 0, right = 0, bottom = 0;
+};
+
+std::vector<PdfWord> pdf_words(const ProgramDir& program, const std::string& pdf) {
+    std::vector<PdfWord> words;
+    const std::string xml = output_of(program, "pdftotext -bbox -enc UTF-8 '" + pdf + "' -");
+    const std::regex word("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)<");
+    constexpr double kMmPerPoint = 25.4 / 72;
+    for (auto it = std::sregex_iterator(xml.begin(), xml.end(), word); it != std::sregex_iterator(); ++it) {
+        const std::smatch& m = *it;
+        words.push_back({m[5].str(), std::stod(m[1].str()) * kMmPerPoint, std::stod(m[2].str()) * kMmPerPoint,
+                         std::stod(m[3].str()) * kMmPerPoint, std::stod(m[4].str()) * kMmPerPoint});
+    }
+    return words;
+}
+
+// A sheet is printed as a sheet: the page upright because its frame is taller than wide, though the
+// neighbours it lists make the parcels wider than tall; the frame in the middle of the paper; the
+// title above it and the scale and source lines below it, inside the 7 mm margins; the neighbours
+// cut at the margin, where a line shows the cut.
+TEST(CliPrint, SheetIsCentredOnItsFrameWithTheTextsAroundIt) {
+    ProgramDir program;
+    // Sheet B01 (42 m across, 102 m high) lists parcels 1 to 10 too, which lie west of it.
+    std::string xml = read_file(sample_map_path());
+    const std::size_t sheet = xml.find("<地図番号>B01</地図番号>");
+    std::string neighbours;
+    for (const char* k : {"01", "02", "03", "04", "05", "06", "07", "08", "09", "10"}) {
+        neighbours += std::string("<筆参照 idref=\"H0000000") + k + "\"/>\n";
+    }
+    xml.insert(xml.find("<筆参照 idref=\"H000000011\"/>", sheet), neighbours);
+    program.write("wide.xml", xml);
+
+    ASSERT_EQ(program.run({"--paper", "A4", "wide.xml", "b01.svg", "B01"}).exit_code, 0);
+    const std::string svg = read_file(program.file("b01.svg"));
+    EXPECT_NE(svg.find("width=\"210mm\" height=\"297mm\""), std::string::npos) << svg.substr(0, 300);
+    const std::vector<Corner> frame = frame_path(svg);
+    ASSERT_EQ(frame.size(), 4u) << svg;
+    double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
+    for (const Corner& c : frame) {
+        left = std::min(left, c.x);
+        right = std::max(right, c.x);
+        top = std::min(top, c.y);
+        bottom = std::max(bottom, c.y);
+    }
+    // 42 m by 102 m at 1:500, in the middle across.
+    EXPECT_NEAR(right - left, 84.0, 0.02);
+    EXPECT_NEAR(bottom - top, 204.0, 0.02);
+    EXPECT_NEAR((left + right) / 2, 105.0, 0.02);
+    // The parcels are cut at the margins, not at the page's edge, and the cut is drawn.
+    EXPECT_NE(svg.find("<clipPath id=\"map\"><rect x=\"7\""), std::string::npos);
+    std::smatch cut;
+    ASSERT_TRUE(std::regex_search(svg, cut, std::regex("<path d=\"M7,([0-9.]+)h196v")));
+
+    const RunResult r = program.run({"--paper", "A4", "wide.xml", "b01.pdf", "B01"});
+    if (r.err.ends_with(kNotAvailable)) GTEST_SKIP() << "this build writes no PDF";
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    if (!have_tool("pdftotext")) GTEST_SKIP() << "poppler-utils are not installed";
+    const std::vector<PdfWord> words = pdf_words(program, program.file("b01.pdf"));
+    int title = 0, below = 0;
+    for (const PdfWord& w : words) {
+        SCOPED_TRACE(w.text);
+        EXPECT_GE(w.left, 7.0 - 0.1);
+        EXPECT_LE(w.right, 210.0 - 7.0 + 0.1);
+        EXPECT_GE(w.top, 7.0 - 0.1);
+        EXPECT_LE(w.bottom, 297.0 - 7.0 + 0.1);
+        if (w.text == "【千葉市稲毛区】" || w.text == "（B01）") {
+            ++title;
+            EXPECT_LT(w.bottom, top);
+        }
+        if (w.text == "縮尺" || w.text == "1/500" || w.text.starts_with("出典")) {
+            ++below;
+            EXPECT_GT(w.top, bottom);
+        }
+    }
+    EXPECT_EQ(title, 2);
+    EXPECT_EQ(below, 3);
+}
+
+// A sheet that does not fit its paper at its scale says what would: the smallest paper at that
+// scale (in the orientation asked for) and the round scale for the paper given. A batch says it once.
+TEST(CliPrint, SheetThatDoesNotFitSaysWhatWould) {
+    const std::string map = shared_data(kMap);
+    if (map.empty()) GTEST_SKIP() << "shared map data not present";
+    ProgramDir program;
+    // M42's frame is 324 m across and 279 m high: at 1:500 it needs A1; A3 across holds it at
+    // 1:1061, A3 upright at 1:1144, so 1:1500.
+    const struct {
+        const char* paper;
+        const char* warning;
+    } cases[] = {
+        {"A3", "**Warning: The drawing does not fit the paper at 1/500: try --paper A1, or --scale 1500\n"},
+        {"A3-portrait",
+         "**Warning: The drawing does not fit the paper at 1/500: try --paper A0-portrait, or --scale 1500\n"},
+        {"A1", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.paper);
+        const RunResult r = program.run({"--paper", c.paper, map, "m42.svg", "M42"});
+        EXPECT_EQ(r.exit_code, 0);
+        if (c.warning == nullptr) {
+            EXPECT_EQ(r.err.find("Warning"), std::string::npos) << r.err;
+        } else {
+            EXPECT_TRUE(r.err.ends_with(c.warning)) << r.err;
+        }
+    }
+    const RunResult batch = program.run({"--out-dir", "out", "--per-sheet", "--paper", "A3", map});
+    EXPECT_EQ(batch.exit_code, 0);
+    const std::string once =
+        "**Warning: 4 of 4 drawings do not fit the paper at their scale (the first: 13113-0110-44_M40.svg): try "
+        "--paper A1, or --scale 1500\nDrawn 4 sheets, failed 0";
+    EXPECT_NE(batch.err.find(once), std::string::npos) << batch.err;
+    EXPECT_EQ(batch.err.find("Warning"), batch.err.rfind("Warning")) << batch.err;
+}
+
 TEST(CliPrint, PdfHoldsThePageTheTitleAndEmbeddedFontSubsets) {
     const std::string map = shared_data(kMap);
     if (map.empty()) GTEST_SKIP() << "shared map data not present";

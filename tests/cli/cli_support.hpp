@@ -44,7 +44,7 @@ struct ProgramDir {
 std::string sample_map_path();
 inline const std::string kSampleCounts = ": P=26(max=26) C=52(52) C-F=52 F=13(13) H=12(13)\n";
 // The line after the statistics line of a drawing of the sample: the parcel outside the district.
-inline const std::string kSampleLeftOut = "1 parcel is left out of the drawing: outside the district\n";
+inline const std::string kSampleLeftOut = "1 parcel is left out of the drawing: outside the district (地区外-1)\n";
 
 // Polls `folder` until one of its entries meets `seen` or `limit` passes: for interrupting a run
 // at a chosen point of its work. True when one did.

@@ -108,6 +108,22 @@ TEST(CliZip, FailedExtractionsAreReportedAndLeaveNothing) {
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(leftover_temp_files(program.dir.path), std::vector<std::string>{});
     }
+
+    // The same damage to inner archives of a municipality archive is told in words, once each.
+    const std::string inner = scratch.file("m-2.zip");
+    ASSERT_TRUE(write_archive(inner, "m-2.xml", kTinyMap));
+    std::string damaged_inner = read_file(inner);
+    damaged_inner[damaged_inner.find("P7")] = 'Q';
+    ProgramDir program;
+    ASSERT_TRUE(write_archive(program.file("muni.zip"), {{"m-1.zip", "not a zip, and not XML either", false},
+                                                         {"m-2.zip", damaged_inner, false}}));
+    const RunResult r = program.run({"muni.zip"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err,
+              "m-1.xml: ** Error: the inner archive m-1.zip is damaged (not a zip archive): download the "
+              "municipality again\n"
+              "m-2.xml: ** Error: the inner archive m-2.zip is damaged (CRC error in m-2.xml): download the "
+              "municipality again\n");
 }
 
 TEST(CliZip, ArchiveWithoutTheMapFileIsInputNotFound) {
