@@ -411,6 +411,15 @@ class SplitOutput {
     std::string error_;
 };
 
+// What each map file of a GIS run is asked for.
+ConvertRequest gis_request(const BatchOptions& options) {
+    ConvertRequest request;
+    request.mode = ConvertMode::gis;
+    request.include_arbitrary = options.include_arbitrary;
+    request.include_outside = options.include_outside;
+    return request;
+}
+
 int run_gis_split(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files,
                   std::size_t failed, double start) {
     const OutputFormat* const format = format_named(options.gis_format, FormatKind::features);
@@ -418,11 +427,8 @@ int run_gis_split(const BatchOptions& options, const ConvertContext& context, co
     SplitOutput output(*format, options.gis_path, options.split, context.output_rules);
     GisTally tally;
     tally.failed = failed;
+    const ConvertRequest request = gis_request(options);
     const auto work = [&](std::size_t i, MapFileReader& reader) {
-        ConvertRequest request;
-        request.mode = ConvertMode::gis;
-        request.include_arbitrary = options.include_arbitrary;
-        request.include_outside = options.include_outside;
         return convert_map_file(files[i], context, request, reader);
     };
     const auto take = [&](std::size_t i, FileOutcome& outcome) {
@@ -495,11 +501,8 @@ int run_gis_export(const BatchOptions& options, const ConvertContext& context, c
     GisTally tally;
     tally.failed = failed;
 
+    const ConvertRequest request = gis_request(options);
     const auto work = [&](std::size_t i, MapFileReader& reader) {
-        ConvertRequest request;
-        request.mode = ConvertMode::gis;
-        request.include_arbitrary = options.include_arbitrary;
-        request.include_outside = options.include_outside;
         return convert_map_file(files[i], context, request, reader);
     };
     const auto take = [&](std::size_t i, FileOutcome& outcome) {
