@@ -6,6 +6,7 @@
 #include FT_TRUETYPE_TABLES_H
 
 #include <string>
+#include <vector>
 
 #include "common/sanitizer.hpp"
 #include "common/utf8.hpp"
@@ -69,27 +70,70 @@ FT_Pos sum_advances(FT_Face face, std::string_view text) {
     return total;
 }
 
+// The faces a thread has opened, by the family name asked for: finding and opening a font costs far
+// more than measuring with it, and a drawing measures with the same few faces as the one before.
+// FreeType objects are not shared between threads, so each thread keeps its own.
+class OpenFaces {
+  public:
+    OpenFaces() = default;
+    OpenFaces(const OpenFaces&) = delete;
+    OpenFaces& operator=(const OpenFaces&) = delete;
+    ~OpenFaces() {
+        for (Entry& entry : entries_) {
+            if (entry.face != nullptr) FT_Done_Face(entry.face);
+        }
+        if (library_ != nullptr) FT_Done_FreeType(library_);
+    }
+
+    // The face for a family name, opened once per thread; null when no font file can be opened.
+    // A name that failed is not tried again.
+    FT_Face face(std::string_view family) {
+        for (const Entry& entry : entries_) {
+            if (entry.family == family) return entry.face;
+        }
+        if (library_ == nullptr && FT_Init_FreeType(&library_) != 0) {
+            library_ = nullptr;
+            return nullptr;
+        }
+        std::string file;
+        int index = 0;
+        FT_Face opened = nullptr;
+        if (find_font_file(family, file, index) && FT_New_Face(library_, file.c_str(), index, &opened) != 0) {
+            opened = nullptr;
+        }
+        // The names come from the settings, so a thread meets a handful; the bound is for safety.
+        if (entries_.size() == kMaxFaces) {
+            if (entries_.front().face != nullptr) FT_Done_Face(entries_.front().face);
+            entries_.erase(entries_.begin());
+        }
+        entries_.push_back(Entry{std::string(family), opened});
+        return opened;
+    }
+
+  private:
+    static constexpr std::size_t kMaxFaces = 8;
+    struct Entry {
+        std::string family;
+        FT_Face face = nullptr;
+    };
+    FT_Library library_ = nullptr;
+    std::vector<Entry> entries_;
+};
+
+thread_local OpenFaces open_faces;
+
 }  // namespace
 
 bool measure_text(std::string_view text, std::string_view face, std::uint32_t pixel_size, TextExtent& extent) {
     extent = TextExtent{};
-    std::string file;
-    int index = 0;
-    if (!find_font_file(face, file, index)) return false;
-    FT_Library library = nullptr;
-    if (FT_Init_FreeType(&library) != 0) return false;
-    FT_Face ft_face = nullptr;
-    bool loaded = FT_New_Face(library, file.c_str(), index, &ft_face) == 0;
-    if (loaded && pixel_size > 0) {
-        // A bitmap-only face may not offer the size; it then measures as nothing.
-        if (FT_Set_Pixel_Sizes(ft_face, 0, pixel_size) == 0) {
-            extent.advance = round_26_6(sum_advances(ft_face, text));
-            extent.ascent_plus_descent = round_26_6(ascent_plus_descent(ft_face));
-        }
+    FT_Face ft_face = open_faces.face(face);
+    if (ft_face == nullptr) return false;
+    // A bitmap-only face may not offer the size; it then measures as nothing.
+    if (pixel_size > 0 && FT_Set_Pixel_Sizes(ft_face, 0, pixel_size) == 0) {
+        extent.advance = round_26_6(sum_advances(ft_face, text));
+        extent.ascent_plus_descent = round_26_6(ascent_plus_descent(ft_face));
     }
-    if (ft_face != nullptr) FT_Done_Face(ft_face);
-    FT_Done_FreeType(library);
-    return loaded;
+    return true;
 }
 
 }  // namespace chizuvec::platform

@@ -23,16 +23,59 @@ std::wstring widen_utf8(std::string_view text) {
 
 // A memory device context compatible with the screen: the same font mapping and pixels as the
 // screen's own, without asking for the desktop window (which a service or Wine without a display
-// may not have, and which Wine starts a process for).
-struct MeasuringDc {
-    HDC dc = CreateCompatibleDC(nullptr);
+// may not have, and which Wine starts a process for). Each thread keeps one, with the fonts it has
+// made by face and height: creating them again for every drawing costs more than measuring.
+class MeasuringDc {
+  public:
     MeasuringDc() = default;
-    ~MeasuringDc() {
-        if (dc != nullptr) DeleteDC(dc);
-    }
     MeasuringDc(const MeasuringDc&) = delete;
     MeasuringDc& operator=(const MeasuringDc&) = delete;
+    ~MeasuringDc() {
+        if (dc_ != nullptr) SelectObject(dc_, original_);
+        for (Entry& entry : fonts_) DeleteObject(entry.font);
+        if (dc_ != nullptr) DeleteDC(dc_);
+    }
+
+    // The context with the font of `face` at `height` selected; null when either cannot be made.
+    HDC select(const std::wstring& face, int height) {
+        if (dc_ == nullptr) dc_ = CreateCompatibleDC(nullptr);
+        if (dc_ == nullptr) return nullptr;
+        HFONT font = nullptr;
+        for (const Entry& entry : fonts_) {
+            if (entry.height == height && entry.face == face) font = entry.font;
+        }
+        if (font == nullptr) {
+            // A positive height asks for the character cell height; the Shift_JIS character set
+            // makes the mapper prefer a Japanese font when the face is not installed.
+            font = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face.c_str());
+            if (font == nullptr) return nullptr;
+            if (fonts_.size() == kMaxFonts) {
+                SelectObject(dc_, font);
+                DeleteObject(fonts_.front().font);
+                fonts_.erase(fonts_.begin());
+            }
+            fonts_.push_back(Entry{face, height, font});
+        }
+        HGDIOBJ previous = SelectObject(dc_, font);
+        if (original_ == nullptr) original_ = previous;
+        return dc_;
+    }
+
+  private:
+    // A drawing measures with two or three faces and sizes; the bound is for safety.
+    static constexpr std::size_t kMaxFonts = 16;
+    struct Entry {
+        std::wstring face;
+        int height = 0;
+        HFONT font = nullptr;
+    };
+    HDC dc_ = nullptr;
+    HGDIOBJ original_ = nullptr;  // the context's own font, selected back before any is deleted
+    std::vector<Entry> fonts_;
 };
+
+thread_local MeasuringDc measuring;
 
 }  // namespace
 
@@ -42,32 +85,24 @@ bool measure_text(std::string_view text, std::string_view face, std::uint32_t pi
     const std::wstring wide_text = widen_utf8(text);
     std::wstring wide_face = widen_utf8(face);
     if (wide_face.size() >= LF_FACESIZE) wide_face.resize(LF_FACESIZE - 1);
-    const MeasuringDc measuring;
-    if (measuring.dc == nullptr) return false;
-    // A positive height asks for the character cell height; the Shift_JIS character set makes the
-    // mapper prefer a Japanese font when the face is not installed.
     const int height = static_cast<int>(pixel_size > 0x7FFF ? 0x7FFF : pixel_size);
-    HFONT font = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, wide_face.c_str());
-    if (font == nullptr) return false;
-    HGDIOBJ previous = SelectObject(measuring.dc, font);
+    const HDC dc = measuring.select(wide_face, height);
+    if (dc == nullptr) return false;
     if (pixel_size > 0) {
         SIZE size{};
         if (!wide_text.empty() &&
-            GetTextExtentPoint32W(measuring.dc, wide_text.data(), static_cast<int>(wide_text.size()), &size)) {
+            GetTextExtentPoint32W(dc, wide_text.data(), static_cast<int>(wide_text.size()), &size)) {
             extent.advance = size.cx;
         }
-        const UINT needed = GetOutlineTextMetricsW(measuring.dc, 0, nullptr);
+        const UINT needed = GetOutlineTextMetricsW(dc, 0, nullptr);
         if (needed >= sizeof(OUTLINETEXTMETRICW)) {
             std::vector<unsigned char> buffer(needed);
             auto* metrics = reinterpret_cast<OUTLINETEXTMETRICW*>(buffer.data());
-            if (GetOutlineTextMetricsW(measuring.dc, needed, metrics) != 0) {
+            if (GetOutlineTextMetricsW(dc, needed, metrics) != 0) {
                 extent.ascent_plus_descent = metrics->otmAscent - metrics->otmDescent;
             }
         }
     }
-    SelectObject(measuring.dc, previous);
-    DeleteObject(font);
     return true;
 }
 
