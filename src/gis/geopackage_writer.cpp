@@ -212,7 +212,7 @@ class GeoPackageWriter final : public FeatureWriter {
             placeholders += ", ?";
         }
         const std::string srs = std::to_string(srs_id_);
-        std::string setup = "PRAGMA page_size = 65536; PRAGMA application_id = " + std::to_string(kApplicationId) +
+        std::string setup = "PRAGMA page_size = 4096; PRAGMA application_id = " + std::to_string(kApplicationId) +
                             "; PRAGMA user_version = " + std::to_string(kUserVersion) +
                             "; PRAGMA journal_mode = MEMORY; PRAGMA synchronous = OFF; PRAGMA temp_store = MEMORY;"
                             " PRAGMA locking_mode = EXCLUSIVE; PRAGMA cache_size = -16384; BEGIN;";
