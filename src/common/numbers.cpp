@@ -139,6 +139,33 @@ double parse_decimal(std::string_view text) {
     return negative ? -value : value;
 }
 
+bool parse_coordinate(std::string_view text, double& value) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && is_space(text[first])) ++first;
+    while (last > first && is_space(text[last - 1])) --last;
+    std::size_t pos = first;
+    if (pos < last && (text[pos] == '+' || text[pos] == '-')) ++pos;
+    std::size_t digits = 0;
+    for (; pos < last && is_digit(text[pos]); ++pos) ++digits;
+    if (pos < last && text[pos] == '.') {
+        for (++pos; pos < last && is_digit(text[pos]); ++pos) ++digits;
+    }
+    if (digits == 0) return false;
+    if (pos < last && (text[pos] == 'e' || text[pos] == 'E')) {
+        ++pos;
+        if (pos < last && (text[pos] == '+' || text[pos] == '-')) ++pos;
+        std::size_t exponent_digits = 0;
+        for (; pos < last && is_digit(text[pos]); ++pos) ++exponent_digits;
+        if (exponent_digits == 0) return false;
+    }
+    if (pos != last) return false;
+    const double read = parse_decimal(text.substr(first, last - first));
+    if (!std::isfinite(read)) return false;
+    value = read;
+    return true;
+}
+
 std::uint32_t parse_unsigned(std::string_view text) {
     std::size_t pos = 0;
     while (pos < text.size() && is_space(text[pos])) ++pos;

@@ -17,6 +17,12 @@ std::uint32_t parse_id_number(std::string_view text);
 // range of a double reads as an infinity of its sign, as the C library's strtod gives it.
 double parse_decimal(std::string_view text);
 
+// A coordinate written as the whole text: ASCII white space around an optional sign, digits with an
+// optional "." fraction and an optional exponent, and nothing else. False for anything else ("NaN",
+// "inf", "0x10", full-width digits, an empty text, trailing characters) and for a value beyond the
+// range of a double, so that no such text passes for a place; `value` is then left alone.
+bool parse_coordinate(std::string_view text, double& value);
+
 // Unsigned settings value: leading white space, optional sign, decimal digits up to the first
 // non-digit. No digits give 0, a magnitude above 4294967295 gives 4294967295, and a minus sign
 // yields the 32-bit two's complement of the number.

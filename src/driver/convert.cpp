@@ -26,9 +26,14 @@ namespace chizuvec {
 namespace {
 
 std::string statistics_line(const std::string& input_name, const MapDataset& d) {
-    return format_text("%s: P=%u(max=%u) C=%u(%u) C-F=%u F=%u(%u) H=%u(%u)\n", display_name(input_name).c_str(),
-                       d.point_count(), d.max_point_no, d.curve_count(), d.max_curve_no, d.ring_curve_count(),
-                       d.surface_count(), d.max_surface_no, d.parcel_count(), d.max_parcel_no);
+    std::string line =
+        format_text("%s: P=%u(max=%u) C=%u(%u) C-F=%u F=%u(%u) H=%u(%u)", display_name(input_name).c_str(),
+                    d.point_count(), d.max_point_no, d.curve_count(), d.max_curve_no, d.ring_curve_count(),
+                    d.surface_count(), d.max_surface_no, d.parcel_count(), d.max_parcel_no);
+    if (d.unreadable_points != 0) {
+        append_format(line, ", %u point%s could not be read", d.unreadable_points, d.unreadable_points == 1 ? "" : "s");
+    }
+    return line + "\n";
 }
 
 void write_drawing(const MapFile& file, const MapDataset& dataset, const MapHeader& header,

@@ -31,17 +31,32 @@ std::string write_failure_reason(WriteStatus status, const std::string& output_p
     return {};
 }
 
-std::string left_out_text(const MapDataset& dataset) {
-    const std::uint32_t n = dataset.outside_parcels;
-    if (n == 0) return {};
+namespace {
+
+std::string named_lots(const std::vector<std::string>& lots, std::uint32_t count) {
     std::string names;
-    for (const std::string& lot : dataset.outside_lots) {
+    for (const std::string& lot : lots) {
         if (!names.empty()) names += ", ";
         names += display_utf8(lot);
     }
-    if (n > dataset.outside_lots.size()) append_format(names, ", and %zu more", n - dataset.outside_lots.size());
-    return message_text(format_text("%u parcel%s left out of the drawing: outside the district (%s)\n", n,
-                                    n == 1 ? " is" : "s are", names.c_str()));
+    if (count > lots.size()) append_format(names, ", and %zu more", count - lots.size());
+    return names;
+}
+
+}  // namespace
+
+std::string left_out_text(const MapDataset& dataset) {
+    std::string text;
+    if (const std::uint32_t n = dataset.outside_parcels; n != 0) {
+        text += format_text("%u parcel%s left out of the drawing: outside the district (%s)\n", n,
+                            n == 1 ? " is" : "s are", named_lots(dataset.outside_lots, n).c_str());
+    }
+    if (const std::uint32_t n = dataset.unreadable_parcels; n != 0) {
+        text +=
+            format_text("%u parcel%s no shape: a point of %s could not be read (%s)\n", n, n == 1 ? " has" : "s have",
+                        n == 1 ? "its outline" : "their outlines", named_lots(dataset.unreadable_lots, n).c_str());
+    }
+    return text.empty() ? text : message_text(text);
 }
 
 }  // namespace chizuvec

@@ -1,5 +1,6 @@
 #include "geometry/polygon_assembly.hpp"
 
+#include <cmath>
 #include <cstdint>
 #include <new>
 
@@ -144,9 +145,14 @@ RingExtent extent_of(const MapDataset& dataset, std::size_t first, std::size_t c
 
 // Appends the outline of one surface: every ring, each hole after the outline ring it belongs to.
 // A hole that does not count (ring_extent.hpp) is left out, so that every output agrees on the shape.
+// A surface with a point that could not be read gets no outline at all (`unreadable` is set), so
+// that no output puts a vertex where the file gives no place.
 AssemblyStatus append_outline(MapDataset& dataset, const Indexes& indexes, const MapSurface& surface,
-                              std::uint32_t parcel_position, BoundingBox& bounds, AssemblyResult& result) {
+                              std::uint32_t parcel_position, BoundingBox& bounds, AssemblyResult& result,
+                              bool& unreadable) {
     const bool several = surface.ring_count > 1;
+    const std::size_t surface_begin = dataset.vertex_index_list.size();
+    const std::size_t rings_begin = dataset.outline_rings.size();
     bool have_outline = false;
     RingExtent outline;
     const std::uint64_t first_ring = surface.first_ring;
@@ -167,10 +173,28 @@ AssemblyStatus append_outline(MapDataset& dataset, const Indexes& indexes, const
             if (!hole) outline = extent;
         }
         have_outline = have_outline || !hole;
-        for (std::size_t i = begin; i < begin + count; ++i) widen(bounds, dataset.points[dataset.vertex_index_list[i]]);
         dataset.outline_rings.push_back(OutlineRing{static_cast<std::uint32_t>(count), hole});
     }
+    const std::size_t end = dataset.vertex_index_list.size();
+    unreadable = false;
+    for (std::size_t i = surface_begin; dataset.unreadable_points != 0 && i < end && !unreadable; ++i) {
+        const MapPoint& point = dataset.points[dataset.vertex_index_list[i]];
+        unreadable = !std::isfinite(point.x) || !std::isfinite(point.y);
+    }
+    if (unreadable) {
+        dataset.vertex_index_list.resize(surface_begin);
+        dataset.outline_rings.resize(rings_begin);
+        return AssemblyStatus::ok;
+    }
+    for (std::size_t i = surface_begin; i < end; ++i) widen(bounds, dataset.points[dataset.vertex_index_list[i]]);
     return AssemblyStatus::ok;
+}
+
+void note_unreadable(MapDataset& dataset, const Parcel& parcel) {
+    ++dataset.unreadable_parcels;
+    if (dataset.unreadable_lots.size() < MapDataset::kOutsideLotsKept) {
+        dataset.unreadable_lots.emplace_back(field_view(parcel.chiban));
+    }
 }
 
 // The vertex_index_list entries the selection's outlines would take, each surface once, as
@@ -214,6 +238,7 @@ AssemblyStatus assemble_selected(MapDataset& dataset, BoundingBox& bounds, Assem
     dataset.outline_rings.reserve(dataset.rings.size());
     // For each surface, the parcel whose outline run it has, once built.
     std::vector<std::uint32_t> built_by(dataset.surfaces.size(), kNoRecord);
+    std::vector<bool> unreadable_surface(dataset.unreadable_points != 0 ? dataset.surfaces.size() : 0, false);
 
     for (std::size_t j = 0; j < dataset.parcels.size(); ++j) {
         Parcel& parcel = dataset.parcels[j];
@@ -230,12 +255,18 @@ AssemblyStatus assemble_selected(MapDataset& dataset, BoundingBox& bounds, Assem
             parcel.vertex_count = first.vertex_count;
             parcel.first_ring = first.first_ring;
             parcel.ring_count = first.ring_count;
+            if (!unreadable_surface.empty() && unreadable_surface[surface_at]) note_unreadable(dataset, parcel);
         } else {
             const auto first_vertex = static_cast<std::uint32_t>(dataset.vertex_index_list.size());
             const auto first_ring = static_cast<std::uint32_t>(dataset.outline_rings.size());
+            bool unreadable = false;
             const AssemblyStatus status = append_outline(dataset, indexes, dataset.surfaces[surface_at],
-                                                         static_cast<std::uint32_t>(j), bounds, result);
+                                                         static_cast<std::uint32_t>(j), bounds, result, unreadable);
             if (status != AssemblyStatus::ok) return status;
+            if (unreadable) {
+                unreadable_surface[surface_at] = true;
+                note_unreadable(dataset, parcel);
+            }
             parcel.first_vertex = first_vertex;
             parcel.vertex_count = static_cast<std::uint32_t>(dataset.vertex_index_list.size()) - first_vertex;
             parcel.first_ring = first_ring;
@@ -275,6 +306,8 @@ AssemblyResult assemble_outlines(MapDataset& dataset, std::string_view map_no, B
     AssemblyResult result;
     // Parcels that assembly never reaches (unselected, or after a stopping error) keep no range.
     for (Parcel& parcel : dataset.parcels) parcel.has_outline = false;
+    dataset.unreadable_parcels = 0;
+    dataset.unreadable_lots.clear();
     dataset.vertex_index_list.clear();
     dataset.outline_rings.clear();
     if (dataset.parcels.empty()) return result;

@@ -1,9 +1,11 @@
 #include "mapxml/map_xml_reader.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -205,12 +207,16 @@ bool id_attribute(std::string_view rest, std::uint32_t& id_no) {
     return true;
 }
 
-// Coordinate value, cut at its end tag where the line has it.
+// Coordinate value, cut at its end tag where the line has it; NaN for a text that is no number, so
+// that the point is known as unreadable rather than put at the zone's origin.
 double coordinate(std::string_view rest, std::string_view close_tag) {
     std::string_view value;
-    if (value_until(rest, close_tag, value)) return parse_decimal(value);
-    return parse_decimal(rest);
+    if (!value_until(rest, close_tag, value)) value = rest;
+    double read = 0.0;
+    return parse_coordinate(value, read) ? read : std::numeric_limits<double>::quiet_NaN();
 }
+
+bool unreadable(double x, double y) { return std::isnan(x) || std::isnan(y); }
 
 void raise(std::uint32_t& maximum, std::uint32_t value) {
     if (value > maximum) maximum = value;
@@ -284,6 +290,7 @@ void read_curve(ReadState& state, std::uint32_t id_no) {
             dataset.gis.curve_points.push_back(kDirectPosition |
                                                static_cast<std::uint32_t>(dataset.gis.direct_positions.size()));
             dataset.gis.direct_positions.push_back(position);
+            if (unreadable(position.x, position.y)) ++dataset.unreadable_points;
         }
     }
     run.count = static_cast<std::uint32_t>(dataset.gis.curve_points.size()) - run.first;
@@ -301,7 +308,9 @@ void read_point(ReadState& state, std::uint32_t id_no) {
         if (text_after<kXOpen>(line, rest)) {
             state.pending_x = coordinate(rest, kXClose);
         } else if (text_after<kYOpen>(line, rest)) {
-            state.dataset.points.push_back(MapPoint{id_no, state.pending_x, coordinate(rest, kYClose)});
+            const double y = coordinate(rest, kYClose);
+            state.dataset.points.push_back(MapPoint{id_no, state.pending_x, y});
+            if (unreadable(state.pending_x, y)) ++state.dataset.unreadable_points;
         }
     }
 }
@@ -686,11 +695,18 @@ void read_map_sheet(ReadState& state) {
                 }
             }
         } else if (corner >= 0 && text_after<kXOpen>(line, rest)) {
-            current_sheet(state, recorded).corner_x[corner] = coordinate(rest, kXClose);
-            coordinates |= 1;
+            // A corner that cannot be read is a corner not given: the sheet has no frame.
+            const double x = coordinate(rest, kXClose);
+            if (!std::isnan(x)) {
+                current_sheet(state, recorded).corner_x[corner] = x;
+                coordinates |= 1;
+            }
         } else if (corner >= 0 && text_after<kYOpen>(line, rest)) {
-            current_sheet(state, recorded).corner_y[corner] = coordinate(rest, kYClose);
-            coordinates |= 2;
+            const double y = coordinate(rest, kYClose);
+            if (!std::isnan(y)) {
+                current_sheet(state, recorded).corner_y[corner] = y;
+                coordinates |= 2;
+            }
         } else if (text_after<kScaleOpen>(line, rest)) {
             if (value_until(rest, kScaleClose, value))
                 current_sheet(state, recorded).scale_denominator = parse_id_number(value);

@@ -213,6 +213,13 @@ struct MapDataset {
     // The 地番 of the first kOutsideLotsKept of them, for messages that name them.
     static constexpr std::size_t kOutsideLotsKept = 10;
     std::vector<std::string> outside_lots;
+    // Points (the file's own and direct positions) with a coordinate that is no number; the reader
+    // gives them NaN, and a shape that uses one is no shape.
+    std::uint32_t unreadable_points = 0;
+    // Set by polygon assembly: the selected parcels left without shape for such a point, and the
+    // 地番 of the first kOutsideLotsKept of them.
+    std::uint32_t unreadable_parcels = 0;
+    std::vector<std::string> unreadable_lots;
 
     // The file's own points.
     std::uint32_t point_count() const { return static_cast<std::uint32_t>(points.size()) - position_points; }

@@ -159,6 +159,86 @@ TEST(CliHostile, BrokenMapFilesGiveASaneRun) {
               (std::set<std::string>{executable_name("Chizuvec"), "Chizuvec.ini", "map.xml"}));
 }
 
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// The first point's X written in forms that are and are not numbers. One that is not leaves every
+// parcel whose outline uses the point without shape in every output, never at the zone's origin;
+// the shapes of a readable form are those of the file as it is.
+TEST(CliHostile, CoordinatesThatAreNoNumberLeaveTheirParcelsWithoutShape) {
+    const std::string sample = read_file(sample_map_path());
+    ProgramDir reference;
+    reference.write("map.xml", sample);
+    ASSERT_EQ(reference.run({"map.xml", "out.svg"}).exit_code, 0);
+    const std::size_t polygons = count_of(read_file(reference.file("out.svg")), "<polygon");
+    const RunResult gis = reference.run({"--gis", "-", "map.xml"});
+    const std::size_t null_geometries = count_of(gis.out, "\"geometry\":null");
+    ASSERT_GT(polygons, 2u);
+
+    const std::string x_open = "<zmn:X>";
+    const std::size_t value_at = sample.find(x_open) + x_open.size();
+    const std::size_t value_end = sample.find('<', value_at);
+    const std::string value = sample.substr(value_at, value_end - value_at);
+    struct Form {
+        std::string text;
+        bool readable;
+    };
+    const std::vector<Form> forms = {
+        {"NaN", false},
+        {"inf", false},
+        {"-infinity", false},
+        {"abc", false},
+        {"", false},
+        {"0x10", false},
+        {"\xEF\xBC\x91\xEF\xBC\x90", false},  // full-width 10
+        {"1e400", false},
+        {value + "abc", false},
+        {"1.5.2", false},
+        {"+-1", false},
+        {"1e", false},
+        {" " + value + "\t", true},
+        {value + "e0", true},
+        {"+" + value.substr(1) + ".", false},
+    };
+    for (const Form& form : forms) {
+        SCOPED_TRACE("X \"" + form.text + "\"");
+        ProgramDir program;
+        program.write("map.xml", sample.substr(0, value_at) + form.text + sample.substr(value_end));
+        const RunResult listing = program.run({"map.xml"});
+        ASSERT_EQ(listing.exit_code, 0) << listing.err;
+        EXPECT_EQ(listing.err.find(" H=12(13), 1 point could not be read\n") != std::string::npos, !form.readable)
+            << listing.err;
+        EXPECT_NE(listing.err.find(" H=12(13)" + std::string(form.readable ? "\n" : ",")), std::string::npos);
+
+        const RunResult drawing = program.run({"map.xml", "out.svg"});
+        ASSERT_EQ(drawing.exit_code, 0) << drawing.err;
+        const std::string svg = read_file(program.file("out.svg"));
+        EXPECT_EQ(count_of(svg, "<polygon") + (form.readable ? 0 : 2), polygons);
+        EXPECT_EQ(drawing.err.find("2 parcels have no shape: a point of their outlines could not be read (") !=
+                      std::string::npos,
+                  !form.readable)
+            << drawing.err;
+
+        const RunResult features = program.run({"--gis", "-", "map.xml"});
+        ASSERT_EQ(features.exit_code, 0) << features.err;
+        EXPECT_EQ(count_of(features.out, "\"geometry\":null"), null_geometries + (form.readable ? 0 : 2));
+        // The same lots, named by the drawing and by the GIS summary.
+        if (!form.readable) {
+            const std::size_t open = drawing.err.find("read (") + 6;
+            const std::string lots = drawing.err.substr(open, drawing.err.find(')', open) - open);
+            const std::size_t comma = lots.find(", ");
+            ASSERT_NE(comma, std::string::npos) << lots;
+            EXPECT_NE(features.err.find("Without shape: " + lots.substr(0, comma) + " (map.xml), " +
+                                        lots.substr(comma + 2) + " (map.xml)"),
+                      std::string::npos)
+                << features.err;
+        }
+    }
+}
+
 TEST(CliHostile, HugeLinesAndRingCountsStayFast) {
     const std::string sample = read_file(sample_map_path());
     const std::string head = sample.substr(0, sample.find("<空間属性>"));
