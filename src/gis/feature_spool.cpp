@@ -112,7 +112,8 @@ bool FeatureSpool::read(std::span<const std::size_t> records, std::vector<std::u
     out.resize(bytes);
     by_offset_.resize(records.size());
     std::iota(by_offset_.begin(), by_offset_.end(), std::size_t{0});
-    std::sort(by_offset_.begin(), by_offset_.end(), [&](std::size_t a, std::size_t b) { return records[a] < records[b]; });
+    std::sort(by_offset_.begin(), by_offset_.end(),
+              [&](std::size_t a, std::size_t b) { return records[a] < records[b]; });
     for (std::size_t k = 0; k < by_offset_.size();) {
         const std::uint64_t from = file_offset(records[by_offset_[k]]);
         std::uint64_t to = from + record_size(records[by_offset_[k]]);

@@ -61,8 +61,8 @@ class FeatureSpool {
 
     platform::OutputFile file_;
     std::FILE* reader_ = nullptr;
-    std::deque<std::uint64_t> ends_;           // no copy of all of it as it grows
-    std::vector<GisEnvelope> pending_;         // the boxes not yet in a block
+    std::deque<std::uint64_t> ends_;            // no copy of all of it as it grows
+    std::vector<GisEnvelope> pending_;          // the boxes not yet in a block
     std::vector<std::uint64_t> block_offsets_;  // where each full block of boxes is in the file
     GisEnvelope extent_;
     std::vector<std::size_t> by_offset_;

@@ -204,7 +204,7 @@ class GeoParquetWriter final : public FeatureWriter {
 
     // The feature as a spool record: per field a flag byte (0 null) and the value (text: its u32
     // size and bytes; real: 8 bytes; integer: 4), then the geometry's u32 WKB size (0 null), its WKB
-// and its box (four doubles, the bbox columns).
+    // and its box (four doubles, the bbox columns).
     bool write(const GisFeature& feature) override {
         if (!error_.empty()) return false;
         if (!began_) return fail("a feature came before the file was begun");
