@@ -73,11 +73,11 @@ class FlatGeobufWriter final : public FeatureWriter {
         const bool indexed = spool_.size() != 0;
         if (!put(kMagic, sizeof kMagic) || !put_header(indexed)) return false;
         if (indexed) {
-            std::vector<GisEnvelope> boxes(order.size());
+            std::vector<GisEnvelope> boxes;
+            if (!spool_.boxes(order, boxes)) return fail("the temporary file beside the output cannot be read back");
             std::vector<std::uint64_t> offsets(order.size());
             std::uint64_t offset = 0;
             for (std::size_t i = 0; i < order.size(); ++i) {
-                boxes[i] = spool_.box(order[i]);
                 offsets[i] = offset;
                 offset += spool_.record_size(order[i]);
             }

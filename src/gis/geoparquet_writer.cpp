@@ -203,7 +203,8 @@ class GeoParquetWriter final : public FeatureWriter {
     }
 
     // The feature as a spool record: per field a flag byte (0 null) and the value (text: its u32
-    // size and bytes; real: 8 bytes; integer: 4), then the geometry's u32 WKB size (0 null) and WKB.
+    // size and bytes; real: 8 bytes; integer: 4), then the geometry's u32 WKB size (0 null), its WKB
+    // and its box (four doubles, the bbox columns).
     bool write(const GisFeature& feature) override {
         if (!error_.empty()) return false;
         if (!began_) return fail("a feature came before the file was begun");
@@ -234,7 +235,11 @@ class GeoParquetWriter final : public FeatureWriter {
             for (int b = 0; b < 4; ++b)
                 record_[size_at + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(wkb_size >> (8 * b));
         }
-        if (!spool_.add(record_, feature_envelope(feature))) {
+        const GisEnvelope box = feature_envelope(feature);
+        if (!feature.ring_ends.empty()) {
+            for (const double corner : {box.min_x, box.min_y, box.max_x, box.max_y}) put_f64_le(record_, corner);
+        }
+        if (!spool_.add(record_, box)) {
             return fail("the temporary file beside the output cannot be written (is the disk full?)");
         }
         return true;
@@ -335,7 +340,7 @@ class GeoParquetWriter final : public FeatureWriter {
         group.offset = offset_;
         for (std::size_t c = 0; c < columns_.size(); ++c) {
             column_.clear();
-            for (std::size_t k = 0; k < rows.size(); ++k) gather(rows[k], k, c);
+            for (std::size_t k = 0; k < rows.size(); ++k) gather(k, c);
             ChunkMeta chunk;
             if (!write_chunk(columns_[c], column_, chunk)) return false;
             group.chunks.push_back(std::move(chunk));
@@ -344,8 +349,8 @@ class GeoParquetWriter final : public FeatureWriter {
         return true;
     }
 
-    // Column c's value of record k of the row group (spool record `row`) into column_.
-    void gather(std::size_t row, std::size_t k, std::size_t c) {
+    // Column c's value of record k of the row group into column_.
+    void gather(std::size_t k, std::size_t c) {
         const std::size_t fields = fields_.size();
         const std::uint8_t* const record = segment_.data() + place_[k];
         if (c < fields) {
@@ -378,9 +383,9 @@ class GeoParquetWriter final : public FeatureWriter {
             column_.texts.emplace_back(reinterpret_cast<const char*>(p + 4), wkb_size);
             return;
         }
-        const GisEnvelope& box = spool_.box(row);
-        const double corners[4] = {box.min_x, box.min_y, box.max_x, box.max_y};
-        column_.numbers.push_back(corners[c - fields - 1]);
+        double corner = 0;
+        std::memcpy(&corner, p + 4 + wkb_size + 8 * (c - fields - 1), 8);
+        column_.numbers.push_back(corner);
     }
 
     static std::uint32_t read_u32(const std::uint8_t* p) {

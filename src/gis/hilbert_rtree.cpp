@@ -36,19 +36,15 @@ std::uint32_t hilbert_value(std::uint32_t x, std::uint32_t y) {
     return static_cast<std::uint32_t>(d);
 }
 
+std::uint64_t hilbert_key(const GisEnvelope& box, const GisEnvelope& extent) {
+    if (box.empty()) return std::uint64_t{1} << 32;
+    return hilbert_value(grid_cell((box.min_x + box.max_x) / 2, extent.min_x, extent.max_x - extent.min_x),
+                         grid_cell((box.min_y + box.max_y) / 2, extent.min_y, extent.max_y - extent.min_y));
+}
+
 void hilbert_order(std::span<const GisEnvelope> boxes, const GisEnvelope& extent, std::vector<std::size_t>& order) {
     std::vector<std::uint64_t> keys(boxes.size());
-    const double width = extent.max_x - extent.min_x;
-    const double height = extent.max_y - extent.min_y;
-    for (std::size_t i = 0; i < boxes.size(); ++i) {
-        const GisEnvelope& b = boxes[i];
-        if (b.empty()) {
-            keys[i] = std::uint64_t{1} << 32;
-            continue;
-        }
-        keys[i] = hilbert_value(grid_cell((b.min_x + b.max_x) / 2, extent.min_x, width),
-                                grid_cell((b.min_y + b.max_y) / 2, extent.min_y, height));
-    }
+    for (std::size_t i = 0; i < boxes.size(); ++i) keys[i] = hilbert_key(boxes[i], extent);
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
 }
 

@@ -14,6 +14,10 @@ namespace chizuvec {
 // The position of cell (x, y) along the Hilbert curve that fills a 65536 x 65536 grid.
 std::uint32_t hilbert_value(std::uint32_t x, std::uint32_t y);
 
+// The sort key of a box: the Hilbert value of its centre on a grid laid over `extent`, 2^32 (after
+// every value) for an empty box.
+std::uint64_t hilbert_key(const GisEnvelope& box, const GisEnvelope& extent);
+
 // Reorders `order` (indices into `boxes`) by the Hilbert value of each box's centre on a grid laid
 // over `extent`; boxes with the same value keep their order, empty boxes go last.
 void hilbert_order(std::span<const GisEnvelope> boxes, const GisEnvelope& extent, std::vector<std::size_t>& order);

@@ -151,6 +151,8 @@ TEST(GeoParquetOracle, MadeFeaturesInSmallRowGroups) {
         {GisCoordinates::geographic, 83, 10, 139.7, 35.6, 0.0001, "geographic"},
         {GisCoordinates::local, 20, 7, -1500.0, 2500.0, 10.0, "local"},
         {GisCoordinates::geographic, 1, 100000, 139.7, 35.6, 0.0001, "geographic"},
+        // Past the spool's blocks of boxes on disk, so the order is read back from them.
+        {GisCoordinates::geographic, 20000, 4096, 139.7, 35.6, 0.0001, "geographic"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.features));
