@@ -63,7 +63,10 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
         return;
     }
     if (request.mode == ConvertMode::gis) {
+        const std::string map_file = platform::convert_code_page(platform::path_file_name(file.name),
+                                                                 context.ansi_code_page, platform::kCodePageUtf8);
         FeatureBuildOptions options;
+        options.map_file = map_file;
         options.coordinates = outcome.gis_coordinates;
         options.zone = plane_zone_of(field_view(header.coord_system));
         options.include_outside = request.include_outside;
@@ -256,8 +259,9 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
         MapDataset dataset;
         MapHeader header;
         ReadOptions options;
-        options.gis_detail = request.mode == ConvertMode::gis;
-        options.keep_outside = options.gis_detail && request.include_outside;
+        // The CSV takes the 筆ID as written from the GIS detail, so that its rows join the features.
+        options.gis_detail = request.mode == ConvertMode::gis || request.mode == ConvertMode::csv;
+        options.keep_outside = request.mode == ConvertMode::gis && request.include_outside;
         options.survey_points = request.mode == ConvertMode::drawing && request.survey_points;
         const ReadResult read = reader.read(file, dataset, header, options);
         if (read.status != ReadStatus::ok) {
