@@ -253,7 +253,8 @@ void expect_gdal_reads(const std::string& path, const Json& collection) {
     for (std::string& field : fields) {
         if (field == "地図作成年月日: Date (0.0)") field = "地図作成年月日: String (0.0)";
         // ... and one null in every feature for a String: the plane point of a map in degrees.
-        if (field == "代表点X: String (0.0)" || field == "代表点Y: String (0.0)") field.replace(field.find("String"), 6, "Real");
+        if (field == "代表点X: String (0.0)" || field == "代表点Y: String (0.0)")
+            field.replace(field.find("String"), 6, "Real");
     }
     EXPECT_EQ(fields, kGeoJsonFields) << s.text;
 }

@@ -43,13 +43,13 @@ TEST(CliTypedForms, TypedLotsAndSheetsDrawWhatTheExactFormsDraw) {
         {"46505-3411-1.xml",
          {"all", "別図ー5", "2740-9"},
          {"all"},
-         "**Warning: lot \"別図ー5\" not found in 46505-3411-1.xml\n"
-         "**Warning: lot \"2740-9\" not found in 46505-3411-1.xml\n"},
+         "**Warning: lot \"別図ー5\" not found in 46505-3411-1.xml\nNearest lots: 別図-5, 2740-1, 2740-2\n"
+         "**Warning: lot \"2740-9\" not found in 46505-3411-1.xml\nNearest lots: 2740-1, 2740-2, 別図-5\n"},
         // One lot typed in two forms is warned about once.
         {"46505-3411-1.xml",
          {"all", "２７４０－９", "2740-9"},
          {"all"},
-         "**Warning: lot \"２７４０－９\" not found in 46505-3411-1.xml\n"},
+         "**Warning: lot \"２７４０－９\" not found in 46505-3411-1.xml\nNearest lots: 2740-1, 2740-2, 別図-5\n"},
         // A lot of another sheet highlights nothing on this one, and says where it is.
         {"13113-0110-44.xml",
          {"M41", "宇田川町８３－１"},
@@ -59,6 +59,18 @@ TEST(CliTypedForms, TypedLotsAndSheetsDrawWhatTheExactFormsDraw) {
          {"all", "101-1", "101-1"},
          {"all", "稲毛一丁目101-1", "稲毛二丁目101-1"},
          "**Warning: lot \"101-1\" is in 2 地番区域: 稲毛一丁目, 稲毛二丁目\n"},
+        // Lots as registry documents write them: 番 and 番地 between digits, 丁目 in either numerals.
+        {"two.xml",
+         {"all", "稲毛1丁目101番1", "稲毛２丁目１０１番地１"},
+         {"all", "稲毛一丁目101-1", "稲毛二丁目101-1"},
+         ""},
+        {"13113-0110-44.xml", {"M42", "75番地1", "宇田川町75番2"}, {"M42", "75-1", "宇田川町75-2"}, ""},
+        // A lot not found: the five nearest, by its 地番区域 and lot number apart.
+        {"two.xml",
+         {"all", "稲毛三丁目101-1"},
+         {"all"},
+         "**Warning: lot \"稲毛三丁目101-1\" not found in two.xml\nNearest lots: 稲毛一丁目101-1, 稲毛二丁目101-1, "
+         "稲毛一丁目101-2, 稲毛一丁目101-3, 稲毛一丁目101-4\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file + " " + testing::PrintToString(c.typed));
