@@ -85,8 +85,12 @@ std::string map_sheets_text(const MapDataset& dataset, std::string_view file_nam
     }
     std::vector<std::string> shown;
     for (const std::string& n : numbers) shown.push_back(display_utf8(n));
-    return message_text(
-        format_text("Map sheets in %s: %s\n", display_utf8(file_name).c_str(), name_list(shown, kSheetsShown).c_str()));
+    // The sheets left unnamed are one command away.
+    const std::string all = shown.size() > kSheetsShown
+                                ? format_text(" (Chizuvec --sheets %s lists them all)", display_utf8(file_name).c_str())
+                                : std::string();
+    return message_text(format_text("Map sheets in %s: %s%s\n", display_utf8(file_name).c_str(),
+                                    name_list(shown, kSheetsShown).c_str(), all.c_str()));
 }
 
 }  // namespace chizuvec
