@@ -410,6 +410,12 @@ unsigned job_count(unsigned requested, std::size_t files) {
 int run_batch(const BatchOptions& options, const ConvertContext& context) {
     if (!options.check_path.empty()) return run_quality_check(options, context);
     if (!options.diff_path.empty()) return run_release_diff(options, context);
+    if (options.sheets) {
+        std::size_t failed = 0;
+        const std::vector<MapFile> files = list_inputs(options.inputs, failed);
+        const int code = run_listing_of_files(files, context, ConvertMode::sheets);
+        return failed == 0 ? code : 1;
+    }
     const double start = platform::monotonic_seconds();
     Tally tally;
     const std::vector<MapFile> files = list_inputs(options.inputs, tally.failed);
@@ -428,12 +434,12 @@ int run_batch(const BatchOptions& options, const ConvertContext& context) {
     return code;
 }
 
-int run_listing_of_files(const std::vector<MapFile>& files, const ConvertContext& context) {
+int run_listing_of_files(const std::vector<MapFile>& files, const ConvertContext& context, ConvertMode mode) {
     std::size_t failed = 0;
     bool stdout_ok = true;
     const auto work = [&](std::size_t i, MapFileReader& reader) {
         ConvertRequest request;
-        request.mode = ConvertMode::listing;
+        request.mode = mode;
         return convert_map_file(files[i], context, request, reader);
     };
     const auto report = [&](std::size_t i, FileOutcome& outcome) {

@@ -26,8 +26,10 @@ std::size_t report_refused_entries(const InputListing& listing);
 // Returns the exit code; an interrupt ends the process after the summary.
 int run_batch(const BatchOptions& options, const ConvertContext& context);
 
-// The listing of every map file of one input, one statistics line and listing block per file.
-int run_listing_of_files(const std::vector<MapFile>& files, const ConvertContext& context);
+// The listing of every map file of one input, one statistics line and listing block per file; or,
+// for ConvertMode::sheets, the list of each file's map sheets.
+int run_listing_of_files(const std::vector<MapFile>& files, const ConvertContext& context,
+                         ConvertMode mode = ConvertMode::listing);
 
 // Every line of `text` with `prefix` before it.
 std::string prefixed(const std::string& prefix, const std::string& text);

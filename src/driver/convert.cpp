@@ -68,7 +68,10 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
         return;
     }
     if (request.mode == ConvertMode::gis) {
+        const std::string map_file = platform::convert_code_page(platform::path_file_name(file.name),
+                                                                 context.ansi_code_page, platform::kCodePageUtf8);
         FeatureBuildOptions options;
+        options.map_file = map_file;
         options.coordinates = outcome.gis_coordinates;
         options.zone = plane_zone_of(field_view(header.coord_system));
         options.include_outside = request.include_outside;
@@ -261,8 +264,12 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
         MapDataset dataset;
         MapHeader header;
         ReadOptions options;
-        options.gis_detail = request.mode == ConvertMode::gis;
-        options.keep_outside = options.gis_detail && request.include_outside;
+        // The CSV takes the 筆ID as written from the GIS detail, so that its rows join the features.
+        options.gis_detail =
+            request.mode == ConvertMode::gis || request.mode == ConvertMode::csv || request.mode == ConvertMode::sheets;
+        // A sheet's count holds the lots outside the district it lists.
+        options.keep_outside =
+            (request.mode == ConvertMode::gis && request.include_outside) || request.mode == ConvertMode::sheets;
         options.survey_points = request.mode == ConvertMode::drawing && request.survey_points;
         const ReadResult read = reader.read(file, dataset, header, options);
         if (read.status != ReadStatus::ok) {
@@ -281,6 +288,13 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
             }
         }
         if (request.mode == ConvertMode::gis && !choose_gis_coordinates(header, request, outcome)) return outcome;
+        if (request.mode == ConvertMode::sheets) {
+            outcome.drawings.resize(1);
+            append_sheet_listing(outcome.listing, dataset, context.console_code_page, context.ansi_code_page, file.name,
+                                 field_view(header.map_name), field_view(header.coord_system));
+            outcome.drawings[0].messages = cut_off;
+            return outcome;
+        }
         if (request.mode == ConvertMode::drawing && request.per_sheet) {
             const std::vector<std::string> numbers = listed_map_numbers(dataset);
             const std::vector<std::string> outputs = request.sheet_outputs(numbers);

@@ -31,7 +31,7 @@ struct ConvertContext {
 // that exist), sorted, each once: the inputs no output may replace.
 std::vector<platform::FileId> input_file_ids(const std::vector<MapFile>& files, const std::vector<std::string>& paths);
 
-enum class ConvertMode { listing, csv, drawing, gis };
+enum class ConvertMode { listing, csv, drawing, gis, sheets };
 
 struct ConvertRequest {
     ConvertMode mode = ConvertMode::listing;

@@ -51,12 +51,17 @@ std::vector<std::string> parcel_sheets(const MapDataset& dataset) {
 }  // namespace
 
 std::string_view csv_header() {
-    return "map_file,parcel_id,address,lot_number,sheets,coordinate_system,area_m2,centroid_x,centroid_y\r\n";
+    // New columns go last: readers of the earlier nine keep their positions.
+    return "map_file,parcel_id,address,lot_number,sheets,coordinate_system,area_m2,centroid_x,centroid_y,"
+           "parcel_id_text,coordinate_unit\r\n";
 }
 
 void append_csv_rows(std::string& out, const MapDataset& dataset, std::string_view map_file,
                      std::string_view coord_system) {
     const std::vector<std::string> sheets = parcel_sheets(dataset);
+    // A 任意座標系 map's coordinates are in a unit of its own: nothing says they are metres.
+    const std::string_view unit = coord_system == kArbitraryCoordSystem ? "map" : "m";
+    const bool with_texts = dataset.gis.parcels.size() == dataset.parcels.size();
     std::size_t i = 0;
     for (const Parcel& parcel : dataset.parcels) {
         append_csv_field(out, map_file);
@@ -65,7 +70,7 @@ void append_csv_rows(std::string& out, const MapDataset& dataset, std::string_vi
         out += ',';
         append_csv_field(out, field_view(parcel.chiban));
         out += ',';
-        append_csv_field(out, sheets[i++]);
+        append_csv_field(out, sheets[i]);
         out += ',';
         append_csv_field(out, coord_system);
         append_format(out, ",%.1f,", parcel.area);
@@ -73,7 +78,12 @@ void append_csv_rows(std::string& out, const MapDataset& dataset, std::string_vi
             append_format(out, "%.3f,%.3f", parcel.centroid_x, parcel.centroid_y);
         else
             out += ',';
+        out += ',';
+        if (with_texts) append_csv_field(out, dataset.gis.parcels[i].text(ParcelText::parcel_id));
+        out += ',';
+        out += unit;
         out += "\r\n";
+        ++i;
     }
 }
 

@@ -25,22 +25,6 @@ std::string loose_form(std::string_view text) {
     return loose;
 }
 
-// Edit distance between two texts, byte by byte: small for sheet names one mistyped character apart.
-std::size_t edit_distance(std::string_view a, std::string_view b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
-
 }  // namespace
 
 std::vector<std::string> nearest_texts(const std::vector<std::string>& candidates, std::string_view wanted,
@@ -101,8 +85,12 @@ std::string map_sheets_text(const MapDataset& dataset, std::string_view file_nam
     }
     std::vector<std::string> shown;
     for (const std::string& n : numbers) shown.push_back(display_utf8(n));
-    return message_text(
-        format_text("Map sheets in %s: %s\n", display_utf8(file_name).c_str(), name_list(shown, kSheetsShown).c_str()));
+    // The sheets left unnamed are one command away.
+    const std::string all = shown.size() > kSheetsShown
+                                ? format_text(" (Chizuvec --sheets %s lists them all)", display_utf8(file_name).c_str())
+                                : std::string();
+    return message_text(format_text("Map sheets in %s: %s%s\n", display_utf8(file_name).c_str(),
+                                    name_list(shown, kSheetsShown).c_str(), all.c_str()));
 }
 
 }  // namespace chizuvec

@@ -14,7 +14,8 @@ namespace chizuvec {
 // ignored; itself again when no sheet or several match that way.
 std::string matching_map_number(const MapDataset& dataset, const std::string& wanted);
 
-// "Map sheets in NAME: M105-1, M300 ...\n" (at most 20) when `map_no` is not empty and no sheet
+// "Map sheets in NAME: M105-1, M300 ...\n" (at most 20, then how many more and the --sheets command
+// that lists them) when `map_no` is not empty and no sheet
 // lists parcels under it; else "".
 std::string map_sheets_text(const MapDataset& dataset, std::string_view file_name, const std::string& map_no);
 

@@ -1,7 +1,9 @@
 #include "driver/lot_report.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <set>
+#include <unordered_map>
 
 #include "common/fixed_text.hpp"
 #include "common/lot_text.hpp"
@@ -12,6 +14,9 @@ namespace chizuvec {
 namespace {
 
 constexpr std::size_t kAreasShown = 10;
+constexpr std::size_t kNearestLotsShown = 5;
+
+bool lot_number_byte(char c) { return static_cast<unsigned char>(c) < 0x80 && c != ' '; }
 
 }  // namespace
 
@@ -55,6 +60,55 @@ std::vector<LotFinding> find_lots(const MapDataset& dataset, const std::vector<s
     return findings;
 }
 
+std::vector<std::string> nearest_lots(const MapDataset& dataset, std::string_view key, std::size_t shown) {
+    std::string key_buffer;
+    const std::string normal_key(normal_lot_text(key, key_buffer));
+    std::size_t lot_at = normal_key.size();
+    while (lot_at > 0 && lot_number_byte(normal_key[lot_at - 1])) --lot_at;
+    const std::string_view area_part = std::string_view(normal_key).substr(0, lot_at);
+    const std::string_view lot_part = std::string_view(normal_key).substr(lot_at);
+    std::unordered_map<std::string_view, std::size_t> area_distance;  // by the parcel's address as stored
+    struct Ranked {
+        std::size_t distance;
+        std::uint32_t parcel;
+        bool with_area;
+        bool operator<(const Ranked& o) const {
+            return distance != o.distance ? distance < o.distance : parcel < o.parcel;
+        }
+    };
+    std::vector<Ranked> ranked;
+    ranked.reserve(dataset.parcels.size());
+    std::string buffer;
+    for (std::size_t p = 0; p < dataset.parcels.size(); ++p) {
+        const Parcel& parcel = dataset.parcels[p];
+        const std::string_view chiban = normal_lot_text(field_view(parcel.chiban), buffer);
+        if (chiban.empty()) continue;
+        Ranked r{edit_distance(normal_key, chiban), static_cast<std::uint32_t>(p), false};
+        if (!area_part.empty()) {
+            const std::size_t lot = edit_distance(lot_part, chiban);
+            const std::string_view address = field_view(parcel.address);
+            auto it = area_distance.find(address);
+            if (it == area_distance.end()) {
+                std::string area_buffer;
+                it = area_distance.emplace(address, edit_distance(area_part, normal_lot_text(address, area_buffer)))
+                         .first;
+            }
+            if (lot + it->second < r.distance) r = {lot + it->second, r.parcel, true};
+        }
+        ranked.push_back(r);
+    }
+    std::sort(ranked.begin(), ranked.end());
+    std::vector<std::string> nearest;
+    for (const Ranked& r : ranked) {
+        if (nearest.size() == shown) break;
+        const Parcel& parcel = dataset.parcels[r.parcel];
+        std::string name = r.with_area ? std::string(field_view(parcel.address)) : std::string();
+        name += field_view(parcel.chiban);
+        if (std::find(nearest.begin(), nearest.end(), name) == nearest.end()) nearest.push_back(std::move(name));
+    }
+    return nearest;
+}
+
 std::string name_list(const std::vector<std::string>& names, std::size_t shown) {
     std::string text;
     for (std::size_t i = 0; i < names.size() && i < shown; ++i) {
@@ -80,8 +134,14 @@ std::string lot_warnings_text(const MapDataset& dataset, const std::vector<std::
         if (arguments[k].empty() || !told.emplace(normal_lot_text(keys[k], buffer)).second) continue;
         const LotFinding& f = findings[k];
         if (!f.found) {
-            text += message_text(format_text("**Warning: lot \"%s\" not found in %s\n",
-                                             display_utf8(arguments[k]).c_str(), display_utf8(file_name).c_str()));
+            std::string warning = format_text("**Warning: lot \"%s\" not found in %s\n",
+                                              display_utf8(arguments[k]).c_str(), display_utf8(file_name).c_str());
+            std::vector<std::string> nearest;
+            for (const std::string& lot : nearest_lots(dataset, keys[k], kNearestLotsShown)) {
+                nearest.push_back(display_utf8(lot));
+            }
+            if (!nearest.empty()) warning += "Nearest lots: " + name_list(nearest, kNearestLotsShown) + "\n";
+            text += message_text(warning);
         } else if (!map_no.empty() && !f.drawn) {
             std::vector<std::string> sheets;
             for (const std::string& sheet : f.sheets) sheets.push_back(display_utf8(sheet));

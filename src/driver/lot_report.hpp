@@ -25,8 +25,16 @@ std::vector<LotFinding> find_lots(const MapDataset& dataset, const std::vector<s
 // "A, B, C", at most `shown` of `names`, then ", and N more".
 std::string name_list(const std::vector<std::string>& names, std::size_t shown);
 
+// At most `shown` lots of `dataset` nearest to `key` (UTF-8), nearest first, ties in parcel order,
+// each once. The distance is the edit distance of normal forms (lot_text.hpp): the key against the
+// 地番, or, for its part before the trailing run of ASCII (the lot number), against the address, plus
+// its lot number against the 地番, whichever is less; a lot is named with its address in the second
+// case. One pass over the parcels, each address compared once.
+std::vector<std::string> nearest_lots(const MapDataset& dataset, std::string_view key, std::size_t shown);
+
 // The warnings for the lots drawn from `file_name`: each lot found in no parcel, and each lot number
-// given alone that lies in several 地番区域 (all of them highlighted). `arguments` are the lots as
+// given alone that lies in several 地番区域 (all of them highlighted). A lot not found is followed
+// by the nearest lots (at most 5). `arguments` are the lots as
 // typed, printed once each by their normal form; those in `skipped` (keys) were reported already.
 // A lot found only on sheets other than `map_no` (when one is drawn) is named with its sheet.
 std::string lot_warnings_text(const MapDataset& dataset, const std::vector<std::string>& keys,

@@ -21,8 +21,9 @@ constexpr OptionRow kOptions[] = {
     {"--split", true},           {"--per-sheet", true}, {"--jobs", true},
     {"--highlight", true},       {"--gis", true},       {"--include-arbitrary", true},
     {"--include-outside", true}, {"--check", true},     {"--diff", true},
-    {"--paper", false},          {"--scale", false},    {"--frame", false},
-    {"--help", false},           {"-h", false},         {"--version", false},
+    {"--sheets", true},          {"--paper", false},    {"--scale", false},
+    {"--frame", false},          {"--help", false},     {"-h", false},
+    {"--version", false},
 };
 
 const OptionRow* find_option(std::string_view arg) {
@@ -214,8 +215,8 @@ Command parse_command_line(int argc, char** argv) {
             continue;
         }
         if (!is_batch_option(arg)) break;
-        if (arg == "--per-sheet") {
-            options.per_sheet = true;
+        if (arg == "--per-sheet" || arg == "--sheets") {
+            (arg == "--per-sheet" ? options.per_sheet : options.sheets) = true;
             continue;
         }
         if (arg == "--include-arbitrary" || arg == "--include-outside") {
@@ -259,8 +260,9 @@ Command parse_command_line(int argc, char** argv) {
     for (; i < argc; ++i) options.inputs.emplace_back(argv[i]);
 
     const int outputs = !options.out_dir.empty() + !options.csv_path.empty() + !options.gis_path.empty() +
-                        !options.check_path.empty() + !options.diff_path.empty();
-    if (outputs != 1) return bad("give one of --out-dir DIR, --csv FILE, --gis FILE, --check FILE or --diff FILE");
+                        !options.check_path.empty() + !options.diff_path.empty() + options.sheets;
+    if (outputs != 1)
+        return bad("give one of --out-dir DIR, --csv FILE, --gis FILE, --check FILE, --diff FILE or --sheets");
     if (options.out_dir.empty() && (options.per_sheet || !options.highlights.empty())) {
         return bad("--per-sheet and --highlight are for drawings (--out-dir)");
     }
@@ -282,7 +284,8 @@ Command parse_command_line(int argc, char** argv) {
         !scale_alone_allowed("x" + options.extension)) {
         return bad("--scale is for --paper");
     }
-    if (command.printing && !options.csv_path.empty()) return bad("--paper, --scale and --frame are for drawings");
+    if (command.printing && (!options.csv_path.empty() || options.sheets))
+        return bad("--paper, --scale and --frame are for drawings");
     return command;
 }
 

@@ -24,6 +24,7 @@ inline constexpr const char* kBatchUsageGrammar =
     "Chizuvec.exe --gis DIR --split prefecture|municipality --format geojson|gpkg|fgb|parquet [--jobs N] "
     "[--include-arbitrary] [--include-outside] INPUT...\n"
     "Chizuvec.exe --check REPORT.csv|REPORT.geojson|- [--jobs N] INPUT...\n"
+    "Chizuvec.exe --sheets INPUT...\n"
     "Chizuvec.exe --diff OUT.csv|OUT.geojson|OUT.gpkg|OUT.fgb|OUT.svg|OUT.htm|OUT.pdf [--jobs N] OLD NEW\n"
     "SIZE: A4, A3, A2, A1 or A0, optionally with -landscape or -portrait";
 
@@ -45,6 +46,7 @@ struct BatchOptions {
     GisSplit split = GisSplit::none;      // --split, with --gis DIR
     std::string gis_format;               // --format of a --split output: geojson, gpkg, fgb or parquet
     bool per_sheet = false;               // --per-sheet
+    bool sheets = false;                  // --sheets: list every map sheet of each input
     unsigned jobs = 0;                    // --jobs; 0 for the number of cores
     std::vector<std::string> highlights;  // --highlight, in the ANSI code page as given
     std::vector<std::string> inputs;

@@ -18,6 +18,7 @@ constexpr std::string_view kOpenParen = "（";
 constexpr std::string_view kColumnTitles = "）\n   No 筆ID 形状ID 地図番号  大字名・丁目名  地番      ";
 constexpr std::string_view kAreaUnknownUnit = "面積(単位不明)\n";
 constexpr std::string_view kAreaTitle = "　　　　　面積\n";
+constexpr std::string_view kSheetColumnTitles = "）\n地図番号    縮尺分母  筆数 地図分類\n";
 
 constexpr std::size_t kAddressWidth = 16;
 constexpr std::size_t kChibanWidth = 16;
@@ -118,6 +119,38 @@ void append_parcel_listing(std::string& out, const MapDataset& dataset, std::uin
         append_padded(line, value_in_ansi(field_view(parcel.address)), kAddressWidth, utf8);
         append_padded(line, value_in_ansi(field_view(parcel.chiban)), kChibanWidth, utf8);
         append_format(line, "%8.1f\n", parcel.area);
+        out += console_text(line, console_code_page, ansi_code_page);
+    }
+}
+
+void append_sheet_listing(std::string& out, const MapDataset& dataset, std::uint32_t console_code_page,
+                          std::uint32_t ansi_code_page, std::string_view input_path, std::string_view map_name,
+                          std::string_view coord_system) {
+    const bool utf8 = ansi_code_page == platform::kCodePageUtf8;
+    const auto value_in_ansi = [&](std::string_view text) {
+        return platform::convert_code_page(printable(text), platform::kCodePageUtf8, ansi_code_page);
+    };
+    const auto to_ansi = [&](std::string_view text) {
+        return platform::convert_code_page(text, platform::kCodePageUtf8, ansi_code_page);
+    };
+    std::string line = printable(input_path);
+    line += to_ansi(kMapNameLabel);
+    line += value_in_ansi(map_name);
+    line += to_ansi(kOpenParen);
+    line += value_in_ansi(coord_system);
+    line += to_ansi(kSheetColumnTitles);
+    out += console_text(line, console_code_page, ansi_code_page);
+    for (const SheetDetail& sheet : dataset.gis.sheets) {
+        line.clear();
+        append_padded(line, printable(sheet.map_no), kMapNoWidth, utf8);
+        if (sheet.scale_denominator != 0) {
+            append_format(line, "%10u", sheet.scale_denominator);
+        } else {
+            line += "         -";
+        }
+        append_format(line, "%6u ", sheet.parcels);
+        line += sheet.has(SheetText::classification) ? value_in_ansi(sheet.text(SheetText::classification)) : "-";
+        line += '\n';
         out += console_text(line, console_code_page, ansi_code_page);
     }
 }

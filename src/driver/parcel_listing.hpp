@@ -22,4 +22,11 @@ void append_parcel_listing(std::string& out, const MapDataset& dataset, std::uin
                            std::uint32_t ansi_code_page, std::string_view input_path, std::string_view map_name,
                            std::string_view coord_system);
 
+// Every map sheet (図郭) of a map read with the GIS detail, in file order, empty ones too: its map
+// number, scale ("-" when none), how many parcels it lists and its 地図分類, under a head line as
+// the parcel listing's; in the code pages as the parcel listing.
+void append_sheet_listing(std::string& out, const MapDataset& dataset, std::uint32_t console_code_page,
+                          std::uint32_t ansi_code_page, std::string_view input_path, std::string_view map_name,
+                          std::string_view coord_system);
+
 }  // namespace chizuvec

@@ -51,6 +51,11 @@ inline constexpr GisField kParcelFields[] = {
     {"地図分類"},
     {"地図材質"},
     {"地図作成年月日"},  // an ISO date, 2009-03-23
+    {"地図ファイル"},    // the map file's name without folder, as the CSV's map_file: a key to join the two
+    // A 任意座標系 map's point inside the parcel in the map's own X (northing) and Y (easting), where
+    // 代表点緯度 and 代表点経度 stay null: a plane point is no latitude.
+    {"代表点X", GisFieldType::real},
+    {"代表点Y", GisFieldType::real},
 };
 inline constexpr std::size_t kParcelFieldCount = std::size(kParcelFields);
 

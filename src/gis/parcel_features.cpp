@@ -128,8 +128,11 @@ enum Field : std::size_t {
     kLabelLatitude,
     kLabelLongitude,
     kFirstSheetText,  // 地図種類 .. 地図作成年月日 follow in SheetText order
+    kMapFile = kFirstSheetText + kSheetTextCount,
+    kLabelPlaneX,
+    kLabelPlaneY,
 };
-static_assert(kFirstSheetText + kSheetTextCount == kParcelFieldCount);
+static_assert(kLabelPlaneY + 1 == kParcelFieldCount);
 static_assert(kFirstParcelText + kParcelTextCount - 1 == kMapNumbers);
 
 struct Indexes {
@@ -415,10 +418,14 @@ class FeatureBuilder {
         }
         // The area of the shape the feature carries, its holes taken away.
         if (shaped) put_number(kArea, std::max(shape_area_, 0.0));
-        if (shaped) {
+        if (shaped && options_.coordinates == GisCoordinates::geographic) {
             put_number(kLabelLatitude, label_.y);
             put_number(kLabelLongitude, label_.x);
+        } else if (shaped) {
+            put_number(kLabelPlaneX, label_.y);  // output points are easting first
+            put_number(kLabelPlaneY, label_.x);
         }
+        put_text(kMapFile, options_.map_file, !options_.map_file.empty());
         if (detail.first_sheet != kNoSheet) {
             const SheetDetail& sheet = dataset_.gis.sheets[detail.first_sheet];
             for (std::size_t t = 0; t < kSheetTextCount; ++t) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "geometry/polylabel.hpp"
@@ -21,6 +22,7 @@ struct FeatureBuildOptions {
     bool include_outside = false;  // keep the lots whose 地番 holds 地区外 or 別図
     // The most outline points the features may hold; a file beyond it gives none.
     std::uint64_t max_points = UINT64_MAX;
+    std::string_view map_file;  // UTF-8, the file's name without folder
 };
 
 // The features of a file, end to end: feature f has the values [f * kParcelFieldCount, ...), the

@@ -675,17 +675,19 @@ void read_map_sheet(ReadState& state) {
     unsigned corners_read = 0;  // one bit per corner with both coordinates
     unsigned coordinates = 0;   // of the current corner: 1 for X, 2 for Y
     const bool detail = state.options.gis_detail;
-    if (detail) state.dataset.gis.sheets.emplace_back();
+    if (detail) state.dataset.gis.sheets.emplace_back().map_no = field_view(state.current_map_no);
     const auto sheet_no = static_cast<std::uint32_t>(state.dataset.gis.sheets.size() - 1);
     while (next_line(state.lines, line)) {
         if (text_after<kMapNoOpen>(line, rest)) {
             if (!value_until(rest, kMapNoClose, value)) return;
             copy_text(state.current_map_no, value);
             copy_text(current_sheet(state, recorded).map_no, value);
+            if (detail) state.dataset.gis.sheets[sheet_no].map_no = field_view(state.current_map_no);
         } else if (text_after<kParcelRef>(line, rest)) {
             if (!value_until(rest, kParcelRefClose, value)) return;
             const std::uint32_t position = state.parcel_index.find(parse_id_number(value));
             if (position != kNoRecord) {
+                if (detail) ++state.dataset.gis.sheets[sheet_no].parcels;
                 if (detail && state.dataset.gis.parcels[position].first_sheet == kNoSheet) {
                     state.dataset.gis.parcels[position].first_sheet = sheet_no;
                 }
@@ -708,8 +710,10 @@ void read_map_sheet(ReadState& state) {
                 coordinates |= 2;
             }
         } else if (text_after<kScaleOpen>(line, rest)) {
-            if (value_until(rest, kScaleClose, value))
+            if (value_until(rest, kScaleClose, value)) {
                 current_sheet(state, recorded).scale_denominator = parse_id_number(value);
+                if (detail) state.dataset.gis.sheets[sheet_no].scale_denominator = parse_id_number(value);
+            }
         } else if (text_after<kOrientationOpen>(line, rest)) {
             if (value_until(rest, kOrientationClose, value)) {
                 current_sheet(state, recorded).orientation_unknown = value == "true";

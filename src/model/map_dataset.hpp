@@ -154,6 +154,11 @@ inline constexpr std::size_t kSheetTextCount = 4;
 struct SheetDetail {
     std::string texts[kSheetTextCount];
     std::uint32_t present = 0;  // bit i: texts[i] was given
+    // For the list of sheets: its map number (carried over from the sheet before when absent), its
+    // scale (0 when it gives none) and how many parcels of the file it lists.
+    std::string map_no;
+    std::uint32_t scale_denominator = 0;
+    std::uint32_t parcels = 0;
 
     bool has(SheetText t) const { return (present >> static_cast<unsigned>(t)) & 1u; }
     const std::string& text(SheetText t) const { return texts[static_cast<std::size_t>(t)]; }

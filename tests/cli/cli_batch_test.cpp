@@ -167,16 +167,6 @@ std::vector<std::vector<std::string>> listing_rows(const std::string& listing) {
     return rows;
 }
 
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1) {
-        parts.push_back(text.substr(start, end - start));
-    }
-    parts.push_back(text.substr(start));
-    return parts;
-}
-
 TEST(CliBatch, CsvAndFolderListingAgreeWithTheListingOfEachFile) {
     ProgramDir program;
     make_maps(program);
@@ -221,7 +211,7 @@ TEST(CliBatch, CsvAndFolderListingAgreeWithTheListingOfEachFile) {
             const std::string& line = lines[i + 1];
             ASSERT_TRUE(line.ends_with("\r"));
             const std::vector<std::string> f = split(line.substr(0, line.size() - 1), ',');
-            ASSERT_EQ(f.size(), 9u) << line;
+            ASSERT_EQ(f.size(), 11u) << line;
             const std::vector<std::string>& row = expected[i];
             EXPECT_EQ(f[1], row[1]);
             EXPECT_EQ(f[2], row[4]);
@@ -230,6 +220,9 @@ TEST(CliBatch, CsvAndFolderListingAgreeWithTheListingOfEachFile) {
             EXPECT_NE((";" + f[4] + ";").find(";" + row[3] + ";"), std::string::npos) << line;
             EXPECT_EQ(f[6], row[6]);
             EXPECT_FALSE(f[7].empty() || f[8].empty()) << line;
+            // The 筆ID as the map writes it, of the listing's number.
+            EXPECT_TRUE(f[9].starts_with('H') && std::stoul(f[9].substr(1)) == std::stoul(row[1])) << line;
+            EXPECT_EQ(f[10], "m") << line;
         }
     }
 }

@@ -221,6 +221,7 @@ const std::vector<std::string> kGeoJsonFields = {
     "地図番号: String (0.0)",       "縮尺分母: Integer (0.0)",  "面積: Real (0.0)",
     "代表点緯度: Real (0.0)",       "代表点経度: Real (0.0)",   "地図種類: String (0.0)",
     "地図分類: String (0.0)",       "地図材質: String (0.0)",   "地図作成年月日: String (0.0)",
+    "地図ファイル: String (0.0)",   "代表点X: Real (0.0)",      "代表点Y: Real (0.0)",
 };
 
 void expect_gdal_reads(const std::string& path, const Json& collection) {
@@ -251,6 +252,9 @@ void expect_gdal_reads(const std::string& path, const Json& collection) {
     std::vector<std::string> fields = s.fields;
     for (std::string& field : fields) {
         if (field == "地図作成年月日: Date (0.0)") field = "地図作成年月日: String (0.0)";
+        // ... and one null in every feature for a String: the plane point of a map in degrees.
+        if (field == "代表点X: String (0.0)" || field == "代表点Y: String (0.0)")
+            field.replace(field.find("String"), 6, "Real");
     }
     EXPECT_EQ(fields, kGeoJsonFields) << s.text;
 }
@@ -712,6 +716,36 @@ TEST(CliGis, ArbitraryCoordinatesStayApart) {
     for (std::size_t i = 0; i < rings[0].size(); ++i) {
         EXPECT_EQ(rings[0][i].x, kExpectedRings[0][i].second);  // easting
         EXPECT_EQ(rings[0][i].y, kExpectedRings[0][i].first);   // northing
+    }
+    // The point inside each parcel in the map's X (northing, 1000s) and Y (easting, 2000s), never as
+    // degrees; the square's outside its hole, the triangle's inside it.
+    const auto& local_features = local["features"].items;
+    ASSERT_EQ(local_features.size(), 3u);
+    for (std::size_t f = 0; f < 2; ++f) {
+        const Json& p = local_features[f]["properties"];
+        EXPECT_EQ(p["代表点緯度"].kind, Json::null);
+        EXPECT_EQ(p["代表点経度"].kind, Json::null);
+        const double x = p["代表点X"].value - (f == 0 ? 1000 : 1200), y = p["代表点Y"].value - (f == 0 ? 2000 : 2200);
+        EXPECT_TRUE(x > 0 && x < 100 && y > 0 && y < 100) << f << ": " << x << ", " << y;
+        EXPECT_TRUE(f == 0 ? !(x >= 40 && x <= 60 && y >= 40 && y <= 60) : x + y < 100.0) << x << ", " << y;
+        EXPECT_EQ(p["地図ファイル"].string, "local.xml");
+    }
+    // The CSV's rows join the features by map file and 筆ID as the map writes it; 任意座標系 rows say
+    // their unit is the map's own.
+    r = program.run({"--csv", "-", "plane.xml", "local.xml"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::vector<std::string> csv = split(r.out, '\n');
+    // A header, four parcels of each file (別図-5 too, which the features leave out), nothing after
+    // the last CR LF.
+    ASSERT_EQ(csv.size(), 10u) << r.out;
+    for (std::size_t i = 0; i < 8; ++i) {
+        const std::vector<std::string> row = split(csv[i + 1], ',');
+        ASSERT_EQ(row.size(), 11u) << csv[i + 1];
+        EXPECT_EQ(row[10], i < 4 ? "m\r" : "map\r");
+        if (i % 4 == 3) continue;
+        const Json& p = local_features[i % 4]["properties"];
+        EXPECT_EQ(row[0], i < 4 ? "plane.xml" : p["地図ファイル"].string);
+        EXPECT_EQ(row[9], p["筆ID"].string);
     }
 
     const std::string before = read_file(program.file("out.geojson"));

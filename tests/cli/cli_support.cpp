@@ -104,4 +104,14 @@ double shoelace(const std::vector<std::pair<int, int>>& ring) {
     return std::abs(twice) / 2.0;
 }
 
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1) {
+        parts.push_back(text.substr(start, end - start));
+    }
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
 }  // namespace chizuvec::test

@@ -62,4 +62,7 @@ std::string holed_map();
 // The area of a ring of integer points (X, Y), either way round.
 double shoelace(const std::vector<std::pair<int, int>>& ring);
 
+// The parts of `text` between separators, the empty ones too.
+std::vector<std::string> split(const std::string& text, char separator);
+
 }  // namespace chizuvec::test

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -43,13 +44,13 @@ TEST(CliTypedForms, TypedLotsAndSheetsDrawWhatTheExactFormsDraw) {
         {"46505-3411-1.xml",
          {"all", "別図ー5", "2740-9"},
          {"all"},
-         "**Warning: lot \"別図ー5\" not found in 46505-3411-1.xml\n"
-         "**Warning: lot \"2740-9\" not found in 46505-3411-1.xml\n"},
+         "**Warning: lot \"別図ー5\" not found in 46505-3411-1.xml\nNearest lots: 別図-5, 2740-1, 2740-2\n"
+         "**Warning: lot \"2740-9\" not found in 46505-3411-1.xml\nNearest lots: 2740-1, 2740-2, 別図-5\n"},
         // One lot typed in two forms is warned about once.
         {"46505-3411-1.xml",
          {"all", "２７４０－９", "2740-9"},
          {"all"},
-         "**Warning: lot \"２７４０－９\" not found in 46505-3411-1.xml\n"},
+         "**Warning: lot \"２７４０－９\" not found in 46505-3411-1.xml\nNearest lots: 2740-1, 2740-2, 別図-5\n"},
         // A lot of another sheet highlights nothing on this one, and says where it is.
         {"13113-0110-44.xml",
          {"M41", "宇田川町８３－１"},
@@ -59,6 +60,18 @@ TEST(CliTypedForms, TypedLotsAndSheetsDrawWhatTheExactFormsDraw) {
          {"all", "101-1", "101-1"},
          {"all", "稲毛一丁目101-1", "稲毛二丁目101-1"},
          "**Warning: lot \"101-1\" is in 2 地番区域: 稲毛一丁目, 稲毛二丁目\n"},
+        // Lots as registry documents write them: 番 and 番地 between digits, 丁目 in either numerals.
+        {"two.xml",
+         {"all", "稲毛1丁目101番1", "稲毛２丁目１０１番地１"},
+         {"all", "稲毛一丁目101-1", "稲毛二丁目101-1"},
+         ""},
+        {"13113-0110-44.xml", {"M42", "75番地1", "宇田川町75番2"}, {"M42", "75-1", "宇田川町75-2"}, ""},
+        // A lot not found: the five nearest, by its 地番区域 and lot number apart.
+        {"two.xml",
+         {"all", "稲毛三丁目101-1"},
+         {"all"},
+         "**Warning: lot \"稲毛三丁目101-1\" not found in two.xml\nNearest lots: 稲毛一丁目101-1, 稲毛二丁目101-1, "
+         "稲毛一丁目101-2, 稲毛一丁目101-3, 稲毛一丁目101-4\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file + " " + testing::PrintToString(c.typed));
@@ -110,6 +123,47 @@ TEST(CliTypedForms, SheetsThatMatchNothingAreListed) {
         EXPECT_TRUE(r.err.ends_with("\nMap sheets in " + std::string(name) + ": " + sheets + "\n")) << r.err;
         EXPECT_EQ(r.err.find("No polygons"), std::string::npos) << r.err;
         EXPECT_FALSE(std::filesystem::exists(program.file("out.svg")));
+
+        // With more sheets than the message names, empty ones among them: the message says how to
+        // see them all, and --sheets lists each with the parcels its 筆参照 name, found without the reader.
+        std::string xml = read_file(program.file(name));
+        const auto ref_at = xml.find("<筆参照");
+        const std::string ref = xml.substr(ref_at, xml.find('>', ref_at) + 1 - ref_at) + "\n";
+        std::string extra;
+        for (int k = 1; k <= 21; ++k)
+            extra += "<図郭>\n<地図番号>S" + std::to_string(k) + "</地図番号>\n" + ref + "</図郭>\n";
+        extra += "<図郭>\n<地図番号>E0</地図番号>\n</図郭>\n";
+        xml.insert(xml.rfind("</地図>"), extra);
+        program.write("more.xml", xml);
+        const RunResult more = program.run({"more.xml", "out.svg", typo});
+        EXPECT_TRUE(more.err.ends_with(", and " + std::to_string(numbers.size() + 21 - 20) +
+                                       " more (Chizuvec --sheets more.xml lists them all)\n"))
+            << more.err;
+        const RunResult listed = program.run({"--sheets", "more.xml"});
+        ASSERT_EQ(listed.exit_code, 0) << listed.err;
+        std::vector<std::string> expected;
+        for (auto at = xml.find("<図郭>"); at != std::string::npos; at = xml.find("<図郭>", at + 1)) {
+            const std::string block = xml.substr(at, xml.find("</図郭>", at) - at);
+            std::size_t refs = 0;
+            for (auto f = block.find("<筆参照"); f != std::string::npos; f = block.find("<筆参照", f + 1)) ++refs;
+            const auto n = block.find("<地図番号>") + std::string("<地図番号>").size();
+            expected.push_back(block.substr(n, block.find('<', n) - n) + " " + std::to_string(refs));
+        }
+        std::vector<std::string> got;
+        const std::vector<std::string> lines = split(listed.out, '\n');
+        ASSERT_GT(lines.size(), 2u) << listed.out;
+        EXPECT_EQ(lines[1], "地図番号    縮尺分母  筆数 地図分類");
+        for (std::size_t l = 2; l + 1 < lines.size(); ++l) {
+            // The map number fills a column of 10.
+            std::string number = lines[l].substr(0, 10);
+            number.erase(number.find_last_not_of(' ') + 1);
+            char scale[16] = {};
+            unsigned parcels = 0;
+            ASSERT_EQ(std::sscanf(lines[l].c_str() + 10, "%15s %u", scale, &parcels), 2) << lines[l];
+            got.push_back(number + " " + std::to_string(parcels));
+        }
+        EXPECT_EQ(got, expected) << listed.out;
+        EXPECT_EQ(lines[lines.size() - 2], "E0" + std::string(8 + 9, ' ') + "-     0 -") << listed.out;
     }
 }
 
