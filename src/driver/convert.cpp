@@ -48,10 +48,10 @@ std::string outliers_text(const MapDataset& dataset, const std::vector<std::uint
     std::string list = name_list(names, kLotsNamed);
     if (outliers.size() > kLotsNamed) append_format(list, ", and %zu more", outliers.size() - kLotsNamed);
     const std::size_t n = outliers.size();
-    return message_text(format_text(
-        "**Warning: %zu parcel%s more than %.0fx the median distance from the rest of the map (%s); %s\n", n,
-        n == 1 ? " lies" : "s lie", kOutlierFactor, list.c_str(),
-        fit_core ? "drawn without them" : "--fit-core draws the rest"));
+    return message_text(
+        format_text("**Warning: %zu parcel%s more than %.0fx the median distance from the rest of the map (%s); %s\n",
+                    n, n == 1 ? " lies" : "s lie", kOutlierFactor, list.c_str(),
+                    fit_core ? "drawn without them" : "--fit-core draws the rest"));
 }
 
 // The title's words for a drawing around the lots at `named`: their lot numbers, then the map
@@ -183,7 +183,8 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
         return;
     }
     // A whole file with a few parcels far from the rest draws them in a corner of a blank page.
-    const std::vector<std::uint32_t> outliers = d.map_no.empty() ? outlying_parcels(dataset) : std::vector<std::uint32_t>{};
+    const std::vector<std::uint32_t> outliers =
+        d.map_no.empty() ? outlying_parcels(dataset) : std::vector<std::uint32_t>{};
     select_highlights(dataset, request.highlights);
     if (request.typed_lookups) {
         d.notes = left_out_text(dataset) + lot_warnings_text(dataset, request.highlights, request.lot_arguments,

@@ -96,7 +96,8 @@ std::vector<std::uint32_t> parcels_besides(const MapDataset& dataset, const std:
             ++next;
             continue;
         }
-        if (dataset.parcels[j].selected && dataset.parcels[j].has_outline) rest.push_back(static_cast<std::uint32_t>(j));
+        if (dataset.parcels[j].selected && dataset.parcels[j].has_outline)
+            rest.push_back(static_cast<std::uint32_t>(j));
     }
     return rest;
 }

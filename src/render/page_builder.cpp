@@ -377,8 +377,8 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
         clip_frame_to_room(drawing, drawing.marks.size() - 1, room);
     }
     // Part of a map is cut at its own extent, which lies inside the room.
-    const DrawRect clip = focus != nullptr && focus->clip ? within(extent_rect(bounds, origin, scale, left, top), room)
-                                                          : room;
+    const DrawRect clip =
+        focus != nullptr && focus->clip ? within(extent_rect(bounds, origin, scale, left, top), room) : room;
     add_cut_line(drawing, clip);
     SvgLayout layout;
     layout.scale = scale;
