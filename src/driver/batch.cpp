@@ -272,6 +272,7 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
         request.survey_points = reads_survey_points("x" + options.extension);
         request.highlights = keys;
         request.fit_told_by_caller = true;
+        request.fit_core = options.fit_core;
         const std::string stem = file_name_safe(map_file_stem(files[i]));
         bool claimed = false;
         request.sheet_outputs = [&](const std::vector<std::string>& map_nos) {

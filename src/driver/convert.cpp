@@ -10,6 +10,7 @@
 #include "driver/assembly_report.hpp"
 #include "driver/csv_listing.hpp"
 #include "driver/display_name.hpp"
+#include "driver/drawing_focus.hpp"
 #include "driver/failure_reasons.hpp"
 #include "driver/highlights.hpp"
 #include "driver/lookup_forms.hpp"
@@ -39,7 +40,94 @@ std::string statistics_line(const std::string& input_name, const MapDataset& d) 
 void write_drawing(const MapFile& file, const MapDataset& dataset, const MapHeader& header,
                    const ConvertContext& context, const ConvertRequest& request, const BoundingBox& bounds,
                    std::uint64_t entry_count, std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection,
-                   const MapSheet* sheet, DrawOutcome& d);
+                   const MapSheet* sheet, DrawOutcome& d, const DrawingFocus* focus = nullptr);
+
+constexpr std::size_t kLotsNamed = 10;
+
+// The warning for parcels far from the rest of a whole-file drawing, naming the first of them.
+std::string outliers_text(const MapDataset& dataset, const std::vector<std::uint32_t>& outliers, bool fit_core) {
+    std::vector<std::string> names;
+    for (std::size_t k = 0; k < outliers.size() && k < kLotsNamed; ++k) {
+        names.push_back(display_utf8(field_view(dataset.parcels[outliers[k]].chiban)));
+    }
+    std::string list = name_list(names, kLotsNamed);
+    if (outliers.size() > kLotsNamed) append_format(list, ", and %zu more", outliers.size() - kLotsNamed);
+    const std::size_t n = outliers.size();
+    return message_text(
+        format_text("**Warning: %zu parcel%s more than %.0fx the median distance from the rest of the map (%s); %s\n",
+                    n, n == 1 ? " lies" : "s lie", kOutlierFactor, list.c_str(),
+                    fit_core ? "drawn without them" : "--fit-core draws the rest"));
+}
+
+// The title's words for a drawing around the lots at `named`: their lot numbers, then the map
+// numbers of the sheets that list them, each once, in the order of the file.
+std::string around_subject(const MapDataset& dataset, const std::vector<std::uint32_t>& named) {
+    std::vector<std::string> lots;
+    std::vector<std::string> sheets;
+    const auto add = [](std::vector<std::string>& list, std::string_view text) {
+        if (!text.empty() && std::find(list.begin(), list.end(), text) == list.end()) list.emplace_back(text);
+    };
+    std::vector<bool> is_named(dataset.parcels.size(), false);
+    for (const std::uint32_t at : named) {
+        is_named[at] = true;
+        add(lots, field_view(dataset.parcels[at].chiban));
+    }
+    for (const SheetListing& listing : dataset.sheet_listings) {
+        if (listing.parcel < is_named.size() && is_named[listing.parcel] &&
+            listing.map_no < dataset.sheet_map_nos.size()) {
+            add(sheets, field_view(dataset.sheet_map_nos[listing.map_no].text));
+        }
+    }
+    for (const std::uint32_t at : named) add(sheets, field_view(dataset.parcels[at].map_no));
+    std::string subject = "地番 " + name_list(lots, kLotsNamed) + " 周辺";
+    if (!sheets.empty()) subject += "　図郭 " + name_list(sheets, kLotsNamed);
+    return subject;
+}
+
+// The lots of --around with their neighbours: the box of their outlines grown by the margin, every
+// parcel meeting it drawn and cut at its edge, the lots highlighted. A lot not there is an error.
+void draw_around(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
+                 const ConvertRequest& request, DrawOutcome& d) {
+    const std::vector<LotFinding> findings = find_lots(dataset, request.around);
+    for (std::size_t k = 0; k < findings.size(); ++k) {
+        if (findings[k].found) continue;
+        d.status = DrawStatus::failed;
+        d.error = message_text(format_text("** Error: lot \"%s\" not found in %s\n",
+                                           display_utf8(request.around_arguments[k]).c_str(),
+                                           display_utf8(file.name).c_str()));
+        return;
+    }
+    select_highlights(dataset, request.around);
+    std::vector<std::uint32_t> named;
+    for (std::size_t j = 0; j < dataset.parcels.size(); ++j) {
+        if (dataset.parcels[j].hilite != 0) named.push_back(static_cast<std::uint32_t>(j));
+    }
+    BoundingBox crop;
+    if (!outline_box(dataset, named, crop)) {
+        d.status = DrawStatus::failed;
+        d.error = message_text(format_text("** Error: lot \"%s\" has no outline to draw around in %s\n",
+                                           display_utf8(request.around_arguments.front()).c_str(),
+                                           display_utf8(file.name).c_str()));
+        return;
+    }
+    crop.min_x -= request.margin;
+    crop.max_x += request.margin;
+    crop.min_y -= request.margin;
+    crop.max_y += request.margin;
+    const CropSelection drawn = parcels_meeting(dataset, crop);
+    DrawingFocus focus;
+    focus.subject = around_subject(dataset, named);
+    focus.clip = true;
+    std::vector<std::string> keys = request.around;
+    keys.insert(keys.end(), request.highlights.begin(), request.highlights.end());
+    select_highlights(dataset, keys);
+    if (request.typed_lookups) {
+        d.notes = left_out_text(dataset) + lot_warnings_text(dataset, request.highlights, request.lot_arguments,
+                                                             file.name, request.lots_told, d.map_no);
+    }
+    write_drawing(file, dataset, header, context, request, crop, drawn.drawn_points, drawn.drawn_points,
+                  &drawn.selection, nullptr, d, &focus);
+}
 
 // Assembles and measures the parcels of `d.map_no`, then does the request's work with them. `sheet`
 // is the first sheet of that number, for a printed page.
@@ -98,13 +186,30 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
         return;
     }
 
+    if (!request.around.empty()) {
+        draw_around(file, dataset, header, context, request, d);
+        return;
+    }
+    // A whole file with a few parcels far from the rest draws them in a corner of a blank page.
+    const std::vector<std::uint32_t> outliers =
+        d.map_no.empty() ? outlying_parcels(dataset) : std::vector<std::uint32_t>{};
     select_highlights(dataset, request.highlights);
     if (request.typed_lookups) {
         d.notes = left_out_text(dataset) + lot_warnings_text(dataset, request.highlights, request.lot_arguments,
                                                              file.name, request.lots_told, d.map_no);
     }
-    write_drawing(file, dataset, header, context, request, bounds, assembly.entry_count, assembly.drawn_points, nullptr,
-                  sheet, d);
+    BoundingBox core;
+    if (!outliers.empty() && request.fit_core && outline_box(dataset, parcels_besides(dataset, outliers), core)) {
+        const CropSelection drawn = parcels_meeting(dataset, core);
+        DrawingFocus focus;
+        focus.clip = true;
+        write_drawing(file, dataset, header, context, request, core, drawn.drawn_points, drawn.drawn_points,
+                      &drawn.selection, sheet, d, &focus);
+    } else {
+        write_drawing(file, dataset, header, context, request, bounds, assembly.entry_count, assembly.drawn_points,
+                      nullptr, sheet, d);
+    }
+    if (!outliers.empty()) d.warning.insert(0, outliers_text(dataset, outliers, request.fit_core));
 }
 
 // Sheets of a file outlined whole: for each map number of `numbers`, the positions of the parcels
@@ -167,7 +272,7 @@ void draw_sheet(const MapFile& file, const MapDataset& dataset, const MapHeader&
 void write_drawing(const MapFile& file, const MapDataset& dataset, const MapHeader& header,
                    const ConvertContext& context, const ConvertRequest& request, const BoundingBox& bounds,
                    std::uint64_t entry_count, std::uint64_t drawn_points, const std::vector<std::uint32_t>* selection,
-                   const MapSheet* sheet, DrawOutcome& d) {
+                   const MapSheet* sheet, DrawOutcome& d, const DrawingFocus* focus) {
     if (entry_count == 0) {
         // A sheet that is not there draws nothing for a reason the user can mend: an error.
         if (request.typed_lookups && selection == nullptr) {
@@ -189,7 +294,7 @@ void write_drawing(const MapFile& file, const MapDataset& dataset, const MapHead
     }
     const WriteResult written =
         write_map_output(d.output_path, file.name, d.map_no, header, bounds, *context.settings, dataset,
-                         context.source_width, context.print, sheet, &context.output_rules, selection);
+                         context.source_width, context.print, sheet, &context.output_rules, selection, focus);
     d.finished_at = platform::monotonic_seconds();
     d.size = written.size;
     d.page = written.notes;

@@ -51,6 +51,12 @@ struct ConvertRequest {
     bool typed_lookups = false;
     std::vector<std::string> lot_arguments;
     std::vector<std::string> lots_told;
+    // drawing: --around draws the lots `around` (UTF-8; `around_arguments` as typed) with what lies
+    // within `margin` metres of their box, and --fit-core a whole file without its far parcels.
+    std::vector<std::string> around;
+    std::vector<std::string> around_arguments;
+    double margin = 30.0;
+    bool fit_core = false;
     // gis: what the features keep.
     bool include_arbitrary = false;  // 任意座標系 maps in local metres, instead of skipping them
     bool include_outside = false;    // lots whose 地番 holds 地区外 or 別図

@@ -52,7 +52,7 @@ WriteResult write_map_output(const std::string& output_path, const std::string& 
                              const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
                              const MapDataset& dataset, std::optional<std::int32_t> source_width,
                              const PrintOptions& print, const MapSheet* sheet, const platform::OutputRules* rules,
-                             const std::vector<std::uint32_t>* selection) {
+                             const std::vector<std::uint32_t>* selection, const DrawingFocus* focus) {
     WriteResult result;
     // Standard output, a device or a pipe named without extension gets the drawing as SVG.
     const bool as_named =
@@ -73,7 +73,7 @@ WriteResult write_map_output(const std::string& output_path, const std::string& 
         try {
             drawing = build_drawing(input_path, map_no, header, bounds, settings, dataset,
                                     source_width ? *source_width : measure_source_text(settings), print, sheet,
-                                    &result.notes, selection);
+                                    &result.notes, selection, focus);
         } catch (const std::bad_alloc&) {
             result.status = WriteStatus::no_memory;
             return result;

@@ -26,14 +26,15 @@ struct WriteResult {
 
 // Writes the output of the parcels selected by `map_no` in the format of the output's extension.
 // The dataset is only read. `source_width` is measure_source_text(settings), measured now when not
-// given; `print`, `sheet` and `selection` as build_drawing. The output is refused (output_is_input)
+// given; `print`, `sheet`, `selection` and `focus` as build_drawing. The output is refused (output_is_input)
 // when it is one of the files `rules` names, or, without rules, the input.
 WriteResult write_map_output(const std::string& output_path, const std::string& input_path, std::string_view map_no,
                              const MapHeader& header, const BoundingBox& bounds, const RenderSettings& settings,
                              const MapDataset& dataset, std::optional<std::int32_t> source_width = std::nullopt,
                              const PrintOptions& print = {}, const MapSheet* sheet = nullptr,
                              const platform::OutputRules* rules = nullptr,
-                             const std::vector<std::uint32_t>* selection = nullptr);
+                             const std::vector<std::uint32_t>* selection = nullptr,
+                             const DrawingFocus* focus = nullptr);
 
 // What would fit the paper instead: "try --paper A1, or --scale 1500" (the paper with the
 // orientation asked for, when one was), or "try --scale 1500" when no paper is large enough.

@@ -22,7 +22,8 @@ constexpr OptionRow kOptions[] = {
     {"--highlight", true},       {"--gis", true},       {"--include-arbitrary", true},
     {"--include-outside", true}, {"--check", true},     {"--diff", true},
     {"--sheets", true},          {"--paper", false},    {"--scale", false},
-    {"--frame", false},          {"--help", false},     {"-h", false},
+    {"--frame", false},          {"--around", false},   {"--margin", false},
+    {"--fit-core", false},       {"--help", false},     {"-h", false},
     {"--version", false},
 };
 
@@ -122,6 +123,64 @@ std::string read_print_option(int argc, char** argv, int& i, Command& command) {
     return {};
 }
 
+// ---- Part of a map --------------------------------------------------------------------------------
+
+constexpr const char* kAroundForOneMap =
+    "--around and --margin are for one map file: Chizuvec.exe --around LOT [--margin METRES] INPUT OUTPUT";
+
+bool is_focus_option(std::string_view arg) { return arg == "--around" || arg == "--margin" || arg == "--fit-core"; }
+
+// Metres above 0 in plain decimal digits with an optional fraction, at most kLargestMargin; else 0.
+double parse_margin(std::string_view text) {
+    std::size_t digits = 0;
+    std::size_t dots = 0;
+    double value = 0.0;
+    double unit = 1.0;
+    for (const char c : text) {
+        if (c == '.') {
+            if (++dots > 1) return 0.0;
+            continue;
+        }
+        if (c < '0' || c > '9' || ++digits > 12) return 0.0;
+        if (dots == 0) {
+            value = value * 10 + (c - '0');
+        } else {
+            unit /= 10;
+            value += (c - '0') * unit;
+        }
+    }
+    return digits > 0 && value <= kLargestMargin ? value : 0.0;
+}
+
+// Reads the option at argv[i] (and its value) that draws part of a map; the message when it is
+// wrong, else empty.
+std::string read_focus_option(int argc, char** argv, int& i, Command& command) {
+    const std::string_view arg = argv[i];
+    FocusOptions& focus = command.focus;
+    if (arg == "--fit-core") {
+        focus.fit_core = true;
+        return {};
+    }
+    if (i + 1 >= argc) return std::string(arg) + " needs a value";
+    const std::string_view value = argv[++i];
+    if (arg == "--around") {
+        if (value.empty()) return "--around needs a lot number";
+        focus.around.emplace_back(value);
+        return {};
+    }
+    focus.margin = parse_margin(value);
+    focus.margin_given = true;
+    if (focus.margin <= 0.0) return "--margin needs a number of metres above 0, such as 30 or 12.5";
+    return {};
+}
+
+// The combinations that cannot be drawn; the message, or empty.
+std::string check_focus(const FocusOptions& focus) {
+    if (focus.margin_given && focus.around.empty()) return "--margin is for --around";
+    if (focus.fit_core && !focus.around.empty()) return "--fit-core is for drawings of a whole map file, not --around";
+    return {};
+}
+
 Command bad(std::string message) {
     Command command;
     command.form = CommandForm::bad_options;
@@ -143,10 +202,12 @@ Command parse_command_line(int argc, char** argv) {
     }
     // Printing options come first in the single-map form.
     int first = 1;
-    for (; first < argc && is_print_option(argv[first]); ++first) {
-        std::string error = read_print_option(argc, argv, first, command);
+    for (; first < argc && (is_print_option(argv[first]) || is_focus_option(argv[first])); ++first) {
+        std::string error = is_print_option(argv[first]) ? read_print_option(argc, argv, first, command)
+                                                         : read_focus_option(argc, argv, first, command);
         if (!error.empty()) return bad(std::move(error));
     }
+    if (std::string error = check_focus(command.focus); !error.empty()) return bad(std::move(error));
     // A DXF takes --scale alone: millimetres on paper at that scale.
     const auto scale_alone_allowed = [&](std::string_view output) {
         const OutputFormat* const format = format_for_path(output, FormatKind::one_map);
@@ -197,6 +258,9 @@ Command parse_command_line(int argc, char** argv) {
             single.map_no = argv[first + 2];
         }
         for (int i = first + 3; i < argc; ++i) single.lots.emplace_back(argv[i]);
+        if (!command.focus.around.empty() && !single.map_no.empty()) {
+            return bad("--around draws the lot with its neighbours from the whole file: give no map number (or all)");
+        }
         return command;
     }
 
@@ -214,6 +278,11 @@ Command parse_command_line(int argc, char** argv) {
             if (!error.empty()) return bad(std::move(error));
             continue;
         }
+        if (arg == "--fit-core") {
+            command.focus.fit_core = true;
+            continue;
+        }
+        if (arg == "--around" || arg == "--margin") return bad(kAroundForOneMap);
         if (!is_batch_option(arg)) break;
         if (arg == "--per-sheet" || arg == "--sheets") {
             (arg == "--per-sheet" ? options.per_sheet : options.sheets) = true;
@@ -258,6 +327,8 @@ Command parse_command_line(int argc, char** argv) {
         }
     }
     for (; i < argc; ++i) options.inputs.emplace_back(argv[i]);
+    if (!command.focus.around.empty() || command.focus.margin_given) return bad(kAroundForOneMap);
+    options.fit_core = command.focus.fit_core;
 
     const int outputs = !options.out_dir.empty() + !options.csv_path.empty() + !options.gis_path.empty() +
                         !options.check_path.empty() + !options.diff_path.empty() + options.sheets;

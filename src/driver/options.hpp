@@ -14,10 +14,13 @@ inline constexpr const char* kUsageGrammar =
 inline constexpr const char* kOrderUsage = "Chizuvec.exe INPUT OUTPUT [MAP_NUMBER [LOT ...]]";
 inline constexpr const char* kListingUsageGrammar = "Chizuvec.exe Input_filename.xml   (lists the parcels)";
 inline constexpr const char* kBatchUsageGrammar =
-    "Chizuvec.exe [--paper SIZE [--scale N]] [--frame] Input_filename.xml Output_filename.svg|.pdf [...]\n"
+    "Chizuvec.exe [--paper SIZE [--scale N]] [--frame] [--fit-core] Input_filename.xml Output_filename.svg|.pdf "
+    "[...]\n"
+    "Chizuvec.exe --around LOT [--margin METRES] [--paper SIZE [--scale N]] Input_filename.xml "
+    "Output_filename.svg|.htm|.pdf\n"
     "Chizuvec.exe Input_filename.xml Output_filename.dxf|.sim ['all' or Map_number [Highlighted_lot_number...]]\n"
     "Chizuvec.exe --out-dir DIR [--format svg|htm|pdf|dxf|sim] [--per-sheet] [--jobs N] [--highlight LOT]... "
-    "[--paper SIZE [--scale N]] [--frame] INPUT...\n"
+    "[--paper SIZE [--scale N]] [--frame] [--fit-core] INPUT...\n"
     "Chizuvec.exe --csv FILE|- [--jobs N] INPUT...\n"
     "Chizuvec.exe --gis OUT.geojson|OUT.gpkg|OUT.fgb|OUT.parquet|- [--jobs N] [--include-arbitrary] "
     "[--include-outside] INPUT...\n"
@@ -49,7 +52,18 @@ struct BatchOptions {
     bool sheets = false;                  // --sheets: list every map sheet of each input
     unsigned jobs = 0;                    // --jobs; 0 for the number of cores
     std::vector<std::string> highlights;  // --highlight, in the ANSI code page as given
+    bool fit_core = false;                // --fit-core
     std::vector<std::string> inputs;
+};
+
+// Part of a map drawn: --around LOT... [--margin METRES] in the single-map form, --fit-core in both.
+inline constexpr double kDefaultMargin = 30.0;  // metres
+inline constexpr double kLargestMargin = 100000.0;
+struct FocusOptions {
+    std::vector<std::string> around;  // --around, in the ANSI code page as typed
+    double margin = kDefaultMargin;   // --margin: the crop beyond the lots' box, in metres
+    bool margin_given = false;
+    bool fit_core = false;  // --fit-core: a whole-file drawing leaves out the parcels far from the rest
 };
 
 // The single-map form: a listing (no output) or one output, of the map number, with the lots.
@@ -68,6 +82,7 @@ struct Command {
     BatchOptions batch;
     PrintOptions print;     // --paper, --scale, --frame
     bool printing = false;  // any of them was given
+    FocusOptions focus;     // --around, --margin, --fit-core
     SingleMapArguments single;
     std::string error;  // bad_options: the message, without "** Error: " or the line end
     std::string usage;  // bad_options: the one usage line that answers it, when not every form

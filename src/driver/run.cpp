@@ -79,8 +79,8 @@ std::string input_not_found_text(const SingleMapArguments& arguments) {
 }
 
 // The single-map command: one file listed or drawn, its texts printed as they always were.
-int run_single_map(const SingleMapArguments& arguments, const RenderSettings& settings, const ConvertContext& context,
-                   double start) {
+int run_single_map(const SingleMapArguments& arguments, const FocusOptions& focus, const RenderSettings& settings,
+                   const ConvertContext& context, double start) {
     const bool drawing = !arguments.output.empty();
     // A folder is no output file: never a hidden "d/.svg" nor a "d.svg" beside it.
     if (drawing && names_folder(arguments.output)) {
@@ -106,12 +106,23 @@ int run_single_map(const SingleMapArguments& arguments, const RenderSettings& se
                 platform::convert_code_page(lot, context.ansi_code_page, platform::kCodePageUtf8));
             request.lot_arguments.push_back(lot);
         }
+        for (const std::string& lot : focus.around) {
+            request.around.push_back(platform::convert_code_page(lot, context.ansi_code_page, platform::kCodePageUtf8));
+        }
+        request.around_arguments = focus.around;
+        request.margin = focus.margin;
+        request.fit_core = focus.fit_core;
     }
     // Municipality archives and folders: the map file holding the first named lot (lot_lookup.hpp).
     MapFile file{input_name, {}, input_name};
     bool several = false;
     if (drawing) {
-        LotChoice choice = choose_map_file(input_name, request.highlights, arguments.lots);
+        // The lots drawn around choose the map file before those only highlighted.
+        std::vector<std::string> keys = request.around;
+        keys.insert(keys.end(), request.highlights.begin(), request.highlights.end());
+        std::vector<std::string> typed = focus.around;
+        typed.insert(typed.end(), arguments.lots.begin(), arguments.lots.end());
+        LotChoice choice = choose_map_file(input_name, keys, typed);
         if (!choice.error.empty()) return fail(choice.error);
         several = choice.several;
         if (several) file = std::move(choice.file);
@@ -191,6 +202,10 @@ int run(int argc, char** argv) {
         return fail(format_text("** Error: --paper, --scale and --frame are for drawings\nUsage:\n%s\n%s\n",
                                 kUsageGrammar, kBatchUsageGrammar));
     }
+    if ((command.focus.fit_core || !command.focus.around.empty()) && !drawing) {
+        return fail(format_text("** Error: --around and --fit-core are for drawings\nUsage:\n%s\n%s\n", kUsageGrammar,
+                                kBatchUsageGrammar));
+    }
     context.print = command.print;
 
     const std::string config_path = platform::executable_directory() + platform::path_separator() + "Chizuvec.ini";
@@ -212,7 +227,7 @@ int run(int argc, char** argv) {
     if (drawing) context.source_width = measure_source_text(settings);
 
     if (batch) return run_batch(command.batch, context);
-    return run_single_map(command.single, settings, context, start);
+    return run_single_map(command.single, command.focus, settings, context, start);
 }
 
 }  // namespace

@@ -269,6 +269,37 @@ void add_cut_line(Drawing& drawing, const DrawRect& room) {
     drawing.marks.emplace_back(std::move(edge));
 }
 
+// The extent `bounds` on the page.
+DrawRect extent_rect(const BoundingBox& bounds, const BoundingBox& origin, double scale, std::uint32_t left,
+                     std::uint32_t top) {
+    const std::int32_t x = drawing_coordinate(bounds.min_y - origin.min_y, scale, left);
+    const std::int32_t y = drawing_coordinate(origin.max_x - bounds.max_x, scale, top);
+    return {x, y, clamp_to_int32(std::int64_t{drawing_coordinate(bounds.max_y - origin.min_y, scale, left)} - x),
+            clamp_to_int32(std::int64_t{drawing_coordinate(origin.max_x - bounds.min_x, scale, top)} - y)};
+}
+
+// The part of `rect` inside `room`; one of width 0 when none is.
+DrawRect within(const DrawRect& rect, const DrawRect& room) {
+    const std::int64_t x0 = std::max(rect.x, room.x);
+    const std::int64_t y0 = std::max(rect.y, room.y);
+    const std::int64_t x1 = std::min(std::int64_t{rect.x} + rect.width, std::int64_t{room.x} + room.width);
+    const std::int64_t y1 = std::min(std::int64_t{rect.y} + rect.height, std::int64_t{room.y} + room.height);
+    if (x1 <= x0 || y1 <= y0) return {static_cast<std::int32_t>(x0), static_cast<std::int32_t>(y0), 0, 0};
+    return {static_cast<std::int32_t>(x0), static_cast<std::int32_t>(y0), static_cast<std::int32_t>(x1 - x0),
+            static_cast<std::int32_t>(y1 - y0)};
+}
+
+// Labels from `first` on whose point lies outside `clip` go with their parcels' cut-off parts.
+void drop_labels_outside(Drawing& drawing, std::size_t first, const DrawRect& clip) {
+    const auto outside = [&](const DrawMark& mark) {
+        const auto* label = std::get_if<DrawText>(&mark);
+        return label != nullptr && !inside({label->x, label->y}, clip);
+    };
+    drawing.marks.erase(
+        std::remove_if(drawing.marks.begin() + static_cast<std::ptrdiff_t>(first), drawing.marks.end(), outside),
+        drawing.marks.end());
+}
+
 void add_north_arrow(Drawing& drawing, std::int32_t right, std::int32_t top, std::string_view font) {
     const std::int32_t cx = right - 6 * kMm;
     add_text(drawing, cx, top + 5 * kMm, TextAnchor::middle, font, 4 * kMm, "N");
@@ -304,7 +335,7 @@ void add_printed_scale(Drawing& drawing, std::uint32_t scale, double units_per_m
 Drawing build_printed_page(std::string_view input_path, std::string_view map_no, const MapHeader& header,
                            const BoundingBox& bounds, const RenderSettings& settings, const MapDataset& dataset,
                            const PrintOptions& print, const MapSheet* sheet, PageNotes& notes,
-                           const std::vector<std::uint32_t>* selection) {
+                           const std::vector<std::uint32_t>* selection, const DrawingFocus* focus) {
     const bool frame = frame_drawn(print, sheet);
     // A sheet is printed as a sheet: its frame decides the paper's orientation, the scale that
     // fits and the centre; neighbours beyond the frame are cut at the room's edge.
@@ -345,23 +376,18 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
         add_frame(drawing, *sheet, origin, scale, left, top, 35);
         clip_frame_to_room(drawing, drawing.marks.size() - 1, room);
     }
-    add_cut_line(drawing, room);
+    // Part of a map is cut at its own extent, which lies inside the room.
+    const DrawRect clip =
+        focus != nullptr && focus->clip ? within(extent_rect(bounds, origin, scale, left, top), room) : room;
+    add_cut_line(drawing, clip);
     SvgLayout layout;
     layout.scale = scale;
     layout.viewbox_width = width;
     layout.viewbox_height = height;
-    drawing.polygon_clip = room;
+    drawing.polygon_clip = clip;
     const std::size_t first_label = drawing.marks.size();
     add_labels(drawing, dataset, origin, layout, paper, selection);
-    // Labels of parcels cut off by the edge of the map's room go with them.
-    const auto outside = [&](const DrawMark& mark) {
-        const auto* label = std::get_if<DrawText>(&mark);
-        return label != nullptr && (label->x < kPaperMargin || label->x > kPaperMargin + map_width ||
-                                    label->y < kMapTop || label->y > kMapTop + map_height);
-    };
-    drawing.marks.erase(
-        std::remove_if(drawing.marks.begin() + static_cast<std::ptrdiff_t>(first_label), drawing.marks.end(), outside),
-        drawing.marks.end());
+    drop_labels_outside(drawing, first_label, clip);
 
     const std::string_view font = field_view(settings.svg_font_title);
     add_text(
@@ -396,11 +422,13 @@ std::uint32_t round_scale_at_least(double fitting) {
 Drawing build_drawing(std::string_view input_path, std::string_view map_no, const MapHeader& header,
                       const BoundingBox& assembled, const RenderSettings& settings, const MapDataset& dataset,
                       std::int32_t source_width, const PrintOptions& print, const MapSheet* sheet, PageNotes* notes,
-                      const std::vector<std::uint32_t>* selection) {
+                      const std::vector<std::uint32_t>* selection, const DrawingFocus* focus) {
+    // The title names the part of the map drawn, where it would name the sheet.
+    if (focus != nullptr && !focus->subject.empty()) map_no = focus->subject;
     if (print.paper_width_mm != 0) {
         PageNotes own;
         return build_printed_page(input_path, map_no, header, assembled, settings, dataset, print, sheet,
-                                  notes != nullptr ? *notes : own, selection);
+                                  notes != nullptr ? *notes : own, selection, focus);
     }
     const bool frame = frame_drawn(print, sheet);
     const BoundingBox bounds = frame ? with_frame(assembled, *sheet) : assembled;
@@ -422,7 +450,15 @@ Drawing build_drawing(std::string_view input_path, std::string_view map_no, cons
         add_frame(drawing, *sheet, bounds, layout.scale, settings.svg_viewbox_marginx, settings.svg_viewbox_marginy,
                   clamp_to_int32(2 * std::int64_t{settings.svg_boundary_line_width}));
     }
+    const std::size_t first_label = drawing.marks.size();
     add_labels(drawing, dataset, bounds, layout, settings, selection);
+    if (focus != nullptr && focus->clip) {
+        drawing.polygon_clip = {clamp_to_int32(settings.svg_viewbox_marginx),
+                                clamp_to_int32(settings.svg_viewbox_marginy),
+                                drawing_coordinate(bounds.max_y - bounds.min_y, layout.scale, 0),
+                                drawing_coordinate(bounds.max_x - bounds.min_x, layout.scale, 0)};
+        drop_labels_outside(drawing, first_label, drawing.polygon_clip);
+    }
     add_title(drawing, input_path, map_no, header, settings,
               fitted_title_size(title_text(input_path, map_no, header), layout.viewbox_width, settings));
     std::string escaped_source;

@@ -47,6 +47,13 @@ struct PageNotes {
     std::uint32_t fitting_scale = 0;
 };
 
+// A drawing of part of a map: the title's words for that part, and the parcels cut at the edge of
+// the extent drawn (the bounds given), their labels with them.
+struct DrawingFocus {
+    std::string subject;  // in the title where the map number goes: a map text; empty for the number
+    bool clip = false;
+};
+
 // The smallest round scale 1:N (1, 1.5, 2, 2.5, 3, 4, 5, 6 or 8 times a power of ten) that is at
 // least `fitting`, at most 4,000,000,000.
 std::uint32_t round_scale_at_least(double fitting);
@@ -54,10 +61,11 @@ std::uint32_t round_scale_at_least(double fitting);
 // The page of the drawing: sized by the settings, or the paper of `print` at a true scale.
 // `source_width` is measure_source_text; `sheet` the one sheet drawn, if any. With a `selection`
 // (parcel positions, ascending, all outlined), only those parcels are drawn and only their points
-// get drawing coordinates: one sheet of a file outlined whole.
+// get drawing coordinates: one sheet of a file outlined whole. With a `focus`, part of a map.
 Drawing build_drawing(std::string_view input_path, std::string_view map_no, const MapHeader& header,
                       const BoundingBox& bounds, const RenderSettings& settings, const MapDataset& dataset,
                       std::int32_t source_width, const PrintOptions& print = {}, const MapSheet* sheet = nullptr,
-                      PageNotes* notes = nullptr, const std::vector<std::uint32_t>* selection = nullptr);
+                      PageNotes* notes = nullptr, const std::vector<std::uint32_t>* selection = nullptr,
+                      const DrawingFocus* focus = nullptr);
 
 }  // namespace chizuvec

@@ -337,6 +337,202 @@ TEST(CliPrint, EverySheetPrintsAtItsOwnScaleInOneRun) {
     EXPECT_EQ(sheets, 4);
 }
 
+// A map of axis-parallel rectangles, each its own parcel with its own points, all listed by sheet
+// "A": the test knows every coordinate it draws. X is the northing, Y the easting, in metres.
+struct Lot {
+    double x0, y0, x1, y1;
+    std::string chiban;
+};
+
+std::string lots_map(const std::vector<Lot>& lots, const std::string& coord_system) {
+    std::string s =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<地図>\n<地図名>格子</地図名>\n<市区町村名>町</市区町村名>\n"
+        "<座標系>" +
+        coord_system + "</座標系>\n<空間属性>\n";
+    std::string surfaces;
+    std::string parcels;
+    std::string listing;
+    for (std::size_t i = 0; i < lots.size(); ++i) {
+        const Lot& lot = lots[i];
+        const double corners[4][2] = {{lot.x0, lot.y0}, {lot.x1, lot.y0}, {lot.x1, lot.y1}, {lot.x0, lot.y1}};
+        // Identifiers count by their digits: point and curve k of lot i are number 4i + k + 1.
+        const std::string n = std::to_string(i + 1);
+        const auto id = [&](int k) { return std::to_string(4 * i + static_cast<std::size_t>(k) + 1); };
+        for (int k = 0; k < 4; ++k) {
+            s += "<zmn:GM_Point id=\"P" + id(k) + "\">\n<zmn:X>" + std::to_string(corners[k][0]) + "</zmn:X>\n<zmn:Y>" +
+                 std::to_string(corners[k][1]) + "</zmn:Y>\n</zmn:GM_Point>\n";
+        }
+        surfaces += "<zmn:GM_Surface id=\"F" + n + "\">\n<zmn:GM_SurfaceBoundary.exterior>\n<zmn:GM_Ring>\n";
+        for (int k = 0; k < 4; ++k) {
+            s += "<zmn:GM_Curve id=\"C" + id(k) + "\">\n";
+            for (const int p : {k, (k + 1) % 4}) {
+                s += "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P" + id(p) +
+                     "\"/>\n</zmn:GM_Position.indirect>\n";
+            }
+            s += "</zmn:GM_Curve>\n";
+            surfaces += "<zmn:GM_CompositeCurve.generator idref=\"C" + id(k) + "\"/>\n";
+        }
+        surfaces += "</zmn:GM_Ring>\n</zmn:GM_SurfaceBoundary.exterior>\n</zmn:GM_Surface>\n";
+        parcels += "<筆 id=\"H" + n + "\">\n<大字名>町</大字名>\n<地番>" + lot.chiban + "</地番>\n<形状 idref=\"F" + n +
+                   "\"/>\n</筆>\n";
+        listing += "<筆参照 idref=\"H" + n + "\"/>\n";
+    }
+    return s + surfaces + "</空間属性>\n<主題属性>\n" + parcels + "</主題属性>\n<図郭>\n<地図番号>A</地図番号>\n" +
+           listing + "</図郭>\n</地図>\n";
+}
+
+// Nine by nine 20 m squares from (1000, 2000), numbered row by row from the south west: lot 41
+// is the middle one, its box 1080..1100 north and 2080..2100 east.
+std::vector<Lot> grid_lots() {
+    std::vector<Lot> lots;
+    for (int row = 0; row < 9; ++row) {
+        for (int col = 0; col < 9; ++col) {
+            lots.push_back({1000.0 + 20 * row, 2000.0 + 20 * col, 1020.0 + 20 * row, 2020.0 + 20 * col,
+                            std::to_string(row * 9 + col + 1)});
+        }
+    }
+    return lots;
+}
+
+// The x, y, width and height of the document's clip rectangle (the map's cut).
+std::vector<double> clip_rect(const std::string& svg) {
+    std::smatch m;
+    if (!std::regex_search(svg, m,
+                           std::regex("<clipPath id=\"map\"><rect x=\"([0-9.]+)\" y=\"([0-9.]+)\" width=\"([0-9.]+)\" "
+                                      "height=\"([0-9.]+)\""))) {
+        return {};
+    }
+    return {std::stod(m[1].str()), std::stod(m[2].str()), std::stod(m[3].str()), std::stod(m[4].str())};
+}
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// --around: the lot's box grown by the margin is the drawing, the parcels meeting it drawn and cut at
+// its edge, the lot highlighted and named in the title; on paper at the largest usual scale that
+// holds the crop in the 196 by 263 mm room of an upright A4.
+TEST(CliPrint, AroundDrawsTheLotWithItsNeighboursAtTheScaleThatFits) {
+    ProgramDir program;
+    program.write("grid.xml", lots_map(grid_lots(), "公共座標9系"));
+    // 30 m around lot 41: 1050..1130 by 2050..2130, which rows and columns 2 to 6 meet.
+    RunResult r = program.run({"--around", "41", "grid.xml", "a.svg"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::string svg = read_file(program.file("a.svg"));
+    EXPECT_EQ(count_of(svg, "<polygon "), 25u);
+    EXPECT_EQ(count_of(svg, "<polygon class=\"ph\""), 1u);
+    EXPECT_NE(svg.find("（地番 41 周辺　図郭 A）"), std::string::npos);
+    // 80 m over the 1920 units between the side margins: 24 units a metre; lot 41's label at its centre.
+    EXPECT_EQ(clip_rect(svg), (std::vector<double>{40, 100, 1920, 1920}));
+    EXPECT_NE(svg.find("x=\"1000\" y=\"1060\""), std::string::npos);
+    EXPECT_EQ(svg.find(">11<"), std::string::npos);  // row 1 ends 10 m short of the crop
+
+    const struct {
+        const char* margin;
+        double crop;  // metres across
+        int scale;
+    } cases[] = {{"5", 30, 250}, {"38", 96, 500}, {"40", 100, 600}, {"100.5", 221, 2500}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.margin);
+        r = program.run({"--around", "41", "--margin", c.margin, "--paper", "A4", "grid.xml", "p.svg"});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        svg = read_file(program.file("p.svg"));
+        EXPECT_NE(svg.find(">縮尺 1/" + std::to_string(c.scale) + "</text>"), std::string::npos);
+        const std::vector<double> clip = clip_rect(svg);
+        ASSERT_EQ(clip.size(), 4u) << svg.substr(0, 1500);
+        // The crop at that scale, in millimetres, centred across the page.
+        const double side = c.crop * 1000.0 / c.scale;
+        EXPECT_NEAR(clip[2], side, 0.02);
+        EXPECT_NEAR(clip[3], side, 0.02);
+        EXPECT_NEAR(clip[0] + clip[2] / 2, 105.0, 0.02);
+    }
+
+    r = program.run({"--around", "41", "--margin", "40", "--paper", "A4", "grid.xml", "a.pdf"});
+    if (r.err.ends_with(kNotAvailable)) GTEST_SKIP() << "this build writes no PDF";
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    if (!have_tool("pdftotext")) GTEST_SKIP() << "poppler-utils are not installed";
+    // Lots 41 and 42 are 20 m apart east to west: 33.3 mm at 1:600.
+    double at_41 = 0, at_42 = 0;
+    int scale = 0;
+    for (const PdfWord& w : pdf_words(program, program.file("a.pdf"))) {
+        if (w.text == "41") at_41 = (w.left + w.right) / 2;
+        if (w.text == "42") at_42 = (w.left + w.right) / 2;
+        if (w.text == "1/600") ++scale;
+    }
+    EXPECT_EQ(scale, 1);
+    EXPECT_NEAR(at_42 - at_41, 20000.0 / 600, 0.3);
+    EXPECT_NEAR(at_41, 105.0, 0.3);
+}
+
+// A map whose few parcels lie far from the rest says so, naming them, and --fit-core draws the rest.
+TEST(CliPrint, ParcelsFarFromTheRestAreNamedAndFitCoreDrawsTheRest) {
+    ProgramDir program;
+    // Five by five 20 m squares (lots 1 to 25), and thin strips 5 km to the north east.
+    std::vector<Lot> lots;
+    for (int i = 0; i < 25; ++i)
+        lots.push_back(
+            {20.0 * (i / 5), 20.0 * (i % 5), 20.0 * (i / 5) + 20, 20.0 * (i % 5) + 20, std::to_string(i + 1)});
+    const auto with_strips = [&](int strips) {
+        std::vector<Lot> all = lots;
+        for (int k = 0; k < strips; ++k)
+            all.push_back(
+                {5000.0, 5000.0 + 3 * k, 5060.0, 5002.0 + 3 * k, std::string(1, 's').append(std::to_string(k + 1))});
+        return lots_map(all, "任意座標系");
+    };
+    const struct {
+        int strips;
+        bool fit_core;
+        const char* warning;
+    } cases[] = {
+        {2, false,
+         "**Warning: 2 parcels lie more than 10x the median distance from the rest of the map (s1, s2); --fit-core "
+         "draws the rest\n"},
+        {2, true,
+         "**Warning: 2 parcels lie more than 10x the median distance from the rest of the map (s1, s2); drawn without "
+         "them\n"},
+        {12, false,
+         "**Warning: 12 parcels lie more than 10x the median distance from the rest of the map (s1, s2, s3, s4, s5, "
+         "s6, s7, s8, s9, s10, and 2 more); --fit-core draws the rest\n"},
+        {0, true, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.strips);
+        program.write("far.xml", with_strips(c.strips));
+        std::vector<std::string> args = {"far.xml", "far.svg"};
+        if (c.fit_core) args.insert(args.begin(), "--fit-core");
+        const RunResult r = program.run(args);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        const std::string svg = read_file(program.file("far.svg"));
+        if (c.warning == nullptr) {
+            EXPECT_EQ(r.err.find("median"), std::string::npos) << r.err;
+        } else {
+            EXPECT_TRUE(r.err.ends_with(c.warning)) << r.err;
+        }
+        // The rest is 100 m square: 19.2 units a metre, the whole page; with the strips 5 km away
+        // the squares shrink to a corner.
+        const std::size_t squares = svg.find("<polygon class=\"p0\" points=\"");
+        ASSERT_NE(squares, std::string::npos);
+        if (c.fit_core && c.strips > 0) {
+            EXPECT_EQ(clip_rect(svg), (std::vector<double>{40, 100, 1920, 1920}));
+            EXPECT_EQ(count_of(svg, "<polygon "), 25u);
+            EXPECT_NE(svg.find("viewBox=\"0,0,2000,2120\""), std::string::npos);
+        } else {
+            EXPECT_EQ(count_of(svg, "<polygon "), 25u + static_cast<std::size_t>(c.strips));
+            EXPECT_TRUE(clip_rect(svg).empty());
+        }
+    }
+    // The real maps have no parcel so far from the rest.
+    for (const char* name : {"12103-0400-76.xml", "46505-3411-1.xml", "13113-0110-44.xml"}) {
+        const std::string map = shared_data(name);
+        if (map.empty()) continue;
+        const RunResult r = program.run({map, "real.svg"});
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_EQ(r.err.find("median"), std::string::npos) << name << r.err;
+    }
+}
+
 TEST(CliPrint, PrintingOptionsRefusedWhereTheyMeanNothing) {
     ProgramDir program;
     program.write("sample.xml", read_file(sample_map_path()));
@@ -352,6 +548,19 @@ TEST(CliPrint, PrintingOptionsRefusedWhereTheyMeanNothing) {
         {{"--paper", "A4", "sample.xml"}, "--paper, --scale and --frame are for drawings"},
         {{"--csv", "-", "--frame", "sample.xml"}, "--paper, --scale and --frame are for drawings"},
         {{"--paper"}, "--paper needs a value"},
+        {{"--around", "101-1", "--margin", "0", "sample.xml", "out.pdf"}, "--margin needs a number of metres above 0"},
+        {{"--around", "101-1", "--margin", "-5", "sample.xml", "out.pdf"}, "--margin needs a number of metres above 0"},
+        {{"--around", "101-1", "--margin", "1e3", "sample.xml", "out.pdf"},
+         "--margin needs a number of metres above 0"},
+        {{"--around", "101-1", "--margin", "nan", "sample.xml", "out.pdf"},
+         "--margin needs a number of metres above 0"},
+        {{"--margin", "5", "sample.xml", "out.pdf"}, "--margin is for --around"},
+        {{"--around", "101-1", "sample.xml"}, "--around and --fit-core are for drawings"},
+        {{"--fit-core", "--csv", "-", "sample.xml"}, "--around and --fit-core are for drawings"},
+        {{"--out-dir", "o", "--around", "101-1", "sample.xml"}, "--around and --margin are for one map file"},
+        {{"--around", "101-1", "--fit-core", "sample.xml", "out.pdf"}, "--fit-core is for drawings of a whole map"},
+        {{"--around", "101-1", "sample.xml", "out.pdf", "B01"}, "--around draws the lot with its neighbours"},
+        {{"--around", "no-such-lot", "sample.xml", "out.pdf"}, "lot \"no-such-lot\" not found in sample.xml"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
