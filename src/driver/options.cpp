@@ -22,7 +22,8 @@ constexpr OptionRow kOptions[] = {
     {"--highlight", true},       {"--gis", true},       {"--include-arbitrary", true},
     {"--include-outside", true}, {"--check", true},     {"--diff", true},
     {"--paper", false},          {"--scale", false},    {"--frame", false},
-    {"--help", false},           {"-h", false},         {"--version", false},
+    {"--label-all", false},      {"--help", false},     {"-h", false},
+    {"--version", false},
 };
 
 const OptionRow* find_option(std::string_view arg) {
@@ -65,7 +66,9 @@ unsigned parse_jobs(std::string_view text) {
 
 // ---- Printing options -----------------------------------------------------------------------------
 
-bool is_print_option(std::string_view arg) { return arg == "--paper" || arg == "--scale" || arg == "--frame"; }
+bool is_print_option(std::string_view arg) {
+    return arg == "--paper" || arg == "--scale" || arg == "--frame" || arg == "--label-all";
+}
 
 bool parse_paper(std::string_view text, PrintOptions& print) {
     PaperOrientation orientation = PaperOrientation::by_shape;
@@ -106,8 +109,8 @@ std::uint32_t parse_scale(std::string_view text) {
 std::string read_print_option(int argc, char** argv, int& i, Command& command) {
     const std::string_view arg = argv[i];
     command.printing = true;
-    if (arg == "--frame") {
-        command.print.frame = true;
+    if (arg == "--frame" || arg == "--label-all") {
+        (arg == "--frame" ? command.print.frame : command.print.label_all) = true;
         return {};
     }
     if (i + 1 >= argc) return std::string(arg) + " needs a value";
@@ -282,7 +285,8 @@ Command parse_command_line(int argc, char** argv) {
         !scale_alone_allowed("x" + options.extension)) {
         return bad("--scale is for --paper");
     }
-    if (command.printing && !options.csv_path.empty()) return bad("--paper, --scale and --frame are for drawings");
+    if (command.printing && !options.csv_path.empty())
+        return bad("--paper, --scale, --frame and --label-all are for drawings");
     return command;
 }
 

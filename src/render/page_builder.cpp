@@ -7,6 +7,7 @@
 #include "common/ascii.hpp"
 #include "common/fixed_text.hpp"
 #include "common/text_format.hpp"
+#include "render/label_spread.hpp"
 #include "render/parcel_style.hpp"
 #include "render/svg_layout.hpp"
 #include "render/svg_text.hpp"
@@ -352,7 +353,7 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
     layout.viewbox_height = height;
     drawing.polygon_clip = room;
     const std::size_t first_label = drawing.marks.size();
-    add_labels(drawing, dataset, origin, layout, paper, selection);
+    add_labels(drawing, dataset, origin, layout, paper, selection, print.label_all);
     // Labels of parcels cut off by the edge of the map's room go with them.
     const auto outside = [&](const DrawMark& mark) {
         const auto* label = std::get_if<DrawText>(&mark);
@@ -362,6 +363,7 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
     drawing.marks.erase(
         std::remove_if(drawing.marks.begin() + static_cast<std::ptrdiff_t>(first_label), drawing.marks.end(), outside),
         drawing.marks.end());
+    if (print.label_all) spread_labels(drawing, first_label, room);
 
     const std::string_view font = field_view(settings.svg_font_title);
     add_text(
@@ -422,7 +424,14 @@ Drawing build_drawing(std::string_view input_path, std::string_view map_no, cons
         add_frame(drawing, *sheet, bounds, layout.scale, settings.svg_viewbox_marginx, settings.svg_viewbox_marginy,
                   clamp_to_int32(2 * std::int64_t{settings.svg_boundary_line_width}));
     }
-    add_labels(drawing, dataset, bounds, layout, settings, selection);
+    const std::size_t first_label = drawing.marks.size();
+    add_labels(drawing, dataset, bounds, layout, settings, selection, print.label_all);
+    if (print.label_all) {
+        // Between the margins, clear of the title above and the scale bar below.
+        const std::int32_t my = clamp_to_int32(settings.svg_viewbox_marginy);
+        spread_labels(drawing, first_label,
+                      {0, my, layout.viewbox_width, clamp_to_int32(std::int64_t{layout.viewbox_height} - 2 * my)});
+    }
     add_title(drawing, input_path, map_no, header, settings,
               fitted_title_size(title_text(input_path, map_no, header), layout.viewbox_width, settings));
     std::string escaped_source;

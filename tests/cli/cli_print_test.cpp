@@ -349,8 +349,8 @@ TEST(CliPrint, PrintingOptionsRefusedWhereTheyMeanNothing) {
         {{"--paper", "A4-sideways", "sample.xml", "out.pdf"}, "--paper is A4"},
         {{"--scale", "500", "sample.xml", "out.svg"}, "--scale is for --paper"},
         {{"--paper", "A4", "--scale", "0", "sample.xml", "out.svg"}, "--scale needs a number"},
-        {{"--paper", "A4", "sample.xml"}, "--paper, --scale and --frame are for drawings"},
-        {{"--csv", "-", "--frame", "sample.xml"}, "--paper, --scale and --frame are for drawings"},
+        {{"--paper", "A4", "sample.xml"}, "--paper, --scale, --frame and --label-all are for drawings"},
+        {{"--csv", "-", "--frame", "sample.xml"}, "--paper, --scale, --frame and --label-all are for drawings"},
         {{"--paper"}, "--paper needs a value"},
     };
     for (const Case& c : cases) {
