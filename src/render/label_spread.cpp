@@ -33,7 +33,7 @@ bool meets(const LabelBox& a, const LabelBox& b) {
 
 // Label boxes in square cells, so that a new box is tested only against its neighbours.
 class BoxGrid {
-public:
+  public:
     BoxGrid(const DrawRect& room, double cell, std::size_t expected) : room_(room) {
         const double area = std::max(1.0, static_cast<double>(room.width)) * std::max(1.0, double(room.height));
         // Never more cells than a few per label, whatever the room's size.
@@ -57,7 +57,7 @@ public:
         visit(box, [&](std::vector<std::uint32_t>& cell) { cell.push_back(index); });
     }
 
-private:
+  private:
     std::size_t column_of(double x) const {
         const double c = std::floor((x - room_.x) / cell_);
         return static_cast<std::size_t>(std::clamp(c, 0.0, static_cast<double>(columns_ - 1)));
@@ -139,8 +139,9 @@ std::int32_t to_units(double value) {
 // From the label's own place to the nearest point of its moved box.
 void add_leader(Drawing& drawing, double from_x, double from_y, const LabelBox& box, std::int32_t size) {
     DrawLine leader;
-    leader.points = {{to_units(from_x), to_units(from_y)},
-                     {to_units(std::clamp(from_x, box.left, box.right)), to_units(std::clamp(from_y, box.top, box.bottom))}};
+    leader.points = {
+        {to_units(from_x), to_units(from_y)},
+        {to_units(std::clamp(from_x, box.left, box.right)), to_units(std::clamp(from_y, box.top, box.bottom))}};
     leader.stroke = "#000000";
     leader.width = std::max<std::int32_t>(1, size / 12);
     drawing.marks.emplace_back(std::move(leader));
@@ -293,8 +294,8 @@ void spread_labels(Drawing& drawing, std::size_t first_label, const DrawRect& ro
         row.text = std::move(key[i].text);
         drawing.marks.emplace_back(std::move(row));
     }
-    const auto columns = static_cast<std::int32_t>((key.size() + static_cast<std::size_t>(rows) - 1) /
-                                                   static_cast<std::size_t>(rows));
+    const auto columns =
+        static_cast<std::int32_t>((key.size() + static_cast<std::size_t>(rows) - 1) / static_cast<std::size_t>(rows));
     drawing.width = old_width + columns * column + small;
     // The page keeps its units per drawing unit.
     drawing.page_width = old_width > 0 ? drawing.page_width * drawing.width / old_width : drawing.page_width;

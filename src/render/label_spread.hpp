@@ -13,12 +13,12 @@ namespace chizuvec {
 // Advance widths of the label font, each character measured once; characters beyond the first
 // few dozen distinct ones count as one em, so no map text chooses how much font work is done.
 class LabelWidths {
-public:
+  public:
     explicit LabelWidths(std::string_view font) : font_(font) {}
     // Width in drawing units of `text` (XML character data) at `size`.
     double width(std::string_view text, std::int32_t size);
 
-private:
+  private:
     static constexpr std::size_t kMeasured = 48;
     std::string font_;
     std::string characters_[kMeasured];

@@ -67,12 +67,18 @@ void write_head(SvgOutput& out, DocumentKind kind, const Drawing& drawing) {
     if (kind == DocumentKind::kHtm) {
         put(out, kHtmlHead);
         put(out, drawing.title);
+        // The sheet of paper is the drawing's own size, so that no browser shrinks it to fit.
+        const auto put_size = [&](std::string_view between) {
+            put_int(out, drawing.page_width);
+            put(out, drawing.page_unit);
+            put(out, between);
+            put_int(out, drawing.page_height);
+            put(out, drawing.page_unit);
+        };
         put(out, kHtmlScreenStyle);
-        put_int(out, drawing.page_width);
-        put(out, drawing.page_unit);
-        put(out, ";height:");
-        put_int(out, drawing.page_height);
-        put(out, drawing.page_unit);
+        put_size(";height:");
+        put(out, "}@page{margin:0;size:");
+        put_size(" ");
         put(out, "}}</style>\r\n");
         put(out, kHtmlHeadEnd);
     }
