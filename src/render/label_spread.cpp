@@ -270,10 +270,14 @@ void spread_labels(Drawing& drawing, std::size_t first_label, const DrawRect& ro
     if (key.empty()) return;
 
     // The key: rows in the smallest size, in columns to the right of the drawing.
-    std::sort(keyed.begin(), keyed.end());
-    for (auto it = keyed.rbegin(); it != keyed.rend(); ++it) {
-        drawing.marks.erase(drawing.marks.begin() + static_cast<std::ptrdiff_t>(*it));
-    }
+    // One pass, not one erase a label: a crowded map sends most of its labels to the key.
+    for (const std::size_t mark : keyed) std::get<DrawText>(drawing.marks[mark]).label_class = -1;
+    drawing.marks.erase(std::remove_if(drawing.marks.begin(), drawing.marks.end(),
+                                       [](const DrawMark& mark) {
+                                           const auto* text = std::get_if<DrawText>(&mark);
+                                           return text != nullptr && text->label_class == -1;
+                                       }),
+                        drawing.marks.end());
     const std::int32_t small = std::max<std::int32_t>(drawing.label_sizes[2], 1);
     const std::int32_t line = small + small / 2;
     const std::int32_t top = std::max<std::int32_t>(room.y, small);
