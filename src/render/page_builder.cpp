@@ -353,7 +353,7 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
     layout.viewbox_height = height;
     drawing.polygon_clip = room;
     const std::size_t first_label = drawing.marks.size();
-    add_labels(drawing, dataset, origin, layout, paper, selection, print.label_all);
+    add_labels(drawing, dataset, origin, layout, paper, selection);
     // Labels of parcels cut off by the edge of the map's room go with them.
     const auto outside = [&](const DrawMark& mark) {
         const auto* label = std::get_if<DrawText>(&mark);
@@ -363,7 +363,6 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
     drawing.marks.erase(
         std::remove_if(drawing.marks.begin() + static_cast<std::ptrdiff_t>(first_label), drawing.marks.end(), outside),
         drawing.marks.end());
-    if (print.label_all) spread_labels(drawing, first_label, room);
 
     const std::string_view font = field_view(settings.svg_font_title);
     add_text(

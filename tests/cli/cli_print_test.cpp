@@ -352,6 +352,10 @@ TEST(CliPrint, PrintingOptionsRefusedWhereTheyMeanNothing) {
         {{"--paper", "A4", "sample.xml"}, "--paper, --scale, --frame and --label-all are for drawings"},
         {{"--csv", "-", "--frame", "sample.xml"}, "--paper, --scale, --frame and --label-all are for drawings"},
         {{"--paper"}, "--paper needs a value"},
+        {{"--label-all", "--paper", "A4", "sample.xml", "out.pdf"},
+         "--label-all is for drawings sized by the settings"},
+        {{"--out-dir", ".", "--paper", "A4", "--label-all", "sample.xml"}, "--label-all is for drawings sized by"},
+        {{"--csv", "-", "--label-all", "sample.xml"}, "--paper, --scale, --frame and --label-all are for drawings"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
