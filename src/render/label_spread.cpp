@@ -133,7 +133,7 @@ bool free_place_near(const BoxGrid& grid, const DrawRect& room, double x, double
 }
 
 std::int32_t to_units(double value) {
-    return static_cast<std::int32_t>(std::clamp(std::lround(value), -2147483647L, 2147483647L));
+    return static_cast<std::int32_t>(std::lround(std::clamp(value, -2147483647.0, 2147483647.0)));
 }
 
 // From the label's own place to the nearest point of its moved box.
@@ -239,7 +239,7 @@ void spread_labels(Drawing& drawing, std::size_t first_label, const DrawRect& ro
         const std::int32_t small = drawing.label_sizes[2];
         // Leaders go on the end of the marks, which may move them: the label is copied first.
         const DrawText label_text = text;
-        const std::string number = format_text("(%zu)", key.size() + 1);
+        const std::string number = format_text("(%llu)", static_cast<unsigned long long>(key.size() + 1));
         const double number_width = widths.width(number, small);
         std::string row = label_text.text;
         bool numbered = false;
@@ -287,11 +287,11 @@ void spread_labels(Drawing& drawing, std::size_t first_label, const DrawRect& ro
     const std::int32_t column = to_units(column_width) + 2 * small;
     const std::int32_t old_width = drawing.width;
     for (std::size_t i = 0; i < key.size(); ++i) {
-        const auto c = static_cast<std::int32_t>(i / static_cast<std::size_t>(rows));
-        const auto r = static_cast<std::int32_t>(i % static_cast<std::size_t>(rows));
+        const auto c = static_cast<std::int64_t>(i / static_cast<std::size_t>(rows));
+        const auto r = static_cast<std::int64_t>(i % static_cast<std::size_t>(rows));
         DrawText row;
-        row.x = old_width + small + c * column;
-        row.y = top + (r + 1) * line;
+        row.x = to_units(static_cast<double>(std::int64_t{old_width} + small + c * column));
+        row.y = to_units(static_cast<double>(top + (r + 1) * line));
         row.anchor = TextAnchor::start;
         row.font = drawing.label_font;
         row.size = small;
@@ -299,8 +299,8 @@ void spread_labels(Drawing& drawing, std::size_t first_label, const DrawRect& ro
         drawing.marks.emplace_back(std::move(row));
     }
     const auto columns =
-        static_cast<std::int32_t>((key.size() + static_cast<std::size_t>(rows) - 1) / static_cast<std::size_t>(rows));
-    drawing.width = old_width + columns * column + small;
+        static_cast<std::int64_t>((key.size() + static_cast<std::size_t>(rows) - 1) / static_cast<std::size_t>(rows));
+    drawing.width = to_units(static_cast<double>(std::int64_t{old_width} + columns * column + small));
     // The page keeps its units per drawing unit.
     drawing.page_width = old_width > 0 ? drawing.page_width * drawing.width / old_width : drawing.page_width;
 }
