@@ -17,13 +17,28 @@ struct OptionRow {
     bool batch;  // one of the options that begin the batch form
 };
 constexpr OptionRow kOptions[] = {
-    {"--out-dir", true},         {"--csv", true},       {"--format", true},
-    {"--split", true},           {"--per-sheet", true}, {"--jobs", true},
-    {"--highlight", true},       {"--gis", true},       {"--include-arbitrary", true},
-    {"--include-outside", true}, {"--check", true},     {"--diff", true},
-    {"--sheets", true},          {"--paper", false},    {"--scale", false},
-    {"--frame", false},          {"--around", false},   {"--margin", false},
-    {"--fit-core", false},       {"--help", false},     {"-h", false},
+    {"--out-dir", true},
+    {"--csv", true},
+    {"--format", true},
+    {"--split", true},
+    {"--per-sheet", true},
+    {"--jobs", true},
+    {"--highlight", true},
+    {"--gis", true},
+    {"--include-arbitrary", true},
+    {"--include-outside", true},
+    {"--check", true},
+    {"--diff", true},
+    {"--sheets", true},
+    {"--paper", false},
+    {"--scale", false},
+    {"--frame", false},
+    {"--around", false},
+    {"--margin", false},
+    {"--fit-core", false},
+    {"--label-all", false},
+    {"--help", false},
+    {"-h", false},
     {"--version", false},
 };
 
@@ -67,7 +82,9 @@ unsigned parse_jobs(std::string_view text) {
 
 // ---- Printing options -----------------------------------------------------------------------------
 
-bool is_print_option(std::string_view arg) { return arg == "--paper" || arg == "--scale" || arg == "--frame"; }
+bool is_print_option(std::string_view arg) {
+    return arg == "--paper" || arg == "--scale" || arg == "--frame" || arg == "--label-all";
+}
 
 bool parse_paper(std::string_view text, PrintOptions& print) {
     PaperOrientation orientation = PaperOrientation::by_shape;
@@ -108,8 +125,8 @@ std::uint32_t parse_scale(std::string_view text) {
 std::string read_print_option(int argc, char** argv, int& i, Command& command) {
     const std::string_view arg = argv[i];
     command.printing = true;
-    if (arg == "--frame") {
-        command.print.frame = true;
+    if (arg == "--frame" || arg == "--label-all") {
+        (arg == "--frame" ? command.print.frame : command.print.label_all) = true;
         return {};
     }
     if (i + 1 >= argc) return std::string(arg) + " needs a value";
@@ -181,6 +198,9 @@ std::string check_focus(const FocusOptions& focus) {
     return {};
 }
 
+// The key of the lots that find no room widens the drawing, which a sheet of paper cannot do.
+constexpr const char* kLabelAllOnPaper = "--label-all is for drawings sized by the settings, not for --paper";
+
 Command bad(std::string message) {
     Command command;
     command.form = CommandForm::bad_options;
@@ -221,6 +241,7 @@ Command parse_command_line(int argc, char** argv) {
             !(first + 1 < argc && scale_alone_allowed(argv[first + 1]))) {
             return bad("--scale is for --paper");
         }
+        if (command.print.label_all && command.print.paper_width_mm != 0) return bad(kLabelAllOnPaper);
         // The single-map form takes no options after its input: one there was meant to come first.
         for (int i = first + 1; i < argc; ++i) {
             if (!looks_like_option(argv[i])) continue;
@@ -355,8 +376,9 @@ Command parse_command_line(int argc, char** argv) {
         !scale_alone_allowed("x" + options.extension)) {
         return bad("--scale is for --paper");
     }
+    if (command.print.label_all && command.print.paper_width_mm != 0) return bad(kLabelAllOnPaper);
     if (command.printing && (!options.csv_path.empty() || options.sheets))
-        return bad("--paper, --scale and --frame are for drawings");
+        return bad("--paper, --scale, --frame and --label-all are for drawings");
     return command;
 }
 

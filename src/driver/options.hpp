@@ -14,13 +14,14 @@ inline constexpr const char* kUsageGrammar =
 inline constexpr const char* kOrderUsage = "Chizuvec.exe INPUT OUTPUT [MAP_NUMBER [LOT ...]]";
 inline constexpr const char* kListingUsageGrammar = "Chizuvec.exe Input_filename.xml   (lists the parcels)";
 inline constexpr const char* kBatchUsageGrammar =
-    "Chizuvec.exe [--paper SIZE [--scale N]] [--frame] [--fit-core] Input_filename.xml Output_filename.svg|.pdf "
+    "Chizuvec.exe [--paper SIZE [--scale N]] [--frame] [--fit-core] [--label-all] Input_filename.xml "
+    "Output_filename.svg|.pdf "
     "[...]\n"
     "Chizuvec.exe --around LOT [--margin METRES] [--paper SIZE [--scale N]] Input_filename.xml "
     "Output_filename.svg|.htm|.pdf\n"
     "Chizuvec.exe Input_filename.xml Output_filename.dxf|.sim ['all' or Map_number [Highlighted_lot_number...]]\n"
     "Chizuvec.exe --out-dir DIR [--format svg|htm|pdf|dxf|sim] [--per-sheet] [--jobs N] [--highlight LOT]... "
-    "[--paper SIZE [--scale N]] [--frame] [--fit-core] INPUT...\n"
+    "[--paper SIZE [--scale N]] [--frame] [--fit-core] [--label-all] INPUT...\n"
     "Chizuvec.exe --csv FILE|- [--jobs N] INPUT...\n"
     "Chizuvec.exe --gis OUT.geojson|OUT.gpkg|OUT.fgb|OUT.parquet|- [--jobs N] [--include-arbitrary] "
     "[--include-outside] INPUT...\n"

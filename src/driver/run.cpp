@@ -199,8 +199,9 @@ int run(int argc, char** argv) {
     }
     const bool drawing = batch ? !command.batch.out_dir.empty() : !command.single.output.empty();
     if (command.printing && !drawing) {
-        return fail(format_text("** Error: --paper, --scale and --frame are for drawings\nUsage:\n%s\n%s\n",
-                                kUsageGrammar, kBatchUsageGrammar));
+        return fail(
+            format_text("** Error: --paper, --scale, --frame and --label-all are for drawings\nUsage:\n%s\n%s\n",
+                        kUsageGrammar, kBatchUsageGrammar));
     }
     if ((command.focus.fit_core || !command.focus.around.empty()) && !drawing) {
         return fail(format_text("** Error: --around and --fit-core are for drawings\nUsage:\n%s\n%s\n", kUsageGrammar,

@@ -27,7 +27,8 @@ struct DrawPolygon {
 
 enum class TextAnchor { start, middle, end };
 
-// A line of text whose baseline passes through x, y. A lot-number label (label_class 1 or 2) takes
+// A line of text whose baseline passes through x, y. A lot-number label (label_class 1, 2, or 3 for
+// the smallest size that --label-all adds) takes
 // its font and size from the drawing's label style; every other text carries its own.
 struct DrawText {
     std::int32_t x = 0;
@@ -74,7 +75,7 @@ struct Drawing {
     std::string polygon_stroke;
     std::int32_t polygon_stroke_width = 0;
     std::string label_font;
-    std::int32_t label_sizes[2] = {};  // classes 1 and 2
+    std::int32_t label_sizes[3] = {};  // classes 1, 2 and 3
     std::vector<DrawPoint> vertices;
     std::vector<DrawPolygon> polygons;
     std::vector<std::uint32_t> ring_ends;  // each ring's end in `vertices`, the polygons' rings end to end

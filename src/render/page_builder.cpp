@@ -7,6 +7,7 @@
 #include "common/ascii.hpp"
 #include "common/fixed_text.hpp"
 #include "common/text_format.hpp"
+#include "render/label_spread.hpp"
 #include "render/parcel_style.hpp"
 #include "render/svg_layout.hpp"
 #include "render/svg_text.hpp"
@@ -451,13 +452,19 @@ Drawing build_drawing(std::string_view input_path, std::string_view map_no, cons
                   clamp_to_int32(2 * std::int64_t{settings.svg_boundary_line_width}));
     }
     const std::size_t first_label = drawing.marks.size();
-    add_labels(drawing, dataset, bounds, layout, settings, selection);
+    add_labels(drawing, dataset, bounds, layout, settings, selection, print.label_all);
     if (focus != nullptr && focus->clip) {
         drawing.polygon_clip = {clamp_to_int32(settings.svg_viewbox_marginx),
                                 clamp_to_int32(settings.svg_viewbox_marginy),
                                 drawing_coordinate(bounds.max_y - bounds.min_y, layout.scale, 0),
                                 drawing_coordinate(bounds.max_x - bounds.min_x, layout.scale, 0)};
         drop_labels_outside(drawing, first_label, drawing.polygon_clip);
+    }
+    if (print.label_all) {
+        // Between the margins, clear of the title above and the scale bar below.
+        const std::int32_t my = clamp_to_int32(settings.svg_viewbox_marginy);
+        spread_labels(drawing, first_label,
+                      {0, my, layout.viewbox_width, clamp_to_int32(std::int64_t{layout.viewbox_height} - 2 * my)});
     }
     add_title(drawing, input_path, map_no, header, settings,
               fitted_title_size(title_text(input_path, map_no, header), layout.viewbox_width, settings));

@@ -34,6 +34,7 @@ struct PrintOptions {
     PaperOrientation orientation = PaperOrientation::by_shape;
     std::uint32_t scale = 0;  // 1:scale; 0: the sheet's own, or the smallest usual scale that fits
     bool frame = false;       // the sheet frame also on the default drawing
+    bool label_all = false;   // --label-all: every lot labelled, no label over another; not on paper
 };
 
 // How a printed page came out.

@@ -3,6 +3,7 @@
 #include <cairo-pdf.h>
 #include <cairo.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -186,7 +187,7 @@ void draw_polygons(const Painter& p, const Drawing& drawing) {
 void draw_text(const Painter& p, const Drawing& drawing, const DrawText& text) {
     const bool label = text.label_class != 0;
     const std::string font = label ? drawing.label_font : text.font;
-    const std::int32_t size = label ? drawing.label_sizes[text.label_class == 1 ? 0 : 1] : text.size;
+    const std::int32_t size = label ? drawing.label_sizes[std::clamp(text.label_class, 1, 3) - 1] : text.size;
     const std::string plain = plain_text_of(text.text);
     p.lib.cairo_select_font_face(p.cr, font.c_str(), CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     p.lib.cairo_set_font_size(p.cr, length(p, size));

@@ -84,7 +84,11 @@ ScaleBar compute_scale_bar(const SvgLayout& layout, const RenderSettings& settin
         const std::int64_t half_label = scale_bar_label_width(scale_bar_label(b), b.bar_height) / 2;
         return centre_of(b) - half_label >= 0 && centre_of(b) + half_label <= width;
     };
-    if (bar.bar_length > width / 2 || !label_fits(bar)) {
+    // The label stands over the bar between its ticks, a quarter of its height clear of each.
+    const auto bar_holds_label = [&](const ScaleBar& b) {
+        return b.bar_length >= scale_bar_label_width(scale_bar_label(b), b.bar_height) + 2 * (b.bar_height / 4);
+    };
+    if (bar.bar_length > width / 2 || !label_fits(bar) || !bar_holds_label(bar)) {
         bar.metres = round_length_within(static_cast<double>(width / 2) / layout.scale);
         bar.bar_length = drawing_coordinate(bar.metres, layout.scale, 0);
     }
@@ -149,10 +153,12 @@ void add_label_styles(Drawing& drawing, const RenderSettings& settings) {
     drawing.label_font = field_view(settings.svg_font_c);
     drawing.label_sizes[0] = clamp_to_int32(settings.svg_font_size_c1);
     drawing.label_sizes[1] = clamp_to_int32(settings.svg_font_size_c2);
+    // Two thirds of the small size: still legible where the small one is.
+    drawing.label_sizes[2] = std::max<std::int32_t>(1, drawing.label_sizes[1] * 2 / 3);
 }
 
 void add_labels(Drawing& drawing, const MapDataset& dataset, const BoundingBox& bounds, const SvgLayout& layout,
-                const RenderSettings& settings, const std::vector<std::uint32_t>* selection) {
+                const RenderSettings& settings, const std::vector<std::uint32_t>* selection, bool label_all) {
     LabelScratch scratch;
     // The label point of the outline measured last, by its first entry and label class: parcels
     // that share a surface come one after another and share its point, found once.
@@ -163,11 +169,12 @@ void add_labels(Drawing& drawing, const MapDataset& dataset, const BoundingBox& 
     for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
         // Assembly outlines the selected parcels only.
         if (!parcel.has_outline || !parcel.has_centroid) return;
-        const int cls = label_class(parcel, layout.scale, settings);
+        int cls = label_class(parcel, layout.scale, settings);
+        if (cls == 0 && label_all) cls = 3;
         if (cls == 0) return;
         // The centroid of a thin or bent parcel can lie outside it, on a neighbour, or in a hole: such
         // a label goes to the point farthest inside, found to a quarter of the label's height.
-        const double height = cls == 1 ? settings.svg_font_size_c1 : settings.svg_font_size_c2;
+        const double height = drawing.label_sizes[cls - 1];
         if (!cached || cached_vertex != parcel.first_vertex || cached_class != cls) {
             cached_point = parcel_label_point(dataset, parcel, std::max(height, 1.0) / layout.scale / 4, scratch);
             cached = true;

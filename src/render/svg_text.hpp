@@ -32,9 +32,9 @@ struct ScaleBar {
     std::int32_t bar_height = 0;  // tick height and label size
     std::int32_t label_x = 0;     // centre of the label
 };
-// The 100 m bar where it and its label fit (the bar at most half the drawing wide, the label inside
-// the page); otherwise the longest length of the 1-2-5 series that fits half the width, its label
-// kept inside the page.
+// The 100 m bar where it and its label fit (the bar at most half the drawing wide and never shorter
+// than its label with a gap at each end, the label inside the page); otherwise the longest length of
+// the 1-2-5 series that fits half the width, its label kept inside the page.
 ScaleBar compute_scale_bar(const SvgLayout& layout, const RenderSettings& settings, std::int32_t source_width);
 // The longest length of the series ..., 0.5, 1, 2, 5, 10, 20, ... metres that is at most `limit`
 // (100 when `limit` is no positive length).
@@ -54,8 +54,10 @@ std::uint32_t fitted_title_size(std::string_view title, std::int32_t viewbox_wid
 
 // The marks that carry text, added in document order.
 void add_label_styles(Drawing& drawing, const RenderSettings& settings);
+// With `label_all`, the parcels the two classes leave out get class 3, the smallest size.
 void add_labels(Drawing& drawing, const MapDataset& dataset, const BoundingBox& bounds, const SvgLayout& layout,
-                const RenderSettings& settings, const std::vector<std::uint32_t>* selection = nullptr);
+                const RenderSettings& settings, const std::vector<std::uint32_t>* selection = nullptr,
+                bool label_all = false);
 // The title as XML character data: map texts kept as they are written, the file name escaped.
 std::string title_markup(std::string_view input_path, std::string_view map_no, const MapHeader& header);
 void add_text(Drawing& drawing, std::int32_t x, std::int32_t y, TextAnchor anchor, std::string_view font,

@@ -2,6 +2,7 @@
 // PDF writer.
 #include "render/svg_writer.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -20,7 +21,13 @@ constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"u
 constexpr std::string_view kHtmlHead =
     "<html xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n"
     "<!-- <meta content=\"text/html; charset=utf-8\" http-equiv=\"Content-Type\" /> -->\r\n<title>";
-constexpr std::string_view kHtmlHeadEnd = "</title>\r\n</head>\r\n<body>\r\n";
+constexpr std::string_view kHtmlHeadEnd = "</head>\r\n<body>\r\n";
+// On screen the drawing fills the window, whole and without scroll bars (its viewBox keeps the
+// shape); on paper it keeps the printed size its width and height give.
+constexpr std::string_view kHtmlScreenStyle =
+    "</title>\r\n<style>html,body{margin:0;padding:0;width:100%;height:100%;overflow:hidden}"
+    "svg{display:block;width:100%;height:100%}"
+    "@media print{html,body{width:auto;height:auto;overflow:visible}svg{width:";
 constexpr std::string_view kSvgOpen = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"";
 constexpr std::string_view kSvgClose = "</svg>\r\n";
 constexpr std::string_view kHtmlTail = "</body>\r\n</html>\r\n";
@@ -60,6 +67,19 @@ void write_head(SvgOutput& out, DocumentKind kind, const Drawing& drawing) {
     if (kind == DocumentKind::kHtm) {
         put(out, kHtmlHead);
         put(out, drawing.title);
+        // The sheet of paper is the drawing's own size, so that no browser shrinks it to fit.
+        const auto put_size = [&](std::string_view between) {
+            put_int(out, drawing.page_width);
+            put(out, drawing.page_unit);
+            put(out, between);
+            put_int(out, drawing.page_height);
+            put(out, drawing.page_unit);
+        };
+        put(out, kHtmlScreenStyle);
+        put_size(";height:");
+        put(out, "}@page{margin:0;size:");
+        put_size(" ");
+        put(out, "}}</style>\r\n");
         put(out, kHtmlHeadEnd);
     }
     put(out, kSvgOpen);
@@ -175,8 +195,16 @@ void write_polygons(SvgOutput& out, const Drawing& drawing) {
 }
 
 void write_label_styles(SvgOutput& out, const Drawing& drawing) {
-    for (int i = 0; i < 2; ++i) {
-        put(out, i == 0 ? "<style><![CDATA[text.c1" : "<style><![CDATA[text.c2");
+    // The smallest class only where a label uses it, so that other drawings keep their bytes.
+    bool smallest = false;
+    for (const DrawMark& mark : drawing.marks) {
+        const auto* text = std::get_if<DrawText>(&mark);
+        smallest = smallest || (text != nullptr && text->label_class == 3);
+    }
+    for (int i = 0; i < (smallest ? 3 : 2); ++i) {
+        constexpr std::string_view kRules[] = {"<style><![CDATA[text.c1", "<style><![CDATA[text.c2",
+                                               "<style><![CDATA[text.c3"};
+        put(out, kRules[i]);
         put(out, " {text-anchor:middle;font-family:\"");
         put(out, drawing.label_font);
         put(out, "\",sans-serif;font-style:normal;font-size:");
@@ -190,7 +218,9 @@ constexpr std::string_view kAnchorNames[] = {"start", "middle", "end"};
 
 void write_text(SvgOutput& out, const DrawText& text, int decimals) {
     if (text.label_class != 0) {
-        put(out, text.label_class == 1 ? "<text class=\"c1\" x=\"" : "<text class=\"c2\" x=\"");
+        constexpr std::string_view kOpen[] = {"<text class=\"c1\" x=\"", "<text class=\"c2\" x=\"",
+                                              "<text class=\"c3\" x=\""};
+        put(out, kOpen[std::clamp(text.label_class, 1, 3) - 1]);
     } else {
         put(out, "<text x=\"");
     }

@@ -4,15 +4,19 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli_support.hpp"
+#include "platform/platform.hpp"
 #include "test_os.hpp"
 
 namespace chizuvec::test {
@@ -254,6 +258,27 @@ TEST(CliDrawing, RendererShowsBackgroundAndParcelFills) {
     }
 }
 
+// Where a drawing lands in a window: scaled to fit it whole, centred (the viewBox's default).
+struct Fitted {
+    double x0 = 0, y0 = 0, scale = 1;
+};
+Fitted fitted_in(const Drawing& d, int width, int height) {
+    const double scale = std::min(width / d.viewbox_width, height / d.viewbox_height);
+    return {(width - d.viewbox_width * scale) / 2, (height - d.viewbox_height * scale) / 2, scale};
+}
+
+// A screenshot of the page in a window of the given size, scroll bars shown if the page has any.
+bool screenshot(const ProgramDir& program, const std::string& page, int width, int height, Image& image) {
+    const std::string png = program.file(page + ".png");
+    const std::string command =
+        "timeout 120 /usr/bin/chromium --headless --no-sandbox --disable-gpu --no-first-run"
+        " --disable-background-networking --disable-component-update --disable-sync --force-device-scale-factor=1"
+        " --user-data-dir='" +
+        program.file("profile") + "' --screenshot='" + png + "' --window-size=" + std::to_string(width) + "," +
+        std::to_string(height) + " 'file://" + program.file(page) + "' >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0 && read_png(png, image);
+}
+
 TEST(CliDrawing, BrowserShowsTheHtmlPage) {
     const std::string chromium = "/usr/bin/chromium";
     if (const std::string why = missing(Need::kHostTools); !why.empty()) GTEST_SKIP() << why;
@@ -262,28 +287,43 @@ TEST(CliDrawing, BrowserShowsTheHtmlPage) {
     const std::string doc = draw_sample(program, "sample.htm");
     Drawing d;
     ASSERT_TRUE(read_drawing(doc, d));
-    // A CSS pixel is 3/4 of a point; the body keeps its default 8-pixel margin.
-    const double css_scale = d.page_width * 4.0 / 3.0 / d.viewbox_width;
-    const int window_width = static_cast<int>(d.page_width * 4.0 / 3.0) + 32;
-    const int window_height = static_cast<int>(d.page_height * 4.0 / 3.0) + 32;
-    const std::string png = program.file("page.png");
-    const std::string command =
-        "timeout 120 " + chromium +
-        " --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking"
-        " --disable-component-update --disable-sync --hide-scrollbars --force-device-scale-factor=1"
-        " --user-data-dir='" +
-        program.file("profile") + "' --screenshot='" + png + "' --window-size=" + std::to_string(window_width) + "," +
-        std::to_string(window_height) + " 'file://" + program.file("sample.htm") + "' >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    Image image;
-    ASSERT_TRUE(read_png(png, image));
-    for (const Expectation& e : sample_expectations(doc, default_ini(), d)) {
-        const auto x = static_cast<std::uint32_t>(8 + e.spot.x * css_scale);
-        const auto y = static_cast<std::uint32_t>(8 + e.spot.y * css_scale);
-        ASSERT_LT(x, image.width);
-        ASSERT_LT(y, image.height);
-        EXPECT_EQ(hex(image.rgb(x, y)), hex(e.rgb)) << e.what << " at " << x << "," << y;
+    // Windows narrower and wider than the drawing, both far smaller than its printed size: the
+    // whole drawing shows, scaled to the window, with no scroll bar over its edges.
+    for (const auto& [width, height] : {std::pair{640, 900}, std::pair{1000, 500}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        Image image;
+        ASSERT_TRUE(screenshot(program, "sample.htm", width, height, image));
+        ASSERT_EQ(image.width, static_cast<std::uint32_t>(width));
+        const Fitted fit = fitted_in(d, width, height);
+        for (const Expectation& e : sample_expectations(doc, default_ini(), d)) {
+            const auto x = static_cast<std::uint32_t>(fit.x0 + e.spot.x * fit.scale);
+            const auto y = static_cast<std::uint32_t>(fit.y0 + e.spot.y * fit.scale);
+            ASSERT_LT(x, image.width);
+            ASSERT_LT(y, image.height);
+            EXPECT_EQ(hex(image.rgb(x, y)), hex(e.rgb)) << e.what << " at " << x << "," << y;
+        }
     }
+    // Printed, the drawing keeps its size: the title's letters are as high as its font size in
+    // points, and not the few points that fitting a sheet of paper would leave.
+    if (!have_tool("pdftotext")) GTEST_SKIP() << "pdftotext is not installed";
+    const std::string pdf = program.file("printed.pdf");
+    const std::string print = "timeout 120 " + chromium +
+                              " --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking"
+                              " --disable-component-update --disable-sync --no-pdf-header-footer --user-data-dir='" +
+                              program.file("profile") + "' --print-to-pdf='" + pdf + "' 'file://" +
+                              program.file("sample.htm") + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(print.c_str()), 0);
+    const std::string boxes = program.file("printed.html");
+    ASSERT_EQ(std::system(("pdftotext -bbox -f 1 -l 1 '" + pdf + "' '" + boxes + "'").c_str()), 0);
+    std::smatch m;
+    const std::string words = read_file(boxes);
+    ASSERT_TRUE(std::regex_search(words, m,
+                                  std::regex("<word xMin=\"[0-9.]+\" yMin=\"([0-9.]+)\" xMax=\"[0-9.]+\" "
+                                             "yMax=\"([0-9.]+)\">【")))
+        << words;
+    const double title_points = 24.0 * d.page_width / d.viewbox_width;
+    const double letters = std::stod(m[2]) - std::stod(m[1]);
+    EXPECT_NEAR(letters, title_points, title_points * 0.25) << words;
 }
 
 TEST(CliDrawing, ViewerOpensTheDrawingOnlyWhenAsked) {
@@ -413,20 +453,11 @@ TEST(CliDrawing, ParcelWithHoleIsDrawnListedAndMeasuredAsItsShape) {
     }
     if (std::filesystem::exists("/usr/bin/chromium")) {
         ASSERT_EQ(program.run({"hole.xml", "hole.htm", "all", "2"}).exit_code, 0);
-        const double css_scale = d.page_width * 4.0 / 3.0 / d.viewbox_width;
-        const std::string png = program.file("page.png");
-        const std::string command =
-            "timeout 120 /usr/bin/chromium --headless --no-sandbox --disable-gpu --no-first-run"
-            " --disable-background-networking --disable-component-update --disable-sync --hide-scrollbars"
-            " --force-device-scale-factor=1 --user-data-dir='" +
-            program.file("profile") + "' --screenshot='" + png +
-            "' --window-size=" + std::to_string(static_cast<int>(d.page_width * 4.0 / 3.0) + 32) + "," +
-            std::to_string(static_cast<int>(d.page_height * 4.0 / 3.0) + 32) + " 'file://" + program.file("hole.htm") +
-            "' >/dev/null 2>&1";
-        ASSERT_EQ(std::system(command.c_str()), 0);
+        // The page fills a window of any shape with the whole drawing.
         Image image;
-        ASSERT_TRUE(read_png(png, image));
-        expect_hole_unfilled(image, 8, 8, css_scale, outline, "Chromium");
+        ASSERT_TRUE(screenshot(program, "hole.htm", 700, 500, image));
+        const Fitted fit = fitted_in(d, 700, 500);
+        expect_hole_unfilled(image, fit.x0, fit.y0, fit.scale, outline, "Chromium");
     }
     // The PDF page: A4 upright at 1/600, the map centred in its room (7 mm margins, 15 mm above,
     // 19 mm below), one point a pixel at 72 dpi.
@@ -445,6 +476,74 @@ TEST(CliDrawing, ParcelWithHoleIsDrawnListedAndMeasuredAsItsShape) {
         expect_hole_unfilled(image, (cx - side / 2) * point, (cy - side / 2) * point, point, Box{0, side, 0, side},
                              "PDF");
     }
+}
+
+// --label-all on a whole real file: every lot of the map file (but the one outside the district,
+// which is not drawn) is named on the drawing or in its key, and no two labels overprint, judged
+// by boxes measured here from each label's position, size and whole text in the label font.
+TEST(CliDrawing, LabelAllNamesEveryLotAndNoLabelOverprintsAnother) {
+    ProgramDir program;
+    const std::string xml = read_file(shared_data("13113-0110-44.xml"));
+    program.write("map.xml", xml);
+    ASSERT_EQ(program.run({"--label-all", "map.xml", "all.svg"}).exit_code, 0);
+    const std::string doc = read_file(program.file("all.svg"));
+    std::multiset<std::string> lots;
+    const std::regex lot_tag("<地番>([^<]*)</地番>");
+    for (std::sregex_iterator it(xml.begin(), xml.end(), lot_tag), end; it != end; ++it) {
+        if ((*it)[1].str().rfind("地区外", 0) != 0) lots.insert((*it)[1].str());
+    }
+    ASSERT_EQ(lots.size(), 327u);
+
+    std::map<std::string, double> sizes;
+    const std::regex rule("text\\.(c[123]) \\{[^}]*font-size:(\\d+)px");
+    for (std::sregex_iterator it(doc.begin(), doc.end(), rule), end; it != end; ++it) {
+        sizes[(*it)[1].str()] = std::stod((*it)[2].str());
+    }
+    ASSERT_EQ(sizes.size(), 3u) << doc.substr(0, 2000);
+    struct TextBox {
+        double left, top, right, bottom;
+        std::string text;
+    };
+    std::vector<TextBox> boxes;
+    std::multiset<std::string> named;
+    const std::regex label("<text class=\"(c[123])\" x=\"(-?\\d+)\" y=\"(-?\\d+)\">([^<]*)</text>");
+    for (std::sregex_iterator it(doc.begin(), doc.end(), label), end; it != end; ++it) {
+        const std::string text = (*it)[4].str();
+        const double size = sizes[(*it)[1].str()];
+        platform::TextExtent extent;
+        ASSERT_TRUE(platform::measure_text(text, "IPAexGothic", 100, extent));
+        ASSERT_GT(extent.ascent_plus_descent, 0);
+        const double width =
+            size * static_cast<double>(extent.advance) / static_cast<double>(extent.ascent_plus_descent);
+        const double x = std::stod((*it)[2].str()), y = std::stod((*it)[3].str());
+        boxes.push_back({x - width / 2, y - 0.88 * size, x + width / 2, y + 0.12 * size, text});
+        if (text.front() != '(') named.insert(text);
+    }
+    // The key: rows in the label font, a lot number after its reference, if any.
+    const std::regex key_row(
+        "<text x=\"\\d+\" y=\"\\d+\" text-anchor=\"start\" font-family=\"IPAexGothic,"
+        "sans-serif\" font-size=\"\\d+\">(?:\\(\\d+\\) )?([^<]*)</text>");
+    for (std::sregex_iterator it(doc.begin(), doc.end(), key_row), end; it != end; ++it) {
+        if ((*it)[1].str().find("】") == std::string::npos && (*it)[1].str().find("出典") == std::string::npos) {
+            named.insert((*it)[1].str());
+        }
+    }
+    EXPECT_EQ(named, lots);
+    std::sort(boxes.begin(), boxes.end(), [](const TextBox& a, const TextBox& b) { return a.left < b.left; });
+    std::size_t overlaps = 0;
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        for (std::size_t j = i + 1; j < boxes.size() && boxes[j].left < boxes[i].right; ++j) {
+            if (boxes[i].top < boxes[j].bottom && boxes[j].top < boxes[i].bottom) {
+                ++overlaps;
+                ADD_FAILURE() << boxes[i].text << " overprints " << boxes[j].text;
+            }
+        }
+    }
+    EXPECT_EQ(overlaps, 0u);
+    // Without the option the small lots stay unlabelled, as the settings say.
+    ASSERT_EQ(program.run({"map.xml", "default.svg"}).exit_code, 0);
+    const std::string plain = read_file(program.file("default.svg"));
+    EXPECT_LT(std::count(plain.begin(), plain.end(), '\n'), std::count(doc.begin(), doc.end(), '\n'));
 }
 
 }  // namespace

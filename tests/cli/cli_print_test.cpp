@@ -545,8 +545,8 @@ TEST(CliPrint, PrintingOptionsRefusedWhereTheyMeanNothing) {
         {{"--paper", "A4-sideways", "sample.xml", "out.pdf"}, "--paper is A4"},
         {{"--scale", "500", "sample.xml", "out.svg"}, "--scale is for --paper"},
         {{"--paper", "A4", "--scale", "0", "sample.xml", "out.svg"}, "--scale needs a number"},
-        {{"--paper", "A4", "sample.xml"}, "--paper, --scale and --frame are for drawings"},
-        {{"--csv", "-", "--frame", "sample.xml"}, "--paper, --scale and --frame are for drawings"},
+        {{"--paper", "A4", "sample.xml"}, "--paper, --scale, --frame and --label-all are for drawings"},
+        {{"--csv", "-", "--frame", "sample.xml"}, "--paper, --scale, --frame and --label-all are for drawings"},
         {{"--paper"}, "--paper needs a value"},
         {{"--around", "101-1", "--margin", "0", "sample.xml", "out.pdf"}, "--margin needs a number of metres above 0"},
         {{"--around", "101-1", "--margin", "-5", "sample.xml", "out.pdf"}, "--margin needs a number of metres above 0"},
@@ -561,6 +561,10 @@ TEST(CliPrint, PrintingOptionsRefusedWhereTheyMeanNothing) {
         {{"--around", "101-1", "--fit-core", "sample.xml", "out.pdf"}, "--fit-core is for drawings of a whole map"},
         {{"--around", "101-1", "sample.xml", "out.pdf", "B01"}, "--around draws the lot with its neighbours"},
         {{"--around", "no-such-lot", "sample.xml", "out.pdf"}, "lot \"no-such-lot\" not found in sample.xml"},
+        {{"--label-all", "--paper", "A4", "sample.xml", "out.pdf"},
+         "--label-all is for drawings sized by the settings"},
+        {{"--out-dir", ".", "--paper", "A4", "--label-all", "sample.xml"}, "--label-all is for drawings sized by"},
+        {{"--csv", "-", "--label-all", "sample.xml"}, "--paper, --scale, --frame and --label-all are for drawings"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);

@@ -165,6 +165,7 @@ TEST(ScaleBar, FittedLengthAndLabelInsideThePage) {
         {4.0, 2000, 100, "100 m"},                               // fits: unchanged
         {534.0, 1297, 1, "1 m"},                                 // a parcel of a few square metres
         {0.56, 2000, 1000, "1000 m"},                            // 100 m fits, but its label would leave the page
+        {1.5, 2000, 500, "500 m"},                               // 100 m is shorter than its label
         {2000.0, 1000, 0.2, "0.2 m"},   {1.0, 100, 50, "50 m"},  // the label is wider than the page allows
         {0.01, 1000, 50000, "50000 m"},
     };
@@ -178,6 +179,9 @@ TEST(ScaleBar, FittedLengthAndLabelInsideThePage) {
         EXPECT_EQ(scale_bar_label(bar), c.label);
         EXPECT_LE(bar.bar_length, c.width / 2) << c.scale;
         const std::int32_t half_label = scale_bar_label_width(c.label, bar.bar_height) / 2;
+        if (half_label * 2 + bar.bar_height < c.width / 5) {
+            EXPECT_GT(bar.bar_length, half_label * 2) << c.scale;
+        }
         if (half_label * 2 <= c.width) {
             EXPECT_GE(bar.label_x - half_label, 0) << c.scale;
             EXPECT_LE(bar.label_x + half_label, c.width) << c.scale;

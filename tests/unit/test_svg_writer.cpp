@@ -274,7 +274,12 @@ TEST(WriteSvg, WholeHtmlPage) {
               "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
               "<html xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n"
               "<!-- <meta content=\"text/html; charset=utf-8\" http-equiv=\"Content-Type\" /> -->\r\n"
-              "<title>図</title>\r\n</head>\r\n<body>\r\n" +
+              "<title>図</title>\r\n"
+              // The window shows the whole drawing; paper gets its printed size.
+              "<style>html,body{margin:0;padding:0;width:100%;height:100%;overflow:hidden}"
+              "svg{display:block;width:100%;height:100%}@media print{html,body{width:auto;height:auto;"
+              "overflow:visible}svg{width:240pt;height:120pt}@page{margin:0;size:240pt 120pt}}</style>\r\n"
+              "</head>\r\n<body>\r\n" +
                   std::string(kSmallMapSvg) + "</body>\r\n</html>\r\n");
     EXPECT_TRUE(xml_well_formed(out));
 }
