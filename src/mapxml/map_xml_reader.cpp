@@ -216,8 +216,8 @@ bool id_attribute(std::string_view rest, std::uint32_t& id_no) {
 // Coordinate value, cut at its end tag where the line has it.
 double coordinate(std::string_view rest, std::string_view close_tag) {
     std::string_view value;
-    if (value_until(rest, close_tag, value)) return parse_decimal(value);
-    return parse_decimal(rest);
+    if (!value_until(rest, close_tag, value)) value = rest;
+    return parse_decimal(decoded(value));
 }
 
 void raise(std::uint32_t& maximum, std::uint32_t value) {
