@@ -1167,7 +1167,7 @@ TEST(CliGis, MapTextsDecodedAsXmlDefines) {
     std::string map = read_file(sample_map_path());
     const auto at = map.find("<地番>101-3<");
     ASSERT_NE(at, std::string::npos);
-    map.replace(at, 13, "<地番>5&amp;6&quot; &lt; &#x4E00;&#10;<![CDATA[<a>]]>\n7<");
+    map.replace(at, std::string("<地番>101-3<").size(), "<地番>5&amp;6&quot; &lt; &#x4E00;&#10;<![CDATA[<a>]]>\n7<");
     ProgramDir program;
     program.write("m.xml", map);
     const RunResult gis = program.run({"--gis", "out.geojson", "m.xml"});
