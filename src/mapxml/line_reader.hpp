@@ -1,8 +1,9 @@
 // Line source of the map XML reader: streams bytes through one large buffer and hands out its lines
 // as the reader sees them (CR LF read as LF, no empty lines). Lines in the published layout (one
 // element a line) are served in place; from the first line that is not, the rest of the input goes
-// through the layout rewriter (xml_layout.hpp), whose lines may be longer and hold line breaks. The bytes come from a plain file or from any other ByteSource (an
-// archive entry), so the same scanning serves both. Reads only what it is given; writes nothing.
+// through the layout rewriter (xml_layout.hpp), whose lines may be longer and hold line breaks. The bytes come from a
+// plain file or from any other ByteSource (an archive entry), so the same scanning serves both. Reads only what it is
+// given; writes nothing.
 #pragma once
 
 #include <cstddef>

@@ -43,17 +43,17 @@ class XmlLayout {
     void flush_text();
 
     ByteCursor& input_;
-    int pushed_ = -2;         // a byte given back, or -2
-    bool cr_ = false;         // the last byte was a CR (so an LF right after it goes)
-    std::string open_;        // a start tag not written yet ("<name attrs"), or empty
+    int pushed_ = -2;   // a byte given back, or -2
+    bool cr_ = false;   // the last byte was a CR (so an LF right after it goes)
+    std::string open_;  // a start tag not written yet ("<name attrs"), or empty
     bool open_pending_ = false;
-    std::string text_;        // text since the last tag, still escaped
-    bool text_blank_ = true;  // text_ is white space only
-    bool text_break_ = false; // text_ holds a line break
-    std::string out_[3];      // lines made ready, served in order
+    std::string text_;         // text since the last tag, still escaped
+    bool text_blank_ = true;   // text_ is white space only
+    bool text_break_ = false;  // text_ holds a line break
+    std::string out_[3];       // lines made ready, served in order
     std::size_t out_count_ = 0;
     std::size_t out_next_ = 0;
-    std::string served_;      // the line last handed out
+    std::string served_;  // the line last handed out
     bool ended_ = false;
 };
 
