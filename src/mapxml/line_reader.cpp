@@ -305,7 +305,8 @@ bool attributes_in_form(const char* tag, std::size_t size) {
         // The sixteen bytes before the closing quote hold the opening one for every usual id.
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tag + size - 17));
         const auto quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('"'))));
-        open = quotes != 0 ? size - 17 + static_cast<std::size_t>(31 - std::countl_zero(quotes)) : size - 18;
+        open = quotes != 0 ? size - 17 + static_cast<std::size_t>(31 - std::countl_zero(quotes)) : size - 17;
+        if (quotes == 0 && open > 0) --open;
     }
 #endif
     while (open > 0 && tag[open] != '"') --open;
