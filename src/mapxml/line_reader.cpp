@@ -134,9 +134,10 @@ void scan_tags(std::string_view line, LineTags& tags) {
 
 }  // namespace
 
-LineReader::LineReader(std::size_t chunk_size)
-    : chunk_(make_large_buffer(std::max<std::size_t>(chunk_size, 1) + kWindow)),
-      read_size_(std::max<std::size_t>(chunk_size, 1)) {}
+LineReader::LineReader(std::size_t chunk_size, bool any_layout)
+    : chunk_(make_large_buffer(std::max<std::size_t>(chunk_size, 1) + kWindow + 16)),
+      read_size_(std::max<std::size_t>(chunk_size, 1)),
+      any_layout_(any_layout) {}
 
 LineReader::~LineReader() { close(); }
 
@@ -150,6 +151,8 @@ void LineReader::close() {
     at_eof_ = false;
     nul_known_ = false;
     comment_known_ = false;
+    layout_.reset();
+    cursor_.reset();
 }
 
 bool LineReader::open_file(const std::string& path) {
@@ -288,10 +291,125 @@ bool LineReader::read_full_line(std::string_view& line) {
     }
 }
 
-bool LineReader::read_line(Line& line) {
-    if (!open_) return false;
-    // The common line: whole in the chunk, not empty, and neither a NUL nor a comment opening
-    // before its end as far as the last look-ahead saw. Anything else takes the full path.
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// The tag [0, size) (from '<' to the closing quote of its last attribute, so size > 1) in the form
+// the rewriter writes: single blanks before names, '=' and double quotes, id or idref first.
+bool attributes_in_form(const char* tag, std::size_t size) {
+    // The common tag, one attribute: the quote before the last one and the text before it.
+    std::size_t open = size - 2;
+#if defined(__SSE2__) || defined(_M_X64)
+    if (size >= 17) {
+        // The sixteen bytes before the closing quote hold the opening one for every usual id.
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tag + size - 17));
+        const auto quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('"'))));
+        open = quotes != 0 ? size - 17 + static_cast<std::size_t>(31 - std::countl_zero(quotes)) : size - 17;
+        if (quotes == 0 && open > 0) --open;
+    }
+#endif
+    while (open > 0 && tag[open] != '"') --open;
+    if (open >= 8 && tag[open - 1] == '=') {
+        std::size_t blank = 0;
+        const char* const name_end = tag + open - 1;
+        if (name_end[-1] == 'd' && name_end[-2] == 'i') {
+            if (name_end[-3] == ' ') blank = open - 4;
+        } else if (name_end[-1] == 'f' && name_end[-2] == 'e' && name_end[-3] == 'r' && name_end[-4] == 'd' &&
+                   name_end[-5] == 'i' && name_end[-6] == ' ') {
+            blank = open - 7;
+        }
+        if (blank > 1) {
+            const char before = tag[blank - 1];
+            return before != '"' && before != '\'' && !is_blank(before) && before != '=';
+        }
+    }
+    // Any other: attribute by attribute.
+    std::size_t pos = 1;
+    while (pos < size && tag[pos] != ' ' && tag[pos] != '"' && tag[pos] != '\'' && tag[pos] != '=' &&
+           tag[pos] != '\t') {
+        ++pos;
+    }
+    bool first = true;
+    while (pos < size) {
+        if (tag[pos] != ' ') return false;
+        const std::size_t name = ++pos;
+        while (pos < size && tag[pos] != '=' && tag[pos] != ' ' && tag[pos] != '"' && tag[pos] != '\'' &&
+               tag[pos] != '\t') {
+            ++pos;
+        }
+        if (pos + 1 >= size || tag[pos] != '=' || tag[pos + 1] != '"' || pos == name) return false;
+        const std::string_view attribute(tag + name, pos - name);
+        if (!first && (attribute == "id" || attribute == "idref")) return false;
+        first = false;
+        pos += 2;
+        while (pos < size && tag[pos] != '"') ++pos;
+        if (pos >= size) return false;
+        ++pos;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Whether the text of the next line begins with a tag, as it does after a start tag of the
+// published layout. unknown when the chunk ends first.
+LineReader::Layout LineReader::peek_next(const char* from, const char* last) const {
+#if defined(__SSE2__) || defined(_M_X64)
+    if (last - from >= 16) {
+        // The indentation of the published layout is tabs: one look at sixteen bytes.
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const auto tabs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t'))));
+        from += std::countr_one(tabs);
+        if (*from == '<') return Layout::published;
+    }
+#endif
+    while (from < last && (is_blank(*from) || *from == '\r' || *from == '\n')) ++from;
+    if (from == last) return at_eof_ ? Layout::published : Layout::unknown;
+    return *from == '<' ? Layout::published : Layout::other;
+}
+
+// Is the line [start, start + length), whose LF is at `lf`, in the published layout? Only a few
+// bytes are looked at: its last ones and those after its '<'s (found by the scan already).
+LineReader::Layout LineReader::classify(const char* start, std::size_t length, std::size_t lf, std::size_t available,
+                                        const LineTags& tags) const {
+    const char* const text = start;
+    if (text[length - 1] != '>' || tags.count == 0 || tags.count > 2) return Layout::other;
+    const std::size_t first = tags.at[0];
+    const char kind = text[first + 1];
+    if (tags.count == 2) {
+        // <name>value</name>
+        if (text[tags.at[1] + 1] != '/' || kind == '/' || kind == '!' || kind == '?') return Layout::other;
+        return Layout::published;
+    }
+    if (kind == '/') return is_blank(text[length - 2]) ? Layout::other : Layout::published;
+    if (kind == '?') return Layout::published;  // a processing instruction of its own, skipped by every test
+    if (kind == '!' || length - first < 3) return Layout::other;
+    const char before = text[length - 2];
+    if (before == '"') return attributes_in_form(text + first, length - 1 - first) ? Layout::published : Layout::other;
+    if (before == '/') {
+        // <name attrs/>; a bare <name/> is written as <name></name>.
+        if (text[length - 3] != '"' || length - first < 4) return Layout::other;
+        return attributes_in_form(text + first, length - 2 - first) ? Layout::published : Layout::other;
+    }
+    if (before == '\'' || is_blank(before)) return Layout::other;
+    // A start tag without attributes: its value, if any, must not begin on the next line.
+    return peek_next(start + lf + 1, start + available);
+}
+
+int LineReader::ChunkCursor::get() {
+    LineReader& r = reader_;
+    if (r.begin_ == r.end_ && !r.refill()) return -1;
+    return static_cast<unsigned char>(r.chunk_.get()[r.begin_++]);
+}
+
+bool LineReader::read_layout_line(Line& line) {
+    if (!layout_->next(line.text)) return false;
+    scan_tags(line.text, line.tags);
+    return true;
+}
+
+bool LineReader::read_raw_line(Line& line) {
     const char* const start = chunk_.get() + begin_;
     const std::size_t lf = scan_line(start, std::min(end_ - begin_, kWindow), line.tags);
     if (lf != std::string_view::npos) {
@@ -308,6 +426,67 @@ bool LineReader::read_line(Line& line) {
     if (!read_full_line(line.text)) return false;
     scan_tags(line.text, line.tags);
     return true;
+}
+
+bool LineReader::read_line(Line& line) {
+    if (!open_) return false;
+    if (layout_ != nullptr) return read_layout_line(line);
+    if (!any_layout_) return read_raw_line(line);
+    for (;;) {
+        // The common line: whole in the chunk, not empty, and neither a NUL nor a comment opening
+        // before its end as far as the last look-ahead saw.
+        const char* const start = chunk_.get() + begin_;
+        const std::size_t available = end_ - begin_;
+        const std::size_t lf = scan_line(start, std::min(available, kWindow), line.tags);
+        if (lf == std::string_view::npos) {
+            // A line the chunk cuts: read on, so that it is whole (a refill keeps less than kWindow).
+            if (available < kWindow && refill()) continue;
+            if (available == 0) return false;
+            break;  // a line too long for the published layout, or the last one without LF
+        }
+        std::size_t length = lf;
+        if (length > 0 && start[length - 1] == '\r') --length;
+        if (length == 0) {
+            begin_ += lf + 1;
+            continue;
+        }
+        const std::size_t stop = begin_ + length;
+        // The next NUL and comment opening are found once for many lines.
+        if (!nul_known_ || next_nul_ < begin_) (void)cut_at_nul(std::string_view(start, length));
+        if (!comment_known_ || next_comment_ < begin_) (void)find_comment_open(std::string_view(start, length));
+        if (next_nul_ < stop) {
+            // Binary bytes: read as before, up to the NUL.
+            if (!read_full_line(line.text)) return false;
+            scan_tags(line.text, line.tags);
+            return true;
+        }
+        const bool comment = next_comment_ + kCommentOpen.size() <= stop;
+        if (comment && line.tags.count == 1 && next_comment_ == begin_ + line.tags.at[0] && length >= 7 &&
+            std::string_view(start + length - 3, 3) == kCommentClose) {
+            // A comment on a line of its own (XML allows no "--" inside one) is no line at all.
+            begin_ += lf + 1;
+            continue;
+        }
+        if (comment || length > kMaxLineBytes) break;
+        // The two commonest lines, a value and an end tag, are told here; classify judges the rest.
+        const char kind = line.tags.count != 0 ? start[line.tags.at[0] + 1] : '!';
+        const bool plain = start[length - 1] == '>' && kind != '!' && kind != '?' &&
+                           ((line.tags.count == 2 && kind != '/' && start[line.tags.at[1] + 1] == '/') ||
+                            (line.tags.count == 1 && kind == '/' && !is_blank(start[length - 2])));
+        const Layout layout = plain ? Layout::published : classify(start, length, lf, available, line.tags);
+        if (layout == Layout::published) {
+            line.text = std::string_view(start, length);
+            begin_ += lf + 1;
+            return true;
+        }
+        // Unknown: the next line's text lies beyond the chunk; beyond blanks it cannot hold, the
+        // rewriter judges.
+        if (layout == Layout::unknown && available < kWindow && refill()) continue;
+        break;
+    }
+    cursor_ = std::make_unique<ChunkCursor>(*this);
+    layout_ = std::make_unique<XmlLayout>(*cursor_);
+    return read_layout_line(line);
 }
 
 }  // namespace chizuvec

@@ -1,15 +1,19 @@
 // Line source of the map XML reader: streams bytes through one large buffer and hands out its lines
-// as the reader sees them (CR LF read as LF, pieces of at most 1023 bytes, no empty lines, the first
-// XML comment of a line removed). The bytes come from a plain file or from any other ByteSource (an
-// archive entry), so the same scanning serves both. Reads only what it is given; writes nothing.
+// as the reader sees them (CR LF read as LF, no empty lines). Lines in the published layout (one
+// element a line) are served in place; from the first line that is not, the rest of the input goes
+// through the layout rewriter (xml_layout.hpp), whose lines may be longer and hold line breaks. The bytes come from a
+// plain file or from any other ByteSource (an archive entry), so the same scanning serves both. Reads only what it is
+// given; writes nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "mapxml/xml_layout.hpp"
 #include "model/large_array.hpp"
 
 namespace chizuvec {
@@ -48,7 +52,9 @@ class LineReader {
   public:
     // Refills `chunk_size` bytes (at least 1) at a time. Allocating the buffer may throw
     // std::bad_alloc.
-    explicit LineReader(std::size_t chunk_size = kDefaultChunkSize);
+    // Without the rewriter every line comes as the file has it (the published layout's rules only).
+    static constexpr bool kRawLines = false;
+    explicit LineReader(std::size_t chunk_size = kDefaultChunkSize, bool any_layout = true);
     ~LineReader();
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -62,6 +68,20 @@ class LineReader {
     bool read_line(Line& line);
 
   private:
+    enum class Layout { published, other, unknown };
+    class ChunkCursor : public ByteCursor {
+      public:
+        explicit ChunkCursor(LineReader& reader) : reader_(reader) {}
+        int get() override;
+
+      private:
+        LineReader& reader_;
+    };
+    Layout classify(const char* start, std::size_t length, std::size_t lf, std::size_t available,
+                    const LineTags& tags) const;
+    Layout peek_next(const char* from, const char* last) const;
+    bool read_layout_line(Line& line);
+    bool read_raw_line(Line& line);
     bool refill();
     bool next_piece(std::string_view& piece);
     std::string_view cut_at_nul(std::string_view piece);
@@ -80,6 +100,7 @@ class LineReader {
     std::size_t end_ = 0;        // end of the valid bytes of chunk_
     bool open_ = false;
     bool at_eof_ = false;
+    bool any_layout_ = true;
     // The first NUL and the first "<!--" at or after `begin_`, found once per refill rather than once
     // per line (both are rare); `end_` when there is none. Valid while the flags are set.
     std::size_t next_nul_ = 0;
@@ -87,6 +108,9 @@ class LineReader {
     bool nul_known_ = false;
     bool comment_known_ = false;
     char joined_buffer_[kMaxLineBytes + 1] = {};  // text before a comment joined to text after it
+    // Set from the first line not in the published layout to the end of the input.
+    std::unique_ptr<ChunkCursor> cursor_;
+    std::unique_ptr<XmlLayout> layout_;
 };
 
 }  // namespace chizuvec

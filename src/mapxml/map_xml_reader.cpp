@@ -16,6 +16,7 @@
 #include "common/numbers.hpp"
 #include "mapxml/line_reader.hpp"
 #include "mapxml/stream_input.hpp"
+#include "mapxml/xml_layout.hpp"
 #include "mapxml/zip_input.hpp"
 #include "model/id_index.hpp"
 #include "platform/platform.hpp"
@@ -103,7 +104,6 @@ constexpr std::string_view kControlKindOpen = "<基準点種別>";
 constexpr std::string_view kMapNoOpen = "<地図番号>";
 constexpr std::string_view kMapNoClose = "</地図番号>";
 constexpr std::string_view kParcelRef = "<筆参照 idref=\"H";
-constexpr std::string_view kParcelRefClose = "\"/>";
 constexpr std::string_view kScaleOpen = "<縮尺分母>";
 constexpr std::string_view kScaleClose = "</縮尺分母>";
 constexpr std::string_view kOrientationOpen = "<方位不明フラグ>";
@@ -191,6 +191,14 @@ bool text_after(const TaggedLine& line, std::string_view& rest) {
     return true;
 }
 
+// The decoded text of a value taken out of a line. The reader uses each value before it takes the
+// next, so one buffer serves them all.
+std::string_view decoded(std::string_view value) {
+    if (value.find('&') == std::string_view::npos) return value;
+    thread_local std::string scratch;
+    return decode_xml_text(value, scratch);
+}
+
 // Value up to a terminator on the same line; false when the terminator is absent.
 bool value_until(std::string_view rest, std::string_view terminator, std::string_view& value) {
     const std::size_t pos = rest.find(terminator);
@@ -213,7 +221,7 @@ double coordinate(std::string_view rest, std::string_view close_tag) {
     std::string_view value;
     if (!value_until(rest, close_tag, value)) value = rest;
     double read = 0.0;
-    return parse_coordinate(value, read) ? read : std::numeric_limits<double>::quiet_NaN();
+    return parse_coordinate(decoded(value), read) ? read : std::numeric_limits<double>::quiet_NaN();
 }
 
 bool unreadable(double x, double y) { return std::isnan(x) || std::isnan(y); }
@@ -227,7 +235,7 @@ template <std::size_t N>
 void read_head_value(char (&field)[N], std::string_view rest, std::string_view close_tag) {
     std::string_view value;
     if (!value_until(rest, close_tag, value)) value = {};
-    copy_text(field, value);
+    copy_text(field, decoded(value));
 }
 
 void note_root(const TaggedLine& line, RootSeen& root) {
@@ -376,7 +384,17 @@ void read_spatial_section(ReadState& state) {
 }
 
 // Name and lot number values run up to the next "<" of the line; false without one.
-bool name_value(std::string_view rest, std::string_view& value) { return value_until(rest, "<", value); }
+bool name_value(std::string_view rest, std::string_view& value) {
+    if (!value_until(rest, "<", value)) return false;
+    value = decoded(value);
+    return true;
+}
+
+// A GIS text: an empty element (<a></a> or <a/>) is as absent as a missing one.
+template <typename Detail, typename Field>
+void set_text(Detail& detail, Field field, std::string_view value) {
+    if (!value.empty()) detail.set(field, value);
+}
 
 // Appends `text` to `json` as a JSON string, or null when it is absent.
 void append_json_string(std::string& json, bool present, std::string_view text) {
@@ -426,7 +444,7 @@ void read_undetermined_member(ReadState& state, ParcelDetail* detail) {
             if (!member.test(line, rest)) continue;
             if (name_value(rest, value)) {
                 member.text = value;
-                member.present = true;
+                member.present = !value.empty();
             }
             break;
         }
@@ -454,7 +472,7 @@ void read_parcel_detail_line(const TaggedLine& line, ParcelDetail& detail) {
     std::string_view rest;
     std::string_view value;
     const auto take = [&](ParcelText field) {
-        if (name_value(rest, value)) detail.set(field, value);
+        if (name_value(rest, value)) set_text(detail, field, value);
     };
     if (text_after<kOazaCodeOpen>(line, rest)) {
         take(ParcelText::oaza_code);
@@ -480,7 +498,7 @@ void read_parcel(ReadState& state, std::uint32_t id_no, std::string_view id_text
     parcel.id_no = id_no;
     ParcelDetail detail_record;
     ParcelDetail* const detail = state.options.gis_detail ? &detail_record : nullptr;
-    if (detail != nullptr) detail->set(ParcelText::parcel_id, id_text.substr(0, id_text.find('"')));
+    if (detail != nullptr) detail->set(ParcelText::parcel_id, decoded(id_text.substr(0, id_text.find('"'))));
     TaggedLine line;
     std::string_view rest;
     std::string_view value;
@@ -492,7 +510,7 @@ void read_parcel(ReadState& state, std::uint32_t id_no, std::string_view id_text
         } else if (text_after<kOazaOpen>(line, rest)) {
             if (name_value(rest, value)) {
                 copy_text(parcel.address, value);
-                if (detail != nullptr) detail->set(ParcelText::oaza, value);
+                if (detail != nullptr) set_text(*detail, ParcelText::oaza, value);
             }
         } else if (text_after<kChomeOpen>(line, rest) || text_after<kKoazaOpen>(line, rest) ||
                    text_after<kYobiOpen>(line, rest)) {
@@ -502,13 +520,13 @@ void read_parcel(ReadState& state, std::uint32_t id_no, std::string_view id_text
                     const ParcelText field = contains<kChomeOpen>(line)   ? ParcelText::chome
                                              : contains<kKoazaOpen>(line) ? ParcelText::koaza
                                                                           : ParcelText::yobi;
-                    detail->set(field, value);
+                    set_text(*detail, field, value);
                 }
             }
         } else if (text_after<kChibanOpen>(line, rest)) {
             if (name_value(rest, value)) {
                 copy_text(parcel.chiban, value);
-                if (detail != nullptr) detail->set(ParcelText::chiban, value);
+                if (detail != nullptr) set_text(*detail, ParcelText::chiban, value);
             }
         } else if (text_after<kShapeRef>(line, rest)) {
             parcel.shape_no = parse_id_number(rest);
@@ -653,7 +671,7 @@ bool read_sheet_detail_line(ReadState& state, const TaggedLine& line, SheetDetai
     std::string_view rest;
     std::string_view value;
     const auto take = [&](SheetText field) {
-        if (name_value(rest, value)) sheet.set(field, value);
+        if (name_value(rest, value)) set_text(sheet, field, value);
         return false;
     };
     if (text_after<kSheetKindOpen>(line, rest)) return take(SheetText::kind);
@@ -680,11 +698,13 @@ void read_map_sheet(ReadState& state) {
     while (next_line(state.lines, line)) {
         if (text_after<kMapNoOpen>(line, rest)) {
             if (!value_until(rest, kMapNoClose, value)) return;
+            value = decoded(value);
             copy_text(state.current_map_no, value);
             copy_text(current_sheet(state, recorded).map_no, value);
             if (detail) state.dataset.gis.sheets[sheet_no].map_no = field_view(state.current_map_no);
         } else if (text_after<kParcelRef>(line, rest)) {
-            if (!value_until(rest, kParcelRefClose, value)) return;
+            // Up to the closing quote: <筆参照 idref="H1"></筆参照> names its parcel as the short form does.
+            if (!value_until(rest, "\"", value)) return;
             const std::uint32_t position = state.parcel_index.find(parse_id_number(value));
             if (position != kNoRecord) {
                 if (detail) ++state.dataset.gis.sheets[sheet_no].parcels;

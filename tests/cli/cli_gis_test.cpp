@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <regex>
@@ -1071,6 +1072,145 @@ TEST(CliGis, SplitOutputsHoldTheSingleOutputsParcels) {
         EXPECT_NE(r.err.find(std::string("** Error: ") + c.message), std::string::npos) << r.err;
         EXPECT_FALSE(fs::exists(program.file("d")));
     }
+}
+
+}  // namespace
+}  // namespace chizuvec::test
+
+namespace chizuvec::test {
+namespace {
+
+// Rewritings of a map file in the published layout (one element a line) that XML reads as the same
+// document. Each works line by line on the real files' own layout.
+std::string each_line(const std::string& map, const std::function<std::string(std::string)>& change) {
+    std::string out;
+    std::size_t from = 0;
+    while (from < map.size()) {
+        std::size_t lf = map.find('\n', from);
+        if (lf == std::string::npos) lf = map.size();
+        std::string line = map.substr(from, lf - from);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        out += change(line);
+        from = lf + 1;
+    }
+    return out;
+}
+
+std::string strip_indent(std::string line) { return line.substr(std::min(line.find_first_not_of('\t'), line.size())); }
+
+std::string replace_every(std::string text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+// The text between `open` and the next '<' of a line, changed by `change`.
+std::string change_values(const std::string& line, const std::string& open,
+                          const std::function<std::string(const std::string&)>& change) {
+    const auto at = line.find(open);
+    if (at == std::string::npos) return line;
+    const auto end = line.find('<', at + open.size());
+    if (end == std::string::npos) return line;
+    const auto begin = at + open.size();
+    return line.substr(0, begin) + change(line.substr(begin, end - begin)) + line.substr(end);
+}
+
+std::string decimal_reference(const std::string& text) {
+    // The first character, UTF-8 decoded, as &#N; (the files' texts are valid UTF-8).
+    if (text.empty()) return text;
+    const auto b = static_cast<unsigned char>(text[0]);
+    const std::size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    std::uint32_t code = n == 1 ? b : b & (0xFFu >> (n + 1));
+    for (std::size_t i = 1; i < n; ++i) code = (code << 6) | (static_cast<unsigned char>(text[i]) & 0x3Fu);
+    return "&#" + std::to_string(code) + ";" + text.substr(n);
+}
+
+struct Layout {
+    const char* name;
+    std::function<std::string(const std::string&)> rewrite;
+};
+
+const Layout kLayouts[] = {
+    {"minified", [](const std::string& map) { return each_line(map, strip_indent); }},
+    {"one surface a line",
+     [](const std::string& map) {
+         bool in_surface = false;
+         return each_line(map, [&](std::string line) {
+             if (line.find("<zmn:GM_Surface ") != std::string::npos) in_surface = true;
+             const bool end = line.find("</zmn:GM_Surface>") != std::string::npos;
+             if (end) in_surface = false;
+             return in_surface ? strip_indent(line) : line + "\n";
+         });
+     }},
+    {"attributes reordered, single quotes",
+     [](const std::string& map) {
+         return each_line(map, [](std::string line) {
+             static const std::regex attribute(" (id|idref)=\"([^\"]*)\"");
+             return std::regex_replace(line, attribute, " a=\"x'y\"\t $1 = '$2' ") + "\r\n";
+         });
+     }},
+    {"CR line ends, tags split over lines",
+     [](const std::string& map) {
+         return each_line(map, [](std::string line) {
+             line = replace_every(line, "<zmn:X>", "<zmn:X\r>");
+             line = replace_every(line, "</zmn:Y>", "</zmn:Y\r\r>");
+             return line + "\r";
+         });
+     }},
+    {"entities, CDATA and comments in texts",
+     [](const std::string& map) {
+         return each_line(map, [](std::string line) {
+             line = change_values(line, "<地番>", [](const std::string& v) { return "<![CDATA[" + v + "]]>"; });
+             line = change_values(line, "<大字名>", decimal_reference);
+             line = change_values(line, "<地図名>", [](const std::string& v) { return "<!-- - -->" + v + "<?pi?>"; });
+             line = replace_every(line, "<zmn:Y>-", "<zmn:Y>&#x2D;");
+             return line + "\n<!DOCTYPE x>\n";
+         });
+     }},
+};
+
+// Each real file rewritten in every layout gives the listing and the GeoJSON of the file itself.
+TEST(CliGis, EveryLayoutOfARealFileReadsAlike) {
+    for (const char* file : {"12103-0400-76.xml", "13113-0110-44.xml", "46505-3411-1.xml"}) {
+        const std::string input = shared_data(file);
+        ASSERT_FALSE(input.empty()) << file;
+        std::string map = read_file(input);
+        map = map.substr(map.find('\n') + 1);  // after the declaration, which a DOCTYPE may not precede
+        ProgramDir program;
+        const auto outputs = [&](const std::string& text) {
+            program.write("m.xml", text);
+            const RunResult listing = program.run({"m.xml"});
+            EXPECT_EQ(listing.exit_code, 0) << listing.err;
+            const RunResult gis = program.run({"--gis", "out.geojson", "m.xml"});
+            EXPECT_EQ(gis.exit_code, 0) << gis.err;
+            return std::make_pair(listing.out + listing.err, read_file(program.file("out.geojson")));
+        };
+        const auto original = outputs("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + map);
+        for (const Layout& layout : kLayouts) {
+            SCOPED_TRACE(std::string(file) + ", " + layout.name);
+            const auto rewritten = outputs("<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + layout.rewrite(map));
+            EXPECT_EQ(rewritten.first, original.first);
+            EXPECT_TRUE(rewritten.second == original.second) << "GeoJSON differs";
+        }
+    }
+}
+
+// Texts are decoded as XML defines them where outputs carry them as data; a line break in a value stays.
+TEST(CliGis, MapTextsDecodedAsXmlDefines) {
+    std::string map = read_file(sample_map_path());
+    const auto at = map.find("<地番>101-3<");
+    ASSERT_NE(at, std::string::npos);
+    map.replace(at, std::string("<地番>101-3<").size(), "<地番>5&amp;6&quot; &lt; &#x4E00;&#10;<![CDATA[<a>]]>\n7<");
+    ProgramDir program;
+    program.write("m.xml", map);
+    const RunResult gis = program.run({"--gis", "out.geojson", "m.xml"});
+    ASSERT_EQ(gis.exit_code, 0) << gis.err;
+    EXPECT_NE(read_file(program.file("out.geojson")).find("\"5&6\\\" < 一\\u000a<a>\\u000a7\""), std::string::npos);
+    const RunResult csv = program.run({"--csv", "-", "m.xml"});
+    ASSERT_EQ(csv.exit_code, 0) << csv.err;
+    // The CSV writer shows control bytes, line breaks among them, as '?'.
+    EXPECT_NE(csv.out.find("\"5&6\"\" < 一?<a>?7\""), std::string::npos) << csv.out;
 }
 
 }  // namespace

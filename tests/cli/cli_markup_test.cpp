@@ -46,7 +46,24 @@ std::string replace_once(std::string text, const std::string& from, const std::s
     return text;
 }
 
-std::string hostile_map(const HostileMap& m) {
+// A text as the map file writes it: its markup characters escaped, so that the reader's decoded
+// text is the hostile one ('&' stays, for the entities no reader may expand).
+std::string in_file(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) {
+        if (c == '<') {
+            escaped += "&lt;";
+        } else if (c == '>') {
+            escaped += "&gt;";
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+std::string hostile_map(const HostileMap& raw) {
+    const HostileMap m{raw.what, in_file(raw.head), in_file(raw.lot), in_file(raw.sheet)};
     std::string map = read_file(sample_map_path());
     map = replace_once(map, "<地図名>サンプル地図<", "<地図名>" + m.head + "<");
     map = replace_once(map, "<市区町村名>千葉市稲毛区<", "<市区町村名>" + m.head + "<");

@@ -36,14 +36,14 @@ Lines read_from(LineReader& reader) {
 
 Lines read_all(const std::string& bytes, std::size_t chunk_size) {
     test::TempDir dir;
-    LineReader reader(chunk_size);
+    LineReader reader(chunk_size, LineReader::kRawLines);
     EXPECT_TRUE(reader.open_file(dir.write("in.xml", bytes)));
     const Lines lines = read_from(reader);
     // A source that gives fewer bytes than asked reads the same.
     ShortReads source;
     source.bytes = bytes;
     source.most = 3;
-    LineReader from_source(chunk_size);
+    LineReader from_source(chunk_size, LineReader::kRawLines);
     from_source.open_source(source);
     EXPECT_EQ(read_from(from_source), lines);
     return lines;
@@ -127,7 +127,7 @@ TEST(LineReader, TagPositionsMatchTheLinesRead) {
     for (const std::size_t chunk_size : {std::size_t{1}, std::size_t{5}, std::size_t{64}, kDefaultChunkSize}) {
         const Lines expected = read_all(input, chunk_size);
         test::TempDir dir;
-        LineReader reader(chunk_size);
+        LineReader reader(chunk_size, LineReader::kRawLines);
         ASSERT_TRUE(reader.open_file(dir.write("in.xml", input)));
         Line read;
         std::size_t n = 0;
@@ -170,7 +170,7 @@ TEST(LineReader, CrLfSplitAtEveryChunkBoundary) {
 
 TEST(LineReader, MissingFileDoesNotOpen) {
     test::TempDir dir;
-    LineReader reader;
+    LineReader reader(kDefaultChunkSize, LineReader::kRawLines);
     EXPECT_FALSE(reader.open_file(dir.file("absent.xml")));
     Line line;
     EXPECT_FALSE(reader.read_line(line));
