@@ -267,8 +267,8 @@ TEST(MapXmlReader, SurfaceKeepsEveryRing) {
 TEST(MapXmlReader, PointIsStoredByItsYLine) {
     const std::string points =
         point(1, " 1.5", "-2.25e1") +
-        "<zmn:GM_Point id=\"P2\">\n<zmn:X>5</zmn:X><zmn:Y>6</zmn:Y>\n</zmn:GM_Point>\n"    // one line: stored too
-        "<zmn:GM_Point id=\"P3\">\n<zmn:Y>7</zmn:Y>\n<zmn:Y>8</zmn:Y>\n</zmn:GM_Point>\n"  // x carried, Y twice
+        "<zmn:GM_Point id=\"P2\">\n<zmn:X>5</zmn:X><zmn:Y>6</zmn:Y>\n</zmn:GM_Point>\n"          // one line: stored too
+        "<zmn:GM_Point id=\"P3\">\n<zmn:Y>7</zmn:Y>\n<zmn:Y>8</zmn:Y>\n</zmn:GM_Point>\n"        // x carried, Y twice
         "<zmn:GM_Point id=\"P4\">\n<zmn:X>9.5\n</zmn:X>\n<zmn:Y>10</zmn:Y>\n</zmn:GM_Point>\n";  // end tag apart
     const Loaded m = load(kHead + spatial(points));
     struct Expected {
