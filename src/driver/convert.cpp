@@ -253,18 +253,8 @@ void draw_sheet(const MapFile& file, const MapDataset& dataset, const MapHeader&
     d.statistics = statistics_line(file.name, dataset);
     BoundingBox bounds{kLargestDouble, -kLargestDouble, kLargestDouble, -kLargestDouble};
     std::uint64_t drawn_points = 0;
-    for (const std::uint32_t at : selection) {
-        const std::span<const std::uint32_t> outline = parcel_outline(dataset, dataset.parcels[at]);
-        drawn_points += outline.size();
-        for (const std::uint32_t index : outline) {
-            if (index >= dataset.points.size()) continue;
-            const MapPoint& point = dataset.points[index];
-            bounds.min_x = std::min(bounds.min_x, point.x);
-            bounds.max_x = std::max(bounds.max_x, point.x);
-            bounds.min_y = std::min(bounds.min_y, point.y);
-            bounds.max_y = std::max(bounds.max_y, point.y);
-        }
-    }
+    for (const std::uint32_t at : selection) drawn_points += parcel_outline(dataset, dataset.parcels[at]).size();
+    (void)outline_box(dataset, selection, bounds);
     write_drawing(file, dataset, header, context, request, bounds, drawn_points, drawn_points, &selection, sheet, d);
 }
 

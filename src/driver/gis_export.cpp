@@ -51,7 +51,7 @@ struct GisTally {
     std::size_t files = 0;
     std::size_t parcels = 0;
     std::size_t without_shape = 0;
-    std::vector<std::string> shapeless;      // the first lots without shape, "LOT (FILE)"
+    std::vector<std::string> shapeless;      // the first lots without shape, "LOT (FILE)", in UTF-8
     std::size_t left_out = 0;                // lots of 地区外 or 別図
     std::vector<std::string> left_out_lots;  // the first of them, "LOT (FILE)", in UTF-8
     std::size_t failed = 0;
@@ -98,7 +98,7 @@ void count_written(const MapFile& file, const FileOutcome& outcome, GisTally& ta
     tally.without_shape += outcome.features.without_shape;
     for (const std::string& lot : outcome.features.shapeless_lots) {
         if (tally.shapeless.size() == FeatureBatch::kNamedShapeless) break;
-        tally.shapeless.push_back(display_utf8(lot) + " (" + display_name(file.name) + ")");
+        tally.shapeless.push_back(display_utf8(lot) + " (" + display_utf8(file.name) + ")");
     }
     tally.left_out += outcome.features.left_out;
     for (const std::string& lot : outcome.features.left_out_lots) {
@@ -130,7 +130,7 @@ void print_details(const GisTally& tally) {
         if (tally.without_shape > tally.shapeless.size()) {
             more = format_text(" and %zu more", tally.without_shape - tally.shapeless.size());
         }
-        print_error(message_text("Without shape: ") + joined(tally.shapeless) + more + "\n");
+        print_error(message_text("Without shape: " + joined(tally.shapeless) + more + "\n"));
     }
     if (!tally.left_out_lots.empty()) {
         std::string more;

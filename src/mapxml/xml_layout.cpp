@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/utf8.hpp"
+
 namespace chizuvec {
 namespace {
 
@@ -19,24 +21,6 @@ void append_capped(std::string& text, std::string_view more) {
 
 // The attributes that name a record go first, where the reader's tests look for them.
 bool names_record(std::string_view name) { return name == "id" || name == "idref"; }
-
-void append_utf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
 
 // The code point of a character reference's digits, or 0 when they are no character XML allows.
 std::uint32_t reference_code(std::string_view digits, bool hex) {
@@ -77,7 +61,7 @@ bool append_reference(std::string& out, std::string_view name) {
         const bool hex = name[1] == 'x';
         const std::uint32_t code = reference_code(name.substr(hex ? 2 : 1), hex);
         if (code == 0) return false;
-        append_utf8(out, code);
+        append_utf8(out, static_cast<char32_t>(code));
     } else {
         return false;
     }
