@@ -296,6 +296,14 @@ void write_drawing(const MapFile& file, const MapDataset& dataset, const MapHead
             "**Warning: The drawing does not fit the paper at 1/%u: %s\n", written.notes.scale,
             fit_hint_text(written.notes.fitting_paper, context.print.orientation, written.notes.fitting_scale).c_str());
     }
+    if (written.notes.left_out_of_key != 0) {
+        std::string names;
+        for (const std::string& lot : written.notes.first_left_out) names += (names.empty() ? "" : ", ") + lot;
+        if (written.notes.left_out_of_key > written.notes.first_left_out.size()) names += ", ...";
+        d.warning += message_text(
+            format_text("**Warning: No room on the paper for %zu lot%s in the key of --label-all, left unnamed: %s\n",
+                        written.notes.left_out_of_key, written.notes.left_out_of_key == 1 ? "" : "s", names.c_str()));
+    }
     if (written.status == WriteStatus::ok) return;
     d.status = DrawStatus::failed;
     if (written.status == WriteStatus::no_memory) {

@@ -198,9 +198,6 @@ std::string check_focus(const FocusOptions& focus) {
     return {};
 }
 
-// The key of the lots that find no room widens the drawing, which a sheet of paper cannot do.
-constexpr const char* kLabelAllOnPaper = "--label-all is for drawings sized by the settings, not for --paper";
-
 Command bad(std::string message) {
     Command command;
     command.form = CommandForm::bad_options;
@@ -241,7 +238,6 @@ Command parse_command_line(int argc, char** argv) {
             !(first + 1 < argc && scale_alone_allowed(argv[first + 1]))) {
             return bad("--scale is for --paper");
         }
-        if (command.print.label_all && command.print.paper_width_mm != 0) return bad(kLabelAllOnPaper);
         // The single-map form takes no options after its input: one there was meant to come first.
         for (int i = first + 1; i < argc; ++i) {
             if (!looks_like_option(argv[i])) continue;
@@ -376,7 +372,6 @@ Command parse_command_line(int argc, char** argv) {
         !scale_alone_allowed("x" + options.extension)) {
         return bad("--scale is for --paper");
     }
-    if (command.print.label_all && command.print.paper_width_mm != 0) return bad(kLabelAllOnPaper);
     if (command.printing && (!options.csv_path.empty() || options.sheets))
         return bad("--paper, --scale, --frame and --label-all are for drawings");
     return command;

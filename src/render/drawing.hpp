@@ -38,6 +38,9 @@ struct DrawText {
     std::string font;  // family; sans-serif stands in when it is missing
     std::int32_t size = 0;
     std::string text;  // XML character data: well-formed, entities and character references kept
+    int rotation = 0;  // degrees clockwise about x, y, in (-90, 90]
+    // A label: 1 + the index of its parcel's polygon, for placing it; 0 when not known.
+    std::uint32_t shape = 0;
 };
 
 // An open or closed run of straight segments, stroked; a closed one may be filled too.

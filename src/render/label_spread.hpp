@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "render/drawing.hpp"
 
@@ -32,10 +34,26 @@ struct LabelBox {
 };
 LabelBox label_box(double x, double y, double width, std::int32_t size);
 
+// On paper, which cannot widen: the key's rows go in `size` into the bands of `room` outside
+// `extent` (the map's frame or extent on the page), clear of `keep_clear` (a mark drawn later).
+struct PaperKey {
+    DrawRect room;
+    DrawRect extent;
+    DrawRect keep_clear;
+    std::int32_t size = 0;
+};
+
+// The lots that found room neither on the map nor in the key: how many, the first few as plain text.
+struct LeftOut {
+    std::size_t count = 0;
+    std::vector<std::string> first;
+};
+
 // Moves the labels among drawing.marks[first_label...] (label_class non-zero) so that no two
-// boxes meet: each keeps its place when free, else takes the nearest free place around it with a
-// leader line back, else gets a number at its place and a row in a key added at the right edge of
-// the drawing, which widens. `room` is where labels may stand.
-void spread_labels(Drawing& drawing, std::size_t first_label, const DrawRect& room);
+// boxes meet: each keeps its place when free (turned along its parcel when it does not fit across
+// it but turned does), else takes the nearest free place around it with a leader line back, else
+// gets a number at its place and a row in a key: at the right edge of the drawing, which widens,
+// or with `paper` in the room beside the map. `room` is where labels may stand.
+LeftOut spread_labels(Drawing& drawing, std::size_t first_label, const DrawRect& room, const PaperKey* paper = nullptr);
 
 }  // namespace chizuvec

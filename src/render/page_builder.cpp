@@ -56,9 +56,11 @@ struct PagePlacement {
 // Each drawn parcel's outline, in parcel order. A point shared by neighbours is placed by the same
 // arithmetic each time, so they share their boundary vertices exactly; the dataset is only read.
 void add_polygons(Drawing& drawing, const MapDataset& dataset, const RenderSettings& settings,
-                  const PagePlacement& placement, const std::vector<std::uint32_t>* selection) {
+                  const PagePlacement& placement, const std::vector<std::uint32_t>* selection,
+                  std::vector<std::uint32_t>* shapes = nullptr) {
     const auto& points = dataset.points;
     for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
+        if (shapes != nullptr) shapes->push_back(0);
         const std::size_t begin = drawing.vertices.size();
         const std::span<const std::uint32_t> outline = parcel_outline(dataset, parcel);
         std::size_t at = 0;
@@ -76,6 +78,7 @@ void add_polygons(Drawing& drawing, const MapDataset& dataset, const RenderSetti
         drawing.polygons.push_back({style_of(polygon_class(parcel, settings)),
                                     static_cast<std::uint32_t>(drawing.vertices.size()),
                                     static_cast<std::uint32_t>(drawing.ring_ends.size())});
+        if (shapes != nullptr) shapes->back() = static_cast<std::uint32_t>(drawing.polygons.size());
     });
 }
 
@@ -129,7 +132,8 @@ constexpr int kPaperDecimals = 2;
 constexpr std::int32_t kMm = 100;
 constexpr std::int32_t kPaperMargin = 7 * kMm;
 constexpr std::int32_t kTitleSize = 5 * kMm;
-constexpr std::uint32_t kLegiblePaperTitle = 150;         // 1.5 mm
+constexpr std::uint32_t kLegiblePaperTitle = 150;  // 1.5 mm
+constexpr std::int32_t kLegibleKey = 150;
 constexpr std::int32_t kMapTop = kPaperMargin + 8 * kMm;  // below the title
 constexpr std::int32_t kMapBottomBand = 12 * kMm;         // scale bar, scale and source lines
 constexpr std::uint32_t kUsualScales[] = {250, 500, 600, 1000, 2500, 5000, 10000};
@@ -371,7 +375,8 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
     append_map_field(drawing.title, header.map_name);
     drawing.background = "#FFFFFF";
     add_polygon_styles(drawing, paper);
-    add_polygons(drawing, dataset, paper, {origin, scale, left, top}, selection);
+    std::vector<std::uint32_t> shapes;
+    add_polygons(drawing, dataset, paper, {origin, scale, left, top}, selection, print.label_all ? &shapes : nullptr);
     add_label_styles(drawing, paper);
     if (frame) {
         add_frame(drawing, *sheet, origin, scale, left, top, 35);
@@ -387,17 +392,28 @@ Drawing build_printed_page(std::string_view input_path, std::string_view map_no,
     layout.viewbox_height = height;
     drawing.polygon_clip = clip;
     const std::size_t first_label = drawing.marks.size();
-    add_labels(drawing, dataset, origin, layout, paper, selection);
+    add_labels(drawing, dataset, origin, layout, paper, selection, print.label_all, &shapes);
     drop_labels_outside(drawing, first_label, clip);
+    const bool arbitrary = field_view(header.coord_system) == kArbitraryCoordSystem;
+    const bool orientation_known = sheet == nullptr || !sheet->orientation_unknown;
+    const bool north_arrow = orientation_known && (!arbitrary || frame);
+    if (print.label_all) {
+        PaperKey key;
+        key.room = room;
+        key.extent = extent_rect(extent, origin, scale, left, top);
+        if (north_arrow) key.keep_clear = {width - kPaperMargin - 9 * kMm, kMapTop, 9 * kMm, 16 * kMm};
+        key.size = std::max<std::int32_t>(drawing.label_sizes[2], kLegibleKey);
+        const LeftOut left_out = spread_labels(drawing, first_label, clip, &key);
+        notes.left_out_of_key = left_out.count;
+        notes.first_left_out = left_out.first;
+    }
 
     const std::string_view font = field_view(settings.svg_font_title);
     add_text(
         drawing, kPaperMargin, kPaperMargin + kTitleSize, TextAnchor::start, font,
         clamp_to_int32(fitted_title_size(title_text(input_path, map_no, header), width, paper, kLegiblePaperTitle)),
         title_markup(input_path, map_no, header));
-    const bool arbitrary = field_view(header.coord_system) == kArbitraryCoordSystem;
-    const bool orientation_known = sheet == nullptr || !sheet->orientation_unknown;
-    if (orientation_known && (!arbitrary || frame)) add_north_arrow(drawing, width - kPaperMargin, kMapTop, font);
+    if (north_arrow) add_north_arrow(drawing, width - kPaperMargin, kMapTop, font);
     // The baseline of the lowest lines, their descenders kept inside the margin.
     const std::int32_t bottom = height - kPaperMargin - kMm;
     add_printed_scale(drawing, notes.scale, scale, bottom, map_width, font);
@@ -444,15 +460,17 @@ Drawing build_drawing(std::string_view input_path, std::string_view map_no, cons
     if (!equals_ignoring_ascii_case(background, "none")) drawing.background = background;
 
     add_polygon_styles(drawing, settings);
+    std::vector<std::uint32_t> shapes;
     add_polygons(drawing, dataset, settings,
-                 {bounds, layout.scale, settings.svg_viewbox_marginx, settings.svg_viewbox_marginy}, selection);
+                 {bounds, layout.scale, settings.svg_viewbox_marginx, settings.svg_viewbox_marginy}, selection,
+                 print.label_all ? &shapes : nullptr);
     add_label_styles(drawing, settings);
     if (frame) {
         add_frame(drawing, *sheet, bounds, layout.scale, settings.svg_viewbox_marginx, settings.svg_viewbox_marginy,
                   clamp_to_int32(2 * std::int64_t{settings.svg_boundary_line_width}));
     }
     const std::size_t first_label = drawing.marks.size();
-    add_labels(drawing, dataset, bounds, layout, settings, selection, print.label_all);
+    add_labels(drawing, dataset, bounds, layout, settings, selection, print.label_all, &shapes);
     if (focus != nullptr && focus->clip) {
         drawing.polygon_clip = {clamp_to_int32(settings.svg_viewbox_marginx),
                                 clamp_to_int32(settings.svg_viewbox_marginy),

@@ -34,7 +34,7 @@ struct PrintOptions {
     PaperOrientation orientation = PaperOrientation::by_shape;
     std::uint32_t scale = 0;  // 1:scale; 0: the sheet's own, or the smallest usual scale that fits
     bool frame = false;       // the sheet frame also on the default drawing
-    bool label_all = false;   // --label-all: every lot labelled, no label over another; not on paper
+    bool label_all = false;   // --label-all: every lot labelled, no label over another
 };
 
 // How a printed page came out.
@@ -46,6 +46,9 @@ struct PageNotes {
     // the round scale at which it fits the paper asked for.
     const PaperSize* fitting_paper = nullptr;
     std::uint32_t fitting_scale = 0;
+    // --label-all on paper: the lots for which the key found no room, and the first of them.
+    std::size_t left_out_of_key = 0;
+    std::vector<std::string> first_left_out;
 };
 
 // A drawing of part of a map: the title's words for that part, and the parcels cut at the edge of

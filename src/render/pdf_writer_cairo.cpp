@@ -35,6 +35,8 @@
     X(cairo_set_line_join)                 \
     X(cairo_save)                          \
     X(cairo_restore)                       \
+    X(cairo_rotate)                        \
+    X(cairo_translate)                     \
     X(cairo_clip)                          \
     X(cairo_set_line_width)                \
     X(cairo_set_dash)                      \
@@ -193,13 +195,24 @@ void draw_text(const Painter& p, const Drawing& drawing, const DrawText& text) {
     p.lib.cairo_set_font_size(p.cr, length(p, size));
     cairo_text_extents_t extents{};
     p.lib.cairo_text_extents(p.cr, plain.c_str(), &extents);
-    double x = length(p, text.x);
+    double x = 0;
     if (text.anchor == TextAnchor::middle) x -= extents.x_advance / 2;
     if (text.anchor == TextAnchor::end) x -= extents.x_advance;
     p.lib.cairo_set_source_rgb(p.cr, 0, 0, 0);
-    p.lib.cairo_move_to(p.cr, x, length(p, text.y));
+    if (text.rotation == 0) {
+        p.lib.cairo_move_to(p.cr, length(p, text.x) + x, length(p, text.y));
+        p.lib.cairo_show_text(p.cr, plain.c_str());
+        p.lib.cairo_new_path(p.cr);
+        return;
+    }
+    // Turned about its anchor, clockwise on the page as in the SVG.
+    p.lib.cairo_save(p.cr);
+    p.lib.cairo_translate(p.cr, length(p, text.x), length(p, text.y));
+    p.lib.cairo_rotate(p.cr, text.rotation * 3.14159265358979323846 / 180);
+    p.lib.cairo_move_to(p.cr, x, 0);
     p.lib.cairo_show_text(p.cr, plain.c_str());
     p.lib.cairo_new_path(p.cr);
+    p.lib.cairo_restore(p.cr);
 }
 
 void draw_line(const Painter& p, const DrawLine& line) {

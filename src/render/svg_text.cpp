@@ -158,7 +158,8 @@ void add_label_styles(Drawing& drawing, const RenderSettings& settings) {
 }
 
 void add_labels(Drawing& drawing, const MapDataset& dataset, const BoundingBox& bounds, const SvgLayout& layout,
-                const RenderSettings& settings, const std::vector<std::uint32_t>* selection, bool label_all) {
+                const RenderSettings& settings, const std::vector<std::uint32_t>* selection, bool label_all,
+                const std::vector<std::uint32_t>* shapes) {
     LabelScratch scratch;
     // The label point of the outline measured last, by its first entry and label class: parcels
     // that share a surface come one after another and share its point, found once.
@@ -166,7 +167,10 @@ void add_labels(Drawing& drawing, const MapDataset& dataset, const BoundingBox& 
     std::uint32_t cached_vertex = 0;
     int cached_class = 0;
     PlanePoint cached_point;
+    std::size_t visited = 0;
     for_each_drawn_parcel(dataset, selection, [&](const Parcel& parcel) {
+        const std::uint32_t shape = shapes != nullptr && visited < shapes->size() ? (*shapes)[visited] : 0;
+        ++visited;
         // Assembly outlines the selected parcels only.
         if (!parcel.has_outline || !parcel.has_centroid) return;
         int cls = label_class(parcel, layout.scale, settings);
@@ -189,6 +193,7 @@ void add_labels(Drawing& drawing, const MapDataset& dataset, const BoundingBox& 
         label.x = drawing_coordinate(label_y - bounds.min_y, layout.scale, settings.svg_viewbox_marginx);
         label.y = drawing_coordinate(bounds.max_x - label_x, layout.scale, settings.svg_viewbox_marginy);
         append_map_field(label.text, parcel.chiban);
+        label.shape = shape;
         drawing.marks.emplace_back(std::move(label));
     });
 }

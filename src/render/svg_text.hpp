@@ -54,10 +54,11 @@ std::uint32_t fitted_title_size(std::string_view title, std::int32_t viewbox_wid
 
 // The marks that carry text, added in document order.
 void add_label_styles(Drawing& drawing, const RenderSettings& settings);
-// With `label_all`, the parcels the two classes leave out get class 3, the smallest size.
+// With `label_all`, the parcels the two classes leave out get class 3, the smallest size. `shapes`
+// (if given) holds, for each parcel in drawing order, DrawText::shape for its label.
 void add_labels(Drawing& drawing, const MapDataset& dataset, const BoundingBox& bounds, const SvgLayout& layout,
                 const RenderSettings& settings, const std::vector<std::uint32_t>* selection = nullptr,
-                bool label_all = false);
+                bool label_all = false, const std::vector<std::uint32_t>* shapes = nullptr);
 // The title as XML character data: map texts kept as they are written, the file name escaped.
 std::string title_markup(std::string_view input_path, std::string_view map_no, const MapHeader& header);
 void add_text(Drawing& drawing, std::int32_t x, std::int32_t y, TextAnchor anchor, std::string_view font,

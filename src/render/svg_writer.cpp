@@ -235,6 +235,15 @@ void write_text(SvgOutput& out, const DrawText& text, int decimals) {
         put(out, ",sans-serif\" font-size=\"");
         put_length(out, text.size, decimals);
     }
+    if (text.rotation != 0) {
+        put(out, "\" transform=\"rotate(");
+        put_int(out, text.rotation);
+        put(out, " ");
+        put_length(out, text.x, decimals);
+        put(out, " ");
+        put_length(out, text.y, decimals);
+        put(out, ")");
+    }
     put(out, "\">");
     put(out, text.text);
     put(out, "</text>");

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -506,9 +507,11 @@ TEST(CliDrawing, LabelAllNamesEveryLotAndNoLabelOverprintsAnother) {
     };
     std::vector<TextBox> boxes;
     std::multiset<std::string> named;
-    const std::regex label("<text class=\"(c[123])\" x=\"(-?\\d+)\" y=\"(-?\\d+)\">([^<]*)</text>");
+    const std::regex label(
+        "<text class=\"(c[123])\" x=\"(-?\\d+)\" y=\"(-?\\d+)\"(?: transform=\"rotate\\((-?\\d+) "
+        "[^)]*\\)\")?>([^<]*)</text>");
     for (std::sregex_iterator it(doc.begin(), doc.end(), label), end; it != end; ++it) {
-        const std::string text = (*it)[4].str();
+        const std::string text = (*it)[5].str();
         const double size = sizes[(*it)[1].str()];
         platform::TextExtent extent;
         ASSERT_TRUE(platform::measure_text(text, "IPAexGothic", 100, extent));
@@ -516,7 +519,18 @@ TEST(CliDrawing, LabelAllNamesEveryLotAndNoLabelOverprintsAnother) {
         const double width =
             size * static_cast<double>(extent.advance) / static_cast<double>(extent.ascent_plus_descent);
         const double x = std::stod((*it)[2].str()), y = std::stod((*it)[3].str());
-        boxes.push_back({x - width / 2, y - 0.88 * size, x + width / 2, y + 0.12 * size, text});
+        // A turned label: the bounds of its box turned about the anchor.
+        const double turn = (*it)[4].matched ? std::stod((*it)[4].str()) * 3.14159265358979 / 180 : 0.0;
+        TextBox box{x, y, x, y, text};
+        for (const double u : {-width / 2, width / 2}) {
+            for (const double v : {-0.88 * size, 0.12 * size}) {
+                const double px = x + u * std::cos(turn) - v * std::sin(turn);
+                const double py = y + u * std::sin(turn) + v * std::cos(turn);
+                box = {std::min(box.left, px), std::min(box.top, py), std::max(box.right, px), std::max(box.bottom, py),
+                       text};
+            }
+        }
+        boxes.push_back(box);
         if (text.front() != '(') named.insert(text);
     }
     // The key: rows in the label font, a lot number after its reference, if any.
@@ -544,6 +558,143 @@ TEST(CliDrawing, LabelAllNamesEveryLotAndNoLabelOverprintsAnother) {
     ASSERT_EQ(program.run({"map.xml", "default.svg"}).exit_code, 0);
     const std::string plain = read_file(program.file("default.svg"));
     EXPECT_LT(std::count(plain.begin(), plain.end(), '\n'), std::count(doc.begin(), doc.end(), '\n'));
+
+    // On paper, whose size and scale are fixed, the key stands beside the sheet's frame: every lot of
+    // sheet M40 (from its <図郭>) is named, and poppler finds every word on the page and none over
+    // another. At 1/50000 the sheet is too small for most labels, so the key is used.
+    std::map<std::string, std::string> lot_of;
+    for (std::size_t at = xml.find("<筆 id=\""); at != std::string::npos; at = xml.find("<筆 id=\"", at + 1)) {
+        const std::size_t id = at + std::string("<筆 id=\"").size();
+        const std::size_t lot = xml.find("<地番>", id) + std::string("<地番>").size();
+        lot_of[xml.substr(id, xml.find('"', id) - id)] = xml.substr(lot, xml.find("</地番>", lot) - lot);
+    }
+    const std::size_t sheet_at = xml.find("<地図番号>M40</地図番号>");
+    ASSERT_NE(sheet_at, std::string::npos);
+    const std::string sheet = xml.substr(sheet_at, xml.find("</図郭>", sheet_at) - sheet_at);
+    std::multiset<std::string> sheet_lots;
+    const std::regex reference("<筆参照 idref=\"([^\"]+)\"");
+    for (std::sregex_iterator it(sheet.begin(), sheet.end(), reference), end; it != end; ++it) {
+        ASSERT_EQ(lot_of.count((*it)[1].str()), 1u) << (*it)[1].str();
+        sheet_lots.insert(lot_of[(*it)[1].str()]);
+    }
+    ASSERT_GT(sheet_lots.size(), 20u);
+    if (!have_tool("pdftotext")) GTEST_SKIP() << "pdftotext is not installed";
+    const RunResult printed =
+        program.run({"--label-all", "--paper", "A4", "--scale", "50000", "map.xml", "a4.pdf", "M40"});
+    ASSERT_EQ(printed.exit_code, 0) << printed.err;
+    EXPECT_EQ(printed.err.find("No room on the paper"), std::string::npos) << printed.err;
+    ASSERT_EQ(
+        std::system(
+            ("pdftotext -bbox -enc UTF-8 '" + program.file("a4.pdf") + "' '" + program.file("a4.html") + "'").c_str()),
+        0);
+    const std::string words = read_file(program.file("a4.html"));
+    std::smatch page;
+    ASSERT_TRUE(std::regex_search(words, page, std::regex("<page width=\"([0-9.]+)\" height=\"([0-9.]+)\"")));
+    const double page_width = std::stod(page[1]), page_height = std::stod(page[2]);
+    std::vector<TextBox> printed_boxes;
+    std::multiset<std::string> printed_named;
+    const std::regex word(
+        "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>");
+    for (std::sregex_iterator it(words.begin(), words.end(), word), end; it != end; ++it) {
+        const TextBox box{std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[3]), std::stod((*it)[4]),
+                          (*it)[5].str()};
+        EXPECT_TRUE(box.left >= 0 && box.top >= 0 && box.right <= page_width && box.bottom <= page_height)
+            << box.text << " off the page";
+        for (const TextBox& other : printed_boxes) {
+            EXPECT_FALSE(box.left < other.right && other.left < box.right && box.top < other.bottom &&
+                         other.top < box.bottom)
+                << box.text << " overprints " << other.text;
+        }
+        printed_boxes.push_back(box);
+        if (lots.count(box.text) != 0) printed_named.insert(box.text);
+    }
+    EXPECT_EQ(printed_named, sheet_lots);
+}
+
+// A long thin lot crossing the drawing on the slant: across the strip its label runs over both
+// edges, so --label-all turns it along the strip, and the turned box (from the label's place, turn
+// and width measured here) lies inside the strip's outline as the drawing gives it.
+TEST(CliDrawing, LabelAllTurnsTheLabelOfANarrowStripAlongIt) {
+    ProgramDir program;
+    // A 40 m square, and a strip 8.5 m wide running 45 degrees away from it.
+    const std::vector<std::pair<int, int>> points = {{0, 0},   {0, 40},  {40, 40},   {40, 0},
+                                                     {60, 66}, {66, 60}, {280, 274}, {274, 280}};
+    std::string s =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<地図>\n<地図名>帯</地図名>\n<市区町村名>町</市区町村名>\n"
+        "<座標系>公共座標9系</座標系>\n<空間属性>\n";
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        s += "<zmn:GM_Point id=\"P" + std::to_string(i + 1) + "\">\n<zmn:X>" + std::to_string(points[i].first) +
+             "</zmn:X>\n<zmn:Y>" + std::to_string(points[i].second) + "</zmn:Y>\n</zmn:GM_Point>\n";
+    }
+    for (int k = 1; k <= 8; ++k) {
+        const int next = k == 4 ? 1 : k == 8 ? 5 : k + 1;
+        s += "<zmn:GM_Curve id=\"C" + std::to_string(k) + "\">\n";
+        for (const int p : {k, next}) {
+            s += "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P" + std::to_string(p) +
+                 "\"/>\n</zmn:GM_Position.indirect>\n";
+        }
+        s += "</zmn:GM_Curve>\n";
+    }
+    const auto surface = [](const std::string& id, int first) {
+        std::string r = "<zmn:GM_Surface id=\"" + id + "\">\n<zmn:GM_SurfaceBoundary.exterior>\n<zmn:GM_Ring>\n";
+        for (int c = first; c < first + 4; ++c) {
+            r += "<zmn:GM_CompositeCurve.generator idref=\"C" + std::to_string(c) + "\"/>\n";
+        }
+        return r + "</zmn:GM_Ring>\n</zmn:GM_SurfaceBoundary.exterior>\n</zmn:GM_Surface>\n";
+    };
+    s += surface("F1", 1) + surface("F2", 5) + "</空間属性>\n<主題属性>\n";
+    s += "<筆 id=\"H1\">\n<大字名>町</大字名>\n<地番>1</地番>\n<形状 idref=\"F1\"/>\n</筆>\n";
+    s += "<筆 id=\"H2\">\n<大字名>町</大字名>\n<地番>1234-5678</地番>\n<形状 idref=\"F2\"/>\n</筆>\n";
+    s += "</主題属性>\n</地図>\n";
+    program.write("strip.xml", s);
+    ASSERT_EQ(program.run({"--label-all", "strip.xml", "strip.svg"}).exit_code, 0);
+    const std::string doc = read_file(program.file("strip.svg"));
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(
+        doc, m, std::regex("<polygon class=\"p0\" points=\"[^\"]*\"/>\\s*<polygon class=\"p0\" points=\"([^\"]*)\"")))
+        << doc;
+    std::vector<std::pair<double, double>> strip;
+    for (const std::string& pair : split(m[1].str(), ' ')) {
+        double x = 0, y = 0;
+        if (std::sscanf(pair.c_str(), "%lf,%lf", &x, &y) == 2) strip.emplace_back(x, y);
+    }
+    ASSERT_EQ(strip.size(), 4u) << m[1];
+    ASSERT_TRUE(std::regex_search(
+        doc, m,
+        std::regex("<text class=\"(c[123])\" x=\"(-?[0-9.]+)\" y=\"(-?[0-9.]+)\" transform=\"rotate\\((-?\\d+) "
+                   "(-?[0-9.]+) (-?[0-9.]+)\\)\">1234-5678</text>")))
+        << doc;
+    EXPECT_EQ(m[2].str(), m[5].str());
+    EXPECT_EQ(m[3].str(), m[6].str());
+    const int degrees = std::stoi(m[4].str());
+    EXPECT_TRUE(degrees > -90 && degrees <= 90) << degrees;
+    // The strip runs at 45 degrees on the page, whichever way it leans.
+    EXPECT_EQ(std::abs(degrees), 45) << degrees;
+    std::smatch rule;
+    ASSERT_TRUE(std::regex_search(doc, rule, std::regex("text\\." + m[1].str() + " \\{[^}]*font-size:(\\d+)px")));
+    const double size = std::stod(rule[1]);
+    platform::TextExtent extent;
+    ASSERT_TRUE(platform::measure_text("1234-5678", "IPAexGothic", 100, extent));
+    const double width = size * static_cast<double>(extent.advance) / static_cast<double>(extent.ascent_plus_descent);
+    const double x = std::stod(m[2]), y = std::stod(m[3]);
+    const double c = std::cos(degrees * 3.14159265358979 / 180), sn = std::sin(degrees * 3.14159265358979 / 180);
+    const auto inside_strip = [&](double px, double py) {
+        bool in = false;
+        for (std::size_t i = 0; i < strip.size(); ++i) {
+            const auto [ax, ay] = strip[i];
+            const auto [bx, by] = strip[(i + 1) % strip.size()];
+            if ((ay > py) != (by > py) && ax + (py - ay) * (bx - ax) / (by - ay) > px) in = !in;
+        }
+        return in;
+    };
+    // The text's box in its own frame: from the anchor half the width each way, 0.88 em up, 0.12 down.
+    for (const double u : {-width / 2, width / 2}) {
+        for (const double v : {-0.88 * size, 0.12 * size}) {
+            EXPECT_TRUE(inside_strip(x + u * c - v * sn, y + u * sn + v * c)) << u << "," << v;
+        }
+    }
+    // Level, it would run over the strip's edges.
+    EXPECT_FALSE(inside_strip(x - width / 2, y - 0.88 * size) && inside_strip(x + width / 2, y + 0.12 * size));
 }
 
 }  // namespace

@@ -561,9 +561,8 @@ TEST(CliPrint, PrintingOptionsRefusedWhereTheyMeanNothing) {
         {{"--around", "101-1", "--fit-core", "sample.xml", "out.pdf"}, "--fit-core is for drawings of a whole map"},
         {{"--around", "101-1", "sample.xml", "out.pdf", "B01"}, "--around draws the lot with its neighbours"},
         {{"--around", "no-such-lot", "sample.xml", "out.pdf"}, "lot \"no-such-lot\" not found in sample.xml"},
-        {{"--label-all", "--paper", "A4", "sample.xml", "out.pdf"},
-         "--label-all is for drawings sized by the settings"},
-        {{"--out-dir", ".", "--paper", "A4", "--label-all", "sample.xml"}, "--label-all is for drawings sized by"},
+        {{"--label-all", "--paper", "A4", "sample.xml"}, "--paper, --scale, --frame and --label-all are for drawings"},
+        {{"--label-all", "--scale", "500", "sample.xml", "out.svg"}, "--scale is for --paper"},
         {{"--csv", "-", "--label-all", "sample.xml"}, "--paper, --scale, --frame and --label-all are for drawings"},
     };
     for (const Case& c : cases) {
