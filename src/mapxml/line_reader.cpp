@@ -79,7 +79,17 @@ std::size_t take_flagged(const char* text, std::size_t pos, std::uint64_t flags,
 
 // Keeps the positions pos + i of the set bits i of `bits`, lowest first.
 void keep_tag_bits(LineTags& tags, std::size_t pos, unsigned bits) {
-    for (; bits != 0; bits &= bits - 1) keep_tag(tags, pos + static_cast<std::size_t>(std::countr_zero(bits)));
+    if (bits == 0) return;
+    // The count is kept in a register while the positions are stored, which might alias it.
+    std::uint32_t count = tags.count;
+    for (; bits != 0; bits &= bits - 1) {
+        if (count < LineTags::kKept) {
+            tags.at[count++] = static_cast<std::uint32_t>(pos + static_cast<std::size_t>(std::countr_zero(bits)));
+        } else {
+            tags.more = true;
+        }
+    }
+    tags.count = count;
 }
 
 #if defined(__GNUC__) || defined(__clang__)

@@ -83,7 +83,7 @@ class LineReader {
         LineReader& reader_;
     };
     // Lines taken a batch at a time, so the state of one look stays in registers for many lines.
-    static constexpr std::size_t kBatchLines = 64;
+    static constexpr std::size_t kBatchLines = 256;
     // Room for the start tags that follow the last line of a full batch until one can be proved.
     static constexpr std::size_t kBatchRoom = kBatchLines + 16;
     bool fill_batch();
