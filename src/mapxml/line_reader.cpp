@@ -443,9 +443,12 @@ LineReader::Layout LineReader::peek_next(const char* from, const char* last) con
 LineReader::Layout LineReader::classify(const char* start, std::size_t length, std::size_t lf, std::size_t available,
                                         const LineTags& tags) const {
     switch (line_shape(start, length, tags)) {
-        case Shape::element: return Layout::published;
-        case Shape::bare_start: return peek_next(start + lf + 1, start + available);
-        case Shape::other: break;
+        case Shape::element:
+            return Layout::published;
+        case Shape::bare_start:
+            return peek_next(start + lf + 1, start + available);
+        case Shape::other:
+            break;
     }
     return Layout::other;
 }
