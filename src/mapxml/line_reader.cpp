@@ -79,11 +79,28 @@ std::size_t take_flagged(const char* text, std::size_t pos, std::uint64_t flags,
 
 // Keeps the positions pos + i of the set bits i of `bits`, lowest first.
 void keep_tag_bits(LineTags& tags, std::size_t pos, unsigned bits) {
-    for (; bits != 0; bits &= bits - 1) keep_tag(tags, pos + static_cast<std::size_t>(std::countr_zero(bits)));
+    if (bits == 0) return;
+    // The count is kept in a register while the positions are stored, which might alias it.
+    std::uint32_t count = tags.count;
+    for (; bits != 0; bits &= bits - 1) {
+        if (count < LineTags::kKept) {
+            tags.at[count++] = static_cast<std::uint32_t>(pos + static_cast<std::size_t>(std::countr_zero(bits)));
+        } else {
+            tags.more = true;
+        }
+    }
+    tags.count = count;
 }
 
+#if defined(__GNUC__) || defined(__clang__)
+#define CHIZUVEC_HOT_INLINE inline __attribute__((always_inline))
+#else
+#define CHIZUVEC_HOT_INLINE inline
+#endif
+
 // Finds the first LF in text[0, size) and keeps the '<' positions before it; npos without an LF.
-std::size_t scan_line(const char* text, std::size_t size, LineTags& tags) {
+// Inlined where it is called: a call for every line costs as much as the scan of a short one.
+CHIZUVEC_HOT_INLINE std::size_t scan_line(const char* text, std::size_t size, LineTags& tags) {
     tags.count = 0;
     tags.more = false;
     std::size_t pos = 0;
@@ -153,6 +170,8 @@ void LineReader::close() {
     comment_known_ = false;
     layout_.reset();
     cursor_.reset();
+    batch_next_ = batch_;
+    batch_end_ = batch_;
 }
 
 bool LineReader::open_file(const std::string& path) {
@@ -295,9 +314,36 @@ namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
+// attributes_in_form for any tag: attribute by attribute.
+bool each_attribute_in_form(const char* tag, std::size_t size) {
+    std::size_t pos = 1;
+    while (pos < size && tag[pos] != ' ' && tag[pos] != '"' && tag[pos] != '\'' && tag[pos] != '=' &&
+           tag[pos] != '\t') {
+        ++pos;
+    }
+    bool first = true;
+    while (pos < size) {
+        if (tag[pos] != ' ') return false;
+        const std::size_t name = ++pos;
+        while (pos < size && tag[pos] != '=' && tag[pos] != ' ' && tag[pos] != '"' && tag[pos] != '\'' &&
+               tag[pos] != '\t') {
+            ++pos;
+        }
+        if (pos + 1 >= size || tag[pos] != '=' || tag[pos + 1] != '"' || pos == name) return false;
+        const std::string_view attribute(tag + name, pos - name);
+        if (!first && (attribute == "id" || attribute == "idref")) return false;
+        first = false;
+        pos += 2;
+        while (pos < size && tag[pos] != '"') ++pos;
+        if (pos >= size) return false;
+        ++pos;
+    }
+    return true;
+}
+
 // The tag [0, size) (from '<' to the closing quote of its last attribute, so size > 1) in the form
 // the rewriter writes: single blanks before names, '=' and double quotes, id or idref first.
-bool attributes_in_form(const char* tag, std::size_t size) {
+CHIZUVEC_HOT_INLINE bool attributes_in_form(const char* tag, std::size_t size) {
     // The common tag, one attribute: the quote before the last one and the text before it.
     std::size_t open = size - 2;
 #if defined(__SSE2__) || defined(_M_X64)
@@ -324,30 +370,54 @@ bool attributes_in_form(const char* tag, std::size_t size) {
             return before != '"' && before != '\'' && !is_blank(before) && before != '=';
         }
     }
-    // Any other: attribute by attribute.
-    std::size_t pos = 1;
-    while (pos < size && tag[pos] != ' ' && tag[pos] != '"' && tag[pos] != '\'' && tag[pos] != '=' &&
-           tag[pos] != '\t') {
-        ++pos;
+    return each_attribute_in_form(tag, size);
+}
+
+// What a line [0, length) (not empty, its '<' positions found) is as far as its own bytes tell.
+enum class Shape { element, bare_start, other };
+
+// Only a few bytes are looked at: its last ones and those after its '<'s.
+CHIZUVEC_HOT_INLINE Shape line_shape(const char* text, std::size_t length, const LineTags& tags) {
+    if (text[length - 1] != '>' || tags.count == 0 || tags.count > 2) return Shape::other;
+    const std::size_t first = tags.at[0];
+    const char kind = text[first + 1];
+    if (tags.count == 2) {
+        // <name>value</name>
+        if (text[tags.at[1] + 1] != '/' || kind == '/' || kind == '!' || kind == '?') return Shape::other;
+        return Shape::element;
     }
-    bool first = true;
-    while (pos < size) {
-        if (tag[pos] != ' ') return false;
-        const std::size_t name = ++pos;
-        while (pos < size && tag[pos] != '=' && tag[pos] != ' ' && tag[pos] != '"' && tag[pos] != '\'' &&
-               tag[pos] != '\t') {
-            ++pos;
-        }
-        if (pos + 1 >= size || tag[pos] != '=' || tag[pos + 1] != '"' || pos == name) return false;
-        const std::string_view attribute(tag + name, pos - name);
-        if (!first && (attribute == "id" || attribute == "idref")) return false;
-        first = false;
-        pos += 2;
-        while (pos < size && tag[pos] != '"') ++pos;
-        if (pos >= size) return false;
-        ++pos;
+    if (kind == '/') return is_blank(text[length - 2]) ? Shape::other : Shape::element;
+    if (kind == '?') return Shape::element;  // a processing instruction of its own, skipped by every test
+    if (kind == '!' || length - first < 3) return Shape::other;
+    const char before = text[length - 2];
+    if (before == '"') return attributes_in_form(text + first, length - 1 - first) ? Shape::element : Shape::other;
+    if (before == '/') {
+        // <name attrs/>; a bare <name/> is written as <name></name>.
+        if (text[length - 3] != '"' || length - first < 4) return Shape::other;
+        return attributes_in_form(text + first, length - 2 - first) ? Shape::element : Shape::other;
     }
-    return true;
+    if (before == '\'' || is_blank(before)) return Shape::other;
+    // A start tag without attributes: its value, if any, must not begin on the next line.
+    return Shape::bare_start;
+}
+
+// Whether a line (`size` bytes up to its LF) begins with a tag after blanks only, as a line after a
+// bare start tag must.
+bool begins_with_tag(const char* text, std::size_t size, const LineTags& tags) {
+    if (tags.count == 0) return false;
+    const std::size_t first = tags.at[0];
+    std::size_t pos = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    if (first < 16 && size >= 16) {
+        // The indentation of the published layout is tabs: one look at sixteen bytes.
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+        const auto tabs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t'))));
+        pos = static_cast<std::size_t>(std::countr_one(tabs));
+        if (pos >= first) return true;
+    }
+#endif
+    while (pos < first && is_blank(text[pos])) ++pos;
+    return pos == first;
 }
 
 }  // namespace
@@ -369,32 +439,62 @@ LineReader::Layout LineReader::peek_next(const char* from, const char* last) con
     return *from == '<' ? Layout::published : Layout::other;
 }
 
-// Is the line [start, start + length), whose LF is at `lf`, in the published layout? Only a few
-// bytes are looked at: its last ones and those after its '<'s (found by the scan already).
+// Is the line [start, start + length), whose LF is at `lf`, in the published layout?
 LineReader::Layout LineReader::classify(const char* start, std::size_t length, std::size_t lf, std::size_t available,
                                         const LineTags& tags) const {
-    const char* const text = start;
-    if (text[length - 1] != '>' || tags.count == 0 || tags.count > 2) return Layout::other;
-    const std::size_t first = tags.at[0];
-    const char kind = text[first + 1];
-    if (tags.count == 2) {
-        // <name>value</name>
-        if (text[tags.at[1] + 1] != '/' || kind == '/' || kind == '!' || kind == '?') return Layout::other;
-        return Layout::published;
+    switch (line_shape(start, length, tags)) {
+        case Shape::element:
+            return Layout::published;
+        case Shape::bare_start:
+            return peek_next(start + lf + 1, start + available);
+        case Shape::other:
+            break;
     }
-    if (kind == '/') return is_blank(text[length - 2]) ? Layout::other : Layout::published;
-    if (kind == '?') return Layout::published;  // a processing instruction of its own, skipped by every test
-    if (kind == '!' || length - first < 3) return Layout::other;
-    const char before = text[length - 2];
-    if (before == '"') return attributes_in_form(text + first, length - 1 - first) ? Layout::published : Layout::other;
-    if (before == '/') {
-        // <name attrs/>; a bare <name/> is written as <name></name>.
-        if (text[length - 3] != '"' || length - first < 4) return Layout::other;
-        return attributes_in_form(text + first, length - 2 - first) ? Layout::published : Layout::other;
+    return Layout::other;
+}
+
+// Proves the lines from begin_ on to be in the published layout, as many as the batch holds, and
+// keeps them for read_line; false when there is none. It stops before the first line it cannot prove
+// (cut by the chunk's end, empty, too long, at a NUL or a comment opening, or not one element), which
+// the line-by-line path then takes. A bare start tag is proved by the next line beginning with a tag.
+bool LineReader::fill_batch() {
+    batch_next_ = batch_;
+    batch_end_ = batch_;
+    if (begin_ == end_) return false;
+    const char* const chunk = chunk_.get();
+    if (!nul_known_ || next_nul_ < begin_) (void)cut_at_nul(std::string_view(chunk + begin_, 0));
+    if (!comment_known_ || next_comment_ < begin_) (void)find_comment_open(std::string_view(chunk + begin_, 0));
+    // A line kept must end before both.
+    const std::size_t limit = std::min(next_nul_, next_comment_);
+    std::size_t pos = begin_;
+    std::size_t proved = begin_;  // the end of the lines proved
+    Line* kept = batch_;
+    Line* const room_end = batch_ + kBatchRoom;
+    Line* const full = batch_ + kBatchLines;
+    bool bare_open = false;  // the last line kept is a bare start tag not proved yet
+    while (kept != room_end) {
+        const char* const text = chunk + pos;
+        // Never past the limit: pos is at most limit, as every line kept ends before it.
+        const std::size_t lf = scan_line(text, std::min(limit - pos, kWindow), kept->tags);
+        if (lf == std::string_view::npos) break;
+        const std::size_t length = lf - static_cast<std::size_t>(lf > 0 && text[lf - 1] == '\r');
+        if (length - 1 >= kMaxLineBytes) break;  // empty, or too long
+        if (bare_open && !begins_with_tag(text, lf, kept->tags)) break;
+        const Shape shape = line_shape(text, length, kept->tags);
+        if (shape == Shape::other) break;
+        // The line before, if a bare start tag, is proved by this one beginning with a tag.
+        proved = pos;
+        kept->text = std::string_view(text, length);
+        ++kept;
+        pos += lf + 1;
+        bare_open = shape == Shape::bare_start;
+        if (!bare_open) proved = pos;
+        if (kept >= full && !bare_open) break;
     }
-    if (before == '\'' || is_blank(before)) return Layout::other;
-    // A start tag without attributes: its value, if any, must not begin on the next line.
-    return peek_next(start + lf + 1, start + available);
+    if (bare_open) --kept;
+    begin_ = proved;
+    batch_end_ = kept;
+    return kept != batch_;
 }
 
 int LineReader::ChunkCursor::get() {
@@ -428,10 +528,15 @@ bool LineReader::read_raw_line(Line& line) {
     return true;
 }
 
-bool LineReader::read_line(Line& line) {
+bool LineReader::read_next_line(Line& line) {
     if (!open_) return false;
     if (layout_ != nullptr) return read_layout_line(line);
     if (!any_layout_) return read_raw_line(line);
+    if (fill_batch()) return read_line(line);
+    return read_line_by_line(line);
+}
+
+bool LineReader::read_line_by_line(Line& line) {
     for (;;) {
         // The common line: whole in the chunk, not empty, and neither a NUL nor a comment opening
         // before its end as far as the last look-ahead saw.
@@ -468,12 +573,7 @@ bool LineReader::read_line(Line& line) {
             continue;
         }
         if (comment || length > kMaxLineBytes) break;
-        // The two commonest lines, a value and an end tag, are told here; classify judges the rest.
-        const char kind = line.tags.count != 0 ? start[line.tags.at[0] + 1] : '!';
-        const bool plain = start[length - 1] == '>' && kind != '!' && kind != '?' &&
-                           ((line.tags.count == 2 && kind != '/' && start[line.tags.at[1] + 1] == '/') ||
-                            (line.tags.count == 1 && kind == '/' && !is_blank(start[length - 2])));
-        const Layout layout = plain ? Layout::published : classify(start, length, lf, available, line.tags);
+        const Layout layout = classify(start, length, lf, available, line.tags);
         if (layout == Layout::published) {
             line.text = std::string_view(start, length);
             begin_ += lf + 1;

@@ -64,8 +64,13 @@ class LineReader {
     // Reads `source`, which must outlive the reading.
     void open_source(ByteSource& source);
 
-    // The next line; false at end of input, also when the input ends inside a comment.
-    bool read_line(Line& line);
+    // The next line; false at end of input, also when the input ends inside a comment. Lines already
+    // proved to be in the published layout are handed out here, at the caller.
+    bool read_line(Line& line) {
+        if (batch_next_ == batch_end_) return read_next_line(line);
+        line = *batch_next_++;
+        return true;
+    }
 
   private:
     enum class Layout { published, other, unknown };
@@ -77,6 +82,13 @@ class LineReader {
       private:
         LineReader& reader_;
     };
+    // Lines taken a batch at a time, so the state of one look stays in registers for many lines.
+    static constexpr std::size_t kBatchLines = 256;
+    // Room for the start tags that follow the last line of a full batch until one can be proved.
+    static constexpr std::size_t kBatchRoom = kBatchLines + 16;
+    bool fill_batch();
+    bool read_next_line(Line& line);
+    bool read_line_by_line(Line& line);
     Layout classify(const char* start, std::size_t length, std::size_t lf, std::size_t available,
                     const LineTags& tags) const;
     Layout peek_next(const char* from, const char* last) const;
@@ -111,6 +123,11 @@ class LineReader {
     // Set from the first line not in the published layout to the end of the input.
     std::unique_ptr<ChunkCursor> cursor_;
     std::unique_ptr<XmlLayout> layout_;
+    // Lines of the published layout found ahead, in place in the chunk: begin_ is already past them,
+    // and no refill comes before the last is handed out.
+    Line batch_[kBatchRoom] = {};
+    const Line* batch_next_ = batch_;
+    const Line* batch_end_ = batch_;
 };
 
 }  // namespace chizuvec

@@ -116,34 +116,50 @@ LineTags naive_tags(std::string_view line) {
 }
 
 // Lines and their '<' positions come out the same whether a line takes the scanning path or the
-// full one (comments, NULs, long lines, lines cut by a refill).
+// full one (comments, NULs, long lines, lines cut by a refill). Read in any layout, the published
+// lines (a batch's worth and more) come out the same whatever the refills, and so do those after
+// the switch to the rewriter.
 TEST(LineReader, TagPositionsMatchTheLinesRead) {
     using namespace std::string_literals;
-    std::string input = "\t<a>1</a>\r\n<<<<<<<<x\n<b c=\"<\">\n"s;
+    std::string published;
+    for (int i = 0; i < 150; ++i) {
+        const std::string id = std::to_string(i);
+        published += "\t<p id=\"P" + id + "\">\n\t\t<q>\n\t\t\t<x>" + id + "</x>\r\n\t\t\t<r idref=\"P" + id +
+                     "\"/>\n\t\t</q>\n\t</p>\n";
+    }
+    std::string input = published + "\t<a>1</a>\r\n<<<<<<<<x\n<b c=\"<\">\n"s;
     input += "x<!-- <c> -->y<d>\r\n" + repeat('<', 3) + "\0<e>\n"s + repeat('e', 1020) + "<f><g>\n";
     for (int i = 0; i < 60; ++i)
         input += repeat('\t', static_cast<std::size_t>(i % 9)) + "<h i=\"" + std::to_string(i) + "\"/>\r\n";
     input += "<last>";
-    for (const std::size_t chunk_size : {std::size_t{1}, std::size_t{5}, std::size_t{64}, kDefaultChunkSize}) {
-        const Lines expected = read_all(input, chunk_size);
-        test::TempDir dir;
-        LineReader reader(chunk_size, LineReader::kRawLines);
-        ASSERT_TRUE(reader.open_file(dir.write("in.xml", input)));
-        Line read;
-        std::size_t n = 0;
-        while (reader.read_line(read)) {
-            const std::string_view line = read.text;
-            const LineTags& tags = read.tags;
-            ASSERT_LT(n, expected.size());
-            EXPECT_EQ(line, expected[n]) << "line " << n << ", chunk " << chunk_size;
-            const LineTags want = naive_tags(line);
-            EXPECT_EQ(tags.count, want.count) << "line " << n << ", chunk " << chunk_size;
-            EXPECT_EQ(tags.more, want.more) << "line " << n << ", chunk " << chunk_size;
-            for (std::uint32_t k = 0; k < want.count && k < tags.count; ++k) EXPECT_EQ(tags.at[k], want.at[k]);
-            ++n;
+    const Lines raw_published = read_all(published, kDefaultChunkSize);
+    test::TempDir any_dir;
+    LineReader any_reader(kDefaultChunkSize, !LineReader::kRawLines);
+    ASSERT_TRUE(any_reader.open_file(any_dir.write("in.xml", input)));
+    const Lines any_layout = read_from(any_reader);
+    ASSERT_GT(any_layout.size(), raw_published.size());
+    EXPECT_TRUE(std::equal(raw_published.begin(), raw_published.end(), any_layout.begin()));
+    for (const std::size_t chunk_size : {std::size_t{1}, std::size_t{5}, std::size_t{64}, kDefaultChunkSize})
+        for (const bool layout : {LineReader::kRawLines, !LineReader::kRawLines}) {
+            const Lines expected = layout ? any_layout : read_all(input, chunk_size);
+            test::TempDir dir;
+            LineReader reader(chunk_size, layout);
+            ASSERT_TRUE(reader.open_file(dir.write("in.xml", input)));
+            Line read;
+            std::size_t n = 0;
+            while (reader.read_line(read)) {
+                const std::string_view line = read.text;
+                const LineTags& tags = read.tags;
+                ASSERT_LT(n, expected.size());
+                EXPECT_EQ(line, expected[n]) << "line " << n << ", chunk " << chunk_size;
+                const LineTags want = naive_tags(line);
+                EXPECT_EQ(tags.count, want.count) << "line " << n << ", chunk " << chunk_size;
+                EXPECT_EQ(tags.more, want.more) << "line " << n << ", chunk " << chunk_size;
+                for (std::uint32_t k = 0; k < want.count && k < tags.count; ++k) EXPECT_EQ(tags.at[k], want.at[k]);
+                ++n;
+            }
+            EXPECT_EQ(n, expected.size()) << "chunk " << chunk_size;
         }
-        EXPECT_EQ(n, expected.size()) << "chunk " << chunk_size;
-    }
 }
 
 TEST(LineReader, JoinedCommentLineIsCutToOneLine) {
