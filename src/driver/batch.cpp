@@ -9,7 +9,9 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_set>
 
+#include "common/lot_text.hpp"
 #include "common/text_format.hpp"
 #include "driver/console.hpp"
 #include "driver/csv_listing.hpp"
@@ -305,11 +307,13 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
     print_error(overflow_text(tally, context.print.orientation));
     // A lot that highlights nothing anywhere is most likely mistyped: said once, at the end.
     if (!files.empty() && !interrupted_before_all(reported, files.size())) {
-        std::vector<std::string_view> told;
+        // Each lot once, by its normal form: ２６-１ and 26-1 are one lot typed two ways.
+        std::unordered_set<std::string> told;
+        std::string buffer;
         for (std::size_t k = 0; k < lots_found.size(); ++k) {
             const std::string& lot = options.highlights[k];
-            if (lots_found[k] || std::find(told.begin(), told.end(), lot) != told.end()) continue;
-            told.push_back(lot);
+            if (lots_found[k]) continue;
+            if (!told.emplace(normal_lot_text(keys[k], buffer)).second) continue;
             print_error(format_text("**Warning: --highlight lot \"%s\" is in none of the %zu map files\n",
                                     display_name(lot).c_str(), files.size()));
         }

@@ -134,7 +134,9 @@ void draw_around(const MapFile& file, MapDataset& dataset, const MapHeader& head
 void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader& header, const ConvertContext& context,
                        const ConvertRequest& request, const MapSheet* sheet, FileOutcome& outcome, DrawOutcome& d) {
     BoundingBox bounds;
-    const AssemblyResult assembly = assemble_outlines(dataset, d.map_no, bounds);
+    // A CSV row per parcel, as a GIS feature per parcel: one broken shape leaves the others measured.
+    const BrokenShapes broken_shapes = request.mode == ConvertMode::csv ? BrokenShapes::skip : BrokenShapes::stop;
+    const AssemblyResult assembly = assemble_outlines(dataset, d.map_no, bounds, broken_shapes);
     d.messages = assembly_messages_text(assembly);
     if (assembly.status == AssemblyStatus::no_memory) {
         d.status = DrawStatus::failed;

@@ -80,6 +80,21 @@ void append_padded(std::string& line, std::string_view text, std::size_t width, 
     if (used < width) line.append(width - used, ' ');
 }
 
+// The head line shared by both listings: input path, map name and coordinate system, then `titles`.
+std::string listing_head(std::uint32_t ansi_code_page, std::string_view input_path, std::string_view map_name,
+                         std::string_view coord_system, std::string_view titles) {
+    const auto to_ansi = [&](std::string_view text) {
+        return platform::convert_code_page(text, platform::kCodePageUtf8, ansi_code_page);
+    };
+    std::string line = printable(input_path);
+    line += to_ansi(kMapNameLabel);
+    line += to_ansi(printable(map_name));
+    line += to_ansi(kOpenParen);
+    line += to_ansi(printable(coord_system));
+    line += to_ansi(titles);
+    return line;
+}
+
 }  // namespace
 
 void print_parcel_listing(const MapDataset& dataset, std::uint32_t console_code_page, std::uint32_t ansi_code_page,
@@ -99,13 +114,9 @@ void append_parcel_listing(std::string& out, const MapDataset& dataset, std::uin
     };
     const auto value_in_ansi = [&](std::string_view text) { return to_ansi(printable(text)); };
 
-    std::string line = printable(input_path);
-    line += to_ansi(kMapNameLabel);
-    line += value_in_ansi(map_name);
-    line += to_ansi(kOpenParen);
-    line += value_in_ansi(coord_system);
-    line += to_ansi(kColumnTitles);
-    line += to_ansi(coord_system == kArbitraryCoordSystem ? kAreaUnknownUnit : kAreaTitle);
+    std::string titles(kColumnTitles);
+    titles += coord_system == kArbitraryCoordSystem ? kAreaUnknownUnit : kAreaTitle;
+    std::string line = listing_head(ansi_code_page, input_path, map_name, coord_system, titles);
     out += console_text(line, console_code_page, ansi_code_page);
 
     std::uint32_t number = 0;
@@ -130,15 +141,7 @@ void append_sheet_listing(std::string& out, const MapDataset& dataset, std::uint
     const auto value_in_ansi = [&](std::string_view text) {
         return platform::convert_code_page(printable(text), platform::kCodePageUtf8, ansi_code_page);
     };
-    const auto to_ansi = [&](std::string_view text) {
-        return platform::convert_code_page(text, platform::kCodePageUtf8, ansi_code_page);
-    };
-    std::string line = printable(input_path);
-    line += to_ansi(kMapNameLabel);
-    line += value_in_ansi(map_name);
-    line += to_ansi(kOpenParen);
-    line += value_in_ansi(coord_system);
-    line += to_ansi(kSheetColumnTitles);
+    std::string line = listing_head(ansi_code_page, input_path, map_name, coord_system, kSheetColumnTitles);
     out += console_text(line, console_code_page, ansi_code_page);
     for (const SheetDetail& sheet : dataset.gis.sheets) {
         line.clear();

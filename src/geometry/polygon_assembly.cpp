@@ -223,7 +223,9 @@ std::uint64_t outline_entries(const MapDataset& dataset, const Indexes& indexes)
     return entries;
 }
 
-AssemblyStatus assemble_selected(MapDataset& dataset, BoundingBox& bounds, AssemblyResult& result) {
+AssemblyStatus assemble_selected(MapDataset& dataset, BoundingBox& bounds, AssemblyResult& result,
+                                 BrokenShapes broken_shapes) {
+    const bool skip = broken_shapes == BrokenShapes::skip;
     Indexes indexes;
     indexes.surfaces = build_id_index(dataset.surfaces);
     indexes.curves = build_id_index(dataset.curves);
@@ -239,6 +241,8 @@ AssemblyStatus assemble_selected(MapDataset& dataset, BoundingBox& bounds, Assem
     // For each surface, the parcel whose outline run it has, once built.
     std::vector<std::uint32_t> built_by(dataset.surfaces.size(), kNoRecord);
     std::vector<bool> unreadable_surface(dataset.unreadable_points != 0 ? dataset.surfaces.size() : 0, false);
+    // Skipping, a surface that failed once is not walked again for the parcels that share it.
+    std::vector<bool> broken_surface(skip ? dataset.surfaces.size() : 0, false);
 
     for (std::size_t j = 0; j < dataset.parcels.size(); ++j) {
         Parcel& parcel = dataset.parcels[j];
@@ -246,8 +250,10 @@ AssemblyStatus assemble_selected(MapDataset& dataset, BoundingBox& bounds, Assem
         const std::uint32_t surface_at = indexes.surfaces.find(parcel.shape_no);
         if (surface_at == kNoRecord) {
             result.messages.push_back(message(AssemblyMessage::Kind::surface_not_found, parcel.shape_no, parcel.id_no));
+            if (skip) continue;
             return AssemblyStatus::surface_not_found;
         }
+        if (skip && broken_surface[surface_at]) continue;
         if (built_by[surface_at] != kNoRecord) {
             // A shared surface: its messages were given at its first parcel.
             const Parcel& first = dataset.parcels[built_by[surface_at]];
@@ -262,7 +268,13 @@ AssemblyStatus assemble_selected(MapDataset& dataset, BoundingBox& bounds, Assem
             bool unreadable = false;
             const AssemblyStatus status = append_outline(dataset, indexes, dataset.surfaces[surface_at],
                                                          static_cast<std::uint32_t>(j), bounds, result, unreadable);
-            if (status != AssemblyStatus::ok) return status;
+            if (status != AssemblyStatus::ok && !skip) return status;
+            if (status != AssemblyStatus::ok) {
+                dataset.vertex_index_list.resize(first_vertex);
+                dataset.outline_rings.resize(first_ring);
+                broken_surface[surface_at] = true;
+                continue;
+            }
             if (unreadable) {
                 unreadable_surface[surface_at] = true;
                 note_unreadable(dataset, parcel);
@@ -298,7 +310,8 @@ void select_parcels(MapDataset& dataset, std::string_view map_no) {
     }
 }
 
-AssemblyResult assemble_outlines(MapDataset& dataset, std::string_view map_no, BoundingBox& bounds) {
+AssemblyResult assemble_outlines(MapDataset& dataset, std::string_view map_no, BoundingBox& bounds,
+                                 BrokenShapes broken_shapes) {
     bounds.min_x = kLargestDouble;
     bounds.max_x = -kLargestDouble;
     bounds.min_y = kLargestDouble;
@@ -314,7 +327,7 @@ AssemblyResult assemble_outlines(MapDataset& dataset, std::string_view map_no, B
 
     try {
         select_parcels(dataset, map_no);
-        result.status = assemble_selected(dataset, bounds, result);
+        result.status = assemble_selected(dataset, bounds, result, broken_shapes);
     } catch (const std::bad_alloc&) {
         // The parcel being assembled has no range yet, so readers skip it and everything after it.
         result.status = AssemblyStatus::no_memory;

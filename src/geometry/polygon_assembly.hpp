@@ -59,8 +59,13 @@ struct AssemblyResult {
 // numbered `map_no` lists (or whose map_no is it).
 void select_parcels(MapDataset& dataset, std::string_view map_no);
 
+// What a parcel whose shape cannot be built does to the rest: the drawing and the listing stop there;
+// outputs of one row per parcel skip it (it has no outline) and go on.
+enum class BrokenShapes { stop, skip };
+
 // Selects the parcels of `map_no`, builds their outlines and fills `bounds`.
-AssemblyResult assemble_outlines(MapDataset& dataset, std::string_view map_no, BoundingBox& bounds);
+AssemblyResult assemble_outlines(MapDataset& dataset, std::string_view map_no, BoundingBox& bounds,
+                                 BrokenShapes broken_shapes = BrokenShapes::stop);
 
 // The outline of a parcel as positions in `points`; empty for a parcel without one.
 inline std::span<const std::uint32_t> parcel_outline(const MapDataset& dataset, const Parcel& parcel) {

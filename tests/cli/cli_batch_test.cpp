@@ -233,8 +233,8 @@ TEST(CliBatch, HighlightFoundNowhereIsToldOnce) {
     fs::create_directory(program.file("in"));
     program.write("in/a.xml", read_file(sample_map_path()));
     program.write("in/b.xml", read_file(sample_map_path()));
-    const RunResult r =
-        program.run({"--out-dir", "out", "--highlight", "101-3", "--highlight", "999-9", "--highlight", "999-9", "in"});
+    const RunResult r = program.run({"--out-dir", "out", "--highlight", "101-3", "--highlight", "999-9", "--highlight",
+                                     "999-9", "--highlight", "９９９－９", "in"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err,
               "**Warning: --highlight lot \"999-9\" is in none of the 2 map files\n"
