@@ -68,7 +68,8 @@ std::int32_t scale_bar_label_width(std::string_view text, std::int32_t size) {
 }
 
 std::string scale_bar_label(const ScaleBar& bar) {
-    // Every map's coordinates are metres, a local system's too.
+    // Every map's coordinates are metres, a local system's too; a kilometre and more reads in km.
+    if (bar.metres >= 1000.0) return format_text("%g km", bar.metres / 1000.0);
     return format_text(bar.metres >= 1.0 ? "%.0f m" : "%g m", bar.metres);
 }
 

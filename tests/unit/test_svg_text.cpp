@@ -162,12 +162,12 @@ TEST(ScaleBar, FittedLengthAndLabelInsideThePage) {
         const char* label;
     };
     const Case cases[] = {
-        {4.0, 2000, 100, "100 m"},                               // fits: unchanged
-        {534.0, 1297, 1, "1 m"},                                 // a parcel of a few square metres
-        {0.56, 2000, 1000, "1000 m"},                            // 100 m fits, but its label would leave the page
-        {1.5, 2000, 500, "500 m"},                               // 100 m is shorter than its label
-        {2000.0, 1000, 0.2, "0.2 m"},   {1.0, 100, 50, "50 m"},  // the label is wider than the page allows
-        {0.01, 1000, 50000, "50000 m"},
+        {4.0, 2000, 100, "100 m"},                             // fits: unchanged
+        {534.0, 1297, 1, "1 m"},                               // a parcel of a few square metres
+        {0.56, 2000, 1000, "1 km"},                            // 100 m fits, but its label would leave the page
+        {1.5, 2000, 500, "500 m"},                             // 100 m is shorter than its label
+        {2000.0, 1000, 0.2, "0.2 m"}, {1.0, 100, 50, "50 m"},  // the label is wider than the page allows
+        {0.01, 1000, 50000, "50 km"},
     };
     for (const Case& c : cases) {
         SvgLayout layout;
