@@ -405,11 +405,13 @@ class GeoParquetWriter final : public FeatureWriter {
         std::size_t dictionary_bytes = 0;
         std::vector<std::string_view> entries;
         if (use_dictionary) {
+            // Entries and their bytes only grow: once past either bound, the rest need not be hashed.
             for (const std::string_view text : v.texts) {
                 const auto [it, added] = dictionary_.try_emplace(text, static_cast<std::uint32_t>(entries.size()));
                 if (added) {
                     entries.push_back(text);
                     dictionary_bytes += 4 + text.size();
+                    if (entries.size() * 2 > v.texts.size() || dictionary_bytes > kDictionaryBytes) break;
                 }
                 indices_.push_back(it->second);
             }
