@@ -165,21 +165,22 @@ constexpr std::size_t kMaxCells = 20000;
 constexpr std::size_t kMinCells = 64;
 constexpr std::size_t kEdgeVisits = 1000000;
 constexpr double kMaxCellsPerSide = 64.0;
+constexpr std::size_t kReservedCells = 128;  // room for what most parcels queue, grown past it
 
 }  // namespace
 
 LabelPoint pole_of_inaccessibility(std::span<const PlanePoint> points, std::span<const std::uint32_t> ring_ends,
                                    double precision) {
     // Only rings that lie within `points` and have a point count.
-    std::vector<std::uint32_t> ends;
-    ends.reserve(ring_ends.size());
+    std::size_t rings_kept = 0;
     std::uint32_t begin = 0;
     for (const std::uint32_t end : ring_ends) {
         if (end > points.size() || end <= begin) break;
-        ends.push_back(end);
+        ++rings_kept;
         begin = end;
     }
-    if (ends.empty()) return {};
+    if (rings_kept == 0) return {};
+    const std::span<const std::uint32_t> ends = ring_ends.first(rings_kept);
     const EdgeTable edges(points, ends);
     const Rings rings{points.first(ends.back()), ends, edges};
 
@@ -203,6 +204,7 @@ LabelPoint pole_of_inaccessibility(std::span<const PlanePoint> points, std::span
     // A max-heap by bound, as std::priority_queue keeps it, in a vector that can be read whole.
     const auto less = [](const Cell& a, const Cell& b) { return a.max < b.max; };
     std::vector<Cell> queue;
+    queue.reserve(kReservedCells);
     const auto push = [&](const Cell& cell) {
         queue.push_back(cell);
         std::push_heap(queue.begin(), queue.end(), less);
