@@ -3,6 +3,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__SSE2__) && defined(__GNUC__)
+#include <immintrin.h>
+#define CHIZUVEC_AVX_EDGES 1
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -25,13 +29,13 @@ struct Cell {
 
 // The edges of the outline as the distance and the crossing test use them, worked out once per
 // outline rather than once per cell: edge i runs from a to b, d = b - a, len2 = |d|². Each term is
-// a column, padded to an even count with edges at infinity, which neither cross nor come near.
+// a column, padded to a multiple of four with edges at infinity, which neither cross nor come near.
 class EdgeTable {
   public:
     enum Column : std::size_t { kAx, kAy, kBx, kBy, kDx, kDy, kLen2, kColumns };
 
     EdgeTable(std::span<const PlanePoint> points, std::span<const std::uint32_t> ends)
-        : count_((ends.back() + 1) & ~std::size_t{1}), values_(count_ * kColumns, 0.0) {
+        : count_((ends.back() + std::size_t{3}) & ~std::size_t{3}), values_(count_ * kColumns, 0.0) {
         std::size_t k = 0;
         std::size_t begin = 0;
         for (const std::uint32_t end : ends) {
@@ -65,6 +69,65 @@ class EdgeTable {
     std::vector<double> values_;
 };
 
+#if defined(CHIZUVEC_AVX_EDGES)
+// Four edges at a time, the same operations as the two-at-a-time loop below on wider registers,
+// where the processor has them. Sets `crossings` to the parity of the crossings; gives the least
+// square.
+__attribute__((target("avx"))) double least_square_avx(const EdgeTable& edges, double x, double y,
+                                                       unsigned& crossings) {
+    const std::size_t n = edges.count();
+    const double* ax = edges.column(EdgeTable::kAx);
+    const double* ay = edges.column(EdgeTable::kAy);
+    const double* bx = edges.column(EdgeTable::kBx);
+    const double* by = edges.column(EdgeTable::kBy);
+    const double* dx = edges.column(EdgeTable::kDx);
+    const double* dy = edges.column(EdgeTable::kDy);
+    const double* len2 = edges.column(EdgeTable::kLen2);
+    const __m256d px = _mm256_set1_pd(x);
+    const __m256d py = _mm256_set1_pd(y);
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d zero = _mm256_setzero_pd();
+    __m256d least = _mm256_set1_pd(INFINITY);
+    unsigned bits = 0;
+    for (std::size_t i = 0; i < n; i += 4) {
+        const __m256d a_x = _mm256_loadu_pd(ax + i);
+        const __m256d a_y = _mm256_loadu_pd(ay + i);
+        const __m256d b_x = _mm256_loadu_pd(bx + i);
+        const __m256d b_y = _mm256_loadu_pd(by + i);
+        const __m256d d_x = _mm256_loadu_pd(dx + i);
+        const __m256d d_y = _mm256_loadu_pd(dy + i);
+        const __m256d from_a_y = _mm256_sub_pd(py, a_y);
+        const __m256d straddles = _mm256_xor_pd(_mm256_cmp_pd(a_y, py, _CMP_GT_OS), _mm256_cmp_pd(b_y, py, _CMP_GT_OS));
+        const __m256d meets = _mm256_add_pd(_mm256_div_pd(_mm256_mul_pd(d_x, from_a_y), d_y), a_x);
+        bits ^=
+            static_cast<unsigned>(_mm256_movemask_pd(_mm256_and_pd(straddles, _mm256_cmp_pd(px, meets, _CMP_LT_OS))));
+        const __m256d t =
+            _mm256_div_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(px, a_x), d_x), _mm256_mul_pd(from_a_y, d_y)),
+                          _mm256_loadu_pd(len2 + i));
+        const __m256d beyond = _mm256_cmp_pd(t, one, _CMP_GT_OS);
+        const __m256d within = _mm256_cmp_pd(t, zero, _CMP_GT_OS);
+        const __m256d on_x = _mm256_or_pd(_mm256_and_pd(within, _mm256_add_pd(a_x, _mm256_mul_pd(d_x, t))),
+                                          _mm256_andnot_pd(within, a_x));
+        const __m256d on_y = _mm256_or_pd(_mm256_and_pd(within, _mm256_add_pd(a_y, _mm256_mul_pd(d_y, t))),
+                                          _mm256_andnot_pd(within, a_y));
+        const __m256d ex = _mm256_sub_pd(px, _mm256_or_pd(_mm256_and_pd(beyond, b_x), _mm256_andnot_pd(beyond, on_x)));
+        const __m256d ey = _mm256_sub_pd(py, _mm256_or_pd(_mm256_and_pd(beyond, b_y), _mm256_andnot_pd(beyond, on_y)));
+        least = _mm256_min_pd(_mm256_add_pd(_mm256_mul_pd(ex, ex), _mm256_mul_pd(ey, ey)), least);
+    }
+    double lanes[4];
+    _mm256_storeu_pd(lanes, least);
+    crossings = static_cast<unsigned>(__builtin_popcount(bits)) & 1;
+    return std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
+}
+
+// Asked while statics are made, which may come before the library's own look at the processor.
+bool processor_has_avx() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx") != 0;
+}
+const bool kHaveAvx = processor_has_avx();
+#endif
+
 // Signed distance from (x, y) to the outline: positive inside (even-odd over all rings). Per edge,
 // the crossing of a ray to the right and the square of the distance to the nearest point of the
 // edge, with the terms of the plain formulas, so that every cell gets the same distance to the last
@@ -81,6 +144,12 @@ double signed_distance(const EdgeTable& edges, double x, double y) {
     const double* len2 = edges.column(EdgeTable::kLen2);
     unsigned crossings = 0;
     double best = INFINITY;
+#if defined(CHIZUVEC_AVX_EDGES)
+    if (kHaveAvx) {
+        best = least_square_avx(edges, x, y, crossings);
+        return (crossings != 0 ? 1.0 : -1.0) * std::sqrt(best);
+    }
+#endif
 #if defined(__SSE2__)
     // Two edges at a time and without branches: which end is nearest varies from edge to edge,
     // and a mispredicted branch costs more than the few operations taken on every edge.
