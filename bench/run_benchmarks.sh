@@ -32,9 +32,9 @@
 # SIMA with --out-dir against drawing it (wanted: within 1.5x).
 # Then (REAL_ONLY=1 runs this part alone) a municipality archive of real density: the real map files
 # of tests/data repeated REAL_COPIES (150) times under new names into inner zips, as the open data
-# ships them, drawn with --out-dir and written to each GIS format, each on all cores; for each the
-# median CPU time (user + system) of three runs and the parcels per CPU-second (wanted: every GIS
-# format within 1.2x of the drawing's CPU time).
+# ships them, drawn with --out-dir and written to each GIS format, each on all cores, the outputs
+# taking turns round after round; for each the median CPU time (user + system) of REAL_RUNS (3) rounds
+# and the parcels per CPU-second (wanted: every GIS format within 1.2x of the drawing's CPU time).
 #
 # Environment: RUNS (runs per median, at least 5; default 5), SIZES (default "10000 100000"),
 # SEED (generator seed, default 1). Uses hyperfine when installed, else its own loop; the peak memory
@@ -350,24 +350,35 @@ rm -rf "$real_parts"
 parcels="$("$PROGRAM" --gis "$WORK/count.geojson" "$real_muni" 2>&1 | sed -n 's/^Wrote \([0-9]*\) parcels.*/\1/p')"
 rm -f "$WORK/count.geojson"
 echo "== Real-density archive: $((REAL_COPIES * $(ls "$ROOT"/tests/data/*.xml | wc -l))) map files, $parcels parcels, $(($(stat -c %s "$real_muni") / 1000000)) MB zipped"
-# Median CPU seconds (user + system) of three runs of one command.
-cpu_seconds() {
-    local i
-    for ((i = 0; i < 3; ++i)); do
-        /usr/bin/time -f '%U %S' -o "$WORK/cpu.txt" "$@" >/dev/null 2>&1 </dev/null
-        awk '{ printf "%.3f\n", $1 + $2 }' "$WORK/cpu.txt"
-    done | sort -n | sed -n 2p
+# CPU seconds (user + system) of one run of one output: "draw" or a GIS format.
+real_cpu_seconds() {
+    if [[ $1 == draw ]]; then
+        /usr/bin/time -f '%U %S' -o "$WORK/cpu.txt" "$PROGRAM" --out-dir "$WORK/real_out" "$real_muni" \
+            >/dev/null 2>&1 </dev/null
+    else
+        /usr/bin/time -f '%U %S' -o "$WORK/cpu.txt" "$PROGRAM" --gis "$WORK/real.$1" "$real_muni" \
+            >/dev/null 2>&1 </dev/null
+        rm -f "$WORK/real.$1"
+    fi
+    awk '{ printf "%.3f\n", $1 + $2 }' "$WORK/cpu.txt"
 }
+# The runs of the outputs take turns, round after round, so that the load of a shared machine weighs
+# on each alike; the median of REAL_RUNS (default 3) rounds.
+REAL_RUNS="${REAL_RUNS:-3}"
+REAL_OUTPUTS=(draw geojson gpkg fgb parquet)
+declare -A REAL_TIMES
+for ((round = 0; round < REAL_RUNS; ++round)); do
+    for output in "${REAL_OUTPUTS[@]}"; do REAL_TIMES[$output]+="$(real_cpu_seconds "$output") "; done
+done
+rm -rf "$WORK/real_out"
+real_median() { tr ' ' '\n' <<<"${REAL_TIMES[$1]}" | sed '/^$/d' | sort -n | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
+t_cpu_draw="$(real_median draw)"
 printf '%-36s %10s %18s %8s\n' output "CPU s" "parcels/CPU-s" ratio
-rm -rf "$WORK/real_out"
-t_cpu_draw="$(cpu_seconds "$PROGRAM" --out-dir "$WORK/real_out" "$real_muni")"
 printf '%-36s %10.3f %18.0f %8s\n' "drawing (--out-dir)" "$t_cpu_draw" "$(awk -v p="$parcels" -v t="$t_cpu_draw" 'BEGIN { print p / t }')" "1.00"
-rm -rf "$WORK/real_out"
 for format in geojson gpkg fgb parquet; do
-    t="$(cpu_seconds "$PROGRAM" --gis "$WORK/real.$format" "$real_muni")"
+    t="$(real_median "$format")"
     printf '%-36s %10.3f %18.0f %8s\n' ".$format (--gis)" "$t" "$(awk -v p="$parcels" -v t="$t" 'BEGIN { print p / t }')" \
         "$(ratio "$t" "$t_cpu_draw")"
-    rm -f "$WORK/real.$format"
 done
 echo "(wanted: every GIS format within 1.2x of the drawing's CPU time)"
 fi

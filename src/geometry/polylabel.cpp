@@ -1,9 +1,17 @@
 #include "geometry/polylabel.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__SSE2__) && defined(__GNUC__)
+#include <immintrin.h>
+#define CHIZUVEC_AVX_EDGES 1
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <queue>
+#include <utility>
 #include <vector>
 
 namespace chizuvec {
@@ -19,45 +27,182 @@ struct Cell {
     double max = 0.0;
 };
 
+// The edges of the outline as the distance and the crossing test use them, worked out once per
+// outline rather than once per cell: edge i runs from a to b, d = b - a, len2 = |d|². Each term is
+// a column, padded to a multiple of four with edges at infinity, which neither cross nor come near.
+class EdgeTable {
+  public:
+    enum Column : std::size_t { kAx, kAy, kBx, kBy, kDx, kDy, kLen2, kColumns };
+
+    EdgeTable(std::span<const PlanePoint> points, std::span<const std::uint32_t> ends)
+        : count_((ends.back() + std::size_t{3}) & ~std::size_t{3}), values_(count_ * kColumns, 0.0) {
+        std::size_t k = 0;
+        std::size_t begin = 0;
+        for (const std::uint32_t end : ends) {
+            for (std::size_t i = begin, j = end - 1; i < end; j = i++, ++k) {
+                const PlanePoint& a = points[i];
+                const PlanePoint& b = points[j];
+                const double dx = b.x - a.x;
+                const double dy = b.y - a.y;
+                for (const auto& [column, value] : {std::pair{kAx, a.x},
+                                                    {kAy, a.y},
+                                                    {kBx, b.x},
+                                                    {kBy, b.y},
+                                                    {kDx, dx},
+                                                    {kDy, dy},
+                                                    {kLen2, dx * dx + dy * dy}}) {
+                    values_[column * count_ + k] = value;
+                }
+            }
+            begin = end;
+        }
+        for (; k < count_; ++k) {
+            for (const Column column : {kAx, kAy, kBx, kBy}) values_[column * count_ + k] = INFINITY;
+        }
+    }
+
+    std::size_t count() const { return count_; }
+    const double* column(Column c) const { return values_.data() + c * count_; }
+
+  private:
+    std::size_t count_;
+    std::vector<double> values_;
+};
+
+#if defined(CHIZUVEC_AVX_EDGES)
+// Four edges at a time, the same operations as the two-at-a-time loop below on wider registers,
+// where the processor has them. Sets `crossings` to the parity of the crossings; gives the least
+// square.
+__attribute__((target("avx"))) double least_square_avx(const EdgeTable& edges, double x, double y,
+                                                       unsigned& crossings) {
+    const std::size_t n = edges.count();
+    const double* ax = edges.column(EdgeTable::kAx);
+    const double* ay = edges.column(EdgeTable::kAy);
+    const double* bx = edges.column(EdgeTable::kBx);
+    const double* by = edges.column(EdgeTable::kBy);
+    const double* dx = edges.column(EdgeTable::kDx);
+    const double* dy = edges.column(EdgeTable::kDy);
+    const double* len2 = edges.column(EdgeTable::kLen2);
+    const __m256d px = _mm256_set1_pd(x);
+    const __m256d py = _mm256_set1_pd(y);
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d zero = _mm256_setzero_pd();
+    __m256d least = _mm256_set1_pd(INFINITY);
+    unsigned bits = 0;
+    for (std::size_t i = 0; i < n; i += 4) {
+        const __m256d a_x = _mm256_loadu_pd(ax + i);
+        const __m256d a_y = _mm256_loadu_pd(ay + i);
+        const __m256d b_x = _mm256_loadu_pd(bx + i);
+        const __m256d b_y = _mm256_loadu_pd(by + i);
+        const __m256d d_x = _mm256_loadu_pd(dx + i);
+        const __m256d d_y = _mm256_loadu_pd(dy + i);
+        const __m256d from_a_y = _mm256_sub_pd(py, a_y);
+        const __m256d straddles = _mm256_xor_pd(_mm256_cmp_pd(a_y, py, _CMP_GT_OS), _mm256_cmp_pd(b_y, py, _CMP_GT_OS));
+        const __m256d meets = _mm256_add_pd(_mm256_div_pd(_mm256_mul_pd(d_x, from_a_y), d_y), a_x);
+        bits ^=
+            static_cast<unsigned>(_mm256_movemask_pd(_mm256_and_pd(straddles, _mm256_cmp_pd(px, meets, _CMP_LT_OS))));
+        const __m256d t =
+            _mm256_div_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(px, a_x), d_x), _mm256_mul_pd(from_a_y, d_y)),
+                          _mm256_loadu_pd(len2 + i));
+        const __m256d beyond = _mm256_cmp_pd(t, one, _CMP_GT_OS);
+        const __m256d within = _mm256_cmp_pd(t, zero, _CMP_GT_OS);
+        const __m256d on_x = _mm256_or_pd(_mm256_and_pd(within, _mm256_add_pd(a_x, _mm256_mul_pd(d_x, t))),
+                                          _mm256_andnot_pd(within, a_x));
+        const __m256d on_y = _mm256_or_pd(_mm256_and_pd(within, _mm256_add_pd(a_y, _mm256_mul_pd(d_y, t))),
+                                          _mm256_andnot_pd(within, a_y));
+        const __m256d ex = _mm256_sub_pd(px, _mm256_or_pd(_mm256_and_pd(beyond, b_x), _mm256_andnot_pd(beyond, on_x)));
+        const __m256d ey = _mm256_sub_pd(py, _mm256_or_pd(_mm256_and_pd(beyond, b_y), _mm256_andnot_pd(beyond, on_y)));
+        least = _mm256_min_pd(_mm256_add_pd(_mm256_mul_pd(ex, ex), _mm256_mul_pd(ey, ey)), least);
+    }
+    double lanes[4];
+    _mm256_storeu_pd(lanes, least);
+    crossings = static_cast<unsigned>(__builtin_popcount(bits)) & 1;
+    return std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
+}
+
+// Asked while statics are made, which may come before the library's own look at the processor.
+bool processor_has_avx() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx") != 0;
+}
+const bool kHaveAvx = processor_has_avx();
+#endif
+
+// Signed distance from (x, y) to the outline: positive inside (even-odd over all rings). Per edge,
+// the crossing of a ray to the right and the square of the distance to the nearest point of the
+// edge, with the terms of the plain formulas, so that every cell gets the same distance to the last
+// bit however it is computed. An edge of no length gives t = NaN, so its end a, as it should; the
+// smallest square is the same in any order.
+double signed_distance(const EdgeTable& edges, double x, double y) {
+    const std::size_t n = edges.count();
+    const double* ax = edges.column(EdgeTable::kAx);
+    const double* ay = edges.column(EdgeTable::kAy);
+    const double* bx = edges.column(EdgeTable::kBx);
+    const double* by = edges.column(EdgeTable::kBy);
+    const double* dx = edges.column(EdgeTable::kDx);
+    const double* dy = edges.column(EdgeTable::kDy);
+    const double* len2 = edges.column(EdgeTable::kLen2);
+    unsigned crossings = 0;
+    double best = INFINITY;
+#if defined(CHIZUVEC_AVX_EDGES)
+    if (kHaveAvx) {
+        best = least_square_avx(edges, x, y, crossings);
+        return (crossings != 0 ? 1.0 : -1.0) * std::sqrt(best);
+    }
+#endif
+#if defined(__SSE2__)
+    // Two edges at a time and without branches: which end is nearest varies from edge to edge,
+    // and a mispredicted branch costs more than the few operations taken on every edge.
+    const __m128d px = _mm_set1_pd(x);
+    const __m128d py = _mm_set1_pd(y);
+    const __m128d one = _mm_set1_pd(1.0);
+    const __m128d zero = _mm_setzero_pd();
+    __m128d least = _mm_set1_pd(INFINITY);
+    for (std::size_t i = 0; i < n; i += 2) {
+        const __m128d a_x = _mm_loadu_pd(ax + i);
+        const __m128d a_y = _mm_loadu_pd(ay + i);
+        const __m128d d_x = _mm_loadu_pd(dx + i);
+        const __m128d d_y = _mm_loadu_pd(dy + i);
+        const __m128d from_a_y = _mm_sub_pd(py, a_y);
+        const __m128d straddles = _mm_xor_pd(_mm_cmpgt_pd(a_y, py), _mm_cmpgt_pd(_mm_loadu_pd(by + i), py));
+        const __m128d meets = _mm_add_pd(_mm_div_pd(_mm_mul_pd(d_x, from_a_y), d_y), a_x);
+        crossings ^= static_cast<unsigned>(_mm_movemask_pd(_mm_and_pd(straddles, _mm_cmplt_pd(px, meets))));
+        const __m128d t = _mm_div_pd(_mm_add_pd(_mm_mul_pd(_mm_sub_pd(px, a_x), d_x), _mm_mul_pd(from_a_y, d_y)),
+                                     _mm_loadu_pd(len2 + i));
+        const __m128d beyond = _mm_cmpgt_pd(t, one);
+        const __m128d within = _mm_cmpgt_pd(t, zero);
+        const auto nearest = [&](__m128d a, __m128d b, __m128d d) {
+            const __m128d on = _mm_or_pd(_mm_and_pd(within, _mm_add_pd(a, _mm_mul_pd(d, t))), _mm_andnot_pd(within, a));
+            return _mm_or_pd(_mm_and_pd(beyond, b), _mm_andnot_pd(beyond, on));
+        };
+        const __m128d ex = _mm_sub_pd(px, nearest(a_x, _mm_loadu_pd(bx + i), d_x));
+        const __m128d ey = _mm_sub_pd(py, nearest(a_y, _mm_loadu_pd(by + i), d_y));
+        least = _mm_min_pd(_mm_add_pd(_mm_mul_pd(ex, ex), _mm_mul_pd(ey, ey)), least);
+    }
+    double lanes[2];
+    _mm_storeu_pd(lanes, least);
+    best = std::min(lanes[0], lanes[1]);
+    crossings = (crossings ^ (crossings >> 1)) & 1;
+#else
+    for (std::size_t i = 0; i < n; ++i) {
+        if ((ay[i] > y) != (by[i] > y) && x < dx[i] * (y - ay[i]) / dy[i] + ax[i]) crossings ^= 1;
+        const double t = ((x - ax[i]) * dx[i] + (y - ay[i]) * dy[i]) / len2[i];
+        const double nx = t > 1.0 ? bx[i] : t > 0.0 ? ax[i] + dx[i] * t : ax[i];
+        const double ny = t > 1.0 ? by[i] : t > 0.0 ? ay[i] + dy[i] * t : ay[i];
+        const double d2 = (x - nx) * (x - nx) + (y - ny) * (y - ny);
+        best = d2 < best ? d2 : best;
+    }
+#endif
+    return (crossings != 0 ? 1.0 : -1.0) * std::sqrt(best);
+}
+
 struct Rings {
     std::span<const PlanePoint> points;
     std::span<const std::uint32_t> ends;
+    const EdgeTable& edges;
 };
 
-double segment_distance_squared(double px, double py, const PlanePoint& a, const PlanePoint& b) {
-    double x = a.x, y = a.y;
-    double dx = b.x - x, dy = b.y - y;
-    if (dx != 0.0 || dy != 0.0) {
-        const double t = ((px - x) * dx + (py - y) * dy) / (dx * dx + dy * dy);
-        if (t > 1.0) {
-            x = b.x;
-            y = b.y;
-        } else if (t > 0.0) {
-            x += dx * t;
-            y += dy * t;
-        }
-    }
-    dx = px - x;
-    dy = py - y;
-    return dx * dx + dy * dy;
-}
-
-// Signed distance from (x, y) to the outline: positive inside (even-odd over all rings).
-double signed_distance(const Rings& rings, double x, double y) {
-    bool inside = false;
-    double best = INFINITY;
-    std::size_t begin = 0;
-    for (const std::uint32_t end : rings.ends) {
-        for (std::size_t i = begin, j = end - 1; i < end; j = i++) {
-            const PlanePoint& a = rings.points[i];
-            const PlanePoint& b = rings.points[j];
-            if ((a.y > y) != (b.y > y) && x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x) inside = !inside;
-            best = std::min(best, segment_distance_squared(x, y, a, b));
-        }
-        begin = end;
-    }
-    return (inside ? 1.0 : -1.0) * std::sqrt(best);
-}
+double signed_distance(const Rings& rings, double x, double y) { return signed_distance(rings.edges, x, y); }
 
 Cell make_cell(const Rings& rings, double x, double y, double h) {
     const double d = signed_distance(rings, x, y);
@@ -89,22 +234,24 @@ constexpr std::size_t kMaxCells = 20000;
 constexpr std::size_t kMinCells = 64;
 constexpr std::size_t kEdgeVisits = 1000000;
 constexpr double kMaxCellsPerSide = 64.0;
+constexpr std::size_t kReservedCells = 128;  // room for what most parcels queue, grown past it
 
 }  // namespace
 
 LabelPoint pole_of_inaccessibility(std::span<const PlanePoint> points, std::span<const std::uint32_t> ring_ends,
                                    double precision) {
     // Only rings that lie within `points` and have a point count.
-    std::vector<std::uint32_t> ends;
-    ends.reserve(ring_ends.size());
+    std::size_t rings_kept = 0;
     std::uint32_t begin = 0;
     for (const std::uint32_t end : ring_ends) {
         if (end > points.size() || end <= begin) break;
-        ends.push_back(end);
+        ++rings_kept;
         begin = end;
     }
-    if (ends.empty()) return {};
-    const Rings rings{points.first(ends.back()), ends};
+    if (rings_kept == 0) return {};
+    const std::span<const std::uint32_t> ends = ring_ends.first(rings_kept);
+    const EdgeTable edges(points, ends);
+    const Rings rings{points.first(ends.back()), ends, edges};
 
     double min_x = INFINITY, min_y = INFINITY, max_x = -INFINITY, max_y = -INFINITY;
     for (std::size_t i = 0; i < ends.front(); ++i) {
@@ -123,11 +270,17 @@ LabelPoint pole_of_inaccessibility(std::span<const PlanePoint> points, std::span
     const double cell_size = std::max(std::min(width, height), std::max(width, height) / per_side);
     if (!(precision > 0.0)) precision = cell_size / 1000.0;
 
-    auto less = [](const Cell& a, const Cell& b) { return a.max < b.max; };
-    std::priority_queue<Cell, std::vector<Cell>, decltype(less)> queue(less);
+    // A max-heap by bound, as std::priority_queue keeps it, in a vector that can be read whole.
+    const auto less = [](const Cell& a, const Cell& b) { return a.max < b.max; };
+    std::vector<Cell> queue;
+    queue.reserve(kReservedCells);
+    const auto push = [&](const Cell& cell) {
+        queue.push_back(cell);
+        std::push_heap(queue.begin(), queue.end(), less);
+    };
     const double h = cell_size / 2;
     for (double x = min_x; x < max_x; x += cell_size) {
-        for (double y = min_y; y < max_y; y += cell_size) queue.push(make_cell(rings, x + h, y + h, h));
+        for (double y = min_y; y < max_y; y += cell_size) push(make_cell(rings, x + h, y + h, h));
     }
 
     Cell best = centroid_cell(rings);
@@ -135,17 +288,38 @@ LabelPoint pole_of_inaccessibility(std::span<const PlanePoint> points, std::span
     if (box.d > best.d) best = box;
 
     std::size_t examined = 0;
+    bool scanned = false;
     while (!queue.empty() && examined < budget) {
-        const Cell cell = queue.top();
-        queue.pop();
+        std::pop_heap(queue.begin(), queue.end(), less);
+        const Cell cell = queue.back();
+        queue.pop_back();
         ++examined;
         if (cell.d > best.d) best = cell;
-        if (cell.max - best.d <= precision) continue;
-        const double half = cell.h / 2;
-        queue.push(make_cell(rings, cell.x - half, cell.y - half, half));
-        queue.push(make_cell(rings, cell.x + half, cell.y - half, half));
-        queue.push(make_cell(rings, cell.x - half, cell.y + half, half));
-        queue.push(make_cell(rings, cell.x + half, cell.y + half, half));
+        if (cell.max - best.d > precision) {
+            const double half = cell.h / 2;
+            push(make_cell(rings, cell.x - half, cell.y - half, half));
+            push(make_cell(rings, cell.x + half, cell.y - half, half));
+            push(make_cell(rings, cell.x - half, cell.y + half, half));
+            push(make_cell(rings, cell.x + half, cell.y + half, half));
+            continue;
+        }
+        // No cell left can be split: each bound is at most this one's. Popping the rest would only
+        // make the farthest of them the best, the first popped among equals; when the farthest is
+        // one of a kind and the budget lets every cell be popped, it is taken without the pops.
+        if (scanned || queue.size() > budget - examined) continue;
+        scanned = true;
+        const Cell* farthest = nullptr;
+        bool alone = true;
+        for (const Cell& c : queue) {
+            if (farthest != nullptr && c.d == farthest->d) alone = false;
+            if (c.d > (farthest != nullptr ? farthest->d : best.d)) {
+                farthest = &c;
+                alone = true;
+            }
+        }
+        if (!alone) continue;
+        if (farthest != nullptr) best = *farthest;
+        break;
     }
     return LabelPoint{best.x, best.y, std::max(best.d, 0.0)};
 }

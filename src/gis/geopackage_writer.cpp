@@ -200,8 +200,9 @@ class GeoPackageWriter final : public FeatureWriter {
         std::FILE* file = std::fopen(path_.c_str(), "wb");
         if (file == nullptr || std::fclose(file) != 0) return fail("the file cannot be created");
         sqlite3* db = nullptr;
+        // One thread uses the connection: its mutexes would be taken and released on every call.
         const int opened = sqlite3_open_v2(platform::utf8_path(path_).c_str(), &db,
-                                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+                                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
         db_.reset(db);
         if (opened != SQLITE_OK) return fail_sqlite("the file cannot be opened");
 

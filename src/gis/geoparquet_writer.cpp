@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <numeric>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -396,7 +397,6 @@ class GeoParquetWriter final : public FeatureWriter {
     bool write_chunk(const Column& column, const ColumnValues& v, ChunkMeta& chunk) {
         chunk.values = static_cast<std::int64_t>(v.defined.size());
         chunk.null_count = chunk.values - static_cast<std::int64_t>(v.count(column.type));
-        bounds(column, v, chunk);
 
         // Dictionary: each distinct text's index, in order of first use.
         dictionary_.clear();
@@ -405,16 +405,27 @@ class GeoParquetWriter final : public FeatureWriter {
         std::size_t dictionary_bytes = 0;
         std::vector<std::string_view> entries;
         if (use_dictionary) {
-            for (const std::string_view text : v.texts) {
+            // Entries and their bytes only grow: once past either bound, the rest need not be hashed.
+            // Rows of one map file come together and share many texts: a text like the one before
+            // takes its index without a look-up.
+            for (std::size_t k = 0; k < v.texts.size(); ++k) {
+                const std::string_view text = v.texts[k];
+                if (k != 0 && text == v.texts[k - 1]) {
+                    indices_.push_back(indices_.back());
+                    continue;
+                }
                 const auto [it, added] = dictionary_.try_emplace(text, static_cast<std::uint32_t>(entries.size()));
                 if (added) {
                     entries.push_back(text);
                     dictionary_bytes += 4 + text.size();
+                    if (entries.size() * 2 > v.texts.size() || dictionary_bytes > kDictionaryBytes) break;
                 }
                 indices_.push_back(it->second);
             }
             use_dictionary = entries.size() * 2 <= v.texts.size() && dictionary_bytes <= kDictionaryBytes;
         }
+        // The bounds of the texts are those of their distinct values.
+        bounds(column, v, use_dictionary ? std::span<const std::string_view>(entries) : v.texts, chunk);
         if (use_dictionary) {
             page_.clear();
             for (const std::string_view text : entries) {
@@ -479,7 +490,8 @@ class GeoParquetWriter final : public FeatureWriter {
 
     // The column's smallest and largest value as Parquet orders them (texts byte by byte, numbers
     // and integers by value, NaN left out); none for the geometry, whose bytes have no useful order.
-    static void bounds(const Column& column, const ColumnValues& v, ChunkMeta& chunk) {
+    static void bounds(const Column& column, const ColumnValues& v, std::span<const std::string_view> texts,
+                       ChunkMeta& chunk) {
         if (column.type == kDouble) {
             bool any = false;
             double lo = 0;
@@ -507,8 +519,8 @@ class GeoParquetWriter final : public FeatureWriter {
             put_u32_le(b, static_cast<std::uint32_t>(*hi));
             chunk.max.assign(b.begin(), b.end());
             chunk.has_bounds = true;
-        } else if (column.utf8 && !v.texts.empty()) {
-            const auto [lo, hi] = std::minmax_element(v.texts.begin(), v.texts.end());
+        } else if (column.utf8 && !texts.empty()) {
+            const auto [lo, hi] = std::minmax_element(texts.begin(), texts.end());
             chunk.min = std::string(*lo);
             chunk.max = std::string(*hi);
             chunk.has_bounds = true;

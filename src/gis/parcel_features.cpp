@@ -309,8 +309,11 @@ class FeatureBuilder {
         bool exterior_kept = false;
         RingExtent exterior_extent;
         double largest_area = 0.0;
-        std::vector<PlanePoint> label_points;
-        std::vector<std::uint32_t> label_ends;
+        // Buffers kept from parcel to parcel, emptied here.
+        std::vector<PlanePoint>& label_points = label_points_;
+        std::vector<std::uint32_t>& label_ends = label_ends_;
+        label_points.clear();
+        label_ends.clear();
         for (std::uint32_t r = rings.first_ring; r < rings.first_ring + rings.ring_count; ++r) {
             const RingRun& ring = dataset_.rings[r];
             if (!ring_points(ring, points_)) {
@@ -445,8 +448,10 @@ class FeatureBuilder {
     std::vector<std::uint32_t> scales_;  // by index into sheet_map_nos
     std::optional<PlaneToGeographic> projection_;
     std::vector<PlanePoint> points_;
-    std::vector<std::uint32_t> sources_;  // where each of points_ is among the file's points
-    std::vector<PlanePoint> projected_;   // each of the file's points in output coordinates; NaN until needed
+    std::vector<std::uint32_t> sources_;    // where each of points_ is among the file's points
+    std::vector<PlanePoint> label_points_;  // the rings of the polygon the label goes in
+    std::vector<std::uint32_t> label_ends_;
+    std::vector<PlanePoint> projected_;  // each of the file's points in output coordinates; NaN until needed
     std::size_t values_at_ = 0;
     std::size_t label_polygon_ = 0;
     PlanePoint label_;

@@ -62,6 +62,22 @@ TEST(PoleOfInaccessibility, StandsInsideAtTheFarthestPointFromTheOutline) {
         {"ring", {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {3, 3}, {3, 7}, {7, 7}, {7, 3}}, {4, 8}},
         // A road strip 400 times longer than wide, bent, closed with its first point repeated.
         {"thin strip", {{0, 0}, {200, 0}, {200, 0.5}, {0.5, 0.5}, {0.5, 100}, {0, 100}, {0, 0}}, {7}},
+        // Rings of odd and even edge counts, one closed with its first point repeated.
+        {"two holes",
+         {{0, 0},
+          {20, 0},
+          {20, 10},
+          {0, 10},
+          {0, 0},
+          {2, 2},
+          {2, 8},
+          {8, 8},
+          {8, 2},
+          {2, 2},
+          {12, 2},
+          {12, 8},
+          {18, 5}},
+         {5, 10, 13}},
         {"plane coordinates", {{-37445.784, -12128.591}, {-37440.1, -12128.0}, {-37441.0, -12120.3}}, {3}},
     };
     for (const Shape& s : shapes) {
