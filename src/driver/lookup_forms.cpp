@@ -43,7 +43,7 @@ std::vector<std::string> nearest_texts(const std::vector<std::string>& candidate
 
 std::string missing_sheet_text(const MapDataset& dataset, std::string_view file_name, const std::string& map_no) {
     if (map_no.empty()) return {};
-    const std::vector<std::string> numbers = listed_map_numbers(dataset);
+    const std::vector<std::string> numbers = sheet_map_numbers(dataset);
     if (std::find(numbers.begin(), numbers.end(), map_no) != numbers.end()) return {};
     for (const Parcel& parcel : dataset.parcels) {
         if (field_view(parcel.map_no) == map_no) return {};
@@ -61,7 +61,7 @@ std::string missing_sheet_text(const MapDataset& dataset, std::string_view file_
 
 std::string matching_map_number(const MapDataset& dataset, const std::string& wanted) {
     if (wanted.empty()) return wanted;
-    const std::vector<std::string> numbers = listed_map_numbers(dataset);
+    const std::vector<std::string> numbers = sheet_map_numbers(dataset);
     for (const std::string& n : numbers) {
         if (n == wanted) return wanted;
     }
@@ -78,7 +78,7 @@ std::string matching_map_number(const MapDataset& dataset, const std::string& wa
 }
 
 std::string map_sheets_text(const MapDataset& dataset, std::string_view file_name, const std::string& map_no) {
-    const std::vector<std::string> numbers = listed_map_numbers(dataset);
+    const std::vector<std::string> numbers = sheet_map_numbers(dataset);
     if (map_no.empty() || numbers.empty()) return {};
     for (const std::string& n : numbers) {
         if (n == map_no) return {};

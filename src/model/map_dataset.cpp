@@ -29,6 +29,19 @@ std::vector<std::string> listed_map_numbers(const MapDataset& dataset) {
     return numbers;
 }
 
+std::vector<std::string> sheet_map_numbers(const MapDataset& dataset) {
+    std::vector<std::string> numbers;
+    std::unordered_set<std::string_view> seen;
+    const auto add = [&](std::string_view text) {
+        if (!text.empty() && seen.insert(text).second) numbers.emplace_back(text);
+    };
+    // A sheet that lists no parcel the reader kept (empty, or only lots outside the district) is
+    // still a sheet of the file.
+    for (const MapSheet& sheet : dataset.sheets) add(field_view(sheet.map_no));
+    for (const MapNumber& number : dataset.sheet_map_nos) add(field_view(number.text));
+    return numbers;
+}
+
 std::vector<const MapSheet*> find_sheets(const MapDataset& dataset, const std::vector<std::string>& numbers) {
     std::unordered_map<std::string_view, std::size_t> wanted;
     for (std::size_t i = 0; i < numbers.size(); ++i) wanted.emplace(numbers[i], i);

@@ -256,6 +256,8 @@ void reserve_for_input(MapDataset& dataset, std::int64_t file_bytes);
 
 // The map numbers the sheets list, each once, in the order first met.
 std::vector<std::string> listed_map_numbers(const MapDataset& dataset);
+// The map number of every sheet, each once: in document order, then any that only listings give.
+std::vector<std::string> sheet_map_numbers(const MapDataset& dataset);
 
 // The first sheet numbered `map_no`, or null.
 const MapSheet* find_sheet(const MapDataset& dataset, std::string_view map_no);

@@ -136,9 +136,14 @@ TEST(CliTypedForms, SheetsThatMatchNothingAreListed) {
         xml.insert(xml.rfind("</地図>"), extra);
         program.write("more.xml", xml);
         const RunResult more = program.run({"more.xml", "out.svg", typo});
-        EXPECT_TRUE(more.err.ends_with(", and " + std::to_string(numbers.size() + 21 - 20) +
+        EXPECT_TRUE(more.err.ends_with(", and " + std::to_string(numbers.size() + 22 - 20) +
                                        " more (Chizuvec --sheets more.xml lists them all)\n"))
             << more.err;
+        // A sheet of the file that lists no parcel is no typo: nothing to draw, as the seed says.
+        const RunResult empty = program.run({"more.xml", "out.svg", "E0"});
+        EXPECT_EQ(empty.exit_code, 0) << empty.err;
+        EXPECT_NE(empty.err.find("**Warning: No polygons to draw\n"), std::string::npos) << empty.err;
+        EXPECT_EQ(empty.err.find("no map sheet"), std::string::npos) << empty.err;
         const RunResult listed = program.run({"--sheets", "more.xml"});
         ASSERT_EQ(listed.exit_code, 0) << listed.err;
         std::vector<std::string> expected;
