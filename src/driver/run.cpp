@@ -70,7 +70,7 @@ std::string input_not_found_text(const SingleMapArguments& arguments) {
     const std::string& other = arguments.output_as_typed;
     const bool named_like_output = format_for_path(input, FormatKind::one_map) != nullptr ||
                                    format_for_path(input, FormatKind::features) != nullptr ||
-                                   equals_ignoring_ascii_case(platform::path_extension(input), ".csv");
+                                   format_for_path(input, FormatKind::rows) != nullptr;
     if (named_like_output && !other.empty() && platform::path_exists(resolve_input_name(other))) {
         text += format_text("\"%s\" is the map file: the input comes first (Chizuvec.exe %s %s ...)\n",
                             display_name(other).c_str(), display_name(other).c_str(), display_name(input).c_str());
