@@ -28,7 +28,8 @@ struct RowColumn {
 };
 
 // The cells of many rows, row after row, each row one cell per column. Texts are UTF-8 as the map
-// gives them; a null cell is empty in every format.
+// gives them; a null cell is empty in every format. Adding throws std::bad_alloc when memory, or the
+// batch's room for texts, runs out.
 class RowBatch {
   public:
     RowBatch() = default;
@@ -40,17 +41,18 @@ class RowBatch {
 
     std::size_t columns() const { return columns_; }
     std::size_t rows() const { return columns_ == 0 ? 0 : cells_.size() / columns_; }
-    bool null(std::size_t row, std::size_t column) const { return cell(row, column).null; }
+    bool null(std::size_t row, std::size_t column) const { return cell(row, column).text_begin == kNullCell; }
     std::string_view text(std::size_t row, std::size_t column) const;
     double number(std::size_t row, std::size_t column) const { return cell(row, column).number; }
     void clear();
 
   private:
+    // 16 bytes a cell: a file's rows may be many. Texts are limited to 4 GiB a batch.
+    static constexpr std::uint32_t kNullCell = 0xFFFFFFFF;
     struct Cell {
         double number = 0.0;
-        std::size_t text_begin = 0;
-        std::size_t text_size = 0;
-        bool null = true;
+        std::uint32_t text_begin = kNullCell;  // kNullCell for a null cell
+        std::uint32_t text_size = 0;
     };
     const Cell& cell(std::size_t row, std::size_t column) const { return cells_[row * columns_ + column]; }
 
@@ -79,6 +81,9 @@ class RowWriter {
 std::unique_ptr<RowWriter> make_csv_writer(OutputSession& output);
 // An Office Open XML workbook of one worksheet (workbook_writer.cpp).
 std::unique_ptr<RowWriter> make_workbook_writer(OutputSession& output);
+
+// Appends `value` with `decimals` digits after the point, as "%.*f" writes it in the C locale.
+void append_fixed(std::string& out, double value, int decimals);
 
 // The rows a worksheet holds, the header row included: more parcels than this less one is an error.
 inline constexpr std::size_t kWorksheetRows = 1048576;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <ctime>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "common/numbers.hpp"
@@ -98,7 +99,9 @@ std::string number_format(const RowColumn& column) {
 // outputs of a run hold the same numbers.
 double cell_value(const RowColumn& column, double number) {
     const int decimals = column.type == RowCellType::real ? column.decimals : 0;
-    return parse_decimal(format_text("%.*f", decimals, number));
+    std::string text;
+    append_fixed(text, number, decimals);
+    return parse_decimal(text);
 }
 
 class WorkbookWriter final : public RowWriter {
@@ -135,10 +138,18 @@ class WorkbookWriter final : public RowWriter {
         lxw_format* const header = lib_->workbook_add_format(workbook_);
         if (header == nullptr) return fail("out of memory");
         lib_->format_set_bold(header);
+        // One format object per number format: libxlsxwriter looks a duplicate up anew for every cell.
+        std::vector<std::pair<std::string, lxw_format*>> made;
         for (std::size_t c = 0; c < columns.size(); ++c) {
-            lxw_format* const format = lib_->workbook_add_format(workbook_);
-            if (format == nullptr) return fail("out of memory");
-            lib_->format_set_num_format(format, number_format(columns[c]).c_str());
+            const std::string wanted = number_format(columns[c]);
+            const auto found = std::find_if(made.begin(), made.end(), [&](const auto& m) { return m.first == wanted; });
+            lxw_format* format = found == made.end() ? nullptr : found->second;
+            if (format == nullptr) {
+                format = lib_->workbook_add_format(workbook_);
+                if (format == nullptr) return fail("out of memory");
+                lib_->format_set_num_format(format, wanted.c_str());
+                made.emplace_back(wanted, format);
+            }
             formats_.push_back(format);
             const auto column = static_cast<lxw_col_t>(c);
             if (!check(lib_->worksheet_set_column(sheet_, column, column, column_width(columns[c]), format))) {
