@@ -400,8 +400,9 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
         return 1;
     }
     if (texts_cut != 0) {
-        print_error(format_text("**Warning: %zu texts longer than a cell holds (%zu characters) were cut in \"%s\"\n",
-                                texts_cut, kWorksheetCellCharacters, display_name(path).c_str()));
+        print_error(format_text("**Warning: %zu cell text%s cut to the %zu characters a cell holds in \"%s\"\n",
+                                texts_cut, texts_cut == 1 ? "" : "s", kWorksheetCellCharacters,
+                                display_name(path).c_str()));
     }
     // What was left out, and why, so that a short output is not taken for the whole of the files.
     const std::string listed = left_out == 0 ? format_text("%zu parcels", parcels)
