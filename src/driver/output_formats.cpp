@@ -56,7 +56,8 @@ const OutputFormat kFormats[] = {
     with(page_row("pdf", ".pdf", ".pdf", write_pdf_page), [](OutputFormat& f) { f.available = pdf_output_built(); }),
     parcel_row("dxf", ".dxf", write_dxf),
     parcel_row("sim", ".sim", write_sima),
-    with(format_row("csv", ".csv", ".csv", OutputSource::rows), [](OutputFormat& f) { f.make_row_writer = make_csv_writer; }),
+    with(format_row("csv", ".csv", ".csv", OutputSource::rows),
+         [](OutputFormat& f) { f.make_row_writer = make_csv_writer; }),
     with(format_row("xlsx", ".xlsx", ".xlsx", OutputSource::rows),
          [](OutputFormat& f) { f.make_row_writer = make_workbook_writer; }),
     with(feature_row("geojson", ".geojson", make_geojson_writer), [](OutputFormat& f) { f.extensions[1] = ".json"; }),
@@ -137,6 +138,16 @@ std::string format_names(FormatKind kind) {
 }
 std::string format_extensions(FormatKind kind) {
     return listed([&](const OutputFormat& f) { return of_kind(f, kind); }, &OutputFormat::shown_extensions);
+}
+std::string format_choices(FormatKind kind, std::string_view stem) {
+    std::string out;
+    for (const OutputFormat& format : kFormats) {
+        if (!of_kind(format, kind)) continue;
+        if (!out.empty()) out += '|';
+        out += stem;
+        out += format.extensions[0];
+    }
+    return out;
 }
 std::string format_extensions(std::initializer_list<OutputSource> sources) {
     const auto wanted = [&](const OutputFormat& f) {

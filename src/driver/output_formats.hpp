@@ -67,6 +67,8 @@ const OutputFormat* format_named(std::string_view name, FormatKind kind);
 // .pdf" (extensions).
 std::string format_names(FormatKind kind);
 std::string format_extensions(FormatKind kind);
+// The formats of `kind` as a usage line lists them: "OUT.csv|OUT.xlsx" for the stem "OUT".
+std::string format_choices(FormatKind kind, std::string_view stem);
 // The extensions of the formats that write from one of `sources`, in the table's order.
 std::string format_extensions(std::initializer_list<OutputSource> sources);
 // The extensions of the formats that `wanted` takes, in the table's order.

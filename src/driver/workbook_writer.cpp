@@ -57,8 +57,8 @@ XlsxLibrary load_xlsx_library() {
         lib.error = "cannot load " CHIZUVEC_XLSXWRITER_SONAME ": " + platform::library_error();
         return lib;
     }
-#define CHIZUVEC_XLSX_LOOKUP(name)                                                                        \
-    lib.name = reinterpret_cast<decltype(lib.name)>(platform::library_symbol(library, #name));            \
+#define CHIZUVEC_XLSX_LOOKUP(name)                                                             \
+    lib.name = reinterpret_cast<decltype(lib.name)>(platform::library_symbol(library, #name)); \
     if (lib.error.empty() && lib.name == nullptr) lib.error = CHIZUVEC_XLSXWRITER_SONAME ": no function " #name;
     CHIZUVEC_XLSX_FUNCTIONS(CHIZUVEC_XLSX_LOOKUP)
 #undef CHIZUVEC_XLSX_LOOKUP
@@ -79,8 +79,9 @@ const XlsxLibrary& xlsx_library() {
 // Does an "_xHHHH_" escape of the workbook's text format start at text[i] (an underscore)?
 bool starts_escape(std::string_view text, std::size_t i) {
     if (i + 7 > text.size() || (text[i + 1] != 'x' && text[i + 1] != 'X') || text[i + 6] != '_') return false;
-    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(i + 2), text.begin() + static_cast<std::ptrdiff_t>(i + 6),
-                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); });
+    return std::all_of(
+        text.begin() + static_cast<std::ptrdiff_t>(i + 2), text.begin() + static_cast<std::ptrdiff_t>(i + 6),
+        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); });
 }
 
 // Excel's column widths are in characters of its default font.
@@ -165,9 +166,10 @@ class WorkbookWriter final : public RowWriter {
     bool write(const RowBatch& rows) override {
         if (!error_.empty() || workbook_ == nullptr) return false;
         if (rows.rows() > kWorksheetRows - 1 - rows_) {
-            return fail(format_text("more than %zu parcels, and a worksheet holds %zu rows with its header: write a .csv "
-                                    "for them all",
-                                    kWorksheetRows - 1, kWorksheetRows));
+            return fail(
+                format_text("more than %zu parcels, and a worksheet holds %zu rows with its header: write a .csv "
+                            "for them all",
+                            kWorksheetRows - 1, kWorksheetRows));
         }
         for (std::size_t r = 0; r < rows.rows(); ++r) {
             const auto row = static_cast<lxw_row_t>(rows_ + 1);

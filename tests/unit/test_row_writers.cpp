@@ -50,9 +50,15 @@ TEST(RowWriters, WorksheetTextHoldsWhatACellCanRead) {
         {"75-1", "75-1", false},
         {"宇田川町", "宇田川町", false},
         {"=1+1", "=1+1", false},  // a text cell is never a formula: no apostrophe
-        {"a\x01" "b\tc\nd\re\x7F", "a?b?c?d?e?", false},  // as the CSV gives them
+        {"a\x01"
+         "b\tc\nd\re\x7F",
+         "a?b?c?d?e?", false},                                                // as the CSV gives them
         {"x\xEF\xBF\xBEy\xEF\xBF\xBF", "x\xEF\xBF\xBDy\xEF\xBF\xBD", false},  // U+FFFE, U+FFFF
-        {"a\xFF" "b\xE5\xAE", "a\xEF\xBF\xBD" "b\xEF\xBF\xBD", false},        // ill-formed UTF-8
+        {"a\xFF"
+         "b\xE5\xAE",
+         "a\xEF\xBF\xBD"
+         "b\xEF\xBF\xBD",
+         false},  // ill-formed UTF-8
         {"_x0041_", "_x005F_x0041_", false},
         {"_X00aF_1", "_x005F_X00aF_1", false},
         {"_x004_", "_x004_", false},
@@ -61,8 +67,8 @@ TEST(RowWriters, WorksheetTextHoldsWhatACellCanRead) {
         {limit_ascii, limit_ascii, false},
         {limit_ascii + "b", limit_ascii, true},
         // A character outside the BMP is two of Excel's characters.
-        {std::string(kWorksheetCellCharacters - 1, 'a') + "\xF0\x9F\x98\x80", std::string(kWorksheetCellCharacters - 1, 'a'),
-         true},
+        {std::string(kWorksheetCellCharacters - 1, 'a') + "\xF0\x9F\x98\x80",
+         std::string(kWorksheetCellCharacters - 1, 'a'), true},
         // The escape counts as written: it does not fit in the last six characters.
         {std::string(kWorksheetCellCharacters - 6, 'a') + "_x0041_", std::string(kWorksheetCellCharacters - 6, 'a'),
          true},
