@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <new>
 #include <utility>
@@ -20,20 +21,21 @@
 #include "platform/platform.hpp"
 
 // Every libxlsxwriter function called here; the table and its loader are both made from this list.
-#define CHIZUVEC_XLSX_FUNCTIONS(X) \
-    X(workbook_new_opt)            \
-    X(workbook_add_worksheet)      \
-    X(workbook_add_format)         \
-    X(workbook_set_properties)     \
-    X(workbook_close)              \
-    X(lxw_workbook_free)           \
-    X(format_set_bold)             \
-    X(format_set_num_format)       \
-    X(worksheet_set_column)        \
-    X(worksheet_freeze_panes)      \
-    X(worksheet_autofilter)        \
-    X(worksheet_write_string)      \
-    X(worksheet_write_number)      \
+#define CHIZUVEC_XLSX_FUNCTIONS(X)    \
+    X(workbook_new_opt)               \
+    X(workbook_add_worksheet)         \
+    X(workbook_add_format)            \
+    X(workbook_set_properties)        \
+    X(workbook_close)                 \
+    X(lxw_workbook_free)              \
+    X(format_set_bold)                \
+    X(format_set_num_format)          \
+    X(worksheet_set_column)           \
+    X(worksheet_freeze_panes)         \
+    X(worksheet_autofilter)           \
+    X(worksheet_write_string)         \
+    X(worksheet_write_number)         \
+    X(lxw_worksheet_write_single_row) \
     X(lxw_strerror)
 
 namespace chizuvec {
@@ -109,8 +111,16 @@ class WorkbookWriter final : public RowWriter {
   public:
     explicit WorkbookWriter(OutputSession& output) : output_(output) {}
     ~WorkbookWriter() override {
-        // Abandoned: nothing more is written, and the temporary files close with the workbook.
-        if (workbook_ != nullptr) lib_->lxw_workbook_free(workbook_);
+        if (workbook_ == nullptr) return;
+        // Abandoned: nothing is packed. The library frees a workbook without closing the worksheet's
+        // temporary file or freeing the row it holds, so both are done first: nothing stays open.
+        if (sheet_ != nullptr && sheet_->optimize_tmpfile != nullptr) {
+            lib_->lxw_worksheet_write_single_row(sheet_);
+            std::fclose(sheet_->optimize_tmpfile);
+            sheet_->optimize_tmpfile = nullptr;
+            sheet_->file = nullptr;
+        }
+        lib_->lxw_workbook_free(workbook_);
     }
 
     bool begin(std::span<const RowColumn> columns) override {
