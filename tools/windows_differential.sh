@@ -176,7 +176,10 @@ if [ -s "$work/l.xlsx" ] && [ -s "$work/w.xlsx" ] &&
     [ "$(unzip -Z1 "$work/l.xlsx" | sort)" = "$(unzip -Z1 "$work/w.xlsx" | sort)" ]; then
     workbook_same=1
     while read -r entry; do
-        cmp -s <(unzip -p "$work/l.xlsx" "$entry") <(unzip -p "$work/w.xlsx" "$entry") || {
+        # unzip takes a name as a pattern: [Content_Types].xml needs its brackets escaped.
+        pattern=$(printf '%s' "$entry" | sed 's/[][]/\\&/g')
+        [ -n "$(unzip -p "$work/l.xlsx" "$pattern" | head -c 1)" ] &&
+            cmp -s <(unzip -p "$work/l.xlsx" "$pattern") <(unzip -p "$work/w.xlsx" "$pattern") || {
             echo "workbook part $entry differs"
             workbook_same=0
         }
