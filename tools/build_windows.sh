@@ -3,7 +3,7 @@
 #   tools/build_windows.sh         installs what is missing, builds into build-win/, checks the
 #                                  program's DLL imports and runs the suite under Wine
 #   tools/build_windows.sh --dist  the same, then packs dist/Chizuvec-VERSION-win64.zip
-# Debian has no MinGW libzip, SQLite, zstd or GoogleTest: all are cross-built from Debian's own sources into
+# Debian has no MinGW libzip, SQLite, zstd, libxlsxwriter or GoogleTest: all are cross-built from Debian's own sources into
 # build-win/deps/ once and reused, as is the Wine prefix in build-win/wine/. Nothing it fetches or
 # builds lands outside build-win/ and dist/, except the apt packages, a deb-src entry and the
 # ja_JP.UTF-8 locale.
@@ -154,6 +154,30 @@ if [ ! -f "$prefix/lib/libzstd.a" ] || [ ! -f "$prefix/lib/pkgconfig/libzstd.pc"
         "$prefix" "$version" >"$prefix/lib/pkgconfig/libzstd.pc"
 else
     echo "reusing $prefix/lib/libzstd.a"
+fi
+finish
+
+# ---- libxlsxwriter, from Debian's source package ----------------------------------------------------
+# Its bundled minizip and tmpfileplus and its own MD5 (no OpenSSL): nothing beyond the zlib above.
+# A static archive, so the program imports no new DLL.
+begin "libxlsxwriter"
+if [ ! -f "$prefix/lib/libxlsxwriter.a" ] || [ ! -f "$prefix/lib/pkgconfig/xlsxwriter.pc" ]; then
+    add_deb_src
+    rm -rf "$deps/xlsxwriter-src" "$deps/xlsxwriter-build"
+    mkdir -p "$deps/xlsxwriter-src"
+    (cd "$deps/xlsxwriter-src" && apt-get source -q libxlsxwriter)
+    xlsx_src=$(find "$deps/xlsxwriter-src" -maxdepth 1 -mindepth 1 -type d -name 'libxlsxwriter-*' | head -n 1)
+    [ -n "$xlsx_src" ] || { echo "no libxlsxwriter source unpacked in $deps/xlsxwriter-src" >&2; exit 1; }
+    cmake -S "$xlsx_src" -B "$deps/xlsxwriter-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LIBDIR=lib -DBUILD_SHARED_LIBS=OFF \
+        -DUSE_SYSTEM_MINIZIP=OFF -DUSE_STANDARD_TMPFILE=OFF -DUSE_OPENSSL_MD5=OFF -DUSE_NO_MD5=OFF \
+        -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF >/dev/null
+    cmake --build "$deps/xlsxwriter-build" -j"$jobs" >/dev/null
+    cmake --install "$deps/xlsxwriter-build" >/dev/null
+    # As for libzip: zlib is the archive beside it.
+    sed -i 's|^Libs: .*|Libs: -L${libdir} -lxlsxwriter -lz|' "$prefix/lib/pkgconfig/xlsxwriter.pc"
+else
+    echo "reusing $prefix/lib/libxlsxwriter.a"
 fi
 finish
 

@@ -11,6 +11,7 @@ packages=(
     libsqlite3-dev                            # writing GeoPackage
     libflatbuffers-dev flatbuffers-compiler   # writing FlatGeobuf
     libzstd-dev                               # writing GeoParquet
+    libxlsxwriter-dev                         # writing workbooks (--csv OUT.xlsx)
     libfreetype-dev libfontconfig-dev         # measuring the source line
     libcairo2-dev                             # PDF output (cairo is loaded when the first PDF is written)
     libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev  # their static archives, linked in
@@ -23,6 +24,7 @@ packages=(
     proj-bin gdal-bin                         # the tests check coordinates with PROJ and GIS outputs with GDAL
     python3-shapely                           # GEOS, the oracle of the quality report's geometry checks
     python3-ezdxf                             # the tests audit the DXF outputs with ezdxf
+    python3-openpyxl                          # the tests read the workbooks back with openpyxl
     librecad                                  # the README's picture of the DXF (tools/render_sample.sh)
     zip unzip time hyperfine                  # benchmarks
 )
@@ -30,6 +32,7 @@ packages=(
 command -v npm >/dev/null || packages+=(nodejs npm)
 if [ "${1:-}" = "--build-only" ]; then
     packages=(build-essential cmake pkg-config libzip-dev libsqlite3-dev libflatbuffers-dev flatbuffers-compiler libzstd-dev
+              libxlsxwriter-dev
               libfreetype-dev libfontconfig-dev libcairo2-dev
               libexpat1-dev libpng-dev libbrotli-dev zlib1g-dev fonts-ipaexfont-gothic)
 fi
@@ -40,7 +43,7 @@ if [ "${1:-}" = "--windows" ]; then
         libz-mingw-w64-dev                     # zlib for libzip
         wine wine64                            # running the tests
         googletest                             # its sources, cross-built
-        cmake ninja-build pkg-config dpkg-dev  # building; dpkg-dev unpacks the libzip, sqlite3 and libzstd source packages
+        cmake ninja-build pkg-config dpkg-dev  # building; dpkg-dev unpacks the libzip, sqlite3, libzstd and libxlsxwriter source packages
         gcc make tcl                           # generating SQLite's amalgamation on the host
         libflatbuffers-dev flatbuffers-compiler  # the FlatGeobuf tables (headers only)
         locales fonts-ipaexfont-gothic         # the Japanese locale and a Japanese font for Wine

@@ -166,6 +166,33 @@ else
     cmp "$work/l.csv" <(tr '\\' / <"$work/w.csv") || true
 fi
 
+# The workbook of the same folder: the same parts with the same bytes once unpacked (each system's
+# zlib packs them), its time fixed by SOURCE_DATE_EPOCH.
+(cd "$work" && SOURCE_DATE_EPOCH=1700000000 LC_ALL=C.UTF-8 "$linux_exe" --csv l.xlsx csvin 2>/dev/null) || true
+(cd "$work" && SOURCE_DATE_EPOCH=1700000000 LC_ALL=ja_JP.UTF-8 timeout 120 wine "$win_exe" --csv w.xlsx csvin \
+    2>/dev/null </dev/null) || true
+workbook_same=0
+if [ -s "$work/l.xlsx" ] && [ -s "$work/w.xlsx" ] &&
+    [ "$(unzip -Z1 "$work/l.xlsx" | sort)" = "$(unzip -Z1 "$work/w.xlsx" | sort)" ]; then
+    workbook_same=1
+    while read -r entry; do
+        # unzip takes a name as a pattern: [Content_Types].xml needs its brackets escaped.
+        pattern=$(printf '%s' "$entry" | sed 's/[][]/\\&/g')
+        [ -n "$(unzip -p "$work/l.xlsx" "$pattern" | head -c 1)" ] &&
+            cmp -s <(unzip -p "$work/l.xlsx" "$pattern") <(unzip -p "$work/w.xlsx" "$pattern") || {
+            echo "workbook part $entry differs"
+            workbook_same=0
+        }
+    done < <(unzip -Z1 "$work/l.xlsx")
+fi
+# libxlsxwriter's temporary files (tmp.XXXXXXXX) go when closed, on Windows too.
+if [ "$workbook_same" = 1 ] && ! ls -A "$work" | grep -q '^tmp\.'; then
+    pass
+else
+    fail "workbook differs, or the run left files behind"
+    ls -A "$work"
+fi
+
 # A drawing replaces an older one; one that would overwrite its input is refused.
 sample=$root/samples/sample.xml
 setup="printf 'old drawing\n' >out.svg"

@@ -348,18 +348,17 @@ int run_drawings(const BatchOptions& options, const ConvertContext& context, con
 
 int run_csv(const BatchOptions& options, const ConvertContext& context, const std::vector<MapFile>& files, Tally& tally,
             double start) {
-    const OutputFormat& format = csv_format();
+    const std::string& path = options.csv_path;
+    const OutputFormat& format = rows_format_for(path);
     OutputSession output;
-    const WriteStatus opened = output.open(options.csv_path, context.output_rules, true);
+    const WriteStatus opened = output.open(path, context.output_rules, true);
     if (opened != WriteStatus::ok) {
-        print_error(output_error_text(opened, options.csv_path));
+        print_error(output_error_text(opened, path));
         return 1;
     }
-    // Every write is checked; the first failure ends the run, the previous CSV left as it was.
-    // Excel takes a CSV without a byte order mark for the system's code page (CP932 on a Japanese
-    // Windows); a pipe gets plain UTF-8, which tools reading standard input expect.
-    bool written = output.to_standard_output() || output.write(format.text_start);
-    written = written && output.write(format.header());
+    std::unique_ptr<RowWriter> writer = format.make_row_writer(output);
+    // Every write is checked; the first failure ends the writing, the previous output left as it was.
+    bool written = writer->begin(kListingColumns);
     std::size_t parcels = 0;
     std::size_t left_out = 0;  // outside the district
     const auto work = [&](std::size_t i, MapFileReader& reader) {
@@ -372,9 +371,9 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
         std::string text = report_text(files[i], outcome, ignored);
         if (outcome.failed()) ++tally.failed;
         if (!outcome.failed()) {
-            written = written && output.write(outcome.csv);
+            written = written && writer->write(outcome.rows);
             ++tally.drawn;
-            for (const char c : outcome.csv) parcels += c == '\n' ? 1 : 0;
+            parcels += outcome.rows.rows();
             left_out += outcome.left_out;
         }
         return text;
@@ -382,24 +381,40 @@ int run_csv(const BatchOptions& options, const ConvertContext& context, const st
     const std::size_t reported = convert_with_progress(files, options.jobs, start, work, take);
     const double elapsed = platform::monotonic_seconds() - start;
     if (platform::interrupt_requested()) {
-        // A CSV with files missing is not left where the complete one was expected.
+        // An output with files missing is not left where the complete one was expected.
+        writer.reset();
         output.abandon();
         print_error(format_text("Interrupted: listed %zu map files, failed %zu, %zu files not done, in %.1f s\n",
                                 tally.drawn, tally.failed, files.size() - reported, elapsed));
         platform::end_as_interrupted();
     }
+    written = written && writer->finish();
+    const std::string writer_error = writer->error();
+    const std::size_t texts_cut = writer->texts_cut();
+    writer.reset();  // closes what it holds before the file is moved
     std::int64_t size = 0;
     if (!(written && output.commit(size))) {
         output.abandon();
-        print_error(output_error_text(WriteStatus::failed, options.csv_path));
+        if (writer_error.empty()) {
+            print_error(output_error_text(WriteStatus::failed, path));
+        } else {
+            print_error(format_text("** Error: Cannot write output file \"%s\": %s\n", display_name(path).c_str(),
+                                    writer_error.c_str()));
+        }
         return 1;
     }
-    // What was left out, and why, so that a short CSV is not taken for the whole of the files.
+    if (texts_cut != 0) {
+        print_error(format_text("**Warning: %zu cell text%s cut to the %zu characters a cell holds in \"%s\"\n",
+                                texts_cut, texts_cut == 1 ? "" : "s", kWorksheetCellCharacters,
+                                display_name(path).c_str()));
+    }
+    // What was left out, and why, so that a short output is not taken for the whole of the files.
     const std::string listed = left_out == 0 ? format_text("%zu parcels", parcels)
                                              : format_text("%zu of %zu parcels (%zu outside the district)", parcels,
                                                            parcels + left_out, left_out);
+    // A workbook is packed at the end: its time counts.
     print_error(format_text("Listed %s of %zu map files, failed %zu in %.1f s\n", listed.c_str(), tally.drawn,
-                            tally.failed, elapsed));
+                            tally.failed, platform::monotonic_seconds() - start));
     return tally.failed == 0 ? 0 : 1;
 }
 

@@ -183,7 +183,8 @@ void convert_selection(const MapFile& file, MapDataset& dataset, const MapHeader
     if (request.mode == ConvertMode::csv) {
         const std::string name = platform::convert_code_page(platform::path_file_name(file.name),
                                                              context.ansi_code_page, platform::kCodePageUtf8);
-        append_csv_rows(outcome.csv, dataset, name, field_view(header.coord_system));
+        outcome.rows = RowBatch(std::size(kListingColumns));
+        append_listing_rows(outcome.rows, dataset, name, field_view(header.coord_system));
         outcome.left_out = dataset.outside_parcels;
         return;
     }
@@ -447,7 +448,7 @@ FileOutcome convert_map_file(const MapFile& file, const ConvertContext& context,
         current->messages.insert(0, cut_off);
     } catch (const std::bad_alloc&) {
         outcome.listing.clear();
-        outcome.csv.clear();
+        outcome.rows.clear();
         outcome.features = FeatureBatch{};
         if (current == nullptr) {
             // Reading itself reports its own shortage; this is the bookkeeping around it.

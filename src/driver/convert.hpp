@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/render_settings.hpp"
+#include "driver/row_writer.hpp"
 #include "gis/parcel_features.hpp"
 #include "mapxml/map_inputs.hpp"
 #include "platform/platform.hpp"
@@ -93,7 +94,7 @@ struct FileOutcome {
     std::string read_error;             // the reader's error lines
     std::vector<DrawOutcome> drawings;  // one for a listing, CSV or single drawing; one per sheet
     std::string listing;                // listing: the console bytes for standard output
-    std::string csv;                    // csv: the file's rows
+    RowBatch rows;                      // csv: the file's rows (kListingColumns)
     std::size_t left_out = 0;           // csv: parcels left out as outside the district
     GisFileStatus gis_status = GisFileStatus::written;
     GisCoordinates gis_coordinates = GisCoordinates::geographic;

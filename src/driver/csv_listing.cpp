@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "common/fixed_text.hpp"
-#include "common/text_format.hpp"
 
 namespace chizuvec {
 namespace {
@@ -50,39 +49,34 @@ std::vector<std::string> parcel_sheets(const MapDataset& dataset) {
 
 }  // namespace
 
-std::string_view csv_header() {
-    // New columns go last: readers of the earlier nine keep their positions.
-    return "map_file,parcel_id,address,lot_number,sheets,coordinate_system,area_m2,centroid_x,centroid_y,"
-           "parcel_id_text,coordinate_unit\r\n";
-}
-
-void append_csv_rows(std::string& out, const MapDataset& dataset, std::string_view map_file,
-                     std::string_view coord_system) {
+void append_listing_rows(RowBatch& out, const MapDataset& dataset, std::string_view map_file,
+                         std::string_view coord_system) {
     const std::vector<std::string> sheets = parcel_sheets(dataset);
     // A 任意座標系 map's coordinates are in a unit of its own: nothing says they are metres.
     const std::string_view unit = coord_system == kArbitraryCoordSystem ? "map" : "m";
     const bool with_texts = dataset.gis.parcels.size() == dataset.parcels.size();
     std::size_t i = 0;
     for (const Parcel& parcel : dataset.parcels) {
-        append_csv_field(out, map_file);
-        append_format(out, ",%u,", parcel.id_no);
-        append_csv_field(out, field_view(parcel.address));
-        out += ',';
-        append_csv_field(out, field_view(parcel.chiban));
-        out += ',';
-        append_csv_field(out, sheets[i]);
-        out += ',';
-        append_csv_field(out, coord_system);
-        append_format(out, ",%.1f,", parcel.area);
-        if (parcel.has_centroid)
-            append_format(out, "%.3f,%.3f", parcel.centroid_x, parcel.centroid_y);
-        else
-            out += ',';
-        out += ',';
-        if (with_texts) append_csv_field(out, dataset.gis.parcels[i].text(ParcelText::parcel_id));
-        out += ',';
-        out += unit;
-        out += "\r\n";
+        out.add_text(map_file);
+        out.add_number(parcel.id_no);
+        out.add_text(field_view(parcel.address));
+        out.add_text(field_view(parcel.chiban));
+        out.add_text(sheets[i]);
+        out.add_text(coord_system);
+        out.add_number(parcel.area);
+        if (parcel.has_centroid) {
+            out.add_number(parcel.centroid_x);
+            out.add_number(parcel.centroid_y);
+        } else {
+            out.add_null();
+            out.add_null();
+        }
+        if (with_texts) {
+            out.add_text(dataset.gis.parcels[i].text(ParcelText::parcel_id));
+        } else {
+            out.add_null();
+        }
+        out.add_text(unit);
         ++i;
     }
 }

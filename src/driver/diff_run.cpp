@@ -82,8 +82,10 @@ int run_release_diff(const BatchOptions& options, const ConvertContext& context)
         } else {
             format = format_for_path(path, FormatKind::features);
             if (format == nullptr) {
-                const std::string types =
-                    format_extensions({OutputSource::page, OutputSource::rows, OutputSource::features});
+                // The changes are CSV rows, GIS features or a drawing; a workbook of them is not written.
+                const std::string types = format_extensions([](const OutputFormat& f) {
+                    return f.source != OutputSource::parcels && (f.source != OutputSource::rows || &f == &csv_format());
+                });
                 print_error(format_text("** Error: Unsupported output file type \"%s\" (%s)\n",
                                         display_name(path).c_str(), types.c_str()));
                 return 1;

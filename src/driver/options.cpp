@@ -58,6 +58,11 @@ bool looks_like_option(std::string_view arg) {
 
 }  // namespace
 
+std::string batch_usage_grammar() {
+    return kBatchUsageBeforeCsv + ("Chizuvec.exe --csv " + format_choices(FormatKind::rows, "OUT")) +
+           "|- [--jobs N] INPUT...\n" + kBatchUsageAfterCsv;
+}
+
 bool names_folder(const std::string& path) {
     return path.ends_with('/') || path.ends_with(platform::path_separator()) || platform::is_directory(path);
 }

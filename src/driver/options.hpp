@@ -13,7 +13,8 @@ inline constexpr const char* kUsageGrammar =
     "[Highlighted_lot_number-2 [....]]]]";
 inline constexpr const char* kOrderUsage = "Chizuvec.exe INPUT OUTPUT [MAP_NUMBER [LOT ...]]";
 inline constexpr const char* kListingUsageGrammar = "Chizuvec.exe Input_filename.xml   (lists the parcels)";
-inline constexpr const char* kBatchUsageGrammar =
+// The forms for many map files, before and after the --csv line, which lists the table's rows formats.
+inline constexpr const char* kBatchUsageBeforeCsv =
     "Chizuvec.exe [--paper SIZE [--scale N]] [--frame] [--fit-core] [--label-all] Input_filename.xml "
     "Output_filename.svg|.pdf "
     "[...]\n"
@@ -21,8 +22,8 @@ inline constexpr const char* kBatchUsageGrammar =
     "Output_filename.svg|.htm|.pdf\n"
     "Chizuvec.exe Input_filename.xml Output_filename.dxf|.sim ['all' or Map_number [Highlighted_lot_number...]]\n"
     "Chizuvec.exe --out-dir DIR [--format svg|htm|pdf|dxf|sim] [--per-sheet] [--jobs N] [--highlight LOT]... "
-    "[--paper SIZE [--scale N]] [--frame] [--fit-core] [--label-all] INPUT...\n"
-    "Chizuvec.exe --csv FILE|- [--jobs N] INPUT...\n"
+    "[--paper SIZE [--scale N]] [--frame] [--fit-core] [--label-all] INPUT...\n";
+inline constexpr const char* kBatchUsageAfterCsv =
     "Chizuvec.exe --gis OUT.geojson|OUT.gpkg|OUT.fgb|OUT.parquet|- [--jobs N] [--include-arbitrary] "
     "[--include-outside] INPUT...\n"
     "Chizuvec.exe --gis DIR --split prefecture|municipality --format geojson|gpkg|fgb|parquet [--jobs N] "
@@ -31,6 +32,8 @@ inline constexpr const char* kBatchUsageGrammar =
     "Chizuvec.exe --sheets INPUT...\n"
     "Chizuvec.exe --diff OUT.csv|OUT.geojson|OUT.gpkg|OUT.fgb|OUT.svg|OUT.htm|OUT.pdf [--jobs N] OLD NEW\n"
     "SIZE: A4, A3, A2, A1 or A0, optionally with -landscape or -portrait";
+// Every form for many map files, one a line.
+std::string batch_usage_grammar();
 
 // More threads than outputs the platform can keep track of at once would gain nothing.
 inline constexpr unsigned kMaxJobs = 256;

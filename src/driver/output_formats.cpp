@@ -4,14 +4,11 @@
 #include <iterator>
 
 #include "common/ascii.hpp"
-#include "driver/csv_listing.hpp"
 #include "platform/platform.hpp"
 #include "render/pdf_writer.hpp"
 
 namespace chizuvec {
 namespace {
-
-std::string_view csv_header_row() { return csv_header(); }
 
 OutputFormat format_row(std::string_view name, std::string_view extension, std::string_view shown,
                         OutputSource source) {
@@ -60,11 +57,9 @@ const OutputFormat kFormats[] = {
     parcel_row("dxf", ".dxf", write_dxf),
     parcel_row("sim", ".sim", write_sima),
     with(format_row("csv", ".csv", ".csv", OutputSource::rows),
-         [](OutputFormat& f) {
-             f.append_rows = append_csv_rows;
-             f.text_start = kCsvByteOrderMark;
-             f.header = csv_header_row;
-         }),
+         [](OutputFormat& f) { f.make_row_writer = make_csv_writer; }),
+    with(format_row("xlsx", ".xlsx", ".xlsx", OutputSource::rows),
+         [](OutputFormat& f) { f.make_row_writer = make_workbook_writer; }),
     with(feature_row("geojson", ".geojson", make_geojson_writer), [](OutputFormat& f) { f.extensions[1] = ".json"; }),
     feature_row("gpkg", ".gpkg", make_geopackage_writer),
     feature_row("fgb", ".fgb", make_flatgeobuf_writer),
@@ -72,7 +67,15 @@ const OutputFormat kFormats[] = {
 };
 
 bool of_kind(const OutputFormat& format, FormatKind kind) {
-    return kind == FormatKind::one_map ? writes_one_map(format) : format.source == OutputSource::features;
+    switch (kind) {
+        case FormatKind::one_map:
+            return writes_one_map(format);
+        case FormatKind::rows:
+            return format.source == OutputSource::rows;
+        case FormatKind::features:
+            break;
+    }
+    return format.source == OutputSource::features;
 }
 
 bool matches(const OutputFormat& format, std::string_view extension) {
@@ -136,10 +139,24 @@ std::string format_names(FormatKind kind) {
 std::string format_extensions(FormatKind kind) {
     return listed([&](const OutputFormat& f) { return of_kind(f, kind); }, &OutputFormat::shown_extensions);
 }
+std::string format_choices(FormatKind kind, std::string_view stem) {
+    std::string out;
+    for (const OutputFormat& format : kFormats) {
+        if (!of_kind(format, kind)) continue;
+        if (!out.empty()) out += '|';
+        out += stem;
+        out += format.extensions[0];
+    }
+    return out;
+}
 std::string format_extensions(std::initializer_list<OutputSource> sources) {
     const auto wanted = [&](const OutputFormat& f) {
         return std::find(sources.begin(), sources.end(), f.source) != sources.end();
     };
+    return listed(wanted, &OutputFormat::shown_extensions);
+}
+
+std::string format_extensions(bool (*wanted)(const OutputFormat& format)) {
     return listed(wanted, &OutputFormat::shown_extensions);
 }
 
@@ -148,6 +165,12 @@ const OutputFormat& csv_format() {
         if (format.source == OutputSource::rows) return format;
     }
     return kFormats[0];
+}
+
+const OutputFormat& rows_format_for(std::string_view path) {
+    // Standard output and any other name stay CSV, as --csv has always written.
+    const OutputFormat* const format = path == "-" ? nullptr : format_for_path(path, FormatKind::rows);
+    return format != nullptr ? *format : csv_format();
 }
 
 const OutputFormat& geojson_format() { return *format_for_path(".geojson", FormatKind::features); }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "cad/cad_source.hpp"
+#include "driver/row_writer.hpp"
 #include "gis/feature_writer.hpp"
 #include "model/map_dataset.hpp"
 #include "render/drawing.hpp"
@@ -25,12 +26,10 @@ enum class OutputSource {
     features,  // the GIS features of every map file of a run
 };
 
-// The rows of one map file, appended to the run's text: `map_file` and `coord_system` are UTF-8.
-using RowAppender = void (*)(std::string& out, const MapDataset& dataset, std::string_view map_file,
-                             std::string_view coord_system);
 using PageWriter = PageStatus (*)(std::FILE* file, const Drawing& drawing);
 using ParcelWriter = PageStatus (*)(std::FILE* file, const CadSource& source);
 using FeatureWriterMaker = std::unique_ptr<FeatureWriter> (*)(const std::string& path);
+using RowWriterMaker = std::unique_ptr<RowWriter> (*)(OutputSession& output);
 
 struct OutputFormat {
     std::string_view name;              // as --format takes it, and as messages name it
@@ -42,10 +41,8 @@ struct OutputFormat {
     bool survey_points = false;  // its writer reads the map's 筆界点 and 基準点 (ReadOptions::survey_points)
     PageWriter write_page = nullptr;
     ParcelWriter write_parcels = nullptr;
-    RowAppender append_rows = nullptr;
+    RowWriterMaker make_row_writer = nullptr;
     FeatureWriterMaker make_feature_writer = nullptr;
-    std::string_view text_start;             // rows: what a file output begins with (before the header)
-    std::string_view (*header)() = nullptr;  // rows: the first row
 };
 
 // One output per map file (or sheet): the single-map form and --out-dir.
@@ -56,8 +53,9 @@ inline bool writes_one_map(const OutputFormat& format) {
 // Whether the output at `path` is of a format that reads the map's named points.
 bool reads_survey_points(std::string_view path);
 
-// Which formats a look-up considers: those writing one map file (writes_one_map), or the GIS ones.
-enum class FormatKind { one_map, features };
+// Which formats a look-up considers: those writing one map file (writes_one_map), the rows ones
+// (--csv), or the GIS ones.
+enum class FormatKind { one_map, rows, features };
 
 // The format of `kind` whose extension ends `path`; null for none.
 const OutputFormat* format_for_path(std::string_view path, FormatKind kind);
@@ -69,11 +67,16 @@ const OutputFormat* format_named(std::string_view name, FormatKind kind);
 // .pdf" (extensions).
 std::string format_names(FormatKind kind);
 std::string format_extensions(FormatKind kind);
+// The formats of `kind` as a usage line lists them: "OUT.csv|OUT.xlsx" for the stem "OUT".
+std::string format_choices(FormatKind kind, std::string_view stem);
 // The extensions of the formats that write from one of `sources`, in the table's order.
 std::string format_extensions(std::initializer_list<OutputSource> sources);
+// The extensions of the formats that `wanted` takes, in the table's order.
+std::string format_extensions(bool (*wanted)(const OutputFormat& format));
 
-// The formats the batch's --csv and --gis write.
+// The formats the batch's --csv writes: CSV, the default whatever the extension, and the workbook.
 const OutputFormat& csv_format();
+const OutputFormat& rows_format_for(std::string_view path);
 // GeoJSON: --gis - writes it on standard output.
 const OutputFormat& geojson_format();
 

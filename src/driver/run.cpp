@@ -70,7 +70,7 @@ std::string input_not_found_text(const SingleMapArguments& arguments) {
     const std::string& other = arguments.output_as_typed;
     const bool named_like_output = format_for_path(input, FormatKind::one_map) != nullptr ||
                                    format_for_path(input, FormatKind::features) != nullptr ||
-                                   equals_ignoring_ascii_case(platform::path_extension(input), ".csv");
+                                   format_for_path(input, FormatKind::rows) != nullptr;
     if (named_like_output && !other.empty() && platform::path_exists(resolve_input_name(other))) {
         text += format_text("\"%s\" is the map file: the input comes first (Chizuvec.exe %s %s ...)\n",
                             display_name(other).c_str(), display_name(other).c_str(), display_name(input).c_str());
@@ -179,7 +179,7 @@ int run(int argc, char** argv) {
 
     const Command command = parse_command_line(argc, argv);
     if (command.form == CommandForm::help) {
-        std::printf("Usage:\n%s\n%s\n%s\n", kUsageGrammar, kListingUsageGrammar, kBatchUsageGrammar);
+        std::printf("Usage:\n%s\n%s\n%s\n", kUsageGrammar, kListingUsageGrammar, batch_usage_grammar().c_str());
         return kExitOk;
     }
     if (command.form == CommandForm::version) {
@@ -190,8 +190,8 @@ int run(int argc, char** argv) {
         if (!command.usage.empty()) {
             return fail(format_text("** Error: %s\nUsage: %s\n", command.error.c_str(), command.usage.c_str()));
         }
-        return fail(
-            format_text("** Error: %s\nUsage:\n%s\n%s\n", command.error.c_str(), kUsageGrammar, kBatchUsageGrammar));
+        return fail(format_text("** Error: %s\nUsage:\n%s\n%s\n", command.error.c_str(), kUsageGrammar,
+                                batch_usage_grammar().c_str()));
     }
     const bool batch = command.form == CommandForm::batch;
     if (!batch && command.single.input.empty()) {
@@ -201,11 +201,11 @@ int run(int argc, char** argv) {
     if (command.printing && !drawing) {
         return fail(
             format_text("** Error: --paper, --scale, --frame and --label-all are for drawings\nUsage:\n%s\n%s\n",
-                        kUsageGrammar, kBatchUsageGrammar));
+                        kUsageGrammar, batch_usage_grammar().c_str()));
     }
     if ((command.focus.fit_core || !command.focus.around.empty()) && !drawing) {
         return fail(format_text("** Error: --around and --fit-core are for drawings\nUsage:\n%s\n%s\n", kUsageGrammar,
-                                kBatchUsageGrammar));
+                                batch_usage_grammar().c_str()));
     }
     context.print = command.print;
 

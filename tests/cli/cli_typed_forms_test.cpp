@@ -269,8 +269,8 @@ TEST(CliTypedForms, CutOffFilesAndOptionsAfterTheInputAreTold) {
     }
 
     const RunResult help = program.run({"--help"});
-    for (const char* form :
-         {"Output_filename.svg", "Input_filename.xml   (lists the parcels)", "--out-dir DIR", "--csv FILE"}) {
+    for (const char* form : {"Output_filename.svg", "Input_filename.xml   (lists the parcels)", "--out-dir DIR",
+                             "--csv OUT.csv|OUT.xlsx|-"}) {
         EXPECT_NE(help.out.find(form), std::string::npos) << form;
     }
 }
