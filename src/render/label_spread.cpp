@@ -8,6 +8,7 @@
 
 #include "common/text_format.hpp"
 #include "platform/platform.hpp"
+#include "render/segment_clip.hpp"
 #include "render/xml_text.hpp"
 
 namespace chizuvec {
@@ -159,21 +160,8 @@ bool segment_meets_box(double ax, double ay, double bx, double by, double hw, do
     double leave = 1.0;
     const double dx = bx - ax;
     const double dy = by - ay;
-    const double p[] = {-dx, dx, -dy, dy};
     const double q[] = {ax + hw, hw - ax, ay + hh, hh - ay};
-    for (int i = 0; i < 4; ++i) {
-        if (p[i] == 0.0) {
-            if (q[i] < 0.0) return false;
-            continue;
-        }
-        const double t = q[i] / p[i];
-        if (p[i] < 0.0) {
-            enter = std::max(enter, t);
-        } else {
-            leave = std::min(leave, t);
-        }
-    }
-    return enter <= leave;
+    return clip_span(dx, dy, q, enter, leave);
 }
 
 // Whether the box of half sides hw (along the angle whose cosine and sine are c, s) and hh, centred

@@ -9,6 +9,7 @@
 #include "common/text_format.hpp"
 #include "render/label_spread.hpp"
 #include "render/parcel_style.hpp"
+#include "render/segment_clip.hpp"
 #include "render/svg_layout.hpp"
 #include "render/svg_text.hpp"
 #include "render/xml_text.hpp"
@@ -210,22 +211,9 @@ bool clip_segment(DrawPoint& a, DrawPoint& b, const DrawRect& room) {
     const double dy = static_cast<double>(b.y) - a.y;
     double enter = 0.0;
     double leave = 1.0;
-    const double p[] = {-dx, dx, -dy, dy};
     const double q[] = {static_cast<double>(a.x) - room.x, static_cast<double>(room.x) + room.width - a.x,
                         static_cast<double>(a.y) - room.y, static_cast<double>(room.y) + room.height - a.y};
-    for (int i = 0; i < 4; ++i) {
-        if (p[i] == 0.0) {
-            if (q[i] < 0.0) return false;
-            continue;
-        }
-        const double t = q[i] / p[i];
-        if (p[i] < 0.0) {
-            enter = std::max(enter, t);
-        } else {
-            leave = std::min(leave, t);
-        }
-    }
-    if (enter > leave) return false;
+    if (!clip_span(dx, dy, q, enter, leave)) return false;
     const DrawPoint from = a;
     a = {static_cast<std::int32_t>(std::lround(from.x + enter * dx)),
          static_cast<std::int32_t>(std::lround(from.y + enter * dy))};

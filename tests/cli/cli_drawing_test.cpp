@@ -663,22 +663,7 @@ TEST(CliDrawing, LabelAllTurnsTheLabelOfANarrowStripAlongIt) {
     // A 40 m square, and a strip 8.5 m wide running 45 degrees away from it.
     const std::vector<std::pair<int, int>> points = {{0, 0},   {0, 40},  {40, 40},   {40, 0},
                                                      {60, 66}, {66, 60}, {280, 274}, {274, 280}};
-    std::string s =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<地図>\n<地図名>帯</地図名>\n<市区町村名>町</市区町村名>\n"
-        "<座標系>公共座標9系</座標系>\n<空間属性>\n";
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        s += "<zmn:GM_Point id=\"P" + std::to_string(i + 1) + "\">\n<zmn:X>" + std::to_string(points[i].first) +
-             "</zmn:X>\n<zmn:Y>" + std::to_string(points[i].second) + "</zmn:Y>\n</zmn:GM_Point>\n";
-    }
-    for (int k = 1; k <= 8; ++k) {
-        const int next = k == 4 ? 1 : k == 8 ? 5 : k + 1;
-        s += "<zmn:GM_Curve id=\"C" + std::to_string(k) + "\">\n";
-        for (const int p : {k, next}) {
-            s += "<zmn:GM_Position.indirect>\n<zmn:GM_PointRef.point idref=\"P" + std::to_string(p) +
-                 "\"/>\n</zmn:GM_Position.indirect>\n";
-        }
-        s += "</zmn:GM_Curve>\n";
-    }
+    std::string s = square_rings_head("帯", points);
     const auto surface = [](const std::string& id, int first) {
         std::string r = "<zmn:GM_Surface id=\"" + id + "\">\n<zmn:GM_SurfaceBoundary.exterior>\n<zmn:GM_Ring>\n";
         for (int c = first; c < first + 4; ++c) {

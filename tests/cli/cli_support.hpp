@@ -58,6 +58,9 @@ bool xml_well_formed(const std::string& path);
 // and drawn before it: wherever the hole were filled, lot 2 would be hidden. Points (X, Y).
 extern const std::vector<std::pair<int, int>> kOuterRing;
 extern const std::vector<std::pair<int, int>> kInnerRing;
+// The head of a map in 公共座標9系 up to its last curve: `points`, four to a ring, each ring closed by
+// four curves C1... (curve k from point k to the next point of its ring).
+std::string square_rings_head(const std::string& name, const std::vector<std::pair<int, int>>& points);
 std::string holed_map();
 // The area of a ring of integer points (X, Y), either way round.
 double shoelace(const std::vector<std::pair<int, int>>& ring);
