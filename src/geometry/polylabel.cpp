@@ -61,8 +61,15 @@ class EdgeTable {
         }
     }
 
+    struct Columns {
+        const double *ax, *ay, *bx, *by, *dx, *dy, *len2;
+    };
+
     std::size_t count() const { return count_; }
-    const double* column(Column c) const { return values_.data() + c * count_; }
+    Columns columns() const {
+        const auto at = [&](Column c) { return values_.data() + c * count_; };
+        return {at(kAx), at(kAy), at(kBx), at(kBy), at(kDx), at(kDy), at(kLen2)};
+    }
 
   private:
     std::size_t count_;
@@ -76,13 +83,7 @@ class EdgeTable {
 __attribute__((target("avx"))) double least_square_avx(const EdgeTable& edges, double x, double y,
                                                        unsigned& crossings) {
     const std::size_t n = edges.count();
-    const double* ax = edges.column(EdgeTable::kAx);
-    const double* ay = edges.column(EdgeTable::kAy);
-    const double* bx = edges.column(EdgeTable::kBx);
-    const double* by = edges.column(EdgeTable::kBy);
-    const double* dx = edges.column(EdgeTable::kDx);
-    const double* dy = edges.column(EdgeTable::kDy);
-    const double* len2 = edges.column(EdgeTable::kLen2);
+    const auto [ax, ay, bx, by, dx, dy, len2] = edges.columns();
     const __m256d px = _mm256_set1_pd(x);
     const __m256d py = _mm256_set1_pd(y);
     const __m256d one = _mm256_set1_pd(1.0);
@@ -135,13 +136,7 @@ const bool kHaveAvx = processor_has_avx();
 // smallest square is the same in any order.
 double signed_distance(const EdgeTable& edges, double x, double y) {
     const std::size_t n = edges.count();
-    const double* ax = edges.column(EdgeTable::kAx);
-    const double* ay = edges.column(EdgeTable::kAy);
-    const double* bx = edges.column(EdgeTable::kBx);
-    const double* by = edges.column(EdgeTable::kBy);
-    const double* dx = edges.column(EdgeTable::kDx);
-    const double* dy = edges.column(EdgeTable::kDy);
-    const double* len2 = edges.column(EdgeTable::kLen2);
+    const auto [ax, ay, bx, by, dx, dy, len2] = edges.columns();
     unsigned crossings = 0;
     double best = INFINITY;
 #if defined(CHIZUVEC_AVX_EDGES)
