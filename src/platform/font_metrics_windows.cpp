@@ -2,6 +2,7 @@
 // character cell height, the text's extent in it, and the outline metrics for the scaling.
 #include <windows.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -75,7 +76,23 @@ class MeasuringDc {
     std::vector<Entry> fonts_;
 };
 
-thread_local MeasuringDc measuring;
+// Each thread's context lives in fiber-local storage, freed by its callback as the thread ends. A
+// thread_local object with a destructor is not safe here: MinGW may free its storage before the
+// destructor runs, which then crashes the ending thread now and then.
+void NTAPI free_measuring(void* dc) { delete static_cast<MeasuringDc*>(dc); }
+
+MeasuringDc* thread_measuring() {
+    static const DWORD slot = FlsAlloc(free_measuring);
+    if (slot == FLS_OUT_OF_INDEXES) return nullptr;
+    auto* dc = static_cast<MeasuringDc*>(FlsGetValue(slot));
+    if (dc != nullptr) return dc;
+    dc = new (std::nothrow) MeasuringDc;
+    if (dc != nullptr && !FlsSetValue(slot, dc)) {
+        delete dc;
+        return nullptr;
+    }
+    return dc;
+}
 
 }  // namespace
 
@@ -86,7 +103,9 @@ bool measure_text(std::string_view text, std::string_view face, std::uint32_t pi
     std::wstring wide_face = widen_utf8(face);
     if (wide_face.size() >= LF_FACESIZE) wide_face.resize(LF_FACESIZE - 1);
     const int height = static_cast<int>(pixel_size > 0x7FFF ? 0x7FFF : pixel_size);
-    const HDC dc = measuring.select(wide_face, height);
+    MeasuringDc* const measuring = thread_measuring();
+    if (measuring == nullptr) return false;
+    const HDC dc = measuring->select(wide_face, height);
     if (dc == nullptr) return false;
     if (pixel_size > 0) {
         SIZE size{};
