@@ -45,7 +45,7 @@ PlanePoint parcel_label_point(const MapDataset& dataset, const Parcel& parcel, d
     }
     // An outline with a point at infinity has no inside to speak of.
     if (finite && scratch.points.size() >= 3 && parcel.area != 0.0 && !inside_shape(scratch, label.x, label.y)) {
-        const LabelPoint pole = pole_of_inaccessibility(scratch.points, scratch.ends, precision);
+        const LabelPoint pole = pole_of_inaccessibility(scratch.points, scratch.ends, precision, scratch.pole);
         label = {pole.x, pole.y};
     }
     return label;

@@ -15,6 +15,7 @@ namespace chizuvec {
 struct LabelScratch {
     std::vector<PlanePoint> points;
     std::vector<std::uint32_t> ends;
+    PoleScratch pole;
 };
 
 // The centroid of an outlined parcel with a centroid, or, when that lies outside its shape (road

@@ -17,15 +17,7 @@
 namespace chizuvec {
 namespace {
 
-// A square cell of half side `h` centred on (x, y); `d` is the signed distance of its centre to the
-// outline (negative outside), `max` the best any point of the cell could reach.
-struct Cell {
-    double x = 0.0;
-    double y = 0.0;
-    double h = 0.0;
-    double d = 0.0;
-    double max = 0.0;
-};
+using Cell = PoleCell;
 
 // The edges of the outline as the distance and the crossing test use them, worked out once per
 // outline rather than once per cell: edge i runs from a to b, d = b - a, len2 = |d|². Each term is
@@ -34,8 +26,9 @@ class EdgeTable {
   public:
     enum Column : std::size_t { kAx, kAy, kBx, kBy, kDx, kDy, kLen2, kColumns };
 
-    EdgeTable(std::span<const PlanePoint> points, std::span<const std::uint32_t> ends)
-        : count_((ends.back() + std::size_t{3}) & ~std::size_t{3}), values_(count_ * kColumns, 0.0) {
+    EdgeTable(std::span<const PlanePoint> points, std::span<const std::uint32_t> ends, std::vector<double>& values)
+        : edges_(ends.back()), count_((edges_ + std::size_t{3}) & ~std::size_t{3}), values_(values) {
+        values_.assign(count_ * kColumns, 0.0);
         std::size_t k = 0;
         std::size_t begin = 0;
         for (const std::uint32_t end : ends) {
@@ -66,14 +59,16 @@ class EdgeTable {
     };
 
     std::size_t count() const { return count_; }
+    std::size_t edges() const { return edges_; }  // without the padding
     Columns columns() const {
         const auto at = [&](Column c) { return values_.data() + c * count_; };
         return {at(kAx), at(kAy), at(kBx), at(kBy), at(kDx), at(kDy), at(kLen2)};
     }
 
   private:
+    std::size_t edges_;
     std::size_t count_;
-    std::vector<double> values_;
+    std::vector<double>& values_;
 };
 
 #if defined(CHIZUVEC_AVX_EDGES)
@@ -119,6 +114,49 @@ __attribute__((target("avx"))) double least_square_avx(const EdgeTable& edges, d
     _mm256_storeu_pd(lanes, least);
     crossings = static_cast<unsigned>(__builtin_popcount(bits)) & 1;
     return std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
+}
+
+// The signed distances of four points at once, a point a lane, edge after edge: each point meets
+// each edge in the same operations as above, so each distance is the same to the last bit. A call
+// and a gathering of lanes serve four cells instead of one; most parcels have under eight edges,
+// where those cost as much as the edges.
+__attribute__((target("avx"))) void four_signed_distances_avx(const EdgeTable& edges, const double* xs,
+                                                              const double* ys, double* out) {
+    const std::size_t n = edges.edges();
+    const auto [ax, ay, bx, by, dx, dy, len2] = edges.columns();
+    const __m256d px = _mm256_loadu_pd(xs);
+    const __m256d py = _mm256_loadu_pd(ys);
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d zero = _mm256_setzero_pd();
+    __m256d least = _mm256_set1_pd(INFINITY);
+    __m256d inside = zero;
+    for (std::size_t i = 0; i < n; ++i) {
+        const __m256d a_x = _mm256_broadcast_sd(ax + i);
+        const __m256d a_y = _mm256_broadcast_sd(ay + i);
+        const __m256d b_x = _mm256_broadcast_sd(bx + i);
+        const __m256d b_y = _mm256_broadcast_sd(by + i);
+        const __m256d d_x = _mm256_broadcast_sd(dx + i);
+        const __m256d d_y = _mm256_broadcast_sd(dy + i);
+        const __m256d from_a_y = _mm256_sub_pd(py, a_y);
+        const __m256d straddles = _mm256_xor_pd(_mm256_cmp_pd(a_y, py, _CMP_GT_OS), _mm256_cmp_pd(b_y, py, _CMP_GT_OS));
+        const __m256d meets = _mm256_add_pd(_mm256_div_pd(_mm256_mul_pd(d_x, from_a_y), d_y), a_x);
+        inside = _mm256_xor_pd(inside, _mm256_and_pd(straddles, _mm256_cmp_pd(px, meets, _CMP_LT_OS)));
+        const __m256d t =
+            _mm256_div_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(px, a_x), d_x), _mm256_mul_pd(from_a_y, d_y)),
+                          _mm256_broadcast_sd(len2 + i));
+        const __m256d beyond = _mm256_cmp_pd(t, one, _CMP_GT_OS);
+        const __m256d within = _mm256_cmp_pd(t, zero, _CMP_GT_OS);
+        const __m256d on_x = _mm256_or_pd(_mm256_and_pd(within, _mm256_add_pd(a_x, _mm256_mul_pd(d_x, t))),
+                                          _mm256_andnot_pd(within, a_x));
+        const __m256d on_y = _mm256_or_pd(_mm256_and_pd(within, _mm256_add_pd(a_y, _mm256_mul_pd(d_y, t))),
+                                          _mm256_andnot_pd(within, a_y));
+        const __m256d ex = _mm256_sub_pd(px, _mm256_or_pd(_mm256_and_pd(beyond, b_x), _mm256_andnot_pd(beyond, on_x)));
+        const __m256d ey = _mm256_sub_pd(py, _mm256_or_pd(_mm256_and_pd(beyond, b_y), _mm256_andnot_pd(beyond, on_y)));
+        least = _mm256_min_pd(_mm256_add_pd(_mm256_mul_pd(ex, ex), _mm256_mul_pd(ey, ey)), least);
+    }
+    // Outside, the distance's sign bit set: -d, as -1.0 * d.
+    const __m256d sign = _mm256_andnot_pd(inside, _mm256_set1_pd(-0.0));
+    _mm256_storeu_pd(out, _mm256_xor_pd(_mm256_sqrt_pd(least), sign));
 }
 
 // Asked while statics are made, which may come before the library's own look at the processor.
@@ -204,6 +242,26 @@ Cell make_cell(const Rings& rings, double x, double y, double h) {
     return Cell{x, y, h, d, d + h * std::sqrt(2.0)};
 }
 
+// Up to four cells of half side `h` at once, each as make_cell makes it.
+void make_cells(const Rings& rings, const double* xs, const double* ys, std::size_t count, double h, Cell* out) {
+    double d[4];
+#if defined(CHIZUVEC_AVX_EDGES)
+    if (kHaveAvx) {
+        double x4[4] = {xs[0], xs[0], xs[0], xs[0]};
+        double y4[4] = {ys[0], ys[0], ys[0], ys[0]};
+        for (std::size_t k = 1; k < count; ++k) {
+            x4[k] = xs[k];
+            y4[k] = ys[k];
+        }
+        four_signed_distances_avx(rings.edges, x4, y4, d);
+    } else
+#endif
+    {
+        for (std::size_t k = 0; k < count; ++k) d[k] = signed_distance(rings, xs[k], ys[k]);
+    }
+    for (std::size_t k = 0; k < count; ++k) out[k] = Cell{xs[k], ys[k], h, d[k], d[k] + h * std::sqrt(2.0)};
+}
+
 // The area-weighted centre of the exterior, a good first guess for convex parcels.
 Cell centroid_cell(const Rings& rings) {
     const std::size_t end = rings.ends.front();
@@ -229,12 +287,17 @@ constexpr std::size_t kMaxCells = 20000;
 constexpr std::size_t kMinCells = 64;
 constexpr std::size_t kEdgeVisits = 1000000;
 constexpr double kMaxCellsPerSide = 64.0;
-constexpr std::size_t kReservedCells = 128;  // room for what most parcels queue, grown past it
 
 }  // namespace
 
 LabelPoint pole_of_inaccessibility(std::span<const PlanePoint> points, std::span<const std::uint32_t> ring_ends,
                                    double precision) {
+    PoleScratch scratch;
+    return pole_of_inaccessibility(points, ring_ends, precision, scratch);
+}
+
+LabelPoint pole_of_inaccessibility(std::span<const PlanePoint> points, std::span<const std::uint32_t> ring_ends,
+                                   double precision, PoleScratch& scratch) {
     // Only rings that lie within `points` and have a point count.
     std::size_t rings_kept = 0;
     std::uint32_t begin = 0;
@@ -245,7 +308,7 @@ LabelPoint pole_of_inaccessibility(std::span<const PlanePoint> points, std::span
     }
     if (rings_kept == 0) return {};
     const std::span<const std::uint32_t> ends = ring_ends.first(rings_kept);
-    const EdgeTable edges(points, ends);
+    const EdgeTable edges(points, ends, scratch.edges);
     const Rings rings{points.first(ends.back()), ends, edges};
 
     double min_x = INFINITY, min_y = INFINITY, max_x = -INFINITY, max_y = -INFINITY;
@@ -265,57 +328,91 @@ LabelPoint pole_of_inaccessibility(std::span<const PlanePoint> points, std::span
     const double cell_size = std::max(std::min(width, height), std::max(width, height) / per_side);
     if (!(precision > 0.0)) precision = cell_size / 1000.0;
 
-    // A max-heap by bound, as std::priority_queue keeps it, in a vector that can be read whole.
-    const auto less = [](const Cell& a, const Cell& b) { return a.max < b.max; };
-    std::vector<Cell> queue;
-    queue.reserve(kReservedCells);
-    const auto push = [&](const Cell& cell) {
-        queue.push_back(cell);
-        std::push_heap(queue.begin(), queue.end(), less);
-    };
-    const double h = cell_size / 2;
-    for (double x = min_x; x < max_x; x += cell_size) {
-        for (double y = min_y; y < max_y; y += cell_size) push(make_cell(rings, x + h, y + h, h));
-    }
-
     Cell best = centroid_cell(rings);
     const Cell box = make_cell(rings, min_x + width / 2, min_y + height / 2, 0.0);
     if (box.d > best.d) best = box;
 
+    // Cells pop by bound, the first made first among equal bounds, so that the search does not hang
+    // on how a heap lays out its entries. Only a cell that may beat the best by more than the
+    // precision is queued; the others can never be split (the best only grows) and wait for the end
+    // in `spare`, as they would at the bottom of the queue.
+    using Entry = PoleScratch::Entry;
+    const auto before = [](const Entry& a, const Entry& b) {
+        return a.max > b.max || (a.max == b.max && a.cell < b.cell);
+    };
+    const auto heap_less = [&](const Entry& a, const Entry& b) { return before(b, a); };
+    std::vector<Cell>& cells = scratch.cells;
+    std::vector<Entry>& queue = scratch.queue;
+    std::vector<Entry>& spare = scratch.spare;
+    cells.clear();
+    queue.clear();
+    spare.clear();
+    const auto add = [&](const Cell& cell) {
+        const Entry entry{cell.max, static_cast<std::uint32_t>(cells.size())};
+        cells.push_back(cell);
+        if (cell.max - best.d > precision) {
+            queue.push_back(entry);
+            std::push_heap(queue.begin(), queue.end(), heap_less);
+        } else {
+            spare.push_back(entry);
+            if (before(entry, spare.front())) std::swap(spare.front(), spare.back());  // the first to pop in front
+        }
+    };
+    // The grid's cells made four at a time, in order.
+    const double h = cell_size / 2;
+    double xs[4], ys[4];
+    Cell made[4];
+    std::size_t pending = 0;
+    const auto add_pending = [&] {
+        make_cells(rings, xs, ys, pending, h, made);
+        for (std::size_t k = 0; k < pending; ++k) add(made[k]);
+        pending = 0;
+    };
+    for (double x = min_x; x < max_x; x += cell_size) {
+        for (double y = min_y; y < max_y; y += cell_size) {
+            xs[pending] = x + h;
+            ys[pending] = y + h;
+            if (++pending == 4) add_pending();
+        }
+    }
+    if (pending > 0) add_pending();
+
     std::size_t examined = 0;
-    bool scanned = false;
-    while (!queue.empty() && examined < budget) {
-        std::pop_heap(queue.begin(), queue.end(), less);
-        const Cell cell = queue.back();
+    while (examined < budget && !queue.empty()) {
+        const Entry top = queue.front();
+        // Once the next cell cannot be split, none after it can.
+        if (!spare.empty() && before(spare.front(), top)) break;
+        const Cell cell = cells[top.cell];
+        if (cell.max - std::max(best.d, cell.d) <= precision) break;
+        std::pop_heap(queue.begin(), queue.end(), heap_less);
         queue.pop_back();
         ++examined;
         if (cell.d > best.d) best = cell;
-        if (cell.max - best.d > precision) {
-            const double half = cell.h / 2;
-            push(make_cell(rings, cell.x - half, cell.y - half, half));
-            push(make_cell(rings, cell.x + half, cell.y - half, half));
-            push(make_cell(rings, cell.x - half, cell.y + half, half));
-            push(make_cell(rings, cell.x + half, cell.y + half, half));
-            continue;
-        }
-        // No cell left can be split: each bound is at most this one's. Popping the rest would only
-        // make the farthest of them the best, the first popped among equals; when the farthest is
-        // one of a kind and the budget lets every cell be popped, it is taken without the pops.
-        if (scanned || queue.size() > budget - examined) continue;
-        scanned = true;
-        const Cell* farthest = nullptr;
-        bool alone = true;
-        for (const Cell& c : queue) {
-            if (farthest != nullptr && c.d == farthest->d) alone = false;
-            if (c.d > (farthest != nullptr ? farthest->d : best.d)) {
-                farthest = &c;
-                alone = true;
-            }
-        }
-        if (!alone) continue;
-        if (farthest != nullptr) best = *farthest;
-        break;
+        const double half = cell.h / 2;
+        const double quarter_x[4] = {cell.x - half, cell.x + half, cell.x - half, cell.x + half};
+        const double quarter_y[4] = {cell.y - half, cell.y - half, cell.y + half, cell.y + half};
+        make_cells(rings, quarter_x, quarter_y, 4, half, made);
+        for (const Cell& quarter : made) add(quarter);
     }
+    // What popping the rest within the budget would do: make the farthest of them the best, the
+    // first to pop among equals.
+    std::vector<Entry>& rest = spare;
+    rest.insert(rest.end(), queue.begin(), queue.end());
+    const std::size_t looked_at = std::min(rest.size(), budget - examined);
+    if (looked_at < rest.size()) {
+        std::nth_element(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(looked_at), rest.end(), before);
+    }
+    const Entry* farthest = nullptr;
+    for (std::size_t k = 0; k < looked_at; ++k) {
+        const Entry& e = rest[k];
+        const double d = cells[e.cell].d;
+        if (farthest == nullptr
+                ? d > best.d
+                : d > cells[farthest->cell].d || (d == cells[farthest->cell].d && before(e, *farthest))) {
+            farthest = &e;
+        }
+    }
+    if (farthest != nullptr) best = cells[farthest->cell];
     return LabelPoint{best.x, best.y, std::max(best.d, 0.0)};
 }
 

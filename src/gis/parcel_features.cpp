@@ -353,7 +353,7 @@ class FeatureBuilder {
         const double precision = std::max(std::sqrt(largest_area) * kLabelPrecisionShare, kFinestLabelPrecision);
         PlanePoint at;
         if (largest_area > 0.0) {
-            const LabelPoint label = pole_of_inaccessibility(label_points, label_ends, precision);
+            const LabelPoint label = pole_of_inaccessibility(label_points, label_ends, precision, pole_scratch_);
             at = {label.x, label.y};
         } else {
             // No area to be inside of: the mean of the outline's points, never away from them.
@@ -451,6 +451,7 @@ class FeatureBuilder {
     std::vector<std::uint32_t> sources_;    // where each of points_ is among the file's points
     std::vector<PlanePoint> label_points_;  // the rings of the polygon the label goes in
     std::vector<std::uint32_t> label_ends_;
+    PoleScratch pole_scratch_;           // reused from parcel to parcel
     std::vector<PlanePoint> projected_;  // each of the file's points in output coordinates; NaN until needed
     std::size_t values_at_ = 0;
     std::size_t label_polygon_ = 0;
