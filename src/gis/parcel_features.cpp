@@ -376,8 +376,26 @@ class FeatureBuilder {
         v.size = static_cast<std::uint32_t>(batch_.texts.size() - v.offset);
     }
 
+    // A text that many parcels carry alike (the map's head, the file's name, a sheet's): stored once
+    // under `key`, and every parcel's value points at it.
+    void put_shared_text(std::size_t field, std::size_t key, std::string_view text, bool present) {
+        if (!present) return;
+        FeatureBatch::StoredValue& v = batch_.values[values_at_ + field];
+        if (key >= shared_.size()) shared_.resize(key + 1);
+        FeatureBatch::StoredValue& stored = shared_[key];
+        if (stored.null) {
+            stored.null = false;
+            stored.offset = static_cast<std::uint32_t>(batch_.texts.size());
+            append_well_formed_utf8(batch_.texts, text);
+            stored.size = static_cast<std::uint32_t>(batch_.texts.size() - stored.offset);
+        }
+        v.null = false;
+        v.offset = stored.offset;
+        v.size = stored.size;
+    }
+
     // A text of the map's head: null when the file leaves it out or empty.
-    void put_head_text(std::size_t field, std::string_view text) { put_text(field, text, !text.empty()); }
+    void put_head_text(std::size_t field, std::string_view text) { put_shared_text(field, field, text, !text.empty()); }
 
     void put_number(std::size_t field, double number) {
         FeatureBatch::StoredValue& v = batch_.values[values_at_ + field];
@@ -428,12 +446,13 @@ class FeatureBuilder {
             put_number(kLabelPlaneX, label_.y);  // output points are easting first
             put_number(kLabelPlaneY, label_.x);
         }
-        put_text(kMapFile, options_.map_file, !options_.map_file.empty());
+        put_shared_text(kMapFile, kMapFile, options_.map_file, !options_.map_file.empty());
         if (detail.first_sheet != kNoSheet) {
             const SheetDetail& sheet = dataset_.gis.sheets[detail.first_sheet];
             for (std::size_t t = 0; t < kSheetTextCount; ++t) {
                 const auto text = static_cast<SheetText>(t);
-                put_text(kFirstSheetText + t, sheet.text(text), sheet.has(text));
+                put_shared_text(kFirstSheetText + t, kParcelFieldCount + detail.first_sheet * kSheetTextCount + t,
+                                sheet.text(text), sheet.has(text));
             }
         }
     }
@@ -453,6 +472,8 @@ class FeatureBuilder {
     std::vector<std::uint32_t> label_ends_;
     PoleScratch pole_scratch_;           // reused from parcel to parcel
     std::vector<PlanePoint> projected_;  // each of the file's points in output coordinates; NaN until needed
+    // The texts stored once: by field for the head's and the file's name, then kSheetTextCount a sheet.
+    std::vector<FeatureBatch::StoredValue> shared_;
     std::size_t values_at_ = 0;
     std::size_t label_polygon_ = 0;
     PlanePoint label_;
