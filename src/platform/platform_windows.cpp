@@ -288,12 +288,13 @@ void open_with_desktop(const std::string& path) {
 }
 
 namespace {
-// The library the last load_library was asked for: the system's message does not name it.
-thread_local std::string last_library_name;
+// The library the last load_library was asked for: the system's message does not name it. A plain
+// array, as a thread_local with a destructor may outlive its storage when a thread ends under MinGW.
+thread_local char last_library_name[MAX_PATH] = {};
 }  // namespace
 
 void* load_library(const char* name) {
-    last_library_name = name;
+    std::snprintf(last_library_name, sizeof last_library_name, "%s", name);
     return reinterpret_cast<void*>(LoadLibraryA(name));
 }
 
@@ -313,7 +314,7 @@ std::string library_error() {
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
         message.pop_back();
     }
-    return last_library_name + ": " + message;
+    return std::string(last_library_name) + ": " + message;
 }
 
 }  // namespace chizuvec::platform
