@@ -195,6 +195,15 @@ void put_hybrid(ByteBuffer& out, std::span<const Value> values, int width) {
     const std::size_t n = values.size();
     const std::size_t value_bytes = (static_cast<std::size_t>(width) + 7) / 8;
     const auto run_at = [&](std::size_t i) {
+        if constexpr (sizeof(Value) == 1) {
+            // One-bit values are 0 or 1: a run ends at the first of the other.
+            if (width == 1) {
+                const void* const other = std::memchr(values.data() + i, values[i] == 0 ? 1 : 0, n - i);
+                return other == nullptr
+                           ? n - i
+                           : static_cast<std::size_t>(static_cast<const Value*>(other) - values.data()) - i;
+            }
+        }
         std::size_t j = i;
         while (j < n && values[j] == values[i]) ++j;
         return j - i;
@@ -566,6 +575,13 @@ class GeoParquetWriter final : public FeatureWriter {
             const std::size_t first_row = row;
             const std::size_t first_value = value;
             std::size_t bytes = 0;
+            // Values of one size that all fit in this page need no count.
+            const std::size_t fixed = column.type == kDouble ? 8 : column.type == kInt32 ? 4 : use_dictionary ? 1 : 0;
+            if (fixed != 0 && (v.count - value) * fixed < kPageBytes) {
+                bytes = (v.count - value) * fixed;
+                row = defined.size();
+                value = v.count;
+            }
             while (row < defined.size() && bytes < kPageBytes) {
                 if (defined[row] != 0) {
                     bytes += column.type == kDouble  ? 8
