@@ -242,6 +242,16 @@ void put_hybrid(ByteBuffer& out, std::span<const Value> values, int width) {
     }
 }
 
+// Texts compared byte by byte as string_view does, kept inline in the loops over a column's texts.
+bool same_bytes(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+}
+bool bytes_before(std::string_view a, std::string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    const int order = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
+    return order < 0 || (order == 0 && a.size() < b.size());
+}
+
 int bit_width(std::size_t max_value) {
     int width = 1;
     while (width < 32 && (max_value >> width) != 0) ++width;
@@ -270,6 +280,7 @@ class GeoParquetWriter final : public FeatureWriter {
         coordinates_ = schema.coordinates;
         for (const GisField& field : schema.fields) {
             fields_.push_back(field.type);
+            value_sizes_.push_back(field.type == GisFieldType::real ? 8 : field.type == GisFieldType::integer ? 4 : 0);
             switch (field.type) {
                 case GisFieldType::text:
                     columns_.push_back({std::string(field.name), kByteArray, true, false});
@@ -409,21 +420,13 @@ class GeoParquetWriter final : public FeatureWriter {
         for (std::size_t k = 0; k < rows.size(); ++k) {
             const std::uint8_t* const record = segment_.data() + place_[k];
             const std::uint8_t* p = record;
-            for (std::size_t i = 0; i <= fields; ++i) {
-                starts_[k * (fields + 1) + i] = static_cast<std::uint32_t>(p - record);
-                if (i == fields || *p++ == 0) continue;
-                switch (fields_[i]) {
-                    case GisFieldType::text:
-                        p += 4 + read_u32(p);
-                        break;
-                    case GisFieldType::real:
-                        p += 8;
-                        break;
-                    case GisFieldType::integer:
-                        p += 4;
-                        break;
-                }
+            std::uint32_t* const starts = starts_.data() + k * (fields + 1);
+            for (std::size_t i = 0; i < fields; ++i) {
+                starts[i] = static_cast<std::uint32_t>(p - record);
+                if (*p++ == 0) continue;
+                p += value_sizes_[i] != 0 ? value_sizes_[i] : 4 + read_u32(p);
             }
+            starts[fields] = static_cast<std::uint32_t>(p - record);
         }
         RowGroupMeta group;
         group.rows = static_cast<std::int64_t>(rows.size());
@@ -537,7 +540,7 @@ class GeoParquetWriter final : public FeatureWriter {
             indices_.reserve(texts.size());
             for (std::size_t k = 0; k < texts.size(); ++k) {
                 const std::string_view text = texts[k];
-                if (k != 0 && text == texts[k - 1]) {
+                if (k != 0 && same_bytes(text, texts[k - 1])) {
                     indices_.push_back(indices_.back());
                     continue;
                 }
@@ -652,7 +655,7 @@ class GeoParquetWriter final : public FeatureWriter {
             chunk.max.assign(b.begin(), b.end());
             chunk.has_bounds = true;
         } else if (column.utf8 && !texts.empty()) {
-            const auto [lo, hi] = std::minmax_element(texts.begin(), texts.end());
+            const auto [lo, hi] = std::minmax_element(texts.begin(), texts.end(), bytes_before);
             chunk.min = std::string(*lo);
             chunk.max = std::string(*hi);
             chunk.has_bounds = true;
@@ -803,6 +806,7 @@ class GeoParquetWriter final : public FeatureWriter {
     std::size_t rows_per_group_;
     GisCoordinates coordinates_ = GisCoordinates::geographic;
     std::vector<GisFieldType> fields_;
+    std::vector<std::uint32_t> value_sizes_;  // of each field's value in a record; 0 for a text's
     std::vector<Column> columns_;
     std::FILE* out_ = nullptr;
     std::int64_t offset_ = 0;
