@@ -8,6 +8,7 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -66,20 +67,20 @@ struct Column {
 };
 
 // A row group's values of one column: a definition level per row, the values of the defined rows.
+// The arrays only grow, from column to column and group to group: `rows` and `count` say how much of
+// them is this column's.
 struct ColumnValues {
     std::vector<std::uint8_t> defined;
     std::vector<double> numbers;
     std::vector<std::int32_t> integers;
     std::vector<std::string_view> texts;
-    void clear() {
-        defined.clear();
-        numbers.clear();
-        integers.clear();
-        texts.clear();
-    }
-    std::size_t count(PhysicalType type) const {
-        return type == kDouble ? numbers.size() : type == kInt32 ? integers.size() : texts.size();
-    }
+    std::size_t rows = 0;
+    std::size_t count = 0;  // of the array of the column's type
+
+    std::span<const std::uint8_t> levels() const { return {defined.data(), rows}; }
+    std::span<const double> number_values() const { return {numbers.data(), std::min(count, numbers.size())}; }
+    std::span<const std::int32_t> integer_values() const { return {integers.data(), std::min(count, integers.size())}; }
+    std::span<const std::string_view> text_values() const { return {texts.data(), std::min(count, texts.size())}; }
 };
 
 // What the footer says of a column chunk.
@@ -102,20 +103,107 @@ struct RowGroupMeta {
     std::int64_t offset = 0;
 };
 
-void put_varint(GisBytes& out, std::uint64_t v) {
+// Bytes kept from feature to feature and page to page that grow without zero-filling what is then
+// written over: the records and pages are most of what the writer moves.
+class ByteBuffer {
+  public:
+    // Room for at most n more bytes at the end; those written are kept by advance_to.
+    std::uint8_t* room(std::size_t n) {
+        if (capacity_ - size_ < n) grow(n);
+        return bytes_.get() + size_;
+    }
+    void advance_to(const std::uint8_t* end) { size_ = static_cast<std::size_t>(end - bytes_.get()); }
+    // n more bytes at the end, to be written.
+    std::uint8_t* extend(std::size_t n) {
+        std::uint8_t* const at = room(n);
+        size_ += n;
+        return at;
+    }
+    void clear() { size_ = 0; }
+    std::uint8_t* data() { return bytes_.get(); }
+    const std::uint8_t* data() const { return bytes_.get(); }
+    std::size_t size() const { return size_; }
+
+  private:
+    void grow(std::size_t n) {
+        const std::size_t capacity = std::max(size_ + n, 2 * capacity_);
+        std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[capacity]);
+        if (size_ != 0) std::memcpy(bytes.get(), bytes_.get(), size_);
+        bytes_ = std::move(bytes);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// Little-endian numbers and bytes written at `at`; each returns where the next begins.
+std::uint8_t* store_u32(std::uint8_t* at, std::uint32_t v) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(at, &v, 4);
+    } else {
+        for (int b = 0; b < 4; ++b) at[b] = static_cast<std::uint8_t>(v >> (8 * b));
+    }
+    return at + 4;
+}
+std::uint8_t* store_f64(std::uint8_t* at, double value) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(at, &value, 8);
+    } else {
+        const auto v = std::bit_cast<std::uint64_t>(value);
+        for (int b = 0; b < 8; ++b) at[b] = static_cast<std::uint8_t>(v >> (8 * b));
+    }
+    return at + 8;
+}
+std::uint8_t* store_bytes(std::uint8_t* at, std::string_view bytes) {
+    if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
+    return at + bytes.size();
+}
+// Doubles or 32-bit integers one after another, as Parquet's PLAIN encoding has them.
+template <class Number>
+std::uint8_t* store_plain(std::uint8_t* at, std::span<const Number> values) {
+    static_assert(sizeof(Number) == 4 || sizeof(Number) == 8);
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!values.empty()) std::memcpy(at, values.data(), values.size_bytes());
+        return at + values.size_bytes();
+    } else {
+        for (const Number value : values) {
+            if constexpr (sizeof(Number) == 8) {
+                at = store_f64(at, value);
+            } else {
+                at = store_u32(at, static_cast<std::uint32_t>(value));
+            }
+        }
+        return at;
+    }
+}
+// At most 10 bytes.
+std::uint8_t* store_varint(std::uint8_t* at, std::uint64_t v) {
     while (v >= 0x80) {
-        out.push_back(static_cast<std::uint8_t>(v | 0x80));
+        *at++ = static_cast<std::uint8_t>(v | 0x80);
         v >>= 7;
     }
-    out.push_back(static_cast<std::uint8_t>(v));
+    *at++ = static_cast<std::uint8_t>(v);
+    return at;
 }
 
 // Parquet's RLE / bit-packing hybrid of `values`, each `width` bits (1 to 32): runs of eight or more
 // equal values as RLE runs, the rest bit-packed in groups of eight.
-void put_hybrid(GisBytes& out, std::span<const std::uint32_t> values, int width) {
+template <class Value>
+void put_hybrid(ByteBuffer& out, std::span<const Value> values, int width) {
     const std::size_t n = values.size();
     const std::size_t value_bytes = (static_cast<std::size_t>(width) + 7) / 8;
     const auto run_at = [&](std::size_t i) {
+        if constexpr (sizeof(Value) == 1) {
+            // One-bit values are 0 or 1: a run ends at the first of the other.
+            if (width == 1) {
+                const void* const other = std::memchr(values.data() + i, values[i] == 0 ? 1 : 0, n - i);
+                return other == nullptr
+                           ? n - i
+                           : static_cast<std::size_t>(static_cast<const Value*>(other) - values.data()) - i;
+            }
+        }
         std::size_t j = i;
         while (j < n && values[j] == values[i]) ++j;
         return j - i;
@@ -124,9 +212,9 @@ void put_hybrid(GisBytes& out, std::span<const std::uint32_t> values, int width)
     while (i < n) {
         const std::size_t run = run_at(i);
         if (run >= 8 || i + run == n) {
-            put_varint(out, std::uint64_t{run} << 1);
-            for (std::size_t b = 0; b < value_bytes; ++b)
-                out.push_back(static_cast<std::uint8_t>(values[i] >> (8 * b)));
+            std::uint8_t* at = store_varint(out.room(10 + value_bytes), std::uint64_t{run} << 1);
+            for (std::size_t b = 0; b < value_bytes; ++b) *at++ = static_cast<std::uint8_t>(values[i] >> (8 * b));
+            out.advance_to(at);
             i += run;
             continue;
         }
@@ -136,19 +224,32 @@ void put_hybrid(GisBytes& out, std::span<const std::uint32_t> values, int width)
             i = std::min(n, i + 8);
             ++groups;
         }
-        put_varint(out, std::uint64_t{groups} << 1 | 1);
+        // Eight values of `width` bits fill `width` bytes.
+        std::uint8_t* at =
+            store_varint(out.room(1 + groups * static_cast<std::size_t>(width)), std::uint64_t{groups} << 1 | 1);
         std::uint64_t bits = 0;
         int filled = 0;
         for (std::size_t k = start; k < start + groups * 8; ++k) {
-            bits |= std::uint64_t{k < n ? values[k] : 0u} << filled;
+            bits |= std::uint64_t{k < n ? std::uint32_t{values[k]} : 0u} << filled;
             filled += width;
             while (filled >= 8) {
-                out.push_back(static_cast<std::uint8_t>(bits));
+                *at++ = static_cast<std::uint8_t>(bits);
                 bits >>= 8;
                 filled -= 8;
             }
         }
+        out.advance_to(at);
     }
+}
+
+// Texts compared byte by byte as string_view does, kept inline in the loops over a column's texts.
+bool same_bytes(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+}
+bool bytes_before(std::string_view a, std::string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    const int order = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
+    return order < 0 || (order == 0 && a.size() < b.size());
 }
 
 int bit_width(std::size_t max_value) {
@@ -179,6 +280,7 @@ class GeoParquetWriter final : public FeatureWriter {
         coordinates_ = schema.coordinates;
         for (const GisField& field : schema.fields) {
             fields_.push_back(field.type);
+            value_sizes_.push_back(field.type == GisFieldType::real ? 8 : field.type == GisFieldType::integer ? 4 : 0);
             switch (field.type) {
                 case GisFieldType::text:
                     columns_.push_back({std::string(field.name), kByteArray, true, false});
@@ -213,34 +315,42 @@ class GeoParquetWriter final : public FeatureWriter {
         record_.clear();
         for (std::size_t i = 0; i < feature.values.size(); ++i) {
             const GisValue& value = feature.values[i];
-            put_u8(record_, value.null ? 0 : 1);
-            if (value.null) continue;
+            if (value.null) {
+                *record_.extend(1) = 0;
+                continue;
+            }
             switch (fields_[i]) {
-                case GisFieldType::text:
-                    put_u32_le(record_, static_cast<std::uint32_t>(value.text.size()));
-                    record_.insert(record_.end(), value.text.begin(), value.text.end());
+                case GisFieldType::text: {
+                    std::uint8_t* const at = record_.extend(5 + value.text.size());
+                    *at = 1;
+                    store_bytes(store_u32(at + 1, static_cast<std::uint32_t>(value.text.size())), value.text);
                     break;
-                case GisFieldType::real:
-                    put_f64_le(record_, value.number);
+                }
+                case GisFieldType::real: {
+                    std::uint8_t* const at = record_.extend(9);
+                    *at = 1;
+                    store_f64(at + 1, value.number);
                     break;
-                case GisFieldType::integer:
-                    put_u32_le(record_, static_cast<std::uint32_t>(value.integer));
+                }
+                case GisFieldType::integer: {
+                    std::uint8_t* const at = record_.extend(5);
+                    *at = 1;
+                    store_u32(at + 1, static_cast<std::uint32_t>(value.integer));
                     break;
+                }
             }
         }
-        const std::size_t size_at = record_.size();
-        put_u32_le(record_, 0);
-        if (!feature.ring_ends.empty()) {
-            put_wkb(feature);
-            const auto wkb_size = static_cast<std::uint32_t>(record_.size() - size_at - 4);
-            for (int b = 0; b < 4; ++b)
-                record_[size_at + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(wkb_size >> (8 * b));
-        }
         const GisEnvelope box = feature_envelope(feature);
-        if (!feature.ring_ends.empty()) {
-            for (const double corner : {box.min_x, box.min_y, box.max_x, box.max_y}) put_f64_le(record_, corner);
+        if (feature.ring_ends.empty()) {
+            store_u32(record_.extend(4), 0);
+        } else {
+            const std::size_t wkb_size =
+                9 + 9 * feature.polygon_ends.size() + 4 * feature.ring_ends.size() + 8 * feature.xy.size();
+            std::uint8_t* at = store_u32(record_.extend(4 + wkb_size + 32), static_cast<std::uint32_t>(wkb_size));
+            at = store_wkb(at, feature);
+            for (const double corner : {box.min_x, box.min_y, box.max_x, box.max_y}) at = store_f64(at, corner);
         }
-        if (!spool_.add(record_, box)) {
+        if (!spool_.add(std::span<const std::uint8_t>(record_.data(), record_.size()), box)) {
             return fail("the temporary file beside the output cannot be written (is the disk full?)");
         }
         return true;
@@ -279,33 +389,23 @@ class GeoParquetWriter final : public FeatureWriter {
         return true;
     }
 
-    // A MultiPolygon in little-endian WKB, rings as the feature winds them.
-    void put_wkb(const GisFeature& feature) {
-        put_u8(record_, 1);
-        put_u32_le(record_, 6);
-        put_u32_le(record_, static_cast<std::uint32_t>(feature.polygon_ends.size()));
+    // A MultiPolygon in little-endian WKB, rings as the feature winds them: 9 bytes, 9 more per
+    // polygon, 4 per ring and 16 per point.
+    static std::uint8_t* store_wkb(std::uint8_t* at, const GisFeature& feature) {
+        *at = 1;
+        at = store_u32(store_u32(at + 1, 6), static_cast<std::uint32_t>(feature.polygon_ends.size()));
         std::uint32_t ring = 0;
         for (const std::uint32_t polygon_end : feature.polygon_ends) {
-            put_u8(record_, 1);
-            put_u32_le(record_, 3);
-            put_u32_le(record_, polygon_end - ring);
+            *at = 1;
+            at = store_u32(store_u32(at + 1, 3), polygon_end - ring);
             for (; ring < polygon_end; ++ring) {
                 const std::uint32_t from = ring == 0 ? 0 : feature.ring_ends[ring - 1];
                 const std::uint32_t to = feature.ring_ends[ring];
-                put_u32_le(record_, to - from);
-                const std::size_t at = record_.size();
-                record_.resize(at + std::size_t{to - from} * 16);
-                for (std::uint32_t p = from; p < to; ++p) {
-                    const std::uint64_t x = std::bit_cast<std::uint64_t>(feature.xy[2 * std::size_t{p}]);
-                    const std::uint64_t y = std::bit_cast<std::uint64_t>(feature.xy[2 * std::size_t{p} + 1]);
-                    std::uint8_t* dst = record_.data() + at + std::size_t{p - from} * 16;
-                    for (int b = 0; b < 8; ++b) {
-                        dst[b] = static_cast<std::uint8_t>(x >> (8 * b));
-                        dst[8 + b] = static_cast<std::uint8_t>(y >> (8 * b));
-                    }
-                }
+                at = store_u32(at, to - from);
+                at = store_plain(at, feature.xy.subspan(2 * std::size_t{from}, 2 * std::size_t{to - from}));
             }
         }
+        return at;
     }
 
     // The row group's records are read once; then each column in turn is gathered from them and
@@ -320,28 +420,19 @@ class GeoParquetWriter final : public FeatureWriter {
         for (std::size_t k = 0; k < rows.size(); ++k) {
             const std::uint8_t* const record = segment_.data() + place_[k];
             const std::uint8_t* p = record;
-            for (std::size_t i = 0; i <= fields; ++i) {
-                starts_[k * (fields + 1) + i] = static_cast<std::uint32_t>(p - record);
-                if (i == fields || *p++ == 0) continue;
-                switch (fields_[i]) {
-                    case GisFieldType::text:
-                        p += 4 + read_u32(p);
-                        break;
-                    case GisFieldType::real:
-                        p += 8;
-                        break;
-                    case GisFieldType::integer:
-                        p += 4;
-                        break;
-                }
+            std::uint32_t* const starts = starts_.data() + k * (fields + 1);
+            for (std::size_t i = 0; i < fields; ++i) {
+                starts[i] = static_cast<std::uint32_t>(p - record);
+                if (*p++ == 0) continue;
+                p += value_sizes_[i] != 0 ? value_sizes_[i] : 4 + read_u32(p);
             }
+            starts[fields] = static_cast<std::uint32_t>(p - record);
         }
         RowGroupMeta group;
         group.rows = static_cast<std::int64_t>(rows.size());
         group.offset = offset_;
         for (std::size_t c = 0; c < columns_.size(); ++c) {
-            column_.clear();
-            for (std::size_t k = 0; k < rows.size(); ++k) gather(k, c);
+            gather_column(c);
             ChunkMeta chunk;
             if (!write_chunk(columns_[c], column_, chunk)) return false;
             group.chunks.push_back(std::move(chunk));
@@ -350,134 +441,177 @@ class GeoParquetWriter final : public FeatureWriter {
         return true;
     }
 
-    // Column c's value of record k of the row group into column_.
-    void gather(std::size_t k, std::size_t c) {
+    // Column c of every record of the row group into column_.
+    void gather_column(std::size_t c) {
         const std::size_t fields = fields_.size();
-        const std::uint8_t* const record = segment_.data() + place_[k];
-        if (c < fields) {
-            const std::uint8_t* p = record + starts_[k * (fields + 1) + c];
-            const bool defined = *p++ != 0;
-            column_.defined.push_back(defined ? 1 : 0);
-            if (!defined) return;
-            switch (fields_[c]) {
-                case GisFieldType::text:
-                    column_.texts.emplace_back(reinterpret_cast<const char*>(p + 4), read_u32(p));
-                    break;
-                case GisFieldType::real: {
-                    double number = 0;
-                    std::memcpy(&number, p, 8);
-                    column_.numbers.push_back(number);
-                    break;
-                }
-                case GisFieldType::integer:
-                    column_.integers.push_back(static_cast<std::int32_t>(read_u32(p)));
-                    break;
-            }
-            return;
-        }
-        const std::uint8_t* p = record + starts_[k * (fields + 1) + fields];
-        const std::uint32_t wkb_size = read_u32(p);
-        const bool shaped = wkb_size > 0;
-        column_.defined.push_back(shaped ? 1 : 0);
-        if (!shaped) return;
         if (c == fields) {
-            column_.texts.emplace_back(reinterpret_cast<const char*>(p + 4), wkb_size);
+            gather(fields, column_.texts, [](const std::uint8_t* p, std::string_view& wkb) {
+                const std::uint32_t wkb_size = read_u32(p);
+                if (wkb_size == 0) return false;
+                wkb = std::string_view(reinterpret_cast<const char*>(p + 4), wkb_size);
+                return true;
+            });
             return;
         }
-        double corner = 0;
-        std::memcpy(&corner, p + 4 + wkb_size + 8 * (c - fields - 1), 8);
-        column_.numbers.push_back(corner);
+        if (c > fields) {
+            const std::size_t corner_at = 8 * (c - fields - 1);
+            gather(fields, column_.numbers, [corner_at](const std::uint8_t* p, double& corner) {
+                const std::uint32_t wkb_size = read_u32(p);
+                if (wkb_size == 0) return false;
+                corner = load_f64(p + 4 + wkb_size + corner_at);
+                return true;
+            });
+            return;
+        }
+        switch (fields_[c]) {
+            case GisFieldType::text:
+                gather(c, column_.texts, [](const std::uint8_t* p, std::string_view& text) {
+                    if (*p == 0) return false;
+                    text = std::string_view(reinterpret_cast<const char*>(p + 5), read_u32(p + 1));
+                    return true;
+                });
+                break;
+            case GisFieldType::real:
+                gather(c, column_.numbers, [](const std::uint8_t* p, double& number) {
+                    if (*p == 0) return false;
+                    number = load_f64(p + 1);
+                    return true;
+                });
+                break;
+            case GisFieldType::integer:
+                gather(c, column_.integers, [](const std::uint8_t* p, std::int32_t& integer) {
+                    if (*p == 0) return false;
+                    integer = static_cast<std::int32_t>(read_u32(p + 1));
+                    return true;
+                });
+                break;
+        }
+    }
+
+    // Field `field` (the geometry's: fields_.size()) of every record: `read(p, value)` takes the
+    // value from where the record's field begins and says whether the record has one.
+    template <class Value, class Read>
+    void gather(std::size_t field, std::vector<Value>& values, Read read) {
+        const std::size_t rows = place_.size();
+        const std::size_t stride = fields_.size() + 1;
+        if (column_.defined.size() < rows) column_.defined.resize(rows);
+        if (values.size() < rows) values.resize(rows);
+        std::size_t count = 0;
+        for (std::size_t k = 0; k < rows; ++k) {
+            const bool defined = read(segment_.data() + place_[k] + starts_[k * stride + field], values[count]);
+            column_.defined[k] = defined ? 1 : 0;
+            count += defined ? 1 : 0;
+        }
+        column_.rows = rows;
+        column_.count = count;
     }
 
     static std::uint32_t read_u32(const std::uint8_t* p) {
         return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
     }
+    static double load_f64(const std::uint8_t* p) {
+        std::uint64_t v = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(&v, p, 8);
+        } else {
+            for (int b = 0; b < 8; ++b) v |= std::uint64_t{p[b]} << (8 * b);
+        }
+        return std::bit_cast<double>(v);
+    }
 
     // One column chunk: a dictionary page where texts repeat enough, then data pages.
     bool write_chunk(const Column& column, const ColumnValues& v, ChunkMeta& chunk) {
-        chunk.values = static_cast<std::int64_t>(v.defined.size());
-        chunk.null_count = chunk.values - static_cast<std::int64_t>(v.count(column.type));
+        const std::span<const std::uint8_t> defined = v.levels();
+        chunk.values = static_cast<std::int64_t>(defined.size());
+        chunk.null_count = chunk.values - static_cast<std::int64_t>(v.count);
+        const std::span<const std::string_view> texts =
+            column.type == kByteArray ? v.text_values() : std::span<const std::string_view>();
 
         // Dictionary: each distinct text's index, in order of first use.
         dictionary_.clear();
         indices_.clear();
-        bool use_dictionary = column.type == kByteArray && column.utf8 && !v.texts.empty();
+        entries_.clear();
+        bool use_dictionary = column.type == kByteArray && column.utf8 && !texts.empty();
         std::size_t dictionary_bytes = 0;
-        std::vector<std::string_view> entries;
         if (use_dictionary) {
             // Entries and their bytes only grow: once past either bound, the rest need not be hashed.
             // Rows of one map file come together and share many texts: a text like the one before
             // takes its index without a look-up.
-            for (std::size_t k = 0; k < v.texts.size(); ++k) {
-                const std::string_view text = v.texts[k];
-                if (k != 0 && text == v.texts[k - 1]) {
+            indices_.reserve(texts.size());
+            for (std::size_t k = 0; k < texts.size(); ++k) {
+                const std::string_view text = texts[k];
+                if (k != 0 && same_bytes(text, texts[k - 1])) {
                     indices_.push_back(indices_.back());
                     continue;
                 }
-                const auto [it, added] = dictionary_.try_emplace(text, static_cast<std::uint32_t>(entries.size()));
+                const auto [it, added] = dictionary_.try_emplace(text, static_cast<std::uint32_t>(entries_.size()));
                 if (added) {
-                    entries.push_back(text);
+                    entries_.push_back(text);
                     dictionary_bytes += 4 + text.size();
-                    if (entries.size() * 2 > v.texts.size() || dictionary_bytes > kDictionaryBytes) break;
+                    if (entries_.size() * 2 > texts.size() || dictionary_bytes > kDictionaryBytes) break;
                 }
                 indices_.push_back(it->second);
             }
-            use_dictionary = entries.size() * 2 <= v.texts.size() && dictionary_bytes <= kDictionaryBytes;
+            use_dictionary = entries_.size() * 2 <= texts.size() && dictionary_bytes <= kDictionaryBytes;
         }
         // The bounds of the texts are those of their distinct values.
-        bounds(column, v, use_dictionary ? std::span<const std::string_view>(entries) : v.texts, chunk);
+        bounds(column, v, use_dictionary ? std::span<const std::string_view>(entries_) : texts, chunk);
         if (use_dictionary) {
             page_.clear();
-            for (const std::string_view text : entries) {
-                put_u32_le(page_, static_cast<std::uint32_t>(text.size()));
-                page_.insert(page_.end(), text.begin(), text.end());
+            std::uint8_t* at = page_.extend(dictionary_bytes);
+            for (const std::string_view text : entries_) {
+                at = store_bytes(store_u32(at, static_cast<std::uint32_t>(text.size())), text);
             }
             chunk.dictionary_page_offset = offset_;
-            if (!write_page(kDictionaryPage, static_cast<std::int32_t>(entries.size()), kPlain, chunk)) return false;
+            if (!write_page(kDictionaryPage, static_cast<std::int32_t>(entries_.size()), kPlain, chunk)) return false;
             chunk.encodings = {kPlain, kRle, kRleDictionary};
         } else {
             chunk.encodings = {kPlain, kRle};
         }
         chunk.data_page_offset = offset_;
-        const int width = use_dictionary ? bit_width(entries.size() - 1) : 0;
+        const int width = use_dictionary ? bit_width(entries_.size() - 1) : 0;
 
         std::size_t row = 0;
         std::size_t value = 0;
-        while (row < v.defined.size()) {
+        while (row < defined.size()) {
             // The rows of this page: until its values pass kPageBytes.
             const std::size_t first_row = row;
             const std::size_t first_value = value;
             std::size_t bytes = 0;
-            while (row < v.defined.size() && bytes < kPageBytes) {
-                if (v.defined[row] != 0) {
+            // Values of one size that all fit in this page need no count.
+            const std::size_t fixed = column.type == kDouble ? 8 : column.type == kInt32 ? 4 : use_dictionary ? 1 : 0;
+            if (fixed != 0 && (v.count - value) * fixed < kPageBytes) {
+                bytes = (v.count - value) * fixed;
+                row = defined.size();
+                value = v.count;
+            }
+            while (row < defined.size() && bytes < kPageBytes) {
+                if (defined[row] != 0) {
                     bytes += column.type == kDouble  ? 8
                              : column.type == kInt32 ? 4
                              : use_dictionary        ? 1
-                                                     : 4 + v.texts[value].size();
+                                                     : 4 + texts[value].size();
                     ++value;
                 }
                 ++row;
             }
+            const std::size_t values = value - first_value;
+            // The definition levels, after their size.
             page_.clear();
-            levels_.assign(v.defined.begin() + static_cast<std::ptrdiff_t>(first_row),
-                           v.defined.begin() + static_cast<std::ptrdiff_t>(row));
-            levels_bytes_.clear();
-            put_hybrid(levels_bytes_, levels_, 1);
-            put_u32_le(page_, static_cast<std::uint32_t>(levels_bytes_.size()));
-            page_.insert(page_.end(), levels_bytes_.begin(), levels_bytes_.end());
+            page_.extend(4);
+            put_hybrid(page_, defined.subspan(first_row, row - first_row), 1);
+            store_u32(page_.data(), static_cast<std::uint32_t>(page_.size() - 4));
             if (use_dictionary) {
-                put_u8(page_, static_cast<std::uint8_t>(width));
-                put_hybrid(page_, std::span(indices_).subspan(first_value, value - first_value), width);
+                *page_.extend(1) = static_cast<std::uint8_t>(width);
+                put_hybrid(page_, std::span<const std::uint32_t>(indices_).subspan(first_value, values), width);
             } else if (column.type == kDouble) {
-                for (std::size_t k = first_value; k < value; ++k) put_f64_le(page_, v.numbers[k]);
+                store_plain(page_.extend(bytes), v.number_values().subspan(first_value, values));
             } else if (column.type == kInt32) {
-                for (std::size_t k = first_value; k < value; ++k) {
-                    put_u32_le(page_, static_cast<std::uint32_t>(v.integers[k]));
-                }
+                store_plain(page_.extend(bytes), v.integer_values().subspan(first_value, values));
             } else {
-                for (std::size_t k = first_value; k < value; ++k) {
-                    put_u32_le(page_, static_cast<std::uint32_t>(v.texts[k].size()));
-                    page_.insert(page_.end(), v.texts[k].begin(), v.texts[k].end());
+                std::uint8_t* at = page_.extend(bytes);
+                for (const std::string_view text : texts.subspan(first_value, values)) {
+                    at = store_bytes(store_u32(at, static_cast<std::uint32_t>(text.size())), text);
                 }
             }
             if (!write_page(kDataPage, static_cast<std::int32_t>(row - first_row),
@@ -496,7 +630,7 @@ class GeoParquetWriter final : public FeatureWriter {
             bool any = false;
             double lo = 0;
             double hi = 0;
-            for (const double d : v.numbers) {
+            for (const double d : v.number_values()) {
                 if (d != d) continue;
                 if (!any || d < lo) lo = d;
                 if (!any || d > hi) hi = d;
@@ -510,8 +644,9 @@ class GeoParquetWriter final : public FeatureWriter {
             put_f64_le(b, hi);
             chunk.max.assign(b.begin(), b.end());
             chunk.has_bounds = true;
-        } else if (column.type == kInt32 && !v.integers.empty()) {
-            const auto [lo, hi] = std::minmax_element(v.integers.begin(), v.integers.end());
+        } else if (column.type == kInt32 && v.count != 0) {
+            const std::span<const std::int32_t> integers = v.integer_values();
+            const auto [lo, hi] = std::minmax_element(integers.begin(), integers.end());
             GisBytes b;
             put_u32_le(b, static_cast<std::uint32_t>(*lo));
             chunk.min.assign(b.begin(), b.end());
@@ -520,7 +655,7 @@ class GeoParquetWriter final : public FeatureWriter {
             chunk.max.assign(b.begin(), b.end());
             chunk.has_bounds = true;
         } else if (column.utf8 && !texts.empty()) {
-            const auto [lo, hi] = std::minmax_element(texts.begin(), texts.end());
+            const auto [lo, hi] = std::minmax_element(texts.begin(), texts.end(), bytes_before);
             chunk.min = std::string(*lo);
             chunk.max = std::string(*hi);
             chunk.has_bounds = true;
@@ -529,9 +664,9 @@ class GeoParquetWriter final : public FeatureWriter {
 
     // Compresses page_ and writes it with its header.
     bool write_page(PageType type, std::int32_t count, Encoding encoding, ChunkMeta& chunk) {
-        compressed_.resize(ZSTD_compressBound(page_.size()));
-        const std::size_t size =
-            ZSTD_compressCCtx(zstd_, compressed_.data(), compressed_.size(), page_.data(), page_.size(), kZstdLevel);
+        const std::size_t bound = ZSTD_compressBound(page_.size());
+        std::uint8_t* const compressed = compressed_.room(bound);
+        const std::size_t size = ZSTD_compressCCtx(zstd_, compressed, bound, page_.data(), page_.size(), kZstdLevel);
         if (ZSTD_isError(size) != 0) return fail("a page cannot be compressed");
         header_.clear();
         ThriftWriter t(header_);
@@ -554,7 +689,7 @@ class GeoParquetWriter final : public FeatureWriter {
         t.stop();
         chunk.uncompressed += static_cast<std::int64_t>(header_.size() + page_.size());
         chunk.compressed += static_cast<std::int64_t>(header_.size() + size);
-        return put(header_.data(), header_.size()) && put(compressed_.data(), size);
+        return put(header_.data(), header_.size()) && put(compressed, size);
     }
 
     std::string geo_metadata() const {
@@ -671,6 +806,7 @@ class GeoParquetWriter final : public FeatureWriter {
     std::size_t rows_per_group_;
     GisCoordinates coordinates_ = GisCoordinates::geographic;
     std::vector<GisFieldType> fields_;
+    std::vector<std::uint32_t> value_sizes_;  // of each field's value in a record; 0 for a text's
     std::vector<Column> columns_;
     std::FILE* out_ = nullptr;
     std::int64_t offset_ = 0;
@@ -679,17 +815,16 @@ class GeoParquetWriter final : public FeatureWriter {
     std::vector<RowGroupMeta> row_groups_;
     ZSTD_CCtx* zstd_ = nullptr;
     // Buffers reused from feature to feature and page to page.
-    GisBytes record_;
+    ByteBuffer record_;
     std::vector<std::uint8_t> segment_;
     std::vector<std::uint64_t> place_;
     std::vector<std::uint32_t> starts_;
     ColumnValues column_;
     std::unordered_map<std::string_view, std::uint32_t> dictionary_;
     std::vector<std::uint32_t> indices_;
-    std::vector<std::uint32_t> levels_;
-    GisBytes levels_bytes_;
-    GisBytes page_;
-    GisBytes compressed_;
+    std::vector<std::string_view> entries_;
+    ByteBuffer page_;
+    ByteBuffer compressed_;
     GisBytes header_;
     std::string error_;
 };
