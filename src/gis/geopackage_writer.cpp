@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <numeric>
@@ -115,34 +116,58 @@ std::string rtree_triggers(const std::string& table, const std::string& rtree) {
            " AFTER DELETE ON " + t + " WHEN OLD.geom NOT NULL BEGIN DELETE FROM " + r + " WHERE id = OLD.fid; END;\n";
 }
 
+// Numbers stored little-endian at `at`, which moves past them.
+template <class Bits>
+void store_le(char*& at, Bits bits) {
+    if constexpr (std::endian::native != std::endian::little) {
+        Bits swapped = 0;
+        for (std::size_t i = 0; i < sizeof bits; ++i)
+            swapped = static_cast<Bits>(swapped << 8 | ((bits >> (8 * i)) & 0xFF));
+        bits = swapped;
+    }
+    std::memcpy(at, &bits, sizeof bits);
+    at += sizeof bits;
+}
+void store_u8(char*& at, std::uint8_t value) { *at++ = static_cast<char>(value); }
+void store_f64(char*& at, double value) { store_le(at, std::bit_cast<std::uint64_t>(value)); }
+
 // A feature's geometry as GeoPackage binary: the header with the srs id and the x/y envelope,
-// then the MultiPolygon as little-endian WKB.
-void encode_geometry(const GisFeature& feature, std::int32_t srs_id, const GisEnvelope& box, GisBytes& out) {
-    out.clear();
-    put_u8(out, 'G');
-    put_u8(out, 'P');
-    put_u8(out, 0);     // version 1
-    put_u8(out, 0x03);  // little-endian, envelope [min x, max x, min y, max y]
-    put_u32_le(out, static_cast<std::uint32_t>(srs_id));
-    put_f64_le(out, box.min_x);
-    put_f64_le(out, box.max_x);
-    put_f64_le(out, box.min_y);
-    put_f64_le(out, box.max_y);
-    put_u8(out, 1);
-    put_u32_le(out, kWkbMultiPolygon);
-    put_u32_le(out, static_cast<std::uint32_t>(feature.polygon_ends.size()));
+// then the MultiPolygon as little-endian WKB. Its size is known first, so the bytes go straight
+// into place.
+void encode_geometry(const GisFeature& feature, std::int32_t srs_id, const GisEnvelope& box, std::string& out) {
+    constexpr std::size_t kHeader = 8 + 4 * 8;  // magic, version, flags, srs id; the envelope
+    constexpr std::size_t kPart = 1 + 4 + 4;    // byte order, type, count: of the whole and of each polygon
+    out.resize(kHeader + kPart * (1 + feature.polygon_ends.size()) + 4 * feature.ring_ends.size() +
+               8 * feature.xy.size());
+    char* at = out.data();
+    store_u8(at, 'G');
+    store_u8(at, 'P');
+    store_u8(at, 0);     // version 1
+    store_u8(at, 0x03);  // little-endian, envelope [min x, max x, min y, max y]
+    store_le(at, static_cast<std::uint32_t>(srs_id));
+    store_f64(at, box.min_x);
+    store_f64(at, box.max_x);
+    store_f64(at, box.min_y);
+    store_f64(at, box.max_y);
+    store_u8(at, 1);
+    store_le(at, kWkbMultiPolygon);
+    store_le(at, static_cast<std::uint32_t>(feature.polygon_ends.size()));
     std::uint32_t ring = 0;
     for (const std::uint32_t polygon_end : feature.polygon_ends) {
-        put_u8(out, 1);
-        put_u32_le(out, kWkbPolygon);
-        put_u32_le(out, polygon_end - ring);
+        store_u8(at, 1);
+        store_le(at, kWkbPolygon);
+        store_le(at, polygon_end - ring);
         for (; ring < polygon_end; ++ring) {
             const std::uint32_t first = ring == 0 ? 0 : feature.ring_ends[ring - 1];
             const std::uint32_t end = feature.ring_ends[ring];
-            put_u32_le(out, end - first);
-            for (std::uint32_t p = first; p < end; ++p) {
-                put_f64_le(out, feature.xy[2 * p]);
-                put_f64_le(out, feature.xy[2 * p + 1]);
+            store_le(at, end - first);
+            const double* xy = feature.xy.data() + 2 * std::size_t{first};
+            const std::size_t count = 2 * std::size_t{end - first};
+            if constexpr (std::endian::native == std::endian::little) {
+                std::memcpy(at, xy, count * sizeof(double));
+                at += count * sizeof(double);
+            } else {
+                for (std::size_t i = 0; i < count; ++i) store_f64(at, xy[i]);
             }
         }
     }
@@ -176,6 +201,74 @@ float round_down(double value) {
 }
 float round_up(double value) { return -round_down(-value); }
 
+// Rows of features in one insert statement, and rows of the spatial index's leaf table.
+constexpr std::size_t kRowsPerInsert = 32;
+constexpr std::size_t kLeavesPerInsert = 64;
+
+// `row` `count` times, comma-separated: the VALUES of a many-row insert.
+std::string rows_of_parameters(std::size_t count, const std::string& row) {
+    std::string out;
+    out.reserve(count * (row.size() + 2));
+    for (std::size_t r = 0; r < count; ++r) {
+        if (r > 0) out += ", ";
+        out += row;
+    }
+    return out;
+}
+
+// A parameter as last bound, kept so that a value equal to the one the same place held before is
+// not bound again (a map file's parcels share most of their texts), and so that its bytes stay
+// where the statement reads them.
+struct BoundValue {
+    enum class Kind : std::uint8_t { unbound, null, text, blob, real, integer };
+    Kind kind = Kind::unbound;
+    bool changed = false;  // since it was last bound
+    std::string bytes;     // of a text or a blob
+    double number = 0.0;
+    std::int32_t integer = 0;
+
+    void set_null() {
+        if (kind == Kind::null) return;
+        kind = Kind::null;
+        changed = true;
+    }
+    void set_text(std::string_view text) {
+        if (kind == Kind::text && std::string_view(bytes) == text) return;
+        bytes.assign(text);
+        kind = Kind::text;
+        changed = true;
+    }
+    void set_real(double value) {
+        if (kind == Kind::real && std::bit_cast<std::uint64_t>(number) == std::bit_cast<std::uint64_t>(value)) return;
+        number = value;
+        kind = Kind::real;
+        changed = true;
+    }
+    void set_integer(std::int32_t value) {
+        if (kind == Kind::integer && integer == value) return;
+        integer = value;
+        kind = Kind::integer;
+        changed = true;
+    }
+    int bind(sqlite3_stmt* statement, int parameter) const {
+        switch (kind) {
+            case Kind::text:
+                return sqlite3_bind_text64(statement, parameter, bytes.data(), bytes.size(), SQLITE_STATIC,
+                                           SQLITE_UTF8);
+            case Kind::blob:
+                return sqlite3_bind_blob64(statement, parameter, bytes.data(), bytes.size(), SQLITE_STATIC);
+            case Kind::real:
+                return sqlite3_bind_double(statement, parameter, number);
+            case Kind::integer:
+                return sqlite3_bind_int(statement, parameter, integer);
+            case Kind::unbound:
+            case Kind::null:
+                break;
+        }
+        return sqlite3_bind_null(statement, parameter);
+    }
+};
+
 struct StatementCloser {
     void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 };
@@ -207,10 +300,8 @@ class GeoPackageWriter final : public FeatureWriter {
         if (opened != SQLITE_OK) return fail_sqlite("the file cannot be opened");
 
         std::string columns;
-        std::string placeholders;
         for (const GisField& field : schema.fields) {
             columns += ", " + quoted(field.name) + std::string(column_type(field.type));
-            placeholders += ", ?";
         }
         const std::string srs = std::to_string(srs_id_);
         std::string setup = "PRAGMA page_size = 4096; PRAGMA application_id = " + std::to_string(kApplicationId) +
@@ -241,57 +332,67 @@ class GeoPackageWriter final : public FeatureWriter {
                  "'write-only');\n";
         setup += "CREATE VIRTUAL TABLE " + quoted(rtree_) + " USING rtree(id, minx, maxx, miny, maxy);\n";
         if (!exec(setup, "the tables cannot be created")) return false;
-        return prepare("INSERT INTO " + quoted(table_) + " VALUES (NULL, ?" + placeholders + ")", insert_);
+        // As many rows a statement as its parameters allow, up to a number past which a larger
+        // statement saves little: each run reads and writes the table's AUTOINCREMENT counter and
+        // opens and closes its cursors once, not once a row.
+        columns_ = 1 + field_types_.size();
+        const auto parameters = static_cast<std::size_t>(sqlite3_limit(db_.get(), SQLITE_LIMIT_VARIABLE_NUMBER, -1));
+        rows_per_insert_ = std::clamp<std::size_t>(parameters / columns_, 1, kRowsPerInsert);
+        rows_.assign(rows_per_insert_ * columns_, BoundValue{});
+        pending_ = 0;
+        stored_ = 0;
+        return true;
     }
 
     bool write(const GisFeature& feature) override {
         if (!error_.empty()) return false;
-        if (!insert_) return fail("a feature came before the table was made");
+        if (columns_ == 0) return fail("a feature came before the table was made");
         if (const std::string wrong = check_feature(field_types_.size(), feature); !wrong.empty()) return fail(wrong);
-        sqlite3_stmt* insert = insert_.get();
+        BoundValue* row = rows_.data() + pending_ * columns_;
         const GisEnvelope box = feature_envelope(feature);
-        int bound = SQLITE_OK;
         if (box.empty()) {
-            bound = sqlite3_bind_null(insert, 1);
+            row[0].set_null();
         } else {
-            encode_geometry(feature, srs_id_, box, geometry_);
-            bound = sqlite3_bind_blob(insert, 1, geometry_.data(), static_cast<int>(geometry_.size()), SQLITE_STATIC);
+            encode_geometry(feature, srs_id_, box, row[0].bytes);
+            row[0].kind = BoundValue::Kind::blob;
+            row[0].changed = true;
         }
-        for (std::size_t i = 0; i < feature.values.size() && bound == SQLITE_OK; ++i) {
+        for (std::size_t i = 0; i < feature.values.size(); ++i) {
             const GisValue& value = feature.values[i];
-            const int column = static_cast<int>(i) + 2;
-            if (value.null) {
-                bound = sqlite3_bind_null(insert, column);
+            BoundValue& slot = row[i + 1];
+            // A text without characters behind it is bound as SQL's NULL, as SQLite takes a null pointer.
+            if (value.null || (field_types_[i] == GisFieldType::text && value.text.data() == nullptr)) {
+                slot.set_null();
                 continue;
             }
             switch (field_types_[i]) {
                 case GisFieldType::text:
-                    bound = sqlite3_bind_text64(insert, column, value.text.data(), value.text.size(), SQLITE_STATIC,
-                                                SQLITE_UTF8);
+                    slot.set_text(value.text);
                     break;
                 case GisFieldType::real:
-                    bound = sqlite3_bind_double(insert, column, value.number);
+                    slot.set_real(value.number);
                     break;
                 case GisFieldType::integer:
-                    bound = sqlite3_bind_int(insert, column, value.integer);
+                    slot.set_integer(value.integer);
                     break;
             }
         }
-        if (bound != SQLITE_OK) return fail_sqlite("a feature cannot be stored");
-        if (!step(insert)) return false;
-        if (box.empty()) return true;
-        extent_.add(box);
-        boxes_.push_back(box);
-        box_ids_.push_back(sqlite3_last_insert_rowid(db_.get()));
-        return true;
+        ++pending_;
+        if (!box.empty()) {
+            // The table numbers its rows 1, 2, ... as they come; each statement checks that it did.
+            extent_.add(box);
+            boxes_.push_back(box);
+            box_ids_.push_back(static_cast<sqlite3_int64>(stored_ + pending_));
+        }
+        return pending_ < rows_per_insert_ || store_rows();
     }
 
     bool finish() override {
         if (!error_.empty()) return false;
-        if (!insert_) return fail("the file was finished before it was begun");
-        insert_.reset();
+        if (columns_ == 0) return fail("the file was finished before it was begun");
+        if (!store_rest()) return false;
+        many_rows_.reset();
         if (!fill_index()) return false;
-        std::string closing;
         if (!extent_.empty()) {
             Statement update;
             if (!prepare("UPDATE gpkg_contents SET min_x = ?, min_y = ?, max_x = ?, max_y = ? WHERE table_name = ?",
@@ -339,9 +440,8 @@ class GeoPackageWriter final : public FeatureWriter {
             next += static_cast<sqlite3_int64>(counts[level]);
         }
 
-        Statement put_node, put_rowid, put_parent;
+        Statement put_node, put_parent;
         if (!prepare("INSERT OR REPLACE INTO " + node_table + " (nodeno, data) VALUES (?, ?)", put_node) ||
-            !prepare("INSERT INTO " + quoted(rtree_ + "_rowid") + " (rowid, nodeno) VALUES (?, ?)", put_rowid) ||
             !prepare("INSERT INTO " + quoted(rtree_ + "_parent") + " (nodeno, parentnode) VALUES (?, ?)", put_parent)) {
             return false;
         }
@@ -397,13 +497,87 @@ class GeoPackageWriter final : public FeatureWriter {
             ids = std::move(upper_ids);
             cells = std::move(upper_cells);
         }
-        // Features by id, so each goes on the end of the table.
-        for (std::size_t i = 0; i < box_ids_.size(); ++i) {
-            sqlite3_bind_int64(put_rowid.get(), 1, box_ids_[i]);
-            sqlite3_bind_int64(put_rowid.get(), 2, leaf_of[i]);
-            if (!step(put_rowid.get())) return false;
+        return put_leaves(leaf_of);
+    }
+
+    // The leaf of each feature, by id, so each row goes on the end of the table: many rows a
+    // statement, the last few one at a time.
+    bool put_leaves(const std::vector<sqlite3_int64>& leaf_of) {
+        const std::string insert = "INSERT INTO " + quoted(rtree_ + "_rowid") + " (rowid, nodeno) VALUES ";
+        const std::size_t per_statement = std::clamp<std::size_t>(
+            static_cast<std::size_t>(sqlite3_limit(db_.get(), SQLITE_LIMIT_VARIABLE_NUMBER, -1)) / 2, 1,
+            kLeavesPerInsert);
+        Statement many, one;
+        std::size_t i = 0;
+        if (box_ids_.size() >= per_statement) {
+            if (!prepare(insert + rows_of_parameters(per_statement, "(?, ?)"), many)) return false;
+            for (; box_ids_.size() - i >= per_statement; i += per_statement) {
+                for (std::size_t r = 0; r < per_statement; ++r) {
+                    const int parameter = 2 * static_cast<int>(r) + 1;
+                    sqlite3_bind_int64(many.get(), parameter, box_ids_[i + r]);
+                    sqlite3_bind_int64(many.get(), parameter + 1, leaf_of[i + r]);
+                }
+                if (!step(many.get())) return false;
+            }
+        }
+        if (i < box_ids_.size() && !prepare(insert + "(?, ?)", one)) return false;
+        for (; i < box_ids_.size(); ++i) {
+            sqlite3_bind_int64(one.get(), 1, box_ids_[i]);
+            sqlite3_bind_int64(one.get(), 2, leaf_of[i]);
+            if (!step(one.get())) return false;
         }
         return true;
+    }
+
+    // The rows of features that fill a statement: only the values that differ from those the same
+    // places held in the statement's last run are bound again.
+    bool store_rows() {
+        if (!many_rows_ && !prepare(feature_insert(rows_per_insert_), many_rows_)) return false;
+        sqlite3_stmt* insert = many_rows_.get();
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            BoundValue& slot = rows_[i];
+            if (!slot.changed) continue;
+            if (slot.bind(insert, static_cast<int>(i) + 1) != SQLITE_OK)
+                return fail_sqlite("a feature cannot be stored");
+            slot.changed = false;
+        }
+        return run_insert(insert, rows_per_insert_);
+    }
+
+    // The rows too few to fill a statement, one at a time.
+    bool store_rest() {
+        if (pending_ == 0) return true;
+        Statement one;
+        if (!prepare(feature_insert(1), one)) return false;
+        const std::size_t rows = pending_;
+        for (std::size_t r = 0; r < rows; ++r) {
+            for (std::size_t c = 0; c < columns_; ++c) {
+                if (rows_[r * columns_ + c].bind(one.get(), static_cast<int>(c) + 1) != SQLITE_OK) {
+                    return fail_sqlite("a feature cannot be stored");
+                }
+            }
+            if (!run_insert(one.get(), 1)) return false;
+        }
+        return true;
+    }
+
+    // The bindings stay for the next run: run_insert does not clear them.
+    bool run_insert(sqlite3_stmt* insert, std::size_t rows) {
+        const int stepped = sqlite3_step(insert);
+        sqlite3_reset(insert);
+        if (stepped != SQLITE_DONE) return fail_sqlite("a feature cannot be stored");
+        stored_ += rows;
+        pending_ = pending_ > rows ? pending_ - rows : 0;
+        if (sqlite3_last_insert_rowid(db_.get()) != static_cast<sqlite3_int64>(stored_)) {
+            return fail("the features were not numbered in the order they came");
+        }
+        return true;
+    }
+
+    std::string feature_insert(std::size_t rows) const {
+        std::string row = "(NULL";
+        for (std::size_t c = 0; c < columns_; ++c) row += ", ?";
+        return "INSERT INTO " + quoted(table_) + " VALUES " + rows_of_parameters(rows, row + ")");
     }
 
     bool fail(const std::string& what) {
@@ -436,8 +610,12 @@ class GeoPackageWriter final : public FeatureWriter {
     std::string rtree_;
     std::int32_t srs_id_ = kSrsJgd2011;
     Database db_;  // declared before the statements, so they are finalized first
-    Statement insert_;
-    GisBytes geometry_;
+    Statement many_rows_;
+    std::size_t columns_ = 0;  // the parameters of a row; 0 until begun
+    std::size_t rows_per_insert_ = 1;
+    std::vector<BoundValue> rows_;  // the next statement's parameters, row after row
+    std::size_t pending_ = 0;       // rows of rows_ not stored yet
+    std::size_t stored_ = 0;        // rows in the table
     GisEnvelope extent_;
     std::vector<GisEnvelope> boxes_;  // of the features with a shape, for the index
     std::vector<sqlite3_int64> box_ids_;
