@@ -125,8 +125,9 @@ bool FeatureSpool::read(std::span<const std::size_t> records, std::vector<std::u
             to = std::max(to, at + record_size(next));
             ++last;
         }
-        run_.resize(to - from);
-        if (!read_at(from, run_.data(), run_.size())) return false;
+        // Grown, never shrunk: each run is read over what the last one left, not over zeros.
+        if (run_.size() < to - from) run_.resize(to - from);
+        if (!read_at(from, run_.data(), to - from)) return false;
         for (; k < last; ++k) {
             const std::size_t r = records[by_offset_[k]];
             std::copy_n(run_.data() + (file_offset(r) - from), record_size(r), out.data() + place[by_offset_[k]]);
