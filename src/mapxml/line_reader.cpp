@@ -436,8 +436,10 @@ CHIZUVEC_HOT_INLINE bool attributes_in_form(const char* tag, std::size_t size) {
 enum class Shape { element, bare_start, other };
 
 // Only a few bytes are looked at: its last ones and those after its '<'s.
+// A line of one element has one or two '<'s: `more` says it has further ones.
+static_assert(LineTags::kKept == 2);
 CHIZUVEC_HOT_INLINE Shape line_shape(const char* text, std::size_t length, const LineTags& tags) {
-    if (text[length - 1] != '>' || tags.count == 0 || tags.count > 2) return Shape::other;
+    if (text[length - 1] != '>' || tags.count == 0 || tags.more) return Shape::other;
     const std::size_t first = tags.at[0];
     const char kind = text[first + 1];
     if (tags.count == 2) {
