@@ -78,7 +78,7 @@ std::size_t take_flagged(const char* text, std::size_t pos, std::uint64_t flags,
 }
 
 // Keeps the positions pos + i of the set bits i of `bits`, lowest first.
-void keep_tag_bits(LineTags& tags, std::size_t pos, unsigned bits) {
+void keep_tag_bits(LineTags& tags, std::size_t pos, std::uint64_t bits) {
     if (bits == 0) return;
     // The count is kept in a register while the positions are stored, which might alias it.
     std::uint32_t count = tags.count;
@@ -92,11 +92,68 @@ void keep_tag_bits(LineTags& tags, std::size_t pos, unsigned bits) {
     tags.count = count;
 }
 
+// What the batch scan looks at, a block at a time.
+constexpr std::size_t kBlockBytes = 64;
+
+// Bit i stands for byte base + i of the chunk: an LF, a '<'.
+struct ByteMasks {
+    std::uint64_t lf = 0;
+    std::uint64_t lt = 0;
+};
+
+#if !defined(__SSE2__) && !defined(_M_X64)
+// Bit i of the mask: byte i of the eight in `word` is `c`. Exact (no borrow runs into the next byte).
+std::uint64_t byte_bits8(std::uint64_t word, unsigned char c) {
+    constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
+    const std::uint64_t x = word ^ (kOnes * c);
+    const std::uint64_t zero_highs = ~(((x & kLows) + kLows) | x | kLows);
+    // Gathers the eight high bits into the top byte, byte i's as bit 56 + i.
+    return ((zero_highs >> 7) * 0x0102040810204080ull) >> 56;
+}
+#endif
+
 #if defined(__GNUC__) || defined(__clang__)
 #define CHIZUVEC_HOT_INLINE inline __attribute__((always_inline))
 #else
 #define CHIZUVEC_HOT_INLINE inline
 #endif
+
+// The masks of the block of the chunk at `base` (below `limit`), bits from `limit` on cleared. The
+// chunk has kBlockBytes readable bytes after its end.
+CHIZUVEC_HOT_INLINE ByteMasks block_masks(const char* chunk, std::size_t base, std::size_t limit) {
+    const char* const p = chunk + base;
+    ByteMasks masks;
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128i lf_bytes = _mm_set1_epi8('\n');
+    const __m128i lt_bytes = _mm_set1_epi8('<');
+    for (std::size_t i = 0; i < kBlockBytes; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const auto lf = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lf_bytes)));
+        const auto lt = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lt_bytes)));
+        masks.lf |= std::uint64_t{lf} << i;
+        masks.lt |= std::uint64_t{lt} << i;
+    }
+#else
+    if constexpr (std::endian::native == std::endian::little) {
+        for (std::size_t i = 0; i < kBlockBytes; i += 8) {
+            const std::uint64_t word = word_at(p + i);
+            masks.lf |= byte_bits8(word, '\n') << i;
+            masks.lt |= byte_bits8(word, '<') << i;
+        }
+    } else {
+        for (std::size_t i = 0; i < kBlockBytes; ++i) {
+            masks.lf |= std::uint64_t{p[i] == '\n'} << i;
+            masks.lt |= std::uint64_t{p[i] == '<'} << i;
+        }
+    }
+#endif
+    if (limit - base < kBlockBytes) {
+        const std::uint64_t valid = (std::uint64_t{1} << (limit - base)) - 1;
+        masks.lf &= valid;
+        masks.lt &= valid;
+    }
+    return masks;
+}
 
 // Finds the first LF in text[0, size) and keeps the '<' positions before it; npos without an LF.
 // Inlined where it is called: a call for every line costs as much as the scan of a short one.
@@ -152,7 +209,7 @@ void scan_tags(std::string_view line, LineTags& tags) {
 }  // namespace
 
 LineReader::LineReader(std::size_t chunk_size, bool any_layout)
-    : chunk_(make_large_buffer(std::max<std::size_t>(chunk_size, 1) + kWindow + 16)),
+    : chunk_(make_large_buffer(std::max<std::size_t>(chunk_size, 1) + kWindow + kBlockBytes)),
       read_size_(std::max<std::size_t>(chunk_size, 1)),
       any_layout_(any_layout) {}
 
@@ -206,12 +263,14 @@ bool LineReader::refill() {
     } else if (source_ != nullptr) {
         got = source_->read(chunk_.get() + end_, read_size_);
     }
+    if (got > 0) end_ += static_cast<std::size_t>(got);
+    // The batch scan reads whole blocks past the end: they hold no stale bytes.
+    std::memset(chunk_.get() + end_, 0, kBlockBytes);
     if (got <= 0) {
         // A read error ends the input as it would end fgets.
         at_eof_ = true;
         return false;
     }
-    end_ += static_cast<std::size_t>(got);
     return true;
 }
 
@@ -377,8 +436,10 @@ CHIZUVEC_HOT_INLINE bool attributes_in_form(const char* tag, std::size_t size) {
 enum class Shape { element, bare_start, other };
 
 // Only a few bytes are looked at: its last ones and those after its '<'s.
+// A line of one element has one or two '<'s: `more` says it has further ones.
+static_assert(LineTags::kKept == 2);
 CHIZUVEC_HOT_INLINE Shape line_shape(const char* text, std::size_t length, const LineTags& tags) {
-    if (text[length - 1] != '>' || tags.count == 0 || tags.count > 2) return Shape::other;
+    if (text[length - 1] != '>' || tags.count == 0 || tags.more) return Shape::other;
     const std::size_t first = tags.at[0];
     const char kind = text[first + 1];
     if (tags.count == 2) {
@@ -457,6 +518,8 @@ LineReader::Layout LineReader::classify(const char* start, std::size_t length, s
 // keeps them for read_line; false when there is none. It stops before the first line it cannot prove
 // (cut by the chunk's end, empty, too long, at a NUL or a comment opening, or not one element), which
 // the line-by-line path then takes. A bare start tag is proved by the next line beginning with a tag.
+// The LFs and '<'s are found 64 bytes at a time, so a line costs a few bit operations besides the
+// bytes its shape looks at.
 bool LineReader::fill_batch() {
     batch_next_ = batch_;
     batch_end_ = batch_;
@@ -472,25 +535,43 @@ bool LineReader::fill_batch() {
     Line* const room_end = batch_ + kBatchRoom;
     Line* const full = batch_ + kBatchLines;
     bool bare_open = false;  // the last line kept is a bare start tag not proved yet
+    std::size_t base = pos;  // the block the masks describe; its bits before pos are cleared
+    ByteMasks masks = block_masks(chunk, base, limit);
     while (kept != room_end) {
         const char* const text = chunk + pos;
-        // Never past the limit: pos is at most limit, as every line kept ends before it.
-        const std::size_t lf = scan_line(text, std::min(limit - pos, kWindow), kept->tags);
-        if (lf == std::string_view::npos) break;
-        const std::size_t length = lf - static_cast<std::size_t>(lf > 0 && text[lf - 1] == '\r');
-        if (length - 1 >= kMaxLineBytes) break;  // empty, or too long
-        if (bare_open && !begins_with_tag(text, lf, kept->tags)) break;
-        const Shape shape = line_shape(text, length, kept->tags);
-        if (shape == Shape::other) break;
-        // The line before, if a bare start tag, is proved by this one beginning with a tag.
-        proved = pos;
-        kept->text = std::string_view(text, length);
-        ++kept;
-        pos += lf + 1;
-        bare_open = shape == Shape::bare_start;
-        if (!bare_open) proved = pos;
-        if (kept >= full && !bare_open) break;
+        LineTags& tags = kept->tags;
+        tags.count = 0;
+        tags.more = false;
+        while (masks.lf == 0) {
+            keep_tag_bits(tags, base - pos, masks.lt);
+            base += kBlockBytes;
+            // Never past the limit: pos is at most limit, as every line kept ends before it.
+            if (base >= limit || base - pos > kWindow) goto stop;
+            masks = block_masks(chunk, base, limit);
+        }
+        {
+            const auto at = static_cast<std::size_t>(std::countr_zero(masks.lf));
+            const std::uint64_t through = (std::uint64_t{2} << at) - 1;  // bits up to the LF (all at 63)
+            keep_tag_bits(tags, base - pos, masks.lt & through);
+            masks.lf &= ~through;
+            masks.lt &= ~through;
+            const std::size_t lf = base + at - pos;
+            const std::size_t length = lf - static_cast<std::size_t>(lf > 0 && text[lf - 1] == '\r');
+            if (length - 1 >= kMaxLineBytes) break;  // empty, or too long
+            if (bare_open && !begins_with_tag(text, lf, tags)) break;
+            const Shape shape = line_shape(text, length, tags);
+            if (shape == Shape::other) break;
+            // The line before, if a bare start tag, is proved by this one beginning with a tag.
+            proved = pos;
+            kept->text = std::string_view(text, length);
+            ++kept;
+            pos += lf + 1;
+            bare_open = shape == Shape::bare_start;
+            if (!bare_open) proved = pos;
+            if (kept >= full && !bare_open) break;
+        }
     }
+stop:
     if (bare_open) --kept;
     begin_ = proved;
     batch_end_ = kept;

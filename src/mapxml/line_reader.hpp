@@ -35,7 +35,7 @@ class ByteSource {
 // Positions of the first '<' bytes of a line. Every tag begins with '<', so a tag can only occur at
 // one of them: a test of the line compares a few bytes at each instead of searching the line.
 struct LineTags {
-    static constexpr std::uint32_t kKept = 6;
+    static constexpr std::uint32_t kKept = 2;
     std::uint32_t count = 0;  // positions kept in `at`, in increasing order
     bool more = false;        // the line has a further '<' after the kept ones
     std::uint32_t at[kKept] = {};
