@@ -145,13 +145,30 @@ bool parse_coordinate(std::string_view text, double& value) {
     while (first < last && is_space(text[first])) ++first;
     while (last > first && is_space(text[last - 1])) --last;
     std::size_t pos = first;
+    const bool negative = pos < last && text[pos] == '-';
     if (pos < last && (text[pos] == '+' || text[pos] == '-')) ++pos;
     std::size_t digits = 0;
-    for (; pos < last && is_digit(text[pos]); ++pos) ++digits;
+    std::size_t decimals = 0;
+    std::uint64_t mantissa = 0;  // of the first 19 digits, enough for the quick way below
+    for (; pos < last && is_digit(text[pos]); ++pos, ++digits) {
+        if (digits < 19) mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[pos] - '0');
+    }
     if (pos < last && text[pos] == '.') {
-        for (++pos; pos < last && is_digit(text[pos]); ++pos) ++digits;
+        for (++pos; pos < last && is_digit(text[pos]); ++pos, ++digits, ++decimals) {
+            if (digits < 19) mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[pos] - '0');
+        }
     }
     if (digits == 0) return false;
+    // The usual coordinate, "-12345.678": its digits as a whole number below 2^53 and a power of ten
+    // up to 10^22 are both exact doubles, so their quotient is rounded once, as the full parse
+    // rounds it.
+    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (pos == last && digits <= 15) {
+        const double magnitude = static_cast<double>(mantissa) / kPowersOfTen[decimals];
+        value = negative ? -magnitude : magnitude;
+        return true;
+    }
     if (pos < last && (text[pos] == 'e' || text[pos] == 'E')) {
         ++pos;
         if (pos < last && (text[pos] == '+' || text[pos] == '-')) ++pos;
