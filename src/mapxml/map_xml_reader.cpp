@@ -221,7 +221,9 @@ double coordinate(std::string_view rest, std::string_view close_tag) {
     std::string_view value;
     if (!value_until(rest, close_tag, value)) value = rest;
     double read = 0.0;
-    return parse_coordinate(decoded(value), read) ? read : std::numeric_limits<double>::quiet_NaN();
+    // A number has no '&': only a value that is none as it stands is decoded and read again.
+    if (parse_coordinate(value, read) || parse_coordinate(decoded(value), read)) return read;
+    return std::numeric_limits<double>::quiet_NaN();
 }
 
 bool unreadable(double x, double y) { return std::isnan(x) || std::isnan(y); }
