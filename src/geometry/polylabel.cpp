@@ -72,43 +72,47 @@ class EdgeTable {
 };
 
 #if defined(CHIZUVEC_AVX_EDGES)
-// Four edges at a time, the same operations as the two-at-a-time loop below on wider registers,
-// where the processor has them. Sets `crossings` to the parity of the crossings; gives the least
-// square.
+// Point against edge, lane by lane: the crossing of the ray to the right (all bits of the lane set)
+// and the least square so far updated, with the same operations as the two-at-a-time loop below.
+struct EdgeLanes {
+    __m256d a_x, a_y, b_x, b_y, d_x, d_y, len2;
+};
+__attribute__((target("avx"), always_inline)) inline __m256d meet_edges_avx(__m256d px, __m256d py, const EdgeLanes& e,
+                                                                            __m256d& least) {
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d from_a_y = _mm256_sub_pd(py, e.a_y);
+    const __m256d straddles = _mm256_xor_pd(_mm256_cmp_pd(e.a_y, py, _CMP_GT_OS), _mm256_cmp_pd(e.b_y, py, _CMP_GT_OS));
+    const __m256d meets = _mm256_add_pd(_mm256_div_pd(_mm256_mul_pd(e.d_x, from_a_y), e.d_y), e.a_x);
+    const __m256d t = _mm256_div_pd(
+        _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(px, e.a_x), e.d_x), _mm256_mul_pd(from_a_y, e.d_y)), e.len2);
+    const __m256d beyond = _mm256_cmp_pd(t, one, _CMP_GT_OS);
+    const __m256d within = _mm256_cmp_pd(t, zero, _CMP_GT_OS);
+    const __m256d on_x = _mm256_or_pd(_mm256_and_pd(within, _mm256_add_pd(e.a_x, _mm256_mul_pd(e.d_x, t))),
+                                      _mm256_andnot_pd(within, e.a_x));
+    const __m256d on_y = _mm256_or_pd(_mm256_and_pd(within, _mm256_add_pd(e.a_y, _mm256_mul_pd(e.d_y, t))),
+                                      _mm256_andnot_pd(within, e.a_y));
+    const __m256d ex = _mm256_sub_pd(px, _mm256_or_pd(_mm256_and_pd(beyond, e.b_x), _mm256_andnot_pd(beyond, on_x)));
+    const __m256d ey = _mm256_sub_pd(py, _mm256_or_pd(_mm256_and_pd(beyond, e.b_y), _mm256_andnot_pd(beyond, on_y)));
+    least = _mm256_min_pd(_mm256_add_pd(_mm256_mul_pd(ex, ex), _mm256_mul_pd(ey, ey)), least);
+    return _mm256_and_pd(straddles, _mm256_cmp_pd(px, meets, _CMP_LT_OS));
+}
+
+// Four edges at a time, where the processor has the wider registers. Sets `crossings` to the
+// parity of the crossings; gives the least square.
 __attribute__((target("avx"))) double least_square_avx(const EdgeTable& edges, double x, double y,
                                                        unsigned& crossings) {
     const std::size_t n = edges.count();
     const auto [ax, ay, bx, by, dx, dy, len2] = edges.columns();
     const __m256d px = _mm256_set1_pd(x);
     const __m256d py = _mm256_set1_pd(y);
-    const __m256d one = _mm256_set1_pd(1.0);
-    const __m256d zero = _mm256_setzero_pd();
     __m256d least = _mm256_set1_pd(INFINITY);
     unsigned bits = 0;
     for (std::size_t i = 0; i < n; i += 4) {
-        const __m256d a_x = _mm256_loadu_pd(ax + i);
-        const __m256d a_y = _mm256_loadu_pd(ay + i);
-        const __m256d b_x = _mm256_loadu_pd(bx + i);
-        const __m256d b_y = _mm256_loadu_pd(by + i);
-        const __m256d d_x = _mm256_loadu_pd(dx + i);
-        const __m256d d_y = _mm256_loadu_pd(dy + i);
-        const __m256d from_a_y = _mm256_sub_pd(py, a_y);
-        const __m256d straddles = _mm256_xor_pd(_mm256_cmp_pd(a_y, py, _CMP_GT_OS), _mm256_cmp_pd(b_y, py, _CMP_GT_OS));
-        const __m256d meets = _mm256_add_pd(_mm256_div_pd(_mm256_mul_pd(d_x, from_a_y), d_y), a_x);
-        bits ^=
-            static_cast<unsigned>(_mm256_movemask_pd(_mm256_and_pd(straddles, _mm256_cmp_pd(px, meets, _CMP_LT_OS))));
-        const __m256d t =
-            _mm256_div_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(px, a_x), d_x), _mm256_mul_pd(from_a_y, d_y)),
-                          _mm256_loadu_pd(len2 + i));
-        const __m256d beyond = _mm256_cmp_pd(t, one, _CMP_GT_OS);
-        const __m256d within = _mm256_cmp_pd(t, zero, _CMP_GT_OS);
-        const __m256d on_x = _mm256_or_pd(_mm256_and_pd(within, _mm256_add_pd(a_x, _mm256_mul_pd(d_x, t))),
-                                          _mm256_andnot_pd(within, a_x));
-        const __m256d on_y = _mm256_or_pd(_mm256_and_pd(within, _mm256_add_pd(a_y, _mm256_mul_pd(d_y, t))),
-                                          _mm256_andnot_pd(within, a_y));
-        const __m256d ex = _mm256_sub_pd(px, _mm256_or_pd(_mm256_and_pd(beyond, b_x), _mm256_andnot_pd(beyond, on_x)));
-        const __m256d ey = _mm256_sub_pd(py, _mm256_or_pd(_mm256_and_pd(beyond, b_y), _mm256_andnot_pd(beyond, on_y)));
-        least = _mm256_min_pd(_mm256_add_pd(_mm256_mul_pd(ex, ex), _mm256_mul_pd(ey, ey)), least);
+        const EdgeLanes e{_mm256_loadu_pd(ax + i),  _mm256_loadu_pd(ay + i), _mm256_loadu_pd(bx + i),
+                          _mm256_loadu_pd(by + i),  _mm256_loadu_pd(dx + i), _mm256_loadu_pd(dy + i),
+                          _mm256_loadu_pd(len2 + i)};
+        bits ^= static_cast<unsigned>(_mm256_movemask_pd(meet_edges_avx(px, py, e, least)));
     }
     double lanes[4];
     _mm256_storeu_pd(lanes, least);
@@ -126,33 +130,13 @@ __attribute__((target("avx"))) void four_signed_distances_avx(const EdgeTable& e
     const auto [ax, ay, bx, by, dx, dy, len2] = edges.columns();
     const __m256d px = _mm256_loadu_pd(xs);
     const __m256d py = _mm256_loadu_pd(ys);
-    const __m256d one = _mm256_set1_pd(1.0);
-    const __m256d zero = _mm256_setzero_pd();
     __m256d least = _mm256_set1_pd(INFINITY);
-    __m256d inside = zero;
+    __m256d inside = _mm256_setzero_pd();
     for (std::size_t i = 0; i < n; ++i) {
-        const __m256d a_x = _mm256_broadcast_sd(ax + i);
-        const __m256d a_y = _mm256_broadcast_sd(ay + i);
-        const __m256d b_x = _mm256_broadcast_sd(bx + i);
-        const __m256d b_y = _mm256_broadcast_sd(by + i);
-        const __m256d d_x = _mm256_broadcast_sd(dx + i);
-        const __m256d d_y = _mm256_broadcast_sd(dy + i);
-        const __m256d from_a_y = _mm256_sub_pd(py, a_y);
-        const __m256d straddles = _mm256_xor_pd(_mm256_cmp_pd(a_y, py, _CMP_GT_OS), _mm256_cmp_pd(b_y, py, _CMP_GT_OS));
-        const __m256d meets = _mm256_add_pd(_mm256_div_pd(_mm256_mul_pd(d_x, from_a_y), d_y), a_x);
-        inside = _mm256_xor_pd(inside, _mm256_and_pd(straddles, _mm256_cmp_pd(px, meets, _CMP_LT_OS)));
-        const __m256d t =
-            _mm256_div_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(px, a_x), d_x), _mm256_mul_pd(from_a_y, d_y)),
-                          _mm256_broadcast_sd(len2 + i));
-        const __m256d beyond = _mm256_cmp_pd(t, one, _CMP_GT_OS);
-        const __m256d within = _mm256_cmp_pd(t, zero, _CMP_GT_OS);
-        const __m256d on_x = _mm256_or_pd(_mm256_and_pd(within, _mm256_add_pd(a_x, _mm256_mul_pd(d_x, t))),
-                                          _mm256_andnot_pd(within, a_x));
-        const __m256d on_y = _mm256_or_pd(_mm256_and_pd(within, _mm256_add_pd(a_y, _mm256_mul_pd(d_y, t))),
-                                          _mm256_andnot_pd(within, a_y));
-        const __m256d ex = _mm256_sub_pd(px, _mm256_or_pd(_mm256_and_pd(beyond, b_x), _mm256_andnot_pd(beyond, on_x)));
-        const __m256d ey = _mm256_sub_pd(py, _mm256_or_pd(_mm256_and_pd(beyond, b_y), _mm256_andnot_pd(beyond, on_y)));
-        least = _mm256_min_pd(_mm256_add_pd(_mm256_mul_pd(ex, ex), _mm256_mul_pd(ey, ey)), least);
+        const EdgeLanes e{_mm256_broadcast_sd(ax + i),  _mm256_broadcast_sd(ay + i), _mm256_broadcast_sd(bx + i),
+                          _mm256_broadcast_sd(by + i),  _mm256_broadcast_sd(dx + i), _mm256_broadcast_sd(dy + i),
+                          _mm256_broadcast_sd(len2 + i)};
+        inside = _mm256_xor_pd(inside, meet_edges_avx(px, py, e, least));
     }
     // Outside, the distance's sign bit set: -d, as -1.0 * d.
     const __m256d sign = _mm256_andnot_pd(inside, _mm256_set1_pd(-0.0));
