@@ -217,9 +217,16 @@ bool id_attribute(std::string_view rest, std::uint32_t& id_no) {
 
 // Coordinate value, cut at its end tag where the line has it; NaN for a text that is no number, so
 // that the point is known as unreadable rather than put at the zone's origin.
-double coordinate(std::string_view rest, std::string_view close_tag) {
+// `rest` is the part of `line` after the opening tag.
+double coordinate(const TaggedLine& line, std::string_view rest, std::string_view close_tag) {
     std::string_view value;
-    if (!value_until(rest, close_tag, value)) value = rest;
+    // The close tag is most often the line's next '<' after the opening one: taken there unsought.
+    const auto from = static_cast<std::size_t>(rest.data() - line.text.data());
+    if (line.tags.count >= 2 && line.tags.at[1] >= from && line.text.substr(line.tags.at[1]).starts_with(close_tag)) {
+        value = line.text.substr(from, line.tags.at[1] - from);
+    } else if (!value_until(rest, close_tag, value)) {
+        value = rest;
+    }
     double read = 0.0;
     // A number has no '&': only a value that is none as it stands is decoded and read again.
     if (parse_coordinate(value, read) || parse_coordinate(decoded(value), read)) return read;
@@ -293,8 +300,8 @@ void read_curve(ReadState& state, std::uint32_t id_no) {
             PlanePosition position;
             while (next_line(state.lines, line)) {
                 if (contains<kDirectClose>(line)) break;
-                if (text_after<kXOpen>(line, rest)) position.x = coordinate(rest, kXClose);
-                if (text_after<kYOpen>(line, rest)) position.y = coordinate(rest, kYClose);
+                if (text_after<kXOpen>(line, rest)) position.x = coordinate(line, rest, kXClose);
+                if (text_after<kYOpen>(line, rest)) position.y = coordinate(line, rest, kYClose);
             }
             // More than 2^31 positions would need a file far beyond any the reader takes in.
             dataset.gis.curve_points.push_back(kDirectPosition |
@@ -316,9 +323,9 @@ void read_point(ReadState& state, std::uint32_t id_no) {
     while (next_line(state.lines, line)) {
         if (contains<kPointClose>(line)) return;
         if (text_after<kXOpen>(line, rest)) {
-            state.pending_x = coordinate(rest, kXClose);
+            state.pending_x = coordinate(line, rest, kXClose);
         } else if (text_after<kYOpen>(line, rest)) {
-            const double y = coordinate(rest, kYClose);
+            const double y = coordinate(line, rest, kYClose);
             state.dataset.points.push_back(MapPoint{id_no, state.pending_x, y});
             if (unreadable(state.pending_x, y)) ++state.dataset.unreadable_points;
         }
@@ -720,13 +727,13 @@ void read_map_sheet(ReadState& state) {
             }
         } else if (corner >= 0 && text_after<kXOpen>(line, rest)) {
             // A corner that cannot be read is a corner not given: the sheet has no frame.
-            const double x = coordinate(rest, kXClose);
+            const double x = coordinate(line, rest, kXClose);
             if (!std::isnan(x)) {
                 current_sheet(state, recorded).corner_x[corner] = x;
                 coordinates |= 1;
             }
         } else if (corner >= 0 && text_after<kYOpen>(line, rest)) {
-            const double y = coordinate(rest, kYClose);
+            const double y = coordinate(line, rest, kYClose);
             if (!std::isnan(y)) {
                 current_sheet(state, recorded).corner_y[corner] = y;
                 coordinates |= 2;
