@@ -392,9 +392,15 @@ void read_spatial_section(ReadState& state) {
     }
 }
 
-// Name and lot number values run up to the next "<" of the line; false without one.
-bool name_value(std::string_view rest, std::string_view& value) {
-    if (!value_until(rest, "<", value)) return false;
+// Name and lot number values run up to the next "<" of the line; false without one. `rest` is the
+// part of `line` after the opening tag, whose next '<' is most often one the line has kept.
+bool name_value(const TaggedLine& line, std::string_view rest, std::string_view& value) {
+    const auto from = static_cast<std::size_t>(rest.data() - line.text.data());
+    if (line.tags.count >= 2 && line.tags.at[1] >= from) {
+        value = line.text.substr(from, line.tags.at[1] - from);
+    } else if (!value_until(rest, "<", value)) {
+        return false;
+    }
     value = decoded(value);
     return true;
 }
@@ -451,7 +457,7 @@ void read_undetermined_member(ReadState& state, ParcelDetail* detail) {
         if (detail == nullptr) continue;
         for (Member& member : members) {
             if (!member.test(line, rest)) continue;
-            if (name_value(rest, value)) {
+            if (name_value(line, rest, value)) {
                 member.text = value;
                 member.present = !value.empty();
             }
@@ -481,7 +487,7 @@ void read_parcel_detail_line(const TaggedLine& line, ParcelDetail& detail) {
     std::string_view rest;
     std::string_view value;
     const auto take = [&](ParcelText field) {
-        if (name_value(rest, value)) set_text(detail, field, value);
+        if (name_value(line, rest, value)) set_text(detail, field, value);
     };
     if (text_after<kOazaCodeOpen>(line, rest)) {
         take(ParcelText::oaza_code);
@@ -517,13 +523,13 @@ void read_parcel(ReadState& state, std::uint32_t id_no, std::string_view id_text
             // The names inside belong to the parcels of an undetermined boundary, not to this one.
             read_undetermined_member(state, detail);
         } else if (text_after<kOazaOpen>(line, rest)) {
-            if (name_value(rest, value)) {
+            if (name_value(line, rest, value)) {
                 copy_text(parcel.address, value);
                 if (detail != nullptr) set_text(*detail, ParcelText::oaza, value);
             }
         } else if (text_after<kChomeOpen>(line, rest) || text_after<kKoazaOpen>(line, rest) ||
                    text_after<kYobiOpen>(line, rest)) {
-            if (name_value(rest, value)) {
+            if (name_value(line, rest, value)) {
                 append_text(parcel.address, value);
                 if (detail != nullptr) {
                     const ParcelText field = contains<kChomeOpen>(line)   ? ParcelText::chome
@@ -533,7 +539,7 @@ void read_parcel(ReadState& state, std::uint32_t id_no, std::string_view id_text
                 }
             }
         } else if (text_after<kChibanOpen>(line, rest)) {
-            if (name_value(rest, value)) {
+            if (name_value(line, rest, value)) {
                 copy_text(parcel.chiban, value);
                 if (detail != nullptr) set_text(*detail, ParcelText::chiban, value);
             }
@@ -564,7 +570,7 @@ void read_boundary_point(ReadState& state) {
     std::string_view value;
     while (next_line(state.lines, line) && !contains<kBoundaryPointClose>(line)) {
         if (text_after<kPointNameOpen>(line, rest)) {
-            if (name_value(rest, value)) copy_text(point.name, value);
+            if (name_value(line, rest, value)) copy_text(point.name, value);
         } else if (text_after<kShapeRef>(line, rest)) {
             point.point_no = parse_id_number(rest);
         }
@@ -580,9 +586,9 @@ void read_control_point(ReadState& state) {
     std::string_view value;
     while (next_line(state.lines, line) && !contains<kControlPointClose>(line)) {
         if (text_after<kControlNameOpen>(line, rest)) {
-            if (name_value(rest, value)) copy_text(point.name, value);
+            if (name_value(line, rest, value)) copy_text(point.name, value);
         } else if (text_after<kControlKindOpen>(line, rest)) {
-            if (name_value(rest, value)) copy_text(point.kind, value);
+            if (name_value(line, rest, value)) copy_text(point.kind, value);
         } else if (text_after<kShapeRef>(line, rest)) {
             point.point_no = parse_id_number(rest);
         }
@@ -680,7 +686,7 @@ bool read_sheet_detail_line(ReadState& state, const TaggedLine& line, SheetDetai
     std::string_view rest;
     std::string_view value;
     const auto take = [&](SheetText field) {
-        if (name_value(rest, value)) set_text(sheet, field, value);
+        if (name_value(line, rest, value)) set_text(sheet, field, value);
         return false;
     };
     if (text_after<kSheetKindOpen>(line, rest)) return take(SheetText::kind);
