@@ -207,6 +207,19 @@ bool value_until(std::string_view rest, std::string_view terminator, std::string
     return true;
 }
 
+// The part of `rest` (the rest of `line`) before the first `terminator`, which begins with '<'; false
+// when there is none. Where the line's next '<' is one it kept and begins the terminator, the value
+// ends there without a search.
+bool value_before_tag(const TaggedLine& line, std::string_view rest, std::string_view terminator,
+                      std::string_view& value) {
+    const auto from = static_cast<std::size_t>(rest.data() - line.text.data());
+    if (line.tags.count >= 2 && line.tags.at[1] >= from && line.text.substr(line.tags.at[1]).starts_with(terminator)) {
+        value = line.text.substr(from, line.tags.at[1] - from);
+        return true;
+    }
+    return value_until(rest, terminator, value);
+}
+
 // Identifier number of an id attribute: the text up to the closing quote must be on the line.
 bool id_attribute(std::string_view rest, std::uint32_t& id_no) {
     std::string_view value;
@@ -216,17 +229,11 @@ bool id_attribute(std::string_view rest, std::uint32_t& id_no) {
 }
 
 // Coordinate value, cut at its end tag where the line has it; NaN for a text that is no number, so
-// that the point is known as unreadable rather than put at the zone's origin.
-// `rest` is the part of `line` after the opening tag.
+// that the point is known as unreadable rather than put at the zone's origin. `rest` is the part of
+// `line` after the opening tag.
 double coordinate(const TaggedLine& line, std::string_view rest, std::string_view close_tag) {
     std::string_view value;
-    // The close tag is most often the line's next '<' after the opening one: taken there unsought.
-    const auto from = static_cast<std::size_t>(rest.data() - line.text.data());
-    if (line.tags.count >= 2 && line.tags.at[1] >= from && line.text.substr(line.tags.at[1]).starts_with(close_tag)) {
-        value = line.text.substr(from, line.tags.at[1] - from);
-    } else if (!value_until(rest, close_tag, value)) {
-        value = rest;
-    }
+    if (!value_before_tag(line, rest, close_tag, value)) value = rest;
     double read = 0.0;
     // A number has no '&': only a value that is none as it stands is decoded and read again.
     if (parse_coordinate(value, read) || parse_coordinate(decoded(value), read)) return read;
@@ -393,14 +400,9 @@ void read_spatial_section(ReadState& state) {
 }
 
 // Name and lot number values run up to the next "<" of the line; false without one. `rest` is the
-// part of `line` after the opening tag, whose next '<' is most often one the line has kept.
+// part of `line` after the opening tag.
 bool name_value(const TaggedLine& line, std::string_view rest, std::string_view& value) {
-    const auto from = static_cast<std::size_t>(rest.data() - line.text.data());
-    if (line.tags.count >= 2 && line.tags.at[1] >= from) {
-        value = line.text.substr(from, line.tags.at[1] - from);
-    } else if (!value_until(rest, "<", value)) {
-        return false;
-    }
+    if (!value_before_tag(line, rest, "<", value)) return false;
     value = decoded(value);
     return true;
 }
