@@ -30,8 +30,6 @@ constexpr std::int32_t kApplicationId = 0x47504B47;  // "GPKG"
 constexpr int kUserVersion = 10300;                  // version 1.3
 constexpr std::int32_t kSrsJgd2011 = 6668;
 constexpr std::int32_t kSrsUndefinedCartesian = -1;
-constexpr std::uint32_t kWkbPolygon = 3;
-constexpr std::uint32_t kWkbMultiPolygon = 6;
 
 constexpr const char* kJgd2011Wkt =
     "GEOGCS[\"JGD2011\",DATUM[\"Japanese_Geodetic_Datum_2011\",SPHEROID[\"GRS 1980\",6378137,298.257222101,"
@@ -116,61 +114,20 @@ std::string rtree_triggers(const std::string& table, const std::string& rtree) {
            " AFTER DELETE ON " + t + " WHEN OLD.geom NOT NULL BEGIN DELETE FROM " + r + " WHERE id = OLD.fid; END;\n";
 }
 
-// Numbers stored little-endian at `at`, which moves past them.
-template <class Bits>
-void store_le(char*& at, Bits bits) {
-    if constexpr (std::endian::native != std::endian::little) {
-        Bits swapped = 0;
-        for (std::size_t i = 0; i < sizeof bits; ++i)
-            swapped = static_cast<Bits>(swapped << 8 | ((bits >> (8 * i)) & 0xFF));
-        bits = swapped;
-    }
-    std::memcpy(at, &bits, sizeof bits);
-    at += sizeof bits;
-}
-void store_u8(char*& at, std::uint8_t value) { *at++ = static_cast<char>(value); }
-void store_f64(char*& at, double value) { store_le(at, std::bit_cast<std::uint64_t>(value)); }
-
 // A feature's geometry as GeoPackage binary: the header with the srs id and the x/y envelope,
 // then the MultiPolygon as little-endian WKB. Its size is known first, so the bytes go straight
 // into place.
 void encode_geometry(const GisFeature& feature, std::int32_t srs_id, const GisEnvelope& box, std::string& out) {
     constexpr std::size_t kHeader = 8 + 4 * 8;  // magic, version, flags, srs id; the envelope
-    constexpr std::size_t kPart = 1 + 4 + 4;    // byte order, type, count: of the whole and of each polygon
-    out.resize(kHeader + kPart * (1 + feature.polygon_ends.size()) + 4 * feature.ring_ends.size() +
-               8 * feature.xy.size());
-    char* at = out.data();
-    store_u8(at, 'G');
-    store_u8(at, 'P');
-    store_u8(at, 0);     // version 1
-    store_u8(at, 0x03);  // little-endian, envelope [min x, max x, min y, max y]
-    store_le(at, static_cast<std::uint32_t>(srs_id));
-    store_f64(at, box.min_x);
-    store_f64(at, box.max_x);
-    store_f64(at, box.min_y);
-    store_f64(at, box.max_y);
-    store_u8(at, 1);
-    store_le(at, kWkbMultiPolygon);
-    store_le(at, static_cast<std::uint32_t>(feature.polygon_ends.size()));
-    std::uint32_t ring = 0;
-    for (const std::uint32_t polygon_end : feature.polygon_ends) {
-        store_u8(at, 1);
-        store_le(at, kWkbPolygon);
-        store_le(at, polygon_end - ring);
-        for (; ring < polygon_end; ++ring) {
-            const std::uint32_t first = ring == 0 ? 0 : feature.ring_ends[ring - 1];
-            const std::uint32_t end = feature.ring_ends[ring];
-            store_le(at, end - first);
-            const double* xy = feature.xy.data() + 2 * std::size_t{first};
-            const std::size_t count = 2 * std::size_t{end - first};
-            if constexpr (std::endian::native == std::endian::little) {
-                std::memcpy(at, xy, count * sizeof(double));
-                at += count * sizeof(double);
-            } else {
-                for (std::size_t i = 0; i < count; ++i) store_f64(at, xy[i]);
-            }
-        }
-    }
+    out.resize(kHeader + wkb_multipolygon_size(feature));
+    std::uint8_t* at = reinterpret_cast<std::uint8_t*>(out.data());
+    *at++ = 'G';
+    *at++ = 'P';
+    *at++ = 0;     // version 1
+    *at++ = 0x03;  // little-endian, envelope [min x, max x, min y, max y]
+    at = store_u32(at, static_cast<std::uint32_t>(srs_id));
+    for (const double bound : {box.min_x, box.max_x, box.min_y, box.max_y}) at = store_f64(at, bound);
+    store_wkb_multipolygon(at, feature);
 }
 
 // An R-tree cell of two dimensions: the id, then min x, max x, min y, max y as 32-bit floats, all

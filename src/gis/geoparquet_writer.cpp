@@ -138,46 +138,6 @@ class ByteBuffer {
     std::size_t capacity_ = 0;
 };
 
-// Little-endian numbers and bytes written at `at`; each returns where the next begins.
-std::uint8_t* store_u32(std::uint8_t* at, std::uint32_t v) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(at, &v, 4);
-    } else {
-        for (int b = 0; b < 4; ++b) at[b] = static_cast<std::uint8_t>(v >> (8 * b));
-    }
-    return at + 4;
-}
-std::uint8_t* store_f64(std::uint8_t* at, double value) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(at, &value, 8);
-    } else {
-        const auto v = std::bit_cast<std::uint64_t>(value);
-        for (int b = 0; b < 8; ++b) at[b] = static_cast<std::uint8_t>(v >> (8 * b));
-    }
-    return at + 8;
-}
-std::uint8_t* store_bytes(std::uint8_t* at, std::string_view bytes) {
-    if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
-    return at + bytes.size();
-}
-// Doubles or 32-bit integers one after another, as Parquet's PLAIN encoding has them.
-template <class Number>
-std::uint8_t* store_plain(std::uint8_t* at, std::span<const Number> values) {
-    static_assert(sizeof(Number) == 4 || sizeof(Number) == 8);
-    if constexpr (std::endian::native == std::endian::little) {
-        if (!values.empty()) std::memcpy(at, values.data(), values.size_bytes());
-        return at + values.size_bytes();
-    } else {
-        for (const Number value : values) {
-            if constexpr (sizeof(Number) == 8) {
-                at = store_f64(at, value);
-            } else {
-                at = store_u32(at, static_cast<std::uint32_t>(value));
-            }
-        }
-        return at;
-    }
-}
 // At most 10 bytes.
 std::uint8_t* store_varint(std::uint8_t* at, std::uint64_t v) {
     while (v >= 0x80) {
@@ -344,10 +304,9 @@ class GeoParquetWriter final : public FeatureWriter {
         if (feature.ring_ends.empty()) {
             store_u32(record_.extend(4), 0);
         } else {
-            const std::size_t wkb_size =
-                9 + 9 * feature.polygon_ends.size() + 4 * feature.ring_ends.size() + 8 * feature.xy.size();
+            const std::size_t wkb_size = wkb_multipolygon_size(feature);
             std::uint8_t* at = store_u32(record_.extend(4 + wkb_size + 32), static_cast<std::uint32_t>(wkb_size));
-            at = store_wkb(at, feature);
+            at = store_wkb_multipolygon(at, feature);
             for (const double corner : {box.min_x, box.min_y, box.max_x, box.max_y}) at = store_f64(at, corner);
         }
         if (!spool_.add(std::span<const std::uint8_t>(record_.data(), record_.size()), box)) {
@@ -387,25 +346,6 @@ class GeoParquetWriter final : public FeatureWriter {
         if (std::fwrite(bytes, 1, size, out_) != size) return fail("the file cannot be written (is the disk full?)");
         offset_ += static_cast<std::int64_t>(size);
         return true;
-    }
-
-    // A MultiPolygon in little-endian WKB, rings as the feature winds them: 9 bytes, 9 more per
-    // polygon, 4 per ring and 16 per point.
-    static std::uint8_t* store_wkb(std::uint8_t* at, const GisFeature& feature) {
-        *at = 1;
-        at = store_u32(store_u32(at + 1, 6), static_cast<std::uint32_t>(feature.polygon_ends.size()));
-        std::uint32_t ring = 0;
-        for (const std::uint32_t polygon_end : feature.polygon_ends) {
-            *at = 1;
-            at = store_u32(store_u32(at + 1, 3), polygon_end - ring);
-            for (; ring < polygon_end; ++ring) {
-                const std::uint32_t from = ring == 0 ? 0 : feature.ring_ends[ring - 1];
-                const std::uint32_t to = feature.ring_ends[ring];
-                at = store_u32(at, to - from);
-                at = store_plain(at, feature.xy.subspan(2 * std::size_t{from}, 2 * std::size_t{to - from}));
-            }
-        }
-        return at;
     }
 
     // The row group's records are read once; then each column in turn is gathered from them and

@@ -36,4 +36,23 @@ std::string check_feature(std::size_t field_count, const GisFeature& feature) {
     return {};
 }
 
+std::uint8_t* store_wkb_multipolygon(std::uint8_t* at, const GisFeature& feature) {
+    constexpr std::uint32_t kPolygon = 3;
+    constexpr std::uint32_t kMultiPolygon = 6;
+    *at = 1;
+    at = store_u32(store_u32(at + 1, kMultiPolygon), static_cast<std::uint32_t>(feature.polygon_ends.size()));
+    std::uint32_t ring = 0;
+    for (const std::uint32_t polygon_end : feature.polygon_ends) {
+        *at = 1;
+        at = store_u32(store_u32(at + 1, kPolygon), polygon_end - ring);
+        for (; ring < polygon_end; ++ring) {
+            const std::uint32_t from = ring == 0 ? 0 : feature.ring_ends[ring - 1];
+            const std::uint32_t to = feature.ring_ends[ring];
+            at = store_u32(at, to - from);
+            at = store_plain(at, feature.xy.subspan(2 * std::size_t{from}, 2 * std::size_t{to - from}));
+        }
+    }
+    return at;
+}
+
 }  // namespace chizuvec
